@@ -1,0 +1,41 @@
+// Typed failures of the computations. Kernels throw these; the one guard in
+// the call path (src/module/call.cpp) turns them into Python exceptions, so no
+// computation ever touches the interpreter's error state.
+#pragma once
+#include <cstddef>
+#include <stdexcept>
+#include <string>
+
+namespace korva {
+
+// An index or invariant that cannot hold for the given input. Raised in Python
+// as the module's InternalError (a BaseException subclass).
+struct InternalError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+struct ValueError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+struct IndexError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+struct TypeError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// A column or axis that the input does not have.
+[[noreturn]] inline void missing_dimension() { throw InternalError("assertion failed: index < dim"); }
+
+// An element index past the end of a buffer.
+[[noreturn]] inline void index_out_of_range(std::size_t index, std::size_t len) {
+    throw InternalError("index out of bounds: the len is " + std::to_string(len) + " but the index is " +
+                        std::to_string(index));
+}
+
+// The error NumPy raises for `result[-1]` on an empty array; the `*_last`
+// functions mirror it because callers used to index the full series.
+[[noreturn]] inline void empty_last_index() {
+    throw IndexError("index -1 is out of bounds for axis 0 with size 0");
+}
+
+}  // namespace korva

@@ -1,0 +1,225 @@
+// Module entry and the call path shared by every function: one trampoline
+// per table entry, one guard that turns C++ failures into Python exceptions,
+// and the conversion of results into Python objects.
+#include <atomic>
+#include <cstdint>
+#include <new>
+#include <string>
+#include <utility>
+
+#include "../../coordination/src/coordinator.hpp"
+#include "../helpers/errors.hpp"
+#include "args.hpp"
+#include "numpy_api.hpp"
+#include "python.hpp"
+#include "table.hpp"
+
+namespace korva {
+namespace {
+
+PyObject* internal_error = nullptr;  // the module's InternalError class
+
+PyObject* to_python(Value&& v);
+
+PyObject* tuple_to_python(Tuple&& t) {
+    py::Ref out(py::check(PyTuple_New(static_cast<Py_ssize_t>(t.size()))));
+    for (std::size_t i = 0; i < t.size(); ++i) {
+        PyObject* item = to_python(std::move(t[i]));
+        PyTuple_SetItem(out.get(), static_cast<Py_ssize_t>(i), item);  // steals
+    }
+    return out.release();
+}
+
+PyObject* dict_to_python(Dict&& d) {
+    py::Ref out(py::check(PyDict_New()));
+    for (auto& [key, value] : d.items) {
+        py::Ref item(to_python(std::move(value)));
+        if (PyDict_SetItemString(out.get(), key, item.get()) < 0) throw py::ErrorAlreadySet{};
+    }
+    return out.release();
+}
+
+PyObject* to_python(Value&& v) {
+    struct Visitor {
+        PyObject* operator()(None) { Py_RETURN_NONE; }
+        PyObject* operator()(double d) { return py::check(PyFloat_FromDouble(d)); }
+        PyObject* operator()(std::int64_t i) { return py::check(PyLong_FromLongLong(i)); }
+        PyObject* operator()(bool b) { return PyBool_FromLong(b); }
+        PyObject* operator()(std::string& s) {
+            return py::check(PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size())));
+        }
+        PyObject* operator()(ArrayHandle& a) { return static_cast<PyObject*>(a.release()); }
+        PyObject* operator()(Tuple& t) { return tuple_to_python(std::move(t)); }
+        PyObject* operator()(Dict& d) { return dict_to_python(std::move(d)); }
+    };
+    return std::visit(Visitor{}, v.v);
+}
+
+// The one place where C++ failures become Python exceptions.
+template <class F>
+PyObject* guarded(F&& body) noexcept {
+    try {
+        return body();
+    } catch (const py::ErrorAlreadySet&) {
+        if (!PyErr_Occurred()) {
+            PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
+        }
+    } catch (const InternalError& e) {
+        PyErr_SetString(internal_error, e.what());
+    } catch (const ValueError& e) {
+        PyErr_SetString(PyExc_ValueError, e.what());
+    } catch (const IndexError& e) {
+        PyErr_SetString(PyExc_IndexError, e.what());
+    } catch (const TypeError& e) {
+        PyErr_SetString(PyExc_TypeError, e.what());
+    } catch (const std::bad_alloc&) {
+        PyErr_SetString(internal_error, "memory allocation failed");
+    } catch (const std::exception& e) {
+        PyErr_SetString(internal_error, e.what());
+    } catch (...) {
+        PyErr_SetString(internal_error, "unknown internal failure");
+    }
+    return nullptr;
+}
+
+PyObject* call(const table::Function& f, PyObject* const* argv, Py_ssize_t nargs, PyObject* kwnames) {
+    return guarded([&]() -> PyObject* {
+        std::array<args::Arg, args::kMaxParams> values;
+        args::Borrows borrows;
+        args::parse(args::Signature{f.name, f.count, f.params.data()}, argv, nargs, kwnames, values.data(),
+                    borrows);
+        if (!f.impl) {
+            PyErr_Format(PyExc_NotImplementedError, "%s is not implemented yet", f.name);
+            throw py::ErrorAlreadySet{};
+        }
+        Value result = f.impl(std::span<const args::Arg>(values.data(), f.count));
+        return to_python(std::move(result));
+    });
+}
+
+template <std::size_t I>
+PyObject* trampoline(PyObject*, PyObject* const* argv, Py_ssize_t nargs, PyObject* kwnames) {
+    return call(table::functions()[I], argv, nargs, kwnames);
+}
+
+PyObject* run_coordinator(PyObject*, PyObject*) {
+    return guarded([]() -> PyObject* {
+        std::string failure;
+        Py_BEGIN_ALLOW_THREADS
+        try {
+            failure = coordination::run();
+        } catch (const std::exception& e) {
+            failure = e.what();
+        } catch (...) {
+            failure = "coordinator failed";
+        }
+        Py_END_ALLOW_THREADS
+        PyErr_SetString(PyExc_RuntimeError, failure.c_str());
+        return nullptr;
+    });
+}
+
+constexpr std::size_t kFunctions = 109;
+
+template <std::size_t... I>
+constexpr std::array<PyCFunction, kFunctions> make_trampolines(std::index_sequence<I...>) {
+    return {reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&trampoline<I>))...};
+}
+const std::array<PyCFunction, kFunctions> trampolines = make_trampolines(std::make_index_sequence<kFunctions>{});
+
+// Method records and docstrings live for the life of the process: the
+// module is never finalised.
+PyMethodDef methods[kFunctions + 1];
+std::string docstrings[kFunctions];
+
+PyModuleDef module_def = {PyModuleDef_HEAD_INIT, "korva_rust", "", -1, nullptr, nullptr, nullptr, nullptr, nullptr};
+
+std::atomic<std::int64_t> owner{-1};
+PyObject* the_module = nullptr;
+
+// "name(a, b)\n--\n\n<description>": the interpreter derives
+// __text_signature__ from the first line.
+std::string docstring(const table::Function& f) {
+    std::string d = f.name;
+    d += '(';
+    for (std::size_t i = 0; i < f.count; ++i) {
+        if (i) d += ", ";
+        d += f.params[i].name;
+    }
+    d += ")\n--\n\n";
+    d += f.description;
+    return d;
+}
+
+int register_function(PyObject* module, PyObject* module_name, PyMethodDef* def) {
+    py::Ref fn(PyCFunction_NewEx(def, module, module_name));
+    if (!fn) return -1;
+    py::Ref all(PyObject_GetAttrString(module, "__all__"));
+    if (!all) {
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return -1;
+        PyErr_Clear();
+        all = py::Ref(PyList_New(0));
+        if (!all || PyObject_SetAttrString(module, "__all__", all.get()) < 0) return -1;
+    }
+    py::Ref name(PyObject_GetAttrString(fn.get(), "__name__"));
+    if (!name || PyList_Append(all.get(), name.get()) < 0) return -1;
+    return PyObject_SetAttr(module, name.get(), fn.get());
+}
+
+PyObject* create_module() {
+    const auto table = table::functions();
+    for (std::size_t i = 0; i < kFunctions; ++i) {
+        docstrings[i] = docstring(table[i]);
+        methods[i].ml_name = table[i].name;
+        methods[i].ml_doc = docstrings[i].c_str();
+        if (i == 0) {
+            methods[i].ml_meth = &run_coordinator;
+            methods[i].ml_flags = METH_NOARGS;
+        } else {
+            methods[i].ml_meth = trampolines[i];
+            methods[i].ml_flags = METH_FASTCALL | METH_KEYWORDS;
+        }
+    }
+    py::Ref module(PyModule_Create(&module_def));
+    if (!module) return nullptr;
+    py::Ref module_name(PyUnicode_FromString("korva_rust"));
+    if (!module_name) return nullptr;
+    internal_error = PyErr_NewExceptionWithDoc(
+        "korva_rust.InternalError",
+        "An index or invariant that cannot hold for the given input. Derives from BaseException.",
+        PyExc_BaseException, nullptr);
+    if (!internal_error) return nullptr;
+    Py_INCREF(internal_error);
+    if (PyModule_AddObject(module.get(), "InternalError", internal_error) < 0) {
+        Py_DECREF(internal_error);
+        return nullptr;
+    }
+    for (std::size_t i = 0; i < kFunctions; ++i) {
+        if (register_function(module.get(), module_name.get(), &methods[i]) < 0) return nullptr;
+    }
+    return module.release();
+}
+
+}  // namespace
+}  // namespace korva
+
+extern "C" PyMODINIT_FUNC PyInit_korva_rust(void) {
+    using namespace korva;
+    PyInterpreterState* interp = PyInterpreterState_Get();
+    const std::int64_t id = PyInterpreterState_GetID(interp);
+    if (id < 0) return nullptr;
+    std::int64_t expected = -1;
+    if (!owner.compare_exchange_strong(expected, id) && expected != id) {
+        PyErr_SetString(PyExc_ImportError,
+                        "korva_rust does not support subinterpreters: it was first imported by another interpreter");
+        return nullptr;
+    }
+    if (the_module) {
+        Py_INCREF(the_module);
+        return the_module;
+    }
+    the_module = create_module();
+    if (!the_module) return nullptr;
+    Py_INCREF(the_module);
+    return the_module;
+}

@@ -1,0 +1,155 @@
+// The function table: every exported function in registration order, with
+// its parameter names and docstring description. This is the single list of
+// names; __all__, the docstrings and the dispatch are all derived from it.
+// To build a function, replace its `todo` entry by `fn<computation>`.
+#include "table.hpp"
+
+#include "../moving_averages/core.hpp"
+
+namespace korva::table {
+namespace {
+
+// Multi-line descriptions.
+namespace doc {
+constexpr const char* sma_last =
+    "Last value of SMA \u2014 identical rolling-sum recurrence to `sma` (NaN-aware\n"
+    "windowed mean: sum/count over the window's non-NaN values), but skips\n"
+    "allocating the full output series. Bit-for-bit equal to `sma(...)[-1]`\n"
+    "(verified across a 400-case randomized sweep incl. NaN prefixes, random\n"
+    "NaNs and strided column views; `==` comparison, no tolerance).\n"
+    "\n"
+    "Accepts strided (non-contiguous) views, e.g. candle column slices.\n"
+    "Edge cases mirror `sma(...)[-1]`: empty input raises IndexError,\n"
+    "`n < period` returns NaN, an all-NaN final window returns NaN.";
+constexpr const char* ema_last =
+    "Last value of EMA \u2014 runs the exact same `prev = alpha*x + (1-alpha)*prev`\n"
+    "recurrence as `ema` (same float ops, same order), but skips allocating and\n"
+    "filling the full output series. Bit-for-bit equal to `ema(...)[-1]`\n"
+    "(verified by randomized bitwise sweeps, `==` comparison, no tolerance).\n"
+    "\n"
+    "Accepts strided (non-contiguous) views, e.g. candle column slices.\n"
+    "Edge cases mirror `ema(...)[-1]`: empty input raises IndexError (the same\n"
+    "error indexing `[-1]` on an empty numpy result would raise), `period > n`\n"
+    "returns NaN, and NaNs in the source propagate through the recurrence\n"
+    "exactly as in `ema`.";
+}  // namespace doc
+
+const Function table[] = {
+    {"run_coordinator", 0, {}, "Run shared state in a dedicated child; never block the dashboard process.", nullptr},
+    todo("cwma", {{"source", Type::Series}, {"period", Type::Uint}}, "Cubed Weighted Moving Average"),
+    fn<ma::dema>("dema", {"source", "period"}, "Calculate DEMA (Double Exponential Moving Average) - Ultra-optimized version"),
+    fn<ma::ema>("ema", {"source", "period"}, "Calculate EMA (Exponential Moving Average) - Optimized version"),
+    fn<ma::ema_last>("ema_last", {"source", "period"}, doc::ema_last),
+    todo("epma", {{"source", Type::Series}, {"period", Type::Uint}, {"offset", Type::Uint}}, "End Point Moving Average"),
+    todo("frama", {{"candles", Type::Candles}, {"window", Type::Uint}, {"fc", Type::Uint}, {"sc", Type::Uint}}, "Calculate FRAMA (Fractal Adaptive Moving Average)"),
+    todo("hma", {{"source", Type::Series}, {"period", Type::Uint}}, "HMA — Hull Moving Average"),
+    todo("hwma", {{"source", Type::Series}, {"na", Type::Float}, {"nb", Type::Float}, {"nc", Type::Float}}, "Holt-Winter Moving Average"),
+    todo("jma", {{"source", Type::Series}, {"period", Type::Uint}, {"phase", Type::Float}, {"power", Type::Uint}}, "JMA — Jurik Moving Average"),
+    todo("kama", {{"source", Type::Series}, {"period", Type::Uint}, {"fast_length", Type::Uint}, {"slow_length", Type::Uint}}, "Calculate KAMA (Kaufman Adaptive Moving Average) - Optimized version"),
+    todo("maaq", {{"source", Type::Series}, {"period", Type::Uint}, {"fast_period", Type::Uint}, {"slow_period", Type::Uint}}, "MAAQ — Moving Average Adaptive Q"),
+    todo("mcginley_dynamic", {{"source", Type::Series}, {"period", Type::Uint}, {"k", Type::Float}}, "McGinley Dynamic"),
+    todo("mwdx", {{"source", Type::Series}, {"factor", Type::Float}}, "MWDX Average"),
+    todo("nma", {{"source", Type::Series}, {"period", Type::Uint}}, "NMA — Natural Moving Average"),
+    fn<ma::rma>("rma", {"source", "length"}, "RMA — Wilder's EMA (alpha = 1/length)"),
+    fn<ma::sma>("sma", {"source", "period"}, "Calculate Simple Moving Average (SMA)"),
+    fn<ma::sma_last>("sma_last", {"source", "period"}, doc::sma_last),
+    fn<ma::smma>("smma", {"source", "length"}, "Calculate SMMA (Smoothed Moving Average)"),
+    todo("sqwma", {{"source", Type::Series}, {"period", Type::Uint}}, "Squared Weighted Moving Average"),
+    todo("srwma", {{"source", Type::Series}, {"period", Type::Uint}}, "Square Root Weighted Moving Average"),
+    todo("t3", {{"candles", Type::Candles}, {"period", Type::Uint}, {"vfactor", Type::Float}, {"source_type", Type::Str}, {"sequential", Type::Bool}}, "Calculate T3 (Triple Exponential Moving Average)"),
+    fn<ma::tema>("tema", {"source", "period"}, "Calculate TEMA (Triple Exponential Moving Average)"),
+    todo("trix", {{"source", Type::Series}, {"period", Type::Uint}}, "TRIX — triple EMA of log(price), percent change * 10000"),
+    todo("vidya", {{"source", Type::Series}, {"length", Type::Uint}, {"fix_cmo", Type::Bool}, {"select", Type::Bool}}, "VIDYA — Variable Index Dynamic Average"),
+    todo("vlma_inner", {{"source", Type::Series}, {"a", Type::Series}, {"b", Type::Series}, {"c", Type::Series}, {"d", Type::Series}, {"min_period", Type::Uint}, {"max_period", Type::Uint}}, "VLMA inner loop (called from Python after computing deviation bands)"),
+    todo("vpwma", {{"source", Type::Series}, {"period", Type::Uint}, {"power", Type::Float}}, "Variable Power Weighted Moving Average"),
+    todo("vwap", {{"candles", Type::Candles}, {"source_type", Type::Str}, {"anchor", Type::Str}, {"sequential", Type::Bool}}, "Calculate VWAP (Volume Weighted Average Price)"),
+    todo("vwma", {{"candles", Type::Candles}, {"period", Type::Uint}}, "Calculate Volume Weighted Moving Average - Ultra-optimized version"),
+    fn<ma::wilders>("wilders", {"source", "period"}, "Wilders Smoothing (same as rma with period param)"),
+    fn<ma::wma>("wma", {"source", "period"}, "Calculate Weighted Moving Average - Ultra-optimized version"),
+    fn<ma::zlema>("zlema", {"source", "period"}, "Calculate ZLEMA (Zero-Lag Exponential Moving Average)"),
+    todo("aroonosc", {{"candles", Type::Candles}, {"period", Type::Uint}}, "Aroon Oscillator"),
+    todo("cci", {{"candles", Type::Candles}, {"period", Type::Uint}}, "CCI — Commodity Channel Index"),
+    todo("cfo", {{"source", Type::Series}, {"period", Type::Uint}, {"scalar", Type::Float}}, "CFO — Chande Forecast Oscillator"),
+    todo("cg", {{"source", Type::Series}, {"period", Type::Uint}}, "CG — Center of Gravity"),
+    todo("cmo", {{"source", Type::Series}, {"period", Type::Uint}}, "CMO — Chande Momentum Oscillator"),
+    todo("dpo", {{"source", Type::Series}, {"period", Type::Uint}}, "DPO — Detrended Price Oscillator"),
+    todo("dti", {{"candles", Type::Candles}, {"r", Type::Uint}, {"s", Type::Uint}, {"u", Type::Uint}}, "Calculate DTI (Dynamic Trend Index) by William Blau - Optimized version"),
+    todo("fisher", {{"candles", Type::Candles}, {"period", Type::Uint}}, "Fisher Transform → (fisher, signal)"),
+    todo("fosc", {{"source", Type::Series}, {"period", Type::Uint}}, "Calculate FOSC (Forecast Oscillator)"),
+    todo("lrsi", {{"candles", Type::Candles}, {"alpha", Type::Float}}, "Laguerre RSI"),
+    todo("macd", {{"source", Type::Series}, {"fast_period", Type::Uint}, {"slow_period", Type::Uint}, {"signal_period", Type::Uint}}, "Calculate MACD (Moving Average Convergence/Divergence)"),
+    todo("mass", {{"candles", Type::Candles}, {"period", Type::Uint}}, "MASS — Mass Index"),
+    todo("pfe", {{"source", Type::Series}, {"period", Type::Uint}, {"smoothing", Type::Uint}}, "PFE — Polarized Fractal Efficiency"),
+    todo("rsi", {{"source", Type::Series}, {"period", Type::Uint}}, "Calculate RSI (Relative Strength Index)"),
+    todo("rsi_last", {{"source", Type::Series}, {"period", Type::Uint}}, "Last value of RSI — identical Wilder avg_gain/avg_loss recurrence to"),
+    todo("rsx", {{"source", Type::Series}, {"period", Type::Uint}}, "RSX — Relative Strength Xtra"),
+    todo("srsi", {{"source", Type::Series}, {"period", Type::Uint}, {"period_stoch", Type::Uint}, {"k_period", Type::Uint}, {"d_period", Type::Uint}}, "Calculate SRSI (Stochastic RSI) - Optimized version"),
+    todo("stoch", {{"candles", Type::Candles}, {"fastk_period", Type::Uint}, {"slowk_period", Type::Uint}, {"_slowk_matype", Type::Uint}, {"slowd_period", Type::Uint}, {"_slowd_matype", Type::Uint}}, "Calculate Stochastic Oscillator - Ultra-optimized version"),
+    todo("stochf", {{"candles", Type::Candles}, {"fastk_period", Type::Uint}, {"fastd_period", Type::Uint}, {"fastd_matype", Type::Uint}}, "Calculate Stochastic Fast - Ultra-optimized version"),
+    todo("willr", {{"candles", Type::Candles}, {"period", Type::Uint}}, "Calculate Williams' %R - Ultra-optimized version"),
+    todo("wt", {{"candles", Type::Candles}, {"wtchannellen", Type::Uint}, {"wtaveragelen", Type::Uint}, {"wtmalen", Type::Uint}, {"oblevel", Type::Float}, {"oslevel", Type::Float}, {"source_type", Type::Str}}, "Calculate Wavetrend indicator"),
+    todo("adx", {{"candles", Type::Candles}, {"period", Type::Uint}}, "Calculate ADX (Average Directional Index)"),
+    todo("adxr", {{"candles", Type::Candles}, {"period", Type::Uint}}, "ADXR — Average Directional Movement Index Rating"),
+    todo("alligator", {{"source", Type::Series}}, "Calculate Alligator indicator (Jaw, Teeth, Lips) - Optimized version"),
+    todo("di", {{"candles", Type::Candles}, {"period", Type::Uint}}, "Calculate DI (Directional Indicator) - Optimized version"),
+    todo("dm", {{"candles", Type::Candles}, {"period", Type::Uint}}, "Calculate Directional Movement (DM) - Ultra-optimized version"),
+    todo("dx", {{"candles", Type::Candles}, {"di_length", Type::Uint}, {"adx_smoothing", Type::Uint}, {"_sequential", Type::Bool}}, "Calculate DX (Directional Movement Index) - matches Korva's Python implementation exactly"),
+    todo("ichimoku_cloud", {{"candles", Type::Candles}, {"conversion_line_period", Type::Uint}, {"base_line_period", Type::Uint}, {"lagging_line_period", Type::Uint}, {"displacement", Type::Uint}}, "Calculate Ichimoku Cloud"),
+    todo("safezonestop", {{"candles", Type::Candles}, {"period", Type::Uint}, {"mult", Type::Float}, {"max_lookback", Type::Uint}, {"direction", Type::Bool}}, "SafeZone Stops"),
+    todo("sar", {{"candles", Type::Candles}, {"acceleration", Type::Float}, {"maximum", Type::Float}}, "Parabolic SAR"),
+    todo("supertrend", {{"candles", Type::Candles}, {"period", Type::Uint}, {"factor", Type::Float}}, "SuperTrend → (trend, changed)"),
+    todo("vi", {{"candles", Type::Candles}, {"period", Type::Uint}, {"sequential", Type::Bool}}, "Calculate VI (Vortex Indicator)"),
+    todo("adosc", {{"candles", Type::Candles}, {"fast_period", Type::Uint}, {"slow_period", Type::Uint}}, "Calculate ADOSC (Chaikin A/D Oscillator) - Ultra-optimized version"),
+    todo("cvi", {{"candles", Type::Candles}, {"period", Type::Uint}}, "Calculate CVI (Chaikins Volatility Indicator) - Ultra-optimized version"),
+    todo("efi", {{"source", Type::Series}, {"candles", Type::Candles}, {"period", Type::Uint}}, "EFI — Elder's Force Index"),
+    todo("emv", {{"candles", Type::Candles}, {"length", Type::Uint}, {"div", Type::Float}}, "EMV — Ease of Movement"),
+    todo("nvi", {{"source", Type::Series}, {"candles", Type::Candles}}, "NVI — Negative Volume Index"),
+    todo("pvi", {{"source", Type::Series}, {"candles", Type::Candles}}, "PVI — Positive Volume Index"),
+    todo("wad", {{"candles", Type::Candles}}, "WAD — Williams Accumulation/Distribution"),
+    todo("atr", {{"candles", Type::Candles}, {"period", Type::Uint}}, "Calculate ATR (Average True Range) - Ultra-optimized version"),
+    todo("atr_last", {{"candles", Type::Candles}, {"period", Type::Uint}}, "Last value of ATR — identical true-range fold and Wilder smoothing"),
+    todo("bollinger_bands", {{"source", Type::Series}, {"period", Type::Uint}, {"devup", Type::Float}, {"devdn", Type::Float}}, "Calculate Bollinger Bands - Optimized version"),
+    todo("bollinger_bands_last", {{"source", Type::Series}, {"period", Type::Uint}, {"devup", Type::Float}, {"devdn", Type::Float}}, "Last values of Bollinger Bands — identical rolling sum / sum-of-squares"),
+    todo("bollinger_bands_width", {{"source", Type::Series}, {"period", Type::Uint}, {"mult", Type::Float}}, "Calculate Bollinger Bands Width - Optimized version"),
+    todo("chande", {{"candles", Type::Candles}, {"period", Type::Uint}, {"mult", Type::Float}, {"direction", Type::Str}}, "Calculate Chande (Chandelier Exit) - Ultra-optimized version"),
+    todo("chop", {{"candles", Type::Candles}, {"period", Type::Uint}, {"scalar", Type::Float}, {"drift", Type::Uint}}, "Calculate CHOP (Choppiness Index) - Ultra-optimized version"),
+    todo("donchian", {{"candles", Type::Candles}, {"period", Type::Uint}}, "Calculate Donchian Channels - Ultra-optimized version"),
+    todo("keltner_inner", {{"ma_values", Type::Series}, {"high", Type::Series}, {"low", Type::Series}, {"close", Type::Series}, {"period", Type::Uint}, {"multiplier", Type::Float}}, "Keltner Channel inner (takes pre-computed MA) → (upper, middle, lower)"),
+    todo("bandpass", {{"source", Type::Series}, {"period", Type::Uint}, {"bandwidth", Type::Float}}, "Bandpass Filter → (bp, bp_normalized, signal, trigger)"),
+    todo("correlation_cycle", {{"source", Type::Series}, {"period", Type::Uint}, {"threshold", Type::Float}}, "Correlation Cycle → (real, imag, angle, state)"),
+    todo("edcf", {{"source", Type::Series}, {"period", Type::Uint}}, "EDCF — Ehlers Distance Coefficient Filter"),
+    todo("gauss", {{"source", Type::Series}, {"period", Type::Uint}, {"poles", Type::Uint}}, "Gaussian Filter"),
+    todo("high_pass", {{"source", Type::Series}, {"period", Type::Uint}}, "High Pass 1-pole"),
+    todo("high_pass_2_pole", {{"source", Type::Series}, {"period", Type::Uint}}, "High Pass 2-pole"),
+    todo("itrend", {{"source", Type::Series}, {"alpha", Type::Float}}, "Instantaneous Trendline → (signal, it, trigger)"),
+    todo("mama", {{"source", Type::Series}, {"fastlimit", Type::Float}, {"slowlimit", Type::Float}}, "MAMA — MESA Adaptive Moving Average → (mama, fama)"),
+    todo("pma", {{"source", Type::Series}}, "PMA — Predictive Moving Average → (predict, trigger)"),
+    todo("reflex", {{"source", Type::Series}, {"period", Type::Uint}}, "Reflex indicator"),
+    todo("supersmoother", {{"source", Type::Series}, {"period", Type::Uint}}, "SuperSmoother 2-pole"),
+    todo("supersmoother_3_pole", {{"source", Type::Series}, {"period", Type::Uint}}, "SuperSmoother 3-pole"),
+    todo("trendflex", {{"source", Type::Series}, {"period", Type::Uint}}, "TrendFlex indicator"),
+    todo("voss", {{"source", Type::Series}, {"period", Type::Uint}, {"predict", Type::Uint}, {"bandwidth", Type::Float}}, "Voss Predictive Filter → (voss, filt)"),
+    todo("trading_hours_mask", {{"timestamps", Type::Int64Series}, {"starts", Type::Int64Series}, {"ends", Type::Int64Series}}, "Boolean membership for integer UTC milliseconds and sorted, merged UTC intervals."),
+    todo("filter_candles_by_intervals", {{"candles", Type::Candles}, {"timestamps", Type::Int64Series}, {"starts", Type::Int64Series}, {"ends", Type::Int64Series}}, "Filter float64 candle rows without allocating a boolean mask or per-row search indexes."),
+    todo("candle_from_one_minutes", {{"candles", Type::Candles}}, "Build one bigger-timeframe candle from a block of 1m candles —"),
+    todo("fix_jumped_candles", {{"candles", Type::CandlesMut}}, "In-place forward pass of korva's `_get_fixed_jumped_candle` over a whole"),
+    todo("emd", {{"candles", Type::Candles}, {"period", Type::Uint}, {"delta", Type::Float}, {"fraction", Type::Float}}, "EMD — Empirical Mode Decomposition → (upperband, middleband, lowerband)"),
+    todo("heikin_ashi_candles", {{"candles", Type::Candles}}, "Heikin Ashi Candles → (open, close, high, low)"),
+    todo("qstick", {{"candles", Type::Candles}, {"period", Type::Uint}}, "QStick — SMA of (close - open)"),
+    todo("damiani_volatmeter", {{"candles", Type::Candles}, {"source", Type::Series}, {"vis_atr", Type::Uint}, {"vis_std", Type::Uint}, {"sed_atr", Type::Uint}, {"sed_std", Type::Uint}, {"threshold", Type::Float}}, "Damiani Volatmeter — returns (vol, anti)"),
+    todo("hurst_rs", {{"x", Type::Series}, {"min_chunksize", Type::Uint}, {"max_chunksize", Type::Uint}, {"num_chunksize", Type::Uint}}, "Hurst RS (R/S method for Hurst exponent)"),
+    todo("linearreg", {{"source", Type::Series}, {"period", Type::Uint}}, "Linear Regression Value"),
+    todo("find_order_index", {{"orders", Type::Candles}, {"order_array", Type::Series}}, "Find index of a row in a 2D array that matches the given 1D array exactly."),
+    todo("moving_std", {{"source", Type::Series}, {"period", Type::Uint}}, "Calculate moving standard deviation"),
+    todo("shift", {{"source", Type::Series}, {"periods", Type::Int}}, "Shift array by a given number of periods"),
+    todo("subtract_floats", {{"float1", Type::Float}, {"float2", Type::Float}}, "Subtracts two floats without the rounding issue by using precise decimal arithmetic"),
+    todo("sum_floats", {{"float1", Type::Float}, {"float2", Type::Float}}, "Sums two floats without the rounding issue by using precise decimal arithmetic"),
+};
+
+static_assert(sizeof(table) / sizeof(table[0]) == 109);
+
+}  // namespace
+
+std::span<const Function> functions() { return table; }
+
+}  // namespace korva::table

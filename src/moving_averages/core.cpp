@@ -1,0 +1,221 @@
+// Core averages. Every function reproduces the host's earlier NumPy code bit
+// for bit; the kernels in kernels.hpp fix the operation order.
+#include "core.hpp"
+
+#include <cmath>
+#include <type_traits>
+
+#include "../helpers/errors.hpp"
+#include "kernels.hpp"
+
+namespace korva::ma {
+namespace {
+
+template <class V>
+bool has_nan(const V& x) {
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        if (std::isnan(x[i])) return true;
+    }
+    return false;
+}
+
+// Output rows of the weighted mean computed this many at a time: each lane
+// is its own accumulator summed in index order, so rounding is unchanged.
+constexpr std::size_t kBlock = 4;
+typedef double Lanes __attribute__((vector_size(kBlock * sizeof(double))));
+
+template <class V>
+void weighted_means(const V& x, std::uint64_t p, double* out) {
+    const std::size_t n = x.size();
+    const double denom = static_cast<double>((p + p * p) / 2);
+    std::size_t i = p - 1;
+    if constexpr (std::is_same_v<V, ContiguousView<double>>) {
+        for (; i + kBlock <= n; i += kBlock) {
+            const double* first = x.p + (i + 1 - p);
+            Lanes s = {0.0, 0.0, 0.0, 0.0};
+            for (std::uint64_t j = 1; j <= p; ++j) {
+                Lanes v;
+                __builtin_memcpy(&v, first + (j - 1), sizeof v);
+                const double w = static_cast<double>(j);
+                s = s + v * w;
+            }
+            s = s / denom;
+            __builtin_memcpy(out + i, &s, sizeof s);
+        }
+    }
+    for (; i < n; ++i) out[i] = linear_weighted_mean(x, i, p);
+}
+
+}  // namespace
+
+Series sma(SeriesView source, std::uint64_t period) {
+    const std::size_t n = source.size();
+    Series out(n, NaN);
+    if (period == 0 || n < period) return out;  // a zero window never counts a value
+    with_view(source, [&](const auto& x) {
+        RollingMean m;
+        m.start(x, period);
+        if (m.count > 0) out[period - 1] = m.mean();
+        for (std::size_t i = 0; i + period < n; ++i) {
+            m.slide(x[i], x[i + period]);
+            if (m.count > 0) out[i + period] = m.sum / static_cast<double>(m.count);
+        }
+    });
+    return out;
+}
+
+double sma_last(SeriesView source, std::uint64_t period) {
+    const std::size_t n = source.size();
+    if (n == 0) empty_last_index();
+    if (period == 0 || n < period) return NaN;
+    return with_view(source, [&](const auto& x) {
+        if (!has_nan(x)) {
+            // Without NaN the count is constant and the NaN tests vanish;
+            // (s - old) + new rounds exactly like new + (s - old).
+            double s = 0.0;
+            for (std::size_t i = 0; i < period; ++i) s = s + x[i];
+            for (std::size_t i = 0; i + period < n; ++i) s = (s - x[i]) + x[i + period];
+            return s / static_cast<double>(period);
+        }
+        RollingMean m;
+        m.start(x, period);
+        for (std::size_t i = 0; i + period < n; ++i) m.slide(x[i], x[i + period]);
+        return m.mean();
+    });
+}
+
+Series ema(SeriesView source, std::uint64_t period) {
+    const std::size_t n = source.size();
+    Series out(n, NaN);
+    if (n == 0 || n < period) return out;
+    const EmaCoefficients c = ema_coefficients(period);
+    with_view(source, [&](const auto& x) {
+        double e = x[0];
+        out[0] = e;
+        for (std::size_t i = 1; i < n; ++i) out[i] = e = smooth(c, e, x[i]);
+    });
+    return out;
+}
+
+double ema_last(SeriesView source, std::uint64_t period) {
+    const std::size_t n = source.size();
+    if (n == 0) empty_last_index();
+    if (n < period) return NaN;
+    const EmaCoefficients c = ema_coefficients(period);
+    return with_view(source, [&](const auto& x) {
+        double e = x[0];
+        for (std::size_t i = 1; i < n; ++i) e = smooth(c, e, x[i]);
+        return e;
+    });
+}
+
+Series smma(SeriesView source, std::uint64_t length) {
+    if (length == 0) index_out_of_range(static_cast<std::size_t>(-1), source.size());
+    const std::size_t n = source.size();
+    Series out(n, NaN);
+    if (n < length) return out;
+    const EmaCoefficients c = wilder_coefficients(length);
+    with_view(source, [&](const auto& x) {
+        double s = 0.0;  // plain sum: NaN is not skipped here
+        for (std::size_t i = 0; i < length; ++i) s = s + x[i];
+        s = s / static_cast<double>(length);
+        out[length - 1] = s;
+        for (std::size_t i = length; i < n; ++i) out[i] = s = smooth(c, s, x[i]);
+    });
+    return out;
+}
+
+Series rma(SeriesView source, std::uint64_t length) {
+    const std::size_t n = source.size();
+    if (n == 0) index_out_of_range(0, 0);
+    const EmaCoefficients c = wilder_coefficients(length);
+    Series out(n);
+    with_view(source, [&](const auto& x) {
+        // Seeded with the last element: the host's earlier code did
+        // `newseries[-1] = source[-1]` before the first step.
+        double e = smooth(c, x[n - 1], x[0]);
+        out[0] = e;
+        for (std::size_t i = 1; i < n; ++i) out[i] = e = smooth(c, e, x[i]);
+    });
+    return out;
+}
+
+Series wilders(SeriesView source, std::uint64_t period) {
+    const std::size_t n = source.size();
+    Series out(n);
+    if (n == 0) return out;
+    const EmaCoefficients c = wilder_coefficients(period);
+    with_view(source, [&](const auto& x) {
+        double e = x[0];
+        out[0] = e;
+        for (std::size_t i = 1; i < n; ++i) out[i] = e = smooth(c, e, x[i]);
+    });
+    return out;
+}
+
+Series wma(SeriesView source, std::uint64_t period) {
+    const std::size_t n = source.size();
+    Series out(n, NaN);
+    if (period == 0 || period > n) return out;
+    with_view(source, [&](const auto& x) { weighted_means(x, period, out.data()); });
+    return out;
+}
+
+Series dema(SeriesView source, std::uint64_t period) {
+    const std::size_t n = source.size();
+    Series out(n);
+    if (n == 0) return out;
+    if (n == 1) {
+        out[0] = source[0];
+        return out;
+    }
+    const EmaCoefficients c = ema_coefficients(period);
+    with_view(source, [&](const auto& x) {
+        double e1 = x[0], e2 = x[0];
+        out[0] = e1 * 2.0 - e2;
+        for (std::size_t i = 1; i < n; ++i) {
+            e1 = smooth(c, e1, x[i]);
+            e2 = smooth(c, e2, e1);
+            out[i] = e1 * 2.0 - e2;
+        }
+    });
+    return out;
+}
+
+Series tema(SeriesView source, std::uint64_t period) {
+    const std::size_t n = source.size();
+    Series out(n);
+    if (n == 0) return out;
+    const EmaCoefficients c = ema_coefficients(period);
+    with_view(source, [&](const auto& x) {
+        const double x0 = x[0];
+        double e1 = x0, e2 = x0, e3 = x0;
+        out[0] = x0 + (x0 * 3.0 - x0 * 3.0);
+        for (std::size_t i = 1; i < n; ++i) {
+            e1 = smooth(c, e1, x[i]);
+            e2 = smooth(c, e2, e1);
+            e3 = smooth(c, e3, e2);
+            out[i] = (e1 * 3.0 - e2 * 3.0) + e3;
+        }
+    });
+    return out;
+}
+
+Series zlema(SeriesView source, std::uint64_t period) {
+    const std::size_t n = source.size();
+    Series out(n, NaN);
+    if (period >= n) return out;
+    // A zero period gives lag = (0 - 1) / 2, an index far past the input.
+    const std::uint64_t lag = (period - 1) / 2;
+    if (lag >= n) index_out_of_range(static_cast<std::size_t>(lag), n);
+    const EmaCoefficients c = ema_coefficients(period);
+    with_view(source, [&](const auto& x) {
+        auto compensated = [&](std::size_t i) { return x[i] + (x[i] - x[i - lag]); };
+        double e = compensated(lag);
+        out[lag] = e;
+        for (std::size_t i = lag + 1; i < n; ++i) out[i] = e = smooth(c, e, compensated(i));
+    });
+    return out;
+}
+
+}  // namespace korva::ma
