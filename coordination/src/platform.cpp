@@ -1,0 +1,359 @@
+// POSIX implementation of the platform layer (see platform.hpp). Every
+// system call of the coordinator lives here; errors are turned into text or
+// sentinel values so that no errno handling leaks upward.
+#include "platform.hpp"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <pthread.h>
+#include <sys/random.h>
+#include <sys/socket.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <memory>
+
+namespace korva::coordination::platform {
+
+std::int64_t monotonic_ns() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<std::int64_t>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
+}
+
+std::optional<std::int64_t> wall_ns_since_epoch() {
+    timespec ts{};
+    if (clock_gettime(CLOCK_REALTIME, &ts) != 0 || ts.tv_sec < 0) return std::nullopt;
+    return static_cast<std::int64_t>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
+}
+
+void sleep_ms(int ms) {
+    timespec ts{ms / 1000, static_cast<long>(ms % 1000) * 1000000L};
+    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+    }
+}
+
+std::uint32_t process_id() { return static_cast<std::uint32_t>(getpid()); }
+
+std::optional<std::string> environment(const char* name) {
+    const char* value = std::getenv(name);
+    if (value == nullptr) return std::nullopt;
+    return std::string(value);
+}
+
+static void write_fd(int fd, std::string_view text) {
+    while (!text.empty()) {
+        ssize_t n = ::write(fd, text.data(), text.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        text.remove_prefix(static_cast<std::size_t>(n));
+    }
+}
+
+void write_stdout(std::string_view text) { write_fd(1, text); }
+void write_stderr(std::string_view text) { write_fd(2, text); }
+
+void drain_stdin_until_eof() {
+    char buffer[4096];
+    for (;;) {
+        ssize_t n = ::read(0, buffer, sizeof buffer);
+        if (n > 0) continue;
+        if (n < 0 && errno == EINTR) continue;
+        return;
+    }
+}
+
+void exit_process(int status) {
+    std::fflush(stdout);
+    // _exit: other threads are still running, so static destructors and
+    // atexit handlers must not run underneath them.
+    _exit(status);
+}
+
+std::uint64_t random_u64() {
+    std::uint64_t value = 0;
+    auto* p = reinterpret_cast<unsigned char*>(&value);
+    std::size_t got = 0;
+    while (got < sizeof value) {
+        ssize_t n = getrandom(p + got, sizeof value - got, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    if (got < sizeof value) {  // no random source: still vary per process
+        value ^= static_cast<std::uint64_t>(monotonic_ns()) * 0x9E3779B97F4A7C15ULL ^ getpid();
+    }
+    return value;
+}
+
+std::string os_error_text(int err) {
+    char buffer[256];
+    // GNU strerror_r may return a static string instead of filling buffer.
+#if defined(__GLIBC__) && defined(_GNU_SOURCE)
+    const char* text = strerror_r(err, buffer, sizeof buffer);
+#else
+    const char* text = strerror_r(err, buffer, sizeof buffer) == 0 ? buffer : "unknown error";
+#endif
+    return std::string(text) + " (os error " + std::to_string(err) + ")";
+}
+
+// ---- threads ----------------------------------------------------------------
+
+namespace {
+void* thread_entry(void* arg) {
+    std::unique_ptr<std::function<void()>> body(static_cast<std::function<void()>*>(arg));
+    try {
+        (*body)();
+    } catch (...) {
+        // A thread body must never unwind past here: that would terminate
+        // the whole server.
+    }
+    return nullptr;
+}
+}  // namespace
+
+std::string spawn_detached(std::function<void()> body) {
+    std::unique_ptr<std::function<void()>> owned;
+    try {
+        owned = std::make_unique<std::function<void()>>(std::move(body));
+    } catch (...) {
+        return "out of memory";
+    }
+    pthread_attr_t attr;
+    if (pthread_attr_init(&attr) != 0) return "cannot initialise thread attributes";
+    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+    // Small, fixed stacks keep 256 connection threads cheap; nothing in the
+    // coordinator recurses deeply (the JSON parser is iterative).
+    pthread_attr_setstacksize(&attr, 2u << 20);
+    pthread_t thread;
+    int rc = pthread_create(&thread, &attr, thread_entry, owned.get());
+    pthread_attr_destroy(&attr);
+    if (rc != 0) return os_error_text(rc);
+    owned.release();
+    return {};
+}
+
+// ---- sockets ------------------------------------------------------------------
+
+bool parse_ipv6(std::string_view text, std::uint8_t out[16]) {
+    if (text.empty() || text.size() > 45) return false;
+    char buffer[64];
+    std::memcpy(buffer, text.data(), text.size());
+    buffer[text.size()] = '\0';
+    return inet_pton(AF_INET6, buffer, out) == 1;
+}
+
+std::string format_address(const SocketAddress& address) {
+    char buffer[INET6_ADDRSTRLEN] = {};
+    std::string text;
+    if (!address.v6) {
+        inet_ntop(AF_INET, address.ip, buffer, sizeof buffer);
+        text.append(buffer);
+    } else {
+        inet_ntop(AF_INET6, address.ip, buffer, sizeof buffer);
+        text.push_back('[');
+        text.append(buffer);
+        if (address.scope_id != 0) {
+            text.push_back('%');
+            text.append(std::to_string(address.scope_id));
+        }
+        text.push_back(']');
+    }
+    text.push_back(':');
+    text.append(std::to_string(address.port));
+    return text;
+}
+
+static socklen_t to_sockaddr(const SocketAddress& a, sockaddr_storage& storage) {
+    std::memset(&storage, 0, sizeof storage);
+    if (!a.v6) {
+        auto* sin = reinterpret_cast<sockaddr_in*>(&storage);
+        sin->sin_family = AF_INET;
+        sin->sin_port = htons(a.port);
+        std::memcpy(&sin->sin_addr, a.ip, 4);
+        return sizeof(sockaddr_in);
+    }
+    auto* sin6 = reinterpret_cast<sockaddr_in6*>(&storage);
+    sin6->sin6_family = AF_INET6;
+    sin6->sin6_port = htons(a.port);
+    sin6->sin6_scope_id = a.scope_id;
+    std::memcpy(&sin6->sin6_addr, a.ip, 16);
+    return sizeof(sockaddr_in6);
+}
+
+Socket& Socket::operator=(Socket&& other) noexcept {
+    if (this != &other) {
+        close();
+        fd_ = other.fd_;
+        rcv_timeout_ms_ = other.rcv_timeout_ms_;
+        other.fd_ = -1;
+    }
+    return *this;
+}
+
+void Socket::close() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+}
+
+Socket Socket::listen_tcp(const SocketAddress& address, std::string& error) {
+    Socket s(::socket(address.v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!s.valid()) {
+        error = os_error_text(errno);
+        return {};
+    }
+    // Address reuse on POSIX only lets us bind while old connections to the
+    // port sit in TIME_WAIT; it does not let another process steal a port
+    // that is actively listening (that would be SO_REUSEPORT). Without it a
+    // restarted coordinator on its fixed port fails for about a minute.
+    int one = 1;
+    setsockopt(s.fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_storage storage;
+    socklen_t len = to_sockaddr(address, storage);
+    if (::bind(s.fd_, reinterpret_cast<sockaddr*>(&storage), len) != 0 || ::listen(s.fd_, 128) != 0) {
+        error = os_error_text(errno);
+        return {};
+    }
+    return s;
+}
+
+bool Socket::local_address(SocketAddress& out, std::string& error) const {
+    sockaddr_storage storage{};
+    socklen_t len = sizeof storage;
+    if (getsockname(fd_, reinterpret_cast<sockaddr*>(&storage), &len) != 0) {
+        error = os_error_text(errno);
+        return false;
+    }
+    out = SocketAddress{};
+    if (storage.ss_family == AF_INET6) {
+        auto* sin6 = reinterpret_cast<sockaddr_in6*>(&storage);
+        out.v6 = true;
+        out.port = ntohs(sin6->sin6_port);
+        out.scope_id = sin6->sin6_scope_id;
+        std::memcpy(out.ip, &sin6->sin6_addr, 16);
+    } else {
+        auto* sin = reinterpret_cast<sockaddr_in*>(&storage);
+        out.port = ntohs(sin->sin_port);
+        std::memcpy(out.ip, &sin->sin_addr, 4);
+    }
+    return true;
+}
+
+Socket Socket::accept(std::string& error) const {
+    for (;;) {
+        int fd = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd >= 0) return Socket(fd);
+        if (errno == EINTR) continue;
+        error = os_error_text(errno);
+        return {};
+    }
+}
+
+bool Socket::set_blocking() {
+    int flags = fcntl(fd_, F_GETFL);
+    return flags >= 0 && fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK) == 0;
+}
+
+bool Socket::set_no_delay() {
+    int one = 1;
+    return setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) == 0;
+}
+
+static timeval to_timeval(std::int64_t ms) {
+    timeval tv{};
+    tv.tv_sec = static_cast<time_t>(ms / 1000);
+    tv.tv_usec = static_cast<suseconds_t>((ms % 1000) * 1000);
+    return tv;
+}
+
+bool Socket::set_send_timeout_ms(std::int64_t ms) {
+    timeval tv = to_timeval(ms);
+    return setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) == 0;
+}
+
+long Socket::read_some(char* buffer, std::size_t n, std::int64_t deadline_ns) {
+    for (;;) {
+        std::int64_t left = deadline_ns - monotonic_ns();
+        if (left <= 0) return kReadTimedOut;
+        // Rounded up to whole milliseconds; the kernel call is skipped when
+        // the value is unchanged, which is the common case of a fresh
+        // 30-second request deadline.
+        std::int64_t ms = (left + 999999) / 1000000;
+        if (ms != rcv_timeout_ms_) {
+            timeval tv = to_timeval(ms);
+            if (setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0) return kReadFailed;
+            rcv_timeout_ms_ = ms;
+        }
+        ssize_t got = ::recv(fd_, buffer, n, 0);
+        if (got >= 0) return static_cast<long>(got);
+        if (errno == EINTR) continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            // The kernel timeout may fire a little early relative to our
+            // clock; loop so the deadline, not the kernel, decides.
+            continue;
+        }
+        return kReadFailed;
+    }
+}
+
+bool Socket::write_all(std::string_view a, std::string_view b) {
+    iovec iov[2];
+    int count = 0;
+    if (!a.empty()) iov[count++] = {const_cast<char*>(a.data()), a.size()};
+    if (!b.empty()) iov[count++] = {const_cast<char*>(b.data()), b.size()};
+    iovec* cur = iov;
+    while (count > 0) {
+        msghdr msg{};
+        msg.msg_iov = cur;
+        msg.msg_iovlen = static_cast<decltype(msg.msg_iovlen)>(count);
+        ssize_t n = ::sendmsg(fd_, &msg, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        auto done = static_cast<std::size_t>(n);
+        while (count > 0 && done >= cur->iov_len) {
+            done -= cur->iov_len;
+            ++cur;
+            --count;
+        }
+        if (count > 0) {
+            cur->iov_base = static_cast<char*>(cur->iov_base) + done;
+            cur->iov_len -= done;
+        }
+    }
+    return true;
+}
+
+long Socket::send_some(const char* data, std::size_t n) {
+    for (;;) {
+        ssize_t sent = ::send(fd_, data, n, MSG_NOSIGNAL);
+        if (sent < 0 && errno == EINTR) continue;
+        return sent <= 0 ? -1 : static_cast<long>(sent);
+    }
+}
+
+bool Socket::peer_gone() {
+    char buffer[4096];
+    // Bounded, so that a peer streaming junk cannot keep us here.
+    for (int round = 0; round < 16; ++round) {
+        ssize_t n = ::recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (n > 0) continue;  // discarded: nothing is read after subscribing
+        if (n == 0) return true;
+        if (errno == EINTR) continue;
+        return !(errno == EAGAIN || errno == EWOULDBLOCK);
+    }
+    return false;
+}
+
+void Socket::shutdown_write() { ::shutdown(fd_, SHUT_WR); }
+
+}  // namespace korva::coordination::platform

@@ -1,0 +1,102 @@
+// The coordinator's only contact with the operating system: sockets,
+// threads, clocks, environment, standard streams and the random source.
+// Everything above this layer is portable logic; porting the coordinator to
+// another system means rewriting this file pair and nothing else.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace korva::coordination::platform {
+
+// ---- clocks -------------------------------------------------------------
+// Monotonic clock in nanoseconds; only differences are meaningful.
+std::int64_t monotonic_ns();
+// Wall-clock nanoseconds since 1970-01-01 UTC; nullopt before 1970.
+std::optional<std::int64_t> wall_ns_since_epoch();
+void sleep_ms(int ms);
+
+// ---- process, environment, stdio ----------------------------------------
+std::uint32_t process_id();
+// Raw bytes of an environment variable, or nullopt when it is unset.
+std::optional<std::string> environment(const char* name);
+// Whole-line writes straight to the file descriptors, so that output is not
+// held back by any user-space buffer (the host reads the listening line).
+void write_stdout(std::string_view text);
+void write_stderr(std::string_view text);
+// Blocks until standard input reaches end of file or fails.
+void drain_stdin_until_eof();
+[[noreturn]] void exit_process(int status);
+// 64 random bits from the system's random source (hash seeding).
+std::uint64_t random_u64();
+// "<system message> (os error N)".
+std::string os_error_text(int err);
+
+// ---- threads --------------------------------------------------------------
+// Starts a detached thread. Returns an empty string, or the error text.
+std::string spawn_detached(std::function<void()> body);
+
+// ---- sockets ----------------------------------------------------------------
+struct SocketAddress {
+    bool v6 = false;
+    std::uint8_t ip[16] = {};  // v4 uses the first 4 bytes
+    std::uint16_t port = 0;
+    std::uint32_t scope_id = 0;
+};
+
+// Parses the text between brackets of an IPv6 address (without scope).
+bool parse_ipv6(std::string_view text, std::uint8_t out[16]);
+std::string format_address(const SocketAddress& address);
+
+// Outcome of a read: bytes (>0), end of stream (0), or timeout/failure (<0).
+constexpr long kReadTimedOut = -1;
+constexpr long kReadFailed = -2;
+
+class Socket {
+public:
+    Socket() = default;
+    explicit Socket(int fd) : fd_(fd) {}
+    Socket(const Socket&) = delete;
+    Socket& operator=(const Socket&) = delete;
+    Socket(Socket&& other) noexcept : fd_(other.fd_), rcv_timeout_ms_(other.rcv_timeout_ms_) { other.fd_ = -1; }
+    Socket& operator=(Socket&& other) noexcept;
+    ~Socket() { close(); }
+
+    bool valid() const { return fd_ >= 0; }
+    void close();
+
+    // Listener: close-on-exec TCP socket bound to `address` with a backlog of
+    // 128. On failure returns an invalid socket and sets `error`.
+    static Socket listen_tcp(const SocketAddress& address, std::string& error);
+    bool local_address(SocketAddress& out, std::string& error) const;
+    // Waits for a connection; invalid socket and `error` set on failure.
+    Socket accept(std::string& error) const;
+
+    // Per-connection set-up; false on failure.
+    bool set_blocking();
+    bool set_no_delay();
+    bool set_send_timeout_ms(std::int64_t ms);
+
+    // Reads at most `n` bytes, waiting until `deadline_ns` (monotonic) at most.
+    long read_some(char* buffer, std::size_t n, std::int64_t deadline_ns);
+    // Writes everything under the standing send timeout; false on failure.
+    bool write_all(std::string_view a, std::string_view b = {});
+    // One send of what remains, for callers that manage their own deadline:
+    // bytes accepted (>0), or <=0 on failure (0 bytes accepted counts as one).
+    long send_some(const char* data, std::size_t n);
+    // Non-blocking: discards whatever the peer sent; true if the peer has
+    // closed its side or the socket failed.
+    bool peer_gone();
+    void shutdown_write();
+
+private:
+    int fd_ = -1;
+    std::int64_t rcv_timeout_ms_ = -1;  // last value given to the kernel
+};
+
+}  // namespace korva::coordination::platform
