@@ -132,7 +132,9 @@ const std::array<PyCFunction, kFunctions> trampolines = make_trampolines(std::ma
 PyMethodDef methods[kFunctions + 1];
 std::string docstrings[kFunctions];
 
-PyModuleDef module_def = {PyModuleDef_HEAD_INIT, "korva_rust", "", -1, nullptr, nullptr, nullptr, nullptr, nullptr};
+// m_size 0 rather than -1: a repeated import calls PyInit again, which hands
+// back the one module object instead of a copy of its dict.
+PyModuleDef module_def = {PyModuleDef_HEAD_INIT, "korva_rust", "", 0, nullptr, nullptr, nullptr, nullptr, nullptr};
 
 std::atomic<std::int64_t> owner{-1};
 PyObject* the_module = nullptr;

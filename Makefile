@@ -1,0 +1,71 @@
+# Everything from a fresh machine: `make demo` runs the main job, `make test`
+# runs the whole test suite. Both install what they need themselves (Debian
+# packages, two virtual environments from the pyenv interpreters) and build
+# one abi3 wheel that both interpreters use.
+SHELL := /bin/bash
+PYENV ?= /root/.pyenv/versions
+PY312 ?= $(lastword $(sort $(wildcard $(PYENV)/3.12*/bin/python3.12)))
+PY313 ?= $(lastword $(sort $(wildcard $(PYENV)/3.13*/bin/python3.13)))
+VENV312 := .venv312
+VENV313 := .venv313
+WHEEL_STAMP := dist/.built
+
+.PHONY: demo test system venvs wheel install check-abi test-py fuzz-smoke asan-tests bench clean
+
+system:
+	@if [ "$$(id -u)" = 0 ]; then \
+	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$(grep -v '^#' scripts/apt-packages.txt) >/dev/null; \
+	else echo "not root: assuming these are installed: $$(tr '\n' ' ' < scripts/apt-packages.txt)"; fi
+
+$(VENV312)/.ready: tests/requirements.txt
+	@test -n "$(PY312)" || { echo "no CPython 3.12 under $(PYENV)"; exit 1; }
+	$(PY312) -m venv $(VENV312)
+	$(VENV312)/bin/pip install -q --upgrade pip
+	$(VENV312)/bin/pip install -q "numpy==1.26.*" -r tests/requirements.txt \
+	    scikit-build-core cmake ninja abi3audit ta-lib matplotlib
+	touch $@
+
+$(VENV313)/.ready: tests/requirements.txt
+	@test -n "$(PY313)" || { echo "no CPython 3.13 under $(PYENV)"; exit 1; }
+	$(PY313) -m venv $(VENV313)
+	$(VENV313)/bin/pip install -q --upgrade pip
+	$(VENV313)/bin/pip install -q "numpy>=2" -r tests/requirements.txt
+	touch $@
+
+venvs: $(VENV312)/.ready $(VENV313)/.ready
+
+# One wheel, built once against the 3.12 limited API.
+wheel: system $(VENV312)/.ready
+	rm -rf dist && mkdir -p dist
+	$(VENV312)/bin/pip wheel . --no-deps --no-build-isolation -w dist -q
+	touch $(WHEEL_STAMP)
+
+check-abi: wheel
+	$(VENV312)/bin/abi3audit --strict --report dist/korva_rust-*.whl
+
+install: wheel venvs
+	$(VENV312)/bin/pip install -q --force-reinstall --no-deps dist/korva_rust-*.whl
+	$(VENV313)/bin/pip install -q --force-reinstall --no-deps dist/korva_rust-*.whl
+
+test-py: install
+	@for py in $(VENV312)/bin/python $(VENV313)/bin/python; do \
+	  echo "== $$($$py -c 'import sys, numpy; print("CPython", sys.version.split()[0], "NumPy", numpy.__version__)')"; \
+	  (cd tests/.. && $$py -m pytest -q -p no:cacheprovider tests) || exit 1; \
+	done
+
+fuzz-smoke: system
+	@if [ -x coordination/fuzz/run.sh ] || [ -f coordination/fuzz/run.sh ]; then bash coordination/fuzz/run.sh 30; fi
+
+asan-tests: system install
+	@if [ -f coordination/asan_tests.sh ]; then bash coordination/asan_tests.sh; fi
+
+test: check-abi test-py fuzz-smoke asan-tests
+
+demo: install
+	$(VENV312)/bin/python demo/demo.py $(CSV)
+
+bench: install
+	@for b in bench/bench_*.py; do $(VENV312)/bin/python $$b || exit 1; done
+
+clean:
+	rm -rf build dist build-* $(VENV312) $(VENV313)

@@ -1,0 +1,127 @@
+"""The module object: registration, signatures, docstrings, import rules and
+the internal-error exception."""
+import importlib
+import inspect
+import subprocess
+import sys
+import textwrap
+
+import numpy as np
+import pytest
+
+import korva_rust
+from interface import FUNCTIONS
+
+
+def test_all_lists_every_function_in_registration_order():
+    assert korva_rust.__all__ == [name for name, _ in FUNCTIONS]
+    assert len(korva_rust.__all__) == 109
+    for name in korva_rust.__all__:
+        fn = getattr(korva_rust, name)
+        assert fn.__name__ == name
+        assert fn.__module__ == "korva_rust"
+        assert fn.__self__ is korva_rust
+
+
+@pytest.mark.parametrize("name,params", FUNCTIONS, ids=[n for n, _ in FUNCTIONS])
+def test_signature_and_docstring_layout(name, params):
+    fn = getattr(korva_rust, name)
+    sig = inspect.signature(fn)
+    assert list(sig.parameters) == [p for p, _ in params]
+    assert all(p.kind is inspect.Parameter.POSITIONAL_OR_KEYWORD for p in sig.parameters.values())
+    assert all(p.default is inspect.Parameter.empty for p in sig.parameters.values())
+    assert fn.__text_signature__ == "(" + ", ".join(p for p, _ in params) + ")"
+    assert fn.__doc__ and not fn.__doc__.startswith(name + "(")
+
+
+def test_documented_docstrings():
+    assert korva_rust.sma.__doc__ == "Calculate Simple Moving Average (SMA)"
+    assert korva_rust.run_coordinator.__doc__ == (
+        "Run shared state in a dedicated child; never block the dashboard process."
+    )
+    lines = korva_rust.ema_last.__doc__.splitlines()
+    assert lines[0] == "Last value of EMA — runs the exact same `prev = alpha*x + (1-alpha)*prev`"
+    assert lines[4] == ""
+    assert lines[-1] == "exactly as in `ema`."
+    assert korva_rust.sma_last.__doc__.splitlines()[-1] == (
+        "`n < period` returns NaN, an all-NaN final window returns NaN."
+    )
+
+
+def test_reimport_returns_the_same_module():
+    first = sys.modules.pop("korva_rust")
+    try:
+        again = importlib.import_module("korva_rust")
+        assert again is first
+    finally:
+        sys.modules["korva_rust"] = first
+
+
+def test_internal_error_is_not_an_exception_and_module_stays_usable():
+    err = korva_rust.InternalError
+    assert err.__bases__ == (BaseException,)
+    caught = None
+    try:
+        try:
+            korva_rust.zlema(np.arange(5.0), 0)
+        except Exception:  # must not catch it
+            pytest.fail("InternalError was caught by 'except Exception'")
+    except err as e:
+        caught = e
+    assert caught is not None
+    assert korva_rust.sma(np.arange(3.0), 2)[2] == 1.5
+
+
+def test_not_yet_built_functions_say_so_after_argument_checks():
+    built = []
+    for name, params in FUNCTIONS[1:]:
+        try:
+            getattr(korva_rust, name)()
+        except TypeError:
+            pass
+        fn = getattr(korva_rust, name)
+        args = [_valid(t) for _, t in params]
+        try:
+            fn(*args)
+            built.append(name)
+        except NotImplementedError as e:
+            assert str(e) == f"{name} is not implemented yet"
+        except (ValueError, IndexError, TypeError, korva_rust.InternalError):
+            built.append(name)
+    assert {"sma", "ema", "rma", "wma", "dema", "tema", "zlema"} <= set(built)
+
+
+def _valid(type_word):
+    rng = np.random.default_rng(0)
+    return {
+        "series": rng.random(40) + 1.0,
+        "candles": np.column_stack([np.arange(40.0) * 60000, *(rng.random((5, 40)) + 1.0)]),
+        "int64": np.arange(40, dtype=np.int64),
+        "uint": 3,
+        "int": 2,
+        "float": 0.5,
+        "str": "close",
+        "bool": True,
+    }[type_word]
+
+
+def test_subinterpreter_import_is_refused():
+    code = textwrap.dedent(
+        """
+        import _testcapi, korva_rust
+        r = _testcapi.run_in_subinterp(
+            "import sys\\n"
+            "try:\\n"
+            "    import korva_rust\\n"
+            "except ImportError as e:\\n"
+            "    sys.stderr.write('refused: ' + str(e))\\n"
+        )
+        """
+    )
+    try:
+        import _testcapi  # noqa: F401
+    except ImportError:
+        pytest.skip("interpreter built without _testcapi")
+    proc = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
+    assert proc.returncode == 0, proc.stderr
+    assert "refused: " in proc.stderr and "subinterpreters" in proc.stderr
