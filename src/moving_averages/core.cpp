@@ -2,6 +2,7 @@
 // for bit; the kernels in kernels.hpp fix the operation order.
 #include "core.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <type_traits>
 
@@ -19,28 +20,41 @@ bool has_nan(const V& x) {
     return false;
 }
 
-// Output rows of the weighted mean computed this many at a time: each lane
-// is its own accumulator summed in index order, so rounding is unchanged.
-constexpr std::size_t kBlock = 4;
-typedef double Lanes __attribute__((vector_size(kBlock * sizeof(double))));
+// Output rows of the weighted mean computed sixteen at a time: each lane is
+// its own accumulator summed in index order, so rounding is unchanged; four
+// independent vector chains hide the latency of the additions.
+typedef double Lanes __attribute__((vector_size(4 * sizeof(double))));
+constexpr std::size_t kBlock = 16;
 
 template <class V>
-void weighted_means(const V& x, std::uint64_t p, double* out) {
+__attribute__((target_clones("avx2", "default"))) void weighted_means(const V& x, std::uint64_t p, double* out) {
     const std::size_t n = x.size();
     const double denom = static_cast<double>((p + p * p) / 2);
     std::size_t i = p - 1;
     if constexpr (std::is_same_v<V, ContiguousView<double>>) {
         for (; i + kBlock <= n; i += kBlock) {
             const double* first = x.p + (i + 1 - p);
-            Lanes s = {0.0, 0.0, 0.0, 0.0};
-            for (std::uint64_t j = 1; j <= p; ++j) {
-                Lanes v;
-                __builtin_memcpy(&v, first + (j - 1), sizeof v);
-                const double w = static_cast<double>(j);
-                s = s + v * w;
+            Lanes s0 = {}, s1 = {}, s2 = {}, s3 = {};
+            for (std::uint64_t j = 0; j < p; ++j) {
+                const double w = static_cast<double>(j + 1);
+                Lanes v0, v1, v2, v3;
+                __builtin_memcpy(&v0, first + j, sizeof v0);
+                __builtin_memcpy(&v1, first + j + 4, sizeof v1);
+                __builtin_memcpy(&v2, first + j + 8, sizeof v2);
+                __builtin_memcpy(&v3, first + j + 12, sizeof v3);
+                s0 = s0 + v0 * w;
+                s1 = s1 + v1 * w;
+                s2 = s2 + v2 * w;
+                s3 = s3 + v3 * w;
             }
-            s = s / denom;
-            __builtin_memcpy(out + i, &s, sizeof s);
+            s0 = s0 / denom;
+            s1 = s1 / denom;
+            s2 = s2 / denom;
+            s3 = s3 / denom;
+            __builtin_memcpy(out + i, &s0, sizeof s0);
+            __builtin_memcpy(out + i + 4, &s1, sizeof s1);
+            __builtin_memcpy(out + i + 8, &s2, sizeof s2);
+            __builtin_memcpy(out + i + 12, &s3, sizeof s3);
         }
     }
     for (; i < n; ++i) out[i] = linear_weighted_mean(x, i, p);
@@ -50,15 +64,16 @@ void weighted_means(const V& x, std::uint64_t p, double* out) {
 
 Series sma(SeriesView source, std::uint64_t period) {
     const std::size_t n = source.size();
-    Series out(n, NaN);
-    if (period == 0 || n < period) return out;  // a zero window never counts a value
+    if (period == 0 || n < period) return Series(n, NaN);  // a zero window never counts a value
+    Series out(n);
+    std::fill_n(out.data(), period - 1, NaN);
     with_view(source, [&](const auto& x) {
         RollingMean m;
         m.start(x, period);
-        if (m.count > 0) out[period - 1] = m.mean();
+        out[period - 1] = m.mean();
         for (std::size_t i = 0; i + period < n; ++i) {
             m.slide(x[i], x[i + period]);
-            if (m.count > 0) out[i + period] = m.sum / static_cast<double>(m.count);
+            out[i + period] = m.mean();
         }
     });
     return out;
@@ -86,8 +101,8 @@ double sma_last(SeriesView source, std::uint64_t period) {
 
 Series ema(SeriesView source, std::uint64_t period) {
     const std::size_t n = source.size();
-    Series out(n, NaN);
-    if (n == 0 || n < period) return out;
+    if (n == 0 || n < period) return Series(n, NaN);
+    Series out(n);
     const EmaCoefficients c = ema_coefficients(period);
     with_view(source, [&](const auto& x) {
         double e = x[0];
@@ -155,8 +170,9 @@ Series wilders(SeriesView source, std::uint64_t period) {
 
 Series wma(SeriesView source, std::uint64_t period) {
     const std::size_t n = source.size();
-    Series out(n, NaN);
-    if (period == 0 || period > n) return out;
+    if (period == 0 || period > n) return Series(n, NaN);
+    Series out(n);
+    std::fill_n(out.data(), period - 1, NaN);
     with_view(source, [&](const auto& x) { weighted_means(x, period, out.data()); });
     return out;
 }

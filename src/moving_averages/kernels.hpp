@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 
 namespace korva::ma {
 
@@ -32,7 +33,9 @@ struct RollingMean {
         if (!std::isnan(neu)) sum = neu + sum;
         count = count + (std::isnan(old) ? 1 : 0) - (std::isnan(neu) ? 1 : 0);
     }
-    double mean() const { return count > 0 ? sum / static_cast<double>(count) : std::nan(""); }
+    double mean() const {
+        return count > 0 ? sum / static_cast<double>(count) : std::numeric_limits<double>::quiet_NaN();
+    }
 };
 
 struct EmaCoefficients {
