@@ -5,6 +5,9 @@
 #include "table.hpp"
 
 #include "../moving_averages/core.hpp"
+#include "../candle/candle.hpp"
+#include "../statistical/decimal.hpp"
+#include "../trading_hours/trading_hours.hpp"
 
 namespace korva::table {
 namespace {
@@ -32,6 +35,30 @@ constexpr const char* ema_last =
     "error indexing `[-1]` on an empty numpy result would raise), `period > n`\n"
     "returns NaN, and NaNs in the source propagate through the recurrence\n"
     "exactly as in `ema`.";
+constexpr const char* trading_hours_mask =
+    "Boolean membership for integer UTC milliseconds and sorted, merged UTC intervals.\n"
+    "Timestamps may be strided or unordered; interval arrays must be contiguous.";
+constexpr const char* filter_candles_by_intervals =
+    "Filter float64 candle rows without allocating a boolean mask or per-row search indexes.\n"
+    "Preconverted timestamps preserve NumPy's integer conversion; all candle columns and\n"
+    "their bit patterns are copied unchanged. The result never aliases a nonempty input.";
+constexpr const char* candle_from_one_minutes =
+    "Build one bigger-timeframe candle from a block of 1m candles \u2014\n"
+    "bit-for-bit equal to `np.array([c[0,0], c[0,1], c[-1,2], c[:,3].max(),\n"
+    "c[:,4].min(), c[:,5].sum()])` (NumPy 1.26.4 semantics: NaN-propagating\n"
+    "max/min, pairwise summation of the volume) for blocks of up to 4320 rows;\n"
+    "use the NumPy expression for longer blocks.\n"
+    "\n"
+    "Accepts strided (non-contiguous) views, e.g. row slices of a larger array.\n"
+    "Empty input raises ValueError.";
+constexpr const char* fix_jumped_candles =
+    "In-place forward pass of korva's `_get_fixed_jumped_candle` over a whole\n"
+    "block of candles: each candle's open moves to the previous close, and its\n"
+    "low or high widens to reach it when needed. Close is only read, so one\n"
+    "forward pass is bit-for-bit equal to repairing candle by candle.\n"
+    "\n"
+    "The array must be writeable \u2014 korva's prefill paths guard on that.\n"
+    "Candle 0 is never touched (no previous close); n <= 1 is a no-op.";
 }  // namespace doc
 
 const Function table[] = {
@@ -129,21 +156,21 @@ const Function table[] = {
     todo("supersmoother_3_pole", {{"source", Type::Series}, {"period", Type::Uint}}, "SuperSmoother 3-pole"),
     todo("trendflex", {{"source", Type::Series}, {"period", Type::Uint}}, "TrendFlex indicator"),
     todo("voss", {{"source", Type::Series}, {"period", Type::Uint}, {"predict", Type::Uint}, {"bandwidth", Type::Float}}, "Voss Predictive Filter → (voss, filt)"),
-    todo("trading_hours_mask", {{"timestamps", Type::Int64Series}, {"starts", Type::Int64Series}, {"ends", Type::Int64Series}}, "Boolean membership for integer UTC milliseconds and sorted, merged UTC intervals."),
-    todo("filter_candles_by_intervals", {{"candles", Type::Candles}, {"timestamps", Type::Int64Series}, {"starts", Type::Int64Series}, {"ends", Type::Int64Series}}, "Filter float64 candle rows without allocating a boolean mask or per-row search indexes."),
-    todo("candle_from_one_minutes", {{"candles", Type::Candles}}, "Build one bigger-timeframe candle from a block of 1m candles —"),
-    todo("fix_jumped_candles", {{"candles", Type::CandlesMut}}, "In-place forward pass of korva's `_get_fixed_jumped_candle` over a whole"),
-    todo("emd", {{"candles", Type::Candles}, {"period", Type::Uint}, {"delta", Type::Float}, {"fraction", Type::Float}}, "EMD — Empirical Mode Decomposition → (upperband, middleband, lowerband)"),
-    todo("heikin_ashi_candles", {{"candles", Type::Candles}}, "Heikin Ashi Candles → (open, close, high, low)"),
-    todo("qstick", {{"candles", Type::Candles}, {"period", Type::Uint}}, "QStick — SMA of (close - open)"),
+    fn<trading_hours::trading_hours_mask>("trading_hours_mask", {"timestamps", "starts", "ends"}, doc::trading_hours_mask),
+    fn<trading_hours::filter_candles_by_intervals>("filter_candles_by_intervals", {"candles", "timestamps", "starts", "ends"}, doc::filter_candles_by_intervals),
+    fn<candle::candle_from_one_minutes>("candle_from_one_minutes", {"candles"}, doc::candle_from_one_minutes),
+    fn<candle::fix_jumped_candles>("fix_jumped_candles", {"candles"}, doc::fix_jumped_candles),
+    fn<candle::emd>("emd", {"candles", "period", "delta", "fraction"}, "EMD — Empirical Mode Decomposition → (upperband, middleband, lowerband)"),
+    fn<candle::heikin_ashi_candles>("heikin_ashi_candles", {"candles"}, "Heikin Ashi Candles → (open, close, high, low)"),
+    fn<candle::qstick>("qstick", {"candles", "period"}, "QStick — SMA of (close - open)"),
     todo("damiani_volatmeter", {{"candles", Type::Candles}, {"source", Type::Series}, {"vis_atr", Type::Uint}, {"vis_std", Type::Uint}, {"sed_atr", Type::Uint}, {"sed_std", Type::Uint}, {"threshold", Type::Float}}, "Damiani Volatmeter — returns (vol, anti)"),
     todo("hurst_rs", {{"x", Type::Series}, {"min_chunksize", Type::Uint}, {"max_chunksize", Type::Uint}, {"num_chunksize", Type::Uint}}, "Hurst RS (R/S method for Hurst exponent)"),
     todo("linearreg", {{"source", Type::Series}, {"period", Type::Uint}}, "Linear Regression Value"),
     todo("find_order_index", {{"orders", Type::Candles}, {"order_array", Type::Series}}, "Find index of a row in a 2D array that matches the given 1D array exactly."),
     todo("moving_std", {{"source", Type::Series}, {"period", Type::Uint}}, "Calculate moving standard deviation"),
     todo("shift", {{"source", Type::Series}, {"periods", Type::Int}}, "Shift array by a given number of periods"),
-    todo("subtract_floats", {{"float1", Type::Float}, {"float2", Type::Float}}, "Subtracts two floats without the rounding issue by using precise decimal arithmetic"),
-    todo("sum_floats", {{"float1", Type::Float}, {"float2", Type::Float}}, "Sums two floats without the rounding issue by using precise decimal arithmetic"),
+    fn<statistical::subtract_floats>("subtract_floats", {"float1", "float2"}, "Subtracts two floats without the rounding issue by using precise decimal arithmetic"),
+    fn<statistical::sum_floats>("sum_floats", {"float1", "float2"}, "Sums two floats without the rounding issue by using precise decimal arithmetic"),
 };
 
 static_assert(sizeof(table) / sizeof(table[0]) == 109);

@@ -1,0 +1,80 @@
+// Reductions that give exactly what NumPy's own `max`, `min` and `sum` give
+// for float64 (callers replaced NumPy expressions and compare bit for bit),
+// and the plain running-sum mean. Templates over the view type: a strided
+// candle column and a plain pointer go through the same operation order.
+#pragma once
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+
+namespace korva {
+
+// maximum.reduce: the first NaN met sticks, a NaN replaces a number, and on
+// ties (+0.0 against -0.0 included) the earlier value is kept. n >= 1.
+template <class V>
+double np_maximum(const V& x) {
+    double acc = x[0];
+    for (std::size_t i = 1; i < x.size(); ++i) {
+        const double v = x[i];
+        if (!(acc >= v || std::isnan(acc))) acc = v;
+    }
+    return acc;
+}
+
+// minimum.reduce, the mirror image of np_maximum. n >= 1.
+template <class V>
+double np_minimum(const V& x) {
+    double acc = x[0];
+    for (std::size_t i = 1; i < x.size(); ++i) {
+        const double v = x[i];
+        if (!(acc <= v || std::isnan(acc))) acc = v;
+    }
+    return acc;
+}
+
+// NumPy's pairwise summation of `count` elements from `start`: blocks of at
+// most 128 summed in eight interleaved lanes, larger ranges split in two at
+// half the count rounded down to a multiple of eight. The rounding differs
+// from a left-to-right sum, which is why it is reproduced step by step.
+template <class V>
+double np_pairwise_sum(const V& x, std::size_t start, std::size_t count) {
+    if (count < 8) {
+        // From +0.0, so that a lone -0.0 sums to +0.0 as in NumPy.
+        double r = 0.0;
+        for (std::size_t i = 0; i < count; ++i) r = r + x[start + i];
+        return r;
+    }
+    if (count <= 128) {
+        double a[8];
+        for (std::size_t j = 0; j < 8; ++j) a[j] = x[start + j];
+        const std::size_t whole = count - count % 8;
+        for (std::size_t i = 8; i < whole; i += 8) {
+            for (std::size_t j = 0; j < 8; ++j) a[j] = a[j] + x[start + i + j];
+        }
+        double r = ((a[0] + a[1]) + (a[2] + a[3])) + ((a[4] + a[5]) + (a[6] + a[7]));
+        for (std::size_t i = whole; i < count; ++i) r = r + x[start + i];
+        return r;
+    }
+    const std::size_t half = (count / 16) * 8;
+    return np_pairwise_sum(x, start, half) + np_pairwise_sum(x, start + half, count - half);
+}
+
+// Running-sum mean over a window of w values: the first window summed in
+// order from -0.0, then each step adds (entering - leaving) to the sum, so a
+// NaN poisons every later mean. Positions before the first full window are
+// NaN; w = 0 or w > n leaves everything NaN.
+inline void running_mean(const double* x, std::size_t n, std::uint64_t w, double* out) {
+    for (std::size_t i = 0; i < n; ++i) out[i] = std::numeric_limits<double>::quiet_NaN();
+    if (w == 0 || w > n) return;
+    const double denom = static_cast<double>(w);
+    double s = -0.0;
+    for (std::size_t i = 0; i < w; ++i) s = s + x[i];
+    out[w - 1] = s / denom;
+    for (std::size_t i = 0; i + w < n; ++i) {
+        s = s + (x[w + i] - x[i]);
+        out[w + i] = s / denom;
+    }
+}
+
+}  // namespace korva
