@@ -5,6 +5,8 @@
 #include "table.hpp"
 
 #include "../moving_averages/core.hpp"
+#include "../bands/atr_bollinger.hpp"
+#include "../oscillators/rsi.hpp"
 #include "../candle/candle.hpp"
 #include "../statistical/decimal.hpp"
 #include "../trading_hours/trading_hours.hpp"
@@ -59,6 +61,35 @@ constexpr const char* fix_jumped_candles =
     "\n"
     "The array must be writeable \u2014 korva's prefill paths guard on that.\n"
     "Candle 0 is never touched (no previous close); n <= 1 is a no-op.";
+constexpr const char* rsi_last =
+    "Last value of RSI \u2014 identical Wilder avg_gain/avg_loss recurrence to\n"
+    "`rsi` (same float ops, same order), but skips allocating the full output\n"
+    "series. Bit-for-bit equal to `rsi(...)[-1]` (verified by randomized\n"
+    "bitwise sweeps; `==` comparison, no tolerance).\n"
+    "\n"
+    "Accepts strided (non-contiguous) views, e.g. candle column slices.\n"
+    "Edge cases mirror `rsi(...)[-1]`: empty input raises IndexError,\n"
+    "`n <= period` returns NaN, `avg_loss == 0` returns 100.";
+constexpr const char* atr_last =
+    "Last value of ATR \u2014 identical true-range fold and Wilder smoothing\n"
+    "recurrence to `atr` (same float ops, same order), but skips allocating\n"
+    "the full output series. Takes the usual korva candle matrix (n x 6 rows;\n"
+    "columns 2/3/4 = close/high/low), strided row views included. Bit-for-bit\n"
+    "equal to `atr(...)[-1]` (verified by randomized bitwise sweeps).\n"
+    "\n"
+    "Edge cases mirror `atr(...)[-1]`: empty input raises IndexError,\n"
+    "`n < period` returns NaN.";
+constexpr const char* bollinger_bands_last =
+    "Last values of Bollinger Bands \u2014 identical rolling sum / sum-of-squares\n"
+    "recurrence to `bollinger_bands` (same float ops, same order), but skips\n"
+    "allocating the three full output series. Returns `(upper, middle, lower)`,\n"
+    "bit-for-bit equal to the last elements of `bollinger_bands(...)`\n"
+    "(verified by randomized bitwise sweeps; `==` comparison, no tolerance).\n"
+    "\n"
+    "Accepts strided (non-contiguous) views, e.g. candle column slices.\n"
+    "Edge cases mirror the array version + `[-1]`: empty input raises\n"
+    "IndexError, `n < period` returns `(NaN, NaN, NaN)`; NaNs in the window\n"
+    "poison the sums exactly as in `bollinger_bands`.";
 }  // namespace doc
 
 const Function table[] = {
@@ -98,19 +129,19 @@ const Function table[] = {
     todo("cci", {{"candles", Type::Candles}, {"period", Type::Uint}}, "CCI — Commodity Channel Index"),
     todo("cfo", {{"source", Type::Series}, {"period", Type::Uint}, {"scalar", Type::Float}}, "CFO — Chande Forecast Oscillator"),
     todo("cg", {{"source", Type::Series}, {"period", Type::Uint}}, "CG — Center of Gravity"),
-    todo("cmo", {{"source", Type::Series}, {"period", Type::Uint}}, "CMO — Chande Momentum Oscillator"),
+    fn<osc::cmo>("cmo", {"source", "period"}, "CMO — Chande Momentum Oscillator"),
     todo("dpo", {{"source", Type::Series}, {"period", Type::Uint}}, "DPO — Detrended Price Oscillator"),
     todo("dti", {{"candles", Type::Candles}, {"r", Type::Uint}, {"s", Type::Uint}, {"u", Type::Uint}}, "Calculate DTI (Dynamic Trend Index) by William Blau - Optimized version"),
     todo("fisher", {{"candles", Type::Candles}, {"period", Type::Uint}}, "Fisher Transform → (fisher, signal)"),
     todo("fosc", {{"source", Type::Series}, {"period", Type::Uint}}, "Calculate FOSC (Forecast Oscillator)"),
-    todo("lrsi", {{"candles", Type::Candles}, {"alpha", Type::Float}}, "Laguerre RSI"),
+    fn<osc::lrsi>("lrsi", {"candles", "alpha"}, "Laguerre RSI"),
     todo("macd", {{"source", Type::Series}, {"fast_period", Type::Uint}, {"slow_period", Type::Uint}, {"signal_period", Type::Uint}}, "Calculate MACD (Moving Average Convergence/Divergence)"),
     todo("mass", {{"candles", Type::Candles}, {"period", Type::Uint}}, "MASS — Mass Index"),
     todo("pfe", {{"source", Type::Series}, {"period", Type::Uint}, {"smoothing", Type::Uint}}, "PFE — Polarized Fractal Efficiency"),
-    todo("rsi", {{"source", Type::Series}, {"period", Type::Uint}}, "Calculate RSI (Relative Strength Index)"),
-    todo("rsi_last", {{"source", Type::Series}, {"period", Type::Uint}}, "Last value of RSI — identical Wilder avg_gain/avg_loss recurrence to"),
-    todo("rsx", {{"source", Type::Series}, {"period", Type::Uint}}, "RSX — Relative Strength Xtra"),
-    todo("srsi", {{"source", Type::Series}, {"period", Type::Uint}, {"period_stoch", Type::Uint}, {"k_period", Type::Uint}, {"d_period", Type::Uint}}, "Calculate SRSI (Stochastic RSI) - Optimized version"),
+    fn<osc::rsi>("rsi", {"source", "period"}, "Calculate RSI (Relative Strength Index)"),
+    fn<osc::rsi_last>("rsi_last", {"source", "period"}, doc::rsi_last),
+    fn<osc::rsx>("rsx", {"source", "period"}, "RSX — Relative Strength Xtra"),
+    fn<osc::srsi>("srsi", {"source", "period", "period_stoch", "k_period", "d_period"}, "Calculate SRSI (Stochastic RSI) - Optimized version"),
     todo("stoch", {{"candles", Type::Candles}, {"fastk_period", Type::Uint}, {"slowk_period", Type::Uint}, {"_slowk_matype", Type::Uint}, {"slowd_period", Type::Uint}, {"_slowd_matype", Type::Uint}}, "Calculate Stochastic Oscillator - Ultra-optimized version"),
     todo("stochf", {{"candles", Type::Candles}, {"fastk_period", Type::Uint}, {"fastd_period", Type::Uint}, {"fastd_matype", Type::Uint}}, "Calculate Stochastic Fast - Ultra-optimized version"),
     todo("willr", {{"candles", Type::Candles}, {"period", Type::Uint}}, "Calculate Williams' %R - Ultra-optimized version"),
@@ -133,11 +164,11 @@ const Function table[] = {
     todo("nvi", {{"source", Type::Series}, {"candles", Type::Candles}}, "NVI — Negative Volume Index"),
     todo("pvi", {{"source", Type::Series}, {"candles", Type::Candles}}, "PVI — Positive Volume Index"),
     todo("wad", {{"candles", Type::Candles}}, "WAD — Williams Accumulation/Distribution"),
-    todo("atr", {{"candles", Type::Candles}, {"period", Type::Uint}}, "Calculate ATR (Average True Range) - Ultra-optimized version"),
-    todo("atr_last", {{"candles", Type::Candles}, {"period", Type::Uint}}, "Last value of ATR — identical true-range fold and Wilder smoothing"),
-    todo("bollinger_bands", {{"source", Type::Series}, {"period", Type::Uint}, {"devup", Type::Float}, {"devdn", Type::Float}}, "Calculate Bollinger Bands - Optimized version"),
-    todo("bollinger_bands_last", {{"source", Type::Series}, {"period", Type::Uint}, {"devup", Type::Float}, {"devdn", Type::Float}}, "Last values of Bollinger Bands — identical rolling sum / sum-of-squares"),
-    todo("bollinger_bands_width", {{"source", Type::Series}, {"period", Type::Uint}, {"mult", Type::Float}}, "Calculate Bollinger Bands Width - Optimized version"),
+    fn<bands::atr>("atr", {"candles", "period"}, "Calculate ATR (Average True Range) - Ultra-optimized version"),
+    fn<bands::atr_last>("atr_last", {"candles", "period"}, doc::atr_last),
+    fn<bands::bollinger_bands>("bollinger_bands", {"source", "period", "devup", "devdn"}, "Calculate Bollinger Bands - Optimized version"),
+    fn<bands::bollinger_bands_last>("bollinger_bands_last", {"source", "period", "devup", "devdn"}, doc::bollinger_bands_last),
+    fn<bands::bollinger_bands_width>("bollinger_bands_width", {"source", "period", "mult"}, "Calculate Bollinger Bands Width - Optimized version"),
     todo("chande", {{"candles", Type::Candles}, {"period", Type::Uint}, {"mult", Type::Float}, {"direction", Type::Str}}, "Calculate Chande (Chandelier Exit) - Ultra-optimized version"),
     todo("chop", {{"candles", Type::Candles}, {"period", Type::Uint}, {"scalar", Type::Float}, {"drift", Type::Uint}}, "Calculate CHOP (Choppiness Index) - Ultra-optimized version"),
     todo("donchian", {{"candles", Type::Candles}, {"period", Type::Uint}}, "Calculate Donchian Channels - Ultra-optimized version"),

@@ -1,0 +1,196 @@
+// Average true range (incremental Wilder form) and Bollinger bands. Callers
+// compare the series and the `_last` values bit for bit with the host's
+// earlier code and with each other, so each pair shares one routine: the
+// `_last` form runs the same operations in the same order and only skips the
+// stores.
+#include "atr_bollinger.hpp"
+
+#include <cmath>
+#include <cstddef>
+#include <limits>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#elif defined(__aarch64__)
+#include <arm_neon.h>
+#endif
+
+#include "../helpers/errors.hpp"
+#include "kernels.hpp"
+
+namespace korva::bands {
+namespace {
+
+// A zero period indexes the seed at p - 1, which wraps: the host failed there.
+[[noreturn]] void zero_period(std::size_t n) { index_out_of_range(std::numeric_limits<std::size_t>::max(), n); }
+
+// Incremental Wilder ATR over n >= p >= 1 rows: the seed mean at p - 1 (sum
+// started as 0.0 + TR[0], which turns a -0.0 range into +0.0 as the host's
+// sum did), then prev + inv * (TR - prev). With Store false nothing is
+// written; the returned final value is the same bits either way.
+template <bool Store>
+double incremental_atr(const MatrixView& candles, std::uint64_t p, double* out) {
+    const SeriesView close = candles.column(col::close);
+    const SeriesView high = candles.column(col::high);
+    const SeriesView low = candles.column(col::low);
+    const std::size_t n = candles.rows;
+    if (p == 0) zero_period(n);
+    const double pd = static_cast<double>(p);
+    double sum = 0.0 + true_range_first(high, low);
+    for (std::size_t k = 1; k < p; ++k) sum = sum + true_range_step(high[k], low[k], close[k - 1]);
+    double prev = sum / pd;
+    if constexpr (Store) out[p - 1] = prev;
+    const double inv = 1.0 / pd;
+    for (std::size_t k = p; k < n; ++k) {
+        const double d = true_range_step(high[k], low[k], close[k - 1]) - prev;
+        const double m = inv * d;
+        prev = prev + m;
+        if constexpr (Store) out[k] = prev;
+    }
+    return prev;
+}
+
+// Running sum and sum of squares of a Bollinger window. The sums are never
+// recomputed: a NaN or inf - inf that enters them stays, exactly as in the
+// host's loop, so every later window is NaN.
+struct WindowMoments {
+    double s = 0.0, q = 0.0;
+
+    template <class V>
+    void seed(const V& x, std::uint64_t p) {
+        for (std::size_t k = 0; k < p; ++k) {
+            const double v = x[k];
+            q = q + v * v;
+            s = s + v;
+        }
+    }
+    // Subtract the leaving value, then add the entering one, each rounded.
+    void slide(double old, double neu) {
+        q = (q - old * old) + neu * neu;
+        s = (s - old) + neu;
+    }
+};
+
+// Output positions computed this many at a time in the second Bollinger pass:
+// every lane is an independent window, so its rounding is the scalar one
+// (the vector square root is correctly rounded like the scalar one).
+constexpr std::size_t kLanes = 2;
+typedef double Lanes __attribute__((vector_size(kLanes * sizeof(double))));
+
+inline Lanes lane_sqrt(Lanes v) {
+#if defined(__SSE2__)
+    return reinterpret_cast<Lanes>(_mm_sqrt_pd(reinterpret_cast<__m128d>(v)));
+#elif defined(__aarch64__)
+    return reinterpret_cast<Lanes>(vsqrtq_f64(reinterpret_cast<float64x2_t>(v)));
+#else
+    return Lanes{std::sqrt(v[0]), std::sqrt(v[1])};
+#endif
+}
+
+// Second pass of `bollinger_bands`: middle[j] holds the window sum and
+// upper[j] the sum of squares; both become the bands.
+void finish_bands(double* upper, double* middle, double* lower, std::size_t first, std::size_t n, double pd,
+                  double devup, double devdn) {
+    std::size_t j = first;
+    for (; j + kLanes <= n; j += kLanes) {
+        Lanes s, q;
+        __builtin_memcpy(&s, middle + j, sizeof s);
+        __builtin_memcpy(&q, upper + j, sizeof q);
+        const Lanes mean = s / pd;
+        const Lanes var = q / pd - mean * mean;
+        const Lanes sd = lane_sqrt(var);
+        const Lanes up = mean + devup * sd;
+        const Lanes dn = mean - devdn * sd;
+        __builtin_memcpy(middle + j, &mean, sizeof mean);
+        __builtin_memcpy(upper + j, &up, sizeof up);
+        __builtin_memcpy(lower + j, &dn, sizeof dn);
+    }
+    for (; j < n; ++j) {
+        const double mean = middle[j] / pd;
+        const double sd = std::sqrt(upper[j] / pd - mean * mean);
+        middle[j] = mean;
+        upper[j] = mean + devup * sd;
+        lower[j] = mean - devdn * sd;
+    }
+}
+
+}  // namespace
+
+Series atr(MatrixView candles, std::uint64_t period) {
+    const std::size_t n = candles.rows;
+    Series out(n, NaN);
+    if (n < period) return out;  // the columns are not looked at on this path
+    incremental_atr<true>(candles, period, out.data());
+    return out;
+}
+
+double atr_last(MatrixView candles, std::uint64_t period) {
+    const std::size_t n = candles.rows;
+    if (n == 0) empty_last_index();
+    if (n < period) return NaN;
+    return incremental_atr<false>(candles, period, nullptr);
+}
+
+Tuple bollinger_bands(SeriesView source, std::uint64_t period, double devup, double devdn) {
+    const std::size_t n = source.size();
+    Series upper(n, NaN), middle(n, NaN), lower(n, NaN);
+    if (n < period) return tuple_of(std::move(upper), std::move(middle), std::move(lower));
+    if (period == 0) zero_period(n);
+    // First pass: the running sums, stored where the bands will go; the
+    // divisions and square roots of the second pass are then independent
+    // per position and run several at a time.
+    with_view(source, [&](const auto& x) {
+        WindowMoments w;
+        w.seed(x, period);
+        for (std::size_t j = period - 1;; ++j) {
+            middle[j] = w.s;
+            upper[j] = w.q;
+            if (j + 1 >= n) break;
+            w.slide(x[j + 1 - period], x[j + 1]);
+        }
+    });
+    finish_bands(upper.data(), middle.data(), lower.data(), period - 1, n, static_cast<double>(period), devup, devdn);
+    return tuple_of(std::move(upper), std::move(middle), std::move(lower));
+}
+
+Tuple bollinger_bands_last(SeriesView source, std::uint64_t period, double devup, double devdn) {
+    const std::size_t n = source.size();
+    if (n == 0) empty_last_index();
+    // period 0: every slide removes and re-adds one element and the mean is
+    // 0/0, so all three values are NaN.
+    if (n < period || period == 0) return tuple_of(NaN, NaN, NaN);
+    const double pd = static_cast<double>(period);
+    return with_view(source, [&](const auto& x) {
+        WindowMoments w;
+        w.seed(x, period);
+        for (std::size_t j = period; j < n; ++j) w.slide(x[j - period], x[j]);
+        const double mean = w.s / pd;
+        const double sd = std::sqrt(w.q / pd - mean * mean);
+        return tuple_of(mean + devup * sd, mean, mean - devdn * sd);
+    });
+}
+
+Series bollinger_bands_width(SeriesView source, std::uint64_t period, double mult) {
+    const std::size_t n = source.size();
+    Series out(n, NaN);
+    if (n < period) return out;
+    if (period == 0) zero_period(n);
+    const double pd = static_cast<double>(period);
+    with_view(source, [&](const auto& x) {
+        WindowMoments w;
+        w.seed(x, period);
+        for (std::size_t j = period - 1;; ++j) {
+            const double mean = w.s / pd;
+            if (mean != 0.0) {
+                const double h = mult * std::sqrt(w.q / pd - mean * mean);
+                // (upper - lower) / middle with upper = mean + h, lower = mean - h
+                out[j] = ((mean + h) + (h - mean)) / mean;
+            }
+            if (j + 1 >= n) break;
+            w.slide(x[j + 1 - period], x[j + 1]);
+        }
+    });
+    return out;
+}
+
+}  // namespace korva::bands

@@ -1,0 +1,80 @@
+// Range kernels shared by the directional-movement, channel, overlay and
+// statistics families: the true range and the weighted-form Wilder ATR.
+// Results are compared bit for bit with the host's earlier code, so the
+// nesting of the maxima and the order of every operation below are fixed.
+#pragma once
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+
+#include "../helpers/errors.hpp"
+#include "../helpers/fmath.hpp"
+#include "../helpers/result.hpp"
+
+namespace korva::bands {
+
+// True range of a row that has a previous close. The NaN-ignoring maximum
+// lets one missing price through: a NaN high with a finite low and previous
+// close still gives |low - prev_close|.
+inline double true_range_step(double high, double low, double prev_close) {
+    return max_num(max_num(high - low, std::fabs(high - prev_close)), std::fabs(low - prev_close));
+}
+
+// The first row has no previous close: a plain difference.
+template <class H, class L>
+double true_range_first(const H& high, const L& low) {
+    return high[0] - low[0];
+}
+
+// TR of row k (k < the shortest input).
+template <class H, class L, class C>
+double true_range_at(const H& high, const L& low, const C& close, std::size_t k) {
+    return k == 0 ? true_range_first(high, low) : true_range_step(high[k], low[k], close[k - 1]);
+}
+
+// Checks that high and low cover the n rows of close before a kernel reads them.
+template <class H, class L>
+void require_rows(const H& high, const L& low, std::size_t n) {
+    if (n == 0) return;
+    if (high.size() < n) index_out_of_range(n - 1, high.size());
+    if (low.size() < n) index_out_of_range(n - 1, low.size());
+}
+
+// TR[0 .. n-1] into tr, n = close.size(); high and low must be at least as long.
+template <class H, class L, class C>
+void true_range(const H& high, const L& low, const C& close, double* tr) {
+    const std::size_t n = close.size();
+    require_rows(high, low, n);
+    if (n == 0) return;
+    tr[0] = true_range_first(high, low);
+    for (std::size_t k = 1; k < n; ++k) tr[k] = true_range_step(high[k], low[k], close[k - 1]);
+}
+
+// Weighted-form Wilder ATR over close.size() rows into out (that many
+// values): NaN before p-1, the seed mean of TR[0 .. p-1] summed from -0.0 at
+// p-1, then ((p - 1) * prev + TR[k]) / p. This rounds differently from the
+// incremental prev + (TR - prev) / p form of `atr`; each caller uses the form
+// its results were defined with. The TR values are formed on the fly: each is
+// used once, in order, so no scratch series is needed.
+template <class H, class L, class C>
+void wilder_atr(const H& high, const L& low, const C& close, std::uint64_t p, double* out) {
+    const std::size_t n = close.size();
+    if (n == 0) index_out_of_range(0, 0);
+    require_rows(high, low, n);
+    std::fill_n(out, n, NaN);
+    if (n < p) return;
+    if (p == 0) index_out_of_range(static_cast<std::size_t>(-1), n);  // the seed sits at index p - 1
+    const double pd = static_cast<double>(p);
+    double sum = -0.0;
+    for (std::size_t k = 0; k < p; ++k) sum = sum + true_range_at(high, low, close, k);
+    double prev = sum / pd;
+    out[p - 1] = prev;
+    const double q = pd + (-1.0);
+    for (std::size_t k = p; k < n; ++k) {
+        prev = (q * prev + true_range_step(high[k], low[k], close[k - 1])) / pd;
+        out[k] = prev;
+    }
+}
+
+}  // namespace korva::bands

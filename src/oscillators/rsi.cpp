@@ -1,0 +1,313 @@
+// RSI-type oscillators. Results are compared bit for bit with the host's
+// earlier code, so every recurrence keeps its operation order; rsi, rsi_last
+// and srsi share one Wilder average-gain/average-loss routine so that the
+// three can never drift apart.
+#include "rsi.hpp"
+
+#include <cmath>
+#include <cstddef>
+#include <limits>
+#include <vector>
+
+#include "../helpers/errors.hpp"
+#include "../helpers/fmath.hpp"
+
+namespace korva::osc {
+namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+// Wilder's average gain and average loss over the differences of s.
+class WilderRsi {
+public:
+    // Seed over the first p differences (requires p < s.size()). A NaN
+    // difference fails `d > 0` and lands in the loss, never in the gain.
+    template <class V>
+    WilderRsi(const V& s, std::uint64_t p) : P_(static_cast<double>(p)), Q_(P_ + (-1.0)) {
+        double gain = 0.0, loss = 0.0;
+        for (std::size_t i = 1; i <= p; ++i) {
+            const double d = s[i] - s[i - 1];
+            if (d > 0) {
+                gain = gain + d;
+            } else {
+                loss = loss + std::fabs(d);
+            }
+        }
+        avg_gain_ = gain / P_;
+        avg_loss_ = loss / P_;
+    }
+
+    // One later difference: multiply, add, then divide, loss first. The gain
+    // term is maxNum(d, +0.0): NaN and -0.0 both give +0.0, which is what
+    // the plain `d > 0` test yields.
+    void update(double d) {
+        const double loss = d > 0 ? 0.0 : std::fabs(d);
+        const double gain = d > 0 ? d : 0.0;
+        avg_loss_ = (Q_ * avg_loss_ + loss) / P_;
+        avg_gain_ = (Q_ * avg_gain_ + gain) / P_;
+    }
+
+    // A not-equal test: a NaN loss gives NaN, only an exact zero gives 100.
+    double value() const { return avg_loss_ != 0.0 ? 100.0 - 100.0 / (avg_gain_ / avg_loss_ + 1.0) : 100.0; }
+
+private:
+    double P_, Q_;
+    double avg_gain_ = 0.0, avg_loss_ = 0.0;
+};
+
+// Indices of a sliding window's candidate extremes, oldest first. Each index
+// enters and leaves once, so the buffer never needs more than one slot per
+// value pushed.
+class MonotonicIndices {
+public:
+    explicit MonotonicIndices(std::size_t capacity) : buf_(capacity) {}
+    bool empty() const { return head_ == tail_; }
+    std::size_t front() const { return buf_[head_]; }
+    std::size_t back() const { return buf_[tail_ - 1]; }
+    void pop_back() { --tail_; }
+    void push_back(std::size_t i) { buf_[tail_++] = i; }
+    void expire_before(std::size_t first) {
+        while (head_ != tail_ && buf_[head_] < first) ++head_;
+    }
+
+private:
+    std::vector<std::size_t> buf_;
+    std::size_t head_ = 0, tail_ = 0;
+};
+
+// Sum of v[first .. first+len-1], left to right from -0.0 (the host's sum of
+// a list), so an all-zero window sums to -0.0 only if every value is -0.0.
+inline double window_sum(const std::vector<double>& v, std::size_t first, std::size_t len) {
+    double s = -0.0;
+    for (std::size_t u = first; u < first + len; ++u) s = s + v[u];
+    return s;
+}
+
+}  // namespace
+
+Series rsi(SeriesView source, std::uint64_t period) {
+    const std::size_t n = source.size();
+    Series out(n, NaN);
+    if (n <= period) return out;
+    with_view(source, [&](const auto& s) {
+        WilderRsi r(s, period);
+        out[period] = r.value();
+        for (std::size_t i = period + 1; i < n; ++i) {
+            r.update(s[i] - s[i - 1]);
+            out[i] = r.value();
+        }
+    });
+    return out;
+}
+
+double rsi_last(SeriesView source, std::uint64_t period) {
+    const std::size_t n = source.size();
+    if (n == 0) empty_last_index();
+    if (n <= period) return NaN;
+    return with_view(source, [&](const auto& s) {
+        WilderRsi r(s, period);
+        for (std::size_t i = period + 1; i < n; ++i) r.update(s[i] - s[i - 1]);
+        return r.value();
+    });
+}
+
+Tuple srsi(SeriesView source, std::uint64_t period, std::uint64_t period_stoch, std::uint64_t k_period,
+           std::uint64_t d_period) {
+    const std::size_t n = source.size();
+    Series k(n, NaN), d(n, NaN);
+    if (period >= n) return tuple_of(std::move(k), std::move(d));
+    const std::size_t count = n - period;  // RSI values, one per index period .. n-1
+    // A stochastic window longer than the RSI series never fills: nothing is
+    // written, and d has no k values to average.
+    if (period_stoch > count) return tuple_of(std::move(k), std::move(d));
+    const std::size_t w = period_stoch;
+
+    std::vector<double> rsi_values(count);
+    const std::size_t first_full = w > 0 ? w - 1 : 0;  // first t with a full window
+    std::vector<double> raw;  // raw stochastic values, only kept when k smooths them
+    if (k_period >= 2) raw.resize(count - first_full);
+    std::size_t raw_nan = 0;  // NaN among the last k_period raw values
+
+    // NaN-ignoring minimum and maximum of the last w RSI values. RSI values
+    // lie in [0, 100] and are never -0.0, so the window's extremes do not
+    // depend on the order they are folded in; monotonic queues give the same
+    // values as a fresh fold over the window, without its O(w) cost per step.
+    MonotonicIndices lows(count), highs(count);
+
+    with_view(source, [&](const auto& s) {
+        WilderRsi r(s, period);
+        for (std::size_t t = 0; t < count; ++t) {
+            const std::size_t i = period + t;
+            if (t > 0) r.update(s[i] - s[i - 1]);
+            const double v = r.value();
+            rsi_values[t] = v;
+            if (w > 0 && !std::isnan(v)) {
+                while (!lows.empty() && v <= rsi_values[lows.back()]) lows.pop_back();
+                lows.push_back(t);
+                while (!highs.empty() && v >= rsi_values[highs.back()]) highs.pop_back();
+                highs.push_back(t);
+            }
+            if (t + 1 < w) continue;  // window not full yet
+
+            // An empty window (w = 0) has lo = +inf and hi = -inf: the raw
+            // value is NaN whatever the RSI is.
+            double stoch = NaN;
+            if (w > 0) {
+                const std::size_t first = t + 1 - w;
+                lows.expire_before(first);
+                highs.expire_before(first);
+                const double lo = lows.empty() ? kInf : rsi_values[lows.front()];
+                const double hi = highs.empty() ? -kInf : rsi_values[highs.front()];
+                if (lo != hi) stoch = ((v - lo) * 100.0) / (hi - lo);
+            }
+
+            if (k_period < 2) {
+                k[i] = stoch;
+                continue;
+            }
+            const std::size_t u = t - first_full;  // raw values start at the first full window
+            raw[u] = stoch;
+            if (std::isnan(stoch)) ++raw_nan;
+            if (u >= k_period && std::isnan(raw[u - k_period])) --raw_nan;
+            if (u + 1 >= k_period && raw_nan == 0) {
+                k[i] = window_sum(raw, u + 1 - k_period, k_period) / static_cast<double>(k_period);
+            }
+        }
+    });
+
+    // d averages the last d_period non-NaN k values, however far apart: a NaN
+    // k is skipped without restarting the window.
+    if (d_period > 0) {
+        std::vector<double> kept;
+        kept.reserve(count);
+        for (std::size_t j = period; j < n; ++j) {
+            if (std::isnan(k[j])) continue;
+            kept.push_back(k[j]);
+            if (kept.size() >= d_period) {
+                d[j] = window_sum(kept, kept.size() - d_period, d_period) / static_cast<double>(d_period);
+            }
+        }
+    }
+    return tuple_of(std::move(k), std::move(d));
+}
+
+Series rsx(SeriesView source, std::uint64_t period) {
+    const std::size_t n = source.size();
+    Series out(n, NaN);
+    if (period >= n) return out;
+    with_view(source, [&](const auto& s) {
+        // Every state is a double, the counter and the change flag included:
+        // the comparisons below mix them with the limit exactly as the host did.
+        double sp = 0.0, sp_prev = 0.0, alpha = 0.0, beta = 0.0, lim = 0.0, cnt = 0.0, chg = 0.0;
+        double m1 = 0.0, m2 = 0.0, m3 = 0.0, m4 = 0.0, m5 = 0.0, m6 = 0.0;
+        double a1 = 0.0, a2 = 0.0, a3 = 0.0, a4 = 0.0, a5 = 0.0, a6 = 0.0;
+        const auto stage = [&](double& st, double input) { st = beta * st + alpha * input; };
+        for (std::size_t i = period; i < n; ++i) {
+            double num = 0.0, den = 0.0;
+            if (cnt == 0.0) {
+                // (Re)start: the smoothing stages keep their values.
+                lim = period > 5 ? static_cast<double>(period - 1) : 5.0;
+                sp = s[i] * 100.0;
+                alpha = 3.0 / (static_cast<double>(period) + 2.0);
+                beta = 1.0 - alpha;
+                chg = 0.0;
+                cnt = 1.0;
+            } else {
+                cnt = (lim <= cnt ? lim : cnt) + 1.0;
+                sp_prev = sp;
+                sp = s[i] * 100.0;
+                const double mom = sp - sp_prev;
+                if (sp != sp_prev && lim >= cnt) chg = 1.0;
+                if (lim == cnt && chg == 0.0) cnt = 0.0;  // uses the flag just updated
+                stage(m1, mom);
+                stage(m2, m1);
+                stage(m3, 1.5 * m1 - 0.5 * m2);
+                stage(m4, m3);
+                stage(m5, 1.5 * m3 - 0.5 * m4);
+                stage(m6, m5);
+                num = 1.5 * m5 - 0.5 * m6;
+                stage(a1, std::fabs(mom));
+                stage(a2, a1);
+                stage(a3, 1.5 * a1 - 0.5 * a2);
+                stage(a4, a3);
+                stage(a5, 1.5 * a3 - 0.5 * a4);
+                stage(a6, a5);
+                den = 1.5 * a5 - 0.5 * a6;
+            }
+            // After a restart lim >= 5 > cnt, so the output is exactly 50.
+            double v = 50.0;
+            if (lim < cnt && den > 1e-10) {
+                v = (num / den + 1.0) * 50.0;
+                if (v < 0.0) v = 0.0;
+                if (v > 100.0) v = 100.0;  // NaN passes both clamps
+            }
+            out[i] = v;
+        }
+    });
+    return out;
+}
+
+Series lrsi(MatrixView candles, double alpha) {
+    const SeriesView high = candles.column(col::high);
+    const SeriesView low = candles.column(col::low);
+    const std::size_t n = candles.rows;
+    if (n == 0) index_out_of_range(0, 0);  // the filter states start from the first price
+    Series out(n);
+    const double a = alpha, g = 1.0 - a;
+    const double first = (high[0] + low[0]) * 0.5;
+    double l0 = first, l1 = first, l2 = first, l3 = first;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double price = (high[i] + low[i]) * 0.5;
+        const double n0 = g * l0 + a * price;
+        const double n1 = g * l1 + (l0 - g * n0);
+        const double n2 = g * l2 + (l1 - g * n1);
+        const double n3 = g * l3 + (l2 - g * n2);
+        l0 = n0;
+        l1 = n1;
+        l2 = n2;
+        l3 = n3;
+        double cu = 0.0, cd = 0.0;
+        // A NaN comparison takes the down branch.
+        if (l0 >= l1) cu = cu + (l0 - l1); else cd = cd + (l1 - l0);
+        if (l1 >= l2) cu = cu + (l1 - l2); else cd = cd + (l2 - l1);
+        if (l2 >= l3) cu = cu + (l2 - l3); else cd = cd + (l3 - l2);
+        out[i] = cu + cd == 0.0 ? 0.0 : cu / (cu + cd);
+    }
+    return out;
+}
+
+Series cmo(SeriesView source, std::uint64_t period) {
+    const std::size_t n = source.size();
+    Series out(n, NaN);
+    if (period == 0 || period >= n) return out;
+    with_view(source, [&](const auto& s) {
+        // Up and down moves of difference j; a zero or NaN difference is
+        // neither. They are formed again when they leave the window rather
+        // than stored: the same subtraction gives the same bits.
+        const auto up = [&](std::size_t j) {
+            const double d = s[j + 1] - s[j];
+            return d > 0 ? d : 0.0;
+        };
+        const auto down = [&](std::size_t j) {
+            const double d = s[j + 1] - s[j];
+            return d < 0 ? -d : 0.0;
+        };
+        const auto value = [](double su, double sd) {
+            return su + sd == 0.0 ? 0.0 : ((su - sd) * 100.0) / (su + sd);
+        };
+        double su = 0.0, sd = 0.0;
+        for (std::size_t j = 0; j < period; ++j) {
+            su = su + up(j);
+            sd = sd + down(j);
+        }
+        out[period] = value(su, sd);
+        for (std::size_t k = 0; period + k + 1 < n; ++k) {
+            su = su + (up(period + k) - up(k));
+            sd = sd + (down(period + k) - down(k));
+            out[period + k + 1] = value(su, sd);
+        }
+    });
+    return out;
+}
+
+}  // namespace korva::osc
