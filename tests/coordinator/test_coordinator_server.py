@@ -1,0 +1,200 @@
+"""Start-up configuration, connection limit, error reports, hostile peers."""
+
+import os
+import resource
+import socket
+import subprocess
+import time
+
+import pytest
+
+from client import Client, ConnectionClosed, encode
+from conftest import TOKEN, Server, run_failing_start, server_env
+
+BUSY = b'{"error":"busy: connection limit reached","ok":false}\n'
+
+
+@pytest.mark.parametrize("overrides, text", [
+    ({"KORVA_COORDINATION_TOKEN": None}, "environment variable not found"),
+    ({"KORVA_COORDINATION_TOKEN": "t" * 31}, "KORVA_COORDINATION_TOKEN must contain at least 32 bytes"),
+    ({"KORVA_COORDINATION_TOKEN": "é" * 15 + "t"}, "KORVA_COORDINATION_TOKEN must contain at least 32 bytes"),
+    ({"KORVA_COORDINATION_BIND": "localhost:6381"}, "invalid socket address syntax"),
+    ({"KORVA_COORDINATION_BIND": "127.0.0.1"}, "invalid socket address syntax"),
+    ({"KORVA_COORDINATION_BIND": "127.0.0.1:65536"}, "invalid socket address syntax"),
+    ({"KORVA_COORDINATION_BIND": "127.0.0.1:-1"}, "invalid socket address syntax"),
+    ({"KORVA_COORDINATION_BIND": "127.0.0.256:1"}, "invalid socket address syntax"),
+    ({"KORVA_COORDINATION_BIND": " 127.0.0.1:1"}, "invalid socket address syntax"),
+    ({"KORVA_COORDINATION_BIND": "::1:6381"}, "invalid socket address syntax"),
+    ({"KORVA_COORDINATION_BIND": "[::1]"}, "invalid socket address syntax"),
+    ({"KORVA_COORDINATION_BIND": "[::1%eth0]:1"}, "invalid socket address syntax"),
+    ({"KORVA_COORDINATION_BIND": "0.0.0.0:6381"}, "coordinator must bind to a loopback address"),
+    ({"KORVA_COORDINATION_BIND": "[::]:6381"}, "coordinator must bind to a loopback address"),
+    ({"KORVA_COORDINATION_BIND": "[::ffff:127.0.0.1]:6381"}, "coordinator must bind to a loopback address"),
+    ({"KORVA_COORDINATION_BIND": "10.1.2.3:6381"}, "coordinator must bind to a loopback address"),
+])
+def test_start_up_failures(tmp_path, overrides, text):
+    status, stderr = run_failing_start(tmp_path, server_env(**overrides))
+    assert status != 0
+    assert text.encode() in stderr
+
+
+def test_token_that_is_not_unicode_is_quoted_in_the_error(tmp_path):
+    env = {os.fsencode(k): os.fsencode(v) for k, v in server_env().items()}
+    env[b"KORVA_COORDINATION_TOKEN"] = b'ab"\xff' + b"c" * 40
+    status, stderr = run_failing_start(tmp_path, env)
+    assert status != 0
+    assert b'environment variable was not valid unicode: "ab\\"\\xFF' + b"c" * 40 + b'"' in stderr
+
+
+def test_bound_address_is_reported(tmp_path):
+    srv = Server(tmp_path / "err", server_env(KORVA_COORDINATION_BIND="127.1.2.3:0",
+                                             KORVA_COORDINATION_TOKEN="k" * 32))
+    try:
+        assert srv.host == "127.1.2.3" and srv.port > 0
+        with Client(srv.port, "k" * 32, "n", host="127.1.2.3") as c:
+            assert c.increment("x") == 1
+    finally:
+        srv.stop()
+
+
+def test_ipv6_loopback(tmp_path):
+    try:
+        with socket.socket(socket.AF_INET6) as probe:
+            probe.bind(("::1", 0))
+    except OSError:
+        pytest.skip("no IPv6 loopback here")
+    srv = Server(tmp_path / "err", server_env(KORVA_COORDINATION_BIND="[::1]:0"))
+    try:
+        assert srv.line.startswith(b"korva-coordinator listening on [::1]:")
+        with Client(srv.port, TOKEN, "n", host="::1") as c:
+            assert c.increment("x") == 1
+    finally:
+        srv.stop()
+
+
+def test_default_bind_address(tmp_path):
+    with socket.socket() as probe:
+        if probe.connect_ex(("127.0.0.1", 6381)) == 0:
+            pytest.skip("port 6381 is in use")
+    env = {os.fsencode(k): os.fsencode(v) for k, v in server_env().items()}
+    env[b"KORVA_COORDINATION_BIND"] = b"\xff:1"  # not valid unicode: the default applies
+    srv = Server(tmp_path / "err", env)
+    try:
+        assert srv.line == b"korva-coordinator listening on 127.0.0.1:6381\n"
+    finally:
+        srv.stop()
+
+
+def test_restart_on_the_same_port_after_closed_connections(tmp_path):
+    first = Server(tmp_path / "err1")
+    port = first.port
+    try:
+        # The server closes these itself, leaving its side in TIME_WAIT.
+        for _ in range(5):
+            with Client(port, TOKEN, hello=False) as c:
+                c.send(b"not json\n")
+                assert c.at_eof()
+    finally:
+        first.stop()
+    second = Server(tmp_path / "err2", server_env(KORVA_COORDINATION_BIND=f"127.0.0.1:{port}"))
+    try:
+        assert second.port == port
+    finally:
+        second.stop()
+
+
+@pytest.mark.parametrize("value, watched", [("1", True), ("true", False), ("1 ", False)])
+def test_parent_pipe_watch(tmp_path, value, watched):
+    srv = Server(tmp_path / "err", server_env(KORVA_COORDINATION_PARENT_PIPE=value))
+    try:
+        srv.proc.stdin.write(b"some bytes from the parent\n")
+        srv.proc.stdin.flush()
+        srv.proc.stdin.close()
+        if watched:
+            assert srv.proc.wait(timeout=30) == 0
+        else:
+            time.sleep(0.3)
+            assert srv.proc.poll() is None
+            with srv.client() as c:
+                assert c.increment("alive") == 1
+    finally:
+        srv.stop()
+
+
+def test_connection_limit(fresh_server):
+    held = []
+    try:
+        for _ in range(256):
+            held.append(fresh_server.client("limit"))
+        # A refused peer that already sent its request still reads the reply.
+        with Client(fresh_server.port, TOKEN, hello=False) as extra:
+            extra.send(extra.request_bytes("hello", {}, b"x" * 2000))
+            assert extra.at_eof()
+            assert extra.buffer == BUSY
+        # Existing connections keep working.
+        assert held[0].increment("n") == 1
+        held.pop().close()
+        for _ in range(200):  # the slot frees when the worker notices the close
+            try:
+                with fresh_server.client("limit") as c:
+                    assert c.increment("n") == 2
+                    break
+            except (ConnectionClosed, ConnectionResetError, KeyError):
+                time.sleep(0.05)
+        else:
+            pytest.fail("the freed slot was never reused")
+    finally:
+        for c in held:
+            c.close()
+
+
+def test_accept_failures_are_reported_at_most_every_10_seconds(tmp_path):
+    def few_descriptors():
+        resource.setrlimit(resource.RLIMIT_NOFILE, (64, 64))
+
+    srv = Server(tmp_path / "err", preexec_fn=few_descriptors)
+    socks = []
+    try:
+        for _ in range(80):
+            socks.append(socket.create_connection(("127.0.0.1", srv.port)))
+        time.sleep(1.0)  # about ten failed accepts
+        reports = srv.stderr().count(b"Coordinator accept failed: ")
+        assert reports == 1, srv.stderr()
+        for s in socks:
+            s.close()
+        socks.clear()
+        for _ in range(100):
+            try:
+                with srv.client() as c:
+                    assert c.increment("n") == 1
+                    break
+            except (ConnectionClosed, ConnectionResetError, OSError):
+                time.sleep(0.1)
+        else:
+            pytest.fail("server did not recover")
+    finally:
+        for s in socks:
+            s.close()
+        srv.stop()
+
+
+def test_slow_and_stalled_peers_do_not_block_others(server):
+    stalled = []
+    try:
+        for _ in range(40):
+            c = Client(server.port, TOKEN, hello=False)
+            c.send(b"[" + b" " * 4000)  # never finishes its line
+            stalled.append(c)
+        slow = Client(server.port, TOKEN, "slow", hello=False)
+        stalled.append(slow)
+        request = encode({"version": 2, "token": TOKEN, "namespace": "slow", "op": "hello"}) + b"\n{}\n"
+        with server.client() as fast:
+            for i, byte in enumerate(request):
+                slow.send(bytes([byte]))
+                if i % 20 == 0:
+                    assert fast.increment("n") == i // 20 + 1
+        assert slow.read_line() == b'{"ok":true,"value":"ready"}\n'
+        assert b'"protocol":2' in slow.read_line()
+    finally:
+        for c in stalled:
+            c.close()
