@@ -50,7 +50,7 @@ install: wheel venvs
 test-py: install
 	@for py in $(VENV312)/bin/python $(VENV313)/bin/python; do \
 	  echo "== $$($$py -c 'import sys, numpy; print("CPython", sys.version.split()[0], "NumPy", numpy.__version__)')"; \
-	  (cd tests/.. && $$py -m pytest -q -p no:cacheprovider tests) || exit 1; \
+	  $$py -m pytest -q -p no:cacheprovider tests || exit 1; \
 	done
 
 fuzz-smoke: system

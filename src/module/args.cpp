@@ -169,7 +169,7 @@ void Borrows::add(PyObject* array, bool write) {
     }
     if (write && !(numpy::fields(array)->flags & numpy::kWriteable)) throw InternalError("NotWriteable");
     registry.push_back({array, write});
-    slots_[count_++] = registry.size() - 1;
+    ++count_;
 }
 
 Borrows::~Borrows() {

@@ -53,7 +53,6 @@ public:
     void add(PyObject* array, bool write);
 
 private:
-    std::array<std::size_t, kMaxParams> slots_{};
     std::size_t count_ = 0;
 };
 
