@@ -1,0 +1,180 @@
+"""ATR and Bollinger bands against plain-Python re-statements, bit for bit,
+on documented cases, random candles (hypothesis) and real candles."""
+import math
+
+import numpy as np
+import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
+
+import korva_rust as k
+from conftest import assert_bits_equal
+
+nan = math.nan
+HUGE = 2**64 - 1
+
+
+def max_num(a, b):
+    if math.isnan(a):
+        return b
+    if math.isnan(b):
+        return a
+    if a == b:
+        return b if math.copysign(1, a) < 0 else a
+    return max(a, b)
+
+
+def ref_atr(c, p):
+    close, high, low = (c[:, j].tolist() for j in (2, 3, 4))
+    n = len(close)
+    tr = [high[0] - low[0]] + [
+        max_num(max_num(high[i] - low[i], abs(high[i] - close[i - 1])), abs(low[i] - close[i - 1]))
+        for i in range(1, n)
+    ]
+    out = [nan] * n
+    if n < p:
+        return out
+    s = 0.0 + tr[0]
+    for v in tr[1:p]:
+        s += v
+    out[p - 1] = s / p
+    inv = 1.0 / p
+    for i in range(p, n):
+        out[i] = out[i - 1] + inv * (tr[i] - out[i - 1])
+    return out
+
+
+def window_moments(x, p):
+    """(end index, s, q) of every window, sums slid as the host did."""
+    s = q = 0.0
+    for v in x[:p]:
+        q += v * v
+        s += v
+    for j in range(p - 1, len(x)):
+        yield j, s, q
+        if j + 1 < len(x):
+            old, new = x[j + 1 - p], x[j + 1]
+            q = (q - old * old) + new * new
+            s = (s - old) + new
+
+
+def sqrt(v):
+    return math.sqrt(v) if v >= 0 else nan
+
+
+def ref_bb(x, p, up, dn):
+    n = len(x)
+    out = [[nan] * n for _ in range(3)]
+    for j, s, q in window_moments(x, p) if n >= p else ():
+        mean = s / p
+        sd = sqrt(q / p - mean * mean)
+        out[0][j], out[1][j], out[2][j] = mean + up * sd, mean, mean - dn * sd
+    return out
+
+
+def ref_bbw(x, p, mult):
+    out = [nan] * len(x)
+    for j, s, q in window_moments(x, p) if len(x) >= p else ():
+        mean = s / p
+        if mean != 0:
+            h = mult * sqrt(q / p - mean * mean)
+            out[j] = ((mean + h) + (h - mean)) / mean
+    return out
+
+
+@pytest.mark.parametrize("candles", ["minute_candles", "daily_candles"])
+def test_real_candles_match_references(candles, request):
+    c = request.getfixturevalue(candles)[:4000]
+    for rows in (c, c[::3]):  # strided row views are read in place
+        close = rows[:, 2]
+        x = close.tolist()
+        for p in (1, 5, 14, 20):
+            assert_bits_equal(k.atr(rows, p), ref_atr(rows, p))
+            assert_bits_equal(k.atr_last(rows, p), ref_atr(rows, p)[-1])
+            for got, want in zip(k.bollinger_bands(close, p, 2.0, 1.5), ref_bb(x, p, 2.0, 1.5)):
+                assert_bits_equal(got, want)
+            assert_bits_equal(k.bollinger_bands_width(close, p, 2.0), ref_bbw(x, p, 2.0))
+
+
+@st.composite
+def candles(draw, max_rows=60):
+    """Random-walk candles (sometimes flat) with NaN prices at drawn cells."""
+    n = draw(st.integers(1, max_rows))
+    rng = np.random.default_rng(draw(st.integers(0, 2**32 - 1)))
+    flat = draw(st.booleans())
+    close = 50 + np.cumsum(rng.normal(size=n) * (rng.integers(0, 2, size=n) if flat else 1))
+    c = np.zeros((n, 6))
+    c[:, 2] = close
+    c[:, 3] = close + rng.exponential(size=n) * (0 if flat else 1)
+    c[:, 4] = close - rng.exponential(size=n) * (0 if flat else 1)
+    for i, j in draw(st.lists(st.tuples(st.integers(0, n - 1), st.integers(2, 4)), max_size=3)):
+        c[i, j] = nan
+    return c
+
+
+layouts = st.sampled_from(["contiguous", "strided", "reversed"])
+
+
+def lay_out(a, layout):
+    if layout == "strided":
+        return np.repeat(a, 2, axis=0)[::2]
+    if layout == "reversed":
+        return a[::-1].copy()[::-1]
+    return a
+
+
+@settings(max_examples=300, deadline=None)
+@given(candles(), st.integers(0, 65), layouts)
+def test_last_forms_equal_series_last(c, p, layout):
+    c = lay_out(c, layout)
+    x = lay_out(c[:, 2].copy(), layout)
+    if p > 0:
+        full = k.atr(c, p)
+        assert_bits_equal(full, ref_atr(c, p))
+        assert_bits_equal([k.atr_last(c, p)], full[-1:])
+        bands = k.bollinger_bands(x, p, 2.0, 3.0)
+        assert_bits_equal(bands, ref_bb(x.tolist(), p, 2.0, 3.0))
+        assert_bits_equal(k.bollinger_bands_last(x, p, 2.0, 3.0), [b[-1] for b in bands])
+        assert_bits_equal(k.bollinger_bands_width(x, p, 2.0), ref_bbw(x.tolist(), p, 2.0))
+    else:
+        assert all(math.isnan(v) for v in k.bollinger_bands_last(x, 0, 2.0, 2.0))
+
+
+def test_atr_documented_cases():
+    empty = np.zeros((0, 6))
+    assert k.atr(empty, 3).shape == (0,)
+    with pytest.raises(IndexError, match="index -1 is out of bounds for axis 0 with size 0"):
+        k.atr_last(empty, 3)
+    c = np.array([[0, 0, 10, 12, 9, 0], [0, 0, 11, 13, 10, 0], [0, 0, 12, 14, 8, 0.0]])
+    a = k.atr(c, 3)
+    assert np.isnan(a[:2]).all() and a[2] == (3.0 + 3.0 + 6.0) / 3
+    c[1, 3] = nan  # NaN high: TR[1] = max(|low - prev close|) = 0
+    assert k.atr(c, 2)[1] == (3.0 + 0.0) / 2
+    assert np.isnan(k.atr(c, HUGE)).all() and math.isnan(k.atr_last(c, HUGE))
+    # n < period never looks at the columns; n >= period needs five.
+    assert np.isnan(k.atr(np.zeros((2, 2)), 3)).all()
+    for f in (k.atr, k.atr_last):
+        with pytest.raises(k.InternalError, match="assertion failed: index < dim"):
+            f(np.zeros((3, 4)), 2)
+        with pytest.raises(k.InternalError):
+            f(c, 0)
+
+
+def test_bollinger_documented_cases():
+    x = np.arange(1.0, 31.0)
+    x[12] = nan
+    up, mid, lo = k.bollinger_bands(x, 5, 2.0, 2.0)
+    assert not np.isnan(mid[4:12]).any() and np.isnan(mid[12:]).all()  # poisoned sums stay NaN
+    const = np.full(8, 0.1)
+    up, mid, lo = k.bollinger_bands(const, 3, 2.0, 2.0)
+    var_negative = np.isnan(up[2:]) & ~np.isnan(mid[2:])
+    assert ((up[2:] == mid[2:]) | var_negative).all() and not np.isnan(mid[2:]).any()
+    w = k.bollinger_bands_width(np.array([1.0, -1.0, 2.0, -2.0, 3.0]), 2, 2.0)
+    assert np.isnan(w[:2]).all() and not np.isnan(w[2]) and np.isnan(w[3])  # mean 0 at 1 and 3
+    with pytest.raises(IndexError, match="index -1 is out of bounds"):
+        k.bollinger_bands_last(np.array([]), 0, 2.0, 2.0)
+    assert all(math.isnan(v) for v in k.bollinger_bands_last(x[:3], HUGE, 2.0, 2.0))
+    assert all(np.isnan(b).all() for b in k.bollinger_bands(x, HUGE, 2.0, 2.0))
+    for call in (lambda: k.bollinger_bands(x, 0, 2.0, 2.0), lambda: k.bollinger_bands_width(x, 0, 2.0)):
+        with pytest.raises(k.InternalError):
+            call()

@@ -1,0 +1,270 @@
+"""RSI-type oscillators against plain-Python re-statements of their
+recurrences, bit for bit, on documented cases, random series and real candles."""
+import math
+
+import numpy as np
+import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
+
+import korva_rust as k
+from conftest import assert_bits_equal
+
+nan, inf = math.nan, math.inf
+HUGE = 2**64 - 1
+
+
+def ref_rsi_values(s, p):
+    """(index, value) pairs of Wilder's RSI from index p on; needs p < len(s)."""
+    value = lambda g, l: 100.0 - 100.0 / (g / l + 1.0) if l != 0 else 100.0
+    gain = loss = 0.0
+    for i in range(1, p + 1):
+        d = s[i] - s[i - 1]
+        if d > 0:
+            gain += d
+        else:
+            loss += abs(d)
+    if p == 0:  # 0/0 averages: NaN everywhere
+        yield from ((i, nan) for i in range(len(s)))
+        return
+    P = float(p)
+    g, l = gain / P, loss / P
+    yield p, value(g, l)
+    Q = P + -1.0
+    for i in range(p + 1, len(s)):
+        d = s[i] - s[i - 1]
+        l = (Q * l + (0.0 if d > 0 else abs(d))) / P
+        g = (Q * g + (d if d > 0 else 0.0)) / P
+        yield i, value(g, l)
+
+
+def ref_rsi(s, p):
+    out = [nan] * len(s)
+    if len(s) > p:
+        for i, v in ref_rsi_values(s, p):
+            out[i] = v
+    return out
+
+
+def ref_srsi(s, p, w, kp, dp):
+    n = len(s)
+    k_, d_ = [nan] * n, [nan] * n
+    if p >= n:
+        return k_, d_
+    win, rawwin = [], []
+    for i, r in ref_rsi_values(s, p):
+        win = (win + [r])[-w:] if w else []
+        if len(win) < w:
+            continue
+        lo, hi = inf, -inf
+        for v in win:  # NaN-ignoring fold in window order
+            lo = v if not math.isnan(v) and v < lo else lo
+            hi = v if not math.isnan(v) and v > hi else hi
+        raw = ((r - lo) * 100) / (hi - lo) if w and lo != hi else nan
+        if kp < 2:
+            k_[i] = raw
+            continue
+        rawwin = (rawwin + [raw])[-kp:]
+        if len(rawwin) == kp and not any(math.isnan(v) for v in rawwin):
+            t = -0.0
+            for v in rawwin:
+                t += v
+            k_[i] = t / kp
+    kept = []
+    for j in range(n if dp else 0):
+        if not math.isnan(k_[j]):
+            kept = (kept + [k_[j]])[-dp:]
+            if len(kept) == dp:
+                t = -0.0
+                for v in kept:
+                    t += v
+                d_[j] = t / dp
+    return k_, d_
+
+
+def ref_rsx(s, p):
+    n = len(s)
+    out = [nan] * n
+    if p >= n:
+        return out
+    sp = alpha = beta = lim = cnt = chg = 0.0
+    m, a = [0.0] * 6, [0.0] * 6
+
+    def stages(st, x):
+        st[0] = beta * st[0] + alpha * x
+        st[1] = beta * st[1] + alpha * st[0]
+        st[2] = beta * st[2] + alpha * (1.5 * st[0] - 0.5 * st[1])
+        st[3] = beta * st[3] + alpha * st[2]
+        st[4] = beta * st[4] + alpha * (1.5 * st[2] - 0.5 * st[3])
+        st[5] = beta * st[5] + alpha * st[4]
+        return 1.5 * st[4] - 0.5 * st[5]
+
+    for i in range(p, n):
+        num = den = 0.0
+        if cnt == 0:
+            lim = float(p - 1) if p > 5 else 5.0
+            sp = s[i] * 100
+            alpha = 3 / (p + 2.0)
+            beta = 1 - alpha
+            chg, cnt = 0.0, 1.0
+        else:
+            cnt = (lim if lim <= cnt else cnt) + 1
+            sp_prev, sp = sp, s[i] * 100
+            if sp != sp_prev and lim >= cnt:
+                chg = 1.0
+            if lim == cnt and chg == 0:
+                cnt = 0.0
+            num, den = stages(m, sp - sp_prev), stages(a, abs(sp - sp_prev))
+        v = 50.0
+        if lim < cnt and den > 1e-10:
+            v = (num / den + 1) * 50
+            v = 0.0 if v < 0 else v
+            v = 100.0 if v > 100 else v
+        out[i] = v
+    return out
+
+
+def ref_lrsi(c, a):
+    g = 1 - a
+    price = [(h + l) * 0.5 for h, l in zip(c[:, 3].tolist(), c[:, 4].tolist())]
+    L = [price[0]] * 4
+    out = []
+    for x in price:
+        n0 = g * L[0] + a * x
+        n1 = g * L[1] + (L[0] - g * n0)
+        n2 = g * L[2] + (L[1] - g * n1)
+        n3 = g * L[3] + (L[2] - g * n2)
+        L = [n0, n1, n2, n3]
+        cu = cd = 0.0
+        for u, v in ((n0, n1), (n1, n2), (n2, n3)):
+            if u >= v:
+                cu += u - v
+            else:
+                cd += v - u
+        out.append(0.0 if cu + cd == 0 else cu / (cu + cd))
+    return out
+
+
+def ref_cmo(s, p):
+    n = len(s)
+    out = [nan] * n
+    if p == 0 or p >= n:
+        return out
+    diffs = [s[j + 1] - s[j] for j in range(n - 1)]
+    up = [d if d > 0 else 0.0 for d in diffs]
+    dn = [-d if d < 0 else 0.0 for d in diffs]
+    su, sd = sum(up[:p]), sum(dn[:p])
+    value = lambda: 0.0 if su + sd == 0 else ((su - sd) * 100) / (su + sd)
+    out[p] = value()
+    for i in range(n - 1 - p):
+        su += up[p + i] - up[i]
+        sd += dn[p + i] - dn[i]
+        out[p + i + 1] = value()
+    return out
+
+
+# Real candles: minute closes are often flat (zero ranges, zero losses).
+@pytest.mark.parametrize("candles", ["minute_candles", "daily_candles"])
+def test_real_candles_match_references(candles, request):
+    c = request.getfixturevalue(candles)[:3000]
+    close = c[:, 2]  # strided column, read in place
+    s = close.tolist()
+    for p in (1, 2, 14):
+        assert_bits_equal(k.rsi(close, p), ref_rsi(s, p))
+        assert_bits_equal(k.rsx(close, p), ref_rsx(s, p))
+        assert_bits_equal(k.cmo(close, p), ref_cmo(s, p))
+        for got, want in zip(k.srsi(close, p, 14, 3, 3), ref_srsi(s, p, 14, 3, 3)):
+            assert_bits_equal(got, want)
+    assert_bits_equal(k.lrsi(c, 0.2), ref_lrsi(c, 0.2))
+
+
+@st.composite
+def series(draw, max_size=80):
+    """A random walk (or flat stretches) with NaN at drawn positions."""
+    n = draw(st.integers(0, max_size))
+    rng = np.random.default_rng(draw(st.integers(0, 2**32 - 1)))
+    steps = rng.normal(size=n) * rng.integers(0, 2, size=n) if draw(st.booleans()) else rng.normal(size=n)
+    x = 100 + np.cumsum(steps)
+    for i in draw(st.lists(st.integers(0, max(n - 1, 0)), max_size=3)) if n else ():
+        x[i] = nan
+    return x.tolist()
+
+
+def lay_out(values, layout):
+    x = np.asarray(values, dtype=np.float64)
+    if layout == "strided":
+        return np.repeat(x, 3)[::3]
+    if layout == "reversed":
+        return x[::-1].copy()[::-1]
+    return x
+
+
+layouts = st.sampled_from(["contiguous", "strided", "reversed"])
+
+
+@settings(max_examples=300, deadline=None)
+@given(series(), st.integers(0, 90), layouts)
+def test_rsi_last_is_last_rsi_and_references_agree(values, p, layout):
+    x = lay_out(values, layout)
+    full = k.rsi(x, p)
+    assert_bits_equal(full, ref_rsi(values, p))
+    assert_bits_equal(k.cmo(x, p), ref_cmo(values, p))
+    assert_bits_equal(k.rsx(x, p), ref_rsx(values, p))
+    if values:
+        assert_bits_equal([k.rsi_last(x, p)], full[-1:])
+
+
+@settings(max_examples=200, deadline=None)
+@given(series(), st.integers(0, 8), st.integers(0, 8), st.integers(0, 5), st.integers(0, 5))
+def test_srsi_windows_match_reference(values, p, w, kp, dp):
+    x = np.asarray(values, dtype=np.float64)
+    for got, want in zip(k.srsi(x, p, w, kp, dp), ref_srsi(values, p, w, kp, dp)):
+        assert_bits_equal(got, want)
+
+
+def test_rsi_documented_cases():
+    rising = np.arange(20.0)
+    assert (k.rsi(rising, 5)[5:] == 100).all() and np.isnan(k.rsi(rising, 5)[:5]).all()
+    assert (k.rsi(np.full(10, 3.0), 4)[4:] == 100).all()  # both averages 0: loss test first
+    assert np.isnan(k.rsi(rising, 20)).all() and np.isnan(k.rsi(rising, 0)).all()
+    assert k.rsi(np.array([]), 3).shape == (0,)
+    seed_nan = rising.copy()
+    seed_nan[2] = nan
+    assert np.isnan(k.rsi(seed_nan, 5)).all()
+    late_nan = np.array([1.0, 2.0, 1.5, 3.0, nan, 4.0, 5.0])
+    r = k.rsi(late_nan, 2)
+    assert not np.isnan(r[2:4]).any() and np.isnan(r[4:]).all()
+    with pytest.raises(IndexError, match="index -1 is out of bounds for axis 0 with size 0"):
+        k.rsi_last(np.array([]), 0)
+    assert math.isnan(k.rsi_last(rising, 20)) and k.rsi_last(rising, 3) == 100.0
+
+
+def test_srsi_rsx_lrsi_cmo_documented_cases():
+    x = np.array([1.0, 2.0, 1.0, 3.0, 2.0, 4.0, 3.0, 5.0, 4.0, 6.0, 2.0, 1.0])
+    raw, _ = k.srsi(x, 2, 3, 0, 0)
+    assert_bits_equal(k.srsi(x, 2, 3, 1, 0)[0], raw)
+    assert np.isnan(k.srsi(x, 2, 3, 1, 0)[1]).all()  # d_period 0: d stays NaN
+    # A flat RSI window gives NaN k; d keeps averaging across the gap.
+    flat = np.concatenate([np.arange(10.0), np.arange(10.0, 0.0, -1.0)])
+    kk, dd = k.srsi(flat, 2, 3, 1, 2)
+    assert np.isnan(kk[4:11]).any() and not np.isnan(kk[-3:]).any()
+    assert np.isnan(k.srsi(x, 2, 0, 0, 1)[0][2:]).all()  # empty stochastic window
+    r = k.rsx(np.sin(np.arange(200.0)) * 5 + 50, 6)
+    assert np.isnan(r[:6]).all() and r[6] == 50.0 and ((r[6:] >= 0) & (r[6:] <= 100)).all()
+    flat_candles = np.tile([0.0, 5.0, 5.0, 5.0, 5.0, 1.0], (8, 1))
+    assert (k.lrsi(flat_candles, 0.3) == 0).all()
+    assert (k.cmo(np.full(9, 2.0), 3)[3:] == 0).all() and np.isnan(k.cmo(x, 0)).all()
+
+
+def test_degenerate_inputs_do_not_raise_or_allocate():
+    x = np.arange(10.0)
+    for f in (k.rsi, k.rsx, k.cmo):
+        assert np.isnan(f(x, HUGE)).all()
+    assert math.isnan(k.rsi_last(x, HUGE))
+    for periods in [(HUGE, 3, 3, 3), (1, HUGE, 3, 3), (1, 3, HUGE, HUGE), (1, 3, 3, HUGE)]:
+        kk, dd = k.srsi(x, *periods)
+        assert np.isnan(dd).all() and kk.shape == (10,)
+    with pytest.raises(k.InternalError):
+        k.lrsi(np.zeros((0, 6)), 0.5)
+    with pytest.raises(k.InternalError, match="assertion failed: index < dim"):
+        k.lrsi(np.zeros((5, 4)), 0.5)
