@@ -10,6 +10,7 @@
 #include "../candle/candle.hpp"
 #include "../statistical/decimal.hpp"
 #include "../trading_hours/trading_hours.hpp"
+#include "../ehlers/filters.hpp"
 
 namespace korva::table {
 namespace {
@@ -173,18 +174,18 @@ const Function table[] = {
     todo("chop", {{"candles", Type::Candles}, {"period", Type::Uint}, {"scalar", Type::Float}, {"drift", Type::Uint}}, "Calculate CHOP (Choppiness Index) - Ultra-optimized version"),
     todo("donchian", {{"candles", Type::Candles}, {"period", Type::Uint}}, "Calculate Donchian Channels - Ultra-optimized version"),
     todo("keltner_inner", {{"ma_values", Type::Series}, {"high", Type::Series}, {"low", Type::Series}, {"close", Type::Series}, {"period", Type::Uint}, {"multiplier", Type::Float}}, "Keltner Channel inner (takes pre-computed MA) → (upper, middle, lower)"),
-    todo("bandpass", {{"source", Type::Series}, {"period", Type::Uint}, {"bandwidth", Type::Float}}, "Bandpass Filter → (bp, bp_normalized, signal, trigger)"),
+    fn<ehlers::bandpass>("bandpass", {"source", "period", "bandwidth"}, "Bandpass Filter → (bp, bp_normalized, signal, trigger)"),
     todo("correlation_cycle", {{"source", Type::Series}, {"period", Type::Uint}, {"threshold", Type::Float}}, "Correlation Cycle → (real, imag, angle, state)"),
     todo("edcf", {{"source", Type::Series}, {"period", Type::Uint}}, "EDCF — Ehlers Distance Coefficient Filter"),
-    todo("gauss", {{"source", Type::Series}, {"period", Type::Uint}, {"poles", Type::Uint}}, "Gaussian Filter"),
-    todo("high_pass", {{"source", Type::Series}, {"period", Type::Uint}}, "High Pass 1-pole"),
-    todo("high_pass_2_pole", {{"source", Type::Series}, {"period", Type::Uint}}, "High Pass 2-pole"),
+    fn<ehlers::gauss>("gauss", {"source", "period", "poles"}, "Gaussian Filter"),
+    fn<ehlers::high_pass>("high_pass", {"source", "period"}, "High Pass 1-pole"),
+    fn<ehlers::high_pass_2_pole>("high_pass_2_pole", {"source", "period"}, "High Pass 2-pole"),
     todo("itrend", {{"source", Type::Series}, {"alpha", Type::Float}}, "Instantaneous Trendline → (signal, it, trigger)"),
     todo("mama", {{"source", Type::Series}, {"fastlimit", Type::Float}, {"slowlimit", Type::Float}}, "MAMA — MESA Adaptive Moving Average → (mama, fama)"),
     todo("pma", {{"source", Type::Series}}, "PMA — Predictive Moving Average → (predict, trigger)"),
     todo("reflex", {{"source", Type::Series}, {"period", Type::Uint}}, "Reflex indicator"),
-    todo("supersmoother", {{"source", Type::Series}, {"period", Type::Uint}}, "SuperSmoother 2-pole"),
-    todo("supersmoother_3_pole", {{"source", Type::Series}, {"period", Type::Uint}}, "SuperSmoother 3-pole"),
+    fn<ehlers::supersmoother>("supersmoother", {"source", "period"}, "SuperSmoother 2-pole"),
+    fn<ehlers::supersmoother_3_pole>("supersmoother_3_pole", {"source", "period"}, "SuperSmoother 3-pole"),
     todo("trendflex", {{"source", Type::Series}, {"period", Type::Uint}}, "TrendFlex indicator"),
     todo("voss", {{"source", Type::Series}, {"period", Type::Uint}, {"predict", Type::Uint}, {"bandwidth", Type::Float}}, "Voss Predictive Filter → (voss, filt)"),
     fn<trading_hours::trading_hours_mask>("trading_hours_mask", {"timestamps", "starts", "ends"}, doc::trading_hours_mask),
