@@ -5,6 +5,7 @@
 #include "table.hpp"
 
 #include "../moving_averages/core.hpp"
+#include "../moving_averages/more_averages.hpp"
 #include "../bands/atr_bollinger.hpp"
 #include "../oscillators/rsi.hpp"
 #include "../candle/candle.hpp"
@@ -95,32 +96,32 @@ constexpr const char* bollinger_bands_last =
 
 const Function table[] = {
     {"run_coordinator", 0, {}, "Run shared state in a dedicated child; never block the dashboard process.", nullptr},
-    todo("cwma", {{"source", Type::Series}, {"period", Type::Uint}}, "Cubed Weighted Moving Average"),
+    fn<ma::cwma>("cwma", {"source", "period"}, "Cubed Weighted Moving Average"),
     fn<ma::dema>("dema", {"source", "period"}, "Calculate DEMA (Double Exponential Moving Average) - Ultra-optimized version"),
     fn<ma::ema>("ema", {"source", "period"}, "Calculate EMA (Exponential Moving Average) - Optimized version"),
     fn<ma::ema_last>("ema_last", {"source", "period"}, doc::ema_last),
-    todo("epma", {{"source", Type::Series}, {"period", Type::Uint}, {"offset", Type::Uint}}, "End Point Moving Average"),
+    fn<ma::epma>("epma", {"source", "period", "offset"}, "End Point Moving Average"),
     todo("frama", {{"candles", Type::Candles}, {"window", Type::Uint}, {"fc", Type::Uint}, {"sc", Type::Uint}}, "Calculate FRAMA (Fractal Adaptive Moving Average)"),
-    todo("hma", {{"source", Type::Series}, {"period", Type::Uint}}, "HMA — Hull Moving Average"),
-    todo("hwma", {{"source", Type::Series}, {"na", Type::Float}, {"nb", Type::Float}, {"nc", Type::Float}}, "Holt-Winter Moving Average"),
-    todo("jma", {{"source", Type::Series}, {"period", Type::Uint}, {"phase", Type::Float}, {"power", Type::Uint}}, "JMA — Jurik Moving Average"),
+    fn<ma::hma>("hma", {"source", "period"}, "HMA — Hull Moving Average"),
+    fn<ma::hwma>("hwma", {"source", "na", "nb", "nc"}, "Holt-Winter Moving Average"),
+    fn<ma::jma>("jma", {"source", "period", "phase", "power"}, "JMA — Jurik Moving Average"),
     todo("kama", {{"source", Type::Series}, {"period", Type::Uint}, {"fast_length", Type::Uint}, {"slow_length", Type::Uint}}, "Calculate KAMA (Kaufman Adaptive Moving Average) - Optimized version"),
     todo("maaq", {{"source", Type::Series}, {"period", Type::Uint}, {"fast_period", Type::Uint}, {"slow_period", Type::Uint}}, "MAAQ — Moving Average Adaptive Q"),
     todo("mcginley_dynamic", {{"source", Type::Series}, {"period", Type::Uint}, {"k", Type::Float}}, "McGinley Dynamic"),
-    todo("mwdx", {{"source", Type::Series}, {"factor", Type::Float}}, "MWDX Average"),
-    todo("nma", {{"source", Type::Series}, {"period", Type::Uint}}, "NMA — Natural Moving Average"),
+    fn<ma::mwdx>("mwdx", {"source", "factor"}, "MWDX Average"),
+    fn<ma::nma>("nma", {"source", "period"}, "NMA — Natural Moving Average"),
     fn<ma::rma>("rma", {"source", "length"}, "RMA — Wilder's EMA (alpha = 1/length)"),
     fn<ma::sma>("sma", {"source", "period"}, "Calculate Simple Moving Average (SMA)"),
     fn<ma::sma_last>("sma_last", {"source", "period"}, doc::sma_last),
     fn<ma::smma>("smma", {"source", "length"}, "Calculate SMMA (Smoothed Moving Average)"),
-    todo("sqwma", {{"source", Type::Series}, {"period", Type::Uint}}, "Squared Weighted Moving Average"),
-    todo("srwma", {{"source", Type::Series}, {"period", Type::Uint}}, "Square Root Weighted Moving Average"),
+    fn<ma::sqwma>("sqwma", {"source", "period"}, "Squared Weighted Moving Average"),
+    fn<ma::srwma>("srwma", {"source", "period"}, "Square Root Weighted Moving Average"),
     todo("t3", {{"candles", Type::Candles}, {"period", Type::Uint}, {"vfactor", Type::Float}, {"source_type", Type::Str}, {"sequential", Type::Bool}}, "Calculate T3 (Triple Exponential Moving Average)"),
     fn<ma::tema>("tema", {"source", "period"}, "Calculate TEMA (Triple Exponential Moving Average)"),
     todo("trix", {{"source", Type::Series}, {"period", Type::Uint}}, "TRIX — triple EMA of log(price), percent change * 10000"),
     todo("vidya", {{"source", Type::Series}, {"length", Type::Uint}, {"fix_cmo", Type::Bool}, {"select", Type::Bool}}, "VIDYA — Variable Index Dynamic Average"),
     todo("vlma_inner", {{"source", Type::Series}, {"a", Type::Series}, {"b", Type::Series}, {"c", Type::Series}, {"d", Type::Series}, {"min_period", Type::Uint}, {"max_period", Type::Uint}}, "VLMA inner loop (called from Python after computing deviation bands)"),
-    todo("vpwma", {{"source", Type::Series}, {"period", Type::Uint}, {"power", Type::Float}}, "Variable Power Weighted Moving Average"),
+    fn<ma::vpwma>("vpwma", {"source", "period", "power"}, "Variable Power Weighted Moving Average"),
     todo("vwap", {{"candles", Type::Candles}, {"source_type", Type::Str}, {"anchor", Type::Str}, {"sequential", Type::Bool}}, "Calculate VWAP (Volume Weighted Average Price)"),
     todo("vwma", {{"candles", Type::Candles}, {"period", Type::Uint}}, "Calculate Volume Weighted Moving Average - Ultra-optimized version"),
     fn<ma::wilders>("wilders", {"source", "period"}, "Wilders Smoothing (same as rma with period param)"),

@@ -1,0 +1,237 @@
+// Window-weighted and multi-stage smoothers. Each reproduces the host's
+// earlier loop bit for bit, so every sum keeps the order written here.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <type_traits>
+#include <vector>
+
+#include "more_averages.hpp"
+
+namespace korva::ma {
+namespace {
+
+typedef double Lanes __attribute__((vector_size(4 * sizeof(double))));
+constexpr std::size_t kBlock = 16;
+
+// out[i] = sum over k = 0 .. m-1 of x[i-k] * w[k], newest value first, for
+// i = first .. n-1 (first >= m-1). Contiguous input is done sixteen outputs
+// at a time: each lane is one output's accumulator, summed in the same order,
+// so the rounding is that of the scalar loop.
+template <class V>
+__attribute__((target_clones("avx2", "default"))) void window_sums(const V& x, const double* w, std::size_t m,
+                                                                  std::size_t first, double* out) {
+    const std::size_t n = x.size();
+    std::size_t i = first;
+    if constexpr (std::is_same_v<V, ContiguousView<double>>) {
+        for (; i + kBlock <= n; i += kBlock) {
+            Lanes s0 = {}, s1 = {}, s2 = {}, s3 = {};
+            for (std::size_t k = 0; k < m; ++k) {
+                const double* p = x.p + (i - k);
+                const double wk = w[k];
+                Lanes v0, v1, v2, v3;
+                __builtin_memcpy(&v0, p, sizeof v0);
+                __builtin_memcpy(&v1, p + 4, sizeof v1);
+                __builtin_memcpy(&v2, p + 8, sizeof v2);
+                __builtin_memcpy(&v3, p + 12, sizeof v3);
+                s0 = s0 + v0 * wk;
+                s1 = s1 + v1 * wk;
+                s2 = s2 + v2 * wk;
+                s3 = s3 + v3 * wk;
+            }
+            __builtin_memcpy(out + i, &s0, sizeof s0);
+            __builtin_memcpy(out + i + 4, &s1, sizeof s1);
+            __builtin_memcpy(out + i + 8, &s2, sizeof s2);
+            __builtin_memcpy(out + i + 12, &s3, sizeof s3);
+        }
+    }
+    for (; i < n; ++i) {
+        double s = 0.0;
+        for (std::size_t k = 0; k < m; ++k) s = s + x[i - k] * w[k];
+        out[i] = s;
+    }
+}
+
+// Power-weighted window: the input copied, then positions first .. n-1
+// replaced by (1/W) * sum(x[i-k] * w[k]). `run` has been checked by the
+// caller; the weights are built only then, so their count is below n.
+template <class WeightOf>
+Series power_weighted(SeriesView source, std::uint64_t period, std::size_t first, WeightOf weight_of) {
+    Series out = detail::copy_of(source);
+    const std::size_t m = period - 1;
+    std::vector<double> w(m);
+    double total = -0.0;
+    for (std::size_t k = 0; k < m; ++k) {
+        w[k] = weight_of(k);
+        total = total + w[k];
+    }
+    if (total == 0.0) return out;
+    const double inv = 1.0 / total;  // the reciprocal first, then one product per output
+    with_view(source, [&](const auto& x) { window_sums(x, w.data(), m, first, out.data()); });
+    for (std::size_t i = first; i < out.size(); ++i) out[i] = inv * out[i];
+    return out;
+}
+
+// period >= 2 and n >= period + 2, written so that no huge period wraps.
+bool window_fits(std::uint64_t period, std::size_t n) { return period >= 2 && period <= n && n - period >= 2; }
+
+double distance(std::uint64_t period, std::size_t k) {
+    return static_cast<double>(period) - static_cast<double>(k);
+}
+
+// Linear-weighted mean of y over window p, newest value first, divided by
+// the floating-point sum 1 + 2 + ... + p; positions before the first full
+// window are 0.0, and so is everything when p = 0 or p > L.
+template <class V>
+void zero_filled_lwm(const V& y, std::uint64_t p, double* out) {
+    const std::size_t len = y.size();
+    std::fill_n(out, len, 0.0);
+    if (p == 0 || p - 1 >= len) return;
+    std::vector<double> w(p);
+    double denom = -0.0;
+    for (std::size_t j = 1; j <= p; ++j) denom = denom + static_cast<double>(j);
+    for (std::size_t k = 0; k < p; ++k) w[k] = static_cast<double>(p - k);
+    window_sums(y, w.data(), p, p - 1, out);
+    for (std::size_t e = p - 1; e < len; ++e) out[e] = out[e] / denom;
+}
+
+}  // namespace
+
+Series cwma(SeriesView source, std::uint64_t period) {
+    if (!window_fits(period, source.size())) return detail::copy_of(source);
+    return power_weighted(source, period, period + 1, [&](std::size_t k) {
+        const double d = distance(period, k);
+        return d * (d * d);
+    });
+}
+
+Series sqwma(SeriesView source, std::uint64_t period) {
+    if (!window_fits(period, source.size())) return detail::copy_of(source);
+    return power_weighted(source, period, period + 1, [&](std::size_t k) {
+        const double d = distance(period, k);
+        return d * d;
+    });
+}
+
+Series srwma(SeriesView source, std::uint64_t period) {
+    if (!window_fits(period, source.size())) return detail::copy_of(source);
+    return power_weighted(source, period, period + 1,
+                          [&](std::size_t k) { return std::sqrt(distance(period, k)); });
+}
+
+Series vpwma(SeriesView source, std::uint64_t period, double power) {
+    if (!window_fits(period, source.size())) return detail::copy_of(source);
+    return power_weighted(source, period, period + 1,
+                          [&](std::size_t k) { return std::pow(distance(period, k), power); });
+}
+
+Series epma(SeriesView source, std::uint64_t period, std::uint64_t offset) {
+    const std::size_t n = source.size();
+    // period + offset + 1 < n, without letting the sum wrap.
+    const bool runs = period >= 2 && period < n && offset < n - period && offset + 1 < n - period;
+    if (!runs) return detail::copy_of(source);
+    // Both are below n here, so the signed difference cannot overflow; the
+    // weights fall to zero and below once k passes period - offset.
+    const auto p = static_cast<std::int64_t>(period), o = static_cast<std::int64_t>(offset);
+    return power_weighted(source, period, period + offset + 1, [&](std::size_t k) {
+        return static_cast<double>(p - o - static_cast<std::int64_t>(k));
+    });
+}
+
+Series hma(SeriesView source, std::uint64_t period) {
+    const std::size_t n = source.size();
+    Series out(n);
+    if (n == 0) return out;
+    std::vector<double> half(n), full(n);
+    with_view(source, [&](const auto& x) {
+        zero_filled_lwm(x, period / 2, half.data());
+        zero_filled_lwm(x, period, full.data());
+    });
+    for (std::size_t i = 0; i < n; ++i) half[i] = half[i] * 2.0 - full[i];
+    const auto s = static_cast<std::uint64_t>(std::floor(std::sqrt(static_cast<double>(period))));
+    zero_filled_lwm(ContiguousView<double>{half.data(), n}, s, out.data());
+    return out;
+}
+
+Series nma(SeriesView source, std::uint64_t period) {
+    const std::size_t n = source.size();
+    Series out(n, NaN);
+    if (period == 0 || period >= n || n - period < 2) return out;
+    // Clamped prices (NaN and anything not above 1e-10 become 1e-10) and the
+    // absolute differences of their scaled logarithms.
+    std::vector<double> v(n), dif(n, 0.0);
+    with_view(source, [&](const auto& x) {
+        for (std::size_t i = 0; i < n; ++i) v[i] = x[i] > 1e-10 ? x[i] : 1e-10;
+    });
+    double prev = std::log(v[0]) * 1000.0;
+    for (std::size_t j = 1; j < n; ++j) {
+        const double lv = std::log(v[j]) * 1000.0;
+        dif[j] = std::fabs(lv - prev);
+        prev = lv;
+    }
+    std::vector<double> c(period);
+    for (std::size_t k = 0; k < period; ++k) {
+        c[k] = std::sqrt(static_cast<double>(k) + 1.0) - std::sqrt(static_cast<double>(k));
+    }
+    for (std::size_t i = period + 1; i < n; ++i) {
+        double num = 0.0, den = 0.0;
+        for (std::size_t k = 0; k < period; ++k) {
+            den = den + dif[i - k];
+            num = num + dif[i - k] * c[k];
+        }
+        const double ratio = den == 0.0 ? 0.0 : num / den;
+        out[i] = ratio * v[i - period + 1] + (1.0 - ratio) * v[i - period];
+    }
+    return out;
+}
+
+Series jma(SeriesView source, std::uint64_t period, double phase, std::uint64_t power) {
+    const double phase_ratio = phase < -100.0 ? 0.5 : phase > 100.0 ? 2.5 : phase / 100.0 + 1.5;
+    const double b = (static_cast<double>(period) - 1.0) * 0.45;
+    const double beta = b / (b + 2.0);
+    // Only the low 32 bits of the exponent count, read as a signed integer.
+    const auto e = static_cast<std::int32_t>(static_cast<std::uint32_t>(power & 0xffffffffu));
+    const double alpha = std::pow(beta, static_cast<double>(e));
+    const double one_a = 1.0 - alpha, one_b = 1.0 - beta;
+    const double one_a_sq = one_a * one_a, alpha_sq = alpha * alpha;
+    Series out = detail::copy_of(source);
+    const std::size_t n = out.size();
+    double ma1 = 0.0, det0 = 0.0, det1 = 0.0;  // the state series start at 0.0, not at x[0]
+    for (std::size_t i = 1; i < n; ++i) {
+        const double v = out[i];
+        ma1 = one_a * v + alpha * ma1;
+        det0 = one_b * (v - ma1) + beta * det0;
+        det1 = one_a_sq * ((phase_ratio * det0 + ma1) - out[i - 1]) + alpha_sq * det1;
+        out[i] = det1 + out[i - 1];
+    }
+    return out;
+}
+
+Series hwma(SeriesView source, double na, double nb, double nc) {
+    const std::size_t n = source.size();
+    Series out(n);
+    if (n == 0) return out;
+    with_view(source, [&](const auto& x) {
+        double f = x[0], vel = 0.0, acc = 0.0;
+        for (std::size_t i = 0; i < n; ++i) {
+            const double f1 = na * x[i] + (1.0 - na) * ((vel + f) + acc * 0.5);
+            const double v1 = (1.0 - nb) * (vel + acc) + nb * (f1 - f);
+            const double a1 = (1.0 - nc) * acc + nc * (v1 - vel);
+            out[i] = (f1 + v1) + a1 * 0.5;
+            f = f1;
+            vel = v1;
+            acc = a1;
+        }
+    });
+    return out;
+}
+
+Series mwdx(SeriesView source, double factor) {
+    // Not simplified to `factor`: the round trip changes the bits.
+    const double f = 2.0 / ((2.0 / factor - 1.0) + 1.0);
+    Series out = detail::copy_of(source);
+    for (std::size_t i = 1; i < out.size(); ++i) out[i] = f * out[i] + (1.0 - f) * out[i - 1];
+    return out;
+}
+
+}  // namespace korva::ma
