@@ -35,7 +35,11 @@ class Client:
         self.ready_seen = False
         self.generation: str | None = None
         if hello:
-            self.generation = self.call("hello")["generation"]
+            try:
+                self.generation = self.call("hello")["generation"]
+            except BaseException:
+                self.sock.close()
+                raise
 
     # -- context management -------------------------------------------------
     def close(self) -> None:

@@ -1,0 +1,201 @@
+"""Publish/subscribe through real sockets against the real server."""
+
+import socket
+import threading
+import time
+
+import pytest
+
+from client import Client, ConnectionClosed, CoordinatorError
+from conftest import TOKEN
+
+
+def subscriber(server, ns, prefix, rcvbuf=None) -> Client:
+    c = Client(server.port, TOKEN, ns, hello=False)
+    if rcvbuf:
+        c.sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, rcvbuf)
+    try:
+        c.generation = c.call("hello")["generation"]
+        c.subscribe(prefix)
+    except BaseException:
+        c.close()
+        raise
+    return c
+
+
+def next_event(c):
+    while True:
+        frame = c.read_frame()
+        if frame is not None:
+            return frame
+
+
+def test_matching_and_frame_bytes(server):
+    with server.client("chan") as pub:
+        assert pub.publish("prices.btc", b"dropped") == 0
+        everything = subscriber(server, "chan", "")
+        prices = subscriber(server, "chan", "pri")
+        other_ns = subscriber(server, "other", "")
+        unrelated = subscriber(server, "chan", "orders")
+        try:
+            assert pub.publish("prices.btc", b"abc") == 2
+            assert pub.publish("prices.eth", b"") == 2
+            assert pub.publish('odd"\u0001é', b"\n") == 1
+            assert everything.read_line() == b'{"channel":"prices.btc","payload_bytes":3}\n'
+            assert everything.read_exact(3) == b"abc"
+            assert everything.read_line() == b'{"channel":"prices.eth","payload_bytes":0}\n'
+            assert everything.read_line() == '{"channel":"odd\\"\\u0001é","payload_bytes":1}\n'.encode()
+            assert everything.read_exact(1) == b"\n"
+            assert next_event(prices) == ("prices.btc", b"abc")
+            assert next_event(prices) == ("prices.eth", b"")
+            with server.client("other") as other_pub:
+                assert other_pub.publish("x", b"mine") == 1
+            assert next_event(other_ns) == ("x", b"mine")       # nothing from "chan" before it
+            assert pub.publish("orders.1", b"o") == 2
+            assert next_event(unrelated) == ("orders.1", b"o")
+        finally:
+            for c in (everything, prices, other_ns, unrelated):
+                c.close()
+
+
+def test_publish_failures_keep_the_connection(server):
+    with server.client() as pub:
+        for body, text in [
+            ({"channel": "c", "value": None}, "invalid: events must use the binary payload"),
+            ({"channel": "c", "value": "x"}, "invalid: events must use the binary payload"),
+            ({}, "invalid: missing string channel"),
+            ({"channel": 3}, "invalid: missing string channel"),
+            ({"channel": "c" * 1025}, "invalid: key/channel/prefix exceeds 1024 bytes"),
+        ]:
+            with pytest.raises(CoordinatorError, match=f"^{text}$"):
+                pub.call("publish", body)
+        assert pub.publish("c" * 1024, b"") == 0
+
+
+@pytest.mark.parametrize("body, text", [
+    ({}, "invalid: missing string prefix"),
+    ({"prefix": None}, "invalid: missing string prefix"),
+    ({"prefix": "p" * 1025}, "invalid: key/channel/prefix exceeds 1024 bytes"),
+])
+def test_subscribe_failures_close(server, body, text):
+    with server.client() as c:
+        with pytest.raises(CoordinatorError, match=f"^{text}$"):
+            c.call("subscribe", body)
+        assert c.at_eof()
+
+
+def test_ordering_single_and_concurrent_publishers(server):
+    subs = [subscriber(server, "order", "") for _ in range(3)]
+    try:
+        with server.client("order") as pub:
+            for i in range(300):
+                assert pub.publish("seq", str(i).encode()) == 3
+        for s in subs:
+            assert [next_event(s)[1] for _ in range(300)] == [str(i).encode() for i in range(300)]
+
+        def publish_many(n):
+            with server.client("order") as p:
+                for i in range(150):
+                    p.publish(f"p{n}", str(i).encode())
+
+        threads = [threading.Thread(target=publish_many, args=(n,)) for n in range(4)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+        seen = [[next_event(s) for _ in range(600)] for s in subs]
+        assert seen[0] == seen[1] == seen[2]                     # one common order
+        for n in range(4):                                       # each publisher's order kept
+            assert [p for ch, p in seen[0] if ch == f"p{n}"] == [str(i).encode() for i in range(150)]
+    finally:
+        for s in subs:
+            s.close()
+
+
+def test_subscription_limit_and_prompt_release(fresh_server):
+    subs = [subscriber(fresh_server, "lim", str(i)) for i in range(32)]
+    try:
+        with fresh_server.client("lim") as c:
+            with pytest.raises(CoordinatorError, match="^capacity: subscription limit reached$"):
+                c.call("subscribe", {"prefix": ""})
+            assert c.at_eof()
+        subs.pop().close()
+        # The ended subscriber notices its peer is gone without waiting for a
+        # heartbeat; its slot is reused by the next subscribe.
+        for _ in range(100):
+            try:
+                subs.append(subscriber(fresh_server, "lim", "again"))
+                break
+            except (CoordinatorError, ConnectionClosed):
+                time.sleep(0.05)
+        else:
+            pytest.fail("slot never freed")
+        with fresh_server.client("lim") as pub:
+            assert pub.publish("again!", b"") == 1
+    finally:
+        for s in subs:
+            s.close()
+
+
+def test_stalled_subscriber_is_dropped_while_others_keep_receiving(server):
+    stalled = subscriber(server, "slow", "")
+    reader = subscriber(server, "slow", "")
+    received = []
+
+    def read_all():
+        for _ in range(600):
+            received.append(next_event(reader)[1])
+
+    t = threading.Thread(target=read_all)
+    t.start()
+    counts = []
+    try:
+        with server.client("slow") as pub:
+            for i in range(600):
+                counts.append(pub.publish("c", i.to_bytes(4, "big") * 16384))   # 64 KiB
+        t.join()
+        assert received == [i.to_bytes(4, "big") * 16384 for i in range(600)]
+        assert counts[0] == 2 and counts[-1] == 1                 # dropped once 16 MiB waited
+        assert stalled.at_eof(timeout=30)                          # closed without a message
+    finally:
+        stalled.close()
+        reader.close()
+
+
+@pytest.mark.slow
+def test_heartbeat(server):
+    with subscriber(server, "hb", "") as s:
+        s.sock.settimeout(10)
+        assert s.read_line() == b'{"heartbeat":true}\n'
+        assert s.read_line() == b'{"heartbeat":true}\n'
+
+
+@pytest.mark.slow
+def test_global_budget_is_refused_and_fully_released(fresh_server):
+    with fresh_server.client("g") as pub:
+        header = len(b'{"channel":"0","payload_bytes":8388570}\n')
+        payload = b"e" * (8388608 - header)                      # frames of exactly 8 MiB
+
+        def fill():
+            subs = [subscriber(fresh_server, "g", str(i), rcvbuf=4096) for i in range(9)]
+            try:
+                # Eight stalled 8 MiB frames are exactly the 64 MiB budget.
+                for i in range(8):
+                    assert pub.publish(str(i), payload) == 1
+                with pytest.raises(CoordinatorError, match="^busy: global event queue budget exceeded$"):
+                    pub.publish("8", b"")
+            finally:
+                for s in subs:
+                    s.close()
+
+        fill()
+        # Once those subscribers are gone every reserved byte must be back.
+        for _ in range(100):
+            time.sleep(0.1)
+            try:
+                fill()
+                break
+            except (AssertionError, CoordinatorError, pytest.fail.Exception):
+                continue
+        else:
+            pytest.fail("global budget was not released")
