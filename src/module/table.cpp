@@ -12,6 +12,7 @@
 #include "../statistical/decimal.hpp"
 #include "../trading_hours/trading_hours.hpp"
 #include "../ehlers/filters.hpp"
+#include "../bands/channels.hpp"
 
 namespace korva::table {
 namespace {
@@ -171,10 +172,10 @@ const Function table[] = {
     fn<bands::bollinger_bands>("bollinger_bands", {"source", "period", "devup", "devdn"}, "Calculate Bollinger Bands - Optimized version"),
     fn<bands::bollinger_bands_last>("bollinger_bands_last", {"source", "period", "devup", "devdn"}, doc::bollinger_bands_last),
     fn<bands::bollinger_bands_width>("bollinger_bands_width", {"source", "period", "mult"}, "Calculate Bollinger Bands Width - Optimized version"),
-    todo("chande", {{"candles", Type::Candles}, {"period", Type::Uint}, {"mult", Type::Float}, {"direction", Type::Str}}, "Calculate Chande (Chandelier Exit) - Ultra-optimized version"),
-    todo("chop", {{"candles", Type::Candles}, {"period", Type::Uint}, {"scalar", Type::Float}, {"drift", Type::Uint}}, "Calculate CHOP (Choppiness Index) - Ultra-optimized version"),
-    todo("donchian", {{"candles", Type::Candles}, {"period", Type::Uint}}, "Calculate Donchian Channels - Ultra-optimized version"),
-    todo("keltner_inner", {{"ma_values", Type::Series}, {"high", Type::Series}, {"low", Type::Series}, {"close", Type::Series}, {"period", Type::Uint}, {"multiplier", Type::Float}}, "Keltner Channel inner (takes pre-computed MA) → (upper, middle, lower)"),
+    fn<bands::chande>("chande", {"candles", "period", "mult", "direction"}, "Calculate Chande (Chandelier Exit) - Ultra-optimized version"),
+    fn<bands::chop>("chop", {"candles", "period", "scalar", "drift"}, "Calculate CHOP (Choppiness Index) - Ultra-optimized version"),
+    fn<bands::donchian>("donchian", {"candles", "period"}, "Calculate Donchian Channels - Ultra-optimized version"),
+    fn<bands::keltner_inner>("keltner_inner", {"ma_values", "high", "low", "close", "period", "multiplier"}, "Keltner Channel inner (takes pre-computed MA) → (upper, middle, lower)"),
     fn<ehlers::bandpass>("bandpass", {"source", "period", "bandwidth"}, "Bandpass Filter → (bp, bp_normalized, signal, trigger)"),
     todo("correlation_cycle", {{"source", Type::Series}, {"period", Type::Uint}, {"threshold", Type::Float}}, "Correlation Cycle → (real, imag, angle, state)"),
     todo("edcf", {{"source", Type::Series}, {"period", Type::Uint}}, "EDCF — Ehlers Distance Coefficient Filter"),

@@ -1,0 +1,176 @@
+// Range channels and stops. The rolling extremes come from the monotonic
+// deque of window_extreme.hpp, whose NaN behaviour shapes the results; the
+// ATR forms are the ones each indicator was defined with (the incremental
+// `atr` for the Chandelier exit, the weighted Wilder kernel for Keltner, a
+// drift-smoothed ATR of its own for the Choppiness index).
+#include "channels.hpp"
+
+#include <cmath>
+#include <cstddef>
+#include <limits>
+#include <utility>
+#include <vector>
+
+#include "../helpers/errors.hpp"
+#include "../moving_averages/kernels.hpp"
+#include "atr_bollinger.hpp"
+#include "kernels.hpp"
+#include "window_extreme.hpp"
+
+namespace korva::bands {
+namespace {
+
+// The first window's result sits at p - 1, which wraps for p = 0: the host
+// failed there.
+[[noreturn]] void zero_period(std::size_t n) { index_out_of_range(std::numeric_limits<std::size_t>::max(), n); }
+
+// Fails like the host when the matrix lacks the close, high and low columns.
+void require_price_columns(const MatrixView& candles) { (void)candles.column(col::low); }
+
+// Calls emit(i, extreme) for every window end i = p-1 .. n-1 (n >= p >= 1).
+template <class Rule, class Emit>
+void rolling_extreme(const SeriesView& x, std::size_t p, Emit&& emit) {
+    const std::size_t n = x.size();
+    WindowExtreme<Rule> w(p);
+    for (std::size_t j = 0; j + 1 < p; ++j) w.add(j, x[j]);
+    for (std::size_t i = p - 1; i < n; ++i) {
+        w.add(i, x[i]);
+        emit(i, w.value());
+    }
+}
+
+// Drift ATR of the Choppiness index: the raw true range for d = 1, else a
+// Wilder recurrence (alpha = 1/d) seeded with the mean of TR[0 .. d-1] at
+// d - 1 and NaN before it. d = 0 or d > n indexes past the series.
+std::vector<double> drift_atr(std::vector<double> tr, std::uint64_t d) {
+    const std::size_t n = tr.size();
+    if (d == 1) return tr;
+    if (d == 0) index_out_of_range(std::numeric_limits<std::size_t>::max(), n);
+    if (d > n) index_out_of_range(d - 1, n);
+    std::vector<double> a(n, NaN);
+    double sum = 0.0;
+    for (std::size_t k = 0; k < d; ++k) sum = sum + tr[k];
+    a[d - 1] = sum / static_cast<double>(d);
+    const ma::EmaCoefficients c = ma::wilder_coefficients(d);
+    for (std::size_t i = d; i < n; ++i) a[i] = ma::smooth(c, a[i - 1], tr[i]);
+    return a;
+}
+
+}  // namespace
+
+Series chande(MatrixView candles, std::uint64_t period, double mult, std::string_view direction) {
+    const std::size_t n = candles.rows;
+    if (n < period) return Series(n, NaN);  // the columns are not looked at on this path
+    require_price_columns(candles);
+    if (period == 0) zero_period(n);
+    const bool is_long = direction == "long";
+    if (!is_long && direction != "short") return Series(n, NaN);
+    // The ATR series is computed in place and each position then becomes
+    // the stop: extreme -/+ (mult * atr).
+    Series out = atr(candles, period);
+    double* o = out.data();
+    if (is_long) {
+        rolling_extreme<KeepMax>(candles.column(col::high), period,
+                                 [&](std::size_t i, double hi) { o[i] = hi - (mult * o[i]); });
+    } else {
+        rolling_extreme<KeepMin>(candles.column(col::low), period,
+                                 [&](std::size_t i, double lo) { o[i] = lo + (mult * o[i]); });
+    }
+    return out;
+}
+
+Series chop(MatrixView candles, std::uint64_t period, double scalar, std::uint64_t drift) {
+    const std::size_t n = candles.rows;
+    Series out(n, NaN);
+    if (n < period) return out;
+    require_price_columns(candles);
+    const SeriesView close = candles.column(col::close);
+    const SeriesView high = candles.column(col::high);
+    const SeriesView low = candles.column(col::low);
+    std::vector<double> tr(n);
+    true_range(high, low, close, tr.data());
+    const std::vector<double> a = drift_atr(std::move(tr), drift);
+
+    const std::size_t p = period;
+    const double log_p = std::log10(static_cast<double>(p));
+    auto choppiness = [&](double s, double range) { return (scalar * (std::log10(s) - std::log10(range))) / log_p; };
+
+    // First window: NaN-skipping folds (a value replaces the running extreme
+    // only when strictly beyond it). The deques see the same rows.
+    WindowExtreme<KeepMax> wmax(p);
+    WindowExtreme<KeepMin> wmin(p);
+    double s = 0.0, hi = -INFINITY, lo = INFINITY;
+    for (std::size_t k = 0; k < p; ++k) {
+        if (!std::isnan(a[k])) s = s + a[k];
+        const double h = high[k], l = low[k];
+        if (h > hi) hi = h;
+        if (l < lo) lo = l;
+        wmax.add(k, h);
+        wmin.add(k, l);
+    }
+    // For p = 0 the sum is 0 and nothing is written at the wrapped index.
+    if (s > 0 && hi - lo > 0) out[p - 1] = choppiness(s, hi - lo);
+    // Later windows read the deques, whose front may be NaN (then the range
+    // test fails and the position stays NaN).
+    for (std::size_t i = p; i < n; ++i) {
+        if (!std::isnan(a[i])) s = s + a[i];
+        if (!std::isnan(a[i - p])) s = s - a[i - p];
+        wmax.add(i, high[i]);
+        wmin.add(i, low[i]);
+        const double range = wmax.value() - wmin.value();
+        if (s > 0 && range > 0) out[i] = choppiness(s, range);
+    }
+    return out;
+}
+
+Dict donchian(MatrixView candles, std::uint64_t period) {
+    const std::size_t n = candles.rows;
+    Series upper(n, NaN), middle(n, NaN), lower(n, NaN);
+    if (n >= period) {
+        require_price_columns(candles);
+        if (period == 0) zero_period(n);
+        rolling_extreme<KeepMax>(candles.column(col::high), period, [&](std::size_t i, double hi) { upper[i] = hi; });
+        rolling_extreme<KeepMin>(candles.column(col::low), period, [&](std::size_t i, double lo) {
+            lower[i] = lo;
+            middle[i] = (upper[i] + lo) * 0.5;
+        });
+    }
+    Dict bands;  // insertion order is the order callers see
+    bands.items.emplace_back("upperband", std::move(upper));
+    bands.items.emplace_back("middleband", std::move(middle));
+    bands.items.emplace_back("lowerband", std::move(lower));
+    return bands;
+}
+
+Tuple keltner_inner(SeriesView ma_values, SeriesView high, SeriesView low, SeriesView close, std::uint64_t period,
+                    double multiplier) {
+    // The host read these three as plain slices: anything but unit stride
+    // (for two or more elements) was refused.
+    for (const SeriesView* v : {&high, &low, &close}) {
+        if (v->size() >= 2 && v->stride != static_cast<std::ptrdiff_t>(sizeof(double))) {
+            throw InternalError("The given array is not contiguous");
+        }
+    }
+    const std::size_t m = ma_values.size(), c = close.size();
+    std::vector<double> atr(c);
+    with_view(high, [&](const auto& h) {
+        with_view(low, [&](const auto& l) {
+            with_view(close, [&](const auto& cl) { wilder_atr(h, l, cl, period, atr.data()); });
+        });
+    });
+    if (m > c) index_out_of_range(c, c);
+    Series upper(m, NaN), middle(m), lower(m, NaN);
+    with_view(ma_values, [&](const auto& ma) {
+        for (std::size_t i = 0; i < m; ++i) {
+            const double v = ma[i];
+            middle[i] = v;
+            if (!std::isnan(atr[i])) {
+                upper[i] = (multiplier * atr[i]) + v;
+                lower[i] = v - (multiplier * atr[i]);
+            }
+        }
+    });
+    return tuple_of(std::move(upper), std::move(middle), std::move(lower));
+}
+
+}  // namespace korva::bands
