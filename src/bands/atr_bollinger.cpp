@@ -5,6 +5,7 @@
 // stores.
 #include "atr_bollinger.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <limits>
@@ -87,39 +88,43 @@ inline Lanes lane_sqrt(Lanes v) {
 #endif
 }
 
-// Second pass of `bollinger_bands`: middle[j] holds the window sum and
-// upper[j] the sum of squares; both become the bands.
-void finish_bands(double* upper, double* middle, double* lower, std::size_t first, std::size_t n, double pd,
-                  double devup, double devdn) {
-    std::size_t j = first;
-    for (; j + kLanes <= n; j += kLanes) {
-        Lanes s, q;
-        __builtin_memcpy(&s, middle + j, sizeof s);
-        __builtin_memcpy(&q, upper + j, sizeof q);
-        const Lanes mean = s / pd;
-        const Lanes var = q / pd - mean * mean;
-        const Lanes sd = lane_sqrt(var);
+// Bands of `count` consecutive windows from their sums s[] and sums of
+// squares q[], two windows at a time.
+void bands_from_moments(const double* s, const double* q, std::size_t count, double pd, double devup, double devdn,
+                        double* upper, double* middle, double* lower) {
+    std::size_t j = 0;
+    for (; j + kLanes <= count; j += kLanes) {
+        Lanes sv, qv;
+        __builtin_memcpy(&sv, s + j, sizeof sv);
+        __builtin_memcpy(&qv, q + j, sizeof qv);
+        const Lanes mean = sv / pd;
+        const Lanes sd = lane_sqrt(qv / pd - mean * mean);
         const Lanes up = mean + devup * sd;
         const Lanes dn = mean - devdn * sd;
         __builtin_memcpy(middle + j, &mean, sizeof mean);
         __builtin_memcpy(upper + j, &up, sizeof up);
         __builtin_memcpy(lower + j, &dn, sizeof dn);
     }
-    for (; j < n; ++j) {
-        const double mean = middle[j] / pd;
-        const double sd = std::sqrt(upper[j] / pd - mean * mean);
+    for (; j < count; ++j) {
+        const double mean = s[j] / pd;
+        const double sd = std::sqrt(q[j] / pd - mean * mean);
         middle[j] = mean;
         upper[j] = mean + devup * sd;
         lower[j] = mean - devdn * sd;
     }
 }
 
+// Windows whose sums are collected before their bands are formed: the sums
+// are a chain, the bands are independent per window and run two at a time.
+constexpr std::size_t kBlock = 256;
+
 }  // namespace
 
 Series atr(MatrixView candles, std::uint64_t period) {
     const std::size_t n = candles.rows;
-    Series out(n, NaN);
-    if (n < period) return out;  // the columns are not looked at on this path
+    if (n < period) return Series(n, NaN);  // the columns are not looked at on this path
+    Series out(n);
+    if (period > 0) std::fill_n(out.data(), period - 1, NaN);
     incremental_atr<true>(candles, period, out.data());
     return out;
 }
@@ -133,23 +138,29 @@ double atr_last(MatrixView candles, std::uint64_t period) {
 
 Tuple bollinger_bands(SeriesView source, std::uint64_t period, double devup, double devdn) {
     const std::size_t n = source.size();
-    Series upper(n, NaN), middle(n, NaN), lower(n, NaN);
-    if (n < period) return tuple_of(std::move(upper), std::move(middle), std::move(lower));
+    if (n < period) return tuple_of(Series(n, NaN), Series(n, NaN), Series(n, NaN));
     if (period == 0) zero_period(n);
-    // First pass: the running sums, stored where the bands will go; the
-    // divisions and square roots of the second pass are then independent
-    // per position and run several at a time.
+    Series upper(n), middle(n), lower(n);
+    for (Series* b : {&upper, &middle, &lower}) std::fill_n(b->data(), period - 1, NaN);
+    const double pd = static_cast<double>(period);
     with_view(source, [&](const auto& x) {
         WindowMoments w;
         w.seed(x, period);
-        for (std::size_t j = period - 1;; ++j) {
-            middle[j] = w.s;
-            upper[j] = w.q;
-            if (j + 1 >= n) break;
-            w.slide(x[j + 1 - period], x[j + 1]);
+        double s[kBlock], q[kBlock];
+        for (std::size_t j = period - 1; j < n;) {  // j: end of the block's first window
+            std::size_t m = 0;
+            while (true) {
+                s[m] = w.s;
+                q[m] = w.q;
+                const std::size_t next = j + ++m;  // end of the following window
+                if (next >= n || m == kBlock) break;
+                w.slide(x[next - period], x[next]);
+            }
+            bands_from_moments(s, q, m, pd, devup, devdn, upper.data() + j, middle.data() + j, lower.data() + j);
+            j += m;
+            if (j < n) w.slide(x[j - period], x[j]);
         }
     });
-    finish_bands(upper.data(), middle.data(), lower.data(), period - 1, n, static_cast<double>(period), devup, devdn);
     return tuple_of(std::move(upper), std::move(middle), std::move(lower));
 }
 

@@ -4,8 +4,10 @@
 // three can never drift apart.
 #include "rsi.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <limits>
 #include <vector>
 
@@ -16,6 +18,17 @@ namespace korva::osc {
 namespace {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
+
+// Two doubles handled as one: the loss and gain averages advance together
+// (lane 0 loss, lane 1 gain), and the RSI formula runs on two positions at
+// once. Each lane performs exactly the scalar operations, so the bits are the
+// scalar ones; only the number of instructions changes.
+typedef double Pair __attribute__((vector_size(2 * sizeof(double))));
+typedef std::int64_t PairMask __attribute__((vector_size(2 * sizeof(double))));
+
+inline Pair select(PairMask keep, Pair yes, Pair no) {
+    return reinterpret_cast<Pair>((reinterpret_cast<PairMask>(yes) & keep) | (reinterpret_cast<PairMask>(no) & ~keep));
+}
 
 // Wilder's average gain and average loss over the differences of s.
 class WilderRsi {
@@ -33,26 +46,38 @@ public:
                 loss = loss + std::fabs(d);
             }
         }
-        avg_gain_ = gain / P_;
-        avg_loss_ = loss / P_;
+        avg_ = Pair{loss / P_, gain / P_};
     }
 
-    // One later difference: multiply, add, then divide, loss first. The gain
-    // term is maxNum(d, +0.0): NaN and -0.0 both give +0.0, which is what
-    // the plain `d > 0` test yields.
+    // One later difference: multiply by Q, add the move, divide by P. The
+    // loss move is |d| unless d > 0; the gain move is maxNum(d, +0.0), so NaN
+    // and -0.0 both give +0.0. Both are picked by masks, not branches: the
+    // sign of a price change is a coin toss the predictor cannot learn.
     void update(double d) {
-        const double loss = d > 0 ? 0.0 : std::fabs(d);
-        const double gain = d > 0 ? d : 0.0;
-        avg_loss_ = (Q_ * avg_loss_ + loss) / P_;
-        avg_gain_ = (Q_ * avg_gain_ + gain) / P_;
+        const PairMask rising = Pair{d, d} > Pair{0.0, 0.0};
+        const PairMask keep = rising ^ PairMask{-1, 0};  // loss lane: not rising; gain lane: rising
+        const Pair moves = Pair{std::fabs(d), d};
+        avg_ = (Q_ * avg_ + reinterpret_cast<Pair>(reinterpret_cast<PairMask>(moves) & keep)) / P_;
     }
+
+    // {loss, gain} after the latest update.
+    Pair averages() const { return avg_; }
+    double value() const { return value_of(avg_[1], avg_[0]); }
 
     // A not-equal test: a NaN loss gives NaN, only an exact zero gives 100.
-    double value() const { return avg_loss_ != 0.0 ? 100.0 - 100.0 / (avg_gain_ / avg_loss_ + 1.0) : 100.0; }
+    static double value_of(double gain, double loss) {
+        return loss != 0.0 ? 100.0 - 100.0 / (gain / loss + 1.0) : 100.0;
+    }
+    // value_of on two positions; the division by a zero loss is computed and
+    // then discarded by the mask.
+    static Pair values_of(Pair gain, Pair loss) {
+        const PairMask nonzero = loss != Pair{0.0, 0.0};
+        return select(nonzero, 100.0 - 100.0 / (gain / loss + 1.0), Pair{100.0, 100.0});
+    }
 
 private:
     double P_, Q_;
-    double avg_gain_ = 0.0, avg_loss_ = 0.0;
+    Pair avg_;
 };
 
 // Indices of a sliding window's candidate extremes, oldest first. Each index
@@ -87,14 +112,32 @@ inline double window_sum(const std::vector<double>& v, std::size_t first, std::s
 
 Series rsi(SeriesView source, std::uint64_t period) {
     const std::size_t n = source.size();
-    Series out(n, NaN);
-    if (n <= period) return out;
+    if (n <= period) return Series(n, NaN);
+    Series out(n);
+    std::fill_n(out.data(), period, NaN);
     with_view(source, [&](const auto& s) {
         WilderRsi r(s, period);
         out[period] = r.value();
-        for (std::size_t i = period + 1; i < n; ++i) {
-            r.update(s[i] - s[i - 1]);
-            out[i] = r.value();
+        // The averages are a chain through a division; the RSI formula of each
+        // position is not. Run the chain over a block, then the formula two
+        // positions at a time, so its divisions stay off the chain's path.
+        constexpr std::size_t kBlock = 256;
+        Pair avg[kBlock];
+        for (std::size_t i = period + 1; i < n;) {
+            const std::size_t m = std::min<std::size_t>(kBlock, n - i);
+            for (std::size_t t = 0; t < m; ++t) {
+                r.update(s[i + t] - s[i + t - 1]);
+                avg[t] = r.averages();
+            }
+            std::size_t t = 0;
+            for (; t + 2 <= m; t += 2) {
+                const Pair loss = __builtin_shufflevector(avg[t], avg[t + 1], 0, 2);
+                const Pair gain = __builtin_shufflevector(avg[t], avg[t + 1], 1, 3);
+                const Pair v = WilderRsi::values_of(gain, loss);
+                __builtin_memcpy(out.data() + i + t, &v, sizeof v);
+            }
+            if (t < m) out[i + t] = WilderRsi::value_of(avg[t][1], avg[t][0]);
+            i += m;
         }
     });
     return out;
