@@ -85,6 +85,12 @@ def test_signed_zeros_and_nan():
     c[:, LOW] = [-0.0, 0.0]
     r = k.candle_from_one_minutes(c)
     assert str(r[3]) == "0.0" and str(r[4]) == "-0.0"  # ties keep the earlier value
+    c = np.zeros((50, 6))
+    c[:, HIGH], c[:, LOW] = -1.0, 1.0
+    c[[7, 20], HIGH] = [-0.0, 0.0]
+    c[[5, 30], LOW] = [0.0, -0.0]
+    r = k.candle_from_one_minutes(c)
+    assert str(r[3]) == "-0.0" and str(r[4]) == "0.0"
     c = np.ones((4, 6))
     c[:, HIGH] = [1.0, nan, 5.0, 2.0]
     c[:, LOW] = [1.0, 0.5, 0.2, nan]

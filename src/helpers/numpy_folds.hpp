@@ -10,11 +10,51 @@
 
 namespace korva {
 
+namespace detail {
+
+// The extreme of x in four independent lanes with plain comparisons, or
+// nothing when the input holds a NaN or the extreme is a zero. Otherwise the
+// extreme is one value whose every occurrence has the same bits, so the lane
+// order cannot show in the result and the sequential fold may be skipped.
+template <bool Max>
+inline double pick(double acc, double v) {
+    return (Max ? v > acc : v < acc) ? v : acc;  // one maxsd/minsd
+}
+
+template <bool Max, class V>
+bool lane_extreme(const V& x, double& result) {
+    const std::size_t n = x.size();
+    double a0 = x[0], a1 = a0, a2 = a0, a3 = a0;
+    bool nan = false;
+    std::size_t i = 1;
+    for (; i + 4 <= n; i += 4) {
+        const double v0 = x[i], v1 = x[i + 1], v2 = x[i + 2], v3 = x[i + 3];
+        nan |= (v0 != v0) | (v1 != v1) | (v2 != v2) | (v3 != v3);
+        a0 = pick<Max>(a0, v0);
+        a1 = pick<Max>(a1, v1);
+        a2 = pick<Max>(a2, v2);
+        a3 = pick<Max>(a3, v3);
+    }
+    for (; i < n; ++i) {
+        const double v = x[i];
+        nan |= v != v;
+        a0 = pick<Max>(a0, v);
+    }
+    const double r = pick<Max>(pick<Max>(a0, a1), pick<Max>(a2, a3));
+    if (nan || r != r || r == 0.0) return false;
+    result = r;
+    return true;
+}
+
+}  // namespace detail
+
 // maximum.reduce: the first NaN met sticks, a NaN replaces a number, and on
 // ties (+0.0 against -0.0 included) the earlier value is kept. n >= 1.
 template <class V>
 double np_maximum(const V& x) {
-    double acc = x[0];
+    double acc;
+    if (detail::lane_extreme<true>(x, acc)) return acc;
+    acc = x[0];
     for (std::size_t i = 1; i < x.size(); ++i) {
         const double v = x[i];
         if (!(acc >= v || std::isnan(acc))) acc = v;
@@ -25,7 +65,9 @@ double np_maximum(const V& x) {
 // minimum.reduce, the mirror image of np_maximum. n >= 1.
 template <class V>
 double np_minimum(const V& x) {
-    double acc = x[0];
+    double acc;
+    if (detail::lane_extreme<false>(x, acc)) return acc;
+    acc = x[0];
     for (std::size_t i = 1; i < x.size(); ++i) {
         const double v = x[i];
         if (!(acc <= v || std::isnan(acc))) acc = v;

@@ -61,7 +61,8 @@ private:
         if (size == 0) return base;
         while (size > 1) {
             const std::size_t half = size / 2;
-            if (s_[base + half] <= t) base += half;
+            // a select, not a branch: unordered timestamps make it a coin flip
+            base = s_[base + half] <= t ? base + half : base;
             size -= half;
         }
         return base + (s_[base] <= t ? 1 : 0);
@@ -90,9 +91,11 @@ Mask trading_hours_mask(Int64View timestamps, Int64View starts, Int64View ends) 
     check_intervals(starts, ends);
     const std::size_t n = timestamps.size();
     Mask out(n);
-    Membership m(starts, ends);
     unsigned char* o = out.data();
     with_view(timestamps, [&](const auto& ts) {
+        // A local cursor: byte stores into the mask could alias a captured
+        // one and force it back to memory on every step.
+        Membership m(starts, ends);
         for (std::size_t i = 0; i < n; ++i) o[i] = m.inside(ts[i]) ? 1 : 0;
     });
     return out;
@@ -107,8 +110,8 @@ Matrix filter_candles_by_intervals(MatrixView candles, Int64View timestamps, Int
     // Selected rows as runs [first, last + 1): no mask, no row index list.
     std::vector<std::pair<std::size_t, std::size_t>> runs;
     std::size_t k = 0;
-    Membership mem(starts, ends);
     with_view(timestamps, [&](const auto& ts) {
+        Membership mem(starts, ends);
         std::size_t i = 0;
         while (i < n) {
             if (!mem.inside(ts[i])) {
