@@ -8,6 +8,7 @@
 #include "../moving_averages/more_averages.hpp"
 #include "../bands/atr_bollinger.hpp"
 #include "../oscillators/rsi.hpp"
+#include "../oscillators/other.hpp"
 #include "../candle/candle.hpp"
 #include "../statistical/decimal.hpp"
 #include "../trading_hours/trading_hours.hpp"
@@ -128,19 +129,19 @@ const Function table[] = {
     fn<ma::wilders>("wilders", {"source", "period"}, "Wilders Smoothing (same as rma with period param)"),
     fn<ma::wma>("wma", {"source", "period"}, "Calculate Weighted Moving Average - Ultra-optimized version"),
     fn<ma::zlema>("zlema", {"source", "period"}, "Calculate ZLEMA (Zero-Lag Exponential Moving Average)"),
-    todo("aroonosc", {{"candles", Type::Candles}, {"period", Type::Uint}}, "Aroon Oscillator"),
-    todo("cci", {{"candles", Type::Candles}, {"period", Type::Uint}}, "CCI — Commodity Channel Index"),
-    todo("cfo", {{"source", Type::Series}, {"period", Type::Uint}, {"scalar", Type::Float}}, "CFO — Chande Forecast Oscillator"),
-    todo("cg", {{"source", Type::Series}, {"period", Type::Uint}}, "CG — Center of Gravity"),
+    fn<osc::aroonosc>("aroonosc", {"candles", "period"}, "Aroon Oscillator"),
+    fn<osc::cci>("cci", {"candles", "period"}, "CCI — Commodity Channel Index"),
+    fn<osc::cfo>("cfo", {"source", "period", "scalar"}, "CFO — Chande Forecast Oscillator"),
+    fn<osc::cg>("cg", {"source", "period"}, "CG — Center of Gravity"),
     fn<osc::cmo>("cmo", {"source", "period"}, "CMO — Chande Momentum Oscillator"),
-    todo("dpo", {{"source", Type::Series}, {"period", Type::Uint}}, "DPO — Detrended Price Oscillator"),
-    todo("dti", {{"candles", Type::Candles}, {"r", Type::Uint}, {"s", Type::Uint}, {"u", Type::Uint}}, "Calculate DTI (Dynamic Trend Index) by William Blau - Optimized version"),
-    todo("fisher", {{"candles", Type::Candles}, {"period", Type::Uint}}, "Fisher Transform → (fisher, signal)"),
-    todo("fosc", {{"source", Type::Series}, {"period", Type::Uint}}, "Calculate FOSC (Forecast Oscillator)"),
+    fn<osc::dpo>("dpo", {"source", "period"}, "DPO — Detrended Price Oscillator"),
+    fn<osc::dti>("dti", {"candles", "r", "s", "u"}, "Calculate DTI (Dynamic Trend Index) by William Blau - Optimized version"),
+    fn<osc::fisher>("fisher", {"candles", "period"}, "Fisher Transform → (fisher, signal)"),
+    fn<osc::fosc>("fosc", {"source", "period"}, "Calculate FOSC (Forecast Oscillator)"),
     fn<osc::lrsi>("lrsi", {"candles", "alpha"}, "Laguerre RSI"),
-    todo("macd", {{"source", Type::Series}, {"fast_period", Type::Uint}, {"slow_period", Type::Uint}, {"signal_period", Type::Uint}}, "Calculate MACD (Moving Average Convergence/Divergence)"),
-    todo("mass", {{"candles", Type::Candles}, {"period", Type::Uint}}, "MASS — Mass Index"),
-    todo("pfe", {{"source", Type::Series}, {"period", Type::Uint}, {"smoothing", Type::Uint}}, "PFE — Polarized Fractal Efficiency"),
+    fn<osc::macd>("macd", {"source", "fast_period", "slow_period", "signal_period"}, "Calculate MACD (Moving Average Convergence/Divergence)"),
+    fn<osc::mass>("mass", {"candles", "period"}, "MASS — Mass Index"),
+    fn<osc::pfe>("pfe", {"source", "period", "smoothing"}, "PFE — Polarized Fractal Efficiency"),
     fn<osc::rsi>("rsi", {"source", "period"}, "Calculate RSI (Relative Strength Index)"),
     fn<osc::rsi_last>("rsi_last", {"source", "period"}, doc::rsi_last),
     fn<osc::rsx>("rsx", {"source", "period"}, "RSX — Relative Strength Xtra"),

@@ -1,0 +1,538 @@
+"""Momentum oscillators outside the RSI and stochastic families against
+plain-Python re-statements of their steps, bit for bit, on documented cases,
+random series and real candles, with strided, reversed and huge-period input."""
+import math
+
+import numpy as np
+import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
+
+import korva_rust as k
+from conftest import assert_bits_equal
+
+nan, inf = math.nan, math.inf
+HUGE = 2**64 - 1
+
+
+# ---- plain-Python references, element by element -------------------------
+
+def ema_seeded(x, q):
+    if not x:
+        return []
+    a = 2.0 / (float(q) + 1.0)
+    out = [x[0]]
+    for v in x[1:]:
+        out.append((1.0 - a) * out[-1] + a * v)
+    return out
+
+
+def fdiv(a, b):
+    """IEEE division: Python raises on a zero divisor."""
+    if b != 0 or math.isnan(b):
+        return a / b
+    if a == 0 or math.isnan(a):
+        return nan
+    return math.copysign(inf, a) * math.copysign(1.0, b)
+
+
+def cols(c):
+    c = np.asarray(c)
+    return [list(map(float, c[:, j])) for j in range(c.shape[1])]
+
+
+def ref_macd(x, fp, sp, gp):
+    fast, slow = ema_seeded(x, fp), ema_seeded(x, sp)
+    d = [f - s for f, s in zip(fast, slow)]
+    line = [0.0 if math.isnan(v) else v for v in d]
+    sig = ema_seeded(line, gp)
+    return line, sig, [a - b for a, b in zip(d, sig)]
+
+
+def ref_dti(c, r, s, u):
+    _, _, _, high, low, *_ = cols(c)
+    n = len(high)
+    if not (r < n and s < n and u < n):
+        return [nan] * n
+    up, dn = [0.0], [0.0]
+    for i in range(1, n):
+        dh, dl = high[i] - high[i - 1], low[i] - low[i - 1]
+        up.append(dh if dh > 0 else 0.0)
+        dn.append(-dl if dl < 0 else 0.0)
+    x = [a - b for a, b in zip(up, dn)]
+    xa = [abs(a - b) for a, b in zip(up, dn)]
+    e3 = ema_seeded(ema_seeded(ema_seeded(x, r), s), u)
+    a3 = ema_seeded(ema_seeded(ema_seeded(xa, r), s), u)
+    return [0.0 if a == 0 else (e * 100) / a for e, a in zip(e3, a3)]
+
+
+def index_sums(p):
+    sx = sxx = 0.0
+    for j in range(p):
+        sx += float(j)
+        sxx += float(j) * float(j)
+    return sx, sxx
+
+
+def ref_fosc(x, p):
+    n = len(x)
+    out = [nan] * n
+    if not 1 <= p <= n:
+        return out
+    P = float(p)
+    sx, sxx = index_sums(p)
+    xm = sx / P
+    den = sxx - sx * xm
+    cs, cw, s, w = [], [], 0.0, 0.0
+    for kk, v in enumerate(x):
+        s = s + v
+        w = w + v * kk
+        cs.append(s)
+        cw.append(w)
+
+    def put(e, sy, sxy):
+        slope = fdiv(sxy - sx * (sy / P), den)
+        forecast = (P - 1) * slope + (sy / P - xm * slope)
+        out[e] = 0.0 if x[e] == 0 else ((x[e] - forecast) * 100) / x[e]
+
+    put(p - 1, cs[p - 1], cw[p - 1])
+    for l in range(n - p):
+        e = p + l
+        sy = cs[e] - cs[l]
+        put(e, sy, (cw[e] - cw[l]) - sy * (l + 1))
+    return out
+
+
+def ref_dpo(x, p):
+    n = len(x)
+    out = [nan] * n
+    if p == 0 or p > n:
+        return out
+    ma = [nan] * n
+    s = 0.0
+    for v in x[:p]:
+        s += v
+    ma[p - 1] = s / p
+    for i in range(p, n):
+        s = s + (x[i] - x[i - p])
+        ma[i] = s / p
+    for i in range(p + p // 2, n):
+        out[i] = x[i - p // 2 - 1] - ma[i]
+    return out
+
+
+def ref_cci(c, p):
+    _, _, close, high, low, *_ = cols(c)
+    n = len(close)
+    out = [nan] * n
+    tp = [((h + l) + cl) / 3 for h, l, cl in zip(high, low, close)]
+    if p == 0:
+        return out
+    for i in range(p - 1, n):
+        w = tp[i - p + 1:i + 1]
+        s = 0.0
+        for v in w:
+            s += v
+        mean = s / p
+        d = 0.0
+        for v in w:
+            d += abs(v - mean)
+        md = d / p
+        out[i] = 0.0 if md == 0 else (tp[i] - mean) / (md * 0.015)
+    return out
+
+
+def ref_cfo(x, p, c):
+    n = len(x)
+    out = [nan] * n
+    if not 1 <= p <= n:
+        return out
+    P = float(p)
+    sx, sxx = index_sums(p)
+    den = sxx * P - sx * sx
+    sy = sxy = 0.0
+    for j in range(p):
+        sy += x[j]
+        sxy += x[j] * j
+
+    def put(e):
+        b = (float(e) - P) + 1.0
+        slope = fdiv(((sxy - b * sy) * P) - sx * sy, den)
+        forecast = (P - 1) * slope + (sy - sx * slope) / P
+        out[e] = nan if x[e] == 0 else (c * (x[e] - forecast)) / x[e]
+
+    put(p - 1)
+    for l in range(n - p):
+        e = p + l
+        sy = sy + (x[e] - x[l])
+        sxy = sxy + (x[e] * e - x[l] * l)
+        put(e)
+    return out
+
+
+def ref_cg(x, p):
+    n = len(x)
+    out = [nan] * n
+    if not (p >= 2 and p + 1 < n):
+        return out
+    l = o = 0.0
+    for j in range(3, p + 2):
+        l += x[j]
+        o += j * x[j]
+    out[p + 1] = 0.0 if l == 0 else -(((p + 1) + 1.0) * l - o) / l
+    for kk in range(p + 2, n):
+        t, v = x[kk], x[kk - p + 1]
+        l = l + (t - v)
+        o = o + (t * kk - v * (kk - p + 1))
+        out[kk] = 0.0 if l == 0 else -((kk + 1.0) * l - o) / l
+    return out
+
+
+def ref_aroonosc(c, p):
+    _, _, _, high, low, *_ = cols(c)
+    n = len(high)
+    out = [nan] * n
+    if not 1 <= p <= n:
+        return out
+    for i in range(n - p + 1):
+        hi, lo, jmax, jmin = high[i], low[i], 0, 0
+        for j in range(1, p):
+            if high[i + j] > hi:
+                hi, jmax = high[i + j], j
+            if low[i + j] < lo:
+                lo, jmin = low[i + j], j
+        out[i + p - 1] = ((float(jmax) - float(jmin)) * 100) / p
+    return out
+
+
+def ref_mass(c, p):
+    _, _, _, high, low, *_ = cols(c)
+    n = len(high)
+    out = [0.0] * n
+    if n == 0:
+        return out
+    rng = [h - l for h, l in zip(high, low)]
+    e1, e2 = [rng[0]], [rng[0]]
+    for i in range(1, n):
+        e1.append(e1[-1] * 0.8 + rng[i] * 0.2)
+        e2.append(e2[-1] * 0.8 + e1[-1] * 0.2)
+    ratio = [0.0 if b == 0 else a / b for a, b in zip(e1, e2)]
+    if p == 0:
+        return out
+    for i in range(p - 1, n):
+        s = ratio[i - p + 1]
+        for v in ratio[i - p + 2:i + 1]:
+            s += v
+        out[i] = s
+    return out
+
+
+def ref_pfe(x, p, m):
+    n, q = len(x), p - 1
+    d = list(x)
+    for _ in range(q):
+        d = [d[i + 1] - d[i] for i in range(len(d) - 1)]
+    a = [math.sqrt(float(p) * float(p) + v * v) for v in d]
+    b = [math.sqrt((x[i + 1] - x[i]) * (x[i + 1] - x[i]) + 1) for i in range(n - 1)]
+    S = {}
+    if n - 1 >= q:
+        s = 0.0
+        for v in b[:q]:
+            s += v
+        S[q - 1] = s
+        for kk in range(q, n - 1):
+            S[kk] = (S[kk - 1] + b[kk]) - b[kk - q]
+    raw, sign = [0.0] * n, [-1.0] * n
+    for i in range(n - p + 1):
+        path = S[i + q - 1]
+        raw[i + q] = 0.0 if path == 0 or math.isnan(path) else (a[i] * 100) / path
+        if d[i] > 0:
+            sign[i + q] = 1.0
+    return ema_seeded([s * r for s, r in zip(sign, raw)], m)
+
+
+def max_num(a, b):
+    if math.isnan(a):
+        return b
+    if math.isnan(b):
+        return a
+    return a if a > b or (a == b and not math.copysign(1, a) < 0) else b
+
+
+def min_num(a, b):
+    if math.isnan(a):
+        return b
+    if math.isnan(b):
+        return a
+    return a if a < b or (a == b and math.copysign(1, a) < 0) else b
+
+
+def ref_fisher(c, p):
+    _, _, _, high, low, *_ = cols(c)
+    n = len(high)
+    fish, sig = [0.0] * n, [0.0] * n
+    price = [(h + l) * 0.5 for h, l in zip(high, low)]
+    if not p < n:
+        return fish, sig
+    v_prev = 0.0
+    for i in range(p, n):
+        hi, lo = -inf, inf
+        for v in price[i - p + 1:i + 1]:
+            hi, lo = max_num(hi, v), min_num(lo, v)
+        if hi - lo == 0:
+            v = 0.0
+        else:
+            v = v_prev * 0.67 + (((price[i] - lo) / (hi - lo)) + (-0.5)) * 0.66
+        if v < -0.999:
+            v = -0.999
+        if v > 0.999:
+            v = 0.999
+        v_prev = v
+        fish[i] = math.log((v + 1) / (1 - v)) * 0.5 + fish[i - 1] * 0.5
+        sig[i] = fish[i - 1]
+    return fish, sig
+
+
+# ---- helpers ---------------------------------------------------------------
+
+def candles_from(rng, n, nan_rate=0.0, flat_rate=0.0):
+    close = 100 + np.cumsum(rng.normal(0, 1, n))
+    high = close + rng.random(n) * 2
+    low = close - rng.random(n) * 2
+    flat = rng.random(n) < flat_rate
+    high[flat] = low[flat] = close[flat]
+    c = np.column_stack([np.arange(n) * 60000.0, close + rng.normal(0, 0.5, n), close, high, low,
+                         rng.random(n) * 1000])
+    if nan_rate:
+        c[rng.random(c.shape) < nan_rate] = nan
+    return c
+
+
+def same(actual, expected):
+    if isinstance(expected, tuple):
+        assert isinstance(actual, tuple) and len(actual) == len(expected)
+        for a, e in zip(actual, expected):
+            assert_bits_equal(a, e)
+    else:
+        assert_bits_equal(actual, expected)
+
+
+SERIES = {  # name: (function, reference, extra parameters after the period)
+    "fosc": (k.fosc, ref_fosc, ()),
+    "dpo": (k.dpo, ref_dpo, ()),
+    "cfo": (k.cfo, ref_cfo, (100.0,)),
+    "cg": (k.cg, ref_cg, ()),
+    "pfe": (k.pfe, ref_pfe, (5,)),
+}
+CANDLES = {
+    "cci": (k.cci, ref_cci),
+    "aroonosc": (k.aroonosc, ref_aroonosc),
+    "mass": (k.mass, ref_mass),
+    "fisher": (k.fisher, lambda c, p: ref_fisher(c, p)),
+}
+
+
+def run_series(name, x, p):
+    fn, ref, extra = SERIES[name]
+    same(fn(x, p, *extra), ref(list(map(float, x)), p, *extra))
+
+
+def run_candles(name, c, p):
+    fn, ref = CANDLES[name]
+    got = fn(c, p)
+    same(tuple(got) if isinstance(got, tuple) else got, ref(c, p))
+
+
+# ---- real candles, several layouts --------------------------------------
+
+@pytest.mark.parametrize("name", sorted(SERIES))
+@pytest.mark.parametrize("p", [2, 14, 50])
+def test_series_oscillators_on_real_candles(name, p, daily_candles):
+    x = np.ascontiguousarray(daily_candles[:, 2])
+    run_series(name, x, p)
+    if name != "dpo":  # dpo reads unit-stride input only
+        run_series(name, daily_candles[:, 2], p)
+        run_series(name, x[::-1], p)
+
+
+@pytest.mark.parametrize("name", sorted(CANDLES))
+@pytest.mark.parametrize("p", [1, 9, 14])
+def test_candle_oscillators_on_real_candles(name, p, daily_candles, minute_candles):
+    if name == "fisher" and p == 0:
+        return
+    run_candles(name, daily_candles, p)
+    run_candles(name, np.asfortranarray(minute_candles[:3000]), p)  # flat bars, column-major
+    run_candles(name, daily_candles[::-3], p)
+
+
+def test_macd_and_dti_on_real_candles(daily_candles, minute_candles):
+    for c in (daily_candles, minute_candles[::-2]):
+        x = c[:, 2]
+        same(k.macd(x, 12, 26, 9), ref_macd(list(x), 12, 26, 9))
+        same(k.dti(c, 14, 10, 5), ref_dti(c, 14, 10, 5))
+
+
+# ---- random series -------------------------------------------------------
+
+values = st.one_of(st.floats(-1e6, 1e6, allow_nan=False), st.sampled_from([0.0, -0.0, 1.0, nan, inf]))
+
+
+@settings(max_examples=150, deadline=None)
+@given(st.lists(values, max_size=40), st.integers(0, 45), st.sampled_from(sorted(SERIES)))
+def test_series_oscillators_random(xs, p, name):
+    if name == "pfe" and p < 2:
+        p += 2
+    run_series(name, np.array(xs, dtype=np.float64), p)
+
+
+@settings(max_examples=150, deadline=None)
+@given(st.integers(0, 60), st.integers(0, 64), st.sampled_from(sorted(CANDLES)), st.integers(0, 2**32 - 1),
+       st.sampled_from([0.0, 0.05]), st.sampled_from([0.0, 0.3]))
+def test_candle_oscillators_random(n, p, name, seed, nan_rate, flat_rate):
+    if name == "fisher" and p == 0:
+        p = 1
+    c = candles_from(np.random.default_rng(seed), n, nan_rate, flat_rate)
+    # Rounded prices tie often: first-position rules and flat windows matter.
+    c[:, 1:5] = np.round(c[:, 1:5])
+    run_candles(name, c, p)
+
+
+@settings(max_examples=100, deadline=None)
+@given(st.lists(values, max_size=40), st.integers(0, 45), st.integers(0, 45), st.integers(0, 45))
+def test_macd_random(xs, fp, sp, gp):
+    same(k.macd(np.array(xs, dtype=np.float64), fp, sp, gp), ref_macd(xs, fp, sp, gp))
+
+
+@settings(max_examples=100, deadline=None)
+@given(st.integers(0, 40), st.integers(0, 45), st.integers(0, 45), st.integers(0, 45), st.integers(0, 2**32 - 1))
+def test_dti_random(n, r, s, u, seed):
+    c = candles_from(np.random.default_rng(seed), n, 0.05, 0.3)
+    same(k.dti(c, r, s, u), ref_dti(c, r, s, u))
+
+
+# ---- documented cases ----------------------------------------------------
+
+def test_macd_nan_first_value_shows_zero_line_and_nan_histogram():
+    line, sig, hist = k.macd(np.array([nan, 1.0, 2.0, 3.0]), 2, 3, 2)
+    assert_bits_equal(line, [0.0] * 4)
+    assert_bits_equal(sig, [0.0] * 4)
+    assert np.isnan(hist).all()
+    line, _, hist = k.macd(np.array([1.0, inf, 2.0]), 2, 3, 2)
+    assert line[0] == 0.0 and math.isnan(hist[1]) and line[1] == 0.0  # inf - inf is NaN, shown as 0
+
+
+def test_aroonosc_highest_last_lowest_first():
+    p = 5
+    c = candles_from(np.random.default_rng(0), p)
+    c[:, 3] = [1, 2, 3, 4, 9]
+    c[:, 4] = [-5, 0, 0, 0, 0]
+    assert k.aroonosc(c, p)[-1] == ((p - 1) * 100) / p
+    c[:, 3] = [7, 7, 7, 7, 7]  # ties keep the first bar
+    assert k.aroonosc(c, p)[-1] == 0.0
+    c[0, 3] = nan  # nothing beats a NaN at the window start
+    c[:, 4] = [3, 2, 1, 0, -1]
+    assert k.aroonosc(c, p)[-1] == -80.0
+
+
+def test_zero_sources_and_flat_windows():
+    x = np.array([1.0, 2.0, 0.0, 3.0, 0.0, 4.0])
+    assert k.fosc(x, 2)[2] == 0.0 and k.fosc(x, 2)[4] == 0.0
+    assert math.isnan(k.cfo(x, 2, 100.0)[2]) and math.isnan(k.cfo(x, 2, 100.0)[4])
+    flat = np.tile([0.0, 5.0, 5.0, 5.0, 5.0, 1.0], (30, 1))
+    assert_bits_equal(k.cci(flat, 7), [nan] * 6 + [0.0] * 24)
+    fish, sig = k.fisher(flat, 4)
+    assert_bits_equal(fish, [0.0] * 30) and assert_bits_equal(sig, [0.0] * 30)
+    assert_bits_equal(k.mass(flat[:5], 3), [0.0, 0.0, 0.0, 0.0, 0.0])  # e2 == 0: ratio 0
+
+
+def test_warm_up_fill_and_first_positions(daily_candles):
+    c = daily_candles[:100]
+    assert (k.mass(c, 25)[:24] == 0.0).all() and k.mass(c, 25)[24] > 0
+    fish, sig = k.fisher(c, 9)
+    assert (fish[:9] == 0.0).all() and (sig[:10] == 0.0).all() and fish[9] != 0.0
+    cg = k.cg(c[:, 2].copy(), 10)
+    assert np.isnan(cg[:11]).all() and not np.isnan(cg[11])
+    d = k.dti(c, 14, 10, 5)
+    assert d[0] == 0.0 and not np.isnan(d).any()
+    dp = k.dpo(c[:, 2].copy(), 10)
+    assert np.isnan(dp[:15]).all() and not np.isnan(dp[15:]).any()
+
+
+def test_pfe_shorter_than_period_is_negative_zero():
+    y = k.pfe(np.array([1.0, 2.0, 3.0]), 5, 3)
+    assert_bits_equal(y, [-0.0, -0.0, -0.0])
+    assert_bits_equal(k.pfe(np.array([1.0, 2.0, 4.0, 3.0]), 3, 1)[:2], [-0.0, -0.0])
+    for p in (0, 1):
+        with pytest.raises(ValueError):
+            k.pfe(np.array([1.0, 2.0, 3.0]), p, 3)
+
+
+def test_constants_are_the_documented_doubles():
+    # The literals of the references must be the documented bit patterns.
+    for value, hexbits in [(0.015, 0x3F8EB851EB851EB8), (0.66, 0x3FE51EB851EB851F),
+                           (0.67, 0x3FE570A3D70A3D71), (0.999, 0x3FEFF7CED916872B)]:
+        assert np.array(value).view(np.uint64) == hexbits
+
+
+# ---- period edges, empty input, layouts and errors ----------------------
+
+def test_huge_and_too_long_periods(daily_candles):
+    c = daily_candles[:50]
+    x = c[:, 2].copy()
+    n = len(x)
+    for p in (n + 1, HUGE):
+        assert np.isnan(k.fosc(x, p)).all() and np.isnan(k.dpo(x, p)).all()
+        assert np.isnan(k.cfo(x, p, 1.0)).all() and np.isnan(k.cg(x, p)).all()
+        assert np.isnan(k.cci(c, p)).all() and np.isnan(k.aroonosc(c, p)).all()
+        assert (k.mass(c, p) == 0.0).all()
+        assert all((a == 0.0).all() for a in k.fisher(c, p))
+        assert np.isnan(k.dti(c, p, 1, 1)).all() and np.isnan(k.dti(c, 1, 1, p)).all()
+        assert_bits_equal(k.pfe(x, p, 3), [-0.0] * n)
+        same(k.macd(x, p, p, p), ref_macd(list(x), p, p, p))
+    assert np.isnan(k.cg(x, n - 1)).all() and not np.isnan(k.cg(x, n - 2)[-1])
+    assert np.isnan(k.dti(c, n, 1, 1)).all()
+    assert all((a == 0.0).all() for a in k.fisher(c, n))
+    same(k.dti(c, n - 1, n - 1, n - 1), ref_dti(c, n - 1, n - 1, n - 1))
+    for p in (0, 1):
+        run_series("cg", x, p)
+    assert np.isnan(k.cci(c, 0)).all() and np.isnan(k.dpo(x, 0)).all()
+
+
+def test_empty_input():
+    e, ec = np.empty(0), np.empty((0, 6))
+    for fn, args in [(k.fosc, (e, 3)), (k.dpo, (e, 3)), (k.cfo, (e, 3, 1.0)), (k.cg, (e, 3)),
+                     (k.pfe, (e, 3, 3)), (k.cci, (ec, 3)), (k.aroonosc, (ec, 3)), (k.mass, (ec, 3)),
+                     (k.dti, (ec, 1, 1, 1))]:
+        assert fn(*args).shape == (0,)
+    assert [a.shape for a in k.macd(e, 12, 26, 9)] == [(0,)] * 3
+    assert [a.shape for a in k.fisher(ec, 0)] == [(0,)] * 2
+    assert [a.shape for a in k.fisher(np.empty((0, 2)), 3)] == [(0,)] * 2
+
+
+def test_dpo_needs_unit_stride(daily_candles):
+    x = daily_candles[:40, 2]
+    with pytest.raises(k.InternalError):
+        k.dpo(x, 5)  # column slice
+    with pytest.raises(k.InternalError):
+        k.dpo(x.copy()[::-1], 5)
+    with pytest.raises(k.InternalError):
+        k.dpo(x.copy()[::-1], HUGE)  # checked whatever the period
+    assert math.isnan(k.dpo(daily_candles[:1, 2], 1)[0])  # one element: any stride
+    assert k.dpo(daily_candles[:0, 2], 1).shape == (0,)
+
+
+def test_errors_for_missing_columns_and_zero_fisher_period(daily_candles):
+    short = daily_candles[:30, :4]
+    for fn in (k.cci, k.aroonosc, k.mass, k.fisher):
+        with pytest.raises(k.InternalError, match="index < dim"):
+            fn(short, 5)
+    with pytest.raises(k.InternalError, match="index < dim"):
+        k.dti(short, 2, 2, 2)
+    assert np.isnan(k.dti(short, 30, 2, 2)).all()  # not computed, columns not read
+    assert np.isnan(k.aroonosc(short, 31)).all()
+    with pytest.raises(k.InternalError):
+        k.fisher(daily_candles[:30], 0)
+    with pytest.raises(TypeError, match="argument 'smoothing'"):
+        k.pfe(daily_candles[:, 2], 10, 1.5)
+    with pytest.raises(TypeError, match="argument 'scalar'"):
+        k.cfo(daily_candles[:, 2], 10, "x")
