@@ -119,25 +119,22 @@ Series rsi(SeriesView source, std::uint64_t period) {
         WilderRsi r(s, period);
         out[period] = r.value();
         // The averages are a chain through a division; the RSI formula of each
-        // position is not. Run the chain over a block, then the formula two
-        // positions at a time, so its divisions stay off the chain's path.
-        constexpr std::size_t kBlock = 256;
-        Pair avg[kBlock];
-        for (std::size_t i = period + 1; i < n;) {
-            const std::size_t m = std::min<std::size_t>(kBlock, n - i);
-            for (std::size_t t = 0; t < m; ++t) {
-                r.update(s[i + t] - s[i + t - 1]);
-                avg[t] = r.averages();
-            }
-            std::size_t t = 0;
-            for (; t + 2 <= m; t += 2) {
-                const Pair loss = __builtin_shufflevector(avg[t], avg[t + 1], 0, 2);
-                const Pair gain = __builtin_shufflevector(avg[t], avg[t + 1], 1, 3);
-                const Pair v = WilderRsi::values_of(gain, loss);
-                __builtin_memcpy(out.data() + i + t, &v, sizeof v);
-            }
-            if (t < m) out[i + t] = WilderRsi::value_of(avg[t][1], avg[t][0]);
-            i += m;
+        // position is not. Two chain steps, then the formula of both positions
+        // at once: its divisions run while the next steps wait on theirs.
+        std::size_t i = period + 1;
+        for (; i + 1 < n; i += 2) {
+            r.update(s[i] - s[i - 1]);
+            const Pair a = r.averages();
+            r.update(s[i + 1] - s[i]);
+            const Pair b = r.averages();
+            const Pair loss = __builtin_shufflevector(a, b, 0, 2);
+            const Pair gain = __builtin_shufflevector(a, b, 1, 3);
+            const Pair v = WilderRsi::values_of(gain, loss);
+            __builtin_memcpy(out.data() + i, &v, sizeof v);
+        }
+        if (i < n) {
+            r.update(s[i] - s[i - 1]);
+            out[i] = r.value();
         }
     });
     return out;
