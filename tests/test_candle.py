@@ -49,14 +49,6 @@ def test_candle_from_one_minutes_equals_numpy_for_every_block_size():
             assert_bits_equal(k.candle_from_one_minutes(c), numpy_candle(c))
 
 
-def test_candle_from_one_minutes_real_blocks(minute_candles):
-    for size in (1, 5, 60, 240, 1440, 4320):
-        for start in range(0, len(minute_candles) - size, 977):
-            c = minute_candles[start:start + size]
-            assert_bits_equal(k.candle_from_one_minutes(c), numpy_candle(c))
-            assert_bits_equal(k.candle_from_one_minutes(np.asfortranarray(c)), numpy_candle(c))
-
-
 def test_volume_block_rules():
     rng = np.random.default_rng(3)
     differs = 0
