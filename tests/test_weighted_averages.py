@@ -1,8 +1,6 @@
 """Window-weighted and multi-stage smoothers against plain-Python
 re-statements of their loops, bit for bit, on examples, random series
 (hypothesis) and real candles."""
-import ctypes
-import ctypes.util
 import math
 
 import numpy as np
@@ -12,21 +10,11 @@ from hypothesis import strategies as st
 from hypothesis.extra import numpy as hnp
 
 import korva_rust as k
+from clib import clog, cpow
 from conftest import assert_bits_equal
 
 nan = math.nan
 HUGE = 2**64 - 1
-
-
-_libm = ctypes.CDLL(ctypes.util.find_library("m"))
-_libm.pow.restype = ctypes.c_double
-_libm.pow.argtypes = (ctypes.c_double, ctypes.c_double)
-
-
-def cpow(a, b):
-    """The C library pow itself: math.pow raises where C returns inf or NaN,
-    and NumPy's power may use its own vectorised routine."""
-    return _libm.pow(float(a), float(b))
 
 
 # Independent re-statements, element by element, in plain Python floats.
@@ -99,7 +87,7 @@ def ref_hma(x, p):
 def ref_nma(x, p):
     n = len(x)
     v = [xi if xi > 1e-10 else 1e-10 for xi in x]
-    lv = [math.log(vi) * 1000.0 for vi in v]
+    lv = [clog(vi) * 1000.0 for vi in v]
     out = [nan] * n
     if p == 0 or n < p + 2:
         return out

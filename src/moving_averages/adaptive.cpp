@@ -1,0 +1,290 @@
+// Adaptive averages: the smoothing constant changes from bar to bar with the
+// efficiency, fractal dimension, momentum or volatility of the price. Each
+// is one forward pass that reproduces the host's earlier loop bit for bit.
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "../helpers/errors.hpp"
+#include "../helpers/price_source.hpp"
+#include "../helpers/sequential.hpp"
+#include "kernels.hpp"
+#include "more_averages.hpp"
+
+namespace korva::ma {
+namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+// The host sliced its window sums with period - 1 (and period - 2); a zero
+// period made that slice bound wrap around.
+[[noreturn]] void zero_period(std::size_t n) { index_out_of_range(static_cast<std::size_t>(-1), n); }
+
+// Shortest round-trip text of a float, always with a fraction ("2.0").
+std::string float_text(double v) {
+    char buf[64];
+    const auto end = std::to_chars(buf, buf + sizeof buf, v).ptr;
+    std::string s(buf, end);
+    if (std::isfinite(v) && s.find_first_of(".e") == std::string::npos) s += ".0";
+    return s;
+}
+
+// Clamp that keeps a NaN value as NaN; a NaN or inverted range is the
+// host's "min > max" failure.
+double clamp(double v, double lo, double hi) {
+    if (!(lo <= hi)) {
+        throw InternalError("min > max, or either was NaN. min = " + float_text(lo) + ", max = " + float_text(hi));
+    }
+    if (v < lo) return lo;
+    if (v > hi) return hi;
+    return v;
+}
+
+}  // namespace
+
+Series kama(SeriesView source, std::uint64_t period, std::uint64_t fast_length, std::uint64_t slow_length) {
+    const std::size_t n = source.size();
+    if (period >= n) return detail::copy_of(source);
+    if (period == 0) zero_period(n);
+    Series out(n);
+    with_view(source, [&](const auto& x) {
+        auto dif = [&](std::size_t j) { return std::fabs(x[j + 1] - x[j]); };
+        for (std::size_t i = 0; i < period; ++i) out[i] = x[i];
+        double vol = 0.0;
+        for (std::size_t j = 0; j + 1 < period; ++j) vol = vol + dif(j);
+        const double fast = 2.0 / (static_cast<double>(fast_length) + 1.0);
+        const double slow = 2.0 / (static_cast<double>(slow_length) + 1.0);
+        for (std::size_t i = 0; i + period < n; ++i) {
+            const std::size_t p = period + i;
+            // The entering difference is added before the leaving one is
+            // subtracted: the running sum carries that rounding.
+            vol = vol + dif(i + period - 1);
+            if (i > 0) vol = vol - dif(i - 1);
+            const double er = vol == 0.0 ? 0.0 : std::fabs(x[p] - x[i]) / vol;
+            const double s = slow + (fast - slow) * er;
+            const double sc = s * s;
+            out[p] = out[p - 1] + sc * (x[p] - out[p - 1]);
+        }
+    });
+    return out;
+}
+
+Series frama(MatrixView candles, std::uint64_t window, std::uint64_t fc, std::uint64_t sc) {
+    if (window == 0) index_out_of_range(static_cast<std::size_t>(-1), candles.rows);
+    const SeriesView high = candles.column(col::high), low = candles.column(col::low),
+                     close = candles.column(col::close);
+    const std::size_t n = candles.rows;
+    Series out(n, NaN);
+    // An odd window becomes the next even one; the largest odd window would
+    // wrap to 0 but is longer than any input anyway.
+    if (window == std::numeric_limits<std::uint64_t>::max()) return out;
+    const std::uint64_t w = window + window % 2;
+    if (n < w) return out;
+    const std::size_t half = w / 2;
+    const double w0 = 2.0 / (static_cast<double>(sc) + 1.0);
+    const double lw = std::log(w0);
+    const double inv_half = 1.0 / static_cast<double>(half), inv_w = 1.0 / static_cast<double>(w);
+    const double dsc = static_cast<double>(sc), dfc = static_cast<double>(fc);
+
+    double seed = -0.0;
+    for (std::size_t i = 0; i < w; ++i) seed = seed + close[i];
+    out[w - 1] = seed / static_cast<double>(w);
+
+    double dim = 0.0;
+    for (std::size_t i = w; i < n; ++i) {
+        // Extremes of the two halves before bar i; NaN never compares
+        // greater or smaller, so it is skipped.
+        double h1 = -kInf, l1 = kInf, h2 = -kInf, l2 = kInf;
+        for (std::size_t j = i - w; j < i - half; ++j) {
+            if (high[j] > h1) h1 = high[j];
+            if (low[j] < l1) l1 = low[j];
+        }
+        for (std::size_t j = i - half; j < i; ++j) {
+            if (high[j] > h2) h2 = high[j];
+            if (low[j] < l2) l2 = low[j];
+        }
+        const double n2 = inv_half * (h2 - l2);
+        const double n1 = inv_half * (h1 - l1);
+        const double n3 = inv_w * ((h1 > h2 ? h1 : h2) - (l1 < l2 ? l1 : l2));
+        if (n2 > 0.0 && n1 > 0.0 && n3 > 0.0) dim = (std::log(n2 + n1) - std::log(n3)) / 0.6931471805599453;
+        const double a = clamp(std::exp(lw * (dim - 1.0)), 0.1, 1.0);
+        const double old_n = (2.0 - a) / a;
+        double t = old_n - 1.0;
+        t = t / (dsc - 1.0);
+        t = (dsc - dfc) * t;
+        t = t + dfc;
+        t = t + 1.0;
+        const double alpha = clamp(2.0 / t, w0, 1.0);
+        out[i] = out[i - 1] * (1.0 - alpha) + alpha * close[i];
+    }
+    return out;
+}
+
+Series maaq(SeriesView source, std::uint64_t period, std::uint64_t fast_period, std::uint64_t slow_period) {
+    const std::size_t n = source.size();
+    if (period >= n) return detail::copy_of(source);
+    if (period == 0) zero_period(n);
+    Series out = detail::copy_of(source);
+    with_view(source, [&](const auto& x) {
+        auto dif = [&](std::size_t j) { return j == 0 ? 0.0 : std::fabs(x[j] - x[j - 1]); };
+        double noise = -0.0;
+        for (std::size_t j = 1; j <= period; ++j) noise = noise + dif(j);
+        const double fast_sc = 2.0 / (static_cast<double>(fast_period) + 1.0);
+        const double slow_sc = 2.0 / (static_cast<double>(slow_period) + 1.0);
+        for (std::size_t i = 0; i + period < n; ++i) {
+            const std::size_t p = period + i;
+            // Here the difference of the two is formed first, then added.
+            if (i > 0) noise = noise + (dif(p) - dif(i));
+            const double er = noise == 0.0 ? 0.0 : std::fabs(x[p] - x[i]) / noise;
+            const double t = slow_sc + fast_sc * er;
+            out[p] = out[p - 1] + (t * t) * (x[p] - out[p - 1]);
+        }
+    });
+    return out;
+}
+
+Series vidya(SeriesView source, std::uint64_t length, bool fix_cmo, bool select) {
+    const std::size_t n = source.size();
+    if (n < 2) return detail::copy_of(source);
+    // The volatility mode read its input as one plain slice.
+    if (!select && source.stride != static_cast<std::ptrdiff_t>(sizeof(double))) {
+        throw InternalError("The given array is not contiguous");
+    }
+    Series out = detail::copy_of(source);
+    const double alpha = 2.0 / (static_cast<double>(length) + 1.0);
+    // First index of the window of at most m values that ends at i.
+    auto window_start = [](std::size_t i, std::uint64_t m) -> std::size_t { return i + 1 > m ? i + 1 - m : 0; };
+    with_view(source, [&](const auto& x) {
+        if (select) {
+            const std::uint64_t m = fix_cmo ? 9 : length;
+            for (std::size_t i = 1; i < n; ++i) {
+                double up = 0.0, down = 0.0;
+                for (std::size_t l = window_start(i, m); l <= i; ++l) {
+                    const double d = l == 0 ? 0.0 : x[l] - x[l - 1];
+                    if (d < 0.0) {
+                        down = down - d;
+                    } else {
+                        up = up + d;  // zero, positive and NaN differences alike
+                    }
+                }
+                const double cmo = up + down == 0.0 ? 0.0 : std::fabs(((up - down) / (up + down)) * 100.0) / 100.0;
+                const double kk = alpha * cmo;
+                out[i] = kk * x[i] + (1.0 - kk) * out[i - 1];
+            }
+        } else {
+            for (std::size_t i = 1; i < n; ++i) {
+                const std::size_t s = window_start(i, length);
+                const double c = static_cast<double>(i + 1 - s);
+                double sum = -0.0;
+                for (std::size_t j = s; j <= i; ++j) sum = sum + x[j];
+                const double mean = sum / c;
+                double var = -0.0;
+                for (std::size_t j = s; j <= i; ++j) var = var + (x[j] - mean) * (x[j] - mean);
+                const double kk = alpha * std::sqrt(var / c);  // population standard deviation
+                out[i] = x[i] * kk + (1.0 - kk) * out[i - 1];
+            }
+        }
+    });
+    return out;
+}
+
+Series vlma_inner(SeriesView source, SeriesView a, SeriesView b, SeriesView c, SeriesView d,
+                  std::uint64_t min_period, std::uint64_t max_period) {
+    Series out = detail::copy_of(source);
+    const std::size_t n = out.size();
+    if (n <= 1) return out;
+    // Band values are read in the host's order, each checked like a slice
+    // index: a band shorter than the source fails where it is first read.
+    auto at = [](const SeriesView& band, std::size_t i) {
+        if (i >= band.size()) index_out_of_range(i, band.size());
+        return band[i];
+    };
+    const double lo = static_cast<double>(min_period), hi = static_cast<double>(max_period);
+    double period = hi;
+    for (std::size_t i = 1; i < n; ++i) {
+        const double v = out[i];
+        if (v < at(b, i) || v > at(c, i)) {
+            if (!(at(a, i) <= v && v <= at(d, i))) period = period - 1.0;
+        } else {
+            period = period + 1.0;
+        }
+        period = std::min(std::max(period, lo), hi);
+        const double alpha = 2.0 / (period + 1.0);
+        out[i] = v * alpha + (1.0 - alpha) * out[i - 1];
+    }
+    return out;
+}
+
+Series mcginley_dynamic(SeriesView source, std::uint64_t period, double k) {
+    const std::size_t n = source.size();
+    Series out(n);
+    if (n == 0) return out;
+    const double kp = k * static_cast<double>(period);
+    with_view(source, [&](const auto& x) {
+        double md = x[0];
+        out[0] = md;
+        for (std::size_t i = 1; i < n; ++i) {
+            const double v = x[i];
+            const double r = v / md;
+            const double prod = kp * ((r * r) * (r * r));
+            const double den = prod > 1.0 ? prod : 1.0;  // a NaN product gives 1.0
+            md = md + (v - md) / den;
+            out[i] = md;
+        }
+    });
+    return out;
+}
+
+Series trix(SeriesView source, std::uint64_t period) {
+    const std::size_t n = source.size();
+    Series out(n);
+    if (n == 0) return out;
+    const EmaCoefficients c = ema_coefficients(period);
+    with_view(source, [&](const auto& x) {
+        double e1 = std::log(x[0]), e2 = e1, e3 = e1;
+        out[0] = NaN;
+        for (std::size_t i = 1; i < n; ++i) {
+            const double prev = e3;
+            e1 = smooth(c, e1, std::log(x[i]));
+            e2 = smooth(c, e2, e1);
+            e3 = smooth(c, e3, e2);
+            out[i] = (e3 - prev) * 10000.0;
+        }
+    });
+    return out;
+}
+
+Series t3(MatrixView candles, std::uint64_t period, double vfactor, std::string_view source_type, bool sequential) {
+    const std::size_t n = candles.rows;
+    const PriceSource price(candles, source_type, NameCase::Fold);
+    Series out(n);
+    if (n == 0) return out;
+    const double v = vfactor;
+    const double c2 = v * v * 3.0;
+    const double cube = v * (v * v);
+    const double c4 = c2 + (cube + (v * 3.0 + 1.0));
+    const double c3 = ((v * v) * -6.0 - v * 3.0) - cube * 3.0;
+    const double c2b = c2 + cube * 3.0;
+    const EmaCoefficients c = ema_coefficients(period);
+    with_view(price.view(), [&](const auto& y) {
+        const double y0 = y[0];
+        double e1 = y0, e2 = y0, e3 = y0, e4 = y0, e5 = y0, e6 = y0;
+        out[0] = c4 * y0 + (c3 * y0 + (c2b * y0 - cube * y0));
+        for (std::size_t i = 1; i < n; ++i) {
+            e1 = smooth(c, e1, y[i]);
+            e2 = smooth(c, e2, e1);
+            e3 = smooth(c, e3, e2);
+            e4 = smooth(c, e4, e3);
+            e5 = smooth(c, e5, e4);
+            e6 = smooth(c, e6, e5);
+            out[i] = c4 * e3 + (c3 * e4 + (c2b * e5 - cube * e6));
+        }
+    });
+    return whole_or_last(std::move(out), sequential);
+}
+
+}  // namespace korva::ma
