@@ -8,6 +8,7 @@
 #include "../moving_averages/more_averages.hpp"
 #include "../bands/atr_bollinger.hpp"
 #include "../oscillators/rsi.hpp"
+#include "../volume/volume.hpp"
 #include "../oscillators/other.hpp"
 #include "../candle/candle.hpp"
 #include "../statistical/decimal.hpp"
@@ -20,6 +21,9 @@ namespace {
 
 // Multi-line descriptions.
 namespace doc {
+constexpr const char* wad =
+    "WAD \u2014 Williams Accumulation/Distribution\n"
+    "Note: uses candles[:,1] (open) as \"close\" per original code";
 constexpr const char* sma_last =
     "Last value of SMA \u2014 identical rolling-sum recurrence to `sma` (NaN-aware\n"
     "windowed mean: sum/count over the window's non-NaN values), but skips\n"
@@ -161,13 +165,13 @@ const Function table[] = {
     todo("sar", {{"candles", Type::Candles}, {"acceleration", Type::Float}, {"maximum", Type::Float}}, "Parabolic SAR"),
     todo("supertrend", {{"candles", Type::Candles}, {"period", Type::Uint}, {"factor", Type::Float}}, "SuperTrend → (trend, changed)"),
     todo("vi", {{"candles", Type::Candles}, {"period", Type::Uint}, {"sequential", Type::Bool}}, "Calculate VI (Vortex Indicator)"),
-    todo("adosc", {{"candles", Type::Candles}, {"fast_period", Type::Uint}, {"slow_period", Type::Uint}}, "Calculate ADOSC (Chaikin A/D Oscillator) - Ultra-optimized version"),
-    todo("cvi", {{"candles", Type::Candles}, {"period", Type::Uint}}, "Calculate CVI (Chaikins Volatility Indicator) - Ultra-optimized version"),
-    todo("efi", {{"source", Type::Series}, {"candles", Type::Candles}, {"period", Type::Uint}}, "EFI — Elder's Force Index"),
-    todo("emv", {{"candles", Type::Candles}, {"length", Type::Uint}, {"div", Type::Float}}, "EMV — Ease of Movement"),
-    todo("nvi", {{"source", Type::Series}, {"candles", Type::Candles}}, "NVI — Negative Volume Index"),
-    todo("pvi", {{"source", Type::Series}, {"candles", Type::Candles}}, "PVI — Positive Volume Index"),
-    todo("wad", {{"candles", Type::Candles}}, "WAD — Williams Accumulation/Distribution"),
+    fn<volume::adosc>("adosc", {"candles", "fast_period", "slow_period"}, "Calculate ADOSC (Chaikin A/D Oscillator) - Ultra-optimized version"),
+    fn<volume::cvi>("cvi", {"candles", "period"}, "Calculate CVI (Chaikins Volatility Indicator) - Ultra-optimized version"),
+    fn<volume::efi>("efi", {"source", "candles", "period"}, "EFI — Elder's Force Index"),
+    fn<volume::emv>("emv", {"candles", "length", "div"}, "EMV — Ease of Movement"),
+    fn<volume::nvi>("nvi", {"source", "candles"}, "NVI — Negative Volume Index"),
+    fn<volume::pvi>("pvi", {"source", "candles"}, "PVI — Positive Volume Index"),
+    fn<volume::wad>("wad", {"candles"}, doc::wad),
     fn<bands::atr>("atr", {"candles", "period"}, "Calculate ATR (Average True Range) - Ultra-optimized version"),
     fn<bands::atr_last>("atr_last", {"candles", "period"}, doc::atr_last),
     fn<bands::bollinger_bands>("bollinger_bands", {"source", "period", "devup", "devdn"}, "Calculate Bollinger Bands - Optimized version"),

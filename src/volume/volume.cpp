@@ -1,0 +1,167 @@
+// Volume indicators. Results are compared bit for bit with the host's earlier
+// code, so every recurrence keeps its operation order; the EMA stages are the
+// shared first-value recurrence (ma::smooth), seeded with their first input.
+#include "volume.hpp"
+
+#include <cmath>
+#include <cstddef>
+#include <vector>
+
+#include "../helpers/errors.hpp"
+#include "../helpers/fmath.hpp"
+#include "../helpers/sweeps.hpp"
+#include "../moving_averages/kernels.hpp"
+
+namespace korva::volume {
+namespace {
+
+// The functions that take both a source and candles read one candle row per
+// source value; a matrix that ends early has no row to read.
+void require_candle_rows(const MatrixView& candles, std::size_t m) {
+    if (candles.rows < m) index_out_of_range(candles.rows, candles.rows);
+}
+
+// Volume index: keeps its value except on rows where `moves(volume[i],
+// volume[i-1])` holds, where it grows by the source's relative change.
+template <class Moves>
+Series volume_index(SeriesView source, MatrixView candles, Moves moves) {
+    const std::size_t m = source.size();
+    Series out(m, 1000.0);
+    if (m < 2) return out;
+    const SeriesView volume = candles.column(col::volume);
+    require_candle_rows(candles, m);
+    with_view(source, [&](const auto& s) {
+        double value = 1000.0;
+        for (std::size_t i = 1; i < m; ++i) {
+            if (moves(volume[i], volume[i - 1])) value = value * (((s[i] - s[i - 1]) / s[i - 1]) + 1.0);
+            out[i] = value;
+        }
+    });
+    return out;
+}
+
+}  // namespace
+
+Series adosc(MatrixView candles, std::uint64_t fast_period, std::uint64_t slow_period) {
+    const std::size_t n = candles.rows;
+    // A single candle's two averages start at the same value; its difference
+    // is written as 0.0 without reading the row.
+    if (n < 2) return Series(n, 0.0);
+    const SeriesView volume = candles.column(col::volume);
+    const SeriesView close = candles.column(col::close), high = candles.column(col::high),
+                     low = candles.column(col::low);
+    const ma::EmaCoefficients cf = ma::ema_coefficients(fast_period), cs = ma::ema_coefficients(slow_period);
+    Series out(n);
+    double ad = 0.0, fast = 0.0, slow = 0.0;
+    for (std::size_t j = 0; j < n; ++j) {
+        const double h = high[j], l = low[j], c = close[j];
+        const double r = h - l;
+        const double mfm = r == 0.0 ? 0.0 : ((c - l) - (h - c)) / r;
+        const double mfv = mfm * volume[j];  // 0 x NaN volume stays NaN
+        if (j == 0) {
+            ad = fast = slow = mfv;
+        } else {
+            ad = ad + mfv;
+            fast = ma::smooth(cf, fast, ad);
+            slow = ma::smooth(cs, slow, ad);
+        }
+        out[j] = fast - slow;
+    }
+    return out;
+}
+
+Series cvi(MatrixView candles, std::uint64_t period) {
+    const std::size_t n = candles.rows;
+    Series out(n, NaN);
+    if (period >= n) return out;
+    const SeriesView high = candles.column(col::high), low = candles.column(col::low);
+    // The EMA of the range goes into the output first; the rate of change is
+    // then written from the end backwards, so E[k - period] is still intact
+    // when position k is overwritten.
+    double* e = out.data();
+    const ma::EmaCoefficients c = ma::ema_coefficients(period);
+    e[0] = high[0] - low[0];
+    for (std::size_t i = 1; i < n; ++i) e[i] = ma::smooth(c, e[i - 1], high[i] - low[i]);
+    for (std::size_t k = n; k-- > period;) {
+        const double v = e[k - period];
+        e[k] = v == 0.0 ? 0.0 : ((e[k] - v) / v) * 100.0;
+    }
+    std::fill_n(e, period, NaN);
+    return out;
+}
+
+Series efi(SeriesView source, MatrixView candles, std::uint64_t period) {
+    const std::size_t m = source.size();
+    Series out(m, NaN);
+    if (m <= 1) return out;
+    const SeriesView volume = candles.column(col::volume);
+    require_candle_rows(candles, m);
+    // Position i shows the EMA of the force up to row i, which sits at index
+    // i - 1 of the force series: a zero period would ask for index -1.
+    if (period == 0) index_out_of_range(static_cast<std::size_t>(-1), m - 1);
+    const ma::EmaCoefficients c = ma::ema_coefficients(period);
+    with_view(source, [&](const auto& s) {
+        double e = 0.0;
+        for (std::size_t j = 0; j + 1 < m; ++j) {
+            const double f = (s[j + 1] - s[j]) * volume[j + 1];
+            e = j == 0 ? f : ma::smooth(c, e, f);
+            if (j + 1 >= period) out[j + 1] = e;
+        }
+    });
+    return out;
+}
+
+Series emv(MatrixView candles, std::uint64_t length, double div) {
+    const std::size_t n = candles.rows;
+    std::vector<double> e(n, 0.0);
+    if (n >= 2) {
+        const SeriesView volume = candles.column(col::volume);
+        const SeriesView high = candles.column(col::high), low = candles.column(col::low);
+        for (std::size_t i = 1; i < n; ++i) {
+            const double h = high[i], l = low[i], v = volume[i];
+            if (v != 0.0) {  // a NaN volume is not zero and divides
+                e[i] = ((h - l) * (div * ((h + l) * 0.5 - (high[i - 1] + low[i - 1]) * 0.5))) / v;
+            }
+        }
+    }
+    Series out(n, 0.0);
+    if (length == 0 || length > n) return out;
+    fresh_window_sums(e.data(), n, length, out.data());
+    const double L = static_cast<double>(length);
+    for (std::size_t i = length - 1; i < n; ++i) out[i] = out[i] / L;
+    return out;
+}
+
+Series nvi(SeriesView source, MatrixView candles) {
+    return volume_index(source, candles, [](double v, double prev) { return v < prev; });
+}
+
+Series pvi(SeriesView source, MatrixView candles) {
+    return volume_index(source, candles, [](double v, double prev) { return v > prev; });
+}
+
+Series wad(MatrixView candles) {
+    const std::size_t n = candles.rows;
+    Series out(n, 0.0);
+    if (n < 2) return out;
+    // Column 1 (the open) stands in for the close. High and low are read only
+    // on the rows that need them, so a matrix missing them fails at that row.
+    const SeriesView c = candles.column(col::open);
+    double sum = 0.0;  // out[0] = 0.0 + a[0], with a[0] = 0.0
+    double pc = c[0];
+    for (std::size_t i = 1; i < n; ++i) {
+        const double ci = c[i];
+        double a = 0.0;
+        if (pc < ci) {
+            a = ci - min_num(candles.column(col::low)[i], pc);
+        } else if (pc > ci) {
+            a = ci - max_num(candles.column(col::high)[i], pc);
+        }
+        sum = sum + a;
+        out[i] = sum;
+        pc = ci;
+    }
+    return out;
+}
+
+}  // namespace korva::volume

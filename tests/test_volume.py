@@ -1,0 +1,288 @@
+"""Volume indicators against plain-Python re-statements of their steps, bit
+for bit, on documented cases, random candles and real candles, with strided
+layouts, huge periods, short matrices and missing columns."""
+import math
+
+import numpy as np
+import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
+
+import korva_rust as k
+from conftest import assert_bits_equal
+
+nan, inf = math.nan, math.inf
+HUGE = 2**64 - 1
+
+
+# ---- plain-Python references -------------------------------------------
+
+def fdiv(a, b):
+    """IEEE division: Python raises on a zero divisor."""
+    if b != 0 or math.isnan(b):
+        return a / b
+    if a == 0 or math.isnan(a):
+        return nan
+    return math.copysign(inf, a) * math.copysign(1.0, b)
+
+
+def ema_seeded(x, q):
+    if not x:
+        return []
+    a = 2.0 / (float(q) + 1.0)
+    out = [x[0]]
+    for v in x[1:]:
+        out.append((1.0 - a) * out[-1] + a * v)
+    return out
+
+
+def col(c, j):
+    return [float(v) for v in np.asarray(c)[:, j]]
+
+
+def ref_adosc(c, fp, sp):
+    n = len(c)
+    if n <= 1:
+        return [0.0] * n
+    close, high, low, vol = col(c, 2), col(c, 3), col(c, 4), col(c, 5)
+    ad, s = [], 0.0
+    for j in range(n):
+        r = high[j] - low[j]
+        mfm = 0.0 if r == 0 else ((close[j] - low[j]) - (high[j] - close[j])) / r
+        mfv = mfm * vol[j]
+        s = mfv if j == 0 else s + mfv
+        ad.append(s)
+    return [f - s for f, s in zip(ema_seeded(ad, fp), ema_seeded(ad, sp))]
+
+
+def ref_cvi(c, p):
+    n = len(c)
+    out = [nan] * n
+    if p >= n:
+        return out
+    e = ema_seeded([h - l for h, l in zip(col(c, 3), col(c, 4))], p)
+    for i in range(p, n):
+        v = e[i - p]
+        out[i] = 0.0 if v == 0 else ((e[i] - v) / v) * 100
+    return out
+
+
+def ref_efi(x, c, p):
+    m = len(x)
+    out = [nan] * m
+    if m <= 1:
+        return out
+    vol = col(c, 5)
+    e = ema_seeded([(x[j + 1] - x[j]) * vol[j + 1] for j in range(m - 1)], p)
+    for i in range(p, m):
+        out[i] = e[i - 1]
+    return out
+
+
+def ref_emv(c, L, div):
+    n = len(c)
+    e = [0.0] * n
+    if n >= 2:
+        high, low, vol = col(c, 3), col(c, 4), col(c, 5)
+        for i in range(1, n):
+            h, l, v = high[i], low[i], vol[i]
+            if v != 0:
+                e[i] = fdiv((h - l) * (div * ((h + l) * 0.5 - (high[i - 1] + low[i - 1]) * 0.5)), v)
+    out = [0.0] * n
+    if L == 0:
+        return out
+    for i in range(L - 1, n):
+        s = -0.0
+        for v in e[i - L + 1:i + 1]:
+            s += v
+        out[i] = s / L
+    return out
+
+
+def ref_volume_index(x, c, moves):
+    m = len(x)
+    out = [1000.0] * m
+    if m >= 2:
+        vol = col(c, 5)
+        for i in range(1, m):
+            out[i] = out[i - 1]
+            if moves(vol[i], vol[i - 1]):
+                out[i] = out[i - 1] * (fdiv(x[i] - x[i - 1], x[i - 1]) + 1.0)
+    return out
+
+
+def num(f, a, b):
+    if math.isnan(a):
+        return b
+    if math.isnan(b):
+        return a
+    if a == b:  # -0.0 orders below +0.0
+        return f(a, b, key=lambda v: math.copysign(1.0, v))
+    return f(a, b)
+
+
+def ref_wad(c):
+    n = len(c)
+    out = [0.0] * n
+    if n < 2:
+        return out
+    o, s = col(c, 1), 0.0
+    for i in range(1, n):
+        cc, pc = o[i], o[i - 1]
+        if pc < cc:
+            a = cc - num(min, c[i, 4], pc)
+        elif pc > cc:
+            a = cc - num(max, c[i, 3], pc)
+        else:
+            a = 0.0
+        s = s + a
+        out[i] = s
+    return out
+
+
+def candles_from(rng, n, nan_rate=0.0, tie_rate=0.0):
+    close = 100 + np.cumsum(rng.normal(0, 1, n))
+    c = np.column_stack([np.arange(n) * 60000.0, close + rng.normal(0, 0.5, n), close,
+                         close + rng.random(n) * 2, close - rng.random(n) * 2, rng.random(n) * 1000])
+    if tie_rate:  # flat bars, unchanged opens and volumes, zero volumes
+        tie = rng.random(n) < tie_rate
+        c[tie, 3] = c[tie, 4]
+        c[1:, 1][tie[1:]] = c[:-1, 1][tie[1:]]
+        c[1:, 5][tie[1:]] = c[:-1, 5][tie[1:]]
+        c[rng.random(n) < tie_rate / 2, 5] = 0.0
+    if nan_rate:
+        c[rng.random(c.shape) < nan_rate] = nan
+    return c
+
+
+def check_all(c, x, p):
+    assert_bits_equal(k.adosc(c, p, 2 * p + 1), ref_adosc(c, p, 2 * p + 1))
+    assert_bits_equal(k.cvi(c, p), ref_cvi(c, p))
+    assert_bits_equal(k.emv(c, p, 10000.0), ref_emv(c, p, 10000.0))
+    assert_bits_equal(k.wad(c), ref_wad(c))
+    xs = [float(v) for v in x]
+    if len(x) >= 2 and p == 0:
+        with pytest.raises(k.InternalError):
+            k.efi(x, c, p)
+    else:
+        assert_bits_equal(k.efi(x, c, p), ref_efi(xs, c, p))
+    assert_bits_equal(k.nvi(x, c), ref_volume_index(xs, c, lambda v, pv: v < pv))
+    assert_bits_equal(k.pvi(x, c), ref_volume_index(xs, c, lambda v, pv: v > pv))
+
+
+# ---- real and random candles --------------------------------------------
+
+@pytest.mark.parametrize("p", [1, 3, 13])
+def test_real_candles_in_several_layouts(p, daily_candles, minute_candles):
+    for c in (daily_candles, np.asfortranarray(minute_candles[:4000]), daily_candles[::-2]):
+        check_all(c, c[:, 2], p)  # the close column as a strided source
+        check_all(c, np.ascontiguousarray(c[:, 2]), p)
+
+
+@settings(max_examples=200, deadline=None)
+@given(st.integers(0, 50), st.integers(0, 55), st.integers(0, 2**32 - 1), st.sampled_from([0.0, 0.05]),
+       st.sampled_from([0.0, 0.3]))
+def test_random_candles(n, p, seed, nan_rate, tie_rate):
+    rng = np.random.default_rng(seed)
+    c = candles_from(rng, n, nan_rate, tie_rate)
+    c[:, 1:5] = np.round(c[:, 1:5])  # ties and equal opens
+    check_all(c, c[:, 2], p)
+    # A source shorter than the matrix uses the first rows only.
+    x = np.ascontiguousarray(c[: n // 2, 1])
+    assert_bits_equal(k.nvi(x, c), ref_volume_index(list(x), c, lambda v, pv: v < pv))
+    if len(x) < 2 or p > 0:
+        assert_bits_equal(k.efi(x, c, p), ref_efi(list(x), c, p))
+
+
+# ---- documented cases ----------------------------------------------------
+
+def test_adosc_small_inputs_and_nan_volume():
+    assert k.adosc(np.empty((0, 6)), 3, 10).shape == (0,)
+    assert_bits_equal(k.adosc(np.ones((1, 1)), 3, 10), [0.0])  # one row: not read
+    c = np.array([[0, 1, 2, 3, 1, 10.0], [0, 1, 2, 2, 2, nan]])
+    out = k.adosc(c, 3, 10)
+    assert out[0] == 0.0 and math.isnan(out[1])  # flat bar: 0 x NaN volume
+    with pytest.raises(k.InternalError, match="index < dim"):
+        k.adosc(c[:, :5], 3, 10)
+
+
+def test_warm_up_values(daily_candles):
+    c = daily_candles[:60]
+    cvi = k.cvi(c, 10)
+    assert np.isnan(cvi[:10]).all() and not np.isnan(cvi[10:]).any()
+    efi = k.efi(c[:, 2], c, 13)
+    assert np.isnan(efi[:13]).all() and not np.isnan(efi[13:]).any()
+    emv = k.emv(c, 14, 10000.0)
+    assert (emv[:13] == 0.0).all() and not np.signbit(emv[:13]).any() and emv[13] != 0.0
+    nv = k.nvi(c[:, 2], c)
+    assert nv[0] == 1000.0
+
+
+def test_emv_sums_from_negative_zero():
+    # Zero ranges give signed zero raw values; a window of -0.0 stays -0.0.
+    c = np.zeros((4, 6))
+    c[:, 3] = c[:, 4] = [5.0, 4.0, 3.0, 2.0]
+    c[:, 5] = 1.0
+    assert_bits_equal(k.emv(c, 2, 1.0), [0.0, 0.0, -0.0, -0.0])
+    assert_bits_equal(k.emv(c, 0, 1.0), [0.0] * 4)
+
+
+def test_volume_indices_hold_through_equal_and_nan_volumes():
+    x = np.array([10.0, 11.0, 12.0, 13.0, 14.0, 15.0])
+    c = np.zeros((6, 6))
+    c[:, 5] = [5.0, 5.0, nan, 4.0, 3.0, 6.0]  # equal, NaN after and before: no update
+    low = 1000.0 * ((1.0 / 13.0) + 1.0)
+    assert_bits_equal(k.nvi(x, c), [1000.0] * 4 + [low, low])
+    assert_bits_equal(k.pvi(x, c), [1000.0] * 5 + [1000.0 * ((1.0 / 14.0) + 1.0)])
+    assert_bits_equal(k.nvi(x[:1], np.empty((0, 0))), [1000.0])
+    assert k.pvi(x[:0], np.empty((0, 0))).shape == (0,)
+
+
+def test_wad_reads_open_and_only_the_columns_it_needs():
+    c = np.array([[0, 10.0, 99, 12, 8, 1], [0, 11.0, 0, 13, 9, 1], [0, 9.0, 0, 12, 7, 1]])
+    assert_bits_equal(k.wad(c), [0.0, 11.0 - 9.0, (11.0 - 9.0) + (9.0 - 12.0)])
+    c2 = np.array([[0, 10.0], [0, 10.0]])  # unchanged open: no high or low read
+    assert_bits_equal(k.wad(c2), [0.0, 0.0])
+    rising = np.array([[0, 10.0, 0, 0], [0, 11.0, 0, 0]])
+    with pytest.raises(k.InternalError, match="index < dim"):
+        k.wad(rising)  # needs low (column 4)
+    falling = np.array([[0, 10.0, 0, 12], [0, 9.0, 0, 12]])
+    assert_bits_equal(k.wad(falling), [0.0, 9.0 - 12.0])
+    with pytest.raises(k.InternalError, match="index < dim"):
+        k.wad(np.zeros((2, 1)))
+    assert_bits_equal(k.wad(np.zeros((1, 0))), [0.0])
+    nan_low = np.array([[0, 10.0, 0, 12, 8], [0, 11.0, 0, 13, nan]])
+    assert_bits_equal(k.wad(nan_low), [0.0, 11.0 - 10.0])  # minNum ignores the NaN low
+
+
+# ---- periods, short matrices and errors ----------------------------------
+
+def test_huge_periods(daily_candles):
+    c = daily_candles[:30]
+    x = c[:, 2]
+    for p in (30, 31, HUGE):
+        assert np.isnan(k.cvi(c, p)).all()
+        assert np.isnan(k.efi(x, c, p)).all()
+        assert (k.emv(c, p, 1.0)[:29] == 0.0).all()
+        assert_bits_equal(k.adosc(c, p, p), ref_adosc(c, p, p))
+    assert not np.isnan(k.cvi(c, 29)[29]) and not np.isnan(k.efi(x, c, 29)[29])
+    assert_bits_equal(k.emv(c, 30, 1.0), ref_emv(c, 30, 1.0))
+
+
+def test_short_matrix_and_missing_columns(daily_candles):
+    c = daily_candles[:20]
+    x = np.ascontiguousarray(c[:, 2])
+    for fn, args in [(k.efi, (x, c[:10], 3)), (k.nvi, (x, c[:10])), (k.pvi, (x, c[:19]))]:
+        with pytest.raises(k.InternalError):
+            fn(*args)
+    for fn, args in [(k.efi, (x, c[:, :5], 3)), (k.nvi, (x, c[:, :5])), (k.emv, (c[:, :5], 3, 1.0)),
+                     (k.cvi, (c[:, :4], 3))]:
+        with pytest.raises(k.InternalError, match="index < dim"):
+            fn(*args)
+    with pytest.raises(k.InternalError):
+        k.efi(x, c, 0)
+    assert np.isnan(k.efi(x[:1], np.empty((0, 0)), 0)).all()
+    assert np.isnan(k.cvi(c[:, :4], 20)).all()  # not computed, columns not read
+    assert_bits_equal(k.emv(c[:1, :2], 1, 1.0), [0.0])
+    with pytest.raises(TypeError, match="argument 'div'"):
+        k.emv(c, 3, "x")
