@@ -14,6 +14,7 @@
 #include "../statistical/decimal.hpp"
 #include "../trading_hours/trading_hours.hpp"
 #include "../ehlers/filters.hpp"
+#include "../ehlers/cycles.hpp"
 #include "../bands/channels.hpp"
 
 namespace korva::table {
@@ -182,19 +183,19 @@ const Function table[] = {
     fn<bands::donchian>("donchian", {"candles", "period"}, "Calculate Donchian Channels - Ultra-optimized version"),
     fn<bands::keltner_inner>("keltner_inner", {"ma_values", "high", "low", "close", "period", "multiplier"}, "Keltner Channel inner (takes pre-computed MA) → (upper, middle, lower)"),
     fn<ehlers::bandpass>("bandpass", {"source", "period", "bandwidth"}, "Bandpass Filter → (bp, bp_normalized, signal, trigger)"),
-    todo("correlation_cycle", {{"source", Type::Series}, {"period", Type::Uint}, {"threshold", Type::Float}}, "Correlation Cycle → (real, imag, angle, state)"),
-    todo("edcf", {{"source", Type::Series}, {"period", Type::Uint}}, "EDCF — Ehlers Distance Coefficient Filter"),
+    fn<ehlers::correlation_cycle>("correlation_cycle", {"source", "period", "threshold"}, "Correlation Cycle → (real, imag, angle, state)"),
+    fn<ehlers::edcf>("edcf", {"source", "period"}, "EDCF — Ehlers Distance Coefficient Filter"),
     fn<ehlers::gauss>("gauss", {"source", "period", "poles"}, "Gaussian Filter"),
     fn<ehlers::high_pass>("high_pass", {"source", "period"}, "High Pass 1-pole"),
     fn<ehlers::high_pass_2_pole>("high_pass_2_pole", {"source", "period"}, "High Pass 2-pole"),
-    todo("itrend", {{"source", Type::Series}, {"alpha", Type::Float}}, "Instantaneous Trendline → (signal, it, trigger)"),
-    todo("mama", {{"source", Type::Series}, {"fastlimit", Type::Float}, {"slowlimit", Type::Float}}, "MAMA — MESA Adaptive Moving Average → (mama, fama)"),
-    todo("pma", {{"source", Type::Series}}, "PMA — Predictive Moving Average → (predict, trigger)"),
-    todo("reflex", {{"source", Type::Series}, {"period", Type::Uint}}, "Reflex indicator"),
+    fn<ehlers::itrend>("itrend", {"source", "alpha"}, "Instantaneous Trendline → (signal, it, trigger)"),
+    fn<ehlers::mama>("mama", {"source", "fastlimit", "slowlimit"}, "MAMA — MESA Adaptive Moving Average → (mama, fama)"),
+    fn<ehlers::pma>("pma", {"source"}, "PMA — Predictive Moving Average → (predict, trigger)"),
+    fn<ehlers::reflex>("reflex", {"source", "period"}, "Reflex indicator"),
     fn<ehlers::supersmoother>("supersmoother", {"source", "period"}, "SuperSmoother 2-pole"),
     fn<ehlers::supersmoother_3_pole>("supersmoother_3_pole", {"source", "period"}, "SuperSmoother 3-pole"),
-    todo("trendflex", {{"source", Type::Series}, {"period", Type::Uint}}, "TrendFlex indicator"),
-    todo("voss", {{"source", Type::Series}, {"period", Type::Uint}, {"predict", Type::Uint}, {"bandwidth", Type::Float}}, "Voss Predictive Filter → (voss, filt)"),
+    fn<ehlers::trendflex>("trendflex", {"source", "period"}, "TrendFlex indicator"),
+    fn<ehlers::voss>("voss", {"source", "period", "predict", "bandwidth"}, "Voss Predictive Filter → (voss, filt)"),
     fn<trading_hours::trading_hours_mask>("trading_hours_mask", {"timestamps", "starts", "ends"}, doc::trading_hours_mask),
     fn<trading_hours::filter_candles_by_intervals>("filter_candles_by_intervals", {"candles", "timestamps", "starts", "ends"}, doc::filter_candles_by_intervals),
     fn<candle::candle_from_one_minutes>("candle_from_one_minutes", {"candles"}, doc::candle_from_one_minutes),
