@@ -14,71 +14,55 @@ nan, inf = math.nan, math.inf
 HUGE = 2**64 - 1
 
 
-def ref_rsi_values(s, p):
-    """(index, value) pairs of Wilder's RSI from index p on; needs p < len(s)."""
-    value = lambda g, l: 100.0 - 100.0 / (g / l + 1.0) if l != 0 else 100.0
-    gain = loss = 0.0
-    for i in range(1, p + 1):
-        d = s[i] - s[i - 1]
-        if d > 0:
-            gain += d
-        else:
-            loss += abs(d)
-    if p == 0:  # 0/0 averages: NaN everywhere
-        yield from ((i, nan) for i in range(len(s)))
-        return
-    P = float(p)
-    g, l = gain / P, loss / P
-    yield p, value(g, l)
-    Q = P + -1.0
-    for i in range(p + 1, len(s)):
-        d = s[i] - s[i - 1]
-        l = (Q * l + (0.0 if d > 0 else abs(d))) / P
-        g = (Q * g + (d if d > 0 else 0.0)) / P
-        yield i, value(g, l)
-
-
 def ref_rsi(s, p):
-    out = [nan] * len(s)
-    if len(s) > p:
-        for i, v in ref_rsi_values(s, p):
-            out[i] = v
+    n = len(s)
+    out = [nan] * n
+    if n <= p or p == 0:  # p = 0: both averages are 0/0
+        return out
+    value = lambda g, l: 100.0 - 100.0 / (g / l + 1.0) if l != 0 else 100.0
+    diffs = [s[i] - s[i - 1] for i in range(1, n)]
+    g = sum(d for d in diffs[:p] if d > 0) / p  # gains and losses summed apart, in order
+    l = sum(abs(d) for d in diffs[:p] if not d > 0) / p
+    out[p] = value(g, l)
+    Q = p + -1.0
+    for i in range(p + 1, n):
+        d = diffs[i - 1]
+        l = (Q * l + (0.0 if d > 0 else abs(d))) / p
+        g = (Q * g + (d if d > 0 else 0.0)) / p
+        out[i] = value(g, l)
     return out
+
+
+def mean_from_negzero(vals):
+    t = -0.0
+    for v in vals:
+        t += v
+    return t / len(vals)
 
 
 def ref_srsi(s, p, w, kp, dp):
     n = len(s)
     k_, d_ = [nan] * n, [nan] * n
-    if p >= n:
-        return k_, d_
-    win, rawwin = [], []
-    for i, r in ref_rsi_values(s, p):
-        win = (win + [r])[-w:] if w else []
+    rsi = ref_rsi(s, p) if p else [nan] * n
+    raws = []
+    for i in range(p, n):
+        win = rsi[max(p, i - w + 1):i + 1] if w else []
         if len(win) < w:
             continue
-        lo, hi = inf, -inf
-        for v in win:  # NaN-ignoring fold in window order
-            lo = v if not math.isnan(v) and v < lo else lo
-            hi = v if not math.isnan(v) and v > hi else hi
-        raw = ((r - lo) * 100) / (hi - lo) if w and lo != hi else nan
+        lo = min((v for v in win if not math.isnan(v)), default=inf)
+        hi = max((v for v in win if not math.isnan(v)), default=-inf)
+        raw = ((rsi[i] - lo) * 100) / (hi - lo) if w and lo != hi else nan
+        raws.append(raw)
         if kp < 2:
             k_[i] = raw
-            continue
-        rawwin = (rawwin + [raw])[-kp:]
-        if len(rawwin) == kp and not any(math.isnan(v) for v in rawwin):
-            t = -0.0
-            for v in rawwin:
-                t += v
-            k_[i] = t / kp
+        elif len(raws) >= kp and not any(math.isnan(v) for v in raws[-kp:]):
+            k_[i] = mean_from_negzero(raws[-kp:])
     kept = []
     for j in range(n if dp else 0):
         if not math.isnan(k_[j]):
-            kept = (kept + [k_[j]])[-dp:]
-            if len(kept) == dp:
-                t = -0.0
-                for v in kept:
-                    t += v
-                d_[j] = t / dp
+            kept.append(k_[j])
+            if len(kept) >= dp:
+                d_[j] = mean_from_negzero(kept[-dp:])
     return k_, d_
 
 
@@ -151,15 +135,12 @@ def ref_cmo(s, p):
     if p == 0 or p >= n:
         return out
     diffs = [s[j + 1] - s[j] for j in range(n - 1)]
-    up = [d if d > 0 else 0.0 for d in diffs]
-    dn = [-d if d < 0 else 0.0 for d in diffs]
+    up, dn = [d if d > 0 else 0.0 for d in diffs], [-d if d < 0 else 0.0 for d in diffs]
     su, sd = sum(up[:p]), sum(dn[:p])
-    value = lambda: 0.0 if su + sd == 0 else ((su - sd) * 100) / (su + sd)
-    out[p] = value()
-    for i in range(n - 1 - p):
-        su += up[p + i] - up[i]
-        sd += dn[p + i] - dn[i]
-        out[p + i + 1] = value()
+    for i in range(p, n):
+        if i > p:
+            su, sd = su + (up[i - 1] - up[i - 1 - p]), sd + (dn[i - 1] - dn[i - 1 - p])
+        out[i] = 0.0 if su + sd == 0 else ((su - sd) * 100) / (su + sd)
     return out
 
 
@@ -222,38 +203,22 @@ def test_srsi_windows_match_reference(values, p, w, kp, dp):
         assert_bits_equal(got, want)
 
 
-def test_rsi_documented_cases():
-    rising = np.arange(20.0)
-    assert (k.rsi(rising, 5)[5:] == 100).all() and np.isnan(k.rsi(rising, 5)[:5]).all()
-    assert (k.rsi(np.full(10, 3.0), 4)[4:] == 100).all()  # both averages 0: loss test first
-    assert np.isnan(k.rsi(rising, 20)).all() and np.isnan(k.rsi(rising, 0)).all()
-    assert k.rsi(np.array([]), 3).shape == (0,)
-    seed_nan = rising.copy()
-    seed_nan[2] = nan
-    assert np.isnan(k.rsi(seed_nan, 5)).all()
-    late_nan = np.array([1.0, 2.0, 1.5, 3.0, nan, 4.0, 5.0])
-    r = k.rsi(late_nan, 2)
-    assert not np.isnan(r[2:4]).any() and np.isnan(r[4:]).all()
-    with pytest.raises(IndexError, match="index -1 is out of bounds for axis 0 with size 0"):
+def test_documented_cases():
+    rising, x = np.arange(20.0), np.array([1.0, 2.0, 1.0, 3.0, 2.0, 4.0, 3.0, 5.0, 4.0, 6.0, 2.0, 1.0])
+    assert (k.rsi(rising, 5)[5:] == 100).all() and (k.rsi(np.full(9, 3.0), 4)[4:] == 100).all()
+    assert np.isnan(k.rsi(rising, 20)).all() and k.rsi(np.array([]), 3).shape == (0,)
+    r = k.rsi(np.array([1.0, 2.0, 1.5, 3.0, nan, 4.0, 5.0]), 2)
+    assert not np.isnan(r[2:4]).any() and np.isnan(r[4:]).all()  # the loss stays NaN
+    with pytest.raises(IndexError, match="^index -1 is out of bounds for axis 0 with size 0$"):
         k.rsi_last(np.array([]), 0)
     assert math.isnan(k.rsi_last(rising, 20)) and k.rsi_last(rising, 3) == 100.0
-
-
-def test_srsi_rsx_lrsi_cmo_documented_cases():
-    x = np.array([1.0, 2.0, 1.0, 3.0, 2.0, 4.0, 3.0, 5.0, 4.0, 6.0, 2.0, 1.0])
-    raw, _ = k.srsi(x, 2, 3, 0, 0)
-    assert_bits_equal(k.srsi(x, 2, 3, 1, 0)[0], raw)
-    assert np.isnan(k.srsi(x, 2, 3, 1, 0)[1]).all()  # d_period 0: d stays NaN
-    # A flat RSI window gives NaN k; d keeps averaging across the gap.
-    flat = np.concatenate([np.arange(10.0), np.arange(10.0, 0.0, -1.0)])
-    kk, dd = k.srsi(flat, 2, 3, 1, 2)
-    assert np.isnan(kk[4:11]).any() and not np.isnan(kk[-3:]).any()
-    assert np.isnan(k.srsi(x, 2, 0, 0, 1)[0][2:]).all()  # empty stochastic window
+    assert_bits_equal(k.srsi(x, 2, 3, 1, 0)[0], k.srsi(x, 2, 3, 0, 0)[0])  # raw value
+    kk, dd = k.srsi(np.concatenate([np.arange(10.0), np.arange(10.0, 0.0, -1.0)]), 2, 3, 1, 2)
+    assert np.isnan(kk[4:11]).all() and not np.isnan(dd[-3:]).any()  # flat RSI window: NaN k
     r = k.rsx(np.sin(np.arange(200.0)) * 5 + 50, 6)
-    assert np.isnan(r[:6]).all() and r[6] == 50.0 and ((r[6:] >= 0) & (r[6:] <= 100)).all()
-    flat_candles = np.tile([0.0, 5.0, 5.0, 5.0, 5.0, 1.0], (8, 1))
-    assert (k.lrsi(flat_candles, 0.3) == 0).all()
-    assert (k.cmo(np.full(9, 2.0), 3)[3:] == 0).all() and np.isnan(k.cmo(x, 0)).all()
+    assert r[6] == 50.0 and ((r[6:] >= 0) & (r[6:] <= 100)).all()
+    assert (k.lrsi(np.tile([0.0, 5.0, 5.0, 5.0, 5.0, 1.0], (8, 1)), 0.3) == 0).all()
+    assert (k.cmo(np.full(9, 2.0), 3)[3:] == 0).all()
 
 
 def test_degenerate_inputs_do_not_raise_or_allocate():
@@ -262,8 +227,7 @@ def test_degenerate_inputs_do_not_raise_or_allocate():
         assert np.isnan(f(x, HUGE)).all()
     assert math.isnan(k.rsi_last(x, HUGE))
     for periods in [(HUGE, 3, 3, 3), (1, HUGE, 3, 3), (1, 3, HUGE, HUGE), (1, 3, 3, HUGE)]:
-        kk, dd = k.srsi(x, *periods)
-        assert np.isnan(dd).all() and kk.shape == (10,)
+        assert all(np.isnan(v).all() for v in k.srsi(x, *periods)[int(periods[2] < 2):])
     with pytest.raises(k.InternalError):
         k.lrsi(np.zeros((0, 6)), 0.5)
     with pytest.raises(k.InternalError, match="assertion failed: index < dim"):
