@@ -16,6 +16,7 @@
 #include "../ehlers/filters.hpp"
 #include "../ehlers/cycles.hpp"
 #include "../bands/channels.hpp"
+#include "../statistical/statistics.hpp"
 
 namespace korva::table {
 namespace {
@@ -203,9 +204,9 @@ const Function table[] = {
     fn<candle::emd>("emd", {"candles", "period", "delta", "fraction"}, "EMD — Empirical Mode Decomposition → (upperband, middleband, lowerband)"),
     fn<candle::heikin_ashi_candles>("heikin_ashi_candles", {"candles"}, "Heikin Ashi Candles → (open, close, high, low)"),
     fn<candle::qstick>("qstick", {"candles", "period"}, "QStick — SMA of (close - open)"),
-    todo("damiani_volatmeter", {{"candles", Type::Candles}, {"source", Type::Series}, {"vis_atr", Type::Uint}, {"vis_std", Type::Uint}, {"sed_atr", Type::Uint}, {"sed_std", Type::Uint}, {"threshold", Type::Float}}, "Damiani Volatmeter — returns (vol, anti)"),
-    todo("hurst_rs", {{"x", Type::Series}, {"min_chunksize", Type::Uint}, {"max_chunksize", Type::Uint}, {"num_chunksize", Type::Uint}}, "Hurst RS (R/S method for Hurst exponent)"),
-    todo("linearreg", {{"source", Type::Series}, {"period", Type::Uint}}, "Linear Regression Value"),
+    fn<stats::damiani_volatmeter>("damiani_volatmeter", {"candles", "source", "vis_atr", "vis_std", "sed_atr", "sed_std", "threshold"}, "Damiani Volatmeter — returns (vol, anti)"),
+    fn<stats::hurst_rs>("hurst_rs", {"x", "min_chunksize", "max_chunksize", "num_chunksize"}, "Hurst RS (R/S method for Hurst exponent)"),
+    fn<stats::linearreg>("linearreg", {"source", "period"}, "Linear Regression Value"),
     todo("find_order_index", {{"orders", Type::Candles}, {"order_array", Type::Series}}, "Find index of a row in a 2D array that matches the given 1D array exactly."),
     todo("moving_std", {{"source", Type::Series}, {"period", Type::Uint}}, "Calculate moving standard deviation"),
     todo("shift", {{"source", Type::Series}, {"periods", Type::Int}}, "Shift array by a given number of periods"),

@@ -1,0 +1,289 @@
+"""Linear regression value, Damiani volatmeter and the rescaled-range Hurst
+exponent against plain-Python re-statements, bit for bit, on documented
+cases, random series (hypothesis) and real candles."""
+import math
+
+import numpy as np
+import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
+
+import korva_rust as k
+from conftest import assert_bits_equal
+
+nan = math.nan
+HUGE = 2**64 - 1
+
+
+def div(a, b):
+    """IEEE division (Python raises on a zero divisor)."""
+    with np.errstate(all="ignore"):
+        return float(np.float64(a) / np.float64(b))
+
+
+def max_num(a, b):
+    return b if math.isnan(a) else a if math.isnan(b) else max(a, b)
+
+
+def min_num(a, b):
+    return b if math.isnan(a) else a if math.isnan(b) else min(a, b)
+
+
+def ref_linearreg(x, p):
+    n = len(x)
+    out = [nan] * n
+    if n < p or p == 0:
+        return out
+    xm = (p - 1) * 0.5
+    sxx = 0.0
+    for j in range(p):
+        sxx += (j - xm) * (j - xm)
+    for i in range(p - 1, n):
+        y = x[i - p + 1 : i + 1]
+        s = 0.0
+        for v in y:
+            s += v
+        mean = s / p
+        sxy = 0.0
+        for j, v in enumerate(y):
+            sxy += (j - xm) * (v - mean)
+        out[i] = mean + xm * div(sxy, sxx)
+    return out
+
+
+def true_range(high, low, close):
+    tr = [high[0] - low[0]]
+    for i in range(1, len(close)):
+        a, b, c = high[i] - low[i], abs(high[i] - close[i - 1]), abs(low[i] - close[i - 1])
+        tr.append(max_num(max_num(a, b), c))
+    return tr
+
+
+def wilder_atr(high, low, close, p):
+    tr, n = true_range(high, low, close), len(close)
+    out = [nan] * n
+    if n >= p:
+        s = -0.0
+        for v in tr[:p]:
+            s += v
+        out[p - 1] = s / p
+        for i in range(p, n):
+            out[i] = ((p + -1.0) * out[i - 1] + tr[i]) / p
+    return out
+
+
+def rolling_std(x, w):
+    n = len(x)
+    out = [0.0] * n
+    if 1 <= w <= n:
+        s = q = 0.0
+        for v in x[:w]:
+            s += v
+            q += v * v
+
+        def dev(s, q):
+            var = q / w - (s / w) * (s / w)
+            return math.sqrt(var) if var > 0 else 0.0  # NaN and negative variances give 0
+
+        out[w - 1] = dev(s, q)
+        for i in range(n - w):
+            q = q + (x[w + i] * x[w + i] - x[i] * x[i])
+            s = s + (x[w + i] - x[i])
+            out[w + i] = dev(s, q)
+    return out
+
+
+def ref_damiani(c, src, vis_atr, vis_std, sed_atr, sed_std, threshold):
+    close, high, low = (c[:, j].tolist() for j in (2, 3, 4))
+    n = len(close)
+    av, ased = wilder_atr(high, low, close, vis_atr), wilder_atr(high, low, close, sed_atr)
+    ratio = [0.0] * n
+    for i in range(sed_std, n):
+        if ased[i] != 0 and not math.isnan(ased[i]) and not math.isnan(av[i]):
+            ratio[i] = av[i] / ased[i]
+    vol = [0.0] * n
+    for i in range(n):
+        if i == 0:
+            vol[i] = ratio[0]
+        elif i < 3:
+            vol[i] = vol[i - 1] * 0.5 + ratio[i]
+        else:
+            vol[i] = (ratio[i] + vol[i - 1] * 0.5) - vol[i - 3] * 0.5
+    anti = [0.0] * n
+    if n >= sed_std:
+        sv, ss = rolling_std(src, vis_std), rolling_std(src, sed_std)
+        for i in range(sed_std, n):
+            anti[i] = threshold - div(sv[i - 1], ss[i - 1])
+    return vol, anti
+
+
+def chunk_size(v):
+    return 0 if not v > 0 else min(int(v), HUGE)
+
+
+def ref_hurst(x, mn, mx, num):
+    if num == 0:
+        return nan
+    n = len(x)
+    step = 1.0 if num < 2 else float(mx - mn + 1) / float(num - 1)
+    sizes = [chunk_size(step * j + mn) for j in range(num)]
+    lx, ly = [], []
+    for c in sizes:
+        assert c > 0
+        total, cnt = 0.0, 0
+        for m in range(n // c if c <= n else 0):
+            chunk = x[m * c : (m + 1) * c]
+            s = 0.0
+            for v in chunk:
+                s += v
+            mean = s / c
+            z, hi, lo, sq = 0.0, -math.inf, math.inf, 0.0
+            for v in chunk:
+                z += v - mean
+                hi, lo = max_num(hi, z), min_num(lo, z)
+                sq += (v - mean) * (v - mean)
+            s2 = sq / c
+            if s2 > 0:
+                total += (hi - lo) / math.sqrt(s2)
+                cnt += 1
+        rs = total / cnt if cnt else 0.0
+        lx.append(math.log(c))
+        ly.append(math.log(rs) if rs > 0 else 0.0)
+    sx = sy = sxx = sxy = 0.0
+    for a, b in zip(lx, ly):
+        sx += a
+        sy += b
+        sxx += a * a
+        sxy += a * b
+    return div(sxy * num - sx * sy, sxx * num - sx * sx)
+
+
+@pytest.mark.parametrize("candles", ["minute_candles", "daily_candles"])
+def test_real_candles_match_references(candles, request):
+    c = request.getfixturevalue(candles)[:2500]
+    close = np.ascontiguousarray(c[:, 2])
+    x = close.tolist()
+    for p in (1, 2, 3, 14, 50):
+        assert_bits_equal(k.linearreg(close, p), ref_linearreg(x, p))
+        assert_bits_equal(k.linearreg(close[1:], p), ref_linearreg(x[1:], p))  # unaligned lanes
+    for rows, src in ((c, close), (c[::2], c[::2, 2])):  # strided candles and source
+        got = k.damiani_volatmeter(rows, src, 13, 20, 40, 100, 1.4)
+        for g, w in zip(got, ref_damiani(rows, src.tolist(), 13, 20, 40, 100, 1.4)):
+            assert_bits_equal(g, w)
+    for args in ((10, 100, 5), (8, 1000, 12), (2, 2500, 3)):
+        assert_bits_equal([k.hurst_rs(close, *args)], [ref_hurst(x, *args)])
+        assert_bits_equal([k.hurst_rs(close[::-1], *args)], [ref_hurst(x[::-1], *args)])
+
+
+finite = st.floats(-1e6, 1e6, allow_nan=False, width=64)
+values = st.one_of(finite, st.sampled_from([0.0, -0.0, nan, math.inf, 1.0]))
+
+
+@settings(max_examples=300, deadline=None)
+@given(st.lists(values, max_size=40), st.integers(0, 12))
+def test_linearreg_random(x, p):
+    assert_bits_equal(k.linearreg(np.array(x, dtype=np.float64), p), ref_linearreg(x, p))
+
+
+@st.composite
+def damiani_inputs(draw):
+    n = draw(st.integers(1, 40))
+    rng = np.random.default_rng(draw(st.integers(0, 2**32 - 1)))
+    c = np.zeros((n, 6))
+    c[:, 2] = 20 + np.cumsum(rng.normal(size=n))
+    c[:, 3] = c[:, 2] + rng.exponential(size=n) * draw(st.sampled_from([0.0, 1.0]))
+    c[:, 4] = c[:, 2] - rng.exponential(size=n)
+    src = c[:, 2].copy()
+    for i in draw(st.lists(st.integers(0, n - 1), max_size=2)):
+        src[i] = nan
+    for i, j in draw(st.lists(st.tuples(st.integers(0, n - 1), st.integers(2, 4)), max_size=2)):
+        c[i, j] = nan
+    return c, src
+
+
+@settings(max_examples=200, deadline=None)
+@given(damiani_inputs(), st.integers(1, 8), st.integers(0, 10), st.integers(1, 12), st.integers(1, 45))
+def test_damiani_random(cs, vis_atr, vis_std, sed_atr, sed_std):
+    c, src = cs
+    got = k.damiani_volatmeter(c, src, vis_atr, vis_std, sed_atr, sed_std, 1.4)
+    for g, w in zip(got, ref_damiani(c, src.tolist(), vis_atr, vis_std, sed_atr, sed_std, 1.4)):
+        assert_bits_equal(g, w)
+
+
+@settings(max_examples=150, deadline=None)
+@given(st.lists(st.one_of(finite, st.just(nan)), max_size=60), st.integers(1, 20), st.integers(0, 40), st.integers(0, 6))
+def test_hurst_random(x, mn, mx, num):
+    assert_bits_equal([k.hurst_rs(np.array(x, dtype=np.float64), mn, mx, num)], [ref_hurst(x, mn, mx, num)])
+
+
+def test_linearreg_cases():
+    line = np.arange(20.0) * 3 + 1
+    assert_bits_equal(k.linearreg(line, 5)[4:], line[4:])
+    assert np.isnan(k.linearreg(line, 1)).all()  # 0/0
+    assert np.isnan(k.linearreg(line, 0)).all()
+    assert np.isnan(k.linearreg(line, HUGE)).all()
+    assert len(k.linearreg(np.empty(0), 3)) == 0
+    # Non-unit strides fail whenever a value is computed ...
+    for bad in (line[::2], line[::-1], np.repeat(line, 2)[::2]):
+        with pytest.raises(k.InternalError):
+            k.linearreg(bad, 3)
+    # ... but not when nothing is computed, nor for a single element.
+    assert np.isnan(k.linearreg(line[::2], 11)).all()
+    assert np.isnan(k.linearreg(line[::2], 0)).all()
+    assert np.isnan(k.linearreg(line[::-1][:1], 1)).all()
+
+
+def test_damiani_cases():
+    rng = np.random.default_rng(8)
+    c = rng.normal(100, 1, size=(30, 6))
+    c[:, 3] = c[:, 2] + 1
+    c[:, 4] = c[:, 2] - 1
+    src = np.ascontiguousarray(c[:, 2])
+    vol, anti = k.damiani_volatmeter(c, src, 3, 4, 5, 31, 1.4)  # sed_std beyond n
+    assert (vol == 0).all() and (anti == 0).all()
+    vol, anti = k.damiani_volatmeter(c, src, 3, 4, 5, HUGE, 1.4)
+    assert (vol == 0).all() and (anti == 0).all()
+    # A NaN in the source turns later deviations into 0, never NaN: the
+    # vis/sed quotient then becomes 0/0 = NaN only where both are 0.
+    src2 = src.copy()
+    src2[10] = nan
+    _, anti = k.damiani_volatmeter(c, src2, 3, 4, 5, 6, 1.4)
+    assert np.isnan(anti[11:]).all() and not np.isnan(anti[6:11]).any()
+    # A source longer than the candles is fine, a shorter one runs out.
+    got = k.damiani_volatmeter(c, np.concatenate([src, src]), 3, 4, 5, 6, 1.4)
+    for g, w in zip(got, ref_damiani(c, src.tolist() * 2, 3, 4, 5, 6, 1.4)):
+        assert_bits_equal(g, w)
+    bad = [
+        (np.zeros((0, 6)), src, 3, 4, 5, 6),
+        (c, src, 0, 4, 5, 6),
+        (c, src, 3, 4, 0, 6),
+        (c, src, 3, 4, 5, 0),
+        (c, src[:20], 3, 4, 5, 6),
+        (np.ascontiguousarray(c[:, :4]), src, 3, 4, 5, 6),
+    ]
+    for args in bad:
+        with pytest.raises(k.InternalError):
+            k.damiani_volatmeter(*args, 1.4)
+    with pytest.raises(k.InternalError, match="assertion failed: index < dim"):
+        k.damiani_volatmeter(np.ascontiguousarray(c[:, :4]), src, 3, 4, 5, 6, 1.4)
+
+
+def test_hurst_cases():
+    x = np.random.default_rng(9).normal(size=500)
+    assert math.isnan(k.hurst_rs(x, 10, 100, 0))
+    assert math.isnan(k.hurst_rs(x, 10, 100, 1))
+    # num_chunksize 2 between 10 and 100 uses sizes 10 and 101 (note the +1)
+    expected = ref_hurst(x.tolist(), 10, 100, 2)
+    assert k.hurst_rs(x, 10, 100, 2) == expected
+    assert k.hurst_rs(x, 10, 101, 2) != expected
+    with pytest.raises(k.InternalError, match="attempt to divide by zero"):
+        k.hurst_rs(x, 0, 100, 4)
+    # Max below min: the sizes run down from min to max + 1 (the span is
+    # negative, not a wrapped unsigned difference).
+    assert_bits_equal([k.hurst_rs(x, 50, 20, 4)], [ref_hurst(x.tolist(), 50, 20, 4)])
+    assert_bits_equal([k.hurst_rs(x, 5, 0, 3)], [ref_hurst(x.tolist(), 5, 0, 3)])
+    # Sizes beyond the input give rs = 0; huge sizes saturate.
+    assert_bits_equal([k.hurst_rs(x, 600, HUGE, 3)], [ref_hurst(x.tolist(), 600, HUGE, 3)])
+    assert_bits_equal([k.hurst_rs(np.empty(0), 2, 8, 4)], [ref_hurst([], 2, 8, 4)])
+    with pytest.raises(k.InternalError, match="capacity overflow"):
+        k.hurst_rs(x, 10, 100, HUGE)
