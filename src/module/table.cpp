@@ -17,6 +17,7 @@
 #include "../ehlers/cycles.hpp"
 #include "../bands/channels.hpp"
 #include "../statistical/statistics.hpp"
+#include "../oscillators/stochastic.hpp"
 
 namespace korva::table {
 namespace {
@@ -152,10 +153,10 @@ const Function table[] = {
     fn<osc::rsi_last>("rsi_last", {"source", "period"}, doc::rsi_last),
     fn<osc::rsx>("rsx", {"source", "period"}, "RSX — Relative Strength Xtra"),
     fn<osc::srsi>("srsi", {"source", "period", "period_stoch", "k_period", "d_period"}, "Calculate SRSI (Stochastic RSI) - Optimized version"),
-    todo("stoch", {{"candles", Type::Candles}, {"fastk_period", Type::Uint}, {"slowk_period", Type::Uint}, {"_slowk_matype", Type::Uint}, {"slowd_period", Type::Uint}, {"_slowd_matype", Type::Uint}}, "Calculate Stochastic Oscillator - Ultra-optimized version"),
-    todo("stochf", {{"candles", Type::Candles}, {"fastk_period", Type::Uint}, {"fastd_period", Type::Uint}, {"fastd_matype", Type::Uint}}, "Calculate Stochastic Fast - Ultra-optimized version"),
-    todo("willr", {{"candles", Type::Candles}, {"period", Type::Uint}}, "Calculate Williams' %R - Ultra-optimized version"),
-    todo("wt", {{"candles", Type::Candles}, {"wtchannellen", Type::Uint}, {"wtaveragelen", Type::Uint}, {"wtmalen", Type::Uint}, {"oblevel", Type::Float}, {"oslevel", Type::Float}, {"source_type", Type::Str}}, "Calculate Wavetrend indicator"),
+    fn<osc::stoch>("stoch", {"candles", "fastk_period", "slowk_period", "_slowk_matype", "slowd_period", "_slowd_matype"}, "Calculate Stochastic Oscillator - Ultra-optimized version"),
+    fn<osc::stochf>("stochf", {"candles", "fastk_period", "fastd_period", "fastd_matype"}, "Calculate Stochastic Fast - Ultra-optimized version"),
+    fn<osc::willr>("willr", {"candles", "period"}, "Calculate Williams' %R - Ultra-optimized version"),
+    fn<osc::wt>("wt", {"candles", "wtchannellen", "wtaveragelen", "wtmalen", "oblevel", "oslevel", "source_type"}, "Calculate Wavetrend indicator"),
     todo("adx", {{"candles", Type::Candles}, {"period", Type::Uint}}, "Calculate ADX (Average Directional Index)"),
     todo("adxr", {{"candles", Type::Candles}, {"period", Type::Uint}}, "ADXR — Average Directional Movement Index Rating"),
     todo("alligator", {{"source", Type::Series}}, "Calculate Alligator indicator (Jaw, Teeth, Lips) - Optimized version"),

@@ -1,0 +1,18 @@
+// Range oscillators: slow and fast stochastics, Williams' %R and WaveTrend.
+#pragma once
+#include <cstdint>
+#include <string_view>
+
+#include "../helpers/result.hpp"
+#include "../helpers/views.hpp"
+
+namespace korva::osc {
+
+Tuple stoch(MatrixView candles, std::uint64_t fastk_period, std::uint64_t slowk_period, std::uint64_t slowk_matype,
+            std::uint64_t slowd_period, std::uint64_t slowd_matype);
+Tuple stochf(MatrixView candles, std::uint64_t fastk_period, std::uint64_t fastd_period, std::uint64_t fastd_matype);
+Series willr(MatrixView candles, std::uint64_t period);
+Tuple wt(MatrixView candles, std::uint64_t wtchannellen, std::uint64_t wtaveragelen, std::uint64_t wtmalen,
+         double oblevel, double oslevel, std::string_view source_type);
+
+}  // namespace korva::osc
