@@ -244,17 +244,20 @@ Series trix(SeriesView source, std::uint64_t period) {
     Series out(n);
     if (n == 0) return out;
     const EmaCoefficients c = ema_coefficients(period);
+    // The logarithms first, in their own pass: they do not depend on each
+    // other, so they overlap instead of waiting on the recurrence.
     with_view(source, [&](const auto& x) {
-        double e1 = std::log(x[0]), e2 = e1, e3 = e1;
-        out[0] = NaN;
-        for (std::size_t i = 1; i < n; ++i) {
-            const double prev = e3;
-            e1 = smooth(c, e1, std::log(x[i]));
-            e2 = smooth(c, e2, e1);
-            e3 = smooth(c, e3, e2);
-            out[i] = (e3 - prev) * 10000.0;
-        }
+        for (std::size_t i = 0; i < n; ++i) out[i] = std::log(x[i]);
     });
+    double e1 = out[0], e2 = e1, e3 = e1;
+    out[0] = NaN;
+    for (std::size_t i = 1; i < n; ++i) {
+        const double prev = e3;
+        e1 = smooth(c, e1, out[i]);
+        e2 = smooth(c, e2, e1);
+        e3 = smooth(c, e3, e2);
+        out[i] = (e3 - prev) * 10000.0;
+    }
     return out;
 }
 
