@@ -88,6 +88,90 @@ __attribute__((target_clones("avx2", "default"))) void cci_windows(const double*
     }
 }
 
+// First position of a window's extreme as a scan of the window keeps it:
+// the running extreme moves only to a strictly better value (ties keep the
+// earlier position) and NaN never wins. Both trackers below answer, after
+// x[k] entered, for the window x[first .. k]; kNone means the window holds
+// only NaN.
+constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+constexpr std::uint64_t kShortWindow = 64;
+
+// Keeps the current first extreme and rescans the window when it leaves.
+template <class Better>
+class RescannedFirstExtreme {
+public:
+    RescannedFirstExtreme(SeriesView x, Better better) : x_(x), better_(better) {}
+    std::size_t update(std::size_t first, std::size_t k) {
+        if (best_ != kNone && best_ < first) {
+            best_ = kNone;
+            for (std::size_t j = first; j <= k; ++j) offer(j, x_[j]);
+        } else {
+            offer(k, x_[k]);
+        }
+        return best_;
+    }
+
+private:
+    void offer(std::size_t j, double v) {
+        if (!std::isnan(v) && (best_ == kNone || better_(v, value_))) {
+            best_ = j;
+            value_ = v;
+        }
+    }
+    SeriesView x_;
+    Better better_;
+    std::size_t best_ = kNone;
+    double value_ = 0.0;
+};
+
+// Candidates in a ring of at least window + 1 slots: a value that a later,
+// strictly better one beats can never be the first extreme again; equal
+// values stay queued behind the earlier one.
+template <class Better>
+class QueuedFirstExtreme {
+public:
+    QueuedFirstExtreme(SeriesView x, std::size_t window, Better better) : x_(x), better_(better) {
+        std::size_t cap = 1;
+        while (cap <= window) cap <<= 1;
+        mask_ = cap - 1;
+        index_.resize(cap);
+        value_.resize(cap);
+    }
+    std::size_t update(std::size_t first, std::size_t k) {
+        const double v = x_[k];
+        if (!std::isnan(v)) {
+            while (head_ != tail_ && better_(v, value_[(tail_ - 1) & mask_])) --tail_;
+            index_[tail_ & mask_] = k;
+            value_[tail_ & mask_] = v;
+            ++tail_;
+        }
+        while (head_ != tail_ && index_[head_ & mask_] < first) ++head_;
+        return head_ != tail_ ? index_[head_ & mask_] : kNone;
+    }
+
+private:
+    SeriesView x_;
+    Better better_;
+    std::size_t mask_ = 0, head_ = 0, tail_ = 0;
+    std::vector<std::size_t> index_;
+    std::vector<double> value_;
+};
+
+// Aroon oscillator over windows of p rows. A window that starts with a NaN
+// keeps position 0 on that side: nothing compares better than NaN.
+template <class Hi, class Lo>
+void aroon_sweep(SeriesView high, SeriesView low, std::size_t p, double* out, Hi& hi, Lo& lo) {
+    const double P = static_cast<double>(p);
+    for (std::size_t k = 0; k < high.size(); ++k) {
+        const std::size_t first = k + 1 >= p ? k + 1 - p : 0;
+        const std::size_t top = hi.update(first, k), bottom = lo.update(first, k);
+        if (k + 1 < p) continue;
+        const std::size_t jmax = std::isnan(high[first]) ? 0 : top - first;
+        const std::size_t jmin = std::isnan(low[first]) ? 0 : bottom - first;
+        out[k] = ((static_cast<double>(jmax) - static_cast<double>(jmin)) * 100.0) / P;
+    }
+}
+
 }  // namespace
 
 Tuple macd(SeriesView source, std::uint64_t fast_period, std::uint64_t slow_period, std::uint64_t signal_period) {
@@ -281,32 +365,19 @@ Series aroonosc(MatrixView candles, std::uint64_t period) {
     Series out(n, NaN);
     if (period == 0 || period > n) return out;
     const SeriesView high = candles.column(col::high), low = candles.column(col::low);
-    const std::size_t p = period;
-    const double P = static_cast<double>(p);
-    // A scan of each window keeps the first position of its highest high
-    // (a later bar must be strictly higher to win; NaN never wins) and of
-    // its lowest low. The queues hold the candidates for those positions:
-    // equal values stay queued behind the earlier one, NaN is never queued,
-    // so the front is what the scan would pick. A window that starts with a
-    // NaN keeps position 0, since nothing compares greater than NaN.
-    CandidateQueue highs(n), lows(n);
-    for (std::size_t k = 0; k < n; ++k) {
-        const double h = high[k], l = low[k];
-        if (!std::isnan(h)) {
-            while (!highs.empty() && high[highs.back()] < h) highs.pop_back();
-            highs.push_back(k);
-        }
-        if (!std::isnan(l)) {
-            while (!lows.empty() && low[lows.back()] > l) lows.pop_back();
-            lows.push_back(k);
-        }
-        if (k + 1 < p) continue;
-        const std::size_t i = k + 1 - p;
-        highs.expire_before(i);
-        lows.expire_before(i);
-        const std::size_t jmax = std::isnan(high[i]) ? 0 : highs.front() - i;
-        const std::size_t jmin = std::isnan(low[i]) ? 0 : lows.front() - i;
-        out[k] = ((static_cast<double>(jmax) - static_cast<double>(jmin)) * 100.0) / P;
+    const auto higher = [](double a, double b) { return a > b; };
+    const auto lower = [](double a, double b) { return a < b; };
+    // Short windows rescan when their extreme leaves (cheap and branch-
+    // predictable); long ones keep candidate queues, linear in n whatever
+    // the data. Both keep the same first position.
+    if (period <= kShortWindow) {
+        RescannedFirstExtreme hi(high, higher);
+        RescannedFirstExtreme lo(low, lower);
+        aroon_sweep(high, low, period, out.data(), hi, lo);
+    } else {
+        QueuedFirstExtreme hi(high, period, higher);
+        QueuedFirstExtreme lo(low, period, lower);
+        aroon_sweep(high, low, period, out.data(), hi, lo);
     }
     return out;
 }

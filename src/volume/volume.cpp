@@ -51,20 +51,19 @@ Series adosc(MatrixView candles, std::uint64_t fast_period, std::uint64_t slow_p
     const SeriesView close = candles.column(col::close), high = candles.column(col::high),
                      low = candles.column(col::low);
     const ma::EmaCoefficients cf = ma::ema_coefficients(fast_period), cs = ma::ema_coefficients(slow_period);
-    Series out(n);
-    double ad = 0.0, fast = 0.0, slow = 0.0;
-    for (std::size_t j = 0; j < n; ++j) {
+    auto money_flow_volume = [&](std::size_t j) {
         const double h = high[j], l = low[j], c = close[j];
         const double r = h - l;
         const double mfm = r == 0.0 ? 0.0 : ((c - l) - (h - c)) / r;
-        const double mfv = mfm * volume[j];  // 0 x NaN volume stays NaN
-        if (j == 0) {
-            ad = fast = slow = mfv;
-        } else {
-            ad = ad + mfv;
-            fast = ma::smooth(cf, fast, ad);
-            slow = ma::smooth(cs, slow, ad);
-        }
+        return mfm * volume[j];  // 0 x NaN volume stays NaN
+    };
+    Series out(n);
+    double ad = money_flow_volume(0), fast = ad, slow = ad;
+    out[0] = fast - slow;
+    for (std::size_t j = 1; j < n; ++j) {
+        ad = ad + money_flow_volume(j);
+        fast = ma::smooth(cf, fast, ad);
+        slow = ma::smooth(cs, slow, ad);
         out[j] = fast - slow;
     }
     return out;
