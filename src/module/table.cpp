@@ -12,6 +12,9 @@
 #include "../oscillators/other.hpp"
 #include "../candle/candle.hpp"
 #include "../statistical/decimal.hpp"
+#include "../trend/directional.hpp"
+#include "../trend/overlays.hpp"
+#include "../statistical/array_helpers.hpp"
 #include "../trading_hours/trading_hours.hpp"
 #include "../ehlers/filters.hpp"
 #include "../ehlers/cycles.hpp"
@@ -101,6 +104,12 @@ constexpr const char* bollinger_bands_last =
     "Edge cases mirror the array version + `[-1]`: empty input raises\n"
     "IndexError, `n < period` returns `(NaN, NaN, NaN)`; NaNs in the window\n"
     "poison the sums exactly as in `bollinger_bands`.";
+constexpr const char* dx =
+    "Calculate DX (Directional Movement Index) - matches Korva's Python implementation exactly\n"
+    "Uses Korva's rma seeding behavior (newseries[-1] = source[-1])";
+constexpr const char* find_order_index =
+    "Find index of a row in a 2D array that matches the given 1D array exactly.\n"
+    "Returns -1 if no match. Mirrors np.all(orders[i] == order_array) used by FuturesExchange.";
 }  // namespace doc
 
 const Function table[] = {
@@ -157,17 +166,17 @@ const Function table[] = {
     fn<osc::stochf>("stochf", {"candles", "fastk_period", "fastd_period", "fastd_matype"}, "Calculate Stochastic Fast - Ultra-optimized version"),
     fn<osc::willr>("willr", {"candles", "period"}, "Calculate Williams' %R - Ultra-optimized version"),
     fn<osc::wt>("wt", {"candles", "wtchannellen", "wtaveragelen", "wtmalen", "oblevel", "oslevel", "source_type"}, "Calculate Wavetrend indicator"),
-    todo("adx", {{"candles", Type::Candles}, {"period", Type::Uint}}, "Calculate ADX (Average Directional Index)"),
-    todo("adxr", {{"candles", Type::Candles}, {"period", Type::Uint}}, "ADXR — Average Directional Movement Index Rating"),
-    todo("alligator", {{"source", Type::Series}}, "Calculate Alligator indicator (Jaw, Teeth, Lips) - Optimized version"),
-    todo("di", {{"candles", Type::Candles}, {"period", Type::Uint}}, "Calculate DI (Directional Indicator) - Optimized version"),
-    todo("dm", {{"candles", Type::Candles}, {"period", Type::Uint}}, "Calculate Directional Movement (DM) - Ultra-optimized version"),
-    todo("dx", {{"candles", Type::Candles}, {"di_length", Type::Uint}, {"adx_smoothing", Type::Uint}, {"_sequential", Type::Bool}}, "Calculate DX (Directional Movement Index) - matches Korva's Python implementation exactly"),
-    todo("ichimoku_cloud", {{"candles", Type::Candles}, {"conversion_line_period", Type::Uint}, {"base_line_period", Type::Uint}, {"lagging_line_period", Type::Uint}, {"displacement", Type::Uint}}, "Calculate Ichimoku Cloud"),
-    todo("safezonestop", {{"candles", Type::Candles}, {"period", Type::Uint}, {"mult", Type::Float}, {"max_lookback", Type::Uint}, {"direction", Type::Bool}}, "SafeZone Stops"),
-    todo("sar", {{"candles", Type::Candles}, {"acceleration", Type::Float}, {"maximum", Type::Float}}, "Parabolic SAR"),
-    todo("supertrend", {{"candles", Type::Candles}, {"period", Type::Uint}, {"factor", Type::Float}}, "SuperTrend → (trend, changed)"),
-    todo("vi", {{"candles", Type::Candles}, {"period", Type::Uint}, {"sequential", Type::Bool}}, "Calculate VI (Vortex Indicator)"),
+    fn<trend::adx>("adx", {"candles", "period"}, "Calculate ADX (Average Directional Index)"),
+    fn<trend::adxr>("adxr", {"candles", "period"}, "ADXR — Average Directional Movement Index Rating"),
+    fn<trend::alligator>("alligator", {"source"}, "Calculate Alligator indicator (Jaw, Teeth, Lips) - Optimized version"),
+    fn<trend::di>("di", {"candles", "period"}, "Calculate DI (Directional Indicator) - Optimized version"),
+    fn<trend::dm>("dm", {"candles", "period"}, "Calculate Directional Movement (DM) - Ultra-optimized version"),
+    fn<trend::dx>("dx", {"candles", "di_length", "adx_smoothing", "_sequential"}, doc::dx),
+    fn<trend::ichimoku_cloud>("ichimoku_cloud", {"candles", "conversion_line_period", "base_line_period", "lagging_line_period", "displacement"}, "Calculate Ichimoku Cloud"),
+    fn<trend::safezonestop>("safezonestop", {"candles", "period", "mult", "max_lookback", "direction"}, "SafeZone Stops"),
+    fn<trend::sar>("sar", {"candles", "acceleration", "maximum"}, "Parabolic SAR"),
+    fn<trend::supertrend>("supertrend", {"candles", "period", "factor"}, "SuperTrend → (trend, changed)"),
+    fn<trend::vi>("vi", {"candles", "period", "sequential"}, "Calculate VI (Vortex Indicator)"),
     fn<volume::adosc>("adosc", {"candles", "fast_period", "slow_period"}, "Calculate ADOSC (Chaikin A/D Oscillator) - Ultra-optimized version"),
     fn<volume::cvi>("cvi", {"candles", "period"}, "Calculate CVI (Chaikins Volatility Indicator) - Ultra-optimized version"),
     fn<volume::efi>("efi", {"source", "candles", "period"}, "EFI — Elder's Force Index"),
@@ -208,9 +217,9 @@ const Function table[] = {
     fn<stats::damiani_volatmeter>("damiani_volatmeter", {"candles", "source", "vis_atr", "vis_std", "sed_atr", "sed_std", "threshold"}, "Damiani Volatmeter — returns (vol, anti)"),
     fn<stats::hurst_rs>("hurst_rs", {"x", "min_chunksize", "max_chunksize", "num_chunksize"}, "Hurst RS (R/S method for Hurst exponent)"),
     fn<stats::linearreg>("linearreg", {"source", "period"}, "Linear Regression Value"),
-    todo("find_order_index", {{"orders", Type::Candles}, {"order_array", Type::Series}}, "Find index of a row in a 2D array that matches the given 1D array exactly."),
-    todo("moving_std", {{"source", Type::Series}, {"period", Type::Uint}}, "Calculate moving standard deviation"),
-    todo("shift", {{"source", Type::Series}, {"periods", Type::Int}}, "Shift array by a given number of periods"),
+    fn<statistical::find_order_index>("find_order_index", {"orders", "order_array"}, doc::find_order_index),
+    fn<statistical::moving_std>("moving_std", {"source", "period"}, "Calculate moving standard deviation"),
+    fn<statistical::shift>("shift", {"source", "periods"}, "Shift array by a given number of periods"),
     fn<statistical::subtract_floats>("subtract_floats", {"float1", "float2"}, "Subtracts two floats without the rounding issue by using precise decimal arithmetic"),
     fn<statistical::sum_floats>("sum_floats", {"float1", "float2"}, "Sums two floats without the rounding issue by using precise decimal arithmetic"),
 };

@@ -1,0 +1,294 @@
+// Directional movement family. Each function keeps the seed, smoothing form
+// and operation order of the host code it replaces (callers compare bit for
+// bit), so the six loops below look alike but must not be merged: a sum seed
+// against a mean seed, `x - x/p` against `(x*(p-1) + v)/p`, and where the
+// factor 100 is applied all change the last bits.
+#include "directional.hpp"
+
+#include <cmath>
+#include <cstddef>
+#include <utility>
+#include <vector>
+
+#include "../bands/kernels.hpp"
+#include "../helpers/errors.hpp"
+#include "../helpers/unrolled_sum.hpp"
+#include "../moving_averages/kernels.hpp"
+#include "movement.hpp"
+
+namespace korva::trend {
+namespace {
+
+// Columns of a candle matrix read by the family; a matrix narrower than five
+// columns fails here with the missing-dimension error.
+struct Prices {
+    SeriesView close, high, low;
+    explicit Prices(const MatrixView& candles)
+        : close(candles.column(col::close)), high(candles.column(col::high)), low(candles.column(col::low)) {}
+
+    double tr(std::size_t i) const { return bands::true_range_step(high[i], low[i], close[i - 1]); }
+    Movement dm(std::size_t i) const { return movement_at(high, low, i); }
+};
+
+// The zero-filled TR, +DM, -DM row 0 that dx and adxr start from: the first
+// true range is the plain bar range, and the first row has no movement.
+struct Row {
+    double tr, plus, minus;
+};
+
+Row row_at(const Prices& px, std::size_t i) {
+    if (i == 0) return {bands::true_range_first(px.high, px.low), 0.0, 0.0};
+    const Movement m = px.dm(i);
+    return {px.tr(i), m.plus, m.minus};
+}
+
+// adxr reports missing rows or columns as an index failure rather than the
+// missing-dimension error of the other functions.
+void require_candles(const MatrixView& candles) {
+    if (candles.rows == 0) index_out_of_range(0, 0);
+    if (candles.cols <= col::low) index_out_of_range(col::low, candles.cols);
+}
+
+}  // namespace
+
+Tuple dm(MatrixView candles, std::uint64_t period) {
+    const std::size_t n = candles.rows;
+    Series plus(n, NaN), minus(n, NaN);
+    if (period >= n) return tuple_of(std::move(plus), std::move(minus));
+    const SeriesView high = candles.column(col::high);
+    const SeriesView low = candles.column(col::low);
+    const std::size_t p = static_cast<std::size_t>(period);
+
+    // Seed: the plain sums of the first p movements (sums, not means).
+    double sp = 0.0, sm = 0.0;
+    for (std::size_t i = 1; i <= p; ++i) {
+        const Movement m = movement_at(high, low, i);
+        sp = sp + m.plus;
+        sm = sm + m.minus;
+    }
+    plus[p] = sp;
+    minus[p] = sm;
+    const double pd = static_cast<double>(p);
+    for (std::size_t k = p + 1; k < n; ++k) {
+        const Movement m = movement_at(high, low, k);
+        sp = (sp - sp / pd) + m.plus;
+        sm = (sm - sm / pd) + m.minus;
+        plus[k] = sp;
+        minus[k] = sm;
+    }
+    return tuple_of(std::move(plus), std::move(minus));
+}
+
+Tuple di(MatrixView candles, std::uint64_t period) {
+    const std::size_t n = candles.rows;
+    Series plus(n, NaN), minus(n, NaN);
+    if (n < 2 || period >= n) return tuple_of(std::move(plus), std::move(minus));
+    const Prices px(candles);
+    const std::size_t p = static_cast<std::size_t>(period);
+
+    double tr = 0.0, sp = 0.0, sm = 0.0;
+    for (std::size_t i = 1; i <= p; ++i) {
+        const Movement m = px.dm(i);
+        tr = tr + px.tr(i);
+        sp = sp + m.plus;
+        sm = sm + m.minus;
+    }
+    // The seed stays a sum while the recurrence below averages: the mixed
+    // scaling is what callers' stored results were computed with.
+    if (tr > 0.0) {
+        plus[p] = (100.0 * sp) / tr;
+        minus[p] = (100.0 * sm) / tr;
+    } else {
+        plus[p] = 0.0;
+        minus[p] = 0.0;
+    }
+    // period - 1 is formed in unsigned arithmetic, as the host did: a zero
+    // period wraps to 2^64 - 1 instead of -1 (only reachable with p = 0,
+    // where every later value is infinite or NaN either way).
+    const double w = static_cast<double>(period - 1);
+    const double pd = static_cast<double>(p);
+    for (std::size_t i = p + 1; i < n; ++i) {
+        const Movement m = px.dm(i);
+        tr = (tr * w + px.tr(i)) / pd;
+        sp = (sp * w + m.plus) / pd;
+        sm = (sm * w + m.minus) / pd;
+        if (tr > 0.0) {
+            plus[i] = (sp * 100.0) / tr;
+            minus[i] = (sm * 100.0) / tr;
+        } else {
+            plus[i] = 0.0;
+            minus[i] = 0.0;
+        }
+    }
+    return tuple_of(std::move(plus), std::move(minus));
+}
+
+Tuple dx(MatrixView candles, std::uint64_t di_length, std::uint64_t adx_smoothing, bool /*sequential*/) {
+    const std::size_t n = candles.rows;
+    if (n == 0) return tuple_of(Series(0), Series(0), Series(0));
+    const Prices px(candles);
+    Series adx_out(n), plus_di(n), minus_di(n);
+
+    // RMA with the wrap-around seed: the value "before" row 0 is the last
+    // row's, so the smoothing of every series starts from its final element.
+    const ma::EmaCoefficients c = ma::wilder_coefficients(di_length);
+    const Row last = row_at(px, n - 1);
+    double s_tr = last.tr, s_plus = last.plus, s_minus = last.minus;
+    for (std::size_t i = 0; i < n; ++i) {
+        const Row r = row_at(px, i);
+        s_tr = ma::smooth(c, s_tr, r.tr);
+        s_plus = ma::smooth(c, s_plus, r.plus);
+        s_minus = ma::smooth(c, s_minus, r.minus);
+        if (s_tr != 0.0) {  // NaN counts as non-zero
+            plus_di[i] = (s_plus * 100.0) / s_tr;
+            minus_di[i] = (s_minus * 100.0) / s_tr;
+        } else {
+            plus_di[i] = 0.0;
+            minus_di[i] = 0.0;
+        }
+    }
+
+    const auto ratio = [&](std::size_t i) {
+        const double diff = std::fabs(plus_di[i] - minus_di[i]);
+        const double sum = minus_di[i] + plus_di[i];
+        return sum == 0.0 ? diff : diff / sum;
+    };
+    // The factor 100 sits outside the seed but inside the recurrence's
+    // coefficient; both placements are part of the stored results.
+    const double a = 1.0 / static_cast<double>(adx_smoothing);
+    const double b = 1.0 - a;
+    const double a100 = a * 100.0;
+    double prev = (a * ratio(0) + b * ratio(n - 1)) * 100.0;
+    adx_out[0] = prev;
+    for (std::size_t j = 1; j < n; ++j) {
+        prev = b * prev + a100 * ratio(j);
+        adx_out[j] = prev;
+    }
+    return tuple_of(std::move(adx_out), std::move(plus_di), std::move(minus_di));
+}
+
+Series adx(MatrixView candles, std::uint64_t period) {
+    const std::size_t n = candles.rows;
+    Series out(n, NaN);
+    // period < n here, so doubling it cannot wrap.
+    if (period >= n || 2 * period >= n) return out;
+    const Prices px(candles);
+    if (period == 0) return out;  // 0/0 everywhere
+    const std::size_t p = static_cast<std::size_t>(period);
+    const double pd = static_cast<double>(p);
+    const double w = static_cast<double>(p - 1);
+
+    double tr = 0.0, sp = 0.0, sm = 0.0;
+    double seed = -0.0;  // sum of DX[p .. 2p-1]
+    for (std::size_t i = 1; i < n; ++i) {
+        if (i > p) {
+            tr = tr - tr / pd;
+            sp = sp - sp / pd;
+            sm = sm - sm / pd;
+        }
+        const Movement m = px.dm(i);
+        tr = px.tr(i) + tr;
+        sp = m.plus + sp;
+        sm = m.minus + sm;
+        if (i < p) continue;
+        double d = 0.0;
+        if (tr != 0.0) {
+            const double pdi = (sp * 100.0) / tr;
+            const double mdi = (sm * 100.0) / tr;
+            const double s = mdi + pdi;
+            d = s == 0.0 ? 0.0 : (std::fabs(pdi - mdi) * 100.0) / s;
+        }
+        if (i < 2 * p) {
+            seed = seed + d;
+        } else if (i == 2 * p) {
+            out[i] = seed / pd;  // DX at 2p itself is not used
+        } else if (!std::isnan(out[i - 1])) {
+            out[i] = (d + out[i - 1] * w) / pd;
+        }
+    }
+    return out;
+}
+
+Series adxr(MatrixView candles, std::uint64_t period) {
+    require_candles(candles);
+    const std::size_t n = candles.rows;
+    const Prices px(candles);
+    Series out(n, NaN);
+    // The first value needs rows i and i - p with i >= 2p - 1.
+    if (period == 0 || period >= n) return out;
+    const std::size_t p = static_cast<std::size_t>(period);
+    const double pd = static_cast<double>(p);
+
+    // Wilder sum smoothing from the first element, then DX (zero-filled).
+    std::vector<double> dxs(n);
+    double s_tr = 0.0, s_plus = 0.0, s_minus = 0.0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const Row r = row_at(px, i);
+        if (i == 0) {
+            s_tr = r.tr;
+            s_plus = r.plus;
+            s_minus = r.minus;
+        } else {
+            s_tr = r.tr + (s_tr - s_tr / pd);
+            s_plus = r.plus + (s_plus - s_plus / pd);
+            s_minus = r.minus + (s_minus - s_minus / pd);
+        }
+        double d = 0.0;
+        if (s_tr != 0.0) {
+            // Divide first, then scale: unlike di and adx.
+            const double pdi = (s_plus / s_tr) * 100.0;
+            const double mdi = (s_minus / s_tr) * 100.0;
+            const double s = pdi + mdi;
+            d = s == 0.0 ? 0.0 : (std::fabs(pdi - mdi) / s) * 100.0;
+        }
+        dxs[i] = d;
+    }
+
+    // ADX: every window summed afresh from -0.0 (a running sum would round
+    // differently).
+    std::vector<double> adx_values(n, NaN);
+    for (std::size_t j = p - 1; j < n; ++j) {
+        double s = -0.0;
+        for (std::size_t k = j + 1 - p; k <= j; ++k) s = s + dxs[k];
+        adx_values[j] = s / pd;
+    }
+    for (std::size_t i = p; i < n; ++i) {
+        const double now = adx_values[i], before = adx_values[i - p];
+        if (!std::isnan(now) && !std::isnan(before)) out[i] = (now + before) * 0.5;
+    }
+    return out;
+}
+
+Tuple vi(MatrixView candles, std::uint64_t period, bool sequential) {
+    const std::size_t n = candles.rows;
+    Series plus(n, NaN), minus(n, NaN);
+    if (period >= n) return tuple_of(std::move(plus), std::move(minus));
+    const Prices px(candles);
+    const std::size_t p = static_cast<std::size_t>(period);
+
+    // Contiguous copies: each window is summed with the eight-lane kernel.
+    std::vector<double> tr(n, 0.0), vm_plus(n, 0.0), vm_minus(n, 0.0);
+    tr[0] = bands::true_range_first(px.high, px.low);
+    for (std::size_t i = 1; i < n; ++i) {
+        tr[i] = px.tr(i);
+        vm_plus[i] = std::fabs(px.high[i] - px.low[i - 1]);
+        vm_minus[i] = std::fabs(px.low[i] - px.high[i - 1]);
+    }
+    // Windows end at p .. n-1 and so never include row 0 (position p - 1
+    // stays NaN although a full window exists there).
+    for (std::size_t end = p; end < n; ++end) {
+        const std::size_t first = end + 1 - p;
+        const double t = unrolled_sum(tr.data(), first, p);
+        if (t != 0.0) {  // NaN counts as non-zero
+            plus[end] = unrolled_sum(vm_plus.data(), first, p) / t;
+            minus[end] = unrolled_sum(vm_minus.data(), first, p) / t;
+        }
+    }
+    if (sequential) return tuple_of(std::move(plus), std::move(minus));
+    Series last_plus(1), last_minus(1);
+    last_plus[0] = plus[n - 1];
+    last_minus[0] = minus[n - 1];
+    return tuple_of(std::move(last_plus), std::move(last_minus));
+}
+
+}  // namespace korva::trend
