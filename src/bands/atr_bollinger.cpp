@@ -10,8 +10,8 @@
 #include <cstddef>
 #include <limits>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
+#if defined(__x86_64__)
+#include <immintrin.h>
 #elif defined(__aarch64__)
 #include <arm_neon.h>
 #endif
@@ -79,13 +79,23 @@ constexpr std::size_t kLanes = 2;
 typedef double Lanes __attribute__((vector_size(kLanes * sizeof(double))));
 
 inline Lanes lane_sqrt(Lanes v) {
-#if defined(__SSE2__)
+#if defined(__x86_64__)
     return reinterpret_cast<Lanes>(_mm_sqrt_pd(reinterpret_cast<__m128d>(v)));
 #elif defined(__aarch64__)
     return reinterpret_cast<Lanes>(vsqrtq_f64(reinterpret_cast<float64x2_t>(v)));
 #else
     return Lanes{std::sqrt(v[0]), std::sqrt(v[1])};
 #endif
+}
+
+// One window's bands from its sum and sum of squares.
+inline void bands_at(double s, double q, double pd, double devup, double devdn, double* upper, double* middle,
+                     double* lower) {
+    const double mean = s / pd;
+    const double sd = std::sqrt(q / pd - mean * mean);
+    *middle = mean;
+    *upper = mean + devup * sd;
+    *lower = mean - devdn * sd;
 }
 
 // Bands of `count` consecutive windows from their sums s[] and sums of
@@ -105,13 +115,37 @@ void bands_from_moments(const double* s, const double* q, std::size_t count, dou
         __builtin_memcpy(upper + j, &up, sizeof up);
         __builtin_memcpy(lower + j, &dn, sizeof dn);
     }
-    for (; j < count; ++j) {
-        const double mean = s[j] / pd;
-        const double sd = std::sqrt(q[j] / pd - mean * mean);
-        middle[j] = mean;
-        upper[j] = mean + devup * sd;
-        lower[j] = mean - devdn * sd;
+    for (; j < count; ++j) bands_at(s[j], q[j], pd, devup, devdn, upper + j, middle + j, lower + j);
+}
+
+#if defined(__x86_64__)
+// The same four windows at a time where the processor has 256-bit registers.
+// No fused multiply-add is involved: each lane still rounds every operation.
+__attribute__((target("avx"))) void bands_from_moments_avx(const double* s, const double* q, std::size_t count,
+                                                           double pd, double devup, double devdn, double* upper,
+                                                           double* middle, double* lower) {
+    const __m256d p4 = _mm256_set1_pd(pd), up4 = _mm256_set1_pd(devup), dn4 = _mm256_set1_pd(devdn);
+    std::size_t j = 0;
+    for (; j + 4 <= count; j += 4) {
+        const __m256d mean = _mm256_div_pd(_mm256_loadu_pd(s + j), p4);
+        const __m256d var = _mm256_sub_pd(_mm256_div_pd(_mm256_loadu_pd(q + j), p4), _mm256_mul_pd(mean, mean));
+        const __m256d sd = _mm256_sqrt_pd(var);
+        _mm256_storeu_pd(middle + j, mean);
+        _mm256_storeu_pd(upper + j, _mm256_add_pd(mean, _mm256_mul_pd(up4, sd)));
+        _mm256_storeu_pd(lower + j, _mm256_sub_pd(mean, _mm256_mul_pd(dn4, sd)));
     }
+    for (; j < count; ++j) bands_at(s[j], q[j], pd, devup, devdn, upper + j, middle + j, lower + j);
+}
+#endif
+
+using BandsKernel = void (*)(const double*, const double*, std::size_t, double, double, double, double*, double*,
+                             double*);
+
+BandsKernel pick_bands_kernel() {
+#if defined(__x86_64__)
+    if (__builtin_cpu_supports("avx")) return bands_from_moments_avx;
+#endif
+    return bands_from_moments;
 }
 
 // Windows whose sums are collected before their bands are formed: the sums
@@ -143,6 +177,7 @@ Tuple bollinger_bands(SeriesView source, std::uint64_t period, double devup, dou
     Series upper(n), middle(n), lower(n);
     for (Series* b : {&upper, &middle, &lower}) std::fill_n(b->data(), period - 1, NaN);
     const double pd = static_cast<double>(period);
+    static const BandsKernel finish = pick_bands_kernel();
     with_view(source, [&](const auto& x) {
         WindowMoments w;
         w.seed(x, period);
@@ -156,7 +191,7 @@ Tuple bollinger_bands(SeriesView source, std::uint64_t period, double devup, dou
                 if (next >= n || m == kBlock) break;
                 w.slide(x[next - period], x[next]);
             }
-            bands_from_moments(s, q, m, pd, devup, devdn, upper.data() + j, middle.data() + j, lower.data() + j);
+            finish(s, q, m, pd, devup, devdn, upper.data() + j, middle.data() + j, lower.data() + j);
             j += m;
             if (j < n) w.slide(x[j - period], x[j]);
         }
