@@ -2,6 +2,7 @@
 for bit, on examples, random series and candles (hypothesis) and real
 candles; the price-source table and the `sequential` rule they share."""
 import math
+import time
 
 import numpy as np
 import pytest
@@ -335,6 +336,12 @@ def test_huge_parameters_never_hang_or_allocate():
     assert_bits_equal(k.trix(x, HUGE), ref_trix(x.tolist(), HUGE))
     assert_bits_equal(k.t3(c, HUGE, 0.7, "close", True), ref_t3(c, HUGE, 0.7, "close"))
     assert_bits_equal(k.t3(c, 0, 0.7, "close", True), ref_t3(c, 0, 0.7, "close"))
+    # A window longer than the input is one running sum, not a re-scan per
+    # bar: quadratic work here would take minutes.
+    long = 100.0 + np.cumsum(np.random.default_rng(4).standard_normal(300_000))
+    t0 = time.perf_counter()
+    out = k.vidya(long, HUGE, False, True)
+    assert time.perf_counter() - t0 < 5.0 and np.isfinite(out).all()
 
 
 series = hnp.arrays(

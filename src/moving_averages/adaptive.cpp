@@ -161,15 +161,27 @@ Series vidya(SeriesView source, std::uint64_t length, bool fix_cmo, bool select)
     with_view(source, [&](const auto& x) {
         if (select) {
             const std::uint64_t m = fix_cmo ? 9 : length;
+            auto tally = [](double d, double& up, double& down) {
+                if (d < 0.0) {
+                    down = down - d;
+                } else {
+                    up = up + d;  // zero, positive and NaN differences alike
+                }
+            };
+            // While the window still starts at 0 its sums are running sums
+            // in the same order, so they are carried instead of re-summed:
+            // a long window costs O(n), not O(n^2).
+            double run_up = 0.0, run_down = 0.0;
+            tally(0.0, run_up, run_down);
             for (std::size_t i = 1; i < n; ++i) {
+                const std::size_t start = window_start(i, m);
                 double up = 0.0, down = 0.0;
-                for (std::size_t l = window_start(i, m); l <= i; ++l) {
-                    const double d = l == 0 ? 0.0 : x[l] - x[l - 1];
-                    if (d < 0.0) {
-                        down = down - d;
-                    } else {
-                        up = up + d;  // zero, positive and NaN differences alike
-                    }
+                if (start == 0) {
+                    tally(x[i] - x[i - 1], run_up, run_down);
+                    up = run_up;
+                    down = run_down;
+                } else {
+                    for (std::size_t l = start; l <= i; ++l) tally(x[l] - x[l - 1], up, down);
                 }
                 const double cmo = up + down == 0.0 ? 0.0 : std::fabs(((up - down) / (up + down)) * 100.0) / 100.0;
                 const double kk = alpha * cmo;
