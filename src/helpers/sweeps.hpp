@@ -1,12 +1,10 @@
 // Sweeps shared by the oscillator and volume families: the first-value EMA
-// over a whole series, sums of every window computed afresh, and a queue of
-// window candidates for rolling extremes. Callers compare results bit for bit
-// with the host's earlier code, so the per-window operation order is fixed;
-// only independent windows are computed side by side.
+// over a whole series and sums of every window computed afresh. Callers
+// compare results bit for bit with the host's earlier code, so the per-window
+// operation order is fixed; only independent windows run side by side.
 #pragma once
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
 #include "../moving_averages/kernels.hpp"
 
@@ -28,24 +26,5 @@ void ema_seeded(const V& x, std::size_t n, std::uint64_t period, double* out) {
 // afresh left to right from -0.0 (the identity, so a window of -0.0 values
 // keeps its sign). Requires 1 <= p <= n.
 void fresh_window_sums(const double* v, std::size_t n, std::uint64_t p, double* out);
-
-// Indices of a sliding window's candidate extremes, oldest first. Each index
-// enters and leaves once, so one slot per index pushed is enough.
-class CandidateQueue {
-public:
-    explicit CandidateQueue(std::size_t capacity) : buf_(capacity) {}
-    bool empty() const { return head_ == tail_; }
-    std::size_t front() const { return buf_[head_]; }
-    std::size_t back() const { return buf_[tail_ - 1]; }
-    void pop_back() { --tail_; }
-    void push_back(std::size_t i) { buf_[tail_++] = i; }
-    void expire_before(std::size_t first) {
-        while (head_ != tail_ && buf_[head_] < first) ++head_;
-    }
-
-private:
-    std::vector<std::size_t> buf_;
-    std::size_t head_ = 0, tail_ = 0;
-};
 
 }  // namespace korva

@@ -453,23 +453,20 @@ Tuple fisher(MatrixView candles, std::uint64_t period) {
     const std::size_t p = period;
     std::vector<double> price(n);
     for (std::size_t i = 0; i < n; ++i) price[i] = (high[i] + low[i]) * 0.5;
-    // NaN-ignoring extremes of each window: every value leaves the queues
-    // once, so the whole sweep is linear in n whatever the period.
-    CandidateQueue highs(n), lows(n);
+    // NaN-ignoring extremes of each window, in linear time whatever the
+    // period. Under the order of `below` the extreme value is unique, so the
+    // queues give the value a maxNum/minNum fold over the window gives.
+    const SeriesView pv{reinterpret_cast<const char*>(price.data()), sizeof(double), n};
+    QueuedFirstExtreme highs(pv, p, [](double a, double b) { return below(b, a); });
+    QueuedFirstExtreme lows(pv, p, [](double a, double b) { return below(a, b); });
     double v_prev = 0.0;
     for (std::size_t k = 0; k < n; ++k) {
-        const double x = price[k];
-        if (!std::isnan(x)) {
-            while (!highs.empty() && !below(x, price[highs.back()])) highs.pop_back();
-            highs.push_back(k);
-            while (!lows.empty() && !below(price[lows.back()], x)) lows.pop_back();
-            lows.push_back(k);
-        }
+        const std::size_t first = k + 1 >= p ? k + 1 - p : 0;
+        const std::size_t top = highs.update(first, k), bottom = lows.update(first, k);
         if (k < p) continue;
-        highs.expire_before(k + 1 - p);
-        lows.expire_before(k + 1 - p);
-        const double hi = highs.empty() ? -kInf : price[highs.front()];
-        const double lo = lows.empty() ? kInf : price[lows.front()];
+        const double x = price[k];
+        const double hi = top == kNone ? -kInf : price[top];
+        const double lo = bottom == kNone ? kInf : price[bottom];
         double v = 0.0;
         if (hi - lo != 0.0) v = v_prev * 0.67 + (((x - lo) / (hi - lo)) + (-0.5)) * 0.66;
         if (v < -0.999) v = -0.999;
