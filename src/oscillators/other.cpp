@@ -97,10 +97,24 @@ constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 constexpr std::uint64_t kShortWindow = 64;
 
 // Keeps the current first extreme and rescans the window when it leaves.
+// While no NaN has been seen, `update_clean` skips the NaN tests: the scan
+// starts at the window's first value and only a strictly better one moves it.
+// Both updates keep the same state, so a sweep can switch to `update` at the
+// first NaN.
 template <class Better>
 class RescannedFirstExtreme {
 public:
     RescannedFirstExtreme(SeriesView x, Better better) : x_(x), better_(better) {}
+    std::size_t update_clean(std::size_t first, std::size_t k) {
+        if (best_ == kNone || best_ < first) {
+            best_ = first;
+            value_ = x_[first];
+            for (std::size_t j = first + 1; j <= k; ++j) offer_clean(j, x_[j]);
+        } else {
+            offer_clean(k, x_[k]);
+        }
+        return best_;
+    }
     std::size_t update(std::size_t first, std::size_t k) {
         if (best_ != kNone && best_ < first) {
             best_ = kNone;
@@ -112,6 +126,12 @@ public:
     }
 
 private:
+    void offer_clean(std::size_t j, double v) {
+        if (better_(v, value_)) {
+            best_ = j;
+            value_ = v;
+        }
+    }
     void offer(std::size_t j, double v) {
         if (!std::isnan(v) && (best_ == kNone || better_(v, value_))) {
             best_ = j;
@@ -157,18 +177,28 @@ private:
     std::vector<double> value_;
 };
 
-// Aroon oscillator over windows of p rows. A window that starts with a NaN
-// keeps position 0 on that side: nothing compares better than NaN.
-template <class Hi, class Lo>
-void aroon_sweep(SeriesView high, SeriesView low, std::size_t p, double* out, Hi& hi, Lo& lo) {
-    const double P = static_cast<double>(p);
-    for (std::size_t k = 0; k < high.size(); ++k) {
+// Aroon oscillator over windows of p rows, rows first .. k. A window that
+// starts with a NaN keeps position 0 on that side: nothing compares better
+// than NaN. Trackers with an `update_clean` run it until the first NaN.
+template <class Hi, class Lo, class Value>
+void aroon_sweep(SeriesView high, SeriesView low, std::size_t p, double* out, Hi& hi, Lo& lo, Value value) {
+    const std::size_t n = high.size();
+    std::size_t k = 0;
+    if constexpr (requires { hi.update_clean(0, 0); }) {
+        for (; k < n; ++k) {
+            if (std::isnan(high[k]) || std::isnan(low[k])) break;
+            const std::size_t first = k + 1 >= p ? k + 1 - p : 0;
+            const std::size_t top = hi.update_clean(first, k), bottom = lo.update_clean(first, k);
+            if (k + 1 >= p) out[k] = value(top - first, bottom - first);
+        }
+    }
+    for (; k < n; ++k) {
         const std::size_t first = k + 1 >= p ? k + 1 - p : 0;
         const std::size_t top = hi.update(first, k), bottom = lo.update(first, k);
         if (k + 1 < p) continue;
         const std::size_t jmax = std::isnan(high[first]) ? 0 : top - first;
         const std::size_t jmin = std::isnan(low[first]) ? 0 : bottom - first;
-        out[k] = ((static_cast<double>(jmax) - static_cast<double>(jmin)) * 100.0) / P;
+        out[k] = value(jmax, jmin);
     }
 }
 
@@ -365,19 +395,29 @@ Series aroonosc(MatrixView candles, std::uint64_t period) {
     Series out(n, NaN);
     if (period == 0 || period > n) return out;
     const SeriesView high = candles.column(col::high), low = candles.column(col::low);
+    const double P = static_cast<double>(period);
+    const auto divided = [P](std::size_t jmax, std::size_t jmin) {
+        return ((static_cast<double>(jmax) - static_cast<double>(jmin)) * 100.0) / P;
+    };
     const auto higher = [](double a, double b) { return a > b; };
     const auto lower = [](double a, double b) { return a < b; };
     // Short windows rescan when their extreme leaves (cheap and branch-
     // predictable); long ones keep candidate queues, linear in n whatever
     // the data. Both keep the same first position.
     if (period <= kShortWindow) {
+        // Only 2p-1 position differences exist: their values are computed
+        // once, with the same operations, instead of a division per row.
+        double table[2 * kShortWindow - 1];
+        const std::size_t mid = period - 1;
+        for (std::size_t d = 0; d < 2 * period - 1; ++d) table[d] = divided(d, mid);
         RescannedFirstExtreme hi(high, higher);
         RescannedFirstExtreme lo(low, lower);
-        aroon_sweep(high, low, period, out.data(), hi, lo);
+        aroon_sweep(high, low, period, out.data(), hi, lo,
+                    [&](std::size_t jmax, std::size_t jmin) { return table[mid + jmax - jmin]; });
     } else {
         QueuedFirstExtreme hi(high, period, higher);
         QueuedFirstExtreme lo(low, period, lower);
-        aroon_sweep(high, low, period, out.data(), hi, lo);
+        aroon_sweep(high, low, period, out.data(), hi, lo, divided);
     }
     return out;
 }
