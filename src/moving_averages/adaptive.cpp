@@ -119,7 +119,9 @@ Series frama(MatrixView candles, std::uint64_t window, std::uint64_t fc, std::ui
         t = t + dfc;
         t = t + 1.0;
         const double alpha = clamp(2.0 / t, w0, 1.0);
-        out[i] = out[i - 1] * (1.0 - alpha) + alpha * close[i];
+        // Each of these per-bar blends is the EMA step with that bar's
+        // alpha: products and the sum commute exactly, so the bits match.
+        out[i] = smooth({alpha, 1.0 - alpha}, out[i - 1], close[i]);
     }
     return out;
 }
@@ -185,7 +187,7 @@ Series vidya(SeriesView source, std::uint64_t length, bool fix_cmo, bool select)
                 }
                 const double cmo = up + down == 0.0 ? 0.0 : std::fabs(((up - down) / (up + down)) * 100.0) / 100.0;
                 const double kk = alpha * cmo;
-                out[i] = kk * x[i] + (1.0 - kk) * out[i - 1];
+                out[i] = smooth({kk, 1.0 - kk}, out[i - 1], x[i]);
             }
         } else {
             for (std::size_t i = 1; i < n; ++i) {
@@ -197,7 +199,7 @@ Series vidya(SeriesView source, std::uint64_t length, bool fix_cmo, bool select)
                 double var = -0.0;
                 for (std::size_t j = s; j <= i; ++j) var = var + (x[j] - mean) * (x[j] - mean);
                 const double kk = alpha * std::sqrt(var / c);  // population standard deviation
-                out[i] = x[i] * kk + (1.0 - kk) * out[i - 1];
+                out[i] = smooth({kk, 1.0 - kk}, out[i - 1], x[i]);
             }
         }
     });
@@ -226,7 +228,7 @@ Series vlma_inner(SeriesView source, SeriesView a, SeriesView b, SeriesView c, S
         }
         period = std::min(std::max(period, lo), hi);
         const double alpha = 2.0 / (period + 1.0);
-        out[i] = v * alpha + (1.0 - alpha) * out[i - 1];
+        out[i] = smooth({alpha, 1.0 - alpha}, out[i - 1], v);
     }
     return out;
 }

@@ -6,6 +6,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "kernels.hpp"
 #include "more_averages.hpp"
 
 namespace korva::ma {
@@ -230,7 +231,8 @@ Series mwdx(SeriesView source, double factor) {
     // Not simplified to `factor`: the round trip changes the bits.
     const double f = 2.0 / ((2.0 / factor - 1.0) + 1.0);
     Series out = detail::copy_of(source);
-    for (std::size_t i = 1; i < out.size(); ++i) out[i] = f * out[i] + (1.0 - f) * out[i - 1];
+    const EmaCoefficients c{f, 1.0 - f};
+    for (std::size_t i = 1; i < out.size(); ++i) out[i] = smooth(c, out[i - 1], out[i]);
     return out;
 }
 
