@@ -318,6 +318,12 @@ def test_internal_errors():
     assert k.kama(np.array([]), 0, 2, 30).shape == (0,)
     assert k.maaq(np.array([]), 0, 2, 30).shape == (0,)
     assert_bits_equal(k.vidya(x[:1], 5, False, False), x[:1])
+    # Unit stride is what counts, not alignment.
+    raw = bytearray(8 * 20 + 1)
+    raw[1:] = x.tobytes()
+    unaligned = np.frombuffer(raw, dtype=np.float64, count=20, offset=1)
+    assert not unaligned.flags.aligned
+    assert_bits_equal(k.vidya(unaligned, 5, False, False), ref_vidya(x.tolist(), 5, False, False))
     assert_bits_equal(k.vidya(x[::2], 5, False, True), ref_vidya(x[::2].tolist(), 5, False, True))
     assert_bits_equal(k.vlma_inner(x[:1], x[:0], x[:0], x[:0], x[:0], 2, 9), x[:1])
     # t3 reads only the columns its source needs.
