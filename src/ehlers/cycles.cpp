@@ -12,7 +12,9 @@
 #include <cstddef>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "../helpers/errors.hpp"
@@ -22,56 +24,105 @@
 namespace korva::ehlers {
 namespace {
 
-// Eight positions at a time, as four SSE2-sized vectors: the baseline
-// instruction set, with the independent accumulators the add latency needs.
-constexpr std::size_t kLanes = 8;
+// Several output positions at a time, as SSE2-sized pairs: the baseline
+// instruction set, with enough independent accumulators to hide the add
+// latency. Lanes<N> holds 2N positions.
 typedef double Pair __attribute__((vector_size(2 * sizeof(double))));
 
+template <std::size_t N>
 struct Lanes {
-    Pair v[kLanes / 2];
+    static constexpr std::size_t width = 2 * N;
+    Pair v[N];
     double operator[](std::size_t q) const { return v[q / 2][q % 2]; }
 };
 
-#define KORVA_LANEWISE(op)                                                   \
-    inline Lanes operator op(Lanes a, const Lanes& b) {                      \
-        for (std::size_t q = 0; q < kLanes / 2; ++q) a.v[q] = a.v[q] op b.v[q]; \
-        return a;                                                            \
-    }                                                                        \
-    inline Lanes operator op(Lanes a, double b) {                            \
-        for (std::size_t q = 0; q < kLanes / 2; ++q) a.v[q] = a.v[q] op b;   \
-        return a;                                                            \
+// Applies f to every pair index, expanded at compile time so that the pairs
+// stay in registers rather than being looped over through memory.
+template <std::size_t N, class F, std::size_t... I>
+Lanes<N> pairwise(F f, std::index_sequence<I...>) {
+    return Lanes<N>{{f(I)...}};
+}
+template <std::size_t N, class F>
+Lanes<N> pairwise(F f) {
+    return pairwise<N>(f, std::make_index_sequence<N>{});
+}
+
+#define KORVA_LANEWISE(op)                                                           \
+    template <std::size_t N>                                                         \
+    Lanes<N> operator op(const Lanes<N>& a, const Lanes<N>& b) {                     \
+        return pairwise<N>([&](std::size_t q) { return a.v[q] op b.v[q]; });         \
+    }                                                                                \
+    template <std::size_t N>                                                         \
+    Lanes<N> operator op(const Lanes<N>& a, double b) {                              \
+        return pairwise<N>([&](std::size_t q) { return a.v[q] op b; });              \
     }
 KORVA_LANEWISE(+)
 KORVA_LANEWISE(-)
 KORVA_LANEWISE(*)
 KORVA_LANEWISE(/)
 #undef KORVA_LANEWISE
-inline Lanes operator*(double a, const Lanes& b) {
-    Lanes r;
-    for (std::size_t q = 0; q < kLanes / 2; ++q) r.v[q] = a * b.v[q];
-    return r;
+template <std::size_t N>
+Lanes<N> operator*(double a, const Lanes<N>& b) {
+    return pairwise<N>([&](std::size_t q) { return a * b.v[q]; });
 }
 
-inline Lanes load_lanes(const double* p) {
-    Lanes v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
+template <class T>
+struct LaneTraits;
+template <>
+struct LaneTraits<double> {
+    static constexpr std::size_t width = 1;
+    static double load(const double* p) { return *p; }
+    static void store(double* p, double v) { *p = v; }
+    static double zeros() { return 0.0; }
+    static double zero_nan(double v) { return std::isnan(v) ? 0.0 : v; }
+};
+template <std::size_t N>
+struct LaneTraits<Lanes<N>> {
+    static constexpr std::size_t width = 2 * N;
+    static Lanes<N> load(const double* p) {
+        return pairwise<N>([&](std::size_t q) {
+            Pair v;
+            std::memcpy(&v, p + 2 * q, sizeof v);
+            return v;
+        });
+    }
+    static void store(double* p, const Lanes<N>& v) { std::memcpy(p, v.v, sizeof v.v); }
+    // +0.0 in every lane.
+    static Lanes<N> zeros() {
+        return pairwise<N>([](std::size_t) { return Pair{0.0, 0.0}; });
+    }
+    // NaN lanes become +0.0: a lane compares equal to itself unless it is
+    // NaN, and the all-ones mask keeps every other value's bits.
+    static Lanes<N> zero_nan(const Lanes<N>& v) {
+        typedef long long Mask __attribute__((vector_size(sizeof(Pair))));
+        return pairwise<N>([&](std::size_t q) {
+            const Mask keep = v.v[q] == v.v[q];
+            return reinterpret_cast<Pair>(reinterpret_cast<Mask>(v.v[q]) & keep);
+        });
+    }
+};
+
+template <class T>
+T load_as(const double* p) {
+    return LaneTraits<T>::load(p);
 }
-
-inline void store_lanes(double* p, const Lanes& v) { std::memcpy(p, &v, sizeof v); }
-
-inline double load_one(const double* p) { return *p; }
-
-// +0.0 in every lane.
 template <class T>
 T zeros() {
-    if constexpr (std::is_same_v<T, double>) {
-        return 0.0;
-    } else {
-        Lanes z;
-        for (auto& pair : z.v) pair = Pair{0.0, 0.0};
-        return z;
-    }
+    return LaneTraits<T>::zeros();
+}
+template <class T>
+void store_as(double* p, const T& v) {
+    LaneTraits<T>::store(p, v);
+}
+
+// Calls f(i, T{}) for whole blocks of positions from `first`, then
+// f(i, double{}) for the positions left over at the end.
+template <class T, class F>
+void blocked(std::size_t first, std::size_t n, F&& f) {
+    constexpr std::size_t w = LaneTraits<T>::width;
+    std::size_t i = first;
+    for (; n >= w && i <= n - w; i += w) f(i, T{});
+    for (; i < n; ++i) f(i, 0.0);
 }
 
 // Contiguous copy of a series, for the windowed loops that read several
@@ -90,7 +141,8 @@ std::vector<double> contiguous(const SeriesView& source) {
 // divided by p. Reflex measures each lag against the straight line from
 // f[i-p] to f[i]; trendflex against f[i] itself.
 template <bool Reflex, class T>
-T flex_window(const double* f, std::size_t i, std::size_t p, double pd, T (*load)(const double*)) {
+T flex_window(const double* f, std::size_t i, std::size_t p, double pd) {
+    const auto load = load_as<T>;
     const T fi = load(f + i);
     T s = zeros<T>();
     if constexpr (Reflex) {
@@ -116,12 +168,13 @@ Series flex(const SeriesView& source, std::uint64_t period) {
     with_view(source, [&](const auto& x) { super_smoother(x, pd * 0.5, f.data()); });
 
     // out[i] holds r[i] until the mean-square pass below replaces it.
-    std::size_t i = p;
-    for (; i + kLanes <= n; i += kLanes) store_lanes(out.data() + i, flex_window<Reflex, Lanes>(f.data(), i, p, pd, load_lanes));
-    for (; i < n; ++i) out[i] = flex_window<Reflex, double>(f.data(), i, p, pd, load_one);
+    blocked<Lanes<4>>(p, n, [&](std::size_t i, auto lanes) {
+        using T = decltype(lanes);
+        store_as<T>(out.data() + i, flex_window<Reflex, T>(f.data(), i, p, pd));
+    });
 
     double ms = 0.0;
-    for (i = p; i < n; ++i) {
+    for (std::size_t i = p; i < n; ++i) {
         const double r = out[i];
         ms = (r * (r * 0.04)) + (ms * 0.96);
         // Reflex leaves 0.0 where the mean square is not positive (NaN
@@ -142,10 +195,10 @@ struct CorrelationSums {
 // first; xc has NaN replaced by 0.0.
 template <class T>
 void correlation_window(const double* xc, std::size_t l, const std::vector<double>& c, const std::vector<double>& s,
-                        T (*load)(const double*), T& sx, T& sxc, T& sxs, T& sxx) {
+                        T& sx, T& sxc, T& sxs, T& sxx) {
     sx = sxc = sxs = sxx = zeros<T>();
     for (std::size_t k = 0; k < c.size(); ++k) {
-        const T v = load(xc + (l - 1 - k));
+        const T v = load_as<T>(xc + (l - 1 - k));
         sx = sx + v;
         sxc = sxc + c[k] * v;
         sxs = sxs + v * s[k];
@@ -234,21 +287,16 @@ Series edcf(SeriesView source, std::uint64_t period) {
     // Squared distances of each value to the p - 1 values before it; only
     // positions p + 1 onwards enter a window.
     std::vector<double> dist(n, 0.0);
-    std::size_t i = p + 1;
-    for (; i + kLanes <= n; i += kLanes) {
-        const Lanes xi = load_lanes(x + i);
-        Lanes s = zeros<Lanes>();
+    blocked<Lanes<4>>(p + 1, n, [&](std::size_t i, auto lanes) {
+        using T = decltype(lanes);
+        const T xi = load_as<T>(x + i);
+        T s = zeros<T>();
         for (std::size_t k = 1; k < p; ++k) {
-            const Lanes d = xi - load_lanes(x + i - k);
+            const T d = xi - load_as<T>(x + i - k);
             s = s + d * d;
         }
-        store_lanes(dist.data() + i, s);
-    }
-    for (; i < n; ++i) {
-        double s = 0.0;
-        for (std::size_t k = 1; k < p; ++k) s = s + (x[i] - x[i - k]) * (x[i] - x[i - k]);
-        dist[i] = s;
-    }
+        store_as<T>(dist.data() + i, s);
+    });
 
     double num = 0.0, den = 0.0;
     for (std::size_t j = p + 1; j <= 2 * p; ++j) {
@@ -298,20 +346,22 @@ Tuple correlation_cycle(SeriesView source, std::uint64_t period, double threshol
     auto finish = [&](std::size_t l, double sx, double sxc, double sxs, double sxx) {
         const double d = sxx * ld - sx * sx;
         if (!(d > 0.0)) return;
-        if (vc > 0.0) real[l] = (sxc * ld - sc * sx) / (vc * std::sqrt(d));
-        if (vs > 0.0) imag[l] = (sxs * ld - ss * sx) / (vs * std::sqrt(d));
+        const double root = std::sqrt(d);
+        if (vc > 0.0) real[l] = (sxc * ld - sc * sx) / (vc * root);
+        if (vs > 0.0) imag[l] = (sxs * ld - ss * sx) / (vs * root);
     };
-    std::size_t l = L;
-    for (; l + kLanes <= n; l += kLanes) {
-        Lanes sx, sxc, sxs, sxx;
-        correlation_window<Lanes>(xc.data(), l, c, s, load_lanes, sx, sxc, sxs, sxx);
-        for (std::size_t q = 0; q < kLanes; ++q) finish(l + q, sx[q], sxc[q], sxs[q], sxx[q]);
-    }
-    for (; l < n; ++l) {
-        double sx, sxc, sxs, sxx;
-        correlation_window<double>(xc.data(), l, c, s, load_one, sx, sxc, sxs, sxx);
-        finish(l, sx, sxc, sxs, sxx);
-    }
+    // Two pairs per block: four sums of four pairs would not fit in the
+    // sixteen vector registers.
+    blocked<Lanes<2>>(L, n, [&](std::size_t l, auto lanes) {
+        using T = decltype(lanes);
+        T sx, sxc, sxs, sxx;
+        correlation_window<T>(xc.data(), l, c, s, sx, sxc, sxs, sxx);
+        if constexpr (std::is_same_v<T, double>) {
+            finish(l, sx, sxc, sxs, sxx);
+        } else {
+            for (std::size_t q = 0; q < T::width; ++q) finish(l + q, sx[q], sxc[q], sxs[q], sxx[q]);
+        }
+    });
 
     // Phase angle in degrees, then the no-backward rule, which compares with
     // the previous angle before its own correction.
@@ -402,30 +452,44 @@ Tuple mama(SeriesView source, double fastlimit, double slowlimit) {
 
 Tuple pma(SeriesView source) {
     const std::size_t n = source.n;
-    Series predict(n, NaN), trigger(n, NaN);
-    if (n <= 6) return tuple_of(std::move(predict), std::move(trigger));
-    // w is read six positions back; positions before 6 are 0.0.
-    constexpr std::size_t kMask = 7;
-    double w[kMask + 1] = {};
-    auto zero_nan = [](double v) { return std::isnan(v) ? 0.0 : v; };
-    with_view(source, [&](const auto& x) {
-        for (std::size_t i = 6; i < n; ++i) {
-            const double x5 = x[i - 5];
-            const double wi =
-                (x[i - 6] + (((((7.0 * x[i] + 6.0 * x[i - 1]) + 5.0 * x[i - 2]) + 4.0 * x[i - 3]) + 3.0 * x[i - 4]) +
-                             (x5 + x5))) /
-                28.0;
-            w[i & kMask] = wi;
-            auto wl = [&](std::size_t k) { return w[(i - k) & kMask]; };
-            const double w2 =
-                (wl(6) + (2.0 * wl(5) + (3.0 * wl(4) + (4.0 * wl(3) + (5.0 * wl(2) + (6.0 * wl(1) + 7.0 * wi)))))) /
-                28.0;
-            const double pr = (wi + wi) - w2;
-            predict[i] = pr;
-            if (std::isnan(pr)) continue;
-            const double p1 = zero_nan(predict[i - 1]), p2 = zero_nan(predict[i - 2]), p3 = zero_nan(predict[i - 3]);
-            trigger[i] = (p3 + ((p2 + p2) + ((4.0 * pr) + (3.0 * p1)))) / 10.0;
-        }
+    if (n <= 6) return tuple_of(Series(n, NaN), Series(n, NaN));
+    // Every position from 6 on is written below; only the prefix is filled.
+    Series predict(n), trigger(n);
+    std::fill_n(predict.data(), 6, NaN);
+    std::fill_n(trigger.data(), 6, NaN);
+    // No step feeds back into itself, so each pass runs several positions
+    // at a time.
+    std::vector<double> copy;
+    const double* x = reinterpret_cast<const double*>(source.base);
+    if (!source.unit_stride()) {
+        copy = contiguous(source);
+        x = copy.data();
+    }
+    // Positions of w before 6 are 0.0.
+    const std::unique_ptr<double[]> w(new double[n]);
+    std::fill_n(w.get(), 6, 0.0);
+    blocked<Lanes<2>>(6, n, [&](std::size_t i, auto lanes) {
+        using T = decltype(lanes);
+        auto at = [&](std::size_t k) { return load_as<T>(x + (i - k)); };
+        const T x5 = at(5);
+        const T v = (at(6) + (((((7.0 * at(0) + 6.0 * at(1)) + 5.0 * at(2)) + 4.0 * at(3)) + 3.0 * at(4)) + (x5 + x5))) / 28.0;
+        store_as<T>(w.get() + i, v);
+    });
+    blocked<Lanes<2>>(6, n, [&](std::size_t i, auto lanes) {
+        using T = decltype(lanes);
+        auto at = [&](std::size_t k) { return load_as<T>(w.get() + (i - k)); };
+        const T wi = at(0);
+        const T w2 = (at(6) + (2.0 * at(5) + (3.0 * at(4) + (4.0 * at(3) + (5.0 * at(2) + (6.0 * at(1) + 7.0 * wi)))))) / 28.0;
+        store_as<T>(predict.data() + i, (wi + wi) - w2);
+    });
+    // A NaN predict gives a NaN trigger through its own term, which is the
+    // fill it would otherwise keep; NaN predecessors count as 0.0.
+    blocked<Lanes<2>>(6, n, [&](std::size_t i, auto lanes) {
+        using T = decltype(lanes);
+        auto at = [&](std::size_t k) { return LaneTraits<T>::zero_nan(load_as<T>(predict.data() + (i - k))); };
+        const T pr = load_as<T>(predict.data() + i);
+        const T p1 = at(1), p2 = at(2), p3 = at(3);
+        store_as<T>(trigger.data() + i, (p3 + ((p2 + p2) + ((4.0 * pr) + (3.0 * p1)))) / 10.0);
     });
     return tuple_of(std::move(predict), std::move(trigger));
 }

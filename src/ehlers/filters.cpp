@@ -185,29 +185,34 @@ Tuple bandpass(SeriesView source, std::uint64_t period, double bandwidth) {
 
     // One pass: the high-pass input filter, the band-pass, the decaying peak,
     // the normalised band-pass and its high-pass trigger each need only their
-    // own last values, so each position is final when it is written.
+    // own last values, so each position is final when it is written. The
+    // selections are written as plain selects: on a noisy series the peak and
+    // the signal change direction too often for a branch to be predicted.
     with_view(source, [&](const auto& x) {
-        double x1 = 0.0, hp1 = 0.0, hp2 = 0.0, bp1 = 0.0, bp2 = 0.0, peak = 0.0, nb1 = 0.0, tr1 = 0.0;
-        for (std::size_t i = 0; i < n; ++i) {
-            const double v = x[i];
-            double hp, b, nb, tr;
-            if (i == 0) {
-                hp = v;
-                b = hp;
-                peak = b;  // the first peak is the value itself, sign included
-            } else {
-                hp = pre.step(v, x1, hp1);
-                b = i == 1 ? hp : ((k1 * (hp - hp2)) + k2 * bp1) - alpha * bp2;
-                peak = peak * 0.991;
-                if (std::fabs(b) > peak) peak = std::fabs(b);
-            }
-            // A NaN peak also divides: only an exact zero peak gives 0.0.
-            nb = peak != 0.0 ? b / peak : 0.0;
-            tr = i == 0 ? nb : post.step(nb, nb1, tr1);
+        // A NaN peak also divides: only an exact zero peak gives 0.0.
+        auto normalise = [](double b, double peak) { return peak != 0.0 ? b / peak : 0.0; };
+        auto store = [&](std::size_t i, double b, double nb, double tr) {
             bp[i] = b;
             norm[i] = nb;
             trigger[i] = tr;
-            signal[i] = nb < tr ? 1.0 : (tr < nb ? -1.0 : 0.0);
+            signal[i] = static_cast<double>(nb < tr) - static_cast<double>(tr < nb);
+        };
+        double x1 = x[0];
+        double hp1 = x1, bp1 = hp1;
+        double peak = bp1;  // the first peak is the value itself, sign included
+        double nb1 = normalise(bp1, peak), tr1 = nb1;
+        store(0, bp1, nb1, tr1);
+        double hp2 = 0.0, bp2 = 0.0;
+        for (std::size_t i = 1; i < n; ++i) {
+            const double v = x[i];
+            const double hp = pre.step(v, x1, hp1);
+            const double b = i == 1 ? hp : ((k1 * (hp - hp2)) + k2 * bp1) - alpha * bp2;
+            peak = peak * 0.991;
+            const double mag = std::fabs(b);
+            peak = mag > peak ? mag : peak;
+            const double nb = normalise(b, peak);
+            const double tr = post.step(nb, nb1, tr1);
+            store(i, b, nb, tr);
             x1 = v;
             hp2 = hp1;
             hp1 = hp;
