@@ -58,6 +58,7 @@ Series kama(SeriesView source, std::uint64_t period, std::uint64_t fast_length, 
         for (std::size_t j = 0; j + 1 < period; ++j) vol = vol + dif(j);
         const double fast = 2.0 / (static_cast<double>(fast_length) + 1.0);
         const double slow = 2.0 / (static_cast<double>(slow_length) + 1.0);
+        double prev = out[period - 1];
         for (std::size_t i = 0; i + period < n; ++i) {
             const std::size_t p = period + i;
             // The entering difference is added before the leaving one is
@@ -67,7 +68,7 @@ Series kama(SeriesView source, std::uint64_t period, std::uint64_t fast_length, 
             const double er = vol == 0.0 ? 0.0 : std::fabs(x[p] - x[i]) / vol;
             const double s = slow + (fast - slow) * er;
             const double sc = s * s;
-            out[p] = out[p - 1] + sc * (x[p] - out[p - 1]);
+            out[p] = prev = prev + sc * (x[p] - prev);
         }
     });
     return out;
