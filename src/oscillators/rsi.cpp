@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "../helpers/errors.hpp"
-#include "../helpers/fmath.hpp"
 
 namespace korva::osc {
 namespace {
@@ -80,25 +79,77 @@ private:
     Pair avg_;
 };
 
-// Indices of a sliding window's candidate extremes, oldest first. Each index
-// enters and leaves once, so the buffer never needs more than one slot per
-// value pushed.
-class MonotonicIndices {
+// NaN-ignoring minimum and maximum of the last w RSI values (w >= 1). RSI
+// values lie in [0, 100] and are never -0.0, so a window's extremes do not
+// depend on the order it is folded in; two interchangeable ways of finding
+// them follow, picked by window length.
+
+// Short windows: a ring of the last w values, folded afresh at every step.
+// Each fold step is a compare-and-select, which has no branch to mispredict.
+class FoldedWindow {
 public:
-    explicit MonotonicIndices(std::size_t capacity) : buf_(capacity) {}
-    bool empty() const { return head_ == tail_; }
-    std::size_t front() const { return buf_[head_]; }
-    std::size_t back() const { return buf_[tail_ - 1]; }
-    void pop_back() { --tail_; }
-    void push_back(std::size_t i) { buf_[tail_++] = i; }
-    void expire_before(std::size_t first) {
-        while (head_ != tail_ && buf_[head_] < first) ++head_;
+    explicit FoldedWindow(std::size_t w) : ring_(w, NaN) {}
+    void push(std::size_t, double v) {
+        ring_[pos_] = v;
+        pos_ = pos_ + 1 == ring_.size() ? 0 : pos_ + 1;
+    }
+    // Starting from +inf / -inf, a NaN never passes the comparisons.
+    void extremes(std::size_t, double& lo, double& hi) const {
+        double lo0 = kInf, lo1 = kInf, hi0 = -kInf, hi1 = -kInf;
+        const std::size_t w = ring_.size();
+        std::size_t j = 0;
+        for (; j + 2 <= w; j += 2) {
+            const double a = ring_[j], b = ring_[j + 1];
+            lo0 = a < lo0 ? a : lo0;
+            lo1 = b < lo1 ? b : lo1;
+            hi0 = a > hi0 ? a : hi0;
+            hi1 = b > hi1 ? b : hi1;
+        }
+        if (j < w) {
+            lo0 = ring_[j] < lo0 ? ring_[j] : lo0;
+            hi0 = ring_[j] > hi0 ? ring_[j] : hi0;
+        }
+        lo = lo1 < lo0 ? lo1 : lo0;
+        hi = hi1 > hi0 ? hi1 : hi0;
     }
 
 private:
-    std::vector<std::size_t> buf_;
-    std::size_t head_ = 0, tail_ = 0;
+    std::vector<double> ring_;
+    std::size_t pos_ = 0;
 };
+
+// Long windows: monotonic queues of (position, value), so a step costs O(1)
+// amortised instead of O(w). Each position enters and leaves once.
+class QueuedWindow {
+public:
+    QueuedWindow(std::size_t w, std::size_t count) : w_(w), lows_(count), highs_(count) {}
+    void push(std::size_t t, double v) {
+        if (std::isnan(v)) return;
+        while (lo_tail_ != lo_head_ && v <= lows_[lo_tail_ - 1].v) --lo_tail_;
+        lows_[lo_tail_++] = {t, v};
+        while (hi_tail_ != hi_head_ && v >= highs_[hi_tail_ - 1].v) --hi_tail_;
+        highs_[hi_tail_++] = {t, v};
+    }
+    // The window of the value pushed at t starts at t + 1 - w.
+    void extremes(std::size_t t, double& lo, double& hi) {
+        const std::size_t first = t + 1 - w_;
+        while (lo_head_ != lo_tail_ && lows_[lo_head_].t < first) ++lo_head_;
+        while (hi_head_ != hi_tail_ && highs_[hi_head_].t < first) ++hi_head_;
+        lo = lo_head_ != lo_tail_ ? lows_[lo_head_].v : kInf;
+        hi = hi_head_ != hi_tail_ ? highs_[hi_head_].v : -kInf;
+    }
+
+private:
+    struct Entry {
+        std::size_t t;
+        double v;
+    };
+    std::size_t w_;
+    std::vector<Entry> lows_, highs_;
+    std::size_t lo_head_ = 0, lo_tail_ = 0, hi_head_ = 0, hi_tail_ = 0;
+};
+
+constexpr std::size_t kFoldedWindowMax = 64;
 
 // Sum of v[first .. first+len-1], left to right from -0.0 (the host's sum of
 // a list), so an all-zero window sums to -0.0 only if every value is -0.0.
@@ -151,6 +202,44 @@ double rsi_last(SeriesView source, std::uint64_t period) {
     });
 }
 
+namespace {
+
+// The stochastic RSI walk over positions period .. n-1, writing k; Window
+// finds the extremes of the last w RSI values (w >= 1 here).
+template <class Window, class V>
+void stochastic_rsi(const V& s, std::uint64_t period, std::size_t w, std::uint64_t k_period, Window& window,
+                    Series& k) {
+    const std::size_t count = s.size() - period;
+    std::vector<double> raw;  // raw stochastic values from the first full window on, when k smooths them
+    if (k_period >= 2) raw.resize(count - (w - 1));
+    std::size_t raw_nan = 0;  // NaN among the last k_period raw values
+    WilderRsi r(s, period);
+    for (std::size_t t = 0; t < count; ++t) {
+        const std::size_t i = period + t;
+        if (t > 0) r.update(s[i] - s[i - 1]);
+        const double v = r.value();
+        window.push(t, v);
+        if (t + 1 < w) continue;  // window not full yet
+
+        double lo, hi;
+        window.extremes(t, lo, hi);
+        const double stoch = lo != hi ? ((v - lo) * 100.0) / (hi - lo) : NaN;
+        if (k_period < 2) {
+            k[i] = stoch;
+            continue;
+        }
+        const std::size_t u = t + 1 - w;
+        raw[u] = stoch;
+        if (std::isnan(stoch)) ++raw_nan;
+        if (u >= k_period && std::isnan(raw[u - k_period])) --raw_nan;
+        if (u + 1 >= k_period && raw_nan == 0) {
+            k[i] = window_sum(raw, u + 1 - k_period, k_period) / static_cast<double>(k_period);
+        }
+    }
+}
+
+}  // namespace
+
 Tuple srsi(SeriesView source, std::uint64_t period, std::uint64_t period_stoch, std::uint64_t k_period,
            std::uint64_t d_period) {
     const std::size_t n = source.size();
@@ -162,56 +251,18 @@ Tuple srsi(SeriesView source, std::uint64_t period, std::uint64_t period_stoch, 
     if (period_stoch > count) return tuple_of(std::move(k), std::move(d));
     const std::size_t w = period_stoch;
 
-    std::vector<double> rsi_values(count);
-    const std::size_t first_full = w > 0 ? w - 1 : 0;  // first t with a full window
-    std::vector<double> raw;  // raw stochastic values, only kept when k smooths them
-    if (k_period >= 2) raw.resize(count - first_full);
-    std::size_t raw_nan = 0;  // NaN among the last k_period raw values
-
-    // NaN-ignoring minimum and maximum of the last w RSI values. RSI values
-    // lie in [0, 100] and are never -0.0, so the window's extremes do not
-    // depend on the order they are folded in; monotonic queues give the same
-    // values as a fresh fold over the window, without its O(w) cost per step.
-    MonotonicIndices lows(count), highs(count);
-
+    if (w == 0) {
+        // An empty window has lo = +inf and hi = -inf: every raw value is NaN,
+        // so k is NaN (or the raw NaN) everywhere and d has nothing to average.
+        return tuple_of(std::move(k), std::move(d));
+    }
     with_view(source, [&](const auto& s) {
-        WilderRsi r(s, period);
-        for (std::size_t t = 0; t < count; ++t) {
-            const std::size_t i = period + t;
-            if (t > 0) r.update(s[i] - s[i - 1]);
-            const double v = r.value();
-            rsi_values[t] = v;
-            if (w > 0 && !std::isnan(v)) {
-                while (!lows.empty() && v <= rsi_values[lows.back()]) lows.pop_back();
-                lows.push_back(t);
-                while (!highs.empty() && v >= rsi_values[highs.back()]) highs.pop_back();
-                highs.push_back(t);
-            }
-            if (t + 1 < w) continue;  // window not full yet
-
-            // An empty window (w = 0) has lo = +inf and hi = -inf: the raw
-            // value is NaN whatever the RSI is.
-            double stoch = NaN;
-            if (w > 0) {
-                const std::size_t first = t + 1 - w;
-                lows.expire_before(first);
-                highs.expire_before(first);
-                const double lo = lows.empty() ? kInf : rsi_values[lows.front()];
-                const double hi = highs.empty() ? -kInf : rsi_values[highs.front()];
-                if (lo != hi) stoch = ((v - lo) * 100.0) / (hi - lo);
-            }
-
-            if (k_period < 2) {
-                k[i] = stoch;
-                continue;
-            }
-            const std::size_t u = t - first_full;  // raw values start at the first full window
-            raw[u] = stoch;
-            if (std::isnan(stoch)) ++raw_nan;
-            if (u >= k_period && std::isnan(raw[u - k_period])) --raw_nan;
-            if (u + 1 >= k_period && raw_nan == 0) {
-                k[i] = window_sum(raw, u + 1 - k_period, k_period) / static_cast<double>(k_period);
-            }
+        if (w <= kFoldedWindowMax) {
+            FoldedWindow window(w);
+            stochastic_rsi(s, period, w, k_period, window, k);
+        } else {
+            QueuedWindow window(w, count);
+            stochastic_rsi(s, period, w, k_period, window, k);
         }
     });
 
@@ -219,7 +270,6 @@ Tuple srsi(SeriesView source, std::uint64_t period, std::uint64_t period_stoch, 
     // k is skipped without restarting the window.
     if (d_period > 0) {
         std::vector<double> kept;
-        kept.reserve(count);
         for (std::size_t j = period; j < n; ++j) {
             if (std::isnan(k[j])) continue;
             kept.push_back(k[j]);
