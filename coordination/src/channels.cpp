@@ -190,7 +190,8 @@ constexpr std::size_t kBatch = 64;
 void stream_events(Transport& transport, SubscriberQueue& queue) {
     std::vector<std::shared_ptr<const Event>> batch;
     batch.reserve(kBatch);
-    bool failed = false;
+    // A peer that hung up right after subscribing ends the stream at once.
+    bool failed = transport.peer_gone();
     while (!failed && queue.active.load()) {
         const std::int64_t heartbeat_at = platform::monotonic_ns() + limits::kHeartbeatNs;
         SubscriberQueue::Wait outcome;

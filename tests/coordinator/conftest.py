@@ -81,7 +81,8 @@ class Server:
         return data
 
     def stderr(self) -> bytes:
-        self._stderr.flush()
+        if not self._stderr.closed:
+            self._stderr.flush()
         with open(self.stderr_path, "rb") as f:
             return f.read()
 
@@ -96,6 +97,9 @@ class Server:
             if pipe:
                 pipe.close()
         self._stderr.close()
+        report = self.stderr()
+        # Under a sanitizer build a report means a real memory or UB fault.
+        assert b"Sanitizer" not in report and b"runtime error:" not in report, report.decode(errors="replace")
 
 
 def fresh_namespace() -> str:

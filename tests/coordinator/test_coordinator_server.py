@@ -8,7 +8,7 @@ import time
 
 import pytest
 
-from client import Client, ConnectionClosed, encode
+from client import Client, ConnectionClosed, CoordinatorError, encode
 from conftest import TOKEN, Server, run_failing_start, server_env
 
 BUSY = b'{"error":"busy: connection limit reached","ok":false}\n'
@@ -139,7 +139,7 @@ def test_connection_limit(fresh_server):
                 with fresh_server.client("limit") as c:
                     assert c.increment("n") == 2
                     break
-            except (ConnectionClosed, ConnectionResetError, KeyError):
+            except (ConnectionClosed, ConnectionResetError, CoordinatorError):
                 time.sleep(0.05)
         else:
             pytest.fail("the freed slot was never reused")

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Builds the standalone coordinator with AddressSanitizer and
+# UndefinedBehaviorSanitizer and runs the coordinator test suite against it.
+# Any sanitizer report fails the run (the fixtures look for one in each
+# server's standard error).
+set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+repo="$(cd "$here/.." && pwd)"
+build="$here/build-asan"
+generator=()
+command -v ninja >/dev/null && generator=(-G Ninja)
+cmake -S "$here" -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DKORVA_COORDINATOR_TOOLS=ON -DKORVA_COORDINATOR_SANITIZE=ON >/dev/null
+cmake --build "$build" --target korva_coordinator -j 2 >/dev/null
+
+python="${PYTHON:-}"
+if [ -z "$python" ]; then
+    if [ -x "$repo/.venv312/bin/python" ]; then python="$repo/.venv312/bin/python"; else python=python3; fi
+fi
+# Servers are ended with SIGKILL, so leak checking at exit never runs.
+export ASAN_OPTIONS="abort_on_error=1:detect_leaks=0"
+export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
+export KORVA_COORDINATOR_CMD="$build/korva_coordinator"
+cd "$repo"
+exec "$python" -m pytest -q -W error -p no:cacheprovider tests/coordinator "$@"

@@ -1,0 +1,122 @@
+// libFuzzer target over everything a peer controls: the first input byte
+// picks a mode, the rest is either a whole connection's byte stream (served
+// by the real request loop against a real store), a header line, or a body
+// line run through every operation's argument extraction.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <algorithm>
+#include <string>
+#include <string_view>
+
+#include "channels.hpp"
+#include "connection.hpp"
+#include "platform.hpp"
+#include "protocol.hpp"
+#include "shared_state.hpp"
+#include "store.hpp"
+
+using namespace korva::coordination;
+
+namespace {
+
+constexpr const char* kToken = "fuzz-token-fuzz-token-fuzz-token";
+constexpr const char* kGeneration = "1-1";
+
+SharedState& state() {
+    static SharedState* shared = new SharedState(kToken, kGeneration);
+    return *shared;
+}
+
+// Serves the input in chunks whose sizes vary with the input, so that lines
+// and payloads are split at arbitrary points; then reports end of stream.
+class MemoryTransport final : public Transport {
+public:
+    explicit MemoryTransport(std::string_view input) : input_(input) {}
+    long read_some(char* buffer, std::size_t n, std::int64_t) override {
+        if (input_.empty()) return 0;
+        std::size_t chunk = 1 + (static_cast<unsigned char>(input_[0]) * 131u + calls_++) % 9000;
+        chunk = std::min({chunk, n, input_.size()});
+        std::memcpy(buffer, input_.data(), chunk);
+        input_.remove_prefix(chunk);
+        return static_cast<long>(chunk);
+    }
+    bool write_all(std::string_view a, std::string_view b) override {
+        check_line(a);
+        written_ += a.size() + b.size();
+        return true;
+    }
+    bool write_by(std::string_view data, std::int64_t, const std::atomic<bool>&) override {
+        written_ += data.size();
+        return true;
+    }
+    bool peer_gone() override { return true; }
+
+private:
+    // Every write of the request loop starts with a complete reply line.
+    static void check_line(std::string_view a) {
+        std::size_t end = a.find('\n');
+        if (a.empty() || a.front() != '{' || end == std::string_view::npos) std::abort();
+        Json parsed;
+        if (!parse_body(a.substr(0, end + 1), parsed) || !parsed.is_object()) std::abort();
+        if (!parsed.contains("ok") && !parsed.contains("heartbeat")) std::abort();
+    }
+
+    std::string_view input_;
+    unsigned calls_ = 0;
+    std::size_t written_ = 0;
+};
+
+const char* const kOps[] = {"get", "put", "delete", "expire", "ttl", "increment", "add_members",
+                            "remove_members", "members", "contains", "acquire_lock", "release_lock", "nope"};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0) return 0;
+    const unsigned mode = data[0] % 3;
+    std::string_view input(reinterpret_cast<const char*>(data) + 1, size - 1);
+    SharedState& shared = state();
+
+    if (mode == 0) {
+        MemoryTransport transport(input);
+        serve_connection(transport, shared);
+    } else if (mode == 1) {
+        Request request;
+        if (parse_header(input, request)) {
+            validate_header(request, shared.token, shared.generation);
+            if (request.version == 2 && request.ns.size() > 128) std::abort();
+        }
+    } else {
+        // Body line first, payload after it.
+        std::size_t end = input.find('\n');
+        std::string_view line = input.substr(0, end == std::string_view::npos ? input.size() : end + 1);
+        std::string_view rest = end == std::string_view::npos ? std::string_view() : input.substr(end + 1);
+        Json body;
+        if (!parse_body(line, body)) return 0;
+        std::lock_guard<std::mutex> guard(shared.lock);
+        for (const char* op : kOps) {
+            std::string payload(rest);
+            Reply reply;
+            try {
+                reply = shared.store.execute(op, "fuzz", body, payload, platform::monotonic_ns());
+            } catch (...) {
+                std::abort();  // the request loop would survive this, but nothing here should throw
+            }
+            std::string out;
+            append_reply_line(reply, out);
+            Json check;
+            if (!parse_body(out, check)) std::abort();
+        }
+        std::string_view channel;
+        if (read_name(body, "channel", "missing", channel) == nullptr) {
+            std::string frame;
+            const char* error = nullptr;
+            if (build_frame(channel, std::string(rest), frame, error)) {
+                shared.channels.deliver("fuzz", channel, std::move(frame));
+            }
+        }
+        if (shared.store.size() > 50000) shared.store = Store{};
+    }
+    return 0;
+}
