@@ -142,14 +142,13 @@ std::vector<double> contiguous(const SeriesView& source) {
 // f[i-p] to f[i]; trendflex against f[i] itself.
 template <bool Reflex, class T>
 T flex_window(const double* f, std::size_t i, std::size_t p, double pd) {
-    const auto load = load_as<T>;
-    const T fi = load(f + i);
+    const T fi = load_as<T>(f + i);
     T s = zeros<T>();
     if constexpr (Reflex) {
-        const T slope = (load(f + i - p) - fi) / pd;
-        for (std::size_t j = 1; j <= p; ++j) s = s + ((fi + slope * static_cast<double>(j)) - load(f + i - j));
+        const T slope = (load_as<T>(f + i - p) - fi) / pd;
+        for (std::size_t j = 1; j <= p; ++j) s = s + ((fi + slope * static_cast<double>(j)) - load_as<T>(f + i - j));
     } else {
-        for (std::size_t j = 1; j <= p; ++j) s = s + (fi - load(f + i - j));
+        for (std::size_t j = 1; j <= p; ++j) s = s + (fi - load_as<T>(f + i - j));
     }
     return s / pd;
 }
@@ -186,10 +185,6 @@ Series flex(const SeriesView& source, std::uint64_t period) {
 }
 
 // ---------------------------------------------------------------- correlation
-
-struct CorrelationSums {
-    double sx, sxc, sxs, sxx;
-};
 
 // The four sums of the window that ends just before position l, newest value
 // first; xc has NaN replaced by 0.0.
