@@ -9,7 +9,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import korva_rust as k
-from conftest import assert_bits_equal
+from support import assert_bits_equal, bits
 
 nan = math.nan
 inf = math.inf
@@ -717,3 +717,15 @@ def test_safezonestop_signed_zero_and_nan_windows():
             for long in (True, False):
                 for m in (0.0, -0.0, 1.0):
                     assert_bits_equal(k.safezonestop(c, 3, m, lb, long), ref_safezone(c, 3, m, lb, long))
+
+
+@pytest.mark.parametrize("p", [14, 4095, 5000])
+def test_vi_long_input_matches_single_windows(p, minute_candles):
+    # Every window of the full series equals the one-window call on just its
+    # rows (plus the row before): long inputs are summed block by block.
+    c = minute_candles
+    vp, vm = k.vi(c, p, True)
+    ends = sorted({p, p + 1, len(c) - 1} | set(range(p + 4090, len(c), 997)))
+    for e in ends:
+        one = k.vi(c[e - p:e + 1], p, False)
+        assert (bits(vp[e]) == bits(one[0][0])) and (bits(vm[e]) == bits(one[1][0])), e

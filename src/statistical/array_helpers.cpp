@@ -3,6 +3,11 @@
 // window's memory: eight lanes for a unit-step run (forward or reversed), a
 // plain running sum for any other stride. Callers compare bit for bit, so the
 // layout of the input is part of the result.
+// Four-double vectors are returned only by always-inlined functions (the
+// eight-lane kernel and its loaders), folded into the per-target clones, so
+// no call passes one in registers and GCC's ABI note for such signatures
+// does not apply here.
+#pragma GCC diagnostic ignored "-Wpsabi"
 #include "array_helpers.hpp"
 
 #include <cmath>
@@ -14,25 +19,99 @@
 namespace korva::statistical {
 namespace {
 
-// The window's values x[first .. first+p-1] in memory order, for the
-// eight-lane sum of a reversed unit-step view.
-struct Reversed {
-    const SeriesView& x;
-    std::size_t last;
-    double operator[](std::size_t j) const { return x[last - j]; }
-};
+typedef double Lanes __attribute__((vector_size(4 * sizeof(double))));
+constexpr std::size_t kLanes = 4;
 
-// Population deviation of the window ending at `end` given its sum.
-template <class V>
-double window_std(const V& x, std::size_t end, std::size_t p, double sum) {
-    const double pd = static_cast<double>(p);
-    const double mean = sum / pd;
-    double ss = 0.0;
-    for (std::size_t k = end + 1 - p; k <= end; ++k) {
-        const double d = x[k] - mean;
-        ss = ss + d * d;
+// How the window sum of moving_std is grouped, by the input's layout.
+enum class Layout { Unit, Reversed, Strided };
+
+// Elements k .. k+3 of the view as one vector.
+template <Layout L>
+[[gnu::always_inline]] inline Lanes load_lanes(const SeriesView& x, std::size_t k) {
+    if constexpr (L == Layout::Unit) {
+        Lanes v;
+        std::memcpy(&v, x.base + static_cast<std::ptrdiff_t>(k) * x.stride, sizeof v);
+        return v;
+    } else {
+        return Lanes{x[k], x[k + 1], x[k + 2], x[k + 3]};
     }
-    return std::sqrt(ss / pd);
+}
+
+// Sum of the window x[first .. first+p-1] in the layout's grouping: eight
+// lanes over memory order for a unit step (forward or reversed), a plain
+// running sum from 0.0 otherwise.
+template <Layout L>
+double window_sum(const SeriesView& x, std::size_t first, std::size_t p) {
+    if constexpr (L == Layout::Unit) {
+        return unrolled_sum(x, first, p);
+    } else if constexpr (L == Layout::Reversed) {
+        const std::size_t last = first + p - 1;
+        return unrolled_sum_of<double>([&](std::size_t j) { return x[last - j]; }, p);
+    } else {
+        double s = 0.0;
+        for (std::size_t k = first; k < first + p; ++k) s = s + x[k];
+        return s;
+    }
+}
+
+// The same for the four windows starting at first .. first+3, one per lane.
+template <Layout L>
+[[gnu::always_inline]] inline Lanes window_sums(const SeriesView& x, std::size_t first, std::size_t p) {
+    if constexpr (L == Layout::Unit) {
+        return unrolled_sum_of<Lanes>([&](std::size_t k) __attribute__((always_inline)) { return load_lanes<L>(x, first + k); }, p);
+    } else if constexpr (L == Layout::Reversed) {
+        // Memory order of a window is its index order backwards.
+        const std::size_t last = first + p - 1;
+        return unrolled_sum_of<Lanes>([&](std::size_t j) __attribute__((always_inline)) { return load_lanes<L>(x, last - j); }, p);
+    } else {
+        Lanes s{};
+        for (std::size_t k = first; k < first + p; ++k) s = s + load_lanes<L>(x, k);
+        return s;
+    }
+}
+
+// Population deviation of every window: mean from the layout's sum, then
+// the squared deviations added in index order, each window from scratch.
+// Four neighbouring windows run side by side with the scalar operations.
+template <Layout L>
+[[gnu::always_inline]] inline void deviations(const SeriesView& x, std::size_t p, double* out) {
+    const std::size_t n = x.size();
+    const double pd = static_cast<double>(p);
+    std::size_t end = p - 1;
+    for (; end + kLanes <= n; end += kLanes) {
+        const std::size_t first = end + 1 - p;
+        const Lanes mean = window_sums<L>(x, first, p) / pd;
+        Lanes ss{};
+        for (std::size_t k = first; k < first + p; ++k) {
+            const Lanes d = load_lanes<L>(x, k) - mean;
+            ss = ss + d * d;
+        }
+        const Lanes var = ss / pd;
+        for (std::size_t l = 0; l < kLanes; ++l) out[end + l] = std::sqrt(var[l]);
+    }
+    for (; end < n; ++end) {
+        const std::size_t first = end + 1 - p;
+        const double mean = window_sum<L>(x, first, p) / pd;
+        double ss = 0.0;
+        for (std::size_t k = first; k <= end; ++k) {
+            const double d = x[k] - mean;
+            ss = ss + d * d;
+        }
+        out[end] = std::sqrt(ss / pd);
+    }
+}
+
+__attribute__((target_clones("avx2", "default"))) void deviations_unit(const SeriesView& x, std::size_t p,
+                                                                      double* out) {
+    deviations<Layout::Unit>(x, p, out);
+}
+__attribute__((target_clones("avx2", "default"))) void deviations_reversed(const SeriesView& x, std::size_t p,
+                                                                          double* out) {
+    deviations<Layout::Reversed>(x, p, out);
+}
+__attribute__((target_clones("avx2", "default"))) void deviations_strided(const SeriesView& x, std::size_t p,
+                                                                         double* out) {
+    deviations<Layout::Strided>(x, p, out);
 }
 
 }  // namespace
@@ -54,19 +133,11 @@ Series moving_std(SeriesView source, std::uint64_t period) {
     const std::size_t p = static_cast<std::size_t>(period);
     const auto step = static_cast<std::ptrdiff_t>(sizeof(double));
     if (source.stride == step) {
-        with_view(source, [&](const auto& x) {
-            for (std::size_t end = p - 1; end < n; ++end)
-                out[end] = window_std(x, end, p, unrolled_sum(x, end + 1 - p, p));
-        });
+        deviations_unit(source, p, out.data());
     } else if (source.stride == -step) {
-        for (std::size_t end = p - 1; end < n; ++end)
-            out[end] = window_std(source, end, p, unrolled_sum(Reversed{source, end}, 0, p));
+        deviations_reversed(source, p, out.data());
     } else {
-        for (std::size_t end = p - 1; end < n; ++end) {
-            double s = 0.0;
-            for (std::size_t k = end + 1 - p; k <= end; ++k) s = s + source[k];
-            out[end] = window_std(source, end, p, s);
-        }
+        deviations_strided(source, p, out.data());
     }
     return out;
 }

@@ -5,6 +5,7 @@
 // factor 100 is applied all change the last bits.
 #include "directional.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <utility>
@@ -12,6 +13,7 @@
 
 #include "../bands/kernels.hpp"
 #include "../helpers/errors.hpp"
+#include "../helpers/sweeps.hpp"
 #include "../helpers/unrolled_sum.hpp"
 #include "../moving_averages/kernels.hpp"
 #include "movement.hpp"
@@ -245,13 +247,10 @@ Series adxr(MatrixView candles, std::uint64_t period) {
     }
 
     // ADX: every window summed afresh from -0.0 (a running sum would round
-    // differently).
+    // differently), then divided by p.
     std::vector<double> adx_values(n, NaN);
-    for (std::size_t j = p - 1; j < n; ++j) {
-        double s = -0.0;
-        for (std::size_t k = j + 1 - p; k <= j; ++k) s = s + dxs[k];
-        adx_values[j] = s / pd;
-    }
+    fresh_window_sums(dxs.data(), n, p, adx_values.data());
+    for (std::size_t j = p - 1; j < n; ++j) adx_values[j] = adx_values[j] / pd;
     for (std::size_t i = p; i < n; ++i) {
         const double now = adx_values[i], before = adx_values[i - p];
         if (!std::isnan(now) && !std::isnan(before)) out[i] = (now + before) * 0.5;
@@ -261,34 +260,45 @@ Series adxr(MatrixView candles, std::uint64_t period) {
 
 Tuple vi(MatrixView candles, std::uint64_t period, bool sequential) {
     const std::size_t n = candles.rows;
-    Series plus(n, NaN), minus(n, NaN);
-    if (period >= n) return tuple_of(std::move(plus), std::move(minus));
+    if (period >= n) return tuple_of(Series(n, NaN), Series(n, NaN));
     const Prices px(candles);
     const std::size_t p = static_cast<std::size_t>(period);
+    // Without `sequential` only the last window is needed: the same sums,
+    // so the same bits as the last element of the full series.
+    Series plus(sequential ? n : 1, NaN), minus(sequential ? n : 1, NaN);
+    const std::size_t offset = sequential ? 0 : n - 1;
 
-    // Contiguous copies: each window is summed with the eight-lane kernel.
-    std::vector<double> tr(n, 0.0), vm_plus(n, 0.0), vm_minus(n, 0.0);
-    tr[0] = bands::true_range_first(px.high, px.low);
-    for (std::size_t i = 1; i < n; ++i) {
-        tr[i] = px.tr(i);
-        vm_plus[i] = std::fabs(px.high[i] - px.low[i - 1]);
-        vm_minus[i] = std::fabs(px.low[i] - px.high[i - 1]);
-    }
     // Windows end at p .. n-1 and so never include row 0 (position p - 1
-    // stays NaN although a full window exists there).
-    for (std::size_t end = p; end < n; ++end) {
-        const std::size_t first = end + 1 - p;
-        const double t = unrolled_sum(tr.data(), first, p);
-        if (t != 0.0) {  // NaN counts as non-zero
-            plus[end] = unrolled_sum(vm_plus.data(), first, p) / t;
-            minus[end] = unrolled_sum(vm_minus.data(), first, p) / t;
+    // stays NaN although a full window exists there); an empty window
+    // (p = 0) sums to zero and leaves NaN. Each window is summed with the
+    // eight-lane kernel over contiguous copies of TR, VM+ and VM-, made for
+    // blocks of window ends so the copies stay small.
+    if (p > 0) {
+        const std::size_t block = std::max<std::size_t>(4096, p);
+        const std::size_t rows = std::min(n, block + p - 1);
+        std::vector<double> tr(rows), up(rows), down(rows), t(rows), su(rows), sd(rows);
+        for (std::size_t e0 = sequential ? p : n - 1; e0 < n; e0 += block) {
+            const std::size_t e1 = std::min(n, e0 + block);
+            const std::size_t first = e0 + 1 - p;
+            const std::size_t m = e1 - first;
+            for (std::size_t r = 0; r < m; ++r) {
+                const std::size_t i = first + r;  // >= 1
+                tr[r] = px.tr(i);
+                up[r] = std::fabs(px.high[i] - px.low[i - 1]);
+                down[r] = std::fabs(px.low[i] - px.high[i - 1]);
+            }
+            unrolled_window_sums(tr.data(), m, p, t.data());
+            unrolled_window_sums(up.data(), m, p, su.data());
+            unrolled_window_sums(down.data(), m, p, sd.data());
+            for (std::size_t r = p - 1; r < m; ++r) {
+                if (t[r] != 0.0) {  // NaN counts as non-zero
+                    plus[first + r - offset] = su[r] / t[r];
+                    minus[first + r - offset] = sd[r] / t[r];
+                }
+            }
         }
     }
-    if (sequential) return tuple_of(std::move(plus), std::move(minus));
-    Series last_plus(1), last_minus(1);
-    last_plus[0] = plus[n - 1];
-    last_minus[0] = minus[n - 1];
-    return tuple_of(std::move(last_plus), std::move(last_minus));
+    return tuple_of(std::move(plus), std::move(minus));
 }
 
 }  // namespace korva::trend

@@ -4,6 +4,8 @@
 // a NaN move counts as no movement.
 #pragma once
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 
 namespace korva::trend {
 
@@ -12,13 +14,23 @@ struct Movement {
     double minus;
 };
 
+// v when keep holds, else +0.0, by masking the bits: which move wins is a
+// coin flip on real prices, and a branch here mispredicts half the time.
+inline double keep_if(bool keep, double v) {
+    std::uint64_t b;
+    std::memcpy(&b, &v, sizeof b);
+    b &= 0 - static_cast<std::uint64_t>(keep);
+    std::memcpy(&v, &b, sizeof v);
+    return v;
+}
+
 inline Movement directional_movement(double up, double down) {
-    return {(up > down && up > 0.0) ? up : 0.0, (down > up && down > 0.0) ? down : 0.0};
+    return {keep_if((up > down) & (up > 0.0), up), keep_if((down > up) & (down > 0.0), down)};
 }
 
 // Movement of row i >= 1 of a high/low pair.
 template <class H, class L>
-Movement movement_at(const H& high, const L& low, std::size_t i) {
+inline Movement movement_at(const H& high, const L& low, std::size_t i) {
     return directional_movement(high[i] - high[i - 1], low[i - 1] - low[i]);
 }
 

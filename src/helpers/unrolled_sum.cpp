@@ -1,0 +1,33 @@
+// Four-double vectors are returned only by always-inlined functions (the
+// eight-lane kernel and its loaders), folded into the per-target clones, so
+// no call passes one in registers and GCC's ABI note for such signatures
+// does not apply here.
+#pragma GCC diagnostic ignored "-Wpsabi"
+#include "unrolled_sum.hpp"
+
+#include <cstring>
+
+namespace korva {
+namespace {
+typedef double Lanes __attribute__((vector_size(4 * sizeof(double))));
+}  // namespace
+
+__attribute__((target_clones("avx2", "default"))) void unrolled_window_sums(const double* v, std::size_t n,
+                                                                           std::size_t p, double* out) {
+    std::size_t i = p - 1;
+    for (; i + 4 <= n; i += 4) {
+        // Lane l holds the window that starts at first + l.
+        const double* first = v + (i + 1 - p);
+        const Lanes s = unrolled_sum_of<Lanes>(
+            [first](std::size_t k) __attribute__((always_inline)) {
+                Lanes x;
+                std::memcpy(&x, first + k, sizeof x);
+                return x;
+            },
+            p);
+        std::memcpy(out + i, &s, sizeof s);
+    }
+    for (; i < n; ++i) out[i] = unrolled_sum(v, i + 1 - p, p);
+}
+
+}  // namespace korva
