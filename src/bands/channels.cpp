@@ -27,18 +27,6 @@ namespace {
 // Fails like the host when the matrix lacks the close, high and low columns.
 void require_price_columns(const MatrixView& candles) { (void)candles.column(col::low); }
 
-// Calls emit(i, extreme) for every window end i = p-1 .. n-1 (n >= p >= 1).
-template <class Rule, class Emit>
-void rolling_extreme(const SeriesView& x, std::size_t p, Emit&& emit) {
-    const std::size_t n = x.size();
-    WindowExtreme<Rule> w(p);
-    for (std::size_t j = 0; j + 1 < p; ++j) w.add(j, x[j]);
-    for (std::size_t i = p - 1; i < n; ++i) {
-        w.add(i, x[i]);
-        emit(i, w.value());
-    }
-}
-
 // Drift ATR of the Choppiness index: the raw true range for d = 1, else a
 // Wilder recurrence (alpha = 1/d) seeded with the mean of TR[0 .. d-1] at
 // d - 1 and NaN before it. d = 0 or d > n indexes past the series.
@@ -70,10 +58,10 @@ Series chande(MatrixView candles, std::uint64_t period, double mult, std::string
     Series out = atr(candles, period);
     double* o = out.data();
     if (is_long) {
-        rolling_extreme<KeepMax>(candles.column(col::high), period,
+        window_extreme<KeepMax>(candles.column(col::high), period,
                                  [&](std::size_t i, double hi) { o[i] = hi - (mult * o[i]); });
     } else {
-        rolling_extreme<KeepMin>(candles.column(col::low), period,
+        window_extreme<KeepMin>(candles.column(col::low), period,
                                  [&](std::size_t i, double lo) { o[i] = lo + (mult * o[i]); });
     }
     return out;
@@ -125,15 +113,22 @@ Series chop(MatrixView candles, std::uint64_t period, double scalar, std::uint64
 
 Dict donchian(MatrixView candles, std::uint64_t period) {
     const std::size_t n = candles.rows;
-    Series upper(n, NaN), middle(n, NaN), lower(n, NaN);
-    if (n >= period) {
+    const bool computes = n >= period;
+    if (computes) {
         require_price_columns(candles);
         if (period == 0) zero_period(n);
-        rolling_extreme<KeepMax>(candles.column(col::high), period, [&](std::size_t i, double hi) { upper[i] = hi; });
-        rolling_extreme<KeepMin>(candles.column(col::low), period, [&](std::size_t i, double lo) {
-            lower[i] = lo;
-            middle[i] = (upper[i] + lo) * 0.5;
-        });
+    }
+    // Positions from period - 1 on are all written below.
+    const std::size_t warm_up = computes ? static_cast<std::size_t>(period) - 1 : n;
+    Series upper(n), middle(n), lower(n);
+    for (Series* band : {&upper, &middle, &lower}) std::fill_n(band->data(), warm_up, NaN);
+    if (computes) {
+        window_high_low(candles.column(col::high), candles.column(col::low), period,
+                        [&](std::size_t i, double hi, double lo) {
+                            upper[i] = hi;
+                            lower[i] = lo;
+                            middle[i] = (hi + lo) * 0.5;
+                        });
     }
     Dict bands;  // insertion order is the order callers see
     bands.items.emplace_back("upperband", std::move(upper));

@@ -7,11 +7,18 @@
 // that NaN as the window's extreme; their results depend on it, so the rule
 // must not be "fixed" to skip NaN.
 #pragma once
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "../helpers/fmath.hpp"
 
 namespace korva::bands {
 
@@ -54,11 +61,55 @@ private:
 
 // Pop conditions: the new value displaces the back one when it is at least
 // as extreme. False for NaN on either side.
+// Branch-free selections for the block form below; each gives exactly the
+// result of the plain expression next to it (the prefix folds are chains
+// whose branches would be mispredicted on real prices).
+namespace select {
+#if defined(__SSE2__)
+// earlier > later ? earlier : later
+inline double max_later(double earlier, double later) {
+    return _mm_cvtsd_f64(_mm_max_sd(_mm_set_sd(earlier), _mm_set_sd(later)));
+}
+// earlier < later ? earlier : later
+inline double min_later(double earlier, double later) {
+    return _mm_cvtsd_f64(_mm_min_sd(_mm_set_sd(earlier), _mm_set_sd(later)));
+}
+inline __m128d pick(__m128d mask, __m128d yes, __m128d no) {
+    return _mm_or_pd(_mm_and_pd(mask, yes), _mm_andnot_pd(mask, no));
+}
+// max_num(a, b): the larger; equal values give a AND b (+0 over -0); a NaN
+// operand gives the other one.
+inline double max_num(double a, double b) {
+    const __m128d A = _mm_set_sd(a), B = _mm_set_sd(b);
+    __m128d r = _mm_max_sd(A, B);  // a > b ? a : b, so b when a is NaN
+    r = pick(_mm_cmpeq_sd(A, B), _mm_and_pd(A, B), r);
+    r = pick(_mm_cmpunord_sd(B, B), A, r);
+    return _mm_cvtsd_f64(r);
+}
+// min_num(a, b): equal values give a OR b (-0 over +0).
+inline double min_num(double a, double b) {
+    const __m128d A = _mm_set_sd(a), B = _mm_set_sd(b);
+    __m128d r = _mm_min_sd(A, B);
+    r = pick(_mm_cmpeq_sd(A, B), _mm_or_pd(A, B), r);
+    r = pick(_mm_cmpunord_sd(B, B), A, r);
+    return _mm_cvtsd_f64(r);
+}
+#else
+inline double max_later(double earlier, double later) { return earlier > later ? earlier : later; }
+inline double min_later(double earlier, double later) { return earlier < later ? earlier : later; }
+inline double max_num(double a, double b) { return korva::max_num(a, b); }
+inline double min_num(double a, double b) { return korva::min_num(a, b); }
+#endif
+}  // namespace select
+
 struct KeepMax {
     static bool displaces(double v, double back) { return v >= back; }
+    // Without NaN: the later of two equal values wins, as in the deque.
+    static double combine(double earlier, double later) { return select::max_later(earlier, later); }
 };
 struct KeepMin {
     static bool displaces(double v, double back) { return v <= back; }
+    static double combine(double earlier, double later) { return select::min_later(earlier, later); }
 };
 
 // `window_extreme`: add rows 0 .. p-1, then for each later row expire, add,
@@ -82,43 +133,141 @@ private:
     MonotonicDeque q_;
 };
 
-// NaN-ignoring extremes (the maxNum/minNum rule, with -0 < +0) over the last
-// p rows. Every window's result equals a fold of its non-NaN values from
-// -inf (maximum) or +inf (minimum), whatever the fold order, because the
-// rule is a total order on the values it keeps; the deque gives that fold in
-// O(1) per row instead of rescanning the window.
+// NaN-ignoring extremes (the maxNum/minNum rule, -0 < +0): a window's result
+// is the fold of its values from -inf (maximum) or +inf (minimum), NaN
+// skipped, and does not depend on the fold order.
 struct KeepMaxNum {
     static constexpr double empty = -INFINITY;
-    // The back survives only when it is strictly larger, +0 counting as
-    // larger than -0, which is what max_num returns for the pair.
-    static bool displaces(double v, double back) {
-        return v > back || (v == back && !(std::signbit(v) && !std::signbit(back)));
-    }
+    static double combine(double a, double b) { return select::max_num(a, b); }
 };
 struct KeepMinNum {
     static constexpr double empty = INFINITY;
-    static bool displaces(double v, double back) {
-        return v < back || (v == back && !(!std::signbit(v) && std::signbit(back)));
-    }
+    static double combine(double a, double b) { return select::min_num(a, b); }
 };
 
-template <class Rule>
-class WindowExtremeNum {
-public:
-    explicit WindowExtremeNum(std::size_t p) : p_(p), q_(p) {}
-
-    void add(std::size_t j, double v) {
-        q_.expire(j, p_);
-        if (std::isnan(v)) return;  // skipped, as the fold skips it
-        while (!q_.empty() && Rule::displaces(v, q_.back())) q_.pop_back();
-        q_.push_back(j, v);
+// Block form of the same rolling extremes (van Herk / Gil-Werman): the
+// series is cut into blocks of p rows; a window ending at row i is the
+// suffix of the previous block from its first row plus the prefix of the
+// current block up to i. Three `combine` steps per row, no data-dependent
+// branches, O(n) whatever the data. `combine(earlier, later)` must be
+// associative over the window's rows in order.
+template <class V, class Combine, class Emit>
+void block_extreme(const V& x, std::size_t p, Combine&& combine, Emit&& emit) {
+    const std::size_t n = x.size();
+    std::vector<double> suffix(p);  // of the previous block
+    for (std::size_t start = 0; start < n; start += p) {
+        const std::size_t len = std::min(p, n - start);
+        double prefix = x[start];
+        for (std::size_t k = 0;;) {
+            const std::size_t i = start + k;
+            if (k + 1 == p) {
+                emit(i, prefix);  // the window is this whole block
+            } else if (start != 0) {
+                emit(i, combine(suffix[k + 1], prefix));
+            }
+            if (++k == len) break;
+            prefix = combine(prefix, x[start + k]);
+        }
+        if (len == p && start + p < n) {
+            double acc = x[start + p - 1];
+            suffix[p - 1] = acc;
+            for (std::size_t k = p - 1; k-- > 0;) {
+                acc = combine(x[start + k], acc);
+                suffix[k] = acc;
+            }
+        }
     }
-    // An all-NaN window leaves the fold's start value.
-    double value() const { return q_.empty() ? Rule::empty : q_.front(); }
+}
 
-private:
-    std::size_t p_;
-    MonotonicDeque q_;
-};
+template <class V>
+bool has_nan(const V& x) {
+    bool any = false;
+    for (std::size_t i = 0; i < x.size(); ++i) any |= std::isnan(x[i]);
+    return any;
+}
+
+// `window_extreme` over a whole series: calls emit(i, extreme) for every
+// window end i = p-1 .. n-1 (n >= p >= 1). Without NaN the deque's front is
+// the window's extreme taken at its latest row (ties, which differ only in
+// the sign of zero, go to the later row), which the block form gives
+// without the deque's unpredictable pops; with NaN the deque itself runs.
+template <class Rule, class V, class Emit>
+void window_extreme(const V& x, std::size_t p, Emit&& emit) {
+    if (has_nan(x)) {
+        WindowExtreme<Rule> w(p);
+        for (std::size_t j = 0; j < x.size(); ++j) {
+            w.add(j, x[j]);
+            if (j + 1 >= p) emit(j, w.value());
+        }
+        return;
+    }
+    block_extreme(x, p, Rule::combine, emit);
+}
+
+// Rolling maximum of `high` and minimum of `low` together, in one pass over
+// the rows (candle columns share cache lines, so one pass reads the matrix
+// once): emit(i, hh, ll) for every window end i = p-1 .. n-1, n = high.size()
+// >= p >= 1, low at least as long. With `NanAware` the block form runs with
+// the NaN-ignoring rules as they are; otherwise it gives the deque's results
+// only while no NaN shows, so at the first NaN it stops and returns false
+// (positions already emitted must then be recomputed by the deque).
+template <class MaxRule, class MinRule, bool NanAware, class VH, class VL, class Emit>
+bool block_high_low(const VH& high, const VL& low, std::size_t p, Emit&& emit) {
+    const std::size_t n = high.size();
+    std::vector<double> suffix_hi(p), suffix_lo(p);  // of the previous block
+    for (std::size_t start = 0; start < n; start += p) {
+        const std::size_t len = std::min(p, n - start);
+        double hi = high[start], lo = low[start];
+        for (std::size_t k = 0;;) {
+            if (!NanAware && (std::isnan(hi) || std::isnan(lo))) return false;
+            const std::size_t i = start + k;
+            if (k + 1 == p) {
+                emit(i, hi, lo);
+            } else if (start != 0) {
+                emit(i, MaxRule::combine(suffix_hi[k + 1], hi), MinRule::combine(suffix_lo[k + 1], lo));
+            }
+            if (++k == len) break;
+            const double h = high[start + k], l = low[start + k];
+            if (!NanAware && (std::isnan(h) || std::isnan(l))) return false;
+            hi = MaxRule::combine(hi, h);
+            lo = MinRule::combine(lo, l);
+        }
+        if (len == p && start + p < n) {
+            double ah = high[start + p - 1], al = low[start + p - 1];
+            suffix_hi[p - 1] = ah;
+            suffix_lo[p - 1] = al;
+            for (std::size_t k = p - 1; k-- > 0;) {
+                ah = MaxRule::combine(high[start + k], ah);
+                al = MinRule::combine(low[start + k], al);
+                suffix_hi[k] = ah;
+                suffix_lo[k] = al;
+            }
+        }
+    }
+    return true;
+}
+
+// `window_extreme` of high (maximum) and low (minimum) side by side:
+// emit(i, hh, ll) for i = p-1 .. n-1 (n >= p >= 1).
+template <class VH, class VL, class Emit>
+void window_high_low(const VH& high, const VL& low, std::size_t p, Emit&& emit) {
+    if (block_high_low<KeepMax, KeepMin, false>(high, low, p, emit)) return;
+    WindowExtreme<KeepMax> hh(p);
+    WindowExtreme<KeepMin> ll(p);
+    for (std::size_t j = 0; j < high.size(); ++j) {
+        hh.add(j, high[j]);
+        ll.add(j, low[j]);
+        if (j + 1 >= p) emit(j, hh.value(), ll.value());
+    }
+}
+
+// NaN-ignoring extremes of high and low side by side, an all-NaN window
+// giving -inf and +inf.
+template <class VH, class VL, class Emit>
+void window_high_low_num(const VH& high, const VL& low, std::size_t p, Emit&& emit) {
+    block_high_low<KeepMaxNum, KeepMinNum, true>(high, low, p, [&](std::size_t i, double hh, double ll) {
+        emit(i, max_num(-INFINITY, hh), min_num(INFINITY, ll));
+    });
+}
 
 }  // namespace korva::bands

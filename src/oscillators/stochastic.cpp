@@ -12,6 +12,10 @@
 #include <utility>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "../bands/window_extreme.hpp"
 #include "../helpers/errors.hpp"
 #include "../helpers/price_source.hpp"
@@ -20,47 +24,43 @@
 namespace korva::osc {
 namespace {
 
-using bands::KeepMax;
-using bands::KeepMaxNum;
-using bands::KeepMin;
-using bands::KeepMinNum;
-using bands::WindowExtreme;
-using bands::WindowExtremeNum;
-
 // The first window's result sits at p - 1, which wraps for p = 0.
 [[noreturn]] void zero_period(std::size_t n) { index_out_of_range(std::numeric_limits<std::size_t>::max(), n); }
 
-// Output positions summed side by side in the window mean: each lane is its
-// own window with its own sum, added in the window's order.
-constexpr std::size_t kLanes = 4;
-typedef double Lanes __attribute__((vector_size(kLanes * sizeof(double))));
-typedef std::int64_t LaneCounts __attribute__((vector_size(kLanes * sizeof(std::int64_t))));
-
 // Window mean of x[0 .. n-1] with window w into out (n values): for each end
 // i >= w-1 the non-NaN values of the window summed from +0.0 in order,
-// divided by their count; NaN where the window has none, and everywhere when
-// w is 0 or larger than n. Adding +0.0 for a NaN element leaves the sum's
-// bits unchanged (a sum started at +0.0 is never -0.0), which lets several
-// windows run in lanes without branches.
+// divided by their count; NaN where the window has none, and everywhere
+// when w is 0 or larger than n.
+//
+// Four windows run side by side, each lane its own sum in the window's
+// order. Adding +0.0 in place of a NaN element leaves a sum's bits unchanged
+// (a sum started at +0.0 is never -0.0), and a window without values has sum
+// +0.0 and count 0, whose quotient is the NaN it needs, so the lanes need no
+// branches.
 void window_mean(const double* x, std::size_t n, std::uint64_t w, double* out) {
-    std::fill_n(out, n, NaN);
-    if (w < 1 || w > n) return;
-    std::size_t i = w - 1;
-    for (; i + kLanes <= n; i += kLanes) {
-        const double* first = x + (i + 1 - w);
-        Lanes s = {0.0, 0.0, 0.0, 0.0};
-        LaneCounts c = {0, 0, 0, 0};
-        for (std::size_t k = 0; k < w; ++k) {
-            Lanes v;
-            __builtin_memcpy(&v, first + k, sizeof v);
-            const LaneCounts ok = v == v;  // all ones where not NaN
-            s = s + (ok ? v : Lanes{0.0, 0.0, 0.0, 0.0});
-            c = c - ok;
-        }
-        for (std::size_t l = 0; l < kLanes; ++l) {
-            if (c[l] > 0) out[i + l] = s[l] / static_cast<double>(c[l]);
-        }
+    if (w < 1 || w > n) {
+        std::fill_n(out, n, NaN);
+        return;
     }
+    std::fill_n(out, w - 1, NaN);  // every later position is written below
+    std::size_t i = w - 1;
+#if defined(__SSE2__)
+    const __m128d one = _mm_set1_pd(1.0);
+    for (; i + 4 <= n; i += 4) {
+        const double* first = x + (i + 1 - w);
+        __m128d s0 = _mm_setzero_pd(), s1 = _mm_setzero_pd(), c0 = _mm_setzero_pd(), c1 = _mm_setzero_pd();
+        for (std::size_t k = 0; k < w; ++k) {
+            const __m128d v0 = _mm_loadu_pd(first + k), v1 = _mm_loadu_pd(first + k + 2);
+            const __m128d ok0 = _mm_cmpord_pd(v0, v0), ok1 = _mm_cmpord_pd(v1, v1);
+            s0 = _mm_add_pd(s0, _mm_and_pd(v0, ok0));
+            s1 = _mm_add_pd(s1, _mm_and_pd(v1, ok1));
+            c0 = _mm_add_pd(c0, _mm_and_pd(one, ok0));
+            c1 = _mm_add_pd(c1, _mm_and_pd(one, ok1));
+        }
+        _mm_storeu_pd(out + i, _mm_div_pd(s0, c0));
+        _mm_storeu_pd(out + i + 2, _mm_div_pd(s1, c1));
+    }
+#endif
     for (; i < n; ++i) {
         double s = 0.0;
         std::uint64_t c = 0;
@@ -70,7 +70,7 @@ void window_mean(const double* x, std::size_t n, std::uint64_t w, double* out) {
                 ++c;
             }
         }
-        if (c > 0) out[i] = s / static_cast<double>(c);
+        out[i] = c > 0 ? s / static_cast<double>(c) : NaN;
     }
 }
 
@@ -94,15 +94,9 @@ Tuple stoch(MatrixView candles, std::uint64_t fastk_period, std::uint64_t slowk_
     // A flat or all-NaN window leaves fastk NaN (the mean then skips it).
     std::vector<double> fastk(n, NaN);
     if (fk >= 1) {
-        WindowExtremeNum<KeepMaxNum> hh(fk);
-        WindowExtremeNum<KeepMinNum> ll(fk);
-        for (std::size_t j = 0; j < n; ++j) {
-            hh.add(j, high[j]);
-            ll.add(j, low[j]);
-            if (j + 1 < fk) continue;
-            const double h = hh.value(), l = ll.value();
-            if (h > l) fastk[j] = percent_k(close[j], h, l);
-        }
+        bands::window_high_low_num(high, low, fk, [&](std::size_t i, double h, double l) {
+            if (h > l) fastk[i] = percent_k(close[i], h, l);
+        });
     }
     window_mean(fastk.data(), n, slowk_period, slowk.data());
     window_mean(slowk.data(), n, slowd_period, slowd.data());
@@ -112,45 +106,37 @@ Tuple stoch(MatrixView candles, std::uint64_t fastk_period, std::uint64_t slowk_
 Tuple stochf(MatrixView candles, std::uint64_t fastk_period, std::uint64_t fastd_period, std::uint64_t) {
     const std::size_t n = candles.rows;
     const std::uint64_t fk = fastk_period;
-    Series fastk(n, NaN), fastd(n, NaN);
-    if (n < fk) return tuple_of(std::move(fastk), std::move(fastd));
+    if (n < fk) return tuple_of(Series(n, NaN), Series(n, NaN));
     require_price_columns(candles);
     if (fk == 0) zero_period(n);
+    // Positions from fk - 1 on are all written below.
+    Series fastk(n), fastd(n);
+    std::fill_n(fastk.data(), fk - 1, NaN);
     const SeriesView close = candles.column(col::close);
     const SeriesView high = candles.column(col::high);
     const SeriesView low = candles.column(col::low);
-    WindowExtreme<KeepMax> hh(fk);
-    WindowExtreme<KeepMin> ll(fk);
-    for (std::size_t j = 0; j < n; ++j) {
-        hh.add(j, high[j]);
-        ll.add(j, low[j]);
-        if (j + 1 < fk) continue;
-        const double h = hh.value(), l = ll.value();
-        // A flat window, or a NaN extreme at the front, gives the midpoint.
-        fastk[j] = h > l ? percent_k(close[j], h, l) : 50.0;
-    }
+    // A flat window, or a NaN extreme at the front, gives the midpoint.
+    bands::window_high_low(high, low, fk, [&](std::size_t i, double h, double l) {
+        fastk[i] = h > l ? percent_k(close[i], h, l) : 50.0;
+    });
     window_mean(fastk.data(), n, fastd_period, fastd.data());
     return tuple_of(std::move(fastk), std::move(fastd));
 }
 
 Series willr(MatrixView candles, std::uint64_t period) {
     const std::size_t n = candles.rows;
-    Series out(n, NaN);
-    if (n < period) return out;
+    if (n < period) return Series(n, NaN);
     require_price_columns(candles);
     if (period == 0) zero_period(n);
+    Series out(n);  // positions from period - 1 on are all written below
+    std::fill_n(out.data(), period - 1, NaN);
     const SeriesView close = candles.column(col::close);
     const SeriesView high = candles.column(col::high);
     const SeriesView low = candles.column(col::low);
-    WindowExtreme<KeepMax> hh(period);
-    WindowExtreme<KeepMin> ll(period);
-    for (std::size_t j = 0; j < n; ++j) {
-        hh.add(j, high[j]);
-        ll.add(j, low[j]);
-        if (j + 1 < period) continue;
-        const double h = hh.value(), range = h - ll.value();
-        out[j] = range == 0 ? 0.0 : ((h - close[j]) / range) * -100.0;
-    }
+    bands::window_high_low(high, low, period, [&](std::size_t i, double h, double l) {
+        const double range = h - l;
+        out[i] = range == 0 ? 0.0 : ((h - close[i]) / range) * -100.0;
+    });
     return out;
 }
 

@@ -22,7 +22,7 @@ namespace {
 // Output positions computed side by side by `linearreg`: each lane is its
 // own window with its own sums, in the window's order, so its rounding is
 // the scalar one.
-constexpr std::size_t kLanes = 4;
+constexpr std::size_t kLanes = 8;
 typedef double Lanes __attribute__((vector_size(kLanes * sizeof(double))));
 
 // Saturating conversion toward zero of a non-negative chunk-size estimate.
@@ -92,14 +92,14 @@ Series linearreg(SeriesView source, std::uint64_t period) {
         if constexpr (std::is_same_v<std::decay_t<decltype(x)>, ContiguousView<double>>) {
             for (; i + kLanes <= n; i += kLanes) {
                 const double* first = x.p + (i + 1 - p);
-                Lanes sum = {0.0, 0.0, 0.0, 0.0};
+                Lanes sum = {};  // +0.0 in every lane
                 for (std::size_t k = 0; k < p; ++k) {
                     Lanes v;
                     __builtin_memcpy(&v, first + k, sizeof v);
                     sum = sum + v;
                 }
                 const Lanes mean = sum / pd;
-                Lanes sxy = {0.0, 0.0, 0.0, 0.0};
+                Lanes sxy = {};
                 for (std::size_t k = 0; k < p; ++k) {
                     Lanes v;
                     __builtin_memcpy(&v, first + k, sizeof v);
