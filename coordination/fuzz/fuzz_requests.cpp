@@ -46,8 +46,9 @@ public:
         written_ += a.size() + b.size();
         return true;
     }
-    bool write_by(std::string_view data, std::int64_t, const std::atomic<bool>&) override {
-        written_ += data.size();
+    bool write_by(const std::string_view* parts, std::size_t count, std::int64_t,
+                  const std::atomic<bool>&) override {
+        for (std::size_t i = 0; i < count; ++i) written_ += parts[i].size();
         return true;
     }
     bool peer_gone() override { return true; }

@@ -190,6 +190,8 @@ constexpr std::size_t kBatch = 64;
 void stream_events(Transport& transport, SubscriberQueue& queue) {
     std::vector<std::shared_ptr<const Event>> batch;
     batch.reserve(kBatch);
+    std::vector<std::string_view> parts;
+    parts.reserve(kBatch);
     // A peer that hung up right after subscribing ends the stream at once.
     bool failed = transport.peer_gone();
     while (!failed && queue.active.load()) {
@@ -212,10 +214,12 @@ void stream_events(Transport& transport, SubscriberQueue& queue) {
             continue;
         }
         // Each frame must leave within 2 seconds of being taken; frames taken
-        // together share that instant.
+        // together share that instant and go out in one gathering write.
         const std::int64_t deadline = platform::monotonic_ns() + limits::kFrameWriteNs;
+        parts.clear();
+        for (const auto& event : batch) parts.emplace_back(event->frame);
+        if (!transport.write_by(parts.data(), parts.size(), deadline, queue.active)) failed = true;
         for (auto& event : batch) {
-            if (!failed && !transport.write_by(event->frame, deadline, queue.active)) failed = true;
             queue.queued.fetch_sub(event->frame.size() + limits::kEventOverhead);
             event.reset();
         }

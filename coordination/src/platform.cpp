@@ -333,10 +333,27 @@ bool Socket::write_all(std::string_view a, std::string_view b) {
     return true;
 }
 
-long Socket::send_some(const char* data, std::size_t n) {
+long Socket::send_parts(const std::string_view* parts, std::size_t count, std::size_t skip, bool dont_wait) {
+    iovec iov[64];
+    int used = 0;
+    for (std::size_t i = 0; i < count && used < 64; ++i) {
+        std::string_view part = parts[i];
+        if (skip >= part.size()) {
+            skip -= part.size();
+            continue;
+        }
+        part.remove_prefix(skip);
+        skip = 0;
+        iov[used++] = {const_cast<char*>(part.data()), part.size()};
+    }
+    if (used == 0) return 0;
+    msghdr msg{};
+    msg.msg_iov = iov;
+    msg.msg_iovlen = static_cast<decltype(msg.msg_iovlen)>(used);
     for (;;) {
-        ssize_t sent = ::send(fd_, data, n, MSG_NOSIGNAL);
+        ssize_t sent = ::sendmsg(fd_, &msg, MSG_NOSIGNAL | (dont_wait ? MSG_DONTWAIT : 0));
         if (sent < 0 && errno == EINTR) continue;
+        if (sent < 0 && dont_wait && (errno == EAGAIN || errno == EWOULDBLOCK)) return 0;
         return sent <= 0 ? -1 : static_cast<long>(sent);
     }
 }

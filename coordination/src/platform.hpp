@@ -86,9 +86,11 @@ public:
     long read_some(char* buffer, std::size_t n, std::int64_t deadline_ns);
     // Writes everything under the standing send timeout; false on failure.
     bool write_all(std::string_view a, std::string_view b = {});
-    // One send of what remains, for callers that manage their own deadline:
-    // bytes accepted (>0), or <=0 on failure (0 bytes accepted counts as one).
-    long send_some(const char* data, std::size_t n);
+    // One gathering send of `parts` (at most 64), skipping the first `skip`
+    // bytes, for callers that manage their own deadline. Returns the bytes
+    // accepted; 0 when `dont_wait` is set and the socket buffer is full;
+    // -1 on failure or timeout (a send that accepts nothing is one).
+    long send_parts(const std::string_view* parts, std::size_t count, std::size_t skip, bool dont_wait);
     // Non-blocking: discards whatever the peer sent; true if the peer has
     // closed its side or the socket failed.
     bool peer_gone();

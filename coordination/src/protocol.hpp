@@ -46,9 +46,10 @@ public:
     virtual long read_some(char* buffer, std::size_t n, std::int64_t deadline_ns) = 0;
     // Writes both parts in order under the standing send timeout.
     virtual bool write_all(std::string_view a, std::string_view b = {}) = 0;
-    // Writes `data` before `deadline_ns`, failing early once `keep_going` is
-    // cleared; restores the standing send timeout afterwards.
-    virtual bool write_by(std::string_view data, std::int64_t deadline_ns,
+    // Writes `parts` (at most 64) in order before `deadline_ns`, failing
+    // early once `keep_going` is cleared; the standing send timeout applies
+    // again afterwards.
+    virtual bool write_by(const std::string_view* parts, std::size_t count, std::int64_t deadline_ns,
                           const std::atomic<bool>& keep_going) = 0;
     // Non-blocking: discards pending input; true once the peer has gone.
     virtual bool peer_gone() = 0;

@@ -143,18 +143,25 @@ public:
         return socket_.read_some(buffer, n, deadline_ns);
     }
     bool write_all(std::string_view a, std::string_view b) override { return socket_.write_all(a, b); }
-    bool write_by(std::string_view data, std::int64_t deadline_ns, const std::atomic<bool>& keep_going) override {
-        bool changed_timeout = false;
-        while (!data.empty()) {
+    bool write_by(const std::string_view* parts, std::size_t count, std::int64_t deadline_ns,
+                  const std::atomic<bool>& keep_going) override {
+        std::size_t total = 0;
+        for (std::size_t i = 0; i < count; ++i) total += parts[i].size();
+        // Usually the socket buffer takes everything at once and no timeout
+        // needs to be set.
+        long sent = socket_.send_parts(parts, count, 0, true);
+        if (sent < 0) return false;
+        std::size_t done = static_cast<std::size_t>(sent);
+        if (done == total) return true;
+        while (done < total) {
             std::int64_t left = deadline_ns - platform::monotonic_ns();
             if (left <= 0 || !keep_going.load()) return false;
             if (!socket_.set_send_timeout_ms((left + 999999) / 1000000)) return false;
-            changed_timeout = true;
-            long sent = socket_.send_some(data.data(), data.size());
+            sent = socket_.send_parts(parts, count, done, false);
             if (sent <= 0) return false;
-            data.remove_prefix(static_cast<std::size_t>(sent));
+            done += static_cast<std::size_t>(sent);
         }
-        return !changed_timeout || socket_.set_send_timeout_ms(limits::kSendTimeoutMs);
+        return socket_.set_send_timeout_ms(limits::kSendTimeoutMs);
     }
     bool peer_gone() override { return socket_.peer_gone(); }
 
