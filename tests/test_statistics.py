@@ -10,23 +10,10 @@ from hypothesis import strategies as st
 
 import korva_rust as k
 from conftest import assert_bits_equal
+from range_refs import div, max_num, min_num, wilder_atr
 
 nan = math.nan
 HUGE = 2**64 - 1
-
-
-def div(a, b):
-    """IEEE division (Python raises on a zero divisor)."""
-    with np.errstate(all="ignore"):
-        return float(np.float64(a) / np.float64(b))
-
-
-def max_num(a, b):
-    return b if math.isnan(a) else a if math.isnan(b) else max(a, b)
-
-
-def min_num(a, b):
-    return b if math.isnan(a) else a if math.isnan(b) else min(a, b)
 
 
 def ref_linearreg(x, p):
@@ -48,27 +35,6 @@ def ref_linearreg(x, p):
         for j, v in enumerate(y):
             sxy += (j - xm) * (v - mean)
         out[i] = mean + xm * div(sxy, sxx)
-    return out
-
-
-def true_range(high, low, close):
-    tr = [high[0] - low[0]]
-    for i in range(1, len(close)):
-        a, b, c = high[i] - low[i], abs(high[i] - close[i - 1]), abs(low[i] - close[i - 1])
-        tr.append(max_num(max_num(a, b), c))
-    return tr
-
-
-def wilder_atr(high, low, close, p):
-    tr, n = true_range(high, low, close), len(close)
-    out = [nan] * n
-    if n >= p:
-        s = -0.0
-        for v in tr[:p]:
-            s += v
-        out[p - 1] = s / p
-        for i in range(p, n):
-            out[i] = ((p + -1.0) * out[i - 1] + tr[i]) / p
     return out
 
 
@@ -122,11 +88,12 @@ def chunk_size(v):
 
 
 def ref_hurst(x, mn, mx, num):
-    if num == 0:
-        return nan
-    n = len(x)
     step = 1.0 if num < 2 else float(mx - mn + 1) / float(num - 1)
-    sizes = [chunk_size(step * j + mn) for j in range(num)]
+    return hurst_of_sizes(x, [chunk_size(step * j + mn) for j in range(num)]) if num else nan
+
+
+def hurst_of_sizes(x, sizes):
+    n, num = len(x), len(sizes)
     lx, ly = [], []
     for c in sizes:
         assert c > 0
@@ -234,15 +201,12 @@ def test_linearreg_cases():
 
 
 def test_damiani_cases():
-    rng = np.random.default_rng(8)
-    c = rng.normal(100, 1, size=(30, 6))
-    c[:, 3] = c[:, 2] + 1
-    c[:, 4] = c[:, 2] - 1
+    c = np.random.default_rng(8).normal(100, 1, size=(30, 6))
+    c[:, 3], c[:, 4] = c[:, 2] + 1, c[:, 2] - 1
     src = np.ascontiguousarray(c[:, 2])
-    vol, anti = k.damiani_volatmeter(c, src, 3, 4, 5, 31, 1.4)  # sed_std beyond n
-    assert (vol == 0).all() and (anti == 0).all()
-    vol, anti = k.damiani_volatmeter(c, src, 3, 4, 5, HUGE, 1.4)
-    assert (vol == 0).all() and (anti == 0).all()
+    for sed_std in (31, HUGE):  # beyond n: an all-zero ratio and no deviations
+        vol, anti = k.damiani_volatmeter(c, src, 3, 4, 5, sed_std, 1.4)
+        assert (vol == 0).all() and (anti == 0).all()
     # A NaN in the source turns later deviations into 0, never NaN: the
     # vis/sed quotient then becomes 0/0 = NaN only where both are 0.
     src2 = src.copy()
@@ -253,15 +217,8 @@ def test_damiani_cases():
     got = k.damiani_volatmeter(c, np.concatenate([src, src]), 3, 4, 5, 6, 1.4)
     for g, w in zip(got, ref_damiani(c, src.tolist() * 2, 3, 4, 5, 6, 1.4)):
         assert_bits_equal(g, w)
-    bad = [
-        (np.zeros((0, 6)), src, 3, 4, 5, 6),
-        (c, src, 0, 4, 5, 6),
-        (c, src, 3, 4, 0, 6),
-        (c, src, 3, 4, 5, 0),
-        (c, src[:20], 3, 4, 5, 6),
-        (np.ascontiguousarray(c[:, :4]), src, 3, 4, 5, 6),
-    ]
-    for args in bad:
+    for args in ((c[:0], src, 3, 4, 5, 6), (c, src, 0, 4, 5, 6), (c, src, 3, 4, 0, 6), (c, src, 3, 4, 5, 0),
+                 (c, src[:20], 3, 4, 5, 6)):
         with pytest.raises(k.InternalError):
             k.damiani_volatmeter(*args, 1.4)
     with pytest.raises(k.InternalError, match="assertion failed: index < dim"):
@@ -273,9 +230,8 @@ def test_hurst_cases():
     assert math.isnan(k.hurst_rs(x, 10, 100, 0))
     assert math.isnan(k.hurst_rs(x, 10, 100, 1))
     # num_chunksize 2 between 10 and 100 uses sizes 10 and 101 (note the +1)
-    expected = ref_hurst(x.tolist(), 10, 100, 2)
-    assert k.hurst_rs(x, 10, 100, 2) == expected
-    assert k.hurst_rs(x, 10, 101, 2) != expected
+    assert k.hurst_rs(x, 10, 100, 2) == hurst_of_sizes(x.tolist(), [10, 101])
+    assert k.hurst_rs(x, 10, 100, 4) == hurst_of_sizes(x.tolist(), [10, 40, 70, 101])
     with pytest.raises(k.InternalError, match="attempt to divide by zero"):
         k.hurst_rs(x, 0, 100, 4)
     # Max below min: the sizes run down from min to max + 1 (the span is

@@ -10,33 +10,10 @@ from hypothesis import strategies as st
 
 import korva_rust as k
 from conftest import assert_bits_equal
+from range_refs import columns, div, max_num, min_num, window_extreme
 
 nan = math.nan
 HUGE = 2**64 - 1
-
-
-def max_num(a, b):
-    if math.isnan(a):
-        return b
-    if math.isnan(b):
-        return a
-    if a == b:
-        return b if math.copysign(1, a) < 0 else a
-    return max(a, b)
-
-
-def min_num(a, b):
-    if math.isnan(a):
-        return b
-    if math.isnan(b):
-        return a
-    if a == b:
-        return a if math.copysign(1, a) < 0 else b
-    return min(a, b)
-
-
-def columns(c):
-    return c[:, 2].tolist(), c[:, 3].tolist(), c[:, 4].tolist()
 
 
 def window_mean(x, w):
@@ -55,22 +32,9 @@ def window_mean(x, w):
 
 
 def deque_extremes(high, low, p):
-    """(hh, ll) of the monotonic deques after each row p-1 .. n-1."""
-    qmax, qmin = [], []
-    for j, (h, lo) in enumerate(zip(high, low)):
-        if j >= p:
-            while qmax and qmax[0][0] <= j - p:
-                qmax.pop(0)
-            while qmin and qmin[0][0] <= j - p:
-                qmin.pop(0)
-        while qmax and h >= qmax[-1][1]:
-            qmax.pop()
-        qmax.append((j, h))
-        while qmin and lo <= qmin[-1][1]:
-            qmin.pop()
-        qmin.append((j, lo))
-        if j >= p - 1:
-            yield j, qmax[0][1], qmin[0][1]
+    """(row, hh, ll) of the monotonic deques for rows p-1 .. n-1."""
+    hh, ll = window_extreme(high, p, True), window_extreme(low, p, False)
+    return [(j, hh[j], ll[j]) for j in range(p - 1, len(high))]
 
 
 def ref_stoch(c, fk, sk, sd):
@@ -111,8 +75,7 @@ def ref_willr(c, p):
 
 
 def ema(x, p):
-    a = 2 / (p + 1.0)
-    out = [x[0]] if x else []
+    a, out = 2 / (p + 1.0), x[:1]
     for v in x[1:]:
         out.append(a * v + (1 - a) * out[-1])
     return out
@@ -120,7 +83,6 @@ def ema(x, p):
 
 def ref_wt(c, cl, al, ml, ob, os_, source_type):
     o, close, high, low = (c[:, j].tolist() for j in (1, 2, 3, 4))
-    n = len(close)
     ap = {
         "open": o,
         "high": high,
@@ -130,25 +92,17 @@ def ref_wt(c, cl, al, ml, ob, os_, source_type):
     }.get(source_type, close)
     esa = ema(ap, cl)
     de = ema([abs(a - e) for a, e in zip(ap, esa)], cl)
-    ci = [0.0 if d == 0 else (a - e) / (d * 0.015) if not math.isnan(d) else nan for a, e, d in zip(ap, esa, de)]
-    wt1 = ema(ci, al)
-    wt2 = [0.0] * n
-    s = 0.0
-    for i in range(min(n, ml)):
-        s += wt1[i]
-        wt2[i] = s / (i + 1.0)
-    for i in range(ml, n) if ml else ():
-        wt2[i] = wt2[i - 1] + (wt1[i] - wt1[i - ml]) / ml
+    wt1 = ema([0.0 if d == 0 else div(a - e, d * 0.015) for a, e, d in zip(ap, esa, de)], al)
+    wt2, s = [0.0] * len(ap), 0.0
+    for i in range(len(ap)) if ml else ():
+        if i < ml:
+            s += wt1[i]
+            wt2[i] = s / (i + 1.0)
+        else:
+            wt2[i] = wt2[i - 1] + (wt1[i] - wt1[i - ml]) / ml
     d = [b - a for a, b in zip(wt1, wt2)]
-    return (
-        wt1,
-        wt2,
-        [v <= 0 for v in d],
-        [v >= 0 for v in d],
-        [v <= os_ for v in wt2],
-        [v >= ob for v in wt2],
-        [a - b for a, b in zip(wt1, wt2)],
-    )
+    flags = [[v <= 0 for v in d], [v >= 0 for v in d], [v <= os_ for v in wt2], [v >= ob for v in wt2]]
+    return [wt1, wt2, *flags, [a - b for a, b in zip(wt1, wt2)]]
 
 
 def check_wt(c, cl, al, ml, source_type="hlc3"):
@@ -190,19 +144,17 @@ def candles(draw, max_rows=40):
     spread = rng.exponential(size=n) * (kind != "flat")
     c[:, 3], c[:, 4] = c[:, 2] + spread, c[:, 2] - spread
     if kind == "ties":
-        c[:, 1:5] = rng.integers(-1, 2, size=(n, 4))
-        c[:, 1:5][rng.integers(0, 2, size=(n, 4)) == 1] *= -1.0
-    for i, j in draw(st.lists(st.tuples(st.integers(0, max(n - 1, 0)), st.integers(1, 4)), max_size=4)):
+        c[:, 1:5] = rng.integers(-1, 2, size=(n, 4)) * rng.choice([-1.0, 1.0], size=(n, 4))
+    for i, j in draw(st.lists(st.tuples(st.integers(0, 10**6), st.integers(1, 4)), max_size=4)):
         if n:
-            c[i, j] = nan
+            c[i % n, j] = nan
     return c
 
 
 @settings(max_examples=300, deadline=None)
 @given(candles(), st.integers(1, 10), st.integers(0, 6), st.integers(0, 6), st.booleans())
 def test_random_candles_match_references(c, fk, sk, sd, strided):
-    if strided:
-        c = np.repeat(c, 2, axis=0)[::2]
+    c = np.repeat(c, 2, axis=0)[::2] if strided else c
     check_all(c, fk, sk, sd)
     check_wt(c, fk, sk + 1, sd, "ohlc4" if strided else "close")
 
@@ -213,21 +165,16 @@ def test_documented_cases():
     assert_bits_equal(k.stochf(flat, 4, 2, 0)[0], [nan] * 3 + [50.0] * 9)
     assert np.isnan(k.stoch(flat, 4, 2, 0, 2, 0)).all()
 
-    # A NaN high inside the window: the slow stochastic skips it, the deque
-    # versions see it while it sits at the front.
+    # A NaN high at row 2 sits behind the larger high of row 1; at row 3 (p =
+    # 2) it is the deque's front, so stochf writes 50 and willr NaN, while
+    # the slow stochastic folds it away and takes the high of row 3.
     c = np.zeros((6, 6))
-    c[:, 2] = [1.0, 2.0, 3.0, 2.0, 1.0, 2.0]
-    c[:, 3] = c[:, 2] + 1
-    c[:, 4] = c[:, 2] - 1
+    c[:, 2] = [1.0, 4.0, 3.0, 2.0, 1.0, 2.0]
+    c[:, 3], c[:, 4] = c[:, 2] + 1, c[:, 2] - 1
     c[2, 3] = nan
-    # deque fronts at rows 2..5 for p = 2: hh = nan? row 2 adds NaN behind 3.0
-    _, hh, _ = zip(*deque_extremes(c[:, 3].tolist(), c[:, 4].tolist(), 2))
-    assert math.isnan(hh[2]) and not math.isnan(hh[1])  # row 3: NaN at the front
-    fastk, _ = k.stochf(c, 2, 1, 0)
-    assert fastk[3] == 50.0
+    assert k.stochf(c, 2, 1, 0)[0][3] == 50.0
     assert math.isnan(k.willr(c, 2)[3])
-    slowk, _ = k.stoch(c, 2, 1, 0, 1, 0)
-    assert slowk[3] == ((2.0 - 1.0) * 100) / (3.0 - 1.0)  # hh from the finite high of row 3
+    assert k.stoch(c, 2, 1, 0, 1, 0)[0][3] == ((2.0 - 1.0) * 100) / (3.0 - 1.0)
 
     rng = np.random.default_rng(5)
     r = rng.normal(100, 1, size=(30, 6))
@@ -254,16 +201,11 @@ def test_wt_cases():
     for name in ("median", "", "hl2", "HLC3", "Close"):  # exact names; hl2 is not one of them
         assert_bits_equal(k.wt(c, 9, 12, 3, 53.0, -53.0, name)[0], close_wt[0])
     assert close_wt[1][0] == close_wt[0][0]
-    check_wt(c, 9, 12, 0)  # ml 0: wt2 all zeros
-    assert (k.wt(c, 9, 12, 0, 1.0, -1.0, "close")[1] == 0).all()
-    check_wt(c, 9, 12, HUGE)  # ml beyond n: the growing mean runs to the end
-    check_wt(c, 0, 0, 40)
-    check_wt(c, HUGE, HUGE, 1)
-    out = k.wt(np.zeros((0, 6)), 9, 12, 3, 53.0, -53.0, "close")
-    assert len(out) == 7 and all(len(v) == 0 for v in out)
-    flat = np.full((10, 6), 5.0)  # de == 0 gives ci = 0
-    check_wt(flat, 3, 4, 2)
-    assert (k.wt(flat, 3, 4, 2, 0.0, 0.0, "close")[0] == 0).all()
+    assert (k.wt(c, 9, 12, 0, 1.0, -1.0, "close")[1] == 0).all()  # ml 0: wt2 all zeros
+    for cl, al, ml in ((9, 12, HUGE), (0, 0, 40), (HUGE, HUGE, 1)):  # ml beyond n: growing mean throughout
+        check_wt(c, cl, al, ml)
+    assert all(len(v) == 0 for v in k.wt(np.zeros((0, 6)), 9, 12, 3, 53.0, -53.0, "close"))
+    assert (k.wt(np.full((10, 6), 5.0), 3, 4, 2, 0.0, 0.0, "close")[0] == 0).all()  # de == 0: ci = 0
 
 
 def test_errors():
@@ -279,12 +221,10 @@ def test_errors():
         with pytest.raises(k.InternalError, match="assertion failed: index < dim"):
             call(narrow)
     # Fewer rows than the period: the columns are not looked at.
-    assert np.isnan(k.willr(narrow, 11)).all()
-    assert np.isnan(k.stochf(narrow, 11, 1, 0)).all()
-    with pytest.raises(k.InternalError):
-        k.willr(r, 0)
-    with pytest.raises(k.InternalError):
-        k.stochf(r, 0, 3, 0)
+    assert np.isnan(k.willr(narrow, 11)).all() and np.isnan(k.stochf(narrow, 11, 1, 0)).all()
+    for call in (lambda: k.willr(r, 0), lambda: k.stochf(r, 0, 3, 0)):
+        with pytest.raises(k.InternalError):
+            call()
     assert np.isnan(k.stoch(r, 0, 3, 0, 3, 0)).all()
     with pytest.raises(TypeError, match="argument 'source_type'"):
         k.wt(r, 3, 3, 3, 1.0, -1.0, None)

@@ -21,6 +21,8 @@
 namespace korva::trend {
 namespace {
 
+typedef double Pair __attribute__((vector_size(2 * sizeof(double))));
+
 // Columns of a candle matrix read by the family; a matrix narrower than five
 // columns fails here with the missing-dimension error.
 struct Prices {
@@ -180,33 +182,42 @@ Series adx(MatrixView candles, std::uint64_t period) {
     const double pd = static_cast<double>(p);
     const double w = static_cast<double>(p - 1);
 
-    double tr = 0.0, sp = 0.0, sm = 0.0;
-    double seed = -0.0;  // sum of DX[p .. 2p-1]
-    for (std::size_t i = 1; i < n; ++i) {
-        if (i > p) {
+    // The plus and minus sums share each vector operation (two lanes, the
+    // same per-lane operations): the loop is bound by its divisions.
+    double tr = 0.0;
+    Pair dm_sums = {0.0, 0.0};
+    const Pair pd2 = {pd, pd};
+    const auto advance = [&](std::size_t i, bool decay) __attribute__((always_inline)) {
+        if (decay) {
             tr = tr - tr / pd;
-            sp = sp - sp / pd;
-            sm = sm - sm / pd;
+            dm_sums = dm_sums - dm_sums / pd2;
         }
         const Movement m = px.dm(i);
         tr = px.tr(i) + tr;
-        sp = m.plus + sp;
-        sm = m.minus + sm;
-        if (i < p) continue;
-        double d = 0.0;
-        if (tr != 0.0) {
-            const double pdi = (sp * 100.0) / tr;
-            const double mdi = (sm * 100.0) / tr;
-            const double s = mdi + pdi;
-            d = s == 0.0 ? 0.0 : (std::fabs(pdi - mdi) * 100.0) / s;
-        }
-        if (i < 2 * p) {
-            seed = seed + d;
-        } else if (i == 2 * p) {
-            out[i] = seed / pd;  // DX at 2p itself is not used
-        } else if (!std::isnan(out[i - 1])) {
-            out[i] = (d + out[i - 1] * w) / pd;
-        }
+        dm_sums = Pair{m.plus, m.minus} + dm_sums;
+    };
+    const auto dx_now = [&] {
+        if (tr == 0.0) return 0.0;
+        const Pair di = (dm_sums * 100.0) / Pair{tr, tr};
+        const double pdi = di[0], mdi = di[1];
+        const double s = mdi + pdi;
+        return s == 0.0 ? 0.0 : (std::fabs(pdi - mdi) * 100.0) / s;
+    };
+
+    for (std::size_t i = 1; i <= p; ++i) advance(i, false);
+    double seed = -0.0 + dx_now();  // DX[p .. 2p-1] summed from -0.0
+    for (std::size_t i = p + 1; i < 2 * p; ++i) {
+        advance(i, true);
+        seed = seed + dx_now();
+    }
+    advance(2 * p, true);  // its DX is not used
+    double prev = seed / pd;
+    out[2 * p] = prev;
+    for (std::size_t i = 2 * p + 1; i < n; ++i) {
+        advance(i, true);
+        if (std::isnan(prev)) break;  // every later position stays NaN
+        prev = (dx_now() + prev * w) / pd;
+        out[i] = prev;
     }
     return out;
 }
