@@ -202,6 +202,32 @@ void aroon_sweep(SeriesView high, SeriesView low, std::size_t p, double* out, Hi
     }
 }
 
+// The q-th forward difference of d[0 .. n-1] (q < n), one order at a time
+// in place: d[i] = d[i+1] - d[i] for each order, so the first n-q values end
+// as the result. Every order is a whole pass, O(n*q) in all, so the lanes
+// matter for long periods; each element is still one separately rounded
+// subtraction of the same two values.
+__attribute__((target_clones("avx2", "default"))) void forward_differences(double* d, std::size_t n,
+                                                                          std::size_t q) {
+    for (std::size_t len = n; len > n - q; --len) {
+        std::size_t i = 0;
+        // Both operands of a block are loaded before the block is stored, and
+        // later blocks read only positions this one does not write.
+        for (; i + 8 < len; i += 8) {
+            Lanes a0, a1, b0, b1;
+            __builtin_memcpy(&a0, d + i, sizeof a0);
+            __builtin_memcpy(&a1, d + i + 4, sizeof a1);
+            __builtin_memcpy(&b0, d + i + 1, sizeof b0);
+            __builtin_memcpy(&b1, d + i + 5, sizeof b1);
+            a0 = b0 - a0;
+            a1 = b1 - a1;
+            __builtin_memcpy(d + i, &a0, sizeof a0);
+            __builtin_memcpy(d + i + 4, &a1, sizeof a1);
+        }
+        for (; i + 1 < len; ++i) d[i] = d[i + 1] - d[i];
+    }
+}
+
 }  // namespace
 
 Tuple macd(SeriesView source, std::uint64_t fast_period, std::uint64_t slow_period, std::uint64_t signal_period) {
@@ -454,13 +480,9 @@ Series pfe(SeriesView source, std::uint64_t period, std::uint64_t smoothing) {
         const std::size_t p = period, q = p - 1;
         const double P = static_cast<double>(p);
         with_view(source, [&](const auto& s) {
-            // q-th forward difference, one order at a time in place (each
-            // order reads d[i+1] before it is overwritten).
             std::vector<double> d(n);
             for (std::size_t i = 0; i < n; ++i) d[i] = s[i];
-            for (std::size_t len = n; len > n - q; --len) {
-                for (std::size_t i = 0; i + 1 < len; ++i) d[i] = d[i + 1] - d[i];
-            }
+            forward_differences(d.data(), n, q);
             auto step = [&](std::size_t i) {
                 const double dd = s[i + 1] - s[i];
                 return std::sqrt(dd * dd + 1.0);
