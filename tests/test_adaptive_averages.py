@@ -12,7 +12,7 @@ from hypothesis.extra import numpy as hnp
 
 import korva_rust as k
 from clib import cexp, clog
-from conftest import assert_bits_equal
+from support import assert_bits_equal
 
 nan, inf = math.nan, math.inf
 HUGE = 2**64 - 1

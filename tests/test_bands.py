@@ -8,7 +8,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import korva_rust as k
-from conftest import assert_bits_equal
+from support import assert_bits_equal
 
 nan = math.nan
 HUGE = 2**64 - 1
@@ -151,6 +151,8 @@ def test_atr_documented_cases():
     c[1, 3] = nan  # NaN high: TR[1] = max(|low - prev close|) = 0
     assert k.atr(c, 2)[1] == (3.0 + 0.0) / 2
     assert np.isnan(k.atr(c, HUGE)).all() and math.isnan(k.atr_last(c, HUGE))
+    neg_zero_range = np.array([[0, 0, 0.0, -0.0, 0.0, 0]])  # TR[0] = -0.0; the seed sum starts at +0.0
+    assert_bits_equal(k.atr(neg_zero_range, 1), [0.0])
     # n < period never looks at the columns; n >= period needs five.
     assert np.isnan(k.atr(np.zeros((2, 2)), 3)).all()
     for f in (k.atr, k.atr_last):

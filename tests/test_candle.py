@@ -6,7 +6,7 @@ import numpy as np
 import pytest
 
 import korva_rust as k
-from conftest import assert_bits_equal, bits
+from support import assert_bits_equal, bits
 
 nan = math.nan
 OPEN, CLOSE, HIGH, LOW, VOLUME = 1, 2, 3, 4, 5

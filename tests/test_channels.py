@@ -9,7 +9,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import korva_rust as k
-from conftest import assert_bits_equal
+from support import assert_bits_equal
 from range_refs import atr, columns, div, true_range, wilder_atr, window_extreme
 
 nan = math.nan

@@ -7,7 +7,7 @@ import numpy as np
 import pytest
 
 import korva_rust as k
-from conftest import assert_bits_equal
+from support import assert_bits_equal
 
 NAN = math.nan
 TWO_PI = 6.283185307179586

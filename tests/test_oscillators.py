@@ -8,7 +8,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import korva_rust as k
-from conftest import assert_bits_equal
+from support import assert_bits_equal
 
 nan, inf = math.nan, math.inf
 HUGE = 2**64 - 1

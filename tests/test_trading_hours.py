@@ -6,7 +6,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import korva_rust as k
-from conftest import bits
+from support import bits
 
 I64 = np.iinfo(np.int64)
 

@@ -10,7 +10,7 @@ from hypothesis import strategies as st
 from hypothesis.extra import numpy as hnp
 
 import korva_rust as k
-from conftest import assert_bits_equal
+from support import assert_bits_equal
 from test_adaptive_averages import ref_source
 
 nan = math.nan

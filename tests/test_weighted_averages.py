@@ -11,7 +11,7 @@ from hypothesis.extra import numpy as hnp
 
 import korva_rust as k
 from clib import clog, cpow
-from conftest import assert_bits_equal
+from support import assert_bits_equal
 
 nan = math.nan
 HUGE = 2**64 - 1
