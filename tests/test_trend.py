@@ -1,6 +1,6 @@
 """Directional movement and trend overlays against plain-Python re-statements
-of their steps, bit for bit, on documented cases, random candles (hypothesis),
-real candles and strided layouts."""
+of their steps, bit for bit: real and random candles (hypothesis adds NaN,
+inf and signed zeros), strided layouts, and the documented edge cases."""
 import math
 
 import numpy as np
@@ -9,90 +9,70 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import korva_rust as k
-from support import assert_bits_equal, bits
+from conftest import assert_bits_equal, bits
 
-nan = math.nan
-inf = math.inf
+nan, inf = math.nan, math.inf
 HUGE = 2**64 - 1
 
 
 # ---------------------------------------------------------------- references
 
 def max_num(a, b):
-    if math.isnan(a):
-        return b
-    if math.isnan(b):
-        return a
+    if a != a or b != b:
+        return b if a != a else a
     if a == b:
         return b if math.copysign(1, a) < 0 else a
     return max(a, b)
 
 
 def min_num(a, b):
-    if math.isnan(a):
-        return b
-    if math.isnan(b):
-        return a
-    if a == b:
-        return a if math.copysign(1, a) < 0 else b
-    return min(a, b)
+    return -max_num(-a, -b)
 
 
-def cols(c):
-    return c[:, 2].tolist(), c[:, 3].tolist(), c[:, 4].tolist()
+def div(a, b):
+    """IEEE division (Python raises on a zero divisor)."""
+    if b != 0:
+        return a / b
+    with np.errstate(all="ignore"):
+        return float(np.float64(a) / np.float64(b))
 
 
-def tr_at(close, high, low, i):
-    if i == 0:
-        return high[0] - low[0]
-    pc = close[i - 1]
-    return max_num(max_num(high[i] - low[i], abs(high[i] - pc)), abs(low[i] - pc))
+def running_sum(xs, acc=0.0):
+    for v in xs:
+        acc = acc + v
+    return acc
+
+
+def lane_sum(xs):
+    full = len(xs) - len(xs) % 8
+    lanes = [running_sum(xs[j:full:8]) for j in range(8)]
+    return running_sum(xs[full:], running_sum(lanes[j] + lanes[j + 4] for j in range(4)))
 
 
 def movement(up, down):
     return (up if up > down and up > 0 else 0.0, down if down > up and down > 0 else 0.0)
 
 
-def dm_at(high, low, i):
-    return movement(high[i] - high[i - 1], low[i - 1] - low[i])
-
-
-def running_sum(xs, start=0.0):
-    for v in xs:
-        start = start + v
-    return start
-
-
-def eight_lane_sum(xs):
-    lanes = [0.0] * 8
-    full = len(xs) // 8 * 8
-    for g in range(0, full, 8):
-        for j in range(8):
-            lanes[j] += xs[g + j]
-    acc = 0.0
-    for j in range(4):
-        acc = acc + (lanes[j] + lanes[j + 4])
-    for v in xs[full:]:
-        acc = acc + v
-    return acc
+def rows(c):
+    """close, high, low, TR (row 0: bar range), +DM, -DM (row 0: 0.0)."""
+    close, high, low = (c[:, j].tolist() for j in (2, 3, 4))
+    n = len(close)
+    tr = [high[0] - low[0]] if n else []
+    tr += [max_num(max_num(high[i] - low[i], abs(high[i] - close[i - 1])), abs(low[i] - close[i - 1]))
+           for i in range(1, n)]
+    mv = [(0.0, 0.0)] + [movement(high[i] - high[i - 1], low[i - 1] - low[i]) for i in range(1, n)]
+    return close, high, low, tr, [m[0] for m in mv], [m[1] for m in mv]
 
 
 def ref_dm(c, p):
     n = len(c)
     plus, minus = [nan] * n, [nan] * n
-    if p >= n:
-        return plus, minus
-    _, high, low = cols(c)
-    sp = sm = 0.0
-    for i in range(1, p + 1):
-        a, b = dm_at(high, low, i)
-        sp += a
-        sm += b
-    plus[p], minus[p] = sp, sm
-    for i in range(p + 1, n):
-        a, b = dm_at(high, low, i)
-        plus[i] = (plus[i - 1] - fdiv(plus[i - 1], p)) + a
-        minus[i] = (minus[i - 1] - fdiv(minus[i - 1], p)) + b
+    if p < n:
+        _, _, _, _, pdm, mdm = rows(c)
+        plus[p], minus[p] = running_sum(pdm[1:p + 1]), running_sum(mdm[1:p + 1])
+        for i in range(p + 1, n):
+            plus[i] = (plus[i - 1] - div(plus[i - 1], p)) + pdm[i]
+            minus[i] = (minus[i - 1] - div(minus[i - 1], p)) + mdm[i]
     return plus, minus
 
 
@@ -101,70 +81,36 @@ def ref_di(c, p):
     plus, minus = [nan] * n, [nan] * n
     if n < 2 or n < p + 1:
         return plus, minus
-    close, high, low = cols(c)
-    tr = sp = sm = 0.0
-    for i in range(1, p + 1):
-        tr += tr_at(close, high, low, i)
-        a, b = dm_at(high, low, i)
-        sp += a
-        sm += b
-    plus[p], minus[p] = ((100 * sp) / tr, (100 * sm) / tr) if tr > 0 else (0.0, 0.0)
-    w = float((p - 1) % 2**64)
+    _, _, _, tr, pdm, mdm = rows(c)
+    t, sp, sm = running_sum(tr[1:p + 1]), running_sum(pdm[1:p + 1]), running_sum(mdm[1:p + 1])
+    plus[p], minus[p] = ((100 * sp) / t, (100 * sm) / t) if t > 0 else (0.0, 0.0)
+    w = float((p - 1) % 2**64)  # unsigned subtraction
     for i in range(p + 1, n):
-        a, b = dm_at(high, low, i)
-        tr = fdiv(tr * w + tr_at(close, high, low, i), p)
-        sp = fdiv(sp * w + a, p)
-        sm = fdiv(sm * w + b, p)
-        plus[i], minus[i] = ((sp * 100) / tr, (sm * 100) / tr) if tr > 0 else (0.0, 0.0)
+        t, sp, sm = div(t * w + tr[i], p), div(sp * w + pdm[i], p), div(sm * w + mdm[i], p)
+        plus[i], minus[i] = ((sp * 100) / t, (sm * 100) / t) if t > 0 else (0.0, 0.0)
     return plus, minus
 
 
-def series_trdm(c):
-    close, high, low = cols(c)
-    n = len(close)
-    tr = [tr_at(close, high, low, i) for i in range(n)]
-    moves = [(0.0, 0.0)] + [dm_at(high, low, i) for i in range(1, n)]
-    return tr, [m[0] for m in moves], [m[1] for m in moves]
-
-
-def fdiv(a, b):
-    """IEEE division (Python raises on a zero divisor)."""
-    if b != 0:
-        return a / b
-    with np.errstate(all="ignore"):
-        return float(np.float64(a) / np.float64(b))
-
-
-def ref_dx(c, di_length, adx_smoothing):
+def ref_dx(c, length, smoothing):
     n = len(c)
     if n == 0:
         return [], [], []
-    with np.errstate(all="ignore"):
-        a = fdiv(1.0, float(di_length))
-        b = 1.0 - a
+    a = div(1.0, length)
 
-        def rma(x):
-            s = [0.0] * n
-            s[0] = a * x[0] + b * x[n - 1]
-            for i in range(1, n):
-                s[i] = a * x[i] + b * s[i - 1]
-            return s
+    def rma(x):
+        s = [a * x[0] + (1 - a) * x[-1]]
+        for v in x[1:]:
+            s.append(a * v + (1 - a) * s[-1])
+        return s
 
-        tr, pdm, mdm = (rma(s) for s in series_trdm(c))
-        pdi, mdi = [0.0] * n, [0.0] * n
-        for i in range(n):
-            if tr[i] != 0:
-                pdi[i] = fdiv(pdm[i] * 100, tr[i])
-                mdi[i] = fdiv(mdm[i] * 100, tr[i])
-        d = []
-        for i in range(n):
-            den = mdi[i] + pdi[i]
-            diff = abs(pdi[i] - mdi[i])
-            d.append(diff if den == 0 else diff / den)
-        cc = fdiv(1.0, float(adx_smoothing))
-        adx = [(cc * d[0] + (1 - cc) * d[n - 1]) * 100]
-        for j in range(1, n):
-            adx.append((1 - cc) * adx[-1] + (cc * 100) * d[j])
+    tr, pdm, mdm = (rma(x) for x in rows(c)[3:])
+    pdi = [div(pdm[i] * 100, tr[i]) if tr[i] != 0 else 0.0 for i in range(n)]
+    mdi = [div(mdm[i] * 100, tr[i]) if tr[i] != 0 else 0.0 for i in range(n)]
+    d = [abs(x - y) if y + x == 0 else abs(x - y) / (y + x) for x, y in zip(pdi, mdi)]
+    cc = div(1.0, smoothing)
+    adx = [(cc * d[0] + (1 - cc) * d[-1]) * 100]
+    for v in d[1:]:
+        adx.append((1 - cc) * adx[-1] + (cc * 100) * v)
     return adx, pdi, mdi
 
 
@@ -173,64 +119,43 @@ def ref_adx(c, p):
     out = [nan] * n
     if 2 * p >= n or p == 0:
         return out
-    close, high, low = cols(c)
-    tr = sp = sm = 0.0
-    buf = []
+    _, _, _, tr, pdm, mdm = rows(c)
+    t = sp = sm = 0.0
+    dxs = []
     for i in range(1, n):
         if i > p:
-            tr, sp, sm = tr - tr / p, sp - sp / p, sm - sm / p
-        a, b = dm_at(high, low, i)
-        tr = tr_at(close, high, low, i) + tr
-        sp = a + sp
-        sm = b + sm
-        if i < p:
-            continue
-        if tr == 0:
-            dx = 0.0
-        else:
-            pdi, mdi = (sp * 100) / tr, (sm * 100) / tr
+            t, sp, sm = t - t / p, sp - sp / p, sm - sm / p
+        t, sp, sm = tr[i] + t, pdm[i] + sp, mdm[i] + sm
+        if i >= p:
+            pdi, mdi = (sp * 100) / t if t else 0.0, (sm * 100) / t if t else 0.0
             s = mdi + pdi
-            dx = 0.0 if s == 0 else (abs(pdi - mdi) * 100) / s
-        if i < 2 * p:
-            buf.append(dx)
-        elif i == 2 * p:
-            acc = -0.0
-            for v in buf:
-                acc += v
-            out[i] = acc / p
-        elif not math.isnan(out[i - 1]):
-            out[i] = (dx + out[i - 1] * (p - 1)) / p
+            dxs.append(0.0 if t == 0 or s == 0 else (abs(pdi - mdi) * 100) / s)
+        if i == 2 * p:
+            out[i] = running_sum(dxs[:p], -0.0) / p
+        elif i > 2 * p and out[i - 1] == out[i - 1]:
+            out[i] = (dxs[-1] + out[i - 1] * (p - 1)) / p
     return out
 
 
 def ref_adxr(c, p):
     n = len(c)
-    tr, pdm, mdm = series_trdm(c)
-
-    def smooth(x):
-        s = [x[0]]
-        for v in x[1:]:
-            s.append(v + (s[-1] - s[-1] / p))
-        return s
-
     out = [nan] * n
     if p == 0:
         return out
-    tr, pdm, mdm = smooth(tr), smooth(pdm), smooth(mdm)
+    smoothed = []
+    for x in rows(c)[3:]:
+        s = [x[0]]
+        for v in x[1:]:
+            s.append(v + (s[-1] - s[-1] / p))
+        smoothed.append(s)
     dx = [0.0] * n
-    for i in range(n):
-        if tr[i] != 0:
-            pdi = (pdm[i] / tr[i]) * 100
-            mdi = (mdm[i] / tr[i]) * 100
+    for i, (t, sp, sm) in enumerate(zip(*smoothed)):
+        if t != 0:
+            pdi, mdi = (sp / t) * 100, (sm / t) * 100
             dx[i] = 0.0 if pdi + mdi == 0 else (abs(pdi - mdi) / (pdi + mdi)) * 100
-    adx = [nan] * n
-    for j in range(p - 1, n):
-        acc = -0.0
-        for v in dx[j - p + 1:j + 1]:
-            acc += v
-        adx[j] = acc / p
+    adx = [nan] * (p - 1) + [running_sum(dx[j - p + 1:j + 1], -0.0) / p for j in range(p - 1, n)]
     for i in range(p, n):
-        if not math.isnan(adx[i]) and not math.isnan(adx[i - p]):
+        if adx[i] == adx[i] and adx[i - p] == adx[i - p]:
             out[i] = (adx[i] + adx[i - p]) * 0.5
     return out
 
@@ -240,99 +165,70 @@ def ref_vi(c, p):
     vp, vm = [nan] * n, [nan] * n
     if p >= n:
         return vp, vm
-    close, high, low = cols(c)
-    tr = [tr_at(close, high, low, i) for i in range(n)]
+    _, high, low, tr, _, _ = rows(c)
     up = [0.0] + [abs(high[i] - low[i - 1]) for i in range(1, n)]
     dn = [0.0] + [abs(low[i] - high[i - 1]) for i in range(1, n)]
-    for s in range(p, n):
-        t = eight_lane_sum(tr[s - p + 1:s + 1])
+    for e in range(p, n):
+        t = lane_sum(tr[e - p + 1:e + 1])
         if t != 0:
-            vp[s] = eight_lane_sum(up[s - p + 1:s + 1]) / t
-            vm[s] = eight_lane_sum(dn[s - p + 1:s + 1]) / t
+            vp[e], vm[e] = lane_sum(up[e - p + 1:e + 1]) / t, lane_sum(dn[e - p + 1:e + 1]) / t
     return vp, vm
 
 
 def ref_alligator(x):
     n = len(x)
-    jaw, teeth, lips = [nan] * n, [nan] * n, [nan] * n
+    lines = [[nan] * n for _ in range(3)]
     if n <= 12:
-        return jaw, teeth, lips
-    s = 0.0
-    sums = []
-    for v in x[:13]:
-        s = s + v
-        sums.append(s)
-    for out, first, seed, a, b, shift in (
-        (jaw, 12, sums[12] / 13, 0.9230769230769231, 0.07692307692307693, 8),
-        (teeth, 7, sums[7] * 0.125, 0.875, 0.125, 5),
-        (lips, 4, sums[4] / 5, 0.8, 0.2, 3),
+        return lines
+    sums = [running_sum(x[:m]) for m in (13, 8, 5)]  # same bits as the one running sum
+    for out, p, seed, a, b, shift in (
+        (lines[0], 13, sums[0] / 13, 0.9230769230769231, 0.07692307692307693, 8),
+        (lines[1], 8, sums[1] * 0.125, 0.875, 0.125, 5),
+        (lines[2], 5, sums[2] / 5, 0.8, 0.2, 3),
     ):
-        line = [nan] * n
-        line[first] = seed
-        for i in range(first + 1, n):
-            line[i] = line[i - 1] * a + x[i] * b
-        for i, v in enumerate(line):
-            if i + shift < n and not math.isnan(v):
+        v = seed
+        for i in range(p - 1, n - shift):
+            if i >= p:
+                v = v * a + x[i] * b
+            if v == v:
                 out[i + shift] = v
-    return jaw, teeth, lips
-
-
-def midpoint(high, low, p):
-    if len(high) < p:
-        return nan
-    hi, lo = -inf, inf
-    for h, l in zip(high[len(high) - p:], low[len(low) - p:]):
-        hi, lo = max_num(hi, h), min_num(lo, l)
-    return (hi + lo) * 0.5
+    return lines
 
 
 def ref_ichimoku(c, conv, base, lag, disp):
-    _, high, low = cols(c)
-    end = 1 - disp
-    if end < 0:
-        end += len(high)
-    dh, dl = high[:end], low[:end]
-    return (
-        midpoint(high, low, conv),
-        midpoint(high, low, base),
-        (midpoint(dh, dl, conv) + midpoint(dh, dl, base)) * 0.5,
-        midpoint(dh, dl, lag),
-    )
+    high, low = c[:, 3].tolist(), c[:, 4].tolist()
+    end = 1 - disp if disp <= 1 else len(high) + 1 - disp
 
+    def mid(m, p):
+        if m < p:
+            return nan
+        hi, lo = -inf, inf
+        for i in range(m - p, m):
+            hi, lo = max_num(hi, high[i]), min_num(lo, low[i])
+        return (hi + lo) * 0.5
 
-def ref_wilder_atr(close, high, low, p):
-    n = len(close)
-    out = [nan] * n
-    if n < p:
-        return out
-    s = -0.0
-    for i in range(p):
-        s += tr_at(close, high, low, i)
-    out[p - 1] = s / p
-    for i in range(p, n):
-        out[i] = ((p + -1.0) * out[i - 1] + tr_at(close, high, low, i)) / p
-    return out
+    n = len(high)
+    return mid(n, conv), mid(n, base), (mid(end, conv) + mid(end, base)) * 0.5, mid(end, lag)
 
 
 def ref_supertrend(c, p, f):
-    close, high, low = cols(c)
+    close, high, low, tr, _, _ = rows(c)
     n = len(close)
-    atr = ref_wilder_atr(close, high, low, p)
-    bu, bl = [], []
-    for i in range(n):
-        a = 0.0 if math.isnan(atr[i]) else atr[i]
-        hl2 = (high[i] + low[i]) * 0.5
-        bu.append(hl2 + f * a)
-        bl.append(hl2 - f * a)
+    atr = [nan] * n
+    if p <= n:
+        atr[p - 1] = running_sum(tr[:p], -0.0) / p
+        for i in range(p, n):
+            atr[i] = ((p + -1.0) * atr[i - 1] + tr[i]) / p
+    hl2 = [(h + l) * 0.5 for h, l in zip(high, low)]
+    bu = [m + f * (0.0 if a != a else a) for m, a in zip(hl2, atr)]
+    bl = [m - f * (0.0 if a != a else a) for m, a in zip(hl2, atr)]
     fu, fl = bu[:], bl[:]
     trend, changed = [0.0] * n, [0.0] * n
-    s = max(p, 1) - 1
-    if s < n:
-        trend[s] = fu[s] if close[s] <= fu[s] else fl[s]
+    if p - 1 < n:
+        trend[p - 1] = fu[p - 1] if close[p - 1] <= fu[p - 1] else fl[p - 1]
     for i in range(p, n):
-        pc = close[i - 1]
-        fu[i] = min_num(bu[i], fu[i - 1]) if fu[i - 1] >= pc else bu[i]
-        fl[i] = max_num(bl[i], fl[i - 1]) if fl[i - 1] <= pc else bl[i]
+        fu[i] = min_num(bu[i], fu[i - 1]) if fu[i - 1] >= close[i - 1] else bu[i]
+        fl[i] = max_num(bl[i], fl[i - 1]) if fl[i - 1] <= close[i - 1] else bl[i]
         if trend[i - 1] == fu[i - 1]:
             trend[i], changed[i] = (fu[i], 0.0) if close[i] <= fu[i] else (fl[i], 1.0)
         else:
@@ -341,26 +237,21 @@ def ref_supertrend(c, p, f):
 
 
 def ref_sar(c, a, mx):
-    _, high, low = cols(c)
-    n = len(high)
-    out = [0.0] * n
+    high, low = c[:, 3].tolist(), c[:, 4].tolist()
     if high[1] > high[0]:
-        out[0] = low[0]
+        out = [low[0]]
         cand = min_num(low[0] + a * (high[0] - low[0]), low[0])
-        if low[1] < cand:
-            rising, sar, ep, af = False, high[0], low[1], a
-        else:
-            rising, sar, ep, af = True, cand, high[1], min_num(a + a, mx)
+        rising, sar, ep, af = (False, high[0], low[1], a) if low[1] < cand else (True, cand, high[1], min_num(a + a, mx))
     else:
-        out[0] = high[0]
+        out = [high[0]]
         cand = max_num(high[0] - a * (high[0] - low[0]), high[0])
         if high[1] > cand:
             rising, sar, ep, af = True, low[0], high[1], a
         else:
             rising, sar = False, cand
             ep, af = (low[1], min_num(a + a, mx)) if low[1] < low[0] else (low[0], a)
-    out[1] = sar
-    for i in range(2, n):
+    out.append(sar)
+    for i in range(2, len(high)):
         if rising:
             cand = min_num(min_num(sar + af * (ep - sar), low[i - 1]), low[i - 2])
             if low[i] < cand:
@@ -377,26 +268,20 @@ def ref_sar(c, a, mx):
                 sar = cand
                 if low[i] < ep:
                     ep, af = low[i], min_num(a + af, mx)
-        out[i] = sar
+        out.append(sar)
     return out
 
 
 def ref_safezone(c, p, m, lb, long):
     n = len(c)
-    if n == 1:
-        return [0.0]
-    _, high, low = cols(c)
-    kk = 1.0 - fdiv(1.0, p)
+    high, low = c[:, 3].tolist(), c[:, 4].tolist()
+    kk = 1.0 - div(1.0, p)
     sp = sm = 0.0
     cand = [0.0] * n
     for i in range(1, n):
-        up = high[i] - high[i - 1]
-        dn = low[i - 1] - low[i]
-        up = 0.0 if math.isnan(up) else up
-        dn = 0.0 if math.isnan(dn) else dn
-        a, b = movement(up, dn)
-        sp = kk * sp + a
-        sm = kk * sm + b
+        up, dn = high[i] - high[i - 1], low[i - 1] - low[i]
+        a, b = movement(0.0 if up != up else up, 0.0 if dn != dn else dn)
+        sp, sm = kk * sp + a, kk * sm + b
         cand[i] = low[i - 1] - sm * m if long else high[i - 1] + sp * m
     out = []
     for i in range(n):
@@ -410,62 +295,49 @@ def ref_safezone(c, p, m, lb, long):
 
 # ------------------------------------------------------------------- inputs
 
-def make_candles(rng, n, nan_rate=0.0, flat_rate=0.0):
+def make_candles(rng, n, nan_rate=0.0):
     close = 100 + np.cumsum(rng.normal(0, 1, n))
-    high = close + rng.exponential(1, n)
-    low = close - rng.exponential(1, n)
-    c = np.column_stack([np.arange(n) * 60000.0, close + rng.normal(0, 0.3, n), close, high, low,
-                         rng.exponential(1000, n)])
-    if flat_rate:
-        flat = rng.random(n) < flat_rate
-        c[flat, 1:5] = c[flat, 2:3]
-    if nan_rate:
-        c[:, 2:5][rng.random((n, 3)) < nan_rate] = nan
+    c = np.column_stack([np.arange(n) * 6e4, close, close, close + rng.exponential(1, n),
+                         close - rng.exponential(1, n), np.ones(n)])
+    c[:, 2:5][rng.random((n, 3)) < nan_rate] = nan
     return c
 
 
 def layouts(c):
-    """The same candles contiguous, Fortran-ordered, as rows of a reversed
-    copy read backwards, and as a column slice of a wider matrix."""
+    """Fortran order, reversed rows read backwards, a slice of a wider matrix."""
     wide = np.zeros((len(c), 9))
     wide[:, 1:7] = c
-    return {
-        "c": c,
-        "fortran": np.asfortranarray(c),
-        "reversed": c[::-1].copy()[::-1],
-        "wide": wide[:, 1:7],
-    }
+    return [np.asfortranarray(c), c[::-1].copy()[::-1], wide[:, 1:7]]
+
+
+def pairs(c, p):
+    """(our result, reference) for every candle function at period p."""
+    n = len(c)
+    out = [(k.dm(c, p), ref_dm(c, p)), (k.di(c, p), ref_di(c, p)), ((k.adx(c, p),), (ref_adx(c, p),)),
+           (k.vi(c, p, True), ref_vi(c, p)), (k.dx(c, p, p + 3, False), ref_dx(c, p, p + 3))]
+    if n:
+        out.append(((k.adxr(c, p),), (ref_adxr(c, p),)))
+        out += [((k.safezonestop(c, p, 2.5, p // 2, d),), (ref_safezone(c, p, 2.5, p // 2, d),)) for d in (True, False)]
+        if p:
+            out.append((k.supertrend(c, p, 3.0), ref_supertrend(c, p, 3.0)))
+    if n > 1:
+        out.append(((k.sar(c, 0.02, 0.2),), (ref_sar(c, 0.02, 0.2),)))
+    return out
 
 
 def check_all(c, p):
-    """Every candle function of the family against its reference."""
-    for name, ref in (("dm", ref_dm), ("di", ref_di)):
-        for got, want in zip(getattr(k, name)(c, p), ref(c, p)):
-            assert_bits_equal(got, want)
-    assert_bits_equal(k.adx(c, p), ref_adx(c, p))
-    for got, want in zip(k.vi(c, p, True), ref_vi(c, p)):
-        assert_bits_equal(got, want)
-    for got, want in zip(k.dx(c, p, p + 3, False), ref_dx(c, p, p + 3)):
-        assert_bits_equal(got, want)
-    if len(c):
-        assert_bits_equal(k.adxr(c, p), ref_adxr(c, p))
-        for long in (True, False):
-            assert_bits_equal(k.safezonestop(c, p, 2.5, p // 2, long), ref_safezone(c, p, 2.5, p // 2, long))
-        if p:
-            for got, want in zip(k.supertrend(c, p, 3.0), ref_supertrend(c, p, 3.0)):
-                assert_bits_equal(got, want)
-    if len(c) > 1:
-        assert_bits_equal(k.sar(c, 0.02, 0.2), ref_sar(c, 0.02, 0.2))
+    for got, want in pairs(c, p):
+        for g, w in zip(got, want, strict=True):
+            assert_bits_equal(g, w)
 
 
 # -------------------------------------------------------------------- tests
 
 @pytest.mark.parametrize("fixture", ["daily_candles", "minute_candles"])
-def test_real_candles_match_references(fixture, request):
+def test_real_candles(fixture, request):
     c = request.getfixturevalue(fixture)[:3000]
     for p in (1, 2, 7, 14, 30):
         check_all(c, p)
-    assert_bits_equal(k.sar(c, 0.02, 0.2), ref_sar(c, 0.02, 0.2))
     for got, want in zip(k.alligator(c[:, 2]), ref_alligator(c[:, 2].tolist())):
         assert_bits_equal(got, want)
     for args in ((9, 26, 52, 26), (9, 26, 52, 0), (9, 26, 52, 1), (5000, 3, 0, 40)):
@@ -473,138 +345,122 @@ def test_real_candles_match_references(fixture, request):
 
 
 @pytest.mark.parametrize("seed", range(6))
-def test_random_candles_all_layouts(seed):
+def test_random_candles_and_layouts(seed):
     rng = np.random.default_rng(seed)
     n = int(rng.integers(1, 90))
-    c = make_candles(rng, n, nan_rate=[0, 0.03, 0.2][seed % 3], flat_rate=0.2 * (seed % 2))
-    for p in (0, 1, 3, 8, 9, 17, n - 1, n, n + 1):
-        if p < 0:
-            continue
+    c = make_candles(rng, n, nan_rate=[0, 0.03, 0.2][seed % 3])
+    if seed % 2:
+        c[rng.random(n) < 0.3, 3:5] = 100.0  # flat bars: zero ranges and movements
+    for p in {0, 1, 3, 8, 9, 17, max(n - 1, 0), n, n + 1}:
         check_all(c, p)
-        calls = {
-            "dm": lambda v: k.dm(v, p), "di": lambda v: k.di(v, p), "adx": lambda v: (k.adx(v, p),),
-            "adxr": lambda v: (k.adxr(v, p),), "vi": lambda v: k.vi(v, p, True),
-            "sar": lambda v: (k.sar(v, 0.02, 0.2),), "safezone": lambda v: (k.safezonestop(v, p, 2.0, 4, False),),
-        }
-        if n < 2:
-            del calls["sar"]
-        for name, call in calls.items():
-            expected = call(c)
-            for layout, view in layouts(c).items():
-                for got, want in zip(call(view), expected):
-                    assert_bits_equal(got, want)
+        for view in layouts(c):
+            for (got, _), (want, _) in zip(pairs(view, p), pairs(c, p)):
+                for g, w in zip(got, want):
+                    assert_bits_equal(g, w)
 
 
-finite = st.floats(-1e6, 1e6, allow_nan=False, width=64)
-price = st.one_of(finite, st.just(nan), st.just(inf), st.just(-inf), st.just(0.0), st.just(-0.0))
+price = st.one_of(st.floats(-1e6, 1e6, width=64), st.sampled_from([nan, inf, -inf, 0.0, -0.0]))
 
 
 @st.composite
-def candle_rows(draw, min_rows=0, max_rows=30, values=price):
-    n = draw(st.integers(min_rows, max_rows))
-    rows = [[0.0, 0.0] + [draw(values) for _ in range(3)] + [1.0] for _ in range(n)]
-    return np.array(rows, dtype=np.float64).reshape(n, 6)
+def candles(draw, min_rows=0, values=price):
+    n = draw(st.integers(min_rows, 30))
+    return np.array([[0.0, 0.0, draw(values), draw(values), draw(values), 1.0] for _ in range(n)]).reshape(n, 6)
 
 
 @settings(max_examples=150, deadline=None)
-@given(c=candle_rows(), p=st.integers(0, 12))
-def test_hypothesis_candles_with_nan_and_inf(c, p):
+@given(c=candles(), p=st.integers(0, 12))
+def test_hypothesis_nan_inf_and_zeros(c, p):
     with np.errstate(all="ignore"):
         check_all(c, p)
+        x = c[:, 2]
+        for got, want in zip(k.alligator(x), ref_alligator(x.tolist())):
+            assert_bits_equal(got, want)
 
 
 @settings(max_examples=150, deadline=None)
-@given(c=candle_rows(min_rows=2, values=st.sampled_from([1.0, 2.0, 3.0, nan, -0.0, 0.0])),
-       a=st.sampled_from([0.02, 0.5, 0.0, nan]), mx=st.sampled_from([0.2, 0.01, nan]))
-def test_hypothesis_sar_regimes(c, a, mx):
-    # Few distinct prices: ties, NaN comparisons and reversals on most rows.
+@given(c=candles(min_rows=2, values=st.sampled_from([1.0, 2.0, 3.0, nan, -0.0, 0.0])),
+       a=st.sampled_from([0.02, 0.5, 0.0, nan]), mx=st.sampled_from([0.2, 0.01, nan]),
+       lb=st.integers(0, 4), m=st.sampled_from([0.0, -0.0, 1.0]))
+def test_hypothesis_regimes_and_ties(c, a, mx, lb, m):
+    # Few distinct prices: ties, NaN comparisons, reversals and signed zeros
+    # in the stops' rolling extremes on most rows.
     assert_bits_equal(k.sar(c, a, mx), ref_sar(c, a, mx))
+    for long in (True, False):
+        assert_bits_equal(k.safezonestop(c, 3, m, lb, long), ref_safezone(c, 3, m, lb, long))
 
 
-@settings(max_examples=100, deadline=None)
-@given(x=st.lists(price, max_size=40))
-def test_hypothesis_alligator(x):
-    with np.errstate(all="ignore"):
-        for got, want in zip(k.alligator(np.array(x, dtype=np.float64)), ref_alligator(x)):
-            assert_bits_equal(got, want)
-
-
-def test_dm_documented_cases():
+def test_failures_and_degenerate_sizes():
     c = make_candles(np.random.default_rng(1), 10)
-    for p in (10, 11, HUGE):
-        plus, minus = k.dm(c, p)
-        assert np.isnan(plus).all() and np.isnan(minus).all() and len(plus) == 10
-    # n = p + 1: only the last position, the plain sum of the movements.
-    plus, _ = k.dm(c, 9)
-    assert np.isnan(plus[:9]).all() and plus[9] == ref_dm(c, 9)[0][9]
-    plus, minus = k.dm(c, 0)
-    assert plus[0] == 0.0 and minus[0] == 0.0 and np.isnan(plus[1:]).all()
-    # Too few columns only matter once the computation runs.
-    assert np.isnan(k.dm(c[:, :4], 10)[0]).all()
-    with pytest.raises(k.InternalError, match="assertion failed: index < dim"):
-        k.dm(c[:, :4], 3)
-
-
-def test_di_flat_candles_and_short_input():
-    flat = np.full((6, 6), 5.0)
-    plus, minus = k.di(flat, 3)
-    assert_bits_equal(plus, [nan, nan, nan, 0.0, 0.0, 0.0])
-    assert_bits_equal(minus, [nan, nan, nan, 0.0, 0.0, 0.0])
-    one = make_candles(np.random.default_rng(2), 1)
-    assert np.isnan(k.di(one, 0)[0]).all()
-    assert np.isnan(k.di(flat, HUGE)[0]).all()
-    with pytest.raises(k.InternalError, match="assertion failed: index < dim"):
-        k.di(flat[:, :4], 2)
-
-
-def test_dx_documented_cases():
-    assert [len(a) for a in k.dx(np.empty((0, 2)), 14, 14, True)] == [0, 0, 0]
-    one = np.array([[0, 1, 10.0, 12.0, 9.0, 1]])
-    adx, pdi, mdi = k.dx(one, 14, 14, True)
-    # A single candle seeds both ends of the recurrences with itself.
-    assert_bits_equal(adx, ref_dx(one, 14, 14)[0]) and pdi[0] == 0.0 and mdi[0] == 0.0
-    c = make_candles(np.random.default_rng(3), 40)
-    full = k.dx(c, 14, 14, True)
-    assert not any(np.isnan(a).any() for a in full)
-    for got, want in zip(full, k.dx(c, 14, 14, False)):  # the flag is ignored
-        assert_bits_equal(got, want)
+    narrow, empty = c[:, :4], np.empty((0, 6))
+    dim = "assertion failed: index < dim"
+    for call, match in [
+        (lambda: k.dm(narrow, 3), dim), (lambda: k.di(narrow, 3), dim), (lambda: k.dx(narrow, 3, 3, True), dim),
+        (lambda: k.adx(narrow, 3), dim), (lambda: k.vi(narrow, 3, True), dim),
+        (lambda: k.ichimoku_cloud(narrow, 9, 26, 52, 26), dim),
+        (lambda: k.adxr(narrow, 3), None), (lambda: k.adxr(empty, 3), None),
+        (lambda: k.supertrend(narrow, 3, 3.0), None), (lambda: k.supertrend(empty, 3, 3.0), None),
+        (lambda: k.supertrend(c, 0, 3.0), None),
+        (lambda: k.sar(narrow, 0.02, 0.2), None), (lambda: k.sar(c[:1], 0.02, 0.2), None),
+        (lambda: k.safezonestop(narrow, 3, 2.5, 3, True), None), (lambda: k.safezonestop(empty, 3, 2.5, 3, True), None),
+        # A displacement reaching before the first row fails, however large.
+        *[(lambda d=d: k.ichimoku_cloud(c, 9, 26, 52, d), "end <= axis_len") for d in (12, 2**63, HUGE)],
+        (lambda: k.ichimoku_cloud(empty, 9, 26, 52, 0), "end <= axis_len"),
+    ]:
+        with pytest.raises(k.InternalError, match=match):
+            call()
+    # Periods beyond the data return before the columns are read.
+    for p in (10, HUGE):
+        assert all(np.isnan(a).all() and len(a) == 10 for a in (*k.dm(narrow, p), k.adx(narrow, p)))
+    assert all(np.isnan(a).all() and a.shape == (10,) for a in k.vi(narrow, 10, False))
+    for p in (11, HUGE):
+        assert all(not a.any() and len(a) == 10 for a in k.supertrend(c, p, 3.0))
+        assert np.isnan(k.adxr(c, p)).all() and np.isnan(k.di(c, p)[0]).all()
+    assert all(math.isnan(v) for v in k.ichimoku_cloud(c, HUGE, HUGE, HUGE, 0))
+    assert [len(a) for a in (*k.dx(empty[:, :2], 3, 3, True), *k.vi(empty, 3, False), k.sar(empty[:, :2], 0.1, 0.2))] == [0] * 6
+    assert_bits_equal(k.safezonestop(c[:1, :2], 22, 2.5, 3, False), [0.0])
     with np.errstate(all="ignore"):
-        for got, want in zip(k.dx(c, 0, 0, True), ref_dx(c, 0, 0)):
+        for got, want in zip(k.dx(c, HUGE, 0, True), ref_dx(c, HUGE, 0)):
             assert_bits_equal(got, want)
-        for got, want in zip(k.dx(c, HUGE, HUGE, True), ref_dx(c, HUGE, HUGE)):
-            assert_bits_equal(got, want)
-    with pytest.raises(k.InternalError, match="assertion failed: index < dim"):
-        k.dx(c[:, :4], 14, 14, True)
-    with pytest.raises(TypeError, match="argument '_sequential'"):
-        k.dx(c, 14, 14, 1)
+    for call, name in [(lambda: k.dx(c, 3, 3, 1), "_sequential"), (lambda: k.vi(c, 3, 0), "sequential"),
+                       (lambda: k.safezonestop(c, 3, 2.5, 3, "long"), "direction")]:
+        with pytest.raises(TypeError, match=f"argument '{name}'"):
+            call()
 
 
-def test_adx_and_adxr_first_values():
+def test_documented_values():
     c = make_candles(np.random.default_rng(4), 60)
     p = 7
+    plus = k.dm(c[:p + 1], p)[0]  # n = p + 1: only the last position, a plain sum
+    assert np.isnan(plus[:p]).all() and plus[p] == ref_dm(c[:p + 1], p)[0][p]
+    assert_bits_equal(k.di(np.full((6, 6), 5.0), 3)[0], [nan, nan, nan, 0.0, 0.0, 0.0])  # flat: zero range
+    one = c[:1]
+    assert_bits_equal(k.dx(one, 14, 14, True)[0], ref_dx(one, 14, 14)[0])
+    assert not any(np.isnan(a).any() for a in k.dx(c, 14, 14, True))
     out = k.adx(c, p)
     assert np.isnan(out[:2 * p]).all() and not np.isnan(out[2 * p:]).any()
-    assert np.isnan(k.adx(c, 30)).all() and np.isnan(k.adx(c, HUGE)).all() and np.isnan(k.adx(c, 0)).all()
-    assert np.isnan(k.adx(c[:, :4], 30)).all()  # returned before the columns are read
-    with pytest.raises(k.InternalError, match="assertion failed: index < dim"):
-        k.adx(c[:, :4], 7)
-    r = k.adxr(c, p)
-    assert np.isnan(r[:2 * p - 1]).all() and not np.isnan(r[2 * p - 1:]).any()
-    assert np.isnan(k.adxr(c, 0)).all() and np.isnan(k.adxr(c, HUGE)).all()
-    for bad in (np.empty((0, 6)), c[:, :4]):
-        with pytest.raises(k.InternalError):
-            k.adxr(bad, p)
+    out = k.adxr(c, p)
+    assert np.isnan(out[:2 * p - 1]).all() and not np.isnan(out[2 * p - 1:]).any()
+    assert all(np.isnan(a).all() for a in k.alligator(np.arange(12.0)))
+    first = [np.flatnonzero(~np.isnan(a)).tolist() for a in k.alligator(np.arange(13.0))]
+    assert first == [[], [12], list(range(7, 13))]
+    assert [int(np.argmax(~np.isnan(a))) for a in k.alligator(np.arange(100.0)[::-3])] == [20, 12, 7]
+    two = np.array([[0, 0, 10.0, 11.0, 9.0, 0], [0, 0, 12.0, 13.0, 10.0, 0]])
+    assert_bits_equal(k.sar(two, 0.02, 0.2), [9.0, min_num(9.0 + 0.02 * 2.0, 9.0)])
+    two[1, 4] = 8.0  # the second low pierces the stop: reverse to the first high
+    assert_bits_equal(k.sar(two, 0.02, 0.2), [9.0, 11.0])
+    stops = k.safezonestop(c, 22, 2.5, 1, True)  # max_lookback 1: the candidates themselves
+    assert stops[0] == 0.0 and stops[1] == c[0, 4] - movement(c[1, 3] - c[0, 3], c[0, 4] - c[1, 4])[1] * 2.5
+    for lb in (0, HUGE):  # no limit
+        assert_bits_equal(k.safezonestop(c, 22, 2.5, lb, False), ref_safezone(c, 22, 2.5, 0, False))
+    trend, changed = k.supertrend(c, 10, 0.5)
+    assert not trend[:9].any() and trend[9] != 0 and not changed[:10].any() and changed.any()
+    conv, base, a, b = k.ichimoku_cloud(c, 9, 26, 52, 26)
+    assert isinstance(conv, float) and math.isnan(b) and not math.isnan(a)
+    assert all(math.isnan(v) for v in k.ichimoku_cloud(c, 9, 26, 52, 1)[2:])
 
 
-def test_vi_sequential_and_lanes():
-    c = make_candles(np.random.default_rng(5), 50)
-    vp, vm = k.vi(c, 3, False)
-    assert vp.shape == (1,) and vm.shape == (1,) and vp[0] == k.vi(c, 3, True)[0][-1]
-    # p >= n: full all-NaN arrays whatever the flag.
-    for flag in (True, False):
-        vp, vm = k.vi(c, 50, flag)
-        assert vp.shape == (50,) and np.isnan(vp).all() and np.isnan(vm).all()
-    assert [a.shape for a in k.vi(np.empty((0, 6)), 3, False)] == [(0,), (0,)]
+def test_vi_lanes_last_value_and_blocks(minute_candles):
     # Eight or more values per window use the lane grouping, which a plain
     # running sum does not reproduce: prices spread over many decades.
     rng = np.random.default_rng(5)
@@ -612,120 +468,15 @@ def test_vi_sequential_and_lanes():
     wild = np.column_stack([close, close, close, close * (1 + rng.random(200)),
                             close * (1 - rng.random(200) * 0.9), close])
     vp = k.vi(wild, 12, True)[0]
-    cl, hi, lo = cols(wild)
-    tr = [tr_at(cl, hi, lo, i) for i in range(200)]
-    up = [0.0] + [abs(hi[i] - lo[i - 1]) for i in range(1, 200)]
-    plain = [running_sum(up[s - 11:s + 1]) / running_sum(tr[s - 11:s + 1]) for s in range(12, 200)]
+    _, high, low, tr, _, _ = rows(wild)
+    up = [0.0] + [abs(high[i] - low[i - 1]) for i in range(1, 200)]
     assert_bits_equal(vp, ref_vi(wild, 12)[0])
-    assert sum(a != b for a, b in zip(vp[12:], plain)) > 10
-    with pytest.raises(TypeError, match="argument 'sequential'"):
-        k.vi(c, 3, 0)
-
-
-def test_alligator_documented_cases():
-    assert all(np.isnan(a).all() for a in k.alligator(np.arange(12.0)))
-    jaw, teeth, lips = k.alligator(np.arange(13.0))
-    assert np.isnan(jaw).all()
-    assert np.flatnonzero(~np.isnan(teeth)).tolist() == [12]
-    assert np.flatnonzero(~np.isnan(lips)).tolist() == list(range(7, 13))
-    x = np.random.default_rng(6).normal(size=200)
-    jaw, teeth, lips = k.alligator(x[::-2])
-    assert [int(np.argmax(~np.isnan(a))) for a in (jaw, teeth, lips)] == [20, 12, 7]
-    for got, want in zip((jaw, teeth, lips), ref_alligator(x[::-2].tolist())):
-        assert_bits_equal(got, want)
-
-
-def test_ichimoku_documented_cases():
-    c = make_candles(np.random.default_rng(7), 30)
-    conv, base, a, b = k.ichimoku_cloud(c, 9, 26, 52, 26)
-    assert isinstance(conv, float) and math.isnan(b) and not math.isnan(conv)
-    assert all(math.isnan(v) for v in k.ichimoku_cloud(c, 9, 26, 52, 1)[2:])
-    assert all(math.isnan(v) for v in k.ichimoku_cloud(c, 0, 0, 0, 0))
-    # A displacement reaching before the first row fails, however large.
-    for disp in (32, 2**63, HUGE):
-        with pytest.raises(k.InternalError, match="assertion failed: end <= axis_len"):
-            k.ichimoku_cloud(c, 9, 26, 52, disp)
-    with pytest.raises(k.InternalError, match="assertion failed: end <= axis_len"):
-        k.ichimoku_cloud(np.empty((0, 6)), 9, 26, 52, 0)
-    assert all(math.isnan(v) for v in k.ichimoku_cloud(c, HUGE, HUGE, HUGE, 0))
-    with pytest.raises(k.InternalError, match="assertion failed: index < dim"):
-        k.ichimoku_cloud(c[:, :4], 9, 26, 52, 26)
-
-
-def test_supertrend_documented_cases():
-    c = make_candles(np.random.default_rng(8), 80)
-    trend, changed = k.supertrend(c, 10, 3.0)
-    assert not trend[:9].any() and trend[9] != 0 and not changed[:10].any()
-    # changed marks exactly the rows whose band switches regime.
-    flips = [i for i in range(10, 80) if changed[i]]
-    assert flips
-    for p in (81, HUGE):
-        trend, changed = k.supertrend(c, p, 3.0)
-        assert not trend.any() and not changed.any()
-    for bad in (np.empty((0, 6)), c[:, :4]):
-        with pytest.raises(k.InternalError):
-            k.supertrend(bad, 10, 3.0)
-    with pytest.raises(k.InternalError):
-        k.supertrend(c, 0, 3.0)
-
-
-def test_sar_documented_cases():
-    c = np.array([[0, 0, 10.0, 11.0, 9.0, 0], [0, 0, 12.0, 13.0, 10.0, 0]])
-    cand = min_num(9.0 + 0.02 * (11.0 - 9.0), 9.0)
-    assert_bits_equal(k.sar(c, 0.02, 0.2), [9.0, cand])
-    pierce = c.copy()
-    pierce[1, 4] = 8.0  # the second low pierces the start stop: reversal to the first high
-    assert_bits_equal(k.sar(pierce, 0.02, 0.2), [9.0, 11.0])
-    assert k.sar(np.empty((0, 2)), 0.02, 0.2).shape == (0,)
-    for bad in (c[:1], c[:, :4]):
-        with pytest.raises(k.InternalError):
-            k.sar(bad, 0.02, 0.2)
-
-
-def test_safezonestop_documented_cases():
-    c = make_candles(np.random.default_rng(9), 40)
-    close, high, low = cols(c)
-    # max_lookback 1: the candidate stops themselves.
-    stops = k.safezonestop(c, 22, 2.5, 1, True)
-    assert stops[0] == 0.0
-    assert_bits_equal(stops, ref_safezone(c, 22, 2.5, 1, True))
-    short = k.safezonestop(c, 22, 2.5, 3, False)
-    assert short[0] == 0.0 and short[1] == 0.0 and short[2] == 0.0
-    assert_bits_equal(k.safezonestop(c[:1, :2], 22, 2.5, 3, False), [0.0])
-    for lb in (0, HUGE):
-        for long in (True, False):
-            assert_bits_equal(k.safezonestop(c, 22, 2.5, lb, long), ref_safezone(c, 22, 2.5, 0, long))
-    with np.errstate(all="ignore"):
-        assert_bits_equal(k.safezonestop(c, 0, 2.5, 5, True), ref_safezone(c, 0, 2.5, 5, True))
-    for bad in (np.empty((0, 6)), c[:, :4]):
-        with pytest.raises(k.InternalError):
-            k.safezonestop(bad, 22, 2.5, 3, True)
-    with pytest.raises(TypeError, match="argument 'direction'"):
-        k.safezonestop(c, 22, 2.5, 3, "long")
-
-
-def test_safezonestop_signed_zero_and_nan_windows():
-    # Candidates of +-0.0 and NaN in any order: the rolling fold must give the
-    # sign a refold of the window gives, and an all-NaN window the start value.
-    rng = np.random.default_rng(10)
-    for _ in range(30):
-        n = int(rng.integers(2, 25))
-        c = np.zeros((n, 6))
-        c[:, 3] = rng.choice([0.0, -0.0, 1.0, nan], n)
-        c[:, 4] = rng.choice([0.0, -0.0, 1.0, nan], n)
-        for lb in (0, 1, 2, 5):
-            for long in (True, False):
-                for m in (0.0, -0.0, 1.0):
-                    assert_bits_equal(k.safezonestop(c, 3, m, lb, long), ref_safezone(c, 3, m, lb, long))
-
-
-@pytest.mark.parametrize("p", [14, 4095, 5000])
-def test_vi_long_input_matches_single_windows(p, minute_candles):
-    # Every window of the full series equals the one-window call on just its
-    # rows (plus the row before): long inputs are summed block by block.
+    assert sum(vp[s] != running_sum(up[s - 11:s + 1]) / running_sum(tr[s - 11:s + 1]) for s in range(12, 200)) > 10
+    # Long inputs are summed block by block; each window equals the
+    # one-window call on just its rows (plus the row before).
     c = minute_candles
-    vp, vm = k.vi(c, p, True)
-    ends = sorted({p, p + 1, len(c) - 1} | set(range(p + 4090, len(c), 997)))
-    for e in ends:
-        one = k.vi(c[e - p:e + 1], p, False)
-        assert (bits(vp[e]) == bits(one[0][0])) and (bits(vm[e]) == bits(one[1][0])), e
+    for p in (14, 4095, 5000):
+        vp, vm = k.vi(c, p, True)
+        for e in sorted({p, p + 1, len(c) - 1} | set(range(p + 4090, len(c), 997))):
+            one = k.vi(c[e - p:e + 1], p, False)
+            assert bits(vp[e]) == bits(one[0][0]) and bits(vm[e]) == bits(one[1][0]), (p, e)
