@@ -76,6 +76,9 @@ def test_real_candles_match_references(candles, request):
     for rows in (c, c[::2], c[::-1]):  # strided and reversed row views are read in place
         for p in (1, 2, 14, 22):
             check_all(rows, p, drift=1 if p == 2 else p)
+    late_nan = c.copy()  # the block form gives way to the deque at a late NaN
+    late_nan[1500, 3] = late_nan[1600, 4] = nan
+    check_all(late_nan, 14, 3)
     close, high, low = (np.ascontiguousarray(c[:, j]) for j in (2, 3, 4))
     ma = k.sma(close, 20)
     a = wilder_atr(high.tolist(), low.tolist(), close.tolist(), 20)

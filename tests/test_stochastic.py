@@ -128,6 +128,9 @@ def test_real_candles_match_references(candles, request):
     for rows in (c, c[::3], c[::-1]):  # strided and reversed row views are read in place
         for fk, sk, sd in ((5, 3, 3), (14, 3, 5), (1, 1, 1), (30, 9, 2)):
             check_all(rows, fk, sk, sd)
+    late_nan = c.copy()  # the block form gives way to the deque at a late NaN
+    late_nan[1500, 3] = late_nan[1600, 4] = nan
+    check_all(late_nan, 14, 3, 3)
     for source_type in ("close", "open", "high", "low", "hlc3", "ohlc4"):
         check_wt(c[::2], 10, 21, 4, source_type)
 

@@ -32,7 +32,6 @@ public:
 
     bool empty() const { return size_ == 0; }
     double front() const { return val_[head_]; }
-    std::size_t front_row() const { return row_[head_]; }
     double back() const { return val_[(head_ + size_ - 1) & mask_]; }
     void pop_front() {
         head_ = (head_ + 1) & mask_;
@@ -59,8 +58,6 @@ private:
     std::size_t head_ = 0, size_ = 0;
 };
 
-// Pop conditions: the new value displaces the back one when it is at least
-// as extreme. False for NaN on either side.
 // Branch-free selections for the block form below; each gives exactly the
 // result of the plain expression next to it (the prefix folds are chains
 // whose branches would be mispredicted on real prices).
@@ -102,6 +99,9 @@ inline double min_num(double a, double b) { return korva::min_num(a, b); }
 #endif
 }  // namespace select
 
+// Pop conditions: the new value displaces the back one when it is at least
+// as extreme, false for NaN on either side. `combine` is the block form's
+// fold for NaN-free data.
 struct KeepMax {
     static bool displaces(double v, double back) { return v >= back; }
     // Without NaN: the later of two equal values wins, as in the deque.
@@ -137,11 +137,9 @@ private:
 // is the fold of its values from -inf (maximum) or +inf (minimum), NaN
 // skipped, and does not depend on the fold order.
 struct KeepMaxNum {
-    static constexpr double empty = -INFINITY;
     static double combine(double a, double b) { return select::max_num(a, b); }
 };
 struct KeepMinNum {
-    static constexpr double empty = INFINITY;
     static double combine(double a, double b) { return select::min_num(a, b); }
 };
 
@@ -218,8 +216,8 @@ bool block_high_low(const VH& high, const VL& low, std::size_t p, Emit&& emit) {
     for (std::size_t start = 0; start < n; start += p) {
         const std::size_t len = std::min(p, n - start);
         double hi = high[start], lo = low[start];
+        if (!NanAware && (std::isnan(hi) || std::isnan(lo))) return false;
         for (std::size_t k = 0;;) {
-            if (!NanAware && (std::isnan(hi) || std::isnan(lo))) return false;
             const std::size_t i = start + k;
             if (k + 1 == p) {
                 emit(i, hi, lo);
