@@ -10,6 +10,7 @@
 #pragma GCC diagnostic ignored "-Wpsabi"
 #include "array_helpers.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstring>
@@ -144,20 +145,23 @@ Series moving_std(SeriesView source, std::uint64_t period) {
 
 Series shift(SeriesView source, std::int64_t periods) {
     const std::size_t n = source.size();
-    Series out(n, NaN);
-    // Values move as bit patterns: NaN payloads and -0.0 survive.
-    const auto copy = [&](std::size_t to, std::size_t from) {
-        std::memcpy(&out[to], source.base + static_cast<std::ptrdiff_t>(from) * source.stride, sizeof(double));
-    };
-    if (periods >= 0) {
-        const auto k = static_cast<std::uint64_t>(periods);
-        if (k >= n && k != 0) return out;
-        for (std::size_t i = static_cast<std::size_t>(k); i < n; ++i) copy(i, i - static_cast<std::size_t>(k));
+    // |periods| in unsigned arithmetic: exact even for the most negative value.
+    const auto bits = static_cast<std::uint64_t>(periods);
+    const std::uint64_t k = periods >= 0 ? bits : 0 - bits;
+    if (k >= n && k != 0) return Series(n, NaN);
+    const std::size_t m = n - static_cast<std::size_t>(k);  // values kept
+    // Values move as bit patterns (NaN payloads and -0.0 survive); only the
+    // vacated positions are filled.
+    Series out(n);
+    const std::size_t to = periods >= 0 ? static_cast<std::size_t>(k) : 0;
+    const std::size_t from = periods >= 0 ? 0 : static_cast<std::size_t>(k);
+    std::fill_n(out.data() + (periods >= 0 ? 0 : m), n - m, NaN);
+    if (source.stride == static_cast<std::ptrdiff_t>(sizeof(double))) {
+        if (m > 0) std::memcpy(out.data() + to, source.base + from * sizeof(double), m * sizeof(double));
     } else {
-        // 0 - periods in unsigned arithmetic: exact even for the most negative value.
-        const std::uint64_t k = 0 - static_cast<std::uint64_t>(periods);
-        if (k >= n) return out;
-        for (std::size_t i = 0; i + static_cast<std::size_t>(k) < n; ++i) copy(i, i + static_cast<std::size_t>(k));
+        for (std::size_t i = 0; i < m; ++i)
+            std::memcpy(out.data() + to + i, source.base + static_cast<std::ptrdiff_t>(from + i) * source.stride,
+                        sizeof(double));
     }
     return out;
 }
