@@ -73,15 +73,57 @@ const char* const kOps[] = {"get", "put", "delete", "expire", "ttl", "increment"
 
 }  // namespace
 
+// Same type and value, member by member (Json's own == treats an unsigned
+// and a signed integer of equal value as equal).
+bool same_json(const Json& a, const Json& b) {
+    if (a.type() != b.type()) return false;
+    if (a.is_object()) {
+        if (a.size() != b.size()) return false;
+        for (auto it = a.begin(); it != a.end(); ++it) {
+            auto other = b.find(it.key());
+            if (other == b.end() || !same_json(*it, *other)) return false;
+        }
+        return true;
+    }
+    if (a.is_array()) {
+        if (a.size() != b.size()) return false;
+        for (std::size_t i = 0; i < a.size(); ++i) {
+            if (!same_json(a[i], b[i])) return false;
+        }
+        return true;
+    }
+    return a == b;
+}
+
+// Whatever the quick parsing route accepts, the library must accept with
+// exactly the same result.
+void differential(std::string_view line) {
+    Request quick, library;
+    if (detail::quick_parse_header(line, quick)) {
+        if (!detail::library_parse_header(line, library)) std::abort();
+        if (quick.version != library.version || quick.token != library.token || quick.ns != library.ns ||
+            quick.op != library.op || quick.generation != library.generation ||
+            quick.payload_bytes != library.payload_bytes) {
+            std::abort();
+        }
+    }
+    Json quick_body, library_body;
+    if (detail::quick_parse_body(line, quick_body)) {
+        if (!detail::library_parse_body(line, library_body) || !same_json(quick_body, library_body)) std::abort();
+    }
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
-    const unsigned mode = data[0] % 3;
+    const unsigned mode = data[0] % 4;
     std::string_view input(reinterpret_cast<const char*>(data) + 1, size - 1);
     SharedState& shared = state();
 
     if (mode == 0) {
         MemoryTransport transport(input);
         serve_connection(transport, shared);
+    } else if (mode == 3) {
+        differential(input);
     } else if (mode == 1) {
         Request request;
         if (parse_header(input, request)) {

@@ -9,6 +9,54 @@ namespace korva::coordination {
 
 namespace {
 
+// Holds replies back while the client's next request is already buffered, so
+// that pipelined requests are answered with one write per batch instead of
+// one per request. Anything held is written before the connection waits for
+// more input or writes stream frames, so no reply ever waits on the client.
+class CoalescingTransport final : public Transport {
+public:
+    explicit CoalescingTransport(Transport& inner) : inner_(inner) {}
+    ~CoalescingTransport() override { flush(); }
+
+    bool flush() {
+        if (pending_.empty()) return true;
+        bool ok = inner_.write_all(pending_);
+        pending_.clear();
+        if (pending_.capacity() > kHold * 4) std::string().swap(pending_);
+        return ok;
+    }
+    long read_some(char* buffer, std::size_t n, std::int64_t deadline_ns) override {
+        if (!flush()) return -1;
+        return inner_.read_some(buffer, n, deadline_ns);
+    }
+    bool write_all(std::string_view a, std::string_view b) override {
+        if (pending_.size() + a.size() + b.size() <= kHold) {
+            pending_.append(a);
+            pending_.append(b);
+            return true;
+        }
+        if (pending_.empty()) return inner_.write_all(a, b);
+        pending_.append(a);
+        if (b.size() <= limits::kInlineValue) {
+            pending_.append(b);
+            b = {};
+        }
+        bool ok = inner_.write_all(pending_, b);  // large values still go out uncopied
+        pending_.clear();
+        return ok;
+    }
+    bool write_by(const std::string_view* parts, std::size_t count, std::int64_t deadline_ns,
+                  const std::atomic<bool>& keep_going) override {
+        return flush() && inner_.write_by(parts, count, deadline_ns, keep_going);
+    }
+    bool peer_gone() override { return inner_.peer_gone(); }
+
+private:
+    static constexpr std::size_t kHold = 64 * 1024;
+    Transport& inner_;
+    std::string pending_;
+};
+
 bool send_error(Transport& transport, std::string_view message) {
     std::string line;
     append_error_line(message, line);
@@ -29,7 +77,9 @@ Reply publish(const Request& request, const Json& body, const std::string& paylo
 }
 
 // Runs "subscribe" to its end. The connection always closes afterwards.
-void subscribe(Transport& transport, const Request& request, const Json& body, SharedState& state) {
+// The stream itself bypasses reply coalescing: frames must leave at once.
+void subscribe(CoalescingTransport& transport, Transport& stream, const Request& request, const Json& body,
+               SharedState& state) {
     std::string_view prefix;
     if (const char* err = read_name(body, "prefix", "invalid: missing string prefix", prefix)) {
         send_error(transport, err);
@@ -48,12 +98,12 @@ void subscribe(Transport& transport, const Request& request, const Json& body, S
         send_error(transport, err);
         return;
     }
-    if (!transport.write_all("{\"ok\":true,\"value\":true}\n")) {
+    if (!transport.write_all("{\"ok\":true,\"value\":true}\n", {}) || !transport.flush()) {
         queue->active.store(false);
         queue->close_receiver();
         return;
     }
-    stream_events(transport, *queue);
+    stream_events(stream, *queue);
 }
 
 Reply dispatch(const Request& request, const Json& body, std::string& payload, SharedState& state) {
@@ -84,8 +134,10 @@ bool send_reply(Transport& transport, const Reply& reply, std::string& out) {
 
 }  // namespace
 
-void serve_connection(Transport& transport, SharedState& state) {
+void serve_connection(Transport& socket_transport, SharedState& state) {
     try {
+        CoalescingTransport coalescer(socket_transport);
+        Transport& transport = coalescer;
         RequestReader reader(transport);
         Request request;
         Json body;
@@ -122,7 +174,7 @@ void serve_connection(Transport& transport, SharedState& state) {
             }
             reader.trim();
             if (request.op == "subscribe") {
-                subscribe(transport, request, body, state);
+                subscribe(coalescer, socket_transport, request, body, state);
                 return;
             }
             Reply reply = dispatch(request, body, payload, state);

@@ -219,18 +219,166 @@ private:
 
 }  // namespace
 
-bool parse_header(std::string_view line, Request& out) {
-    out = Request{};
+// ---- quick route ------------------------------------------------------------------
+
+namespace {
+
+// A cursor over a line for the quick route. Every helper returns false when
+// the input leaves the plain shape; the caller then defers to the library.
+struct Cursor {
+    const char* p;
+    const char* end;
+
+    bool take(char c) {
+        if (p == end || *p != c) return false;
+        ++p;
+        return true;
+    }
+    // A string of printable ASCII without escapes: exactly what the library
+    // would produce for it, byte for byte.
+    bool plain_string(std::string_view& out) {
+        if (!take('"')) return false;
+        const char* start = p;
+        while (p != end) {
+            auto c = static_cast<unsigned char>(*p);
+            if (c == '"') {
+                out = std::string_view(start, static_cast<std::size_t>(p - start));
+                ++p;
+                return true;
+            }
+            if (c < 0x20 || c > 0x7E || c == '\\') return false;
+            ++p;
+        }
+        return false;
+    }
+    // An integer without fraction or exponent that fits its type.
+    bool integer(bool& negative, std::uint64_t& magnitude) {
+        negative = take('-');
+        const char* start = p;
+        magnitude = 0;
+        while (p != end && *p >= '0' && *p <= '9') {
+            if (p - start >= 19) return false;  // leave 20-digit numbers to the library
+            magnitude = magnitude * 10 + static_cast<std::uint64_t>(*p - '0');
+            ++p;
+        }
+        std::size_t digits = static_cast<std::size_t>(p - start);
+        if (digits == 0 || (digits > 1 && *start == '0')) return false;
+        if (p != end && (*p == '.' || *p == 'e' || *p == 'E')) return false;
+        return true;
+    }
+    bool literal(std::string_view word) {
+        if (static_cast<std::size_t>(end - p) < word.size() || std::string_view(p, word.size()) != word) return false;
+        p += word.size();
+        return true;
+    }
+    bool only_whitespace_left() const {
+        for (const char* q = p; q != end; ++q) {
+            if (*q != ' ' && *q != '\t' && *q != '\r' && *q != '\n') return false;
+        }
+        return true;
+    }
+};
+
+}  // namespace
+
+namespace detail {
+
+bool quick_parse_header(std::string_view line, Request& out) {
+    Cursor in{line.data(), line.data() + line.size()};
+    unsigned seen = 0;
+    if (!in.take('{')) return false;
+    do {
+        std::string_view key, text;
+        if (!in.plain_string(key) || !in.take(':')) return false;
+        int field = field_of(key);
+        if (field < 0 || (seen & (1u << field))) return false;
+        seen |= 1u << field;
+        if (field == kVersion || field == kPayloadBytes) {
+            bool negative = false;
+            std::uint64_t value = 0;
+            if (!in.integer(negative, value) || negative) return false;
+            if (field == kVersion) {
+                if (value > 255) return false;
+                out.version = static_cast<std::uint8_t>(value);
+            } else {
+                out.payload_bytes = value;
+            }
+        } else {
+            if (!in.plain_string(text)) return false;
+            switch (field) {
+                case kToken: out.token.assign(text); break;
+                case kNamespace: out.ns.assign(text); break;
+                case kOp: out.op.assign(text); break;
+                default: out.generation.emplace(text); break;
+            }
+        }
+    } while (in.take(','));
+    unsigned required = (1u << kVersion) | (1u << kToken) | (1u << kNamespace) | (1u << kOp);
+    return in.take('}') && in.only_whitespace_left() && (seen & required) == required;
+}
+
+bool library_parse_header(std::string_view line, Request& out) {
     HeaderSax sax(out);
     return Json::sax_parse(line.data(), line.data() + line.size(), &sax, nlohmann::detail::input_format_t::json, true);
 }
 
-bool parse_body(std::string_view line, Json& out) {
-    out = Json();
-    BoundedDom sax(out);
-    if (Json::sax_parse(line.data(), line.data() + line.size(), &sax, nlohmann::detail::input_format_t::json, true)) {
-        return true;
+bool quick_parse_body(std::string_view line, Json& out) {
+    Cursor in{line.data(), line.data() + line.size()};
+    out = Json::object();
+    if (!in.take('{')) return false;
+    if (!in.take('}')) {
+        do {
+            std::string_view key, text;
+            if (!in.plain_string(key) || !in.take(':')) return false;
+            Json& slot = out[std::string(key)];  // a repeated key: the last one counts
+            if (in.p != in.end && *in.p == '"') {
+                if (!in.plain_string(text)) return false;
+                slot = std::string(text);
+            } else if (in.literal("true")) {
+                slot = true;
+            } else if (in.literal("false")) {
+                slot = false;
+            } else if (in.literal("null")) {
+                slot = nullptr;
+            } else {
+                bool negative = false;
+                std::uint64_t magnitude = 0;
+                if (!in.integer(negative, magnitude)) return false;
+                if (!negative) {
+                    slot = magnitude;
+                } else {
+                    constexpr std::uint64_t kMinMagnitude = std::uint64_t{1} << 63;
+                    if (magnitude > kMinMagnitude) return false;  // the library makes it a float
+                    slot = magnitude == kMinMagnitude ? std::numeric_limits<std::int64_t>::min()
+                                                      : -static_cast<std::int64_t>(magnitude);
+                }
+            }
+        } while (in.take(','));
+        if (!in.take('}')) return false;
     }
+    return in.only_whitespace_left();
+}
+
+bool library_parse_body(std::string_view line, Json& out) {
+    BoundedDom sax(out);
+    return Json::sax_parse(line.data(), line.data() + line.size(), &sax, nlohmann::detail::input_format_t::json, true);
+}
+
+}  // namespace detail
+
+bool parse_header(std::string_view line, Request& out) {
+    out.version = 0;
+    out.payload_bytes = 0;
+    out.generation.reset();
+    if (detail::quick_parse_header(line, out)) return true;
+    out = Request{};
+    return detail::library_parse_header(line, out);
+}
+
+bool parse_body(std::string_view line, Json& out) {
+    if (detail::quick_parse_body(line, out)) return true;
+    out = Json();
+    if (detail::library_parse_body(line, out)) return true;
     out = Json();  // drop whatever was built before the failure
     return false;
 }

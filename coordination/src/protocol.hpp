@@ -94,6 +94,17 @@ bool parse_header(std::string_view line, Request& out);
 // One JSON value of any kind, at most 128 levels deep. False when malformed.
 bool parse_body(std::string_view line, Json& out);
 
+// The two parsing routes behind parse_header and parse_body, exposed for the
+// fuzzer's differential check. The quick route accepts only plain, flat,
+// ASCII lines (the shape every client sends) and answers false whenever it
+// is unsure; the library route decides everything else.
+namespace detail {
+bool quick_parse_header(std::string_view line, Request& out);
+bool library_parse_header(std::string_view line, Request& out);
+bool quick_parse_body(std::string_view line, Json& out);
+bool library_parse_body(std::string_view line, Json& out);
+}  // namespace detail
+
 // Validation steps in order; returns the failure text or nullptr. The token
 // comparison takes the same time wherever the first difference is.
 const char* validate_header(const Request& request, std::string_view token, std::string_view generation);
