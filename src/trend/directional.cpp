@@ -40,7 +40,7 @@ struct Row {
     double tr, plus, minus;
 };
 
-Row row_at(const Prices& px, std::size_t i) {
+[[gnu::always_inline]] inline Row row_at(const Prices& px, std::size_t i) {
     if (i == 0) return {bands::true_range_first(px.high, px.low), 0.0, 0.0};
     const Movement m = px.dm(i);
     return {px.tr(i), m.plus, m.minus};
@@ -233,24 +233,23 @@ Series adxr(MatrixView candles, std::uint64_t period) {
     const double pd = static_cast<double>(p);
 
     // Wilder sum smoothing from the first element, then DX (zero-filled).
+    // The plus and minus values share two-lane vector operations.
     std::vector<double> dxs(n);
-    double s_tr = 0.0, s_plus = 0.0, s_minus = 0.0;
+    const Row r0 = row_at(px, 0);
+    double s_tr = r0.tr;
+    Pair s_dm = {r0.plus, r0.minus};
+    const Pair pd2 = {pd, pd};
     for (std::size_t i = 0; i < n; ++i) {
-        const Row r = row_at(px, i);
-        if (i == 0) {
-            s_tr = r.tr;
-            s_plus = r.plus;
-            s_minus = r.minus;
-        } else {
+        if (i > 0) {
+            const Row r = row_at(px, i);
             s_tr = r.tr + (s_tr - s_tr / pd);
-            s_plus = r.plus + (s_plus - s_plus / pd);
-            s_minus = r.minus + (s_minus - s_minus / pd);
+            s_dm = Pair{r.plus, r.minus} + (s_dm - s_dm / pd2);
         }
         double d = 0.0;
         if (s_tr != 0.0) {
             // Divide first, then scale: unlike di and adx.
-            const double pdi = (s_plus / s_tr) * 100.0;
-            const double mdi = (s_minus / s_tr) * 100.0;
+            const Pair di = (s_dm / Pair{s_tr, s_tr}) * 100.0;
+            const double pdi = di[0], mdi = di[1];
             const double s = pdi + mdi;
             d = s == 0.0 ? 0.0 : (std::fabs(pdi - mdi) / s) * 100.0;
         }
@@ -258,14 +257,16 @@ Series adxr(MatrixView candles, std::uint64_t period) {
     }
 
     // ADX: every window summed afresh from -0.0 (a running sum would round
-    // differently), then divided by p.
-    std::vector<double> adx_values(n, NaN);
-    fresh_window_sums(dxs.data(), n, p, adx_values.data());
+    // differently), then divided by p; kept in the output buffer, which the
+    // rating then overwrites from the end (row i needs rows i and i - p only).
+    double* adx_values = out.data();
+    fresh_window_sums(dxs.data(), n, p, adx_values);
     for (std::size_t j = p - 1; j < n; ++j) adx_values[j] = adx_values[j] / pd;
-    for (std::size_t i = p; i < n; ++i) {
+    for (std::size_t i = n; i-- > p;) {
         const double now = adx_values[i], before = adx_values[i - p];
-        if (!std::isnan(now) && !std::isnan(before)) out[i] = (now + before) * 0.5;
+        out[i] = !std::isnan(now) && !std::isnan(before) ? (now + before) * 0.5 : NaN;
     }
+    std::fill_n(out.data(), p, NaN);
     return out;
 }
 
