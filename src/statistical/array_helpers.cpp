@@ -79,6 +79,30 @@ template <Layout L>
     const std::size_t n = x.size();
     const double pd = static_cast<double>(p);
     std::size_t end = p - 1;
+    // Sixteen windows per step: four vectors, so that four independent
+    // squared-deviation sums are in flight.
+    constexpr std::size_t kGroups = 4;
+    for (; end + kGroups * kLanes <= n; end += kGroups * kLanes) {
+        const std::size_t first = end + 1 - p;
+        const Lanes m0 = window_sums<L>(x, first, p) / pd;
+        const Lanes m1 = window_sums<L>(x, first + kLanes, p) / pd;
+        const Lanes m2 = window_sums<L>(x, first + 2 * kLanes, p) / pd;
+        const Lanes m3 = window_sums<L>(x, first + 3 * kLanes, p) / pd;
+        Lanes s0{}, s1{}, s2{}, s3{};
+        for (std::size_t k = first; k < first + p; ++k) {
+            const Lanes d0 = load_lanes<L>(x, k) - m0;
+            const Lanes d1 = load_lanes<L>(x, k + kLanes) - m1;
+            const Lanes d2 = load_lanes<L>(x, k + 2 * kLanes) - m2;
+            const Lanes d3 = load_lanes<L>(x, k + 3 * kLanes) - m3;
+            s0 = s0 + d0 * d0;
+            s1 = s1 + d1 * d1;
+            s2 = s2 + d2 * d2;
+            s3 = s3 + d3 * d3;
+        }
+        const Lanes var[kGroups] = {s0 / pd, s1 / pd, s2 / pd, s3 / pd};
+        for (std::size_t g = 0; g < kGroups; ++g)
+            for (std::size_t l = 0; l < kLanes; ++l) out[end + g * kLanes + l] = std::sqrt(var[g][l]);
+    }
     for (; end + kLanes <= n; end += kLanes) {
         const std::size_t first = end + 1 - p;
         const Lanes mean = window_sums<L>(x, first, p) / pd;
