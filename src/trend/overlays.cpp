@@ -256,39 +256,47 @@ Series sar(MatrixView candles, double acceleration, double maximum) {
     }
     out[1] = sar_value;
 
+    // The two previous rows travel in registers: each row loads its own
+    // high and low once.
+    double h1 = high[1], h2 = high[0], l1 = low[1], l2 = low[0];
     for (std::size_t i = 2; i < n; ++i) {
+        const double h = high[i], l = low[i];
         if (rising) {
             double c = sar_value + af * (ep - sar_value);
-            c = min_num(min_num(c, low[i - 1]), low[i - 2]);
-            if (low[i] < c) {  // reverse: the stop jumps to the extreme point
+            c = min_num(min_num(c, l1), l2);
+            if (l < c) {  // reverse: the stop jumps to the extreme point
                 sar_value = ep;
-                ep = low[i];
+                ep = l;
                 af = a;
                 rising = false;
             } else {
                 sar_value = c;
-                if (high[i] > ep) {
-                    ep = high[i];
+                if (h > ep) {
+                    ep = h;
                     af = min_num(a + af, maximum);
                 }
             }
         } else {
             double c = sar_value - af * (sar_value - ep);
-            c = max_num(max_num(c, high[i - 1]), high[i - 2]);
-            if (high[i] > c) {
+            c = max_num(max_num(c, h1), h2);
+            if (h > c) {
                 sar_value = ep;
-                ep = high[i];
+                ep = h;
                 af = a;
                 rising = true;
             } else {
                 sar_value = c;
-                if (low[i] < ep) {
-                    ep = low[i];
+                if (l < ep) {
+                    ep = l;
                     af = min_num(a + af, maximum);
                 }
             }
         }
         out[i] = sar_value;
+        h2 = h1;
+        h1 = h;
+        l2 = l1;
+        l1 = l;
     }
     return out;
 }
