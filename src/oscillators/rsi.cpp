@@ -32,32 +32,18 @@ inline Pair select(PairMask keep, Pair yes, Pair no) {
 // Wilder's average gain and average loss over the differences of s.
 class WilderRsi {
 public:
-    // Seed over the first p differences (requires p < s.size()). A NaN
-    // difference fails `d > 0` and lands in the loss, never in the gain.
+    // Seed over the first p differences (requires p < s.size()): the loss
+    // and gain sums, averaged. Adding the +0.0 move of the other side leaves
+    // a sum unchanged (it is never -0.0), so both sums take every step.
     template <class V>
     WilderRsi(const V& s, std::uint64_t p) : P_(static_cast<double>(p)), Q_(P_ + (-1.0)) {
-        double gain = 0.0, loss = 0.0;
-        for (std::size_t i = 1; i <= p; ++i) {
-            const double d = s[i] - s[i - 1];
-            if (d > 0) {
-                gain = gain + d;
-            } else {
-                loss = loss + std::fabs(d);
-            }
-        }
-        avg_ = Pair{loss / P_, gain / P_};
+        Pair sums = {0.0, 0.0};
+        for (std::size_t i = 1; i <= p; ++i) sums = sums + moves(s[i] - s[i - 1]);
+        avg_ = sums / P_;
     }
 
-    // One later difference: multiply by Q, add the move, divide by P. The
-    // loss move is |d| unless d > 0; the gain move is maxNum(d, +0.0), so NaN
-    // and -0.0 both give +0.0. Both are picked by masks, not branches: the
-    // sign of a price change is a coin toss the predictor cannot learn.
-    void update(double d) {
-        const PairMask rising = Pair{d, d} > Pair{0.0, 0.0};
-        const PairMask keep = rising ^ PairMask{-1, 0};  // loss lane: not rising; gain lane: rising
-        const Pair moves = Pair{std::fabs(d), d};
-        avg_ = (Q_ * avg_ + reinterpret_cast<Pair>(reinterpret_cast<PairMask>(moves) & keep)) / P_;
-    }
+    // One later difference: multiply by Q, add the move, divide by P.
+    void update(double d) { avg_ = (Q_ * avg_ + moves(d)) / P_; }
 
     // {loss, gain} after the latest update.
     Pair averages() const { return avg_; }
@@ -75,6 +61,17 @@ public:
     }
 
 private:
+    // {loss move, gain move} of a difference d. The loss move is |d| unless
+    // d > 0, so a NaN difference lands in the loss; the gain move is
+    // maxNum(d, +0.0), so NaN and -0.0 both give +0.0. Both are picked by
+    // masks, not branches: the sign of a price change is a coin toss the
+    // branch predictor cannot learn.
+    static Pair moves(double d) {
+        const PairMask rising = Pair{d, d} > Pair{0.0, 0.0};
+        const PairMask keep = rising ^ PairMask{-1, 0};  // loss lane: not rising; gain lane: rising
+        return reinterpret_cast<Pair>(reinterpret_cast<PairMask>(Pair{std::fabs(d), d}) & keep);
+    }
+
     double P_, Q_;
     Pair avg_;
 };
