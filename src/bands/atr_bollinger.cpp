@@ -143,6 +143,7 @@ using BandsKernel = void (*)(const double*, const double*, std::size_t, double, 
 
 BandsKernel pick_bands_kernel() {
 #if defined(__x86_64__)
+    __builtin_cpu_init();  // the feature table may not be filled yet when this runs first
     if (__builtin_cpu_supports("avx")) return bands_from_moments_avx;
 #endif
     return bands_from_moments;
