@@ -265,3 +265,16 @@ def test_concurrent_increments_and_writes_lose_nothing(server):
     with server.client("conc") as c:
         assert c.get("counter") == b"4800"
         assert all(c.get(f"own{n}") == b"600" for n in range(16))
+
+
+@pytest.mark.slow
+def test_sweeper_frees_expired_entries(fresh_server):
+    with fresh_server.client("sweep") as c:
+        for start in range(0, 100000, 5000):
+            replies = pipelined(c, [("put", {"key": str(i), "ttl_ms": 1000}, b"x")
+                                    for i in range(start, start + 5000)])
+            assert replies == [True] * 5000
+        # Only the once-a-second sweep can make room: none of these keys is touched again.
+        time.sleep(2.5)
+        assert c.put("fresh", b"y") is True
+        assert c.call("ttl", {"key": "0"}) == -2
