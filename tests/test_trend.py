@@ -9,7 +9,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import korva_rust as k
-from conftest import assert_bits_equal, bits
+from support import assert_bits_equal, bits
 
 nan, inf = math.nan, math.inf
 HUGE = 2**64 - 1

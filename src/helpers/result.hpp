@@ -20,10 +20,10 @@ inline constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
 enum class Dtype { Float64, Bool };
 
 namespace detail {
-// Allocate a fresh C-contiguous array (rows x cols; cols == 0 means 1-D) and
-// return its owner; throws std::bad_alloc on failure. Implemented by the
-// module layer.
-void* allocate_array(Dtype dtype, std::size_t rows, std::size_t cols, void** data);
+// Allocate a fresh C-contiguous array of `nd` (1 or 2) dimensions, shape
+// (rows) or (rows, cols), and return its owner; throws std::bad_alloc on
+// failure. Implemented by the module layer.
+void* allocate_array(Dtype dtype, int nd, std::size_t rows, std::size_t cols, void** data);
 void release_array(void* owner) noexcept;
 }  // namespace detail
 
@@ -31,8 +31,8 @@ void release_array(void* owner) noexcept;
 class ArrayHandle {
 public:
     ArrayHandle() = default;
-    ArrayHandle(Dtype dtype, std::size_t rows, std::size_t cols) {
-        owner_ = detail::allocate_array(dtype, rows, cols, &data_);
+    ArrayHandle(Dtype dtype, int nd, std::size_t rows, std::size_t cols) {
+        owner_ = detail::allocate_array(dtype, nd, rows, cols, &data_);
     }
     ArrayHandle(ArrayHandle&& o) noexcept : owner_(std::exchange(o.owner_, nullptr)), data_(o.data_) {}
     ArrayHandle& operator=(ArrayHandle&& o) noexcept {
@@ -62,7 +62,7 @@ protected:
 class Series : public ArrayHandle {
 public:
     Series() : Series(0) {}
-    explicit Series(std::size_t n) : ArrayHandle(Dtype::Float64, n, 0), n_(n) {}
+    explicit Series(std::size_t n) : ArrayHandle(Dtype::Float64, 1, n, 1), n_(n) {}
     Series(std::size_t n, double fill) : Series(n) { std::fill_n(data(), n, fill); }
 
     double* data() { return static_cast<double*>(data_); }
@@ -80,7 +80,7 @@ private:
 // 1-D bool result.
 class Mask : public ArrayHandle {
 public:
-    explicit Mask(std::size_t n) : ArrayHandle(Dtype::Bool, n, 0), n_(n) {}
+    explicit Mask(std::size_t n) : ArrayHandle(Dtype::Bool, 1, n, 1), n_(n) {}
     unsigned char* data() { return static_cast<unsigned char*>(data_); }
     std::size_t size() const { return n_; }
     unsigned char& operator[](std::size_t i) { return data()[i]; }
@@ -92,7 +92,7 @@ private:
 // 2-D C-contiguous float64 result.
 class Matrix : public ArrayHandle {
 public:
-    Matrix(std::size_t rows, std::size_t cols) : ArrayHandle(Dtype::Float64, rows, cols), rows_(rows), cols_(cols) {}
+    Matrix(std::size_t rows, std::size_t cols) : ArrayHandle(Dtype::Float64, 2, rows, cols), rows_(rows), cols_(cols) {}
     double* data() { return static_cast<double*>(data_); }
     double* row(std::size_t r) { return data() + r * cols_; }
     std::size_t rows() const { return rows_; }

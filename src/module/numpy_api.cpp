@@ -87,13 +87,13 @@ PyObject* new_array(TypeNum t, int nd, const Py_ssize_t* dims) {
 
 namespace korva::detail {
 
-void* allocate_array(Dtype dtype, std::size_t rows, std::size_t cols, void** data) {
+void* allocate_array(Dtype dtype, int nd, std::size_t rows, std::size_t cols, void** data) {
     numpy::ensure_api();
     Py_ssize_t dims[2] = {static_cast<Py_ssize_t>(rows), static_cast<Py_ssize_t>(cols)};
     if (rows > static_cast<std::size_t>(PY_SSIZE_T_MAX) || cols > static_cast<std::size_t>(PY_SSIZE_T_MAX)) {
         throw std::bad_alloc();
     }
-    PyObject* a = numpy::new_array(dtype == Dtype::Bool ? numpy::Bool : numpy::Double, cols ? 2 : 1, dims);
+    PyObject* a = numpy::new_array(dtype == Dtype::Bool ? numpy::Bool : numpy::Double, nd, dims);
     if (!a) {
         PyErr_Clear();
         throw std::bad_alloc();

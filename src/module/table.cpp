@@ -8,8 +8,8 @@
 #include "../moving_averages/more_averages.hpp"
 #include "../bands/atr_bollinger.hpp"
 #include "../oscillators/rsi.hpp"
-#include "../volume/volume.hpp"
 #include "../oscillators/other.hpp"
+#include "../volume/volume.hpp"
 #include "../candle/candle.hpp"
 #include "../statistical/decimal.hpp"
 #include "../trend/directional.hpp"
@@ -19,8 +19,8 @@
 #include "../ehlers/filters.hpp"
 #include "../ehlers/cycles.hpp"
 #include "../bands/channels.hpp"
-#include "../statistical/statistics.hpp"
 #include "../oscillators/stochastic.hpp"
+#include "../statistical/statistics.hpp"
 
 namespace korva::table {
 namespace {
