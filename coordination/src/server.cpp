@@ -173,12 +173,14 @@ private:
 // thread reports.
 class ReportLimiter {
 public:
-    void report(std::string_view prefix, const std::string& error) {
+    void report(std::string_view prefix, const std::string& error) noexcept {
         std::int64_t now = platform::monotonic_ns();
         if (reported_ && now - last_ < kReportIntervalNs) return;
         reported_ = true;
         last_ = now;
-        platform::write_stderr(std::string(prefix) + error + "\n");
+        platform::write_stderr(prefix);
+        platform::write_stderr(error);
+        platform::write_stderr("\n");
     }
 
 private:
@@ -209,9 +211,8 @@ void refuse(platform::Socket& socket) {
         got += static_cast<std::size_t>(n);
         if (std::string_view(buffer, got).find('\n') != std::string_view::npos) break;
     }
-    std::string line;
-    append_error_line(text::kConnectionLimit, line);
-    if (!socket.write_all(line)) return;
+    static constexpr std::string_view kBusyLine = "{\"error\":\"busy: connection limit reached\",\"ok\":false}\n";
+    if (!socket.write_all(kBusyLine)) return;
     socket.shutdown_write();
     const std::int64_t drain_until = platform::monotonic_ns() + kRefusalMs * 1'000'000;
     for (int i = 0; i < 64; ++i) {
@@ -254,13 +255,18 @@ void sweeper(std::shared_ptr<SharedState> state) {
             refuse(socket);
             continue;
         }
-        auto shared_socket = std::make_shared<platform::Socket>(std::move(socket));
-        error = platform::spawn_detached([state, shared_socket] {
-            serve_worker(state, std::move(*shared_socket));
-        });
+        try {
+            auto shared_socket = std::make_shared<platform::Socket>(std::move(socket));
+            error = platform::spawn_detached([state, shared_socket] {
+                serve_worker(state, std::move(*shared_socket));
+            });
+            if (!error.empty()) shared_socket->close();
+        } catch (...) {
+            error = "out of memory";
+            socket.close();
+        }
         if (!error.empty()) {
             state->connections.fetch_sub(1);
-            shared_socket->close();
             limiter.report("Coordinator worker creation failed: ", error);
             platform::sleep_ms(100);
         }
