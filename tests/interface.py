@@ -115,6 +115,23 @@ sum_floats float1:float float2:float
 """
 
 
+def valid(type_word, n=40):
+    """A well-formed argument of the given type word."""
+    import numpy as np
+
+    rng = np.random.default_rng(1)
+    return {
+        "series": rng.random(n) + 1.0,
+        "candles": np.column_stack([np.arange(n) * 60000.0, *(rng.random((5, n)) + 1.0)]),
+        "int64": np.arange(n, dtype=np.int64),
+        "uint": 3,
+        "int": 2,
+        "float": 0.5,
+        "str": "close",
+        "bool": True,
+    }[type_word]
+
+
 def _parse():
     out = []
     for line in SIGNATURES.strip().splitlines():

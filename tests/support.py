@@ -1,6 +1,7 @@
 """Helpers shared by the numeric tests: the real candles of the project's
 shared data folder and exact (bit-pattern) comparison of float arrays.
 Kept out of conftest.py so that tests import them by a unique module name."""
+import math
 import pathlib
 
 import numpy as np
@@ -31,3 +32,25 @@ def assert_bits_equal(actual, expected):
         f"first mismatch at {np.flatnonzero(mismatch)[:5]}: "
         f"{actual[mismatch][:5]!r} != {expected[mismatch][:5]!r}"
     )
+
+
+# Plain-Python references shared by several families' tests.
+
+def ema_seeded(x, q):
+    """EMA seeded with the first value, written at every position."""
+    if not x:
+        return []
+    a = 2.0 / (float(q) + 1.0)
+    out = [x[0]]
+    for v in x[1:]:
+        out.append((1.0 - a) * out[-1] + a * v)
+    return out
+
+
+def fdiv(a, b):
+    """IEEE division: Python raises on a zero divisor."""
+    if b != 0 or math.isnan(b):
+        return a / b
+    if a == 0 or math.isnan(a):
+        return math.nan
+    return math.copysign(math.inf, a) * math.copysign(1.0, b)

@@ -5,24 +5,10 @@ import numpy as np
 import pytest
 
 import korva_rust
-from interface import NUMERIC
+from interface import NUMERIC, valid
 
 IDS = [n for n, _ in NUMERIC]
 OK_ERRORS = (NotImplementedError, ValueError, IndexError, TypeError, korva_rust.InternalError)
-
-
-def valid(type_word, n=40):
-    rng = np.random.default_rng(1)
-    return {
-        "series": rng.random(n) + 1.0,
-        "candles": np.column_stack([np.arange(n) * 60000.0, *(rng.random((5, n)) + 1.0)]),
-        "int64": np.arange(n, dtype=np.int64),
-        "uint": 3,
-        "int": 2,
-        "float": 0.5,
-        "str": "close",
-        "bool": True,
-    }[type_word]
 
 
 def call_args(params, **override):

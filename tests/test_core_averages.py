@@ -9,7 +9,7 @@ from hypothesis import strategies as st
 from hypothesis.extra import numpy as hnp
 
 import korva_rust as k
-from support import assert_bits_equal
+from support import assert_bits_equal, ema_seeded
 
 nan = math.nan
 
@@ -107,17 +107,9 @@ def ref_wma(x, p):
 def ref_dema(x, p):
     if len(x) <= 1:
         return list(x)
-    e1 = ref_ema_full(x, p)
-    e2 = ref_ema_full(e1, p)
+    e1 = ema_seeded(x, p)
+    e2 = ema_seeded(e1, p)
     return [u * 2.0 - v for u, v in zip(e1, e2)]
-
-
-def ref_ema_full(x, p):
-    a, b = ema_alpha(p)
-    out = [x[0]]
-    for v in x[1:]:
-        out.append(b * out[-1] + a * v)
-    return out
 
 
 def ref_tema(x, p):

@@ -10,7 +10,7 @@ import numpy as np
 import pytest
 
 import korva_rust
-from interface import FUNCTIONS
+from interface import FUNCTIONS, valid
 
 
 def test_all_lists_every_function_in_registration_order():
@@ -80,7 +80,7 @@ def test_not_yet_built_functions_say_so_after_argument_checks():
         except TypeError:
             pass
         fn = getattr(korva_rust, name)
-        args = [_valid(t) for _, t in params]
+        args = [valid(t) for _, t in params]
         try:
             fn(*args)
             built.append(name)
@@ -89,20 +89,6 @@ def test_not_yet_built_functions_say_so_after_argument_checks():
         except (ValueError, IndexError, TypeError, korva_rust.InternalError):
             built.append(name)
     assert {"sma", "ema", "rma", "wma", "dema", "tema", "zlema"} <= set(built)
-
-
-def _valid(type_word):
-    rng = np.random.default_rng(0)
-    return {
-        "series": rng.random(40) + 1.0,
-        "candles": np.column_stack([np.arange(40.0) * 60000, *(rng.random((5, 40)) + 1.0)]),
-        "int64": np.arange(40, dtype=np.int64),
-        "uint": 3,
-        "int": 2,
-        "float": 0.5,
-        "str": "close",
-        "bool": True,
-    }[type_word]
 
 
 def test_subinterpreter_import_is_refused():

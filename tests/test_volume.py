@@ -9,32 +9,13 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import korva_rust as k
-from support import assert_bits_equal
+from support import assert_bits_equal, ema_seeded, fdiv
 
 nan, inf = math.nan, math.inf
 HUGE = 2**64 - 1
 
 
 # ---- plain-Python references -------------------------------------------
-
-def fdiv(a, b):
-    """IEEE division: Python raises on a zero divisor."""
-    if b != 0 or math.isnan(b):
-        return a / b
-    if a == 0 or math.isnan(a):
-        return nan
-    return math.copysign(inf, a) * math.copysign(1.0, b)
-
-
-def ema_seeded(x, q):
-    if not x:
-        return []
-    a = 2.0 / (float(q) + 1.0)
-    out = [x[0]]
-    for v in x[1:]:
-        out.append((1.0 - a) * out[-1] + a * v)
-    return out
-
 
 def col(c, j):
     return [float(v) for v in np.asarray(c)[:, j]]

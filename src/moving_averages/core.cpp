@@ -103,12 +103,7 @@ Series ema(SeriesView source, std::uint64_t period) {
     const std::size_t n = source.size();
     if (n == 0 || n < period) return Series(n, NaN);
     Series out(n);
-    const EmaCoefficients c = ema_coefficients(period);
-    with_view(source, [&](const auto& x) {
-        double e = x[0];
-        out[0] = e;
-        for (std::size_t i = 1; i < n; ++i) out[i] = e = smooth(c, e, x[i]);
-    });
+    with_view(source, [&](const auto& x) { seeded_recurrence(x, n, ema_coefficients(period), out.data()); });
     return out;
 }
 
@@ -158,13 +153,7 @@ Series rma(SeriesView source, std::uint64_t length) {
 Series wilders(SeriesView source, std::uint64_t period) {
     const std::size_t n = source.size();
     Series out(n);
-    if (n == 0) return out;
-    const EmaCoefficients c = wilder_coefficients(period);
-    with_view(source, [&](const auto& x) {
-        double e = x[0];
-        out[0] = e;
-        for (std::size_t i = 1; i < n; ++i) out[i] = e = smooth(c, e, x[i]);
-    });
+    with_view(source, [&](const auto& x) { seeded_recurrence(x, n, wilder_coefficients(period), out.data()); });
     return out;
 }
 

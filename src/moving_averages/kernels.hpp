@@ -55,6 +55,18 @@ inline EmaCoefficients wilder_coefficients(std::uint64_t length) {
 // One step of either recurrence: two products, then one addition.
 inline double smooth(const EmaCoefficients& c, double prev, double v) { return c.beta * prev + c.alpha * v; }
 
+// The EMA or Wilder recurrence seeded with the first value and written at
+// every position (no warm-up): out[0] = x[0], out[i] = beta*out[i-1] +
+// alpha*x[i]. A NaN input stays in the recurrence. `out` may alias a
+// contiguous `x`: each element is read before its position is written.
+template <class V>
+void seeded_recurrence(const V& x, std::size_t n, const EmaCoefficients& c, double* out) {
+    if (n == 0) return;
+    double e = x[0];
+    out[0] = e;
+    for (std::size_t i = 1; i < n; ++i) out[i] = e = smooth(c, e, x[i]);
+}
+
 // Linear-weighted mean of the window x[end-p+1 .. end]: oldest weight 1,
 // newest weight p, summed from scratch in index order.
 template <class V>

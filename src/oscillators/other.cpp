@@ -501,7 +501,7 @@ Series pfe(SeriesView source, std::uint64_t period, std::uint64_t smoothing) {
         });
     }
     double* y = out.data();
-    ema_seeded(y, n, smoothing, y);
+    ma::seeded_recurrence(y, n, ma::ema_coefficients(smoothing), y);
     return out;
 }
 
