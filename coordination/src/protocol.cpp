@@ -317,7 +317,12 @@ bool quick_parse_header(std::string_view line, Request& out) {
     return in.take('}') && in.only_whitespace_left() && (seen & required) == required;
 }
 
+// The library skips a UTF-8 byte order mark at the start of its input; on
+// the wire only whitespace may precede the value, so refuse it here.
+static bool starts_with_bom(std::string_view line) { return line.substr(0, 3) == "\xEF\xBB\xBF"; }
+
 bool library_parse_header(std::string_view line, Request& out) {
+    if (starts_with_bom(line)) return false;
     HeaderSax sax(out);
     return Json::sax_parse(line.data(), line.data() + line.size(), &sax, nlohmann::detail::input_format_t::json, true);
 }
@@ -360,6 +365,7 @@ bool quick_parse_body(std::string_view line, Json& out) {
 }
 
 bool library_parse_body(std::string_view line, Json& out) {
+    if (starts_with_bom(line)) return false;
     BoundedDom sax(out);
     return Json::sax_parse(line.data(), line.data() + line.size(), &sax, nlohmann::detail::input_format_t::json, true);
 }

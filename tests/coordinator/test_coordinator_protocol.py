@@ -88,6 +88,7 @@ def test_surrounding_whitespace_is_allowed(server):
     encode([2, TOKEN, "proto", "hello", None, None]),
     encode([[2], TOKEN, "proto", "hello"]),
     b'"hello"', b"2", b"null", b"", b"   ", b"{", b"\xff\xfe",
+    b"\xef\xbb\xbf" + encode(hello_header()),                       # byte order mark
     b'{"version":2,"token":"\xff","namespace":"p","op":"hello"}',     # invalid UTF-8
     b"[" * 200 + b"]" * 200,
 ])
@@ -185,7 +186,7 @@ def test_body_rules(client):
     assert client.put("k" * 1024, b"x") is True
 
 
-@pytest.mark.parametrize("body", [b"\n", b"{} x\n", b"{\n", b"[" * 129 + b"]" * 129 + b"\n", b"\xff\n"])
+@pytest.mark.parametrize("body", [b"\n", b"{} x\n", b"{\n", b"\xef\xbb\xbf{}\n", b"[" * 129 + b"]" * 129 + b"\n", b"\xff\n"])
 def test_malformed_body_closes(server, body):
     with Client(server.port, TOKEN) as c:
         c.send(encode(c.header("get")) + b"\n" + body)
