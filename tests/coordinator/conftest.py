@@ -99,7 +99,8 @@ class Server:
         self._stderr.close()
         report = self.stderr()
         # Under a sanitizer build a report means a real memory or UB fault.
-        assert b"Sanitizer" not in report and b"runtime error:" not in report, report.decode(errors="replace")
+        faults = (b"ERROR: AddressSanitizer", b"ERROR: LeakSanitizer", b"runtime error:")
+        assert not any(f in report for f in faults), report.decode(errors="replace")
 
 
 def fresh_namespace() -> str:
