@@ -11,12 +11,6 @@
 #include <utility>
 #include <vector>
 
-#if defined(__x86_64__) && defined(__GNUC__)
-#include <immintrin.h>
-#elif defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "../bands/kernels.hpp"
 #include "../helpers/errors.hpp"
 #include "../helpers/fmath.hpp"
@@ -35,86 +29,68 @@ struct LineFit {
 
 // Line values at the ends of neighbouring windows, several per step, from
 // window end i on while whole groups fit; returns the first end not done.
-// Each lane sums its own window in order, exactly as the scalar loop does.
-#if defined(__x86_64__) && defined(__GNUC__)
-// Four lanes a register where the processor has them: still one IEEE
-// operation per lane and step (no fused multiply-add), so the same bits.
-__attribute__((target("avx"))) std::size_t line_values_avx(const double* x, std::size_t n, std::size_t i,
+// Each lane sums its own window in order, exactly as the scalar loop does:
+// one IEEE operation per lane and step, no fused multiply-add, so the lane
+// width changes speed, never bits.
+template <class Lanes, std::size_t R>
+[[gnu::always_inline]] inline std::size_t line_values_block(const double* x, std::size_t n, std::size_t i,
                                                             const LineFit& f, double* out) {
-    constexpr std::size_t R = 6;  // registers of four lanes
+    constexpr std::size_t W = sizeof(Lanes) / sizeof(double);
     const std::size_t p = f.p;
-    const __m256d pd = _mm256_set1_pd(f.pd), xm = _mm256_set1_pd(f.xm), sxx = _mm256_set1_pd(f.sxx);
-    for (; i + 4 * R <= n; i += 4 * R) {
+    for (; i + W * R <= n; i += W * R) {
         const double* first = x + (i + 1 - p);
-        __m256d acc[R], mean[R];
+        Lanes acc[R], mean[R];
 #pragma GCC unroll 8
-        for (std::size_t r = 0; r < R; ++r) acc[r] = _mm256_setzero_pd();
+        for (std::size_t r = 0; r < R; ++r) acc[r] = Lanes{};
         for (std::size_t k = 0; k < p; ++k) {
-#pragma GCC unroll 8
-            for (std::size_t r = 0; r < R; ++r) acc[r] = _mm256_add_pd(acc[r], _mm256_loadu_pd(first + k + 4 * r));
-        }
-#pragma GCC unroll 8
+    #pragma GCC unroll 8
         for (std::size_t r = 0; r < R; ++r) {
-            mean[r] = _mm256_div_pd(acc[r], pd);
-            acc[r] = _mm256_setzero_pd();
-        }
-        for (std::size_t k = 0; k < p; ++k) {
-            const __m256d d = _mm256_set1_pd(f.dx[k]);
-#pragma GCC unroll 8
-            for (std::size_t r = 0; r < R; ++r) {
-                acc[r] = _mm256_add_pd(acc[r],
-                                       _mm256_mul_pd(d, _mm256_sub_pd(_mm256_loadu_pd(first + k + 4 * r), mean[r])));
+                Lanes v;
+                __builtin_memcpy(&v, first + k + W * r, sizeof v);
+                acc[r] = acc[r] + v;
             }
         }
 #pragma GCC unroll 8
         for (std::size_t r = 0; r < R; ++r) {
-            _mm256_storeu_pd(out + i + 4 * r, _mm256_add_pd(mean[r], _mm256_mul_pd(xm, _mm256_div_pd(acc[r], sxx))));
+            mean[r] = acc[r] / f.pd;
+            acc[r] = Lanes{};
+        }
+        for (std::size_t k = 0; k < p; ++k) {
+            const double d = f.dx[k];
+    #pragma GCC unroll 8
+        for (std::size_t r = 0; r < R; ++r) {
+                Lanes v;
+                __builtin_memcpy(&v, first + k + W * r, sizeof v);
+                acc[r] = acc[r] + d * (v - mean[r]);
+            }
+        }
+#pragma GCC unroll 8
+        for (std::size_t r = 0; r < R; ++r) {
+            const Lanes y = mean[r] + f.xm * (acc[r] / f.sxx);
+            __builtin_memcpy(out + i + W * r, &y, sizeof y);
         }
     }
     return i;
 }
+
+typedef double Lanes2 __attribute__((vector_size(2 * sizeof(double))));
+typedef double Lanes4 __attribute__((vector_size(4 * sizeof(double))));
+
+#if defined(__x86_64__) && defined(__GNUC__)
+// Four lanes a register where the processor has them.
+__attribute__((target("avx"))) std::size_t line_values_avx(const double* x, std::size_t n, std::size_t i,
+                                                            const LineFit& f, double* out) {
+    return line_values_block<Lanes4, 6>(x, n, i, f, out);
+}
 #endif
 
-#if defined(__SSE2__)
 std::size_t line_values_lanes(const double* x, std::size_t n, std::size_t i, const LineFit& f, double* out) {
 #if defined(__x86_64__) && defined(__GNUC__)
     static const bool avx = __builtin_cpu_supports("avx");
     if (avx) i = line_values_avx(x, n, i, f, out);
 #endif
-    constexpr std::size_t R = 8;  // registers of two lanes
-    const std::size_t p = f.p;
-    const __m128d pd = _mm_set1_pd(f.pd), xm = _mm_set1_pd(f.xm), sxx = _mm_set1_pd(f.sxx);
-    for (; i + 2 * R <= n; i += 2 * R) {
-        const double* first = x + (i + 1 - p);
-        __m128d acc[R], mean[R];
-#pragma GCC unroll 8
-        for (std::size_t r = 0; r < R; ++r) acc[r] = _mm_setzero_pd();
-        for (std::size_t k = 0; k < p; ++k) {
-#pragma GCC unroll 8
-            for (std::size_t r = 0; r < R; ++r) acc[r] = _mm_add_pd(acc[r], _mm_loadu_pd(first + k + 2 * r));
-        }
-#pragma GCC unroll 8
-        for (std::size_t r = 0; r < R; ++r) {
-            mean[r] = _mm_div_pd(acc[r], pd);
-            acc[r] = _mm_setzero_pd();
-        }
-        for (std::size_t k = 0; k < p; ++k) {
-            const __m128d d = _mm_set1_pd(f.dx[k]);
-#pragma GCC unroll 8
-            for (std::size_t r = 0; r < R; ++r) {
-                acc[r] = _mm_add_pd(acc[r], _mm_mul_pd(d, _mm_sub_pd(_mm_loadu_pd(first + k + 2 * r), mean[r])));
-            }
-        }
-#pragma GCC unroll 8
-        for (std::size_t r = 0; r < R; ++r) {
-            _mm_storeu_pd(out + i + 2 * r, _mm_add_pd(mean[r], _mm_mul_pd(xm, _mm_div_pd(acc[r], sxx))));
-        }
-    }
-    return i;
+    return line_values_block<Lanes2, 8>(x, n, i, f, out);
 }
-#else
-std::size_t line_values_lanes(const double*, std::size_t, std::size_t i, const LineFit&, double*) { return i; }
-#endif
 
 // Saturating conversion toward zero of a non-negative chunk-size estimate.
 std::uint64_t to_chunk_size(double v) {
