@@ -9,20 +9,11 @@ import sys
 import numpy as np
 
 import korva_rust as k
-from harness import best_time, table
+from harness import best_time, make_candles, table
 
 import talib
 
 
-def make_candles(n, rng):
-    close = 100.0 + np.cumsum(rng.standard_normal(n))
-    c = np.zeros((n, 6))
-    c[:, 1] = np.concatenate([close[:1], close[:-1]])  # open at the previous close
-    c[:, 2] = close
-    c[:, 3] = np.maximum(c[:, 1], close) + rng.exponential(0.5, n)
-    c[:, 4] = np.minimum(c[:, 1], close) - rng.exponential(0.5, n)
-    c[:, 5] = rng.exponential(1000.0, n)
-    return c
 
 
 def cases(c):

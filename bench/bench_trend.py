@@ -15,20 +15,11 @@ import sys
 import numpy as np
 
 import korva_rust as k
-from harness import best_time, table
+from harness import run_cases
 
 import talib
 
 
-def make_candles(n, rng):
-    close = 100.0 + np.cumsum(rng.standard_normal(n))
-    c = np.zeros((n, 6))
-    c[:, 1] = np.concatenate([close[:1], close[:-1]])
-    c[:, 2] = close
-    c[:, 3] = np.maximum(c[:, 1], close) + rng.exponential(0.5, n)
-    c[:, 4] = np.minimum(c[:, 1], close) - rng.exponential(0.5, n)
-    c[:, 5] = rng.exponential(1000.0, n)
-    return c
 
 
 def vortex_peer(high, low, close, p):
@@ -63,15 +54,7 @@ def cases(c):
 
 
 def main():
-    rng = np.random.default_rng(7)
-    big = make_candles(1_000_000, rng)
-    small = big[-200:].copy()
-    table("Throughput, 1,000,000 values",
-          [(f"{name}, n=1,000,000", best_time(ours, 7), peer, best_time(theirs, 7))
-           for name, ours, peer, theirs in cases(big)])
-    table("Per-call time, 200 values",
-          [(f"{name}, n=200", best_time(ours, 7, 3000), peer, best_time(theirs, 7, 3000))
-           for name, ours, peer, theirs in cases(small)])
+    run_cases(cases, seed=7, calls_per_round=3000)
     return 0
 
 
