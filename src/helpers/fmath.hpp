@@ -11,18 +11,22 @@
 
 namespace korva {
 
+// Ordered comparisons first: they are false on NaN, so the common case of
+// two distinct numbers costs one or two comparisons.
 inline double max_num(double a, double b) {
+    if (a > b) return a;
+    if (b > a) return b;
     if (std::isnan(a)) return b;
     if (std::isnan(b)) return a;
-    if (a == b) return std::signbit(a) ? b : a;
-    return a > b ? a : b;
+    return std::signbit(a) ? b : a;  // equal: +0 over -0
 }
 
 inline double min_num(double a, double b) {
+    if (a < b) return a;
+    if (b < a) return b;
     if (std::isnan(a)) return b;
     if (std::isnan(b)) return a;
-    if (a == b) return std::signbit(a) ? a : b;
-    return a < b ? a : b;
+    return std::signbit(a) ? a : b;  // equal: -0 over +0
 }
 
 }  // namespace korva
