@@ -312,9 +312,20 @@ Result run_pubsub(const Options& o) {
         c->fd = connect_to(o.port);
         c->subscriber = true;
         if (o.proto == "korva") {
-            std::string gen = korva_hello(o, *c);
-            write_all(c->fd, korva_header(o, gen, "subscribe", 0) + "{\"prefix\":\"ev\"}\n");
-            if (read_line_blocking(*c).find("true") == std::string::npos) die("subscribe failed");
+            // Subscribers of a previous run may still hold their slots for a
+            // moment after closing; retry for up to two seconds.
+            for (int attempt = 0;; ++attempt) {
+                std::string gen = korva_hello(o, *c);
+                write_all(c->fd, korva_header(o, gen, "subscribe", 0) + "{\"prefix\":\"ev\"}\n");
+                std::string reply = read_line_blocking(*c);
+                if (reply.find("true") != std::string::npos) break;
+                if (attempt == 20) die("subscribe failed: " + reply);
+                close(c->fd);
+                c = std::make_unique<Conn>();
+                c->fd = connect_to(o.port);
+                c->subscriber = true;
+                usleep(100000);
+            }
         } else {
             write_all(c->fd, resp_command({"SUBSCRIBE", "events"}));
             std::string reply;

@@ -156,7 +156,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::string frame;
             const char* error = nullptr;
             if (build_frame(channel, std::string(rest), frame, error)) {
-                shared.channels.deliver("fuzz", channel, std::move(frame));
+                std::vector<std::shared_ptr<SubscriberQueue>> to_wake;
+                shared.channels.deliver("fuzz", channel, std::move(frame), to_wake);
+                for (auto& queue : to_wake) queue->wake();
             }
         }
         if (shared.store.size() > 50000) shared.store = Store{};

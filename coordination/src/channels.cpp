@@ -11,14 +11,13 @@ namespace korva::coordination {
 // ---- queue -------------------------------------------------------------------------
 
 bool SubscriberQueue::push(std::shared_ptr<const Event> event) {
-    {
-        std::lock_guard<std::mutex> guard(mutex_);
-        if (!receiver_open_) return false;
-        items_.push_back(std::move(event));
-    }
-    ready_.notify_one();
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (!receiver_open_) return false;
+    items_.push_back(std::move(event));
     return true;
 }
+
+void SubscriberQueue::wake() { ready_.notify_one(); }
 
 SubscriberQueue::Wait SubscriberQueue::take(std::vector<std::shared_ptr<const Event>>& out, std::size_t max_items,
                                             std::int64_t deadline_ns) {
@@ -105,7 +104,8 @@ bool reserve(std::atomic<std::uint64_t>& counter, std::uint64_t amount, std::uin
 }
 }  // namespace
 
-Reply Channels::deliver(std::string_view ns, std::string_view channel, std::string&& frame) {
+Reply Channels::deliver(std::string_view ns, std::string_view channel, std::string&& frame,
+                        std::vector<std::shared_ptr<SubscriberQueue>>& to_wake) {
     bool any = std::any_of(list_.begin(), list_.end(), [&](const Subscription& s) {
         return s.queue->active.load() && s.matches(ns, channel);
     });
@@ -139,6 +139,7 @@ Reply Channels::deliver(std::string_view ns, std::string_view channel, std::stri
                 keep = false;
             } else {
                 ++delivered;
+                if (std::find(to_wake.begin(), to_wake.end(), s.queue) == to_wake.end()) to_wake.push_back(s.queue);
             }
         }
         if (keep) {
@@ -185,6 +186,8 @@ namespace {
 constexpr std::int64_t kPeerCheckNs = 200'000'000;
 // Frames taken from the queue at once and written together.
 constexpr std::size_t kBatch = 64;
+// Frames per write from which a stream counts as saturated.
+constexpr std::size_t kSaturated = 8;
 }  // namespace
 
 void stream_events(Transport& transport, SubscriberQueue& queue) {
@@ -194,6 +197,7 @@ void stream_events(Transport& transport, SubscriberQueue& queue) {
     parts.reserve(kBatch);
     // A peer that hung up right after subscribing ends the stream at once.
     bool failed = transport.peer_gone();
+    bool busy = false;
     while (!failed && queue.active.load()) {
         const std::int64_t heartbeat_at = platform::monotonic_ns() + limits::kHeartbeatNs;
         SubscriberQueue::Wait outcome;
@@ -213,13 +217,15 @@ void stream_events(Transport& transport, SubscriberQueue& queue) {
             if (!transport.write_all(kHeartbeatFrame)) failed = true;
             continue;
         }
-        // Let the publisher run once before writing: under fan-out load more
-        // events arrive meanwhile and leave in the same write, which costs far
-        // less than one wake-up and one send per event.
-        if (batch.size() < kBatch) {
+        // Under a steady stream (the previous write carried several frames)
+        // let the publishers run first: more events arrive meanwhile and leave
+        // in the same write, which costs far less than one wake-up and one send
+        // per event. Sparse events go out at once.
+        if (busy && batch.size() < kBatch) {
             platform::yield_now();
             queue.take(batch, kBatch, 0);
         }
+        busy = batch.size() >= kSaturated;
         // Each frame must leave within 2 seconds of being taken; frames taken
         // together share that instant and go out in one gathering write.
         const std::int64_t deadline = platform::monotonic_ns() + limits::kFrameWriteNs;

@@ -51,7 +51,10 @@ public:
 
     // False once the receiving side has gone. Never blocks for long: the
     // mutex guards only this queue and is never held while waiting for I/O.
+    // Does not wake the receiver; the publisher calls wake() once it has
+    // queued everything it is about to queue (see Channels::deliver).
     bool push(std::shared_ptr<const Event> event);
+    void wake();
     // Takes every queued event (up to `max_items`) into `out`, waiting until
     // `deadline_ns` for the first.
     Wait take(std::vector<std::shared_ptr<const Event>>& out, std::size_t max_items, std::int64_t deadline_ns);
@@ -76,8 +79,12 @@ public:
 
     // The three calls below run with the store lock held.
     // Queues `frame` (already within the frame budget) for every matching
-    // subscription; replies with the delivery count.
-    Reply deliver(std::string_view ns, std::string_view channel, std::string&& frame);
+    // subscription; replies with the delivery count. The queues that received
+    // it are added to `to_wake` (once each): waking them is left to the
+    // caller, outside the lock and after any further pipelined publishes, so
+    // that a subscriber wakes once per burst rather than once per event.
+    Reply deliver(std::string_view ns, std::string_view channel, std::string&& frame,
+                  std::vector<std::shared_ptr<SubscriberQueue>>& to_wake);
     void prune_inactive();
     // Registers a subscription; nullptr or the failure text.
     const char* add(std::string_view ns, std::string_view prefix, std::shared_ptr<SubscriberQueue> queue);

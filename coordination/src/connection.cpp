@@ -13,12 +13,20 @@ namespace {
 // that pipelined requests are answered with one write per batch instead of
 // one per request. Anything held is written before the connection waits for
 // more input or writes stream frames, so no reply ever waits on the client.
+//
+// Subscriber wake-ups from "publish" are held back the same way: a burst of
+// pipelined publishes wakes each subscriber once, and the subscriber then
+// writes the whole burst at once. They are released before anything else
+// happens on the socket.
 class CoalescingTransport final : public Transport {
 public:
     explicit CoalescingTransport(Transport& inner) : inner_(inner) {}
     ~CoalescingTransport() override { flush(); }
 
+    std::vector<std::shared_ptr<SubscriberQueue>>& wakes() { return wakes_; }
+
     bool flush() {
+        release_wakes();
         if (pending_.empty()) return true;
         bool ok = inner_.write_all(pending_);
         pending_.clear();
@@ -35,6 +43,7 @@ public:
             pending_.append(b);
             return true;
         }
+        release_wakes();  // this write may wait for the peer
         if (pending_.empty()) return inner_.write_all(a, b);
         pending_.append(a);
         if (b.size() <= limits::kInlineValue) {
@@ -52,9 +61,15 @@ public:
     bool peer_gone() override { return inner_.peer_gone(); }
 
 private:
+    void release_wakes() {
+        for (auto& queue : wakes_) queue->wake();
+        wakes_.clear();
+    }
+
     static constexpr std::size_t kHold = 64 * 1024;
     Transport& inner_;
     std::string pending_;
+    std::vector<std::shared_ptr<SubscriberQueue>> wakes_;
 };
 
 bool send_error(Transport& transport, std::string_view message) {
@@ -63,7 +78,8 @@ bool send_error(Transport& transport, std::string_view message) {
     return transport.write_all(line);
 }
 
-Reply publish(const Request& request, const Json& body, const std::string& payload, SharedState& state) {
+Reply publish(const Request& request, const Json& body, const std::string& payload, SharedState& state,
+              std::vector<std::shared_ptr<SubscriberQueue>>& to_wake) {
     std::string_view channel;
     if (const char* err = read_name(body, "channel", "invalid: missing string channel", channel)) {
         return Reply::fail(err);
@@ -73,7 +89,7 @@ Reply publish(const Request& request, const Json& body, const std::string& paylo
     const char* error = nullptr;
     if (!build_frame(channel, payload, frame, error)) return Reply::fail(error);
     std::lock_guard<std::mutex> guard(state.lock);
-    return state.channels.deliver(request.ns, channel, std::move(frame));
+    return state.channels.deliver(request.ns, channel, std::move(frame), to_wake);
 }
 
 // Runs "subscribe" to its end. The connection always closes afterwards.
@@ -106,10 +122,11 @@ void subscribe(CoalescingTransport& transport, Transport& stream, const Request&
     stream_events(stream, *queue);
 }
 
-Reply dispatch(const Request& request, const Json& body, std::string& payload, SharedState& state) {
+Reply dispatch(const Request& request, const Json& body, std::string& payload, SharedState& state,
+               std::vector<std::shared_ptr<SubscriberQueue>>& to_wake) {
     try {
         if (request.op == "hello") return Reply::json(state.hello_value);
-        if (request.op == "publish") return publish(request, body, payload, state);
+        if (request.op == "publish") return publish(request, body, payload, state, to_wake);
         std::lock_guard<std::mutex> guard(state.lock);
         return state.store.execute(request.op, request.ns, body, payload,
                                    static_cast<Instant>(platform::monotonic_ns()));
@@ -177,7 +194,7 @@ void serve_connection(Transport& socket_transport, SharedState& state) {
                 subscribe(coalescer, socket_transport, request, body, state);
                 return;
             }
-            Reply reply = dispatch(request, body, payload, state);
+            Reply reply = dispatch(request, body, payload, state, coalescer.wakes());
             if (!send_reply(transport, reply, out)) return;
         }
     } catch (...) {
