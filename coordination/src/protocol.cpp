@@ -68,6 +68,17 @@ bool RequestReader::read_payload(std::uint64_t n, std::int64_t deadline_ns, std:
     if (start_ == end_) start_ = end_ = 0;
     while (out.size() < total) {
         std::size_t have = out.size();
+        if (total - have < limits::kReadBuffer) {
+            // A small remainder goes through the (now empty) receive buffer, so
+            // the same read also picks up whatever the client sent after it.
+            long got = transport_.read_some(buffer_.get(), limits::kReadBuffer, deadline_ns);
+            if (got <= 0) return false;
+            std::size_t take = std::min(total - have, static_cast<std::size_t>(got));
+            out.append(buffer_.get(), take);
+            start_ = take;
+            end_ = static_cast<std::size_t>(got);
+            continue;
+        }
         std::size_t chunk = std::min<std::size_t>(total - have, 256 * 1024);
         out.resize(have + chunk);
         long got = transport_.read_some(out.data() + have, chunk, deadline_ns);
