@@ -141,11 +141,7 @@ Tuple keltner_inner(SeriesView ma_values, SeriesView high, SeriesView low, Serie
                     double multiplier) {
     // The host read these three as plain slices: anything but unit stride
     // (for two or more elements) was refused.
-    for (const SeriesView* v : {&high, &low, &close}) {
-        if (v->size() >= 2 && v->stride != static_cast<std::ptrdiff_t>(sizeof(double))) {
-            throw InternalError("The given array is not contiguous");
-        }
-    }
+    for (const SeriesView* v : {&high, &low, &close}) require_plain_slice(*v);
     const std::size_t m = ma_values.size(), c = close.size();
     std::vector<double> atr(c);
     with_view(high, [&](const auto& h) {

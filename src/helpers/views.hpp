@@ -45,6 +45,20 @@ struct ContiguousView {
 };
 
 using SeriesView = StridedView<double>;
+
+// True when the view can be read as one plain slice (unit stride, not
+// reversed); views of fewer than two elements always can.
+template <class T>
+bool plain_slice(const StridedView<T>& v) {
+    return v.n <= 1 || v.stride == static_cast<std::ptrdiff_t>(sizeof(T));
+}
+
+// A few computations read their input as one plain slice, as the host did;
+// any other layout is an internal error there.
+template <class T>
+void require_plain_slice(const StridedView<T>& v) {
+    if (!plain_slice(v)) throw InternalError("The given array is not contiguous");
+}
 using Int64View = StridedView<std::int64_t>;
 
 // Calls f with the fastest view type that reads `v` element for element.

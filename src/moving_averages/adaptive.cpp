@@ -154,9 +154,7 @@ Series vidya(SeriesView source, std::uint64_t length, bool fix_cmo, bool select)
     const std::size_t n = source.size();
     if (n < 2) return detail::copy_of(source);
     // The volatility mode read its input as one plain slice.
-    if (!select && source.stride != static_cast<std::ptrdiff_t>(sizeof(double))) {
-        throw InternalError("The given array is not contiguous");
-    }
+    if (!select) require_plain_slice(source);
     Series out = detail::copy_of(source);
     const double alpha = 2.0 / (static_cast<double>(length) + 1.0);
     // First index of the window of at most m values that ends at i.

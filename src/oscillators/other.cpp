@@ -325,9 +325,7 @@ Series fosc(SeriesView source, std::uint64_t period) {
 Series dpo(SeriesView source, std::uint64_t period) {
     const std::size_t n = source.size();
     // The running mean reads the series as one contiguous block.
-    if (n >= 2 && source.stride != static_cast<std::ptrdiff_t>(sizeof(double))) {
-        throw InternalError("dpo needs a contiguous, non-reversed source");
-    }
+    require_plain_slice(source);
     Series out(n, NaN);
     if (period == 0 || period > n) return out;
     const std::size_t p = period, half = p / 2;

@@ -142,9 +142,7 @@ Series linearreg(SeriesView source, std::uint64_t period) {
     Series out(n, NaN);
     if (n < period || period == 0) return out;
     // The host read the series as one plain slice.
-    if (n >= 2 && source.stride != static_cast<std::ptrdiff_t>(sizeof(double))) {
-        throw InternalError("The given array is not contiguous");
-    }
+    require_plain_slice(source);
     const std::size_t p = period;
     const double pd = static_cast<double>(p);
     const double xm = (pd - 1) * 0.5;

@@ -26,13 +26,9 @@ struct Bounds {
     std::int64_t operator[](std::size_t i) const { return load<std::int64_t>(p + i * sizeof(std::int64_t)); }
 };
 
-bool contiguous(const Int64View& v) {
-    return v.n <= 1 || v.stride == static_cast<std::ptrdiff_t>(sizeof(std::int64_t));
-}
-
 // Validation shared by both functions, in the order callers see the errors.
 void check_intervals(const Int64View& starts, const Int64View& ends) {
-    if (!contiguous(starts) || !contiguous(ends)) throw TypeError("The given array is not contiguous");
+    if (!plain_slice(starts) || !plain_slice(ends)) throw TypeError("The given array is not contiguous");
     bool ok = starts.n == ends.n;
     for (std::size_t i = 1; ok && i < starts.n; ++i) ok = starts[i] >= starts[i - 1];
     if (!ok) throw ValueError("interval starts and ends must have equal lengths and starts must be sorted");
