@@ -5,7 +5,7 @@
 // measures. Loopback only; every run is bounded by --seconds.
 //
 //   loadgen --proto korva|resp --port P [--token T] kv --op get|set --size N --conns C --depth D --seconds S
-//   loadgen --proto korva|resp --port P [--token T] pubsub --subs N --size N --depth D --seconds S
+//   loadgen --proto korva|resp --port P [--token T] pubsub --subs N --size N --depth D --seconds S [--rate R]
 // Prints one line: "<ops or events per second> <p99 microseconds>".
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -42,6 +42,7 @@ std::int64_t now_ns() {
 struct Options {
     std::string proto = "korva", token, mode = "kv", op = "get";
     int port = 0, size = 64, conns = 1, depth = 1, subs = 1;
+    double rate = 0;  // publishes per second; 0 publishes as fast as the window allows
     double seconds = 2.0;
 };
 
@@ -364,19 +365,33 @@ Result run_pubsub(const Options& o) {
     std::int64_t delivered = 0;
     const std::int64_t warm_until = now_ns() + 300'000'000;
     const std::int64_t end = warm_until + static_cast<std::int64_t>(o.seconds * 1e9);
-    for (int d = 0; d < o.depth; ++d) publish();
+    // With --rate, publishes are spaced evenly (in bursts of at most one
+    // millisecond's worth), so latency is measured below saturation.
+    const std::int64_t period = o.rate > 0 ? static_cast<std::int64_t>(1e9 / o.rate) : 0;
+    std::int64_t next_at = now_ns();
+    auto publish_due = [&](std::int64_t t) {
+        while (static_cast<int>(pub->sent.size()) < o.depth && t < end) {
+            if (period) {
+                if (t < next_at) break;
+                next_at += period;
+            }
+            publish();
+        }
+    };
+    publish_due(now_ns());
     epoll_event events[128];
     std::int64_t now = now_ns();
     while (now < end) {
-        int n = epoll_wait(ep, events, 128, 100);
+        int n = epoll_wait(ep, events, 128, period ? 1 : 100);
         now = now_ns();
+        if (period) publish_due(now);
         for (int i = 0; i < n; ++i) {
             std::uint64_t id = events[i].data.u64;
             if (id == 0) {
                 while (pub->fill()) {
                 }
                 while (!pub->sent.empty() && parse_reply(o, *pub)) pub->sent.pop_front();
-                while (static_cast<int>(pub->sent.size()) < o.depth && now < end) publish();
+                publish_due(now);
                 continue;
             }
             Conn& c = *subs[id - 1];
@@ -418,6 +433,7 @@ int main(int argc, char** argv) {
         else if (a == "--depth") o.depth = std::atoi(next().c_str());
         else if (a == "--subs") o.subs = std::atoi(next().c_str());
         else if (a == "--seconds") o.seconds = std::atof(next().c_str());
+        else if (a == "--rate") o.rate = std::atof(next().c_str());
         else if (a == "kv" || a == "pubsub") o.mode = a;
         else die("unknown argument " + a);
     }
