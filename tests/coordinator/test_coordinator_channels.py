@@ -7,7 +7,7 @@ import time
 import pytest
 
 from client import Client, ConnectionClosed, CoordinatorError
-from conftest import TOKEN
+from server_process import TOKEN
 
 
 def subscriber(server, ns, prefix, rcvbuf=None) -> Client:

@@ -8,7 +8,7 @@ import time
 import pytest
 
 from client import Client, encode
-from conftest import TOKEN
+from server_process import TOKEN
 
 READY = b'{"ok":true,"value":"ready"}\n'
 

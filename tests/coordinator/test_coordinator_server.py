@@ -9,7 +9,7 @@ import time
 import pytest
 
 from client import Client, ConnectionClosed, CoordinatorError, encode
-from conftest import TOKEN, Server, run_failing_start, server_env
+from server_process import TOKEN, Server, run_failing_start, server_env
 
 BUSY = b'{"error":"busy: connection limit reached","ok":false}\n'
 
