@@ -199,3 +199,15 @@ def test_global_budget_is_refused_and_fully_released(fresh_server):
                 continue
         else:
             pytest.fail("global budget was not released")
+
+
+@pytest.mark.slow
+def test_frame_not_written_within_2_seconds_drops_the_subscriber(server):
+    stalled = subscriber(server, "deadline", "", rcvbuf=4096)
+    try:
+        with server.client("deadline") as pub:
+            assert pub.publish("big", b"b" * 8388000) == 1     # cannot drain into a stalled peer
+            time.sleep(2.5)
+            assert pub.publish("small", b"s") == 0             # dropped; no budget was exceeded
+    finally:
+        stalled.close()
