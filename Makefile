@@ -66,6 +66,7 @@ demo: install
 
 bench: install
 	@for b in bench/bench_*.py; do $(VENV312)/bin/python $$b || exit 1; done
+	bash bench/coordinator_bench.sh
 
 clean:
 	rm -rf build dist build-* $(VENV312) $(VENV313)
