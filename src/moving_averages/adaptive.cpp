@@ -262,14 +262,12 @@ Series trix(SeriesView source, std::uint64_t period) {
     with_view(source, [&](const auto& x) {
         for (std::size_t i = 0; i < n; ++i) out[i] = std::log(x[i]);
     });
-    double e1 = out[0], e2 = e1, e3 = e1;
+    EmaChain<3> ema(out[0]);
     out[0] = NaN;
     for (std::size_t i = 1; i < n; ++i) {
-        const double prev = e3;
-        e1 = smooth(c, e1, out[i]);
-        e2 = smooth(c, e2, e1);
-        e3 = smooth(c, e3, e2);
-        out[i] = (e3 - prev) * 10000.0;
+        const double prev = ema.e[2];
+        ema.step(c, out[i]);
+        out[i] = (ema.e[2] - prev) * 10000.0;
     }
     return out;
 }

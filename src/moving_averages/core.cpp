@@ -176,12 +176,11 @@ Series dema(SeriesView source, std::uint64_t period) {
     }
     const EmaCoefficients c = ema_coefficients(period);
     with_view(source, [&](const auto& x) {
-        double e1 = x[0], e2 = x[0];
-        out[0] = e1 * 2.0 - e2;
+        EmaChain<2> ema(x[0]);
+        out[0] = ema.e[0] * 2.0 - ema.e[1];
         for (std::size_t i = 1; i < n; ++i) {
-            e1 = smooth(c, e1, x[i]);
-            e2 = smooth(c, e2, e1);
-            out[i] = e1 * 2.0 - e2;
+            ema.step(c, x[i]);
+            out[i] = ema.e[0] * 2.0 - ema.e[1];
         }
     });
     return out;
@@ -194,13 +193,11 @@ Series tema(SeriesView source, std::uint64_t period) {
     const EmaCoefficients c = ema_coefficients(period);
     with_view(source, [&](const auto& x) {
         const double x0 = x[0];
-        double e1 = x0, e2 = x0, e3 = x0;
+        EmaChain<3> ema(x0);
         out[0] = x0 + (x0 * 3.0 - x0 * 3.0);
         for (std::size_t i = 1; i < n; ++i) {
-            e1 = smooth(c, e1, x[i]);
-            e2 = smooth(c, e2, e1);
-            e3 = smooth(c, e3, e2);
-            out[i] = (e1 * 3.0 - e2 * 3.0) + e3;
+            ema.step(c, x[i]);
+            out[i] = (ema.e[0] * 3.0 - ema.e[1] * 3.0) + ema.e[2];
         }
     });
     return out;

@@ -55,6 +55,21 @@ inline EmaCoefficients wilder_coefficients(std::uint64_t length) {
 // One step of either recurrence: two products, then one addition.
 inline double smooth(const EmaCoefficients& c, double prev, double v) { return c.beta * prev + c.alpha * v; }
 
+// EMAs applied one after another, each stage smoothing the stage before it
+// (dema, tema, trix), updated in stage order at every step.
+template <std::size_t K>
+struct EmaChain {
+    double e[K];
+
+    explicit EmaChain(double seed) {
+        for (double& v : e) v = seed;
+    }
+    void step(const EmaCoefficients& c, double v) {
+        e[0] = smooth(c, e[0], v);
+        for (std::size_t k = 1; k < K; ++k) e[k] = smooth(c, e[k], e[k - 1]);
+    }
+};
+
 // The EMA or Wilder recurrence seeded with the first value and written at
 // every position (no warm-up): out[0] = x[0], out[i] = beta*out[i-1] +
 // alpha*x[i]. A NaN input stays in the recurrence. `out` may alias a
