@@ -4,6 +4,7 @@ ATR forms and the monotonic-deque rolling extreme."""
 import math
 
 import numpy as np
+from support import max_num, min_num
 
 nan = math.nan
 
@@ -12,18 +13,6 @@ def div(a, b):
     """IEEE division (Python raises on a zero divisor)."""
     with np.errstate(all="ignore"):
         return float(np.float64(a) / np.float64(b))
-
-
-def max_num(a, b):
-    if math.isnan(a) or math.isnan(b):
-        return b if math.isnan(a) else a
-    return (b if math.copysign(1, a) < 0 else a) if a == b else max(a, b)
-
-
-def min_num(a, b):
-    if math.isnan(a) or math.isnan(b):
-        return b if math.isnan(a) else a
-    return (a if math.copysign(1, a) < 0 else b) if a == b else min(a, b)
 
 
 def columns(c):

@@ -54,3 +54,21 @@ def fdiv(a, b):
     if a == 0 or math.isnan(a):
         return math.nan
     return math.copysign(math.inf, a) * math.copysign(1.0, b)
+
+
+def max_num(a, b):
+    """maxNum: a single NaN loses; equal values prefer +0 over -0."""
+    if math.isnan(a) or math.isnan(b):
+        return b if math.isnan(a) else a
+    if a == b:
+        return b if math.copysign(1.0, a) < 0 else a
+    return a if a > b else b
+
+
+def min_num(a, b):
+    """minNum: a single NaN loses; equal values prefer -0 over +0."""
+    if math.isnan(a) or math.isnan(b):
+        return b if math.isnan(a) else a
+    if a == b:
+        return a if math.copysign(1.0, a) < 0 else b
+    return a if a < b else b

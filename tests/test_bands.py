@@ -8,20 +8,10 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import korva_rust as k
-from support import assert_bits_equal
+from support import assert_bits_equal, max_num
 
 nan = math.nan
 HUGE = 2**64 - 1
-
-
-def max_num(a, b):
-    if math.isnan(a):
-        return b
-    if math.isnan(b):
-        return a
-    if a == b:
-        return b if math.copysign(1, a) < 0 else a
-    return max(a, b)
 
 
 def ref_atr(c, p):

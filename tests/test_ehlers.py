@@ -7,7 +7,7 @@ import numpy as np
 import pytest
 
 import korva_rust as k
-from support import assert_bits_equal
+from support import assert_bits_equal, max_num, min_num
 
 NAN = math.nan
 TWO_PI = 6.283185307179586
@@ -373,26 +373,6 @@ def ref_correlation_cycle(x, period, threshold):
         if abs(angle[i] - angle[i - 1]) < threshold:
             state[i] = 1.0 if angle[i] >= 0 else -1.0
     return real, imag, angle, state
-
-
-def max_num(a, b):
-    if math.isnan(a):
-        return b
-    if math.isnan(b):
-        return a
-    if a == b:
-        return b if math.copysign(1.0, a) < 0 else a
-    return a if a > b else b
-
-
-def min_num(a, b):
-    if math.isnan(a):
-        return b
-    if math.isnan(b):
-        return a
-    if a == b:
-        return a if math.copysign(1.0, a) < 0 else b
-    return a if a < b else b
 
 
 def ref_mama(x, fl, sl):

@@ -9,7 +9,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import korva_rust as k
-from support import assert_bits_equal, ema_seeded, fdiv
+from support import assert_bits_equal, ema_seeded, fdiv, max_num, min_num
 
 nan, inf = math.nan, math.inf
 HUGE = 2**64 - 1
@@ -230,22 +230,6 @@ def ref_pfe(x, p, m):
         if d[i] > 0:
             sign[i + q] = 1.0
     return ema_seeded([s * r for s, r in zip(sign, raw)], m)
-
-
-def max_num(a, b):
-    if math.isnan(a):
-        return b
-    if math.isnan(b):
-        return a
-    return a if a > b or (a == b and not math.copysign(1, a) < 0) else b
-
-
-def min_num(a, b):
-    if math.isnan(a):
-        return b
-    if math.isnan(b):
-        return a
-    return a if a < b or (a == b and math.copysign(1, a) < 0) else b
 
 
 def ref_fisher(c, p):

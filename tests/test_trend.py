@@ -9,24 +9,13 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import korva_rust as k
-from support import assert_bits_equal, bits
+from support import assert_bits_equal, bits, max_num, min_num
 
 nan, inf = math.nan, math.inf
 HUGE = 2**64 - 1
 
 
 # ---------------------------------------------------------------- references
-
-def max_num(a, b):
-    if a != a or b != b:
-        return b if a != a else a
-    if a == b:
-        return b if math.copysign(1, a) < 0 else a
-    return max(a, b)
-
-
-def min_num(a, b):
-    return -max_num(-a, -b)
 
 
 def div(a, b):
