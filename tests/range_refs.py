@@ -4,6 +4,7 @@ ATR forms and the monotonic-deque rolling extreme."""
 import math
 
 import numpy as np
+from hypothesis import strategies as st
 from support import max_num, min_num
 
 nan = math.nan
@@ -65,3 +66,25 @@ def window_extreme(x, p, keep_max):
         if j >= p - 1:
             out[j] = dq[0][1]
     return out
+
+
+@st.composite
+def candles(draw, max_rows, first_price_col):
+    """Random-walk candles, sometimes flat or of repeated values and zeros of
+    both signs, with NaN prices at drawn cells. Price columns from
+    `first_price_col` (1: open too, 2: close on) to low are filled."""
+    n = draw(st.integers(0, max_rows))
+    rng = np.random.default_rng(draw(st.integers(0, 2**32 - 1)))
+    kind = draw(st.sampled_from(["walk", "flat", "ties"]))
+    c = np.zeros((n, 6))
+    c[:, first_price_col:3] = (50 + np.cumsum(rng.normal(size=n)))[:, None]
+    spread = rng.exponential(size=n) * (kind != "flat")
+    c[:, 3], c[:, 4] = c[:, 2] + spread, c[:, 2] - spread
+    if kind == "ties":
+        k = 5 - first_price_col
+        c[:, first_price_col:5] = rng.integers(-1, 2, size=(n, k)) * rng.choice([-1.0, 1.0], size=(n, k))
+    cells = st.tuples(st.integers(0, 10**6), st.integers(first_price_col, 4))
+    for i, j in draw(st.lists(cells, max_size=4)):
+        if n:
+            c[i % n, j] = nan
+    return c

@@ -11,6 +11,7 @@ from hypothesis import strategies as st
 import korva_rust as k
 from support import assert_bits_equal
 from range_refs import columns, div, max_num, min_num, window_extreme
+from range_refs import candles as range_candles
 
 nan = math.nan
 HUGE = 2**64 - 1
@@ -135,23 +136,8 @@ def test_real_candles_match_references(candles, request):
         check_wt(c[::2], 10, 21, 4, source_type)
 
 
-@st.composite
-def candles(draw, max_rows=40):
-    """Random-walk candles, sometimes flat or with repeated values and zeros
-    of both signs, with NaN prices at drawn cells."""
-    n = draw(st.integers(0, max_rows))
-    rng = np.random.default_rng(draw(st.integers(0, 2**32 - 1)))
-    kind = draw(st.sampled_from(["walk", "flat", "ties"]))
-    c = np.zeros((n, 6))
-    c[:, 1] = c[:, 2] = 50 + np.cumsum(rng.normal(size=n))
-    spread = rng.exponential(size=n) * (kind != "flat")
-    c[:, 3], c[:, 4] = c[:, 2] + spread, c[:, 2] - spread
-    if kind == "ties":
-        c[:, 1:5] = rng.integers(-1, 2, size=(n, 4)) * rng.choice([-1.0, 1.0], size=(n, 4))
-    for i, j in draw(st.lists(st.tuples(st.integers(0, 10**6), st.integers(1, 4)), max_size=4)):
-        if n:
-            c[i % n, j] = nan
-    return c
+def candles():
+    return range_candles(max_rows=40, first_price_col=1)
 
 
 @settings(max_examples=300, deadline=None)

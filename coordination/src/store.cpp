@@ -218,14 +218,19 @@ Reply Store::increment(const std::string& k, Map::iterator it, const Json& body)
     return Reply::integer(next);
 }
 
-Reply Store::add_members(const std::string& k, Map::iterator it, const Json& body) {
-    MemberSet* set = nullptr;
+const char* Store::set_request(Map::iterator it, const Json& body, MemberSet*& set,
+                               std::vector<std::string>& requested) {
     if (it != map_.end()) {
         set = std::get_if<1>(&it->second.value);
-        if (set == nullptr) return Reply::fail(text::kExpectedSet);
+        if (set == nullptr) return text::kExpectedSet;
     }
+    return read_members(body, requested);
+}
+
+Reply Store::add_members(const std::string& k, Map::iterator it, const Json& body) {
+    MemberSet* set = nullptr;
     std::vector<std::string> requested;
-    if (const char* err = read_members(body, requested)) return Reply::fail(err);
+    if (const char* err = set_request(it, body, set, requested)) return Reply::fail(err);
 
     // Distinct members not yet present, in request order.
     std::vector<std::string*> fresh;
@@ -270,12 +275,8 @@ Reply Store::add_members(const std::string& k, Map::iterator it, const Json& bod
 
 Reply Store::remove_members(Map::iterator it, const Json& body) {
     MemberSet* set = nullptr;
-    if (it != map_.end()) {
-        set = std::get_if<1>(&it->second.value);
-        if (set == nullptr) return Reply::fail(text::kExpectedSet);
-    }
     std::vector<std::string> requested;
-    if (const char* err = read_members(body, requested)) return Reply::fail(err);
+    if (const char* err = set_request(it, body, set, requested)) return Reply::fail(err);
     if (set == nullptr) return Reply::integer(0);
 
     // Only shrinking from here on: no budget can fail and erase cannot throw.

@@ -13,6 +13,7 @@
 #include <unordered_map>
 #include <unordered_set>
 #include <variant>
+#include <vector>
 
 #include "protocol.hpp"
 
@@ -71,6 +72,9 @@ private:
     Reply expire(Map::iterator it, const Json& body, Instant now);
     Reply ttl(Map::iterator it, Instant now);
     Reply increment(const std::string& k, Map::iterator it, const Json& body);
+    // The set a key holds (left null for a missing key), then the members a
+    // request names, checked in that order; the failure text, or nullptr.
+    const char* set_request(Map::iterator it, const Json& body, MemberSet*& set, std::vector<std::string>& requested);
     Reply add_members(const std::string& k, Map::iterator it, const Json& body);
     Reply remove_members(Map::iterator it, const Json& body);
     Reply members(Map::iterator it);
