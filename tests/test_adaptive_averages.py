@@ -308,6 +308,8 @@ def test_internal_errors():
     for bad in (lambda: k.kama(x, 0, 2, 30), lambda: k.maaq(x, 0, 2, 30), lambda: k.frama(c, 0, 1, 198),
                 lambda: k.frama(np.zeros((0, 6)), 0, 1, 198), lambda: k.vidya(x[::2], 5, False, False),
                 lambda: k.vidya(x[::-1], 5, True, False), lambda: k.vlma_inner(x, x, x[:10], x, x, 2, 9),
+                # a short outer band fails even when the data never reach it
+                lambda: k.vlma_inner(x, x[:5], x - 1, x + 1, x, 2, 9),
                 lambda: k.frama(c[:, :4], 10, 1, 198), lambda: k.t3(c[:, :3], 5, 0.7, "hl2", True)):
         with pytest.raises(k.InternalError):
             bad()

@@ -8,7 +8,7 @@ import korva_rust
 from interface import NUMERIC, valid
 
 IDS = [n for n, _ in NUMERIC]
-OK_ERRORS = (NotImplementedError, ValueError, IndexError, TypeError, korva_rust.InternalError)
+OK_ERRORS = (ValueError, IndexError, TypeError, korva_rust.InternalError)
 
 
 def call_args(params, **override):

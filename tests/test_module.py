@@ -72,7 +72,7 @@ def test_internal_error_is_not_an_exception_and_module_stays_usable():
     assert korva_rust.sma(np.arange(3.0), 2)[2] == 1.5
 
 
-def test_not_yet_built_functions_say_so_after_argument_checks():
+def test_every_function_runs_after_argument_checks():
     built = []
     for name, params in FUNCTIONS[1:]:
         try:
@@ -83,11 +83,9 @@ def test_not_yet_built_functions_say_so_after_argument_checks():
         args = [valid(t) for _, t in params]
         try:
             fn(*args)
-            built.append(name)
-        except NotImplementedError as e:
-            assert str(e) == f"{name} is not implemented yet"
         except (ValueError, IndexError, TypeError, korva_rust.InternalError):
-            built.append(name)
+            pass
+        built.append(name)
     assert {"sma", "ema", "rma", "wma", "dema", "tema", "zlema"} <= set(built)
 
 

@@ -1,5 +1,5 @@
 // Typed failures of the computations. Kernels throw these; the one guard in
-// the call path (src/module/call.cpp) turns them into Python exceptions, so no
+// the call path (`guarded` in src/module/module.cpp) turns them into Python exceptions, so no
 // computation ever touches the interpreter's error state.
 #pragma once
 #include <cstddef>

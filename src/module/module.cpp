@@ -88,10 +88,6 @@ PyObject* call(const table::Function& f, PyObject* const* argv, Py_ssize_t nargs
         args::Borrows borrows;
         args::parse(args::Signature{f.name, f.count, f.params.data()}, argv, nargs, kwnames, values.data(),
                     borrows);
-        if (!f.impl) {
-            PyErr_Format(PyExc_NotImplementedError, "%s is not implemented yet", f.name);
-            throw py::ErrorAlreadySet{};
-        }
         Value result = f.impl(std::span<const args::Arg>(values.data(), f.count));
         return to_python(std::move(result));
     });
@@ -119,7 +115,7 @@ PyObject* run_coordinator(PyObject*, PyObject*) {
     });
 }
 
-constexpr std::size_t kFunctions = 109;
+constexpr std::size_t kFunctions = table::kCapacity;
 
 template <std::size_t... I>
 constexpr std::array<PyCFunction, kFunctions> make_trampolines(std::index_sequence<I...>) {
@@ -128,7 +124,7 @@ constexpr std::array<PyCFunction, kFunctions> make_trampolines(std::index_sequen
 const std::array<PyCFunction, kFunctions> trampolines = make_trampolines(std::make_index_sequence<kFunctions>{});
 
 // Method records and docstrings live for the life of the process: the
-// module is never finalised.
+// module is never finalised. One slot per possible entry, plus the sentinel.
 PyMethodDef methods[kFunctions + 1];
 std::string docstrings[kFunctions];
 
@@ -170,7 +166,8 @@ int register_function(PyObject* module, PyObject* module_name, PyMethodDef* def)
 
 PyObject* create_module() {
     const auto table = table::functions();
-    for (std::size_t i = 0; i < kFunctions; ++i) {
+    const std::size_t count = table.size();
+    for (std::size_t i = 0; i < count; ++i) {
         docstrings[i] = docstring(table[i]);
         methods[i].ml_name = table[i].name;
         methods[i].ml_doc = docstrings[i].c_str();
@@ -196,7 +193,7 @@ PyObject* create_module() {
         Py_DECREF(internal_error);
         return nullptr;
     }
-    for (std::size_t i = 0; i < kFunctions; ++i) {
+    for (std::size_t i = 0; i < count; ++i) {
         if (register_function(module.get(), module_name.get(), &methods[i]) < 0) return nullptr;
     }
     return module.release();

@@ -1,7 +1,6 @@
 // The function table: every exported function in registration order, with
 // its parameter names and docstring description. This is the single list of
 // names; __all__, the docstrings and the dispatch are all derived from it.
-// To build a function, replace its `todo` entry by `fn<computation>`.
 #include "table.hpp"
 
 #include "../moving_averages/core.hpp"
@@ -224,7 +223,7 @@ const Function table[] = {
     fn<statistical::sum_floats>("sum_floats", {"float1", "float2"}, "Sums two floats without the rounding issue by using precise decimal arithmetic"),
 };
 
-static_assert(sizeof(table) / sizeof(table[0]) == 109);
+static_assert(std::size(table) <= kCapacity, "raise table::kCapacity");
 
 }  // namespace
 

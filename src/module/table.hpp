@@ -1,8 +1,7 @@
 // The function table's vocabulary. An entry is data: the Python name, the
-// parameter names, the description and the computation. For a built function
-// the parameter types come from the C++ signature of its computation, so
-// they are written exactly once; an entry whose family is not built yet
-// spells its types out and answers NotImplementedError after conversion.
+// parameter names, the description and the computation. The parameter types
+// come from the C++ signature of the computation, so they are written
+// exactly once.
 #pragma once
 #include <array>
 #include <cstddef>
@@ -27,7 +26,7 @@ struct Function {
     std::size_t count;
     std::array<args::Param, args::kMaxParams> params;
     const char* description;
-    Impl impl;  // nullptr: not built yet
+    Impl impl;  // nullptr only for run_coordinator, which the module registers itself
 };
 
 template <class T>
@@ -58,7 +57,7 @@ struct traits<F> {
     }
 };
 
-// A built function: parameter types from the computation's signature.
+// An entry: parameter types from the computation's signature.
 template <auto F, std::size_t N>
 constexpr Function fn(const char* name, const char* const (&names)[N], const char* doc) {
     static_assert(N == traits<F>::arity, "parameter names must match the computation's signature");
@@ -67,16 +66,12 @@ constexpr Function fn(const char* name, const char* const (&names)[N], const cha
     return f;
 }
 
-// A function whose computation is not built yet.
-template <std::size_t N>
-constexpr Function todo(const char* name, const args::Param (&params)[N], const char* doc) {
-    Function f{name, N, {}, doc, nullptr};
-    for (std::size_t i = 0; i < N; ++i) f.params[i] = params[i];
-    return f;
-}
-
-// The 109 entries in registration order (table.cpp); entry 0 is
+// Every exported function in registration order (table.cpp); entry 0 is
 // run_coordinator, which takes no arguments and is registered separately.
 std::span<const Function> functions();
+
+// Room for this many entries: the module layer instantiates one call
+// trampoline per slot at compile time, and table.cpp checks the table fits.
+inline constexpr std::size_t kCapacity = 128;
 
 }  // namespace korva::table

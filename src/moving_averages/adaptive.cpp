@@ -210,18 +210,19 @@ Series vlma_inner(SeriesView source, SeriesView a, SeriesView b, SeriesView c, S
     Series out = detail::copy_of(source);
     const std::size_t n = out.size();
     if (n <= 1) return out;
-    // Band values are read in the host's order, each checked like a slice
-    // index: a band shorter than the source fails where it is first read.
-    auto at = [](const SeriesView& band, std::size_t i) {
-        if (i >= band.size()) index_out_of_range(i, band.size());
-        return band[i];
-    };
+    // Every band must cover the source, whatever the data: the check comes
+    // before the loop, so a short band fails even where a comparison would
+    // never have read it. The message names the first index a read in bar
+    // order would have missed.
+    for (const SeriesView* band : {&a, &b, &c, &d}) {
+        if (band->size() < n) index_out_of_range(std::max<std::size_t>(band->size(), 1), band->size());
+    }
     const double lo = static_cast<double>(min_period), hi = static_cast<double>(max_period);
     double period = hi;
     for (std::size_t i = 1; i < n; ++i) {
         const double v = out[i];
-        if (v < at(b, i) || v > at(c, i)) {
-            if (!(at(a, i) <= v && v <= at(d, i))) period = period - 1.0;
+        if (v < b[i] || v > c[i]) {
+            if (!(a[i] <= v && v <= d[i])) period = period - 1.0;
         } else {
             period = period + 1.0;
         }
