@@ -12,7 +12,7 @@
 #include <type_traits>
 
 #include "../helpers/result.hpp"
-#include "args.hpp"
+#include "parameters.hpp"
 
 namespace korva::table {
 
