@@ -17,7 +17,8 @@
 #endif
 
 #include "../helpers/errors.hpp"
-#include "kernels.hpp"
+#include "../helpers/true_range.hpp"
+#include "../helpers/lanes.hpp"
 
 namespace korva::bands {
 namespace {
@@ -76,15 +77,14 @@ struct WindowMoments {
 // every lane is an independent window, so its rounding is the scalar one
 // (the vector square root is correctly rounded like the scalar one).
 constexpr std::size_t kLanes = 2;
-typedef double Lanes __attribute__((vector_size(kLanes * sizeof(double))));
 
-inline Lanes lane_sqrt(Lanes v) {
+inline Pair lane_sqrt(Pair v) {
 #if defined(__x86_64__)
-    return reinterpret_cast<Lanes>(_mm_sqrt_pd(reinterpret_cast<__m128d>(v)));
+    return reinterpret_cast<Pair>(_mm_sqrt_pd(reinterpret_cast<__m128d>(v)));
 #elif defined(__aarch64__)
-    return reinterpret_cast<Lanes>(vsqrtq_f64(reinterpret_cast<float64x2_t>(v)));
+    return reinterpret_cast<Pair>(vsqrtq_f64(reinterpret_cast<float64x2_t>(v)));
 #else
-    return Lanes{std::sqrt(v[0]), std::sqrt(v[1])};
+    return Pair{std::sqrt(v[0]), std::sqrt(v[1])};
 #endif
 }
 
@@ -104,13 +104,13 @@ void bands_from_moments(const double* s, const double* q, std::size_t count, dou
                         double* upper, double* middle, double* lower) {
     std::size_t j = 0;
     for (; j + kLanes <= count; j += kLanes) {
-        Lanes sv, qv;
+        Pair sv, qv;
         __builtin_memcpy(&sv, s + j, sizeof sv);
         __builtin_memcpy(&qv, q + j, sizeof qv);
-        const Lanes mean = sv / pd;
-        const Lanes sd = lane_sqrt(qv / pd - mean * mean);
-        const Lanes up = mean + devup * sd;
-        const Lanes dn = mean - devdn * sd;
+        const Pair mean = sv / pd;
+        const Pair sd = lane_sqrt(qv / pd - mean * mean);
+        const Pair up = mean + devup * sd;
+        const Pair dn = mean - devdn * sd;
         __builtin_memcpy(middle + j, &mean, sizeof mean);
         __builtin_memcpy(upper + j, &up, sizeof up);
         __builtin_memcpy(lower + j, &dn, sizeof dn);

@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "../helpers/errors.hpp"
-#include "../moving_averages/kernels.hpp"
+#include "../helpers/smoothing.hpp"
 #include "atr_bollinger.hpp"
-#include "kernels.hpp"
-#include "window_extreme.hpp"
+#include "../helpers/true_range.hpp"
+#include "../helpers/window_extreme.hpp"
 
 namespace korva::bands {
 namespace {

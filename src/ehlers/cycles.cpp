@@ -20,6 +20,7 @@
 #include "../helpers/errors.hpp"
 #include "../helpers/fmath.hpp"
 #include "kernels.hpp"
+#include "../helpers/lanes.hpp"
 
 namespace korva::ehlers {
 namespace {
@@ -27,7 +28,6 @@ namespace {
 // Several output positions at a time, as SSE2-sized pairs: the baseline
 // instruction set, with enough independent accumulators to hide the add
 // latency. Lanes<N> holds 2N positions.
-typedef double Pair __attribute__((vector_size(2 * sizeof(double))));
 
 template <std::size_t N>
 struct Lanes {
@@ -94,7 +94,7 @@ struct LaneTraits<Lanes<N>> {
     // NaN lanes become +0.0: a lane compares equal to itself unless it is
     // NaN, and the all-ones mask keeps every other value's bits.
     static Lanes<N> zero_nan(const Lanes<N>& v) {
-        typedef long long Mask __attribute__((vector_size(sizeof(Pair))));
+        using Mask = PairBits;
         return pairwise<N>([&](std::size_t q) {
             const Mask keep = v.v[q] == v.v[q];
             return reinterpret_cast<Pair>(reinterpret_cast<Mask>(v.v[q]) & keep);

@@ -1,14 +1,14 @@
 #include "sweeps.hpp"
+#include "lanes.hpp"
 
 namespace korva {
 namespace {
-typedef double Lanes __attribute__((vector_size(4 * sizeof(double))));
 constexpr std::size_t kBlock = 16;
 }  // namespace
 
 // Sixteen windows run side by side, each lane its own accumulator adding in
 // index order, so every window rounds exactly as the one-at-a-time loop.
-__attribute__((target_clones("avx2", "default"))) void fresh_window_sums(const double* v, std::size_t n,
+KORVA_CLONES("avx2", "default") void fresh_window_sums(const double* v, std::size_t n,
                                                                          std::uint64_t p, double* out) {
     std::size_t i = p - 1;
     for (; i + kBlock <= n; i += kBlock) {

@@ -6,7 +6,6 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "../moving_averages/kernels.hpp"
 
 namespace korva {
 

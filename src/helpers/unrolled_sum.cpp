@@ -4,15 +4,15 @@
 // does not apply here.
 #pragma GCC diagnostic ignored "-Wpsabi"
 #include "unrolled_sum.hpp"
+#include "lanes.hpp"
 
 #include <cstring>
 
 namespace korva {
 namespace {
-typedef double Lanes __attribute__((vector_size(4 * sizeof(double))));
 }  // namespace
 
-__attribute__((target_clones("avx2", "default"))) void unrolled_window_sums(const double* v, std::size_t n,
+KORVA_CLONES("avx2", "default") void unrolled_window_sums(const double* v, std::size_t n,
                                                                            std::size_t p, double* out) {
     std::size_t i = p - 1;
     for (; i + 4 <= n; i += 4) {

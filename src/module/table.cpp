@@ -4,10 +4,14 @@
 #include "table.hpp"
 
 #include "../moving_averages/core.hpp"
-#include "../moving_averages/more_averages.hpp"
+#include "../moving_averages/adaptive.hpp"
+#include "../moving_averages/volume_weighted.hpp"
+#include "../moving_averages/weighted.hpp"
 #include "../bands/atr_bollinger.hpp"
 #include "../oscillators/rsi.hpp"
-#include "../oscillators/other.hpp"
+#include "../oscillators/forecast.hpp"
+#include "../oscillators/momentum.hpp"
+#include "../oscillators/range.hpp"
 #include "../volume/volume.hpp"
 #include "../candle/candle.hpp"
 #include "../statistical/decimal.hpp"
@@ -213,9 +217,9 @@ const Function table[] = {
     fn<candle::emd>("emd", {"candles", "period", "delta", "fraction"}, "EMD — Empirical Mode Decomposition → (upperband, middleband, lowerband)"),
     fn<candle::heikin_ashi_candles>("heikin_ashi_candles", {"candles"}, "Heikin Ashi Candles → (open, close, high, low)"),
     fn<candle::qstick>("qstick", {"candles", "period"}, "QStick — SMA of (close - open)"),
-    fn<stats::damiani_volatmeter>("damiani_volatmeter", {"candles", "source", "vis_atr", "vis_std", "sed_atr", "sed_std", "threshold"}, "Damiani Volatmeter — returns (vol, anti)"),
-    fn<stats::hurst_rs>("hurst_rs", {"x", "min_chunksize", "max_chunksize", "num_chunksize"}, "Hurst RS (R/S method for Hurst exponent)"),
-    fn<stats::linearreg>("linearreg", {"source", "period"}, "Linear Regression Value"),
+    fn<statistical::damiani_volatmeter>("damiani_volatmeter", {"candles", "source", "vis_atr", "vis_std", "sed_atr", "sed_std", "threshold"}, "Damiani Volatmeter — returns (vol, anti)"),
+    fn<statistical::hurst_rs>("hurst_rs", {"x", "min_chunksize", "max_chunksize", "num_chunksize"}, "Hurst RS (R/S method for Hurst exponent)"),
+    fn<statistical::linearreg>("linearreg", {"source", "period"}, "Linear Regression Value"),
     fn<statistical::find_order_index>("find_order_index", {"orders", "order_array"}, doc::find_order_index),
     fn<statistical::moving_std>("moving_std", {"source", "period"}, "Calculate moving standard deviation"),
     fn<statistical::shift>("shift", {"source", "periods"}, "Shift array by a given number of periods"),

@@ -12,13 +12,14 @@
 #include "../helpers/errors.hpp"
 #include "../helpers/price_source.hpp"
 #include "../helpers/sequential.hpp"
-#include "kernels.hpp"
-#include "more_averages.hpp"
+#include "../helpers/smoothing.hpp"
+#include "adaptive.hpp"
+#include "core.hpp"
+#include "../helpers/lanes.hpp"
 
 namespace korva::ma {
 namespace {
 
-constexpr double kInf = std::numeric_limits<double>::infinity();
 
 // The host sliced its window sums with period - 1 (and period - 2); a zero
 // period made that slice bound wrap around.

@@ -7,7 +7,8 @@
 #include <type_traits>
 
 #include "../helpers/errors.hpp"
-#include "kernels.hpp"
+#include "../helpers/smoothing.hpp"
+#include "../helpers/lanes.hpp"
 
 namespace korva::ma {
 namespace {
@@ -23,11 +24,10 @@ bool has_nan(const V& x) {
 // Output rows of the weighted mean computed sixteen at a time: each lane is
 // its own accumulator summed in index order, so rounding is unchanged; four
 // independent vector chains hide the latency of the additions.
-typedef double Lanes __attribute__((vector_size(4 * sizeof(double))));
 constexpr std::size_t kBlock = 16;
 
 template <class V>
-__attribute__((target_clones("avx2", "default"))) void weighted_means(const V& x, std::uint64_t p, double* out) {
+KORVA_CLONES("avx2", "default") void weighted_means(const V& x, std::uint64_t p, double* out) {
     const std::size_t n = x.size();
     const double denom = static_cast<double>((p + p * p) / 2);
     std::size_t i = p - 1;

@@ -21,3 +21,17 @@ Series tema(SeriesView source, std::uint64_t period);
 Series zlema(SeriesView source, std::uint64_t period);
 
 }  // namespace korva::ma
+
+namespace korva::ma::detail {
+
+// A fresh copy of the input: several averages overwrite only the positions
+// they compute and leave the input values elsewhere.
+inline Series copy_of(SeriesView source) {
+    Series out(source.size());
+    with_view(source, [&](const auto& x) {
+        for (std::size_t i = 0; i < x.size(); ++i) out[i] = x[i];
+    });
+    return out;
+}
+
+}  // namespace korva::ma::detail

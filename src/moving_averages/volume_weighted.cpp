@@ -9,7 +9,7 @@
 
 #include "../helpers/price_source.hpp"
 #include "../helpers/sequential.hpp"
-#include "more_averages.hpp"
+#include "volume_weighted.hpp"
 
 namespace korva::ma {
 namespace {

@@ -6,13 +6,14 @@
 #include <type_traits>
 #include <vector>
 
-#include "kernels.hpp"
-#include "more_averages.hpp"
+#include "../helpers/smoothing.hpp"
+#include "weighted.hpp"
+#include "core.hpp"
+#include "../helpers/lanes.hpp"
 
 namespace korva::ma {
 namespace {
 
-typedef double Lanes __attribute__((vector_size(4 * sizeof(double))));
 constexpr std::size_t kBlock = 16;
 
 // out[i] = sum over k = 0 .. m-1 of x[i-k] * w[k], newest value first, for
@@ -20,7 +21,7 @@ constexpr std::size_t kBlock = 16;
 // at a time: each lane is one output's accumulator, summed in the same order,
 // so the rounding is that of the scalar loop.
 template <class V>
-__attribute__((target_clones("avx2", "default"))) void window_sums(const V& x, const double* w, std::size_t m,
+KORVA_CLONES("avx2", "default") void window_sums(const V& x, const double* w, std::size_t m,
                                                                   std::size_t first, double* out) {
     const std::size_t n = x.size();
     std::size_t i = first;

@@ -12,18 +12,17 @@
 #include <vector>
 
 #include "../helpers/errors.hpp"
+#include "../helpers/lanes.hpp"
 
 namespace korva::osc {
 namespace {
 
-constexpr double kInf = std::numeric_limits<double>::infinity();
 
 // Two doubles handled as one: the loss and gain averages advance together
 // (lane 0 loss, lane 1 gain), and the RSI formula runs on two positions at
 // once. Each lane performs exactly the scalar operations, so the bits are the
 // scalar ones; only the number of instructions changes.
-typedef double Pair __attribute__((vector_size(2 * sizeof(double))));
-typedef std::int64_t PairMask __attribute__((vector_size(2 * sizeof(double))));
+using PairMask = PairBits;
 
 inline Pair select(PairMask keep, Pair yes, Pair no) {
     return reinterpret_cast<Pair>((reinterpret_cast<PairMask>(yes) & keep) | (reinterpret_cast<PairMask>(no) & ~keep));

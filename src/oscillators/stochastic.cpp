@@ -16,10 +16,10 @@
 #include <emmintrin.h>
 #endif
 
-#include "../bands/window_extreme.hpp"
+#include "../helpers/window_extreme.hpp"
 #include "../helpers/errors.hpp"
 #include "../helpers/price_source.hpp"
-#include "../moving_averages/kernels.hpp"
+#include "../helpers/smoothing.hpp"
 
 namespace korva::osc {
 namespace {

@@ -16,11 +16,11 @@
 #include <cstring>
 
 #include "../helpers/unrolled_sum.hpp"
+#include "../helpers/lanes.hpp"
 
 namespace korva::statistical {
 namespace {
 
-typedef double Lanes __attribute__((vector_size(4 * sizeof(double))));
 constexpr std::size_t kLanes = 4;
 
 // How the window sum of moving_std is grouped, by the input's layout.
@@ -126,15 +126,15 @@ template <Layout L>
     }
 }
 
-__attribute__((target_clones("avx2", "default"))) void deviations_unit(const SeriesView& x, std::size_t p,
+KORVA_CLONES("avx2", "default") void deviations_unit(const SeriesView& x, std::size_t p,
                                                                       double* out) {
     deviations<Layout::Unit>(x, p, out);
 }
-__attribute__((target_clones("avx2", "default"))) void deviations_reversed(const SeriesView& x, std::size_t p,
+KORVA_CLONES("avx2", "default") void deviations_reversed(const SeriesView& x, std::size_t p,
                                                                           double* out) {
     deviations<Layout::Reversed>(x, p, out);
 }
-__attribute__((target_clones("avx2", "default"))) void deviations_strided(const SeriesView& x, std::size_t p,
+KORVA_CLONES("avx2", "default") void deviations_strided(const SeriesView& x, std::size_t p,
                                                                          double* out) {
     deviations<Layout::Strided>(x, p, out);
 }

@@ -8,7 +8,7 @@
 
 #include "../helpers/fmath.hpp"
 
-namespace korva::stats {
+namespace korva::statistical {
 
 // Population standard deviation over a sliding window of w values, from a
 // running sum s and sum of squares q, into out[0 .. n-1]. Positions without
@@ -42,4 +42,4 @@ void rolling_std(const V& x, std::uint64_t w, double* out) {
     }
 }
 
-}  // namespace korva::stats
+}  // namespace korva::statistical

@@ -11,12 +11,13 @@
 #include <utility>
 #include <vector>
 
-#include "../bands/kernels.hpp"
+#include "../helpers/true_range.hpp"
 #include "../helpers/errors.hpp"
 #include "../helpers/fmath.hpp"
 #include "kernels.hpp"
+#include "../helpers/lanes.hpp"
 
-namespace korva::stats {
+namespace korva::statistical {
 namespace {
 
 // The least-squares line of one window: dx[k] = k - xm, Sxx their sum of
@@ -73,14 +74,12 @@ template <class Lanes, std::size_t R>
     return i;
 }
 
-typedef double Lanes2 __attribute__((vector_size(2 * sizeof(double))));
-typedef double Lanes4 __attribute__((vector_size(4 * sizeof(double))));
 
 #if defined(__x86_64__) && defined(__GNUC__)
 // Four lanes a register where the processor has them.
 __attribute__((target("avx"))) std::size_t line_values_avx(const double* x, std::size_t n, std::size_t i,
                                                             const LineFit& f, double* out) {
-    return line_values_block<Lanes4, 6>(x, n, i, f, out);
+    return line_values_block<Lanes, 6>(x, n, i, f, out);
 }
 #endif
 
@@ -89,7 +88,7 @@ std::size_t line_values_lanes(const double* x, std::size_t n, std::size_t i, con
     static const bool avx = __builtin_cpu_supports("avx");
     if (avx) i = line_values_avx(x, n, i, f, out);
 #endif
-    return line_values_block<Lanes2, 8>(x, n, i, f, out);
+    return line_values_block<Pair, 8>(x, n, i, f, out);
 }
 
 // Saturating conversion toward zero of a non-negative chunk-size estimate.
@@ -258,4 +257,4 @@ double hurst_rs(SeriesView x, std::uint64_t min_chunksize, std::uint64_t max_chu
     return (sxy * kd - sx * sy) / (sxx * kd - sx * sx);
 }
 
-}  // namespace korva::stats
+}  // namespace korva::statistical

@@ -6,11 +6,11 @@
 #include "../helpers/result.hpp"
 #include "../helpers/views.hpp"
 
-namespace korva::stats {
+namespace korva::statistical {
 
 Series linearreg(SeriesView source, std::uint64_t period);
 Tuple damiani_volatmeter(MatrixView candles, SeriesView source, std::uint64_t vis_atr, std::uint64_t vis_std,
                          std::uint64_t sed_atr, std::uint64_t sed_std, double threshold);
 double hurst_rs(SeriesView x, std::uint64_t min_chunksize, std::uint64_t max_chunksize, std::uint64_t num_chunksize);
 
-}  // namespace korva::stats
+}  // namespace korva::statistical

@@ -11,17 +11,17 @@
 #include <utility>
 #include <vector>
 
-#include "../bands/kernels.hpp"
+#include "../helpers/true_range.hpp"
 #include "../helpers/errors.hpp"
 #include "../helpers/sweeps.hpp"
 #include "../helpers/unrolled_sum.hpp"
-#include "../moving_averages/kernels.hpp"
+#include "../helpers/smoothing.hpp"
 #include "movement.hpp"
+#include "../helpers/lanes.hpp"
 
 namespace korva::trend {
 namespace {
 
-typedef double Pair __attribute__((vector_size(2 * sizeof(double))));
 
 // Columns of a candle matrix read by the family; a matrix narrower than five
 // columns fails here with the missing-dimension error.

@@ -10,15 +10,15 @@
 #include <utility>
 #include <vector>
 
-#include "../bands/kernels.hpp"
+#include "../helpers/true_range.hpp"
 #include "../helpers/errors.hpp"
 #include "../helpers/fmath.hpp"
 #include "movement.hpp"
+#include "../helpers/lanes.hpp"
 
 namespace korva::trend {
 namespace {
 
-constexpr double kInf = std::numeric_limits<double>::infinity();
 
 // supertrend, sar and safezonestop report a narrow matrix as an index
 // failure, not as the missing-dimension error.

@@ -10,7 +10,7 @@
 #include "../helpers/errors.hpp"
 #include "../helpers/fmath.hpp"
 #include "../helpers/sweeps.hpp"
-#include "../moving_averages/kernels.hpp"
+#include "../helpers/smoothing.hpp"
 
 namespace korva::volume {
 namespace {

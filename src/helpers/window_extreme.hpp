@@ -18,7 +18,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "../helpers/fmath.hpp"
+#include "fmath.hpp"
 
 namespace korva::bands {
 

@@ -8,9 +8,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "../helpers/errors.hpp"
-#include "../helpers/fmath.hpp"
-#include "../helpers/result.hpp"
+#include "errors.hpp"
+#include "fmath.hpp"
+#include "result.hpp"
 
 namespace korva::bands {
 

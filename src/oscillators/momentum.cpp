@@ -1,0 +1,157 @@
+// EMA-smoothed momentum oscillators: MACD, the dynamic trend index, the mass
+// index and polarized fractal efficiency. Results are compared bit for bit
+// with the host's earlier code, so every sum and recurrence keeps its
+// operation order; the EMA stages are the shared first-value recurrence
+// (ma::smooth) seeded with their first input.
+#include "momentum.hpp"
+
+#include <cmath>
+#include <cstddef>
+#include <vector>
+
+#include "../helpers/errors.hpp"
+#include "../helpers/lanes.hpp"
+#include "../helpers/smoothing.hpp"
+#include "../helpers/sweeps.hpp"
+
+namespace korva::osc {
+namespace {
+
+// The q-th forward difference of d[0 .. n-1] (q < n), one order at a time
+// in place: d[i] = d[i+1] - d[i] for each order, so the first n-q values end
+// as the result. Every order is a whole pass, O(n*q) in all, so the lanes
+// matter for long periods; each element is still one separately rounded
+// subtraction of the same two values.
+KORVA_CLONES("avx2", "default") void forward_differences(double* d, std::size_t n,
+                                                                          std::size_t q) {
+    for (std::size_t len = n; len > n - q; --len) {
+        std::size_t i = 0;
+        // Both operands of a block are loaded before the block is stored, and
+        // later blocks read only positions this one does not write.
+        for (; i + 8 < len; i += 8) {
+            Lanes a0, a1, b0, b1;
+            __builtin_memcpy(&a0, d + i, sizeof a0);
+            __builtin_memcpy(&a1, d + i + 4, sizeof a1);
+            __builtin_memcpy(&b0, d + i + 1, sizeof b0);
+            __builtin_memcpy(&b1, d + i + 5, sizeof b1);
+            a0 = b0 - a0;
+            a1 = b1 - a1;
+            __builtin_memcpy(d + i, &a0, sizeof a0);
+            __builtin_memcpy(d + i + 4, &a1, sizeof a1);
+        }
+        for (; i + 1 < len; ++i) d[i] = d[i + 1] - d[i];
+    }
+}
+
+}  // namespace
+
+Tuple macd(SeriesView source, std::uint64_t fast_period, std::uint64_t slow_period, std::uint64_t signal_period) {
+    const std::size_t n = source.size();
+    Series line(n), signal(n), hist(n);
+    if (n > 0) {
+        const ma::EmaCoefficients cf = ma::ema_coefficients(fast_period), cs = ma::ema_coefficients(slow_period),
+                                  cg = ma::ema_coefficients(signal_period);
+        with_view(source, [&](const auto& x) {
+            double fast = x[0], slow = x[0], sig = 0.0;
+            for (std::size_t i = 0; i < n; ++i) {
+                if (i > 0) {
+                    fast = ma::smooth(cf, fast, x[i]);
+                    slow = ma::smooth(cs, slow, x[i]);
+                }
+                const double d = fast - slow;
+                // The line shows a missing difference as 0.0 and the signal
+                // smooths what the line shows; the histogram keeps the NaN.
+                const double m = std::isnan(d) ? 0.0 : d;
+                sig = i == 0 ? m : ma::smooth(cg, sig, m);
+                line[i] = m;
+                signal[i] = sig;
+                hist[i] = d - sig;
+            }
+        });
+    }
+    return tuple_of(std::move(line), std::move(signal), std::move(hist));
+}
+
+Series dti(MatrixView candles, std::uint64_t r, std::uint64_t s, std::uint64_t u) {
+    const std::size_t n = candles.rows;
+    if (!(r < n && s < n && u < n)) return Series(n, NaN);
+    const SeriesView high = candles.column(col::high), low = candles.column(col::low);
+    const ma::EmaCoefficients cr = ma::ema_coefficients(r), cs = ma::ema_coefficients(s),
+                              cu = ma::ema_coefficients(u);
+    Series out(n);
+    // Row 0 has no movement: both inputs are 0.0 and so is every stage.
+    double e1 = 0.0, e2 = 0.0, e3 = 0.0, a1 = 0.0, a2 = 0.0, a3 = 0.0;
+    out[0] = 0.0;
+    for (std::size_t i = 1; i < n; ++i) {
+        const double dh = high[i] - high[i - 1], dl = low[i] - low[i - 1];
+        const double up = dh > 0.0 ? dh : 0.0;
+        const double dn = dl < 0.0 ? -dl : 0.0;
+        const double x = up - dn, xa = std::fabs(up - dn);
+        e1 = ma::smooth(cr, e1, x);
+        e2 = ma::smooth(cs, e2, e1);
+        e3 = ma::smooth(cu, e3, e2);
+        a1 = ma::smooth(cr, a1, xa);
+        a2 = ma::smooth(cs, a2, a1);
+        a3 = ma::smooth(cu, a3, a2);
+        out[i] = a3 == 0.0 ? 0.0 : (e3 * 100.0) / a3;
+    }
+    return out;
+}
+
+Series mass(MatrixView candles, std::uint64_t period) {
+    const std::size_t n = candles.rows;
+    Series out(n, 0.0);
+    if (n == 0) return out;
+    const SeriesView high = candles.column(col::high), low = candles.column(col::low);
+    std::vector<double> ratio(n);
+    double e1 = 0.0, e2 = 0.0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double rng = high[i] - low[i];
+        if (i == 0) {
+            e1 = e2 = rng;
+        } else {
+            e1 = e1 * 0.8 + rng * 0.2;
+            e2 = e2 * 0.8 + e1 * 0.2;
+        }
+        ratio[i] = e2 == 0.0 ? 0.0 : e1 / e2;
+    }
+    if (period == 0 || period > n) return out;
+    fresh_window_sums(ratio.data(), n, period, out.data());
+    return out;
+}
+
+Series pfe(SeriesView source, std::uint64_t period, std::uint64_t smoothing) {
+    // The efficiency compares a move over period-1 steps with its path, so
+    // it needs at least one step.
+    if (period < 2) throw ValueError("pfe period must be at least 2");
+    const std::size_t n = source.size();
+    Series out(n, -0.0);  // sign -1 times a raw 0.0 where nothing is computed
+    if (n >= period) {
+        const std::size_t p = period, q = p - 1;
+        const double P = static_cast<double>(p);
+        with_view(source, [&](const auto& s) {
+            std::vector<double> d(n);
+            for (std::size_t i = 0; i < n; ++i) d[i] = s[i];
+            forward_differences(d.data(), n, q);
+            auto step = [&](std::size_t i) {
+                const double dd = s[i + 1] - s[i];
+                return std::sqrt(dd * dd + 1.0);
+            };
+            double path = 0.0;  // path length over the q steps ending at i+q
+            for (std::size_t k = 0; k < q; ++k) path = path + step(k);
+            for (std::size_t i = 0; i + p <= n; ++i) {
+                if (i > 0) {
+                    const std::size_t k = i + q - 1;
+                    path = (path + step(k)) - step(k - q);
+                }
+                const double raw =
+                    (path == 0.0 || std::isnan(path)) ? 0.0 : (std::sqrt(P * P + d[i] * d[i]) * 100.0) / path;
+                out[i + q] = (d[i] > 0.0 ? 1.0 : -1.0) * raw;
+            }
+        });
+    }
+    double* y = out.data();
+    ma::seeded_recurrence(y, n, ma::ema_coefficients(smoothing), y);
+    return out;
+}
+}  // namespace korva::osc

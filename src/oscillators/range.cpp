@@ -1,0 +1,266 @@
+// Oscillators of where price stands in its window's range or spread: CCI,
+// the Aroon oscillator and the Fisher transform. Results are compared bit for
+// bit with the host's earlier code, so every window sum keeps its order and
+// every extreme follows the host's tie and NaN rules.
+#include "range.hpp"
+
+#include <cmath>
+#include <cstddef>
+#include <vector>
+
+#include "../helpers/errors.hpp"
+#include "../helpers/lanes.hpp"
+
+namespace korva::osc {
+namespace {
+
+// Ordering of the NaN-ignoring extremes: -0.0 counts below +0.0, as in
+// max_num/min_num, so a window's extreme does not depend on fold order.
+bool below(double a, double b) { return a < b || (a == b && std::signbit(a) && !std::signbit(b)); }
+
+double cci_value(double tp, double mean, double md) { return md == 0.0 ? 0.0 : (tp - mean) / (md * 0.015); }
+
+// CCI of the windows ending at p-1 .. n-1, each window's mean and mean
+// deviation summed afresh in index order. Eight windows run side by side,
+// each lane its own accumulator, so every window rounds as the plain loop.
+KORVA_CLONES("avx2", "default") void cci_windows(const double* tp, std::size_t n,
+                                                                  std::uint64_t p, double* out) {
+    constexpr std::size_t kBlock = 8;
+    const double P = static_cast<double>(p);
+    std::size_t i = p - 1;
+    for (; i + kBlock <= n; i += kBlock) {
+        const double* first = tp + (i + 1 - p);
+        Lanes s0 = {}, s1 = {};
+        for (std::uint64_t j = 0; j < p; ++j) {
+            Lanes v0, v1;
+            __builtin_memcpy(&v0, first + j, sizeof v0);
+            __builtin_memcpy(&v1, first + j + 4, sizeof v1);
+            s0 = s0 + v0;
+            s1 = s1 + v1;
+        }
+        const Lanes m0 = s0 / P, m1 = s1 / P;
+        // |v - mean| by clearing the sign bit, as fabs does.
+        const LaneBits mask = {0x7fffffffffffffffLL, 0x7fffffffffffffffLL, 0x7fffffffffffffffLL,
+                               0x7fffffffffffffffLL};
+        Lanes d0 = {}, d1 = {};
+        for (std::uint64_t j = 0; j < p; ++j) {
+            Lanes v0, v1;
+            __builtin_memcpy(&v0, first + j, sizeof v0);
+            __builtin_memcpy(&v1, first + j + 4, sizeof v1);
+            d0 = d0 + (Lanes)((LaneBits)(v0 - m0) & mask);
+            d1 = d1 + (Lanes)((LaneBits)(v1 - m1) & mask);
+        }
+        d0 = d0 / P;
+        d1 = d1 / P;
+        for (std::size_t u = 0; u < 4; ++u) {
+            out[i + u] = cci_value(tp[i + u], m0[u], d0[u]);
+            out[i + 4 + u] = cci_value(tp[i + 4 + u], m1[u], d1[u]);
+        }
+    }
+    for (; i < n; ++i) {
+        const std::size_t b = i + 1 - p;
+        double s = 0.0;
+        for (std::size_t k = b; k <= i; ++k) s = s + tp[k];
+        const double mean = s / P;
+        double d = 0.0;
+        for (std::size_t k = b; k <= i; ++k) d = d + std::fabs(tp[k] - mean);
+        out[i] = cci_value(tp[i], mean, d / P);
+    }
+}
+
+// First position of a window's extreme as a scan of the window keeps it:
+// the running extreme moves only to a strictly better value (ties keep the
+// earlier position) and NaN never wins. Both trackers below answer, after
+// x[k] entered, for the window x[first .. k]; kNone means the window holds
+// only NaN.
+constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+constexpr std::uint64_t kShortWindow = 64;
+
+// Keeps the current first extreme and rescans the window when it leaves.
+// While no NaN has been seen, `update_clean` skips the NaN tests: the scan
+// starts at the window's first value and only a strictly better one moves it.
+// Both updates keep the same state, so a sweep can switch to `update` at the
+// first NaN.
+template <class Better>
+class RescannedFirstExtreme {
+public:
+    RescannedFirstExtreme(SeriesView x, Better better) : x_(x), better_(better) {}
+    std::size_t update_clean(std::size_t first, std::size_t k) {
+        if (best_ == kNone || best_ < first) {
+            best_ = first;
+            value_ = x_[first];
+            for (std::size_t j = first + 1; j <= k; ++j) offer_clean(j, x_[j]);
+        } else {
+            offer_clean(k, x_[k]);
+        }
+        return best_;
+    }
+    std::size_t update(std::size_t first, std::size_t k) {
+        if (best_ != kNone && best_ < first) {
+            best_ = kNone;
+            for (std::size_t j = first; j <= k; ++j) offer(j, x_[j]);
+        } else {
+            offer(k, x_[k]);
+        }
+        return best_;
+    }
+
+private:
+    void offer_clean(std::size_t j, double v) {
+        if (better_(v, value_)) {
+            best_ = j;
+            value_ = v;
+        }
+    }
+    void offer(std::size_t j, double v) {
+        if (!std::isnan(v) && (best_ == kNone || better_(v, value_))) {
+            best_ = j;
+            value_ = v;
+        }
+    }
+    SeriesView x_;
+    Better better_;
+    std::size_t best_ = kNone;
+    double value_ = 0.0;
+};
+
+// Candidates in a ring of at least window + 1 slots: a value that a later,
+// strictly better one beats can never be the first extreme again; equal
+// values stay queued behind the earlier one.
+template <class Better>
+class QueuedFirstExtreme {
+public:
+    QueuedFirstExtreme(SeriesView x, std::size_t window, Better better) : x_(x), better_(better) {
+        std::size_t cap = 1;
+        while (cap <= window) cap <<= 1;
+        mask_ = cap - 1;
+        index_.resize(cap);
+        value_.resize(cap);
+    }
+    std::size_t update(std::size_t first, std::size_t k) {
+        const double v = x_[k];
+        if (!std::isnan(v)) {
+            while (head_ != tail_ && better_(v, value_[(tail_ - 1) & mask_])) --tail_;
+            index_[tail_ & mask_] = k;
+            value_[tail_ & mask_] = v;
+            ++tail_;
+        }
+        while (head_ != tail_ && index_[head_ & mask_] < first) ++head_;
+        return head_ != tail_ ? index_[head_ & mask_] : kNone;
+    }
+
+private:
+    SeriesView x_;
+    Better better_;
+    std::size_t mask_ = 0, head_ = 0, tail_ = 0;
+    std::vector<std::size_t> index_;
+    std::vector<double> value_;
+};
+
+// Aroon oscillator over windows of p rows, rows first .. k. A window that
+// starts with a NaN keeps position 0 on that side: nothing compares better
+// than NaN. Trackers with an `update_clean` run it until the first NaN.
+template <class Hi, class Lo, class Value>
+void aroon_sweep(SeriesView high, SeriesView low, std::size_t p, double* out, Hi& hi, Lo& lo, Value value) {
+    const std::size_t n = high.size();
+    std::size_t k = 0;
+    if constexpr (requires { hi.update_clean(0, 0); }) {
+        for (; k < n; ++k) {
+            if (std::isnan(high[k]) || std::isnan(low[k])) break;
+            const std::size_t first = k + 1 >= p ? k + 1 - p : 0;
+            const std::size_t top = hi.update_clean(first, k), bottom = lo.update_clean(first, k);
+            if (k + 1 >= p) out[k] = value(top - first, bottom - first);
+        }
+    }
+    for (; k < n; ++k) {
+        const std::size_t first = k + 1 >= p ? k + 1 - p : 0;
+        const std::size_t top = hi.update(first, k), bottom = lo.update(first, k);
+        if (k + 1 < p) continue;
+        const std::size_t jmax = std::isnan(high[first]) ? 0 : top - first;
+        const std::size_t jmin = std::isnan(low[first]) ? 0 : bottom - first;
+        out[k] = value(jmax, jmin);
+    }
+}
+
+}  // namespace
+
+Series cci(MatrixView candles, std::uint64_t period) {
+    const std::size_t n = candles.rows;
+    Series out(n, NaN);
+    if (n == 0) return out;
+    const SeriesView close = candles.column(col::close), high = candles.column(col::high),
+                     low = candles.column(col::low);
+    if (period == 0 || period > n) return out;
+    std::vector<double> tp(n);
+    for (std::size_t i = 0; i < n; ++i) tp[i] = ((high[i] + low[i]) + close[i]) / 3.0;
+    cci_windows(tp.data(), n, period, out.data());
+    return out;
+}
+
+Series aroonosc(MatrixView candles, std::uint64_t period) {
+    const std::size_t n = candles.rows;
+    Series out(n, NaN);
+    if (period == 0 || period > n) return out;
+    const SeriesView high = candles.column(col::high), low = candles.column(col::low);
+    const double P = static_cast<double>(period);
+    const auto divided = [P](std::size_t jmax, std::size_t jmin) {
+        return ((static_cast<double>(jmax) - static_cast<double>(jmin)) * 100.0) / P;
+    };
+    const auto higher = [](double a, double b) { return a > b; };
+    const auto lower = [](double a, double b) { return a < b; };
+    // Short windows rescan when their extreme leaves (cheap and branch-
+    // predictable); long ones keep candidate queues, linear in n whatever
+    // the data. Both keep the same first position.
+    if (period <= kShortWindow) {
+        // Only 2p-1 position differences exist: their values are computed
+        // once, with the same operations, instead of a division per row.
+        double table[2 * kShortWindow - 1];
+        const std::size_t mid = period - 1;
+        for (std::size_t d = 0; d < 2 * period - 1; ++d) table[d] = divided(d, mid);
+        RescannedFirstExtreme hi(high, higher);
+        RescannedFirstExtreme lo(low, lower);
+        aroon_sweep(high, low, period, out.data(), hi, lo,
+                    [&](std::size_t jmax, std::size_t jmin) { return table[mid + jmax - jmin]; });
+    } else {
+        QueuedFirstExtreme hi(high, period, higher);
+        QueuedFirstExtreme lo(low, period, lower);
+        aroon_sweep(high, low, period, out.data(), hi, lo, divided);
+    }
+    return out;
+}
+
+Tuple fisher(MatrixView candles, std::uint64_t period) {
+    const std::size_t n = candles.rows;
+    Series fish(n, 0.0), signal(n, 0.0);
+    if (n == 0) return tuple_of(std::move(fish), std::move(signal));
+    const SeriesView high = candles.column(col::high), low = candles.column(col::low);
+    if (period == 0) throw InternalError("fisher period must be at least 1");
+    if (period >= n) return tuple_of(std::move(fish), std::move(signal));
+    const std::size_t p = period;
+    std::vector<double> price(n);
+    for (std::size_t i = 0; i < n; ++i) price[i] = (high[i] + low[i]) * 0.5;
+    // NaN-ignoring extremes of each window, in linear time whatever the
+    // period. Under the order of `below` the extreme value is unique, so the
+    // queues give the value a maxNum/minNum fold over the window gives.
+    const SeriesView pv{reinterpret_cast<const char*>(price.data()), sizeof(double), n};
+    QueuedFirstExtreme highs(pv, p, [](double a, double b) { return below(b, a); });
+    QueuedFirstExtreme lows(pv, p, [](double a, double b) { return below(a, b); });
+    double v_prev = 0.0;
+    for (std::size_t k = 0; k < n; ++k) {
+        const std::size_t first = k + 1 >= p ? k + 1 - p : 0;
+        const std::size_t top = highs.update(first, k), bottom = lows.update(first, k);
+        if (k < p) continue;
+        const double x = price[k];
+        const double hi = top == kNone ? -kInf : price[top];
+        const double lo = bottom == kNone ? kInf : price[bottom];
+        double v = 0.0;
+        if (hi - lo != 0.0) v = v_prev * 0.67 + (((x - lo) / (hi - lo)) + (-0.5)) * 0.66;
+        if (v < -0.999) v = -0.999;
+        if (v > 0.999) v = 0.999;
+        v_prev = v;
+        fish[k] = std::log((v + 1.0) / (1.0 - v)) * 0.5 + fish[k - 1] * 0.5;
+        signal[k] = fish[k - 1];
+    }
+    return tuple_of(std::move(fish), std::move(signal));
+}
+}  // namespace korva::osc
