@@ -10,7 +10,7 @@ VENV312 := .venv312
 VENV313 := .venv313
 WHEEL_STAMP := dist/.built
 
-.PHONY: demo test system venvs wheel install check-abi test-py fuzz-smoke asan-tests bench clean
+.PHONY: demo test system venvs wheel install check-abi test-py fuzz-smoke asan-tests bench bench-venvs bench-numpy clean
 
 system:
 	@if [ "$$(id -u)" = 0 ]; then \
@@ -64,9 +64,33 @@ test: check-abi test-py fuzz-smoke asan-tests
 demo: install
 	$(VENV312)/bin/python demo/demo.py $(CSV)
 
-bench: install
-	@for b in bench/bench_*.py; do $(VENV312)/bin/python $$b || exit 1; done
+# The peers of the indicator benchmark, each in its own environment: TA-Lib
+# and ta-lib-takt both install the module `talib`.
+PEER_talib := ta-lib==0.8.2
+PEER_takt := ta-lib-takt==0.8.2
+PEER_ferro := ferro-ta==1.6.0
+BENCH_VENVS := $(foreach p,talib takt ferro,bench/.venv-$(p)/.ready)
+
+bench/.venv-%/.ready:
+	@test -n "$(PY312)" || { echo "no CPython 3.12 under $(PYENV)"; exit 1; }
+	$(PY312) -m venv bench/.venv-$*
+	bench/.venv-$*/bin/pip install -q --upgrade pip
+	bench/.venv-$*/bin/pip install -q "numpy==1.26.*" "$(PEER_$*)"
+	touch $@
+
+bench-venvs: $(BENCH_VENVS)
+
+# One table: every function with a peer against TA-Lib, ta-lib-takt and
+# ferro-ta in the same run (results also in bench/results/latest.json), then
+# the coordinator against Redis.
+bench: install bench-venvs
+	$(VENV312)/bin/python bench/bench_peers.py
 	bash bench/coordinator_bench.sh
 
+# Functions without a library peer, against the NumPy/Python code they replace.
+bench-numpy: install
+	$(VENV312)/bin/python bench/bench_candles.py
+	$(VENV312)/bin/python bench/bench_ehlers.py
+
 clean:
-	rm -rf build dist build-* $(VENV312) $(VENV313)
+	rm -rf build dist build-* $(VENV312) $(VENV313) bench/.venv-* bench/results
