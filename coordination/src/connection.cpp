@@ -72,71 +72,63 @@ private:
     std::vector<std::shared_ptr<SubscriberQueue>> wakes_;
 };
 
-bool send_error(Transport& transport, std::string_view message) {
-    std::string line;
-    append_error_line(message, line);
-    return transport.write_all(line);
+// ---- the table of operations ------------------------------------------------------
+
+Reply hello(Call& call) { return Reply::json(call.state.hello_value); }
+
+template <Store::Operation op>
+Reply keyed(Call& call) {
+    return call.state.store.execute(op, call.request.ns, call.body, call.payload,
+                                    static_cast<Instant>(platform::monotonic_ns()));
 }
 
-Reply publish(const Request& request, const Json& body, const std::string& payload, SharedState& state,
-              std::vector<std::shared_ptr<SubscriberQueue>>& to_wake) {
-    std::string_view channel;
-    if (const char* err = read_name(body, "channel", "invalid: missing string channel", channel)) {
-        return Reply::fail(err);
-    }
-    if (body_has(body, "value")) return Reply::fail(text::kPublishValue);
-    std::string frame;
+// The frame is built (and the payload copied into it) before the store lock
+// is taken, so a large event holds up nobody else.
+const char* prepare_publish(Call& call) {
+    if (const char* err = read_name(call.body, "channel", text::kMissingChannel, call.name)) return err;
+    if (body_has(call.body, "value")) return text::kPublishValue;
     const char* error = nullptr;
-    if (!build_frame(channel, payload, frame, error)) return Reply::fail(error);
-    std::lock_guard<std::mutex> guard(state.lock);
-    return state.channels.deliver(request.ns, channel, std::move(frame), to_wake);
+    if (!build_frame(call.name, call.payload, call.frame, error)) return error;
+    return nullptr;
 }
 
-// Runs "subscribe" to its end. The connection always closes afterwards.
-// The stream itself bypasses reply coalescing: frames must leave at once.
-void subscribe(CoalescingTransport& transport, Transport& stream, const Request& request, const Json& body,
-               SharedState& state) {
-    std::string_view prefix;
-    if (const char* err = read_name(body, "prefix", "invalid: missing string prefix", prefix)) {
-        send_error(transport, err);
-        return;
-    }
-    std::shared_ptr<SubscriberQueue> queue;
-    const char* err = nullptr;
-    try {
-        queue = std::make_shared<SubscriberQueue>();
-        std::lock_guard<std::mutex> guard(state.lock);
-        err = state.channels.add(request.ns, prefix, queue);
-    } catch (...) {
-        err = text::kUnavailable;
-    }
-    if (err != nullptr) {
-        send_error(transport, err);
-        return;
-    }
-    if (!transport.write_all("{\"ok\":true,\"value\":true}\n", {}) || !transport.flush()) {
-        queue->active.store(false);
-        queue->close_receiver();
-        return;
-    }
-    stream_events(stream, *queue);
+Reply publish(Call& call) {
+    return call.state.channels.deliver(call.request.ns, call.name, std::move(call.frame), call.to_wake);
 }
 
-Reply dispatch(const Request& request, const Json& body, std::string& payload, SharedState& state,
-               std::vector<std::shared_ptr<SubscriberQueue>>& to_wake) {
-    try {
-        if (request.op == "hello") return Reply::json(state.hello_value);
-        if (request.op == "publish") return publish(request, body, payload, state, to_wake);
-        std::lock_guard<std::mutex> guard(state.lock);
-        return state.store.execute(request.op, request.ns, body, payload,
-                                   static_cast<Instant>(platform::monotonic_ns()));
-    } catch (...) {
-        // Typically an allocation failure. Operations commit all-or-nothing,
-        // so the store is intact; only this request fails.
-        return Reply::fail(text::kUnavailable);
-    }
+const char* prepare_subscribe(Call& call) {
+    if (const char* err = read_name(call.body, "prefix", text::kMissingPrefix, call.name)) return err;
+    call.queue = std::make_shared<SubscriberQueue>();
+    return nullptr;
 }
 
+Reply subscribe(Call& call) {
+    if (const char* err = call.state.channels.add(call.request.ns, call.name, call.queue)) return Reply::fail(err);
+    return Reply::boolean(true);
+}
+
+//                          name              prepare            run                             lock   payload stream
+constexpr Operation kOperations[] = {
+    {"hello",          nullptr,           hello,                            false, false, false},
+    {"get",            nullptr,           keyed<&Store::get>,               true,  false, false},
+    {"put",            nullptr,           keyed<&Store::put>,               true,  true,  false},
+    {"delete",         nullptr,           keyed<&Store::remove>,            true,  false, false},
+    {"expire",         nullptr,           keyed<&Store::expire>,            true,  false, false},
+    {"ttl",            nullptr,           keyed<&Store::ttl>,               true,  false, false},
+    {"increment",      nullptr,           keyed<&Store::increment>,         true,  false, false},
+    {"add_members",    nullptr,           keyed<&Store::add_members>,       true,  false, false},
+    {"remove_members", nullptr,           keyed<&Store::remove_members>,    true,  false, false},
+    {"members",        nullptr,           keyed<&Store::members>,           true,  false, false},
+    {"contains",       nullptr,           keyed<&Store::contains>,          true,  false, false},
+    {"acquire_lock",   nullptr,           keyed<&Store::acquire_lock>,      true,  false, false},
+    {"release_lock",   nullptr,           keyed<&Store::release_lock>,      true,  false, false},
+    {"publish",        prepare_publish,   publish,                          true,  true,  false},
+    {"subscribe",      prepare_subscribe, subscribe,                        true,  false, true},
+};
+// An unknown name is still a keyed request: its key is checked first.
+constexpr Operation kUnknown = {"", nullptr, keyed<&Store::unknown>, true, false, false};
+
+// The one writer of reply lines: a value, a failure text or a binary value.
 bool send_reply(Transport& transport, const Reply& reply, std::string& out) {
     out.clear();
     append_reply_line(reply, out);
@@ -149,7 +141,34 @@ bool send_reply(Transport& transport, const Reply& reply, std::string& out) {
     return transport.write_all(out, *reply.bytes);
 }
 
+bool send_error(Transport& transport, const char* text) {
+    std::string out;
+    return send_reply(transport, Reply::fail(text), out);
+}
+
 }  // namespace
+
+const Operation& find_operation(std::string_view name) {
+    for (const Operation& op : kOperations) {
+        if (op.name == name) return op;
+    }
+    return kUnknown;
+}
+
+std::span<const Operation> operations() { return kOperations; }
+
+Reply run_operation(const Operation& op, Call& call) {
+    try {
+        if (op.prepare != nullptr) {
+            if (const char* err = op.prepare(call)) return Reply::fail(err);
+        }
+        if (!op.store_lock) return op.run(call);
+        std::lock_guard<std::mutex> guard(call.state.lock);
+        return op.run(call);
+    } catch (...) {
+        return Reply::fail(text::kUnavailable);
+    }
+}
 
 void serve_connection(Transport& socket_transport, SharedState& state) {
     try {
@@ -175,7 +194,7 @@ void serve_connection(Transport& socket_transport, SharedState& state) {
                 return;
             }
             if (first) {
-                if (!transport.write_all(kReadyLine)) return;
+                if (!send_reply(transport, Reply::json("\"ready\""), out)) return;
                 first = false;
             }
             if (reader.read_line(limits::kBodyLine, deadline, line) != RequestReader::Line::Ok) {
@@ -186,16 +205,33 @@ void serve_connection(Transport& socket_transport, SharedState& state) {
                 send_error(transport, text::kMalformedBody);
                 return;
             }
-            if (!reader.read_payload(request.payload_bytes, platform::monotonic_ns() + limits::kPayloadNs, payload)) {
+            // Operations that ignore the payload still read it, but keep none of it.
+            const Operation& op = find_operation(request.op);
+            const std::int64_t payload_deadline = platform::monotonic_ns() + limits::kPayloadNs;
+            payload.clear();
+            if (op.payload ? !reader.read_payload(request.payload_bytes, payload_deadline, payload)
+                           : !reader.skip_payload(request.payload_bytes, payload_deadline)) {
                 return;
             }
             reader.trim();
-            if (request.op == "subscribe") {
-                subscribe(coalescer, socket_transport, request, body, state);
+            Call call{request, body, payload, state, coalescer.wakes(), {}, {}, {}};
+            Reply reply = run_operation(op, call);
+            if (!op.stream) {
+                if (!send_reply(transport, reply, out)) return;
+                continue;
+            }
+            // The stream itself bypasses reply coalescing: frames must leave at once.
+            if (reply.error != nullptr) {
+                send_reply(transport, reply, out);
                 return;
             }
-            Reply reply = dispatch(request, body, payload, state, coalescer.wakes());
-            if (!send_reply(transport, reply, out)) return;
+            if (!send_reply(transport, reply, out) || !coalescer.flush()) {
+                call.queue->active.store(false);
+                call.queue->close_receiver();
+                return;
+            }
+            stream_events(socket_transport, *call.queue);
+            return;
         }
     } catch (...) {
         // Out of memory for connection buffers: this connection ends, the

@@ -88,6 +88,23 @@ bool RequestReader::read_payload(std::uint64_t n, std::int64_t deadline_ns, std:
     return true;
 }
 
+bool RequestReader::skip_payload(std::uint64_t n, std::int64_t deadline_ns) {
+    std::uint64_t left = n;
+    std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(left, end_ - start_));
+    start_ += take;
+    left -= take;
+    while (left > 0) {
+        long got = transport_.read_some(buffer_.get(), limits::kReadBuffer, deadline_ns);
+        if (got <= 0) return false;
+        take = static_cast<std::size_t>(std::min<std::uint64_t>(left, static_cast<std::uint64_t>(got)));
+        start_ = take;
+        end_ = static_cast<std::size_t>(got);
+        left -= take;
+    }
+    if (start_ == end_) start_ = end_ = 0;
+    return true;
+}
+
 void RequestReader::trim() {
     if (long_line_.capacity() > 64 * 1024) std::string().swap(long_line_);
     if (start_ == end_) start_ = end_ = 0;
@@ -440,7 +457,7 @@ const char* read_name(const Json& body, const char* field, const char* missing_t
 
 const char* read_owner(const Json& body, std::string_view& out) {
     const Json* v = body_field(body, "owner");
-    if (v == nullptr || !v->is_string()) return "invalid: missing string owner";
+    if (v == nullptr || !v->is_string()) return text::kMissingOwner;
     out = v->get_ref<const std::string&>();
     return nullptr;
 }
@@ -489,7 +506,7 @@ bool fold_hex(const std::string& in, std::string& out) {
 
 const char* read_member(const Json& body, std::string& out) {
     const Json* v = body_field(body, "member");
-    if (v == nullptr || !v->is_string()) return "invalid: missing string member";
+    if (v == nullptr || !v->is_string()) return text::kMissingMember;
     if (!fold_hex(v->get_ref<const std::string&>(), out)) return text::kPayloadHex;
     return nullptr;
 }
@@ -515,7 +532,7 @@ std::string dump_json(const Json& value) {
     return value.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
-void append_error_line(std::string_view message, std::string& out) {
+static void append_error_line(std::string_view message, std::string& out) {
     out += "{\"error\":";
     out += dump_json(Json(std::string(message)));
     out += ",\"ok\":false}\n";

@@ -66,6 +66,8 @@ public:
     Line read_line(std::size_t max_bytes, std::int64_t deadline_ns, std::string_view& line);
     // Exactly `n` bytes, buffered bytes first. False if the stream ends first.
     bool read_payload(std::uint64_t n, std::int64_t deadline_ns, std::string& out);
+    // Reads and discards exactly `n` bytes, buffered bytes first.
+    bool skip_payload(std::uint64_t n, std::int64_t deadline_ns);
     // Returns memory held for an unusually long line.
     void trim();
 
@@ -133,6 +135,11 @@ inline constexpr const char* kPayloadTooLarge = "capacity: binary payload exceed
 inline constexpr const char* kGeneration = "restart: coordinator generation changed; restart the Korva instance";
 inline constexpr const char* kBadBody = "invalid: incomplete or oversized body";
 inline constexpr const char* kMalformedBody = "invalid: malformed request body";
+inline constexpr const char* kMissingKey = "invalid: missing string key";
+inline constexpr const char* kMissingChannel = "invalid: missing string channel";
+inline constexpr const char* kMissingPrefix = "invalid: missing string prefix";
+inline constexpr const char* kMissingOwner = "invalid: missing string owner";
+inline constexpr const char* kMissingMember = "invalid: missing string member";
 inline constexpr const char* kNameTooLong = "invalid: key/channel/prefix exceeds 1024 bytes";
 inline constexpr const char* kBadTtl = "invalid: ttl_ms must be a positive integer";
 inline constexpr const char* kExpiryRequired = "invalid: expiry is required";
@@ -177,11 +184,9 @@ struct Reply {
 
 // Serialises a value compactly with sorted keys (std::map objects).
 std::string dump_json(const Json& value);
-// Appends the reply line (and, for binary replies, nothing else: the caller
-// decides how to send the bytes).
+// Appends the reply line: every reply the server writes goes through here.
+// For binary replies only the line; the caller decides how to send the bytes.
 void append_reply_line(const Reply& reply, std::string& out);
-void append_error_line(std::string_view text, std::string& out);
-inline constexpr std::string_view kReadyLine = "{\"ok\":true,\"value\":\"ready\"}\n";
 inline constexpr std::string_view kHeartbeatFrame = "{\"heartbeat\":true}\n";
 // {"channel":C,"payload_bytes":N} and a line feed. False if C cannot be
 // serialised.

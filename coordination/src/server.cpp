@@ -211,8 +211,13 @@ void refuse(platform::Socket& socket) {
         got += static_cast<std::size_t>(n);
         if (std::string_view(buffer, got).find('\n') != std::string_view::npos) break;
     }
-    static constexpr std::string_view kBusyLine = "{\"error\":\"busy: connection limit reached\",\"ok\":false}\n";
-    if (!socket.write_all(kBusyLine)) return;
+    std::string line;
+    try {
+        append_reply_line(Reply::fail(text::kConnectionLimit), line);
+    } catch (...) {
+        return;  // out of memory: the accept thread must go on, so close unanswered
+    }
+    if (!socket.write_all(line)) return;
     socket.shutdown_write();
     const std::int64_t drain_until = platform::monotonic_ns() + kRefusalMs * 1'000'000;
     for (int i = 0; i < 64; ++i) {

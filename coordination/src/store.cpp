@@ -64,11 +64,14 @@ std::size_t SeededHash::operator()(std::string_view s) const noexcept {
 
 // ---- accounting -----------------------------------------------------------------------
 
+namespace {
+std::uint64_t value_size(const Bytes& v) { return v.data->size(); }
+std::uint64_t value_size(const Set& v) { return v.value_size; }
+std::uint64_t value_size(const Lock& v) { return v.owner.size(); }
+}  // namespace
+
 std::uint64_t accounted_size(std::size_t composite_size, const Entry& entry) {
-    std::uint64_t value = 0;
-    if (auto* bytes = std::get_if<0>(&entry.value)) value = (*bytes)->size();
-    else if (auto* set = std::get_if<1>(&entry.value)) value = set->value_size;
-    else value = std::get<2>(entry.value).size();
+    std::uint64_t value = std::visit([](const auto& v) { return value_size(v); }, entry.value);
     // The composite key is one length byte, the namespace and the key.
     return (composite_size - 1) + value + limits::kEntryOverhead;
 }
@@ -115,9 +118,9 @@ void Store::erase(Map::iterator it) {
 
 // ---- operations -----------------------------------------------------------------------------
 
-Reply Store::execute(std::string_view op, std::string_view ns, const Json& body, std::string& payload, Instant now) {
+Reply Store::execute(Operation op, std::string_view ns, const Json& body, std::string& payload, Instant now) {
     std::string_view key;
-    if (const char* err = read_name(body, "key", "invalid: missing string key", key)) return Reply::fail(err);
+    if (const char* err = read_name(body, "key", text::kMissingKey, key)) return Reply::fail(err);
     if (ns.empty() || ns.size() > limits::kNamespace) return Reply::fail(text::kBadVersionOrNamespace);
 
     std::string k;
@@ -131,106 +134,101 @@ Reply Store::execute(std::string_view op, std::string_view ns, const Json& body,
         erase(it);
         it = map_.end();
     }
-
-    if (op == "get") return get(it);
-    if (op == "put") return put(k, it, body, payload, now);
-    if (op == "delete") {
-        if (it == map_.end()) return Reply::integer(0);
-        erase(it);
-        return Reply::integer(1);
-    }
-    if (op == "expire") return expire(it, body, now);
-    if (op == "ttl") return ttl(it, now);
-    if (op == "increment") return increment(k, it, body);
-    if (op == "add_members") return add_members(k, it, body);
-    if (op == "remove_members") return remove_members(it, body);
-    if (op == "members") return members(it);
-    if (op == "contains") return contains(it, body);
-    if (op == "acquire_lock") return acquire_lock(k, it, body, now);
-    if (op == "release_lock") return release_lock(it, body);
-    return Reply::fail(text::kUnknownOp);
+    Call call{k, it, body, payload, now};
+    return (this->*op)(call);
 }
 
-Reply Store::get(Map::iterator it) {
-    if (it == map_.end()) return Reply::null();
-    if (auto* bytes = std::get_if<0>(&it->second.value)) return Reply::binary(*bytes);
+Reply Store::unknown(Call&) { return Reply::fail(text::kUnknownOp); }
+
+Reply Store::get(Call& call) {
+    if (call.entry == map_.end()) return Reply::null();
+    if (auto* bytes = std::get_if<Bytes>(&call.entry->second.value)) return Reply::binary(bytes->data);
     return Reply::fail(text::kExpectedBytes);
 }
 
-Reply Store::put(const std::string& k, Map::iterator it, const Json& body, std::string& payload, Instant now) {
-    if (body_has(body, "value")) return Reply::fail(text::kPutValue);
+Reply Store::put(Call& call) {
+    if (body_has(call.body, "value")) return Reply::fail(text::kPutValue);
     std::optional<std::uint64_t> ttl_ms;
-    if (const char* err = read_ttl(body, ttl_ms)) return Reply::fail(err);
+    if (const char* err = read_ttl(call.body, ttl_ms)) return Reply::fail(err);
     std::uint64_t new_usage = 0;
-    if (const char* err = check_put(it, k.size(), payload.size(), new_usage)) return Reply::fail(err);
+    if (const char* err = check_put(call.entry, call.key.size(), call.payload.size(), new_usage)) {
+        return Reply::fail(err);
+    }
 
     // The payload buffer becomes the stored value: no copy.
     Entry entry;
-    entry.value = std::make_shared<const std::string>(std::move(payload));
+    entry.value = Bytes{std::make_shared<const std::string>(std::move(call.payload))};
     entry.expires = ttl_ms.has_value();
-    if (ttl_ms) entry.expiry = now + static_cast<Instant>(*ttl_ms) * kNsPerMs;
-    if (it != map_.end()) it->second = std::move(entry);
-    else map_.emplace(k, std::move(entry));
+    if (ttl_ms) entry.expiry = call.now + static_cast<Instant>(*ttl_ms) * kNsPerMs;
+    if (call.entry != map_.end()) call.entry->second = std::move(entry);
+    else map_.emplace(call.key, std::move(entry));
     usage_ = new_usage;
     return Reply::boolean(true);
 }
 
-Reply Store::expire(Map::iterator it, const Json& body, Instant now) {
+Reply Store::remove(Call& call) {
+    if (call.entry == map_.end()) return Reply::integer(0);
+    erase(call.entry);
+    return Reply::integer(1);
+}
+
+Reply Store::expire(Call& call) {
     std::optional<std::uint64_t> ttl_ms;
-    if (const char* err = read_ttl(body, ttl_ms)) return Reply::fail(err);
+    if (const char* err = read_ttl(call.body, ttl_ms)) return Reply::fail(err);
     if (!ttl_ms) return Reply::fail(text::kExpiryRequired);
-    if (it == map_.end()) return Reply::boolean(false);
-    it->second.expires = true;
-    it->second.expiry = now + static_cast<Instant>(*ttl_ms) * kNsPerMs;
+    if (call.entry == map_.end()) return Reply::boolean(false);
+    call.entry->second.expires = true;
+    call.entry->second.expiry = call.now + static_cast<Instant>(*ttl_ms) * kNsPerMs;
     return Reply::boolean(true);
 }
 
-Reply Store::ttl(Map::iterator it, Instant now) {
-    if (it == map_.end()) return Reply::integer(-2);
-    if (!it->second.expires) return Reply::integer(-1);
+Reply Store::ttl(Call& call) {
+    if (call.entry == map_.end()) return Reply::integer(-2);
+    const Entry& entry = call.entry->second;
+    if (!entry.expires) return Reply::integer(-1);
     // At most (2^64-1) ms away, so the seconds fit comfortably in 64 bits.
-    return Reply::integer(static_cast<std::int64_t>((it->second.expiry - now) / kNsPerSecond));
+    return Reply::integer(static_cast<std::int64_t>((entry.expiry - call.now) / kNsPerSecond));
 }
 
-Reply Store::increment(const std::string& k, Map::iterator it, const Json& body) {
+Reply Store::increment(Call& call) {
     std::int64_t amount = 0;
-    if (const char* err = read_amount(body, amount)) return Reply::fail(err);
+    if (const char* err = read_amount(call.body, amount)) return Reply::fail(err);
     std::int64_t current = 0;
-    if (it != map_.end()) {
-        auto* bytes = std::get_if<0>(&it->second.value);
+    Bytes* bytes = nullptr;
+    if (call.entry != map_.end()) {
+        bytes = std::get_if<Bytes>(&call.entry->second.value);
         if (bytes == nullptr) return Reply::fail(text::kExpectedBytes);
-        if (!parse_decimal_i64(**bytes, current)) return Reply::fail(text::kNotInteger);
+        if (!parse_decimal_i64(*bytes->data, current)) return Reply::fail(text::kNotInteger);
     }
     std::int64_t next = 0;
     if (__builtin_add_overflow(current, amount, &next)) return Reply::fail(text::kOverflow);
 
     auto textual = std::make_shared<const std::string>(std::to_string(next));
     std::uint64_t new_usage = 0;
-    if (const char* err = check_put(it, k.size(), textual->size(), new_usage)) return Reply::fail(err);
-    if (it != map_.end()) {
-        std::get<0>(it->second.value) = std::move(textual);  // expiry stays
+    if (const char* err = check_put(call.entry, call.key.size(), textual->size(), new_usage)) return Reply::fail(err);
+    if (bytes != nullptr) {
+        bytes->data = std::move(textual);  // expiry stays
     } else {
         Entry entry;
-        entry.value = std::move(textual);
-        map_.emplace(k, std::move(entry));
+        entry.value = Bytes{std::move(textual)};
+        map_.emplace(call.key, std::move(entry));
     }
     usage_ = new_usage;
     return Reply::integer(next);
 }
 
-const char* Store::set_request(Map::iterator it, const Json& body, MemberSet*& set,
-                               std::vector<std::string>& requested) {
-    if (it != map_.end()) {
-        set = std::get_if<1>(&it->second.value);
+const char* Store::set_request(Call& call, Set*& set, std::vector<std::string>& requested) {
+    if (call.entry != map_.end()) {
+        set = std::get_if<Set>(&call.entry->second.value);
         if (set == nullptr) return text::kExpectedSet;
     }
-    return read_members(body, requested);
+    return read_members(call.body, requested);
 }
 
-Reply Store::add_members(const std::string& k, Map::iterator it, const Json& body) {
-    MemberSet* set = nullptr;
+Reply Store::add_members(Call& call) {
+    Set* set = nullptr;
     std::vector<std::string> requested;
-    if (const char* err = set_request(it, body, set, requested)) return Reply::fail(err);
+    if (const char* err = set_request(call, set, requested)) return Reply::fail(err);
 
     // Distinct members not yet present, in request order.
     std::vector<std::string*> fresh;
@@ -246,7 +244,7 @@ Reply Store::add_members(const std::string& k, Map::iterator it, const Json& bod
 
     std::uint64_t value_size = (set != nullptr ? set->value_size : 0) + added_size;
     std::uint64_t new_usage = 0;
-    if (const char* err = check_put(it, k.size(), value_size, new_usage)) return Reply::fail(err);
+    if (const char* err = check_put(call.entry, call.key.size(), value_size, new_usage)) return Reply::fail(err);
 
     if (set != nullptr) {
         std::size_t inserted = 0;
@@ -263,20 +261,20 @@ Reply Store::add_members(const std::string& k, Map::iterator it, const Json& bod
         set->value_size = value_size;
     } else {
         Entry entry;
-        MemberSet built;
+        Set built;
         for (std::string* m : fresh) built.members.insert(std::move(*m));
         built.value_size = value_size;
         entry.value = std::move(built);
-        map_.emplace(k, std::move(entry));
+        map_.emplace(call.key, std::move(entry));
     }
     usage_ = new_usage;
     return Reply::integer(static_cast<std::int64_t>(fresh.size()));
 }
 
-Reply Store::remove_members(Map::iterator it, const Json& body) {
-    MemberSet* set = nullptr;
+Reply Store::remove_members(Call& call) {
+    Set* set = nullptr;
     std::vector<std::string> requested;
-    if (const char* err = set_request(it, body, set, requested)) return Reply::fail(err);
+    if (const char* err = set_request(call, set, requested)) return Reply::fail(err);
     if (set == nullptr) return Reply::integer(0);
 
     // Only shrinking from here on: no budget can fail and erase cannot throw.
@@ -288,54 +286,54 @@ Reply Store::remove_members(Map::iterator it, const Json& body) {
             usage_ -= m.size() + limits::kMemberOverhead;
         }
     }
-    if (set->members.empty()) erase(it);
+    if (set->members.empty()) erase(call.entry);
     return Reply::integer(removed);
 }
 
-Reply Store::members(Map::iterator it) {
-    if (it == map_.end()) return Reply::json("[]");
-    auto* set = std::get_if<1>(&it->second.value);
+Reply Store::members(Call& call) {
+    if (call.entry == map_.end()) return Reply::json("[]");
+    auto* set = std::get_if<Set>(&call.entry->second.value);
     if (set == nullptr) return Reply::fail(text::kExpectedSet);
     Json array = Json::array();
     for (const std::string& m : set->members) array.push_back(m);
     return Reply::json(dump_json(array));
 }
 
-Reply Store::contains(Map::iterator it, const Json& body) {
+Reply Store::contains(Call& call) {
     std::string member;
-    if (const char* err = read_member(body, member)) return Reply::fail(err);
-    if (it == map_.end()) return Reply::boolean(false);
-    auto* set = std::get_if<1>(&it->second.value);
+    if (const char* err = read_member(call.body, member)) return Reply::fail(err);
+    if (call.entry == map_.end()) return Reply::boolean(false);
+    auto* set = std::get_if<Set>(&call.entry->second.value);
     if (set == nullptr) return Reply::fail(text::kExpectedSet);
     return Reply::boolean(set->members.count(member) != 0);
 }
 
-Reply Store::acquire_lock(const std::string& k, Map::iterator it, const Json& body, Instant now) {
+Reply Store::acquire_lock(Call& call) {
     std::string_view owner;
-    if (const char* err = read_owner(body, owner)) return Reply::fail(err);
+    if (const char* err = read_owner(call.body, owner)) return Reply::fail(err);
     if (owner.empty() || owner.size() > limits::kOwner) return Reply::fail(text::kLockOwner);
     std::optional<std::uint64_t> ttl_ms;
-    if (const char* err = read_ttl(body, ttl_ms)) return Reply::fail(err);
+    if (const char* err = read_ttl(call.body, ttl_ms)) return Reply::fail(err);
     if (!ttl_ms) return Reply::fail(text::kLockTtl);
-    if (it != map_.end()) return Reply::boolean(false);
+    if (call.entry != map_.end()) return Reply::boolean(false);
     std::uint64_t new_usage = 0;
-    if (const char* err = check_put(it, k.size(), owner.size(), new_usage)) return Reply::fail(err);
+    if (const char* err = check_put(call.entry, call.key.size(), owner.size(), new_usage)) return Reply::fail(err);
     Entry entry;
-    entry.value = std::string(owner);
+    entry.value = Lock{std::string(owner)};
     entry.expires = true;
-    entry.expiry = now + static_cast<Instant>(*ttl_ms) * kNsPerMs;
-    map_.emplace(k, std::move(entry));
+    entry.expiry = call.now + static_cast<Instant>(*ttl_ms) * kNsPerMs;
+    map_.emplace(call.key, std::move(entry));
     usage_ = new_usage;
     return Reply::boolean(true);
 }
 
-Reply Store::release_lock(Map::iterator it, const Json& body) {
+Reply Store::release_lock(Call& call) {
     std::string_view owner;
-    if (const char* err = read_owner(body, owner)) return Reply::fail(err);
-    if (it == map_.end()) return Reply::boolean(false);
-    auto* held = std::get_if<2>(&it->second.value);
-    if (held == nullptr || *held != owner) return Reply::boolean(false);
-    erase(it);
+    if (const char* err = read_owner(call.body, owner)) return Reply::fail(err);
+    if (call.entry == map_.end()) return Reply::boolean(false);
+    auto* held = std::get_if<Lock>(&call.entry->second.value);
+    if (held == nullptr || held->owner != owner) return Reply::boolean(false);
+    erase(call.entry);
     return Reply::boolean(true);
 }
 

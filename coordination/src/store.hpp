@@ -36,51 +36,79 @@ struct SeededHash {
     std::size_t operator()(std::string_view s) const noexcept;
 };
 
-struct MemberSet {
-    std::unordered_set<std::string, SeededHash> members;
-    std::uint64_t value_size = 0;  // sum of (member length + 64)
+// The three kinds of value an entry holds.
+struct Bytes {
+    // Shared, never modified in place: a reader keeps its reference after the
+    // store lock is released while a writer replaces the entry.
+    std::shared_ptr<const std::string> data;
+};
+
+struct Set {
+    std::unordered_set<std::string, SeededHash> members;  // lower-case hexadecimal text
+    std::uint64_t value_size = 0;                         // sum of (member length + 64)
+};
+
+struct Lock {
+    std::string owner;  // 1 to 128 bytes
 };
 
 struct Entry {
-    std::variant<std::shared_ptr<const std::string>, MemberSet, std::string> value;  // Bytes, Set, Lock owner
+    std::variant<Bytes, Set, Lock> value;
     bool expires = false;
     Instant expiry = 0;
 };
 
 class Store {
+    using Map = std::unordered_map<std::string, Entry, SeededHash>;
+
 public:
-    // Runs one keyed operation (every op except hello, publish and
-    // subscribe). `payload` is taken only by "put".
-    Reply execute(std::string_view op, std::string_view ns, const Json& body, std::string& payload, Instant now);
+    // One keyed operation's view of the store after the common steps: the
+    // composite key and the live entry under it (end() when there is none or
+    // it had expired and was dropped).
+    struct Call {
+        const std::string& key;
+        Map::iterator entry;
+        const Json& body;
+        std::string& payload;
+        Instant now;
+    };
+    using Operation = Reply (Store::*)(Call&);
+
+    // Runs one keyed operation: reads `key` from the body, drops the entry
+    // under it if it has expired, then runs `op`. `payload` is taken only by
+    // "put".
+    Reply execute(Operation op, std::string_view ns, const Json& body, std::string& payload, Instant now);
     // Drops expired entries and recomputes usage from scratch.
     void sweep(Instant now);
 
     std::uint64_t usage() const { return usage_; }
     std::size_t size() const { return map_.size(); }
 
-private:
-    using Map = std::unordered_map<std::string, Entry, SeededHash>;
+    // The keyed operations, each run through execute().
+    Reply get(Call& call);
+    Reply put(Call& call);
+    Reply remove(Call& call);  // "delete"
+    Reply expire(Call& call);
+    Reply ttl(Call& call);
+    Reply increment(Call& call);
+    Reply add_members(Call& call);
+    Reply remove_members(Call& call);
+    Reply members(Call& call);
+    Reply contains(Call& call);
+    Reply acquire_lock(Call& call);
+    Reply release_lock(Call& call);
+    // Any other operation name, answered once the key has been checked.
+    Reply unknown(Call& call);
 
+private:
     // The put routine: budget checks, then the replacement. `value_size` is
     // the accounted size of the value alone.
     const char* check_put(Map::iterator existing, std::size_t composite_size, std::uint64_t value_size,
                           std::uint64_t& new_usage) const;
     void erase(Map::iterator it);
-
-    Reply get(Map::iterator it);
-    Reply put(const std::string& k, Map::iterator it, const Json& body, std::string& payload, Instant now);
-    Reply expire(Map::iterator it, const Json& body, Instant now);
-    Reply ttl(Map::iterator it, Instant now);
-    Reply increment(const std::string& k, Map::iterator it, const Json& body);
     // The set a key holds (left null for a missing key), then the members a
     // request names, checked in that order; the failure text, or nullptr.
-    const char* set_request(Map::iterator it, const Json& body, MemberSet*& set, std::vector<std::string>& requested);
-    Reply add_members(const std::string& k, Map::iterator it, const Json& body);
-    Reply remove_members(Map::iterator it, const Json& body);
-    Reply members(Map::iterator it);
-    Reply contains(Map::iterator it, const Json& body);
-    Reply acquire_lock(const std::string& k, Map::iterator it, const Json& body, Instant now);
-    Reply release_lock(Map::iterator it, const Json& body);
+    const char* set_request(Call& call, Set*& set, std::vector<std::string>& requested);
 
     Map map_;
     std::uint64_t usage_ = 0;
