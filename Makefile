@@ -22,7 +22,7 @@ $(VENV312)/.ready: tests/requirements.txt
 	$(PY312) -m venv $(VENV312)
 	$(VENV312)/bin/pip install -q --upgrade pip
 	$(VENV312)/bin/pip install -q "numpy==1.26.*" -r tests/requirements.txt \
-	    scikit-build-core cmake ninja abi3audit ta-lib matplotlib
+	    scikit-build-core cmake ninja abi3audit ta-lib matplotlib ruff
 	touch $@
 
 $(VENV313)/.ready: tests/requirements.txt
@@ -59,7 +59,16 @@ fuzz-smoke: system
 asan-tests: system install
 	@if [ -f coordination/asan_tests.sh ]; then bash coordination/asan_tests.sh; fi
 
-test: check-abi test-py fuzz-smoke asan-tests
+# The numeric kernels built with UndefinedBehaviorSanitizer (any report
+# aborts the run), under the numeric tests.
+ubsan-tests: system $(VENV312)/.ready
+	PATH=$(CURDIR)/$(VENV312)/bin:$$PATH cmake -S . -B build-ubsan -G Ninja -DCMAKE_BUILD_TYPE=Release \
+	    -DPython_EXECUTABLE=$(CURDIR)/$(VENV312)/bin/python -DKORVA_SANITIZE=ON >/dev/null
+	PATH=$(CURDIR)/$(VENV312)/bin:$$PATH ninja -C build-ubsan korva_rust
+	PYTHONPATH=build-ubsan UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	    $(VENV312)/bin/python -m pytest -q -p no:cacheprovider tests --ignore=tests/coordinator
+
+test: check-abi test-py fuzz-smoke asan-tests ubsan-tests
 
 demo: install
 	$(VENV312)/bin/python demo/demo.py $(CSV)
@@ -91,6 +100,23 @@ bench: install bench-venvs
 bench-numpy: install
 	$(VENV312)/bin/python bench/bench_candles.py
 	$(VENV312)/bin/python bench/bench_ehlers.py
+
+# Style: clang-format for C++, ruff for Python. `make format` applies both;
+# `make lint` checks them and runs clang-tidy's small set of fault checks
+# (.clang-tidy) over the C++ sources.
+CXX_FILES = $(shell git ls-files '*.cpp' '*.hpp')
+PY_FILES = $(shell git ls-files '*.py')
+
+format: $(VENV312)/.ready
+	clang-format -i $(CXX_FILES)
+	$(VENV312)/bin/ruff check --fix-only -q $(PY_FILES)
+
+lint: system $(VENV312)/.ready
+	clang-format --dry-run --Werror $(CXX_FILES)
+	$(VENV312)/bin/ruff check $(PY_FILES)
+	PATH=$(CURDIR)/$(VENV312)/bin:$$PATH cmake -S . -B build-lint -G Ninja \
+	    -DPython_EXECUTABLE=$(CURDIR)/$(VENV312)/bin/python >/dev/null
+	clang-tidy -p build-lint --quiet $(filter src/%.cpp coordination/src/%.cpp,$(CXX_FILES))
 
 clean:
 	rm -rf build dist build-* $(VENV312) $(VENV313) bench/.venv-* bench/results
