@@ -1,9 +1,8 @@
 """Session membership and filtering on 1,000,000 sorted minute timestamps
 with 1,000 intervals, and one candle built from 1,440 one-minute rows,
 against the NumPy formulations they replace, measured in the same run."""
-import numpy as np
-
 import korva_rust as k
+import numpy as np
 from harness import best_time, table
 
 MINUTE = 60_000
@@ -44,7 +43,8 @@ def main():
          "NumPy searchsorted", best_time(lambda: np_mask(ts, starts, ends), 9)),
         ("trading_hours_mask, 1M shuffled", best_time(lambda: k.trading_hours_mask(shuffled, starts, ends), 5),
          "NumPy searchsorted", best_time(lambda: np_mask(shuffled, starts, ends), 5)),
-        ("filter_candles_by_intervals, 1M x 6", best_time(lambda: k.filter_candles_by_intervals(candles, ts, starts, ends), 9),
+        ("filter_candles_by_intervals, 1M x 6",
+         best_time(lambda: k.filter_candles_by_intervals(candles, ts, starts, ends), 9),
          "NumPy searchsorted + mask", best_time(lambda: np_filter(candles, ts, starts, ends), 9)),
         ("filter_candles_by_intervals, strided 1M x 3",
          best_time(lambda: k.filter_candles_by_intervals(candles[:, ::2], strided, starts, ends), 9),

@@ -6,9 +6,8 @@ before; the window sums and pma are vectorised with NumPy."""
 import math
 import sys
 
-import numpy as np
-
 import korva_rust as k
+import numpy as np
 from harness import best_time, table
 
 try:

@@ -2,8 +2,6 @@
 call, and a table of ratios against a named peer measured in the same run."""
 import time
 
-import numpy as np
-
 
 def best_time(fn, repeat=7, number=1):
     """Best wall time of `number` calls, over `repeat` rounds, per call (s)."""

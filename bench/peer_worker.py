@@ -16,8 +16,8 @@ import traceback
 import numpy as np
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import best_time  # noqa: E402
 import peer_cases  # noqa: E402
+from harness import best_time  # noqa: E402
 
 IMPLS = {
     # impl: (module, distribution, family in peer_cases)
