@@ -1,12 +1,22 @@
 // Load generator for the coordinator and, with the same client code, for
 // Redis over RESP: GET/SET request/reply load over C connections with a
-// pipeline depth, and publish/subscribe fan-out. One epoll thread drives
-// every connection, so the generator costs the same CPU whichever server it
-// measures. Loopback only; every run is bounded by --seconds.
+// pipeline depth, and publish/subscribe fan-out. By default one epoll thread
+// drives every connection; `--client threads` instead gives each key/value
+// connection a blocking thread of its own, the way a multi-threaded host
+// talks to the server. Either way the generator costs the same CPU
+// whichever server it measures. Loopback only; every run is bounded by
+// --seconds.
 //
 //   loadgen --proto korva|resp --port P [--token T] kv --op get|set --size N --conns C --depth D --seconds S
+//           [--client epoll|threads]
 //   loadgen --proto korva|resp --port P [--token T] pubsub --subs N --size N --depth D --seconds S [--rate R]
 // Prints one line: "<ops or events per second> <p99 microseconds>".
+//   loadgen --proto korva --port P --token T memory --pid PID
+// Runs three bursts against the coordinator (five rounds of 8 concurrent
+// 15 MiB body lines; never-reading subscribers flooded up to the global
+// event budget; 24 clients leaving 15 MiB bodies unfinished) and prints the
+// server's resident size in KiB: idle, then for each burst at its end and 3
+// seconds later.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -16,6 +26,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -23,6 +35,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -40,8 +53,8 @@ std::int64_t now_ns() {
 }
 
 struct Options {
-    std::string proto = "korva", token, mode = "kv", op = "get";
-    int port = 0, size = 64, conns = 1, depth = 1, subs = 1;
+    std::string proto = "korva", token, mode = "kv", op = "get", client = "epoll";
+    int port = 0, size = 64, conns = 1, depth = 1, subs = 1, pid = 0;
     double rate = 0;  // publishes per second; 0 publishes as fast as the window allows
     double seconds = 2.0;
 };
@@ -260,6 +273,40 @@ Result run_kv(const Options& o) {
         batches.push_back(std::move(batch));
     }
 
+    const std::int64_t warm_until = now_ns() + 300'000'000;
+    const std::int64_t end = warm_until + static_cast<std::int64_t>(o.seconds * 1e9);
+
+    if (o.client == "threads") {
+        // One blocking thread per connection: send a batch, wait for all of
+        // its replies, repeat.
+        std::vector<std::vector<std::int64_t>> per_thread(conns.size());
+        std::vector<std::thread> threads;
+        for (std::size_t i = 0; i < conns.size(); ++i) {
+            threads.emplace_back([&, i] {
+                Conn& c = *conns[i];
+                std::vector<std::int64_t>& lat = per_thread[i];
+                lat.reserve(1'000'000);
+                std::size_t b = i;
+                for (;;) {
+                    std::int64_t sent = now_ns();
+                    if (sent >= end) break;
+                    write_all(c.fd, batches[b++ % batches.size()]);
+                    for (int d = 0; d < o.depth; ++d) {
+                        while (!parse_reply(o, c)) c.fill();
+                        std::int64_t t = now_ns();
+                        if (t >= warm_until && t < end) lat.push_back(t - sent);
+                    }
+                }
+            });
+        }
+        for (auto& t : threads) t.join();
+        std::vector<std::int64_t> latencies;
+        for (auto& v : per_thread) latencies.insert(latencies.end(), v.begin(), v.end());
+        for (auto& c : conns) close(c->fd);
+        auto count = static_cast<std::int64_t>(latencies.size());
+        return summarise(latencies, count, o.seconds);
+    }
+
     int ep = epoll_create1(0);
     for (std::size_t i = 0; i < conns.size(); ++i) {
         set_nonblocking(conns[i]->fd);
@@ -272,8 +319,6 @@ Result run_kv(const Options& o) {
     latencies.reserve(4'000'000);
     std::int64_t completed = 0;
     std::size_t next_batch = 0;
-    const std::int64_t warm_until = now_ns() + 300'000'000;
-    const std::int64_t end = warm_until + static_cast<std::int64_t>(o.seconds * 1e9);
     auto send_batch = [&](Conn& c) {
         std::int64_t t = now_ns();
         write_all(c.fd, batches[next_batch++ % batches.size()]);
@@ -414,6 +459,105 @@ Result run_pubsub(const Options& o) {
     return summarise(latencies, delivered, o.seconds);
 }
 
+// ---- resident memory after bursts ----------------------------------------------------
+
+long resident_kib(int pid) {
+    FILE* f = std::fopen(("/proc/" + std::to_string(pid) + "/status").c_str(), "r");
+    if (f == nullptr) die("cannot read the server's /proc status");
+    char line[256];
+    long kib = -1;
+    while (std::fgets(line, sizeof line, f) != nullptr) {
+        if (std::strncmp(line, "VmRSS:", 6) == 0) kib = std::atol(line + 6);
+    }
+    std::fclose(f);
+    return kib;
+}
+
+void in_parallel(int count, const std::function<void()>& work) {
+    std::vector<std::thread> threads;
+    for (int i = 0; i < count; ++i) threads.emplace_back(work);
+    for (auto& t : threads) t.join();
+}
+
+int run_memory(const Options& o) {
+    if (o.proto != "korva" || o.pid <= 0) die("memory needs --proto korva and --pid");
+    auto client = [&](Conn& c, std::string& gen) {
+        c.fd = connect_to(o.port);
+        gen = korva_hello(o, c);
+    };
+    {
+        Conn c;
+        std::string gen;
+        client(c, gen);
+        close(c.fd);
+    }
+    usleep(500000);
+    std::printf("idle %ld", resident_kib(o.pid));
+    auto report = [&](const char* name) {
+        std::printf("  %s %ld", name, resident_kib(o.pid));
+        sleep(3);
+        std::printf(" -> %ld", resident_kib(o.pid));
+        std::fflush(stdout);
+    };
+    const std::string body = "{\"key\":\"k\",\"pad\":\"" + std::string(15u << 20, 'x') + "\"}\n";
+
+    for (int round = 0; round < 5; ++round) {
+        in_parallel(8, [&] {
+            Conn c;
+            std::string gen;
+            client(c, gen);
+            write_all(c.fd, korva_header(o, gen, "get", 0) + body);
+            read_line_blocking(c);
+            close(c.fd);
+        });
+    }
+    report("bodies");
+
+    {
+        std::vector<std::unique_ptr<Conn>> subs;
+        for (int i = 0; i < 5; ++i) {
+            auto c = std::make_unique<Conn>();
+            c->fd = socket(AF_INET, SOCK_STREAM, 0);
+            int small = 4096;
+            setsockopt(c->fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+            sockaddr_in addr{};
+            addr.sin_family = AF_INET;
+            addr.sin_port = htons(static_cast<std::uint16_t>(o.port));
+            addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            if (connect(c->fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) die("connect failed");
+            std::string gen = korva_hello(o, *c);
+            write_all(c->fd, korva_header(o, gen, "subscribe", 0) + "{\"prefix\":\"" + std::to_string(i) + "\"}\n");
+            if (read_line_blocking(*c).find("true") == std::string::npos) die("subscribe failed");
+            subs.push_back(std::move(c));
+        }
+        Conn pub;
+        std::string gen;
+        client(pub, gen);
+        const std::string event(65536, 'e');
+        for (int i = 0;; ++i) {
+            write_all(pub.fd, korva_header(o, gen, "publish", event.size()) + "{\"channel\":\"" +
+                                  std::to_string(i % 5) + "\"}\n" + event);
+            std::string reply = read_line_blocking(pub);
+            if (reply.find("busy:") != std::string::npos) break;
+            if (i > 5000) die("the global event budget was never reached");
+        }
+        close(pub.fd);
+        for (auto& c : subs) close(c->fd);
+    }
+    report("flood");
+
+    in_parallel(24, [&] {
+        Conn c;
+        std::string gen;
+        client(c, gen);
+        write_all(c.fd, korva_header(o, gen, "get", 0) + body.substr(0, body.size() - 2));
+        close(c.fd);
+    });
+    report("unfinished");
+    std::printf("\n");
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -434,10 +578,14 @@ int main(int argc, char** argv) {
         else if (a == "--subs") o.subs = std::atoi(next().c_str());
         else if (a == "--seconds") o.seconds = std::atof(next().c_str());
         else if (a == "--rate") o.rate = std::atof(next().c_str());
-        else if (a == "kv" || a == "pubsub") o.mode = a;
+        else if (a == "--client") o.client = next();
+        else if (a == "--pid") o.pid = std::atoi(next().c_str());
+        else if (a == "kv" || a == "pubsub" || a == "memory") o.mode = a;
         else die("unknown argument " + a);
     }
+    if (o.client != "epoll" && o.client != "threads") die("--client is epoll or threads");
     if (o.port <= 0 || o.conns < 1 || o.depth < 1 || o.subs < 1 || o.size < 0) die("bad options");
+    if (o.mode == "memory") return run_memory(o);
     Result r = o.mode == "kv" ? run_kv(o) : run_pubsub(o);
     std::printf("%.0f %.1f\n", r.rate, r.p99_us);
     return 0;

@@ -113,6 +113,7 @@ Reply Channels::deliver(std::string_view ns, std::string_view channel, std::stri
 
     const std::uint64_t length = frame.size();
     if (!reserve(*global_, length, limits::kGlobalQueue)) return Reply::fail(text::kGlobalBudget);
+    peak_ = std::max(peak_, global_->load(std::memory_order_relaxed));
     std::shared_ptr<const Event> event;
     try {
         event = std::make_shared<const Event>(std::move(frame), global_);
@@ -149,6 +150,13 @@ Reply Channels::deliver(std::string_view ns, std::string_view channel, std::stri
     }
     list_.erase(list_.begin() + static_cast<std::ptrdiff_t>(kept), list_.end());
     return Reply::integer(delivered);
+}
+
+std::uint64_t Channels::take_drained() {
+    const std::uint64_t now = global_->load();
+    const std::uint64_t drained = peak_ > now ? peak_ - now : 0;
+    peak_ = now;
+    return drained;
 }
 
 void Channels::prune_inactive() {

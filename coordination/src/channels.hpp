@@ -91,11 +91,15 @@ public:
 
     // Bytes of distinct frames currently queued or being written.
     std::uint64_t global_queued() const { return global_->load(); }
+    // How far the queued bytes have come down from their highest point since
+    // the last call (called under the store lock, once a second).
+    std::uint64_t take_drained();
 
 private:
     struct Subscription;
     std::vector<Subscription> list_;
     std::shared_ptr<std::atomic<std::uint64_t>> global_;
+    std::uint64_t peak_ = 0;  // highest global queued bytes seen since take_drained()
 };
 
 // Builds the frame of a "publish" request; on failure sets `error`.

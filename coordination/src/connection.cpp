@@ -179,6 +179,30 @@ void serve_connection(Transport& socket_transport, SharedState& state) {
         Json body;
         std::string payload;
         std::string out;
+        std::size_t body_line = 0;
+        // Buffers that grew for one large request are given back after it,
+        // and everything when the connection ends; the sweeper then returns
+        // the allocator's free memory to the system.
+        auto give_back = [&]() noexcept {
+            std::uint64_t released = reader.trim();
+            if (body_line >= SharedState::kLargeBuffer) {
+                body = Json();  // a large body may be a great many small nodes
+                released += body_line;
+            }
+            body_line = 0;
+            for (std::string* buffer : {&payload, &out}) {
+                if (buffer->capacity() >= SharedState::kLargeBuffer) {
+                    released += buffer->capacity();
+                    std::string().swap(*buffer);
+                }
+            }
+            state.note_released(released);
+        };
+        struct AtExit {
+            decltype(give_back)& run;
+            ~AtExit() { run(); }
+        } at_exit{give_back};
+
         bool first = true;
         for (;;) {
             const std::int64_t deadline =
@@ -201,6 +225,7 @@ void serve_connection(Transport& socket_transport, SharedState& state) {
                 send_error(transport, text::kBadBody);
                 return;
             }
+            body_line = line.size();
             if (!parse_body(line, body)) {
                 send_error(transport, text::kMalformedBody);
                 return;
@@ -213,11 +238,11 @@ void serve_connection(Transport& socket_transport, SharedState& state) {
                            : !reader.skip_payload(request.payload_bytes, payload_deadline)) {
                 return;
             }
-            reader.trim();
             Call call{request, body, payload, state, coalescer.wakes(), {}, {}, {}};
             Reply reply = run_operation(op, call);
             if (!op.stream) {
                 if (!send_reply(transport, reply, out)) return;
+                give_back();
                 continue;
             }
             // The stream itself bypasses reply coalescing: frames must leave at once.
@@ -230,6 +255,7 @@ void serve_connection(Transport& socket_transport, SharedState& state) {
                 call.queue->close_receiver();
                 return;
             }
+            give_back();
             stream_events(socket_transport, *call.queue);
             return;
         }

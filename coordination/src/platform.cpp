@@ -15,6 +15,10 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -106,6 +110,25 @@ std::string os_error_text(int err) {
     const char* text = strerror_r(err, buffer, sizeof buffer) == 0 ? buffer : "unknown error";
 #endif
     return std::string(text) + " (os error " + std::to_string(err) + ")";
+}
+
+// ---- memory -----------------------------------------------------------------
+
+void tune_allocator() {
+#if defined(__GLIBC__)
+    // glibc maps blocks above the threshold on their own, but by default it
+    // raises the threshold to the size of each mapped block freed (up to 32
+    // MiB), so after the first large request every later one comes from the
+    // pools and their peak stays resident. A fixed threshold keeps large
+    // blocks mapped (and the pools' top-trim threshold at its default).
+    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+#endif
+}
+
+void return_free_memory() {
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
 }
 
 // ---- threads ----------------------------------------------------------------

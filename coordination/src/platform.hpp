@@ -39,6 +39,18 @@ std::uint64_t random_u64();
 // "<system message> (os error N)".
 std::string os_error_text(int err);
 
+// ---- memory ---------------------------------------------------------------
+// Sets the allocator up so that large blocks (payloads, body lines, event
+// frames) are mapped on their own and go back to the system the moment they
+// are freed, rather than staying in the allocator's pools at the size of the
+// largest burst. Called once at start-up; a no-op where the allocator
+// already behaves so or offers no such setting.
+void tune_allocator();
+// Hands the free memory the allocator still holds (pages inside its pools)
+// back to the system. It walks the allocator's free lists, so callers use it
+// only after large releases.
+void return_free_memory();
+
 // ---- threads --------------------------------------------------------------
 // Starts a detached thread. Returns an empty string, or the error text.
 std::string spawn_detached(std::function<void()> body);

@@ -105,9 +105,12 @@ bool RequestReader::skip_payload(std::uint64_t n, std::int64_t deadline_ns) {
     return true;
 }
 
-void RequestReader::trim() {
-    if (long_line_.capacity() > 64 * 1024) std::string().swap(long_line_);
+std::size_t RequestReader::trim() {
     if (start_ == end_) start_ = end_ = 0;
+    const std::size_t held = long_line_.capacity();
+    if (held <= 64 * 1024) return 0;
+    std::string().swap(long_line_);
+    return held;
 }
 
 // ---- header -------------------------------------------------------------------------

@@ -68,8 +68,10 @@ public:
     bool read_payload(std::uint64_t n, std::int64_t deadline_ns, std::string& out);
     // Reads and discards exactly `n` bytes, buffered bytes first.
     bool skip_payload(std::uint64_t n, std::int64_t deadline_ns);
-    // Returns memory held for an unusually long line.
-    void trim();
+    // Returns memory held for an unusually long line; the bytes given back.
+    std::size_t trim();
+    // Bytes held beyond the fixed receive buffer.
+    std::size_t spare_bytes() const { return long_line_.capacity(); }
 
 private:
     Transport& transport_;

@@ -232,8 +232,16 @@ void sweeper(std::shared_ptr<SharedState> state) {
             std::lock_guard<std::mutex> guard(state->lock);
             state->store.sweep(static_cast<Instant>(platform::monotonic_ns()));
             state->channels.prune_inactive();
+            state->released.fetch_add(state->channels.take_drained(), std::memory_order_relaxed);
         } catch (...) {
             // Nothing in a sweep allocates; keep sweeping regardless.
+        }
+        // After a burst (large bodies or payloads, a flood of queued events)
+        // the allocator's pools hold its peak; hand that back, outside the
+        // store lock, so a long-running server does not keep it for good.
+        if (state->released.load(std::memory_order_relaxed) >= SharedState::kReturnMemoryAfter) {
+            state->released.store(0, std::memory_order_relaxed);
+            platform::return_free_memory();
         }
     }
 }
@@ -289,6 +297,8 @@ std::string start_and_serve() {
     platform::SocketAddress address;
     if (!parse_socket_address(*bind_text, address)) return "invalid socket address syntax";
     if (!is_loopback(address)) return "coordinator must bind to a loopback address";
+
+    platform::tune_allocator();
 
     auto watch = platform::environment("KORVA_COORDINATION_PARENT_PIPE");
     if (watch && *watch == "1") {

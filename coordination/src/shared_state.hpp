@@ -29,6 +29,16 @@ struct SharedState {
 
     std::atomic<std::uint32_t> connections{0};
     static constexpr std::uint32_t kConnectionLimit = 256;
+
+    // Bytes of large buffers and drained event queues freed since the
+    // allocator last handed its free memory back to the system; the sweeper
+    // does that once they add up to kReturnMemoryAfter.
+    std::atomic<std::uint64_t> released{0};
+    static constexpr std::uint64_t kLargeBuffer = 64 * 1024;
+    static constexpr std::uint64_t kReturnMemoryAfter = 1024 * 1024;
+    void note_released(std::uint64_t bytes) {
+        if (bytes >= kLargeBuffer) released.fetch_add(bytes, std::memory_order_relaxed);
+    }
 };
 
 }  // namespace korva::coordination
