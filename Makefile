@@ -10,7 +10,7 @@ VENV312 := .venv312
 VENV313 := .venv313
 WHEEL_STAMP := dist/.built
 
-.PHONY: demo test system venvs wheel install check-abi test-py fuzz-smoke asan-tests bench bench-venvs bench-numpy clean
+.PHONY: demo test system venvs wheel install check-abi test-py typecheck docs fuzz-smoke asan-tests bench bench-venvs bench-numpy clean
 
 system:
 	@if [ "$$(id -u)" = 0 ]; then \
@@ -53,6 +53,20 @@ test-py: install
 	  $$py -m pytest -q -p no:cacheprovider tests || exit 1; \
 	done
 
+# The stubs shipped in the wheel against the module (stubtest), and a typed
+# caller through mypy --strict and pyright, on both interpreter/NumPy pairs.
+typecheck: install
+	@for v in $(VENV312) $(VENV313); do \
+	  $$v/bin/python -m mypy.stubtest korva_rust && \
+	  $$v/bin/mypy --strict tests/typed_example.py && \
+	  $$v/bin/pyright --pythonpath $$v/bin/python tests/typed_example.py && \
+	  $$v/bin/python tests/typed_example.py || exit 1; \
+	done
+
+# Renews docs/functions.md from the table the wheel build describes.
+docs: wheel
+	$(VENV312)/bin/python tools/render_table.py docs $$(ls -t build/*/functions.json | head -1) docs/functions.md
+
 fuzz-smoke: system
 	@if [ -x coordination/fuzz/run.sh ] || [ -f coordination/fuzz/run.sh ]; then bash coordination/fuzz/run.sh 30; fi
 
@@ -68,7 +82,7 @@ ubsan-tests: system $(VENV312)/.ready
 	PYTHONPATH=build-ubsan UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	    $(VENV312)/bin/python -m pytest -q -p no:cacheprovider tests --ignore=tests/coordinator
 
-test: check-abi test-py fuzz-smoke asan-tests ubsan-tests
+test: check-abi test-py typecheck fuzz-smoke asan-tests ubsan-tests
 
 demo: install
 	$(VENV312)/bin/python demo/demo.py $(CSV)

@@ -1,7 +1,10 @@
 """The module object: registration, signatures, docstrings, import rules and
 the internal-error exception."""
 import importlib
+import importlib.util
 import inspect
+import json
+import pathlib
 import subprocess
 import sys
 import textwrap
@@ -109,3 +112,26 @@ def test_subinterpreter_import_is_refused():
     proc = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
     assert proc.returncode == 0, proc.stderr
     assert "refused: " in proc.stderr and "subinterpreters" in proc.stderr
+
+
+ROOT = pathlib.Path(__file__).resolve().parents[1]
+
+
+def test_function_reference_matches_the_table():
+    """docs/functions.md is rendered from the table the build describes
+    (functions.json, written next to the stubs); `make docs` renews it."""
+    built = sorted(
+        [*ROOT.glob("build/*/functions.json"), *ROOT.glob("build*/functions.json")],
+        key=lambda p: p.stat().st_mtime,
+    )
+    if not built:
+        pytest.skip("no build directory with functions.json: build the module with CMake first")
+    table = json.loads(built[-1].read_text(encoding="utf-8"))
+    # The description must come from the same table as the module under test.
+    assert [f["name"] for f in table["functions"]] == korva_rust.__all__
+    assert all(getattr(korva_rust, f["name"]).__doc__ == f["doc"] for f in table["functions"])
+    spec = importlib.util.spec_from_file_location("render_table", ROOT / "tools" / "render_table.py")
+    render = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(render)
+    committed = (ROOT / "docs" / "functions.md").read_text(encoding="utf-8")
+    assert committed == render.render_docs(table), "docs/functions.md is out of date: run `make docs`"
