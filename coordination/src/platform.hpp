@@ -1,7 +1,11 @@
 // The coordinator's only contact with the operating system: sockets,
 // threads, clocks, environment, standard streams and the random source.
-// Everything above this layer is portable logic; porting the coordinator to
-// another system means rewriting this file pair and nothing else.
+// Everything above this layer is portable logic. The build picks one
+// implementation: platform_posix.cpp (Linux and other POSIX systems) or
+// platform_windows.cpp (Winsock 2 and the Win32 API). Porting the coordinator
+// to another system means writing one more of those and nothing else.
+// Both give callers the same behaviour: the same timeouts, partial writes,
+// error sentinels and message shapes.
 #pragma once
 
 #include <atomic>
@@ -25,10 +29,14 @@ void yield_now();
 
 // ---- process, environment, stdio ----------------------------------------
 std::uint32_t process_id();
-// Raw bytes of an environment variable, or nullopt when it is unset.
+// Raw bytes of an environment variable, or nullopt when it is unset. Windows
+// keeps the environment as UTF-16: its value comes back as UTF-8, with any
+// unpaired surrogate written as its own three-byte sequence (so that the
+// caller's UTF-8 check refuses it, and the quoted value still shows it).
 std::optional<std::string> environment(const char* name);
-// Whole-line writes straight to the file descriptors, so that output is not
-// held back by any user-space buffer (the host reads the listening line).
+// Whole-line writes straight to the standard output and error handles, so
+// that output is not held back by any user-space buffer (the host reads the
+// listening line).
 void write_stdout(std::string_view text);
 void write_stderr(std::string_view text);
 // Blocks until standard input reaches end of file or fails.
@@ -36,7 +44,8 @@ void drain_stdin_until_eof();
 [[noreturn]] void exit_process(int status);
 // 64 random bits from the system's random source (hash seeding).
 std::uint64_t random_u64();
-// "<system message> (os error N)".
+// "<system message> (os error N)"; N is errno on POSIX, and a Win32 or
+// Winsock error code on Windows.
 std::string os_error_text(int err);
 
 // ---- memory ---------------------------------------------------------------
@@ -73,15 +82,22 @@ constexpr long kReadFailed = -2;
 
 class Socket {
 public:
+    // A file descriptor on POSIX, a SOCKET on Windows (whose values fit in a
+    // pointer-sized integer); -1 when there is none.
+    using Handle = std::intptr_t;
+
     Socket() = default;
-    explicit Socket(int fd) : fd_(fd) {}
+    explicit Socket(Handle handle) : fd_(handle) {}
     Socket(const Socket&) = delete;
     Socket& operator=(const Socket&) = delete;
-    Socket(Socket&& other) noexcept : fd_(other.fd_), rcv_timeout_ms_(other.rcv_timeout_ms_) { other.fd_ = -1; }
+    Socket(Socket&& other) noexcept
+        : fd_(other.fd_), rcv_timeout_ms_(other.rcv_timeout_ms_), snd_timeout_ms_(other.snd_timeout_ms_) {
+        other.fd_ = -1;
+    }
     Socket& operator=(Socket&& other) noexcept;
     ~Socket() { close(); }
 
-    bool valid() const { return fd_ >= 0; }
+    bool valid() const { return fd_ != -1; }
     void close();
 
     // Listener: close-on-exec TCP socket bound to `address` with a backlog of
@@ -91,7 +107,12 @@ public:
     // Waits for a connection; invalid socket and `error` set on failure.
     Socket accept(std::string& error) const;
 
-    // Per-connection set-up; false on failure.
+    // Per-connection set-up; false on failure. After set_blocking() reads
+    // and writes wait, bounded by the deadline and the send timeout below.
+    // (Windows keeps the socket non-blocking underneath and waits in
+    // WSAPoll: its own send and receive timeouts leave a socket in an
+    // undefined state once they fire, and it has no per-call non-blocking
+    // flag.)
     bool set_blocking();
     bool set_no_delay();
     bool set_send_timeout_ms(std::int64_t ms);
@@ -111,8 +132,9 @@ public:
     void shutdown_write();
 
 private:
-    int fd_ = -1;
-    std::int64_t rcv_timeout_ms_ = -1;  // last value given to the kernel
+    Handle fd_ = -1;
+    std::int64_t rcv_timeout_ms_ = -1;  // POSIX: last value given to the kernel
+    std::int64_t snd_timeout_ms_ = 0;   // Windows: the send timeout, applied by waiting
 };
 
 }  // namespace korva::coordination::platform

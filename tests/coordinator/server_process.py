@@ -31,6 +31,12 @@ def server_command() -> list[str]:
     return [sys.executable, "-c", "import korva_rust; korva_rust.run_coordinator()"]
 
 
+# The Windows build (run under wine, or natively): a few tests reach the
+# server through POSIX-only means and skip there.
+WINDOWS_SERVER = sys.platform == "win32" or any(
+    part.lower().endswith(".exe") for part in server_command())
+
+
 def server_env(**overrides: str | None) -> dict:
     env = dict(os.environ)
     env.update({"KORVA_COORDINATION_TOKEN": TOKEN, "KORVA_COORDINATION_BIND": "127.0.0.1:0"})

@@ -220,14 +220,15 @@ Socket& Socket::operator=(Socket&& other) noexcept {
         close();
         fd_ = other.fd_;
         rcv_timeout_ms_ = other.rcv_timeout_ms_;
+        snd_timeout_ms_ = other.snd_timeout_ms_;
         other.fd_ = -1;
     }
     return *this;
 }
 
 void Socket::close() {
-    if (fd_ >= 0) {
-        ::close(fd_);
+    if (fd_ != -1) {
+        ::close(static_cast<int>(fd_));
         fd_ = -1;
     }
 }
