@@ -10,12 +10,20 @@ VENV312 := .venv312
 VENV313 := .venv313
 WHEEL_STAMP := dist/.built
 
-.PHONY: demo test system venvs wheel install check-abi test-py typecheck docs fuzz-smoke asan-tests bench bench-venvs bench-numpy clean
+.PHONY: demo test system venvs wheel install check-abi test-py typecheck docs fuzz-smoke asan-tests bench bench-venvs bench-numpy clean \
+	golden check-clang
 
 system:
 	@if [ "$$(id -u)" = 0 ]; then \
 	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$(grep -v '^#' scripts/apt-packages.txt) >/dev/null; \
 	else echo "not root: assuming these are installed: $$(tr '\n' ' ' < scripts/apt-packages.txt)"; fi
+
+# Extra Debian packages of one platform check: scripts/apt-packages-<name>.txt.
+system-%:
+	@if [ "$$(id -u)" = 0 ]; then \
+	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+	    $$(grep -v '^#' scripts/apt-packages-$*.txt) >/dev/null; \
+	else echo "not root: assuming these are installed: $$(grep -v '^#' scripts/apt-packages-$*.txt | tr '\n' ' ')"; fi
 
 $(VENV312)/.ready: tests/requirements.txt
 	@test -n "$(PY312)" || { echo "no CPython 3.12 under $(PYENV)"; exit 1; }
@@ -47,10 +55,10 @@ install: wheel venvs
 	$(VENV312)/bin/pip install -q --force-reinstall --no-deps dist/korva_rust-*.whl
 	$(VENV313)/bin/pip install -q --force-reinstall --no-deps dist/korva_rust-*.whl
 
-test-py: install
+test-py: install golden
 	@for py in $(VENV312)/bin/python $(VENV313)/bin/python; do \
 	  echo "== $$($$py -c 'import sys, numpy; print("CPython", sys.version.split()[0], "NumPy", numpy.__version__)')"; \
-	  $$py -m pytest -q -p no:cacheprovider tests || exit 1; \
+	  KORVA_GOLDEN=$(CURDIR)/$(GOLDEN) $$py -m pytest -q -p no:cacheprovider tests || exit 1; \
 	done
 
 # The stubs shipped in the wheel against the module (stubtest), and a typed
@@ -82,7 +90,31 @@ ubsan-tests: system $(VENV312)/.ready
 	PYTHONPATH=build-ubsan UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	    $(VENV312)/bin/python -m pytest -q -p no:cacheprovider tests --ignore=tests/coordinator
 
-test: check-abi test-py typecheck fuzz-smoke asan-tests ubsan-tests
+test: check-abi test-py typecheck fuzz-smoke asan-tests ubsan-tests check-clang
+
+# ---- platforms
+# The golden harness (tools/golden.cpp) writes every numeric function's
+# results over a fixed corpus to one file; each platform's build must write
+# the very same file as the native one (and test-py checks that the module
+# gives it too). Core builds without the interpreter, warnings as errors.
+CMAKE := PATH="$(CURDIR)/$(VENV312)/bin:$$PATH" cmake
+CORE_BUILD := -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVA_PYTHON_MODULE=OFF -DKORVA_HARNESS=ON \
+	-DCMAKE_COMPILE_WARNING_AS_ERROR=ON
+GOLDEN := build-golden/korva_golden
+GOLDEN_FILE := build-golden/golden.txt
+
+golden: system $(VENV312)/.ready
+	$(CMAKE) -S . -B build-golden $(CORE_BUILD) >/dev/null
+	$(CMAKE) --build build-golden -j2
+	$(GOLDEN) $(GOLDEN_FILE)
+
+# The same with Clang: warning-free, and the same bits.
+check-clang: golden
+	CXX=clang++ $(CMAKE) -S . -B build-clang $(CORE_BUILD) >/dev/null
+	$(CMAKE) --build build-clang -j2
+	build-clang/korva_golden build-clang/golden.txt
+	cmp $(GOLDEN_FILE) build-clang/golden.txt
+	@echo "golden file: clang x86-64 identical to gcc x86-64"
 
 demo: install
 	$(VENV312)/bin/python demo/demo.py $(CSV)

@@ -10,15 +10,15 @@
 #include <cstddef>
 #include <limits>
 
-#if defined(__x86_64__)
+#include "../helpers/errors.hpp"
+#include "../helpers/true_range.hpp"
+#include "../helpers/lanes.hpp"
+
+#if defined(__SSE2__)
 #include <immintrin.h>
 #elif defined(__aarch64__)
 #include <arm_neon.h>
 #endif
-
-#include "../helpers/errors.hpp"
-#include "../helpers/true_range.hpp"
-#include "../helpers/lanes.hpp"
 
 namespace korva::bands {
 namespace {
@@ -79,7 +79,7 @@ struct WindowMoments {
 constexpr std::size_t kLanes = 2;
 
 inline Pair lane_sqrt(Pair v) {
-#if defined(__x86_64__)
+#if defined(__SSE2__)
     return reinterpret_cast<Pair>(_mm_sqrt_pd(reinterpret_cast<__m128d>(v)));
 #elif defined(__aarch64__)
     return reinterpret_cast<Pair>(vsqrtq_f64(reinterpret_cast<float64x2_t>(v)));
@@ -118,10 +118,10 @@ void bands_from_moments(const double* s, const double* q, std::size_t count, dou
     for (; j < count; ++j) bands_at(s[j], q[j], pd, devup, devdn, upper + j, middle + j, lower + j);
 }
 
-#if defined(__x86_64__)
+#if KORVA_X86_DISPATCH
 // The same four windows at a time where the processor has 256-bit registers.
 // No fused multiply-add is involved: each lane still rounds every operation.
-__attribute__((target("avx"))) void bands_from_moments_avx(const double* s, const double* q, std::size_t count,
+KORVA_TARGET("avx") void bands_from_moments_avx(const double* s, const double* q, std::size_t count,
                                                            double pd, double devup, double devdn, double* upper,
                                                            double* middle, double* lower) {
     const __m256d p4 = _mm256_set1_pd(pd), up4 = _mm256_set1_pd(devup), dn4 = _mm256_set1_pd(devdn);
@@ -142,9 +142,8 @@ using BandsKernel = void (*)(const double*, const double*, std::size_t, double, 
                              double*);
 
 BandsKernel pick_bands_kernel() {
-#if defined(__x86_64__)
-    __builtin_cpu_init();  // the feature table may not be filled yet when this runs first
-    if (__builtin_cpu_supports("avx")) return bands_from_moments_avx;
+#if KORVA_X86_DISPATCH
+    if (KORVA_CPU_HAS("avx")) return bands_from_moments_avx;
 #endif
     return bands_from_moments;
 }

@@ -70,7 +70,7 @@ template <class T>
 struct LaneTraits;
 template <>
 struct LaneTraits<double> {
-    static constexpr std::size_t width = 1;
+    [[maybe_unused]] static constexpr std::size_t width = 1;
     static double load(const double* p) { return *p; }
     static void store(double* p, double v) { *p = v; }
     static double zeros() { return 0.0; }

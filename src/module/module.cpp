@@ -55,6 +55,16 @@ PyObject* to_python(Value&& v) {
     return std::visit(Visitor{}, v.v);
 }
 
+PyObject* exception_class(ErrorKind kind) {
+    switch (kind) {
+        case ErrorKind::Value: return PyExc_ValueError;
+        case ErrorKind::Index: return PyExc_IndexError;
+        case ErrorKind::Type: return PyExc_TypeError;
+        case ErrorKind::Internal: break;
+    }
+    return internal_error;
+}
+
 // The one place where C++ failures become Python exceptions.
 template <class F>
 PyObject* guarded(F&& body) noexcept {
@@ -64,20 +74,9 @@ PyObject* guarded(F&& body) noexcept {
         if (!PyErr_Occurred()) {
             PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
         }
-    } catch (const InternalError& e) {
-        PyErr_SetString(internal_error, e.what());
-    } catch (const ValueError& e) {
-        PyErr_SetString(PyExc_ValueError, e.what());
-    } catch (const IndexError& e) {
-        PyErr_SetString(PyExc_IndexError, e.what());
-    } catch (const TypeError& e) {
-        PyErr_SetString(PyExc_TypeError, e.what());
-    } catch (const std::bad_alloc&) {
-        PyErr_SetString(internal_error, "memory allocation failed");
-    } catch (const std::exception& e) {
-        PyErr_SetString(internal_error, e.what());
     } catch (...) {
-        PyErr_SetString(internal_error, "unknown internal failure");
+        const Failure f = current_failure();
+        PyErr_SetString(exception_class(f.kind), f.text);
     }
     return nullptr;
 }

@@ -75,17 +75,17 @@ template <class Lanes, std::size_t R>
 }
 
 
-#if defined(__x86_64__) && defined(__GNUC__)
+#if KORVA_X86_DISPATCH
 // Four lanes a register where the processor has them.
-__attribute__((target("avx"))) std::size_t line_values_avx(const double* x, std::size_t n, std::size_t i,
+KORVA_TARGET("avx") std::size_t line_values_avx(const double* x, std::size_t n, std::size_t i,
                                                             const LineFit& f, double* out) {
     return line_values_block<Lanes, 6>(x, n, i, f, out);
 }
 #endif
 
 std::size_t line_values_lanes(const double* x, std::size_t n, std::size_t i, const LineFit& f, double* out) {
-#if defined(__x86_64__) && defined(__GNUC__)
-    static const bool avx = __builtin_cpu_supports("avx");
+#if KORVA_X86_DISPATCH
+    static const bool avx = KORVA_CPU_HAS("avx");
     if (avx) i = line_values_avx(x, n, i, f, out);
 #endif
     return line_values_block<Pair, 8>(x, n, i, f, out);
