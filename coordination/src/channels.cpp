@@ -20,14 +20,16 @@ bool SubscriberQueue::push(std::shared_ptr<const Event> event) {
 void SubscriberQueue::wake() { ready_.notify_one(); }
 
 SubscriberQueue::Wait SubscriberQueue::take(std::vector<std::shared_ptr<const Event>>& out, std::size_t max_items,
-                                            std::int64_t deadline_ns) {
+                                            std::size_t max_bytes, std::int64_t deadline_ns) {
     std::unique_lock<std::mutex> guard(mutex_);
     for (;;) {
         if (!items_.empty()) {
-            while (!items_.empty() && out.size() < max_items) {
+            std::size_t bytes = 0;
+            do {
+                bytes += items_.front()->frame.size();
                 out.push_back(std::move(items_.front()));
                 items_.pop_front();
-            }
+            } while (!items_.empty() && out.size() < max_items && bytes + items_.front()->frame.size() <= max_bytes);
             return Wait::Items;
         }
         if (!sender_open_) return Wait::SenderGone;
@@ -192,10 +194,13 @@ namespace {
 // How often an idle subscriber looks at its socket for the peer's end, so a
 // vanished subscriber frees its slot well before its next heartbeat.
 constexpr std::int64_t kPeerCheckNs = 200'000'000;
-// Frames taken from the queue at once and written together.
+// A stream writes whatever is queued when it wakes, in one gathering write of
+// at most this many frames and bytes (more only when one frame is larger).
+// It never waits for more to arrive: under a steady stream the batches grow
+// by themselves while a write is in progress, and each frame's delay stays
+// within one write of the ones before it.
 constexpr std::size_t kBatch = 64;
-// Frames per write from which a stream counts as saturated.
-constexpr std::size_t kSaturated = 8;
+constexpr std::size_t kBatchBytes = 256 * 1024;
 }  // namespace
 
 void stream_events(Transport& transport, SubscriberQueue& queue) {
@@ -205,13 +210,12 @@ void stream_events(Transport& transport, SubscriberQueue& queue) {
     parts.reserve(kBatch);
     // A peer that hung up right after subscribing ends the stream at once.
     bool failed = transport.peer_gone();
-    bool busy = false;
     while (!failed && queue.active.load()) {
         const std::int64_t heartbeat_at = platform::monotonic_ns() + limits::kHeartbeatNs;
         SubscriberQueue::Wait outcome;
         for (;;) {
             std::int64_t slice = std::min(heartbeat_at, platform::monotonic_ns() + kPeerCheckNs);
-            outcome = queue.take(batch, kBatch, slice);
+            outcome = queue.take(batch, kBatch, kBatchBytes, slice);
             if (outcome != SubscriberQueue::Wait::TimedOut) break;
             if (transport.peer_gone()) {
                 failed = true;
@@ -225,15 +229,6 @@ void stream_events(Transport& transport, SubscriberQueue& queue) {
             if (!transport.write_all(kHeartbeatFrame)) failed = true;
             continue;
         }
-        // Under a steady stream (the previous write carried several frames)
-        // let the publishers run first: more events arrive meanwhile and leave
-        // in the same write, which costs far less than one wake-up and one send
-        // per event. Sparse events go out at once.
-        if (busy && batch.size() < kBatch) {
-            platform::yield_now();
-            queue.take(batch, kBatch, 0);
-        }
-        busy = batch.size() >= kSaturated;
         // Each frame must leave within 2 seconds of being taken; frames taken
         // together share that instant and go out in one gathering write.
         const std::int64_t deadline = platform::monotonic_ns() + limits::kFrameWriteNs;

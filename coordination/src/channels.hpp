@@ -55,9 +55,11 @@ public:
     // queued everything it is about to queue (see Channels::deliver).
     bool push(std::shared_ptr<const Event> event);
     void wake();
-    // Takes every queued event (up to `max_items`) into `out`, waiting until
-    // `deadline_ns` for the first.
-    Wait take(std::vector<std::shared_ptr<const Event>>& out, std::size_t max_items, std::int64_t deadline_ns);
+    // Takes queued events into `out` (at least one, then more while they fit
+    // in `max_items` and `max_bytes` of frames), waiting until `deadline_ns`
+    // for the first.
+    Wait take(std::vector<std::shared_ptr<const Event>>& out, std::size_t max_items, std::size_t max_bytes,
+              std::int64_t deadline_ns);
     void close_sender();
     // Discards queued events, releasing their reservations.
     void close_receiver();

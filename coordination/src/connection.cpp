@@ -205,8 +205,7 @@ void serve_connection(Transport& socket_transport, SharedState& state) {
 
         bool first = true;
         for (;;) {
-            const std::int64_t deadline =
-                platform::monotonic_ns() + (first ? limits::kFirstRequestNs : limits::kLaterRequestNs);
+            Deadline deadline(first ? limits::kFirstRequestNs : limits::kLaterRequestNs);
             std::string_view line;
             if (reader.read_line(limits::kHeaderLine, deadline, line) != RequestReader::Line::Ok) return;
             if (!parse_header(line, request)) {
@@ -232,7 +231,7 @@ void serve_connection(Transport& socket_transport, SharedState& state) {
             }
             // Operations that ignore the payload still read it, but keep none of it.
             const Operation& op = find_operation(request.op);
-            const std::int64_t payload_deadline = platform::monotonic_ns() + limits::kPayloadNs;
+            Deadline payload_deadline(limits::kPayloadNs);
             payload.clear();
             if (op.payload ? !reader.read_payload(request.payload_bytes, payload_deadline, payload)
                            : !reader.skip_payload(request.payload_bytes, payload_deadline)) {

@@ -24,8 +24,6 @@ std::int64_t monotonic_ns();
 // Wall-clock nanoseconds since 1970-01-01 UTC; nullopt before 1970.
 std::optional<std::int64_t> wall_ns_since_epoch();
 void sleep_ms(int ms);
-// Lets other runnable threads go first.
-void yield_now();
 
 // ---- process, environment, stdio ----------------------------------------
 std::uint32_t process_id();

@@ -9,7 +9,6 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <pthread.h>
-#include <sched.h>
 #include <sys/random.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
@@ -45,8 +44,6 @@ void sleep_ms(int ms) {
     while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
     }
 }
-
-void yield_now() { sched_yield(); }
 
 std::uint32_t process_id() { return static_cast<std::uint32_t>(getpid()); }
 

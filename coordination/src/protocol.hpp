@@ -55,6 +55,19 @@ public:
     virtual bool peer_gone() = 0;
 };
 
+// A deadline `span_ns` after the moment it is first needed: a request whose
+// bytes are already buffered never reads the clock for it.
+class Deadline {
+public:
+    explicit Deadline(std::int64_t span_ns) : span_(span_ns) {}
+    std::int64_t at();
+
+private:
+    std::int64_t span_;
+    std::int64_t at_ = 0;
+    bool fixed_ = false;
+};
+
 // Line and payload reading with a receive buffer that persists across
 // requests, so pipelined bytes are kept for the next request.
 class RequestReader {
@@ -63,11 +76,11 @@ public:
 
     explicit RequestReader(Transport& transport);
     // `line` includes its line feed and stays valid until the next call.
-    Line read_line(std::size_t max_bytes, std::int64_t deadline_ns, std::string_view& line);
+    Line read_line(std::size_t max_bytes, Deadline& deadline, std::string_view& line);
     // Exactly `n` bytes, buffered bytes first. False if the stream ends first.
-    bool read_payload(std::uint64_t n, std::int64_t deadline_ns, std::string& out);
+    bool read_payload(std::uint64_t n, Deadline& deadline, std::string& out);
     // Reads and discards exactly `n` bytes, buffered bytes first.
-    bool skip_payload(std::uint64_t n, std::int64_t deadline_ns);
+    bool skip_payload(std::uint64_t n, Deadline& deadline);
     // Returns memory held for an unusually long line; the bytes given back.
     std::size_t trim();
     // Bytes held beyond the fixed receive buffer.
@@ -175,6 +188,9 @@ struct Reply {
     const char* error = nullptr;
     std::string value;
     std::shared_ptr<const std::string> bytes;
+    // A stored value the operation replaced or removed: it is freed with the
+    // reply, after the store lock is released, not while others wait for it.
+    std::shared_ptr<const std::string> retired;
 
     static Reply fail(const char* text) { Reply r; r.error = text; return r; }
     static Reply json(std::string serialised) { Reply r; r.value = std::move(serialised); return r; }

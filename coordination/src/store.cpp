@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <limits>
+#include <utility>
 #include <vector>
 
 #include "platform.hpp"
@@ -160,16 +161,23 @@ Reply Store::put(Call& call) {
     entry.value = Bytes{std::make_shared<const std::string>(std::move(call.payload))};
     entry.expires = ttl_ms.has_value();
     if (ttl_ms) entry.expiry = call.now + static_cast<Instant>(*ttl_ms) * kNsPerMs;
-    if (call.entry != map_.end()) call.entry->second = std::move(entry);
-    else map_.emplace(call.key, std::move(entry));
+    Reply reply = Reply::boolean(true);
+    if (call.entry != map_.end()) {
+        if (auto* old = std::get_if<Bytes>(&call.entry->second.value)) reply.retired = std::move(old->data);
+        call.entry->second = std::move(entry);
+    } else {
+        map_.emplace(call.key, std::move(entry));
+    }
     usage_ = new_usage;
-    return Reply::boolean(true);
+    return reply;
 }
 
 Reply Store::remove(Call& call) {
     if (call.entry == map_.end()) return Reply::integer(0);
+    Reply reply = Reply::integer(1);
+    if (auto* old = std::get_if<Bytes>(&call.entry->second.value)) reply.retired = old->data;
     erase(call.entry);
-    return Reply::integer(1);
+    return reply;
 }
 
 Reply Store::expire(Call& call) {
@@ -206,15 +214,16 @@ Reply Store::increment(Call& call) {
     auto textual = std::make_shared<const std::string>(std::to_string(next));
     std::uint64_t new_usage = 0;
     if (const char* err = check_put(call.entry, call.key.size(), textual->size(), new_usage)) return Reply::fail(err);
+    Reply reply = Reply::integer(next);
     if (bytes != nullptr) {
-        bytes->data = std::move(textual);  // expiry stays
+        reply.retired = std::exchange(bytes->data, std::move(textual));  // expiry stays
     } else {
         Entry entry;
         entry.value = Bytes{std::move(textual)};
         map_.emplace(call.key, std::move(entry));
     }
     usage_ = new_usage;
-    return Reply::integer(next);
+    return reply;
 }
 
 const char* Store::set_request(Call& call, Set*& set, std::vector<std::string>& requested) {

@@ -36,6 +36,19 @@ struct SeededHash {
     std::size_t operator()(std::string_view s) const noexcept;
 };
 
+}  // namespace korva::coordination
+
+#if defined(__GLIBCXX__)
+// libstdc++ keeps each node's hash beside it only for hashes it does not
+// consider fast, and it considers every user hash fast. Without the stored
+// hash a lookup rehashes the key of the node after each one it visits (to
+// see where its bucket ends), which for SipHash doubles the cost of a find.
+template <>
+struct std::__is_fast_hash<korva::coordination::SeededHash> : std::false_type {};
+#endif
+
+namespace korva::coordination {
+
 // The three kinds of value an entry holds.
 struct Bytes {
     // Shared, never modified in place: a reader keeps its reference after the
