@@ -1,14 +1,24 @@
 #!/usr/bin/env bash
 # Coordinator against Redis (Debian's redis-server), same load generator and
-# client code for both, loopback only. Prints ops/s and p99 latency for GET
-# and SET (64 B and 4 KiB values; 1, 16 and 64 connections; pipeline depth 1
-# and 16), then publish/subscribe fan-out (1 publisher to 1, 8 and 32
-# subscribers; 64 B and 4 KiB events; as fast as a window of 16 publishes
-# allows, and again at a fixed 5000 publishes/s for latency below
-# saturation), with our/Redis ratios.
-#   bench/coordinator_bench.sh [SECONDS_PER_CELL]   (default 2; ~3 minutes in all)
+# client code for both, loopback only, interleaved row by row. Three parts:
+#  1. GET/SET (64 B and 4 KiB values; 1, 16 and 64 connections; pipeline
+#     depth 1 and 16), once with an epoll client (one thread drives every
+#     connection) and once with a thread-per-connection client;
+#  2. publish/subscribe fan-out (1 publisher to 1, 8 and 32 subscribers; 64 B
+#     and 4 KiB events; as fast as a window of 16 publishes allows, and again
+#     at a fixed 5000 publishes/s for latency below saturation);
+#  3. the coordinator's resident memory after three bursts (large body lines,
+#     never-reading subscribers flooded up to the global event budget,
+#     unfinished bodies), at the end of each and 3 seconds later.
+# Each row gives ops (or delivered events) per second, p99 latency and the
+# server's CPU time per op for both servers, and our/Redis ratios. On a
+# shared machine rates and latencies are noisy; CPU per op is steadier.
+#   bench/coordinator_bench.sh [SECONDS_PER_CELL] [ROUNDS]   (defaults 2 and 1; ~8 minutes per round)
+# With several rounds every row is run that many times (ours and Redis
+# alternating) and the ratios are shown as min..max.
 set -euo pipefail
 seconds="${1:-2}"
+rounds="${2:-1}"
 repo="$(cd "$(dirname "$0")/.." && pwd)"
 work="$(mktemp -d)"
 token="bench-token-bench-token-bench-token-0"
@@ -28,62 +38,113 @@ command -v ninja >/dev/null && generator=(-G Ninja)
 cmake -S "$repo/coordination" -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release \
     -DKORVA_COORDINATOR_TOOLS=ON >/dev/null
 cmake --build "$build" --target korva_coordinator -j 2 >/dev/null
-g++ -std=c++20 -O2 -Wall -Wextra -o "$work/loadgen" "$repo/bench/loadgen/loadgen.cpp"
+g++ -std=c++20 -O2 -Wall -Wextra -pthread -o "$work/loadgen" "$repo/bench/loadgen/loadgen.cpp"
 
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
+
+start_coordinator() {  # start_coordinator NAME -> sets korva_port, korva_pid
+    KORVA_COORDINATION_TOKEN="$token" KORVA_COORDINATION_BIND=127.0.0.1:0 \
+        "$build/korva_coordinator" >"$work/$1.out" 2>"$work/$1.err" &
+    korva_pid=$!
+    pids+=("$korva_pid")
+    korva_port=""
+    for _ in $(seq 100); do
+        korva_port="$(sed -n 's/.*listening on 127.0.0.1:\([0-9]*\)/\1/p' "$work/$1.out" 2>/dev/null || true)"
+        [ -n "$korva_port" ] && break
+        sleep 0.1
+    done
+    [ -n "$korva_port" ] || { echo "coordinator did not start"; cat "$work/$1.err"; exit 1; }
+}
 
 redis_port="$(free_port)"
 redis-server --port "$redis_port" --bind 127.0.0.1 --save "" --appendonly no \
     --protected-mode yes --daemonize no >"$work/redis.log" 2>&1 &
-pids+=($!)
-
-KORVA_COORDINATION_TOKEN="$token" KORVA_COORDINATION_BIND=127.0.0.1:0 \
-    "$build/korva_coordinator" >"$work/coord.out" 2>"$work/coord.err" &
-pids+=($!)
+redis_pid=$!
+pids+=("$redis_pid")
+start_coordinator coord
 for _ in $(seq 100); do
-    grep -q "listening on" "$work/coord.out" 2>/dev/null && \
-        redis-cli -p "$redis_port" ping >/dev/null 2>&1 && break
+    redis-cli -p "$redis_port" ping >/dev/null 2>&1 && break
     sleep 0.1
 done
-korva_port="$(sed -n 's/.*listening on 127.0.0.1:\([0-9]*\)/\1/p' "$work/coord.out")"
-[ -n "$korva_port" ] || { echo "coordinator did not start"; cat "$work/coord.err"; exit 1; }
 
-run() {  # run PROTO PORT ARGS... -> "rate p99"
-    local proto="$1" port="$2"
-    shift 2
-    "$work/loadgen" --proto "$proto" --port "$port" --token "$token" --seconds "$seconds" "$@"
+cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
+ticks_per_second="$(getconf CLK_TCK)"
+
+run() {  # run PROTO PORT PID ARGS... -> "rate p99 cpu_ticks"
+    local proto="$1" port="$2" pid="$3"
+    shift 3
+    local before after result
+    before="$(cpu_ticks "$pid")"
+    result="$("$work/loadgen" --proto "$proto" --port "$port" --token "$token" --seconds "$seconds" "$@")"
+    after="$(cpu_ticks "$pid")"
+    echo "$result $((after - before))"
 }
 
 row() {  # row LABEL ARGS...
     local label="$1"
     shift
-    read -r k_rate k_p99 < <(run korva "$korva_port" "$@")
-    read -r r_rate r_p99 < <(run resp "$redis_port" "$@")
-    awk -v l="$label" -v kr="$k_rate" -v kp="$k_p99" -v rr="$r_rate" -v rp="$r_p99" 'BEGIN {
-        printf "%-30s %11.0f %9.0f %11.0f %9.0f %7.2f %7.2f\n", l, kr, kp, rr, rp, kr / rr, (rp > 0 ? kp / rp : 0) }'
+    local lines=""
+    for _ in $(seq "$rounds"); do
+        lines+="$(run korva "$korva_port" "$korva_pid" "$@") $(run resp "$redis_port" "$redis_pid" "$@")"$'\n'
+    done
+    # CPU per op: server CPU time over the ops of the whole run (the 0.3 s
+    # warm-up included, at the measured rate).
+    printf "%s" "$lines" | awk -v l="$label" -v s="$seconds" -v hz="$ticks_per_second" '
+        function median(a, n,   i, j, t) {
+            for (i = 2; i <= n; i++) for (j = i; j > 1 && a[j-1] > a[j]; j--) { t = a[j]; a[j] = a[j-1]; a[j-1] = t }
+            return n % 2 ? a[(n+1)/2] : (a[n/2] + a[n/2+1]) / 2 }
+        NF == 6 {
+            n++; kr[n] = $1; kp[n] = $2; rr[n] = $4; rp[n] = $5
+            kc[n] = $1 > 0 ? $3 / hz / ($1 * (s + 0.3)) * 1e6 : 0
+            rc[n] = $4 > 0 ? $6 / hz / ($4 * (s + 0.3)) * 1e6 : 0
+            xr[n] = $4 > 0 ? $1 / $4 : 0; xp[n] = $5 > 0 ? $2 / $5 : 0; xc[n] = rc[n] > 0 ? kc[n] / rc[n] : 0 }
+        END {
+            printf "%-34s %10.0f %8.0f %6.2f %10.0f %8.0f %6.2f", l, median(kr, n), median(kp, n), median(kc, n),
+                   median(rr, n), median(rp, n), median(rc, n)
+            if (n == 1) printf " %6.2f %6.2f %6.2f\n", xr[1], xp[1], xc[1]
+            else {
+                lo = hi = xr[1]; for (i = 2; i <= n; i++) { if (xr[i] < lo) lo = xr[i]; if (xr[i] > hi) hi = xr[i] }
+                printf "  rate %.2f..%.2f", lo, hi
+                lo = hi = xp[1]; for (i = 2; i <= n; i++) { if (xp[i] < lo) lo = xp[i]; if (xp[i] > hi) hi = xp[i] }
+                printf "  p99 %.2f..%.2f", lo, hi
+                lo = hi = xc[1]; for (i = 2; i <= n; i++) { if (xc[i] < lo) lo = xc[i]; if (xc[i] > hi) hi = xc[i] }
+                printf "  cpu %.2f..%.2f\n", lo, hi } }'
 }
 
-printf "%-30s %11s %9s %11s %9s %7s %7s\n" "case" "ours/s" "p99us" "redis/s" "p99us" "x-rate" "x-p99"
-for op in get set; do
-    for size in 64 4096; do
-        for conns in 1 16 64; do
-            for depth in 1 16; do
-                row "$op ${size}B c=$conns pipe=$depth" kv --op "$op" --size "$size" --conns "$conns" --depth "$depth"
+heading() {
+    echo
+    printf "%-34s %10s %8s %6s %10s %8s %6s %6s %6s %6s\n" "$1" "ours/s" "p99us" "cpuus" "redis/s" "p99us" "cpuus" \
+        "x-rate" "x-p99" "x-cpu"
+}
+
+for client in epoll threads; do
+    heading "get/set, $client client"
+    for op in get set; do
+        for size in 64 4096; do
+            for conns in 1 16 64; do
+                for depth in 1 16; do
+                    row "$op ${size}B c=$conns pipe=$depth" kv --op "$op" --size "$size" --conns "$conns" \
+                        --depth "$depth" --client "$client"
+                done
             done
         done
     done
 done
-echo
-printf "%-30s %11s %9s %11s %9s %7s %7s\n" "fan-out (events delivered)" "ours/s" "p99us" "redis/s" "p99us" "x-rate" "x-p99"
+
+heading "fan-out, window of 16 (events)"
 for size in 64 4096; do
     for subs in 1 8 32; do
         row "publish ${size}B subs=$subs" pubsub --subs "$subs" --size "$size" --depth 16
     done
 done
-echo
-printf "%-30s %11s %9s %11s %9s %7s %7s\n" "fan-out at 5000 publishes/s" "ours/s" "p99us" "redis/s" "p99us" "x-rate" "x-p99"
+heading "fan-out at 5000 publishes/s"
 for size in 64 4096; do
     for subs in 1 8 32; do
         row "publish ${size}B subs=$subs" pubsub --subs "$subs" --size "$size" --depth 16 --rate 5000
     done
 done
+
+echo
+echo "coordinator resident memory, KiB (a fresh server; at the end of each burst -> 3 s later)"
+start_coordinator memory
+"$work/loadgen" --proto korva --port "$korva_port" --token "$token" memory --pid "$korva_pid"

@@ -89,11 +89,18 @@ struct Conn {
     std::deque<std::int64_t> sent;  // send instants of replies still due
     bool subscriber = false;
 
+    bool closed = false;  // a subscriber the server dropped
+
     bool fill() {
+        if (closed) return false;
         if (pos > 0 && pos == in.size()) { in.clear(); pos = 0; }
         else if (pos > (1u << 20)) { in.erase(0, pos); pos = 0; }
         char buf[65536];
         ssize_t n = recv(fd, buf, sizeof buf, 0);
+        if (n == 0 && subscriber) {
+            closed = true;
+            return false;
+        }
         if (n == 0) die("server closed a connection");
         if (n < 0) return errno == EAGAIN || errno == EINTR ? false : (die("recv failed"), false);
         in.append(buf, static_cast<std::size_t>(n));
@@ -442,6 +449,7 @@ Result run_pubsub(const Options& o) {
             Conn& c = *subs[id - 1];
             while (c.fill()) {
             }
+            if (c.closed) epoll_ctl(ep, EPOLL_CTL_DEL, c.fd, nullptr);
             std::size_t at, len;
             while (parse_event(o, c, at, len)) {
                 std::int64_t t;
@@ -455,7 +463,12 @@ Result run_pubsub(const Options& o) {
     }
     close(ep);
     close(pub->fd);
-    for (auto& c : subs) close(c->fd);
+    int dropped = 0;
+    for (auto& c : subs) {
+        dropped += c->closed ? 1 : 0;
+        close(c->fd);
+    }
+    if (dropped > 0) std::fprintf(stderr, "loadgen: the server dropped %d of %d subscribers\n", dropped, o.subs);
     return summarise(latencies, delivered, o.seconds);
 }
 
