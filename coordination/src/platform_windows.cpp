@@ -143,7 +143,15 @@ std::optional<std::int64_t> wall_ns_since_epoch() {
 
 void sleep_ms(int ms) { Sleep(static_cast<DWORD>(std::max(ms, 0))); }
 
-void yield_now() { SwitchToThread(); }
+// ---- memory ---------------------------------------------------------------
+
+// The C runtime allocates from the process heap, which already gives blocks
+// above its own threshold (about 512 KiB) their own virtual allocation and
+// releases it on free; there is nothing to set.
+void tune_allocator() {}
+
+// Coalesces the heap's free blocks and decommits the large free ones.
+void return_free_memory() { HeapCompact(GetProcessHeap(), 0); }
 
 // ---- process, environment, stdio ----------------------------------------
 
