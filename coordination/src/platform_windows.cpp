@@ -17,6 +17,7 @@
 #include <ws2tcpip.h>
 #include <windows.h>
 #include <bcrypt.h>
+#include <malloc.h>
 #include <process.h>
 
 #include <algorithm>
@@ -224,6 +225,20 @@ std::string os_error_text(int err) {
     if (message != nullptr) LocalFree(message);
     if (text.empty()) text = "unknown error";
     return text + " (os error " + std::to_string(err) + ")";
+}
+
+// ---- memory -----------------------------------------------------------------
+
+void tune_allocator() {
+    // Nothing to set: the Windows heap already serves blocks above its
+    // virtual-memory threshold (about half a megabyte) with their own
+    // mapping and unmaps them when they are freed, whatever came before.
+}
+
+void return_free_memory() {
+    // Compacts the heap malloc draws from (the C runtime's), which releases
+    // its large free blocks to the system.
+    _heapmin();
 }
 
 // ---- threads ----------------------------------------------------------------
