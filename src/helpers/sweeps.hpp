@@ -1,13 +1,55 @@
-// Sweeps shared by the oscillator, volume and trend families: sums of every
-// window computed afresh. Callers compare results bit for bit with the host's
-// earlier code, so the per-window operation order is fixed; only independent
-// windows run side by side.
+// Sweeps shared by the oscillator, volume, trend and average families: sums
+// of every window computed afresh. Callers compare results bit for bit with
+// the host's earlier code, so the per-window operation order is fixed; only
+// independent windows run side by side.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 
+#include "lanes.hpp"
 
 namespace korva {
+
+// Eight doubles: one AVX-512 register, two AVX2 or four SSE2 ones in the
+// clones below, four NEON registers on aarch64. Window kernels keep four of
+// these as independent sums (32 windows), enough to cover the latency of
+// the additions on every target. Values of this type are passed only
+// between always-inlined functions inside one clone.
+typedef double Wide __attribute__((vector_size(8 * sizeof(double))));
+typedef std::int64_t WideBits __attribute__((vector_size(8 * sizeof(std::int64_t))));
+
+// Window kernels: AVX-512, AVX2 and the baseline, picked at load time.
+#define KORVA_WINDOW_CLONES KORVA_CLONES("avx512f", "avx2", "default")
+
+template <class T>
+[[gnu::always_inline]] inline T lanes_at(const double* p) {
+    T v;
+    __builtin_memcpy(&v, p, sizeof v);  // callers' arrays need not be aligned
+    return v;
+}
+template <class T>
+[[gnu::always_inline]] inline void store_lanes(double* p, T v) {
+    __builtin_memcpy(p, &v, sizeof v);
+}
+// keep ? yes : no, lane by lane (keep: all bits set or clear).
+template <class T, class Bits>
+[[gnu::always_inline]] inline T select_lanes(Bits keep, T yes, T no) {
+    return reinterpret_cast<T>((reinterpret_cast<Bits>(yes) & keep) | (reinterpret_cast<Bits>(no) & ~keep));
+}
+
+// Calls block(i) for the positions begin, begin + B, ... while B of them fit
+// below n, then once for the last B positions: a block recomputing outputs
+// already written gives the same bits, so the ragged end needs no scalar
+// loop. Returns the first position not done: n, or begin when fewer than B
+// positions exist.
+template <std::size_t B, class Block>
+[[gnu::always_inline]] inline std::size_t in_blocks(std::size_t begin, std::size_t n, Block&& block) {
+    if (begin > n || n - begin < B) return begin;
+    std::size_t i = begin;
+    for (; i + B <= n; i += B) block(i);
+    if (i < n) block(n - B);
+    return n;
+}
 
 // out[i] = v[i-p+1] + ... + v[i] for i = p-1 .. n-1, each window summed
 // afresh left to right from -0.0 (the identity, so a window of -0.0 values

@@ -1,5 +1,6 @@
 // Core averages. Every function reproduces the host's earlier NumPy code bit
 // for bit; the kernels in kernels.hpp fix the operation order.
+#pragma GCC diagnostic ignored "-Wpsabi"  // wide vectors stay inside inlined code
 #include "core.hpp"
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include "../helpers/errors.hpp"
 #include "../helpers/smoothing.hpp"
 #include "../helpers/lanes.hpp"
+#include "../helpers/sweeps.hpp"
 
 namespace korva::ma {
 namespace {
@@ -21,41 +23,31 @@ bool has_nan(const V& x) {
     return false;
 }
 
-// Output rows of the weighted mean computed sixteen at a time: each lane is
-// its own accumulator summed in index order, so rounding is unchanged; four
-// independent vector chains hide the latency of the additions.
-constexpr std::size_t kBlock = 16;
-
+// Output rows of the weighted mean computed thirty-two at a time: each lane
+// is its own accumulator summed in index order, so rounding is unchanged;
+// four independent vector chains hide the latency of the additions.
 template <class V>
-KORVA_CLONES("avx2", "default") void weighted_means(const V& x, std::uint64_t p, double* out) {
+KORVA_WINDOW_CLONES void weighted_means(const V& x, std::uint64_t p, double* out) {
     const std::size_t n = x.size();
     const double denom = static_cast<double>((p + p * p) / 2);
     std::size_t i = p - 1;
     if constexpr (std::is_same_v<V, ContiguousView<double>>) {
-        for (; i + kBlock <= n; i += kBlock) {
+        constexpr std::size_t W = sizeof(Wide) / sizeof(double);
+        i = in_blocks<4 * W>(i, n, [&](std::size_t i) __attribute__((always_inline)) {
             const double* first = x.p + (i + 1 - p);
-            Lanes s0 = {}, s1 = {}, s2 = {}, s3 = {};
+            Wide s0 = {}, s1 = {}, s2 = {}, s3 = {};
             for (std::uint64_t j = 0; j < p; ++j) {
                 const double w = static_cast<double>(j + 1);
-                Lanes v0, v1, v2, v3;
-                __builtin_memcpy(&v0, first + j, sizeof v0);
-                __builtin_memcpy(&v1, first + j + 4, sizeof v1);
-                __builtin_memcpy(&v2, first + j + 8, sizeof v2);
-                __builtin_memcpy(&v3, first + j + 12, sizeof v3);
-                s0 = s0 + v0 * w;
-                s1 = s1 + v1 * w;
-                s2 = s2 + v2 * w;
-                s3 = s3 + v3 * w;
+                s0 = s0 + lanes_at<Wide>(first + j) * w;
+                s1 = s1 + lanes_at<Wide>(first + j + W) * w;
+                s2 = s2 + lanes_at<Wide>(first + j + 2 * W) * w;
+                s3 = s3 + lanes_at<Wide>(first + j + 3 * W) * w;
             }
-            s0 = s0 / denom;
-            s1 = s1 / denom;
-            s2 = s2 / denom;
-            s3 = s3 / denom;
-            __builtin_memcpy(out + i, &s0, sizeof s0);
-            __builtin_memcpy(out + i + 4, &s1, sizeof s1);
-            __builtin_memcpy(out + i + 8, &s2, sizeof s2);
-            __builtin_memcpy(out + i + 12, &s3, sizeof s3);
-        }
+            store_lanes(out + i, s0 / denom);
+            store_lanes(out + i + W, s1 / denom);
+            store_lanes(out + i + 2 * W, s2 / denom);
+            store_lanes(out + i + 3 * W, s3 / denom);
+        });
     }
     for (; i < n; ++i) out[i] = linear_weighted_mean(x, i, p);
 }

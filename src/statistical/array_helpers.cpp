@@ -14,27 +14,28 @@
 #include <cmath>
 #include <cstddef>
 #include <cstring>
+#include <type_traits>
 
 #include "../helpers/unrolled_sum.hpp"
 #include "../helpers/lanes.hpp"
+#include "../helpers/sweeps.hpp"
 
 namespace korva::statistical {
 namespace {
-
-constexpr std::size_t kLanes = 4;
 
 // How the window sum of moving_std is grouped, by the input's layout.
 enum class Layout { Unit, Reversed, Strided };
 
 // Elements k .. k+3 of the view as one vector.
-template <Layout L>
-[[gnu::always_inline]] inline Lanes load_lanes(const SeriesView& x, std::size_t k) {
+template <Layout L, class T>
+[[gnu::always_inline]] inline T load_lanes(const SeriesView& x, std::size_t k) {
     if constexpr (L == Layout::Unit) {
-        Lanes v;
+        T v;
         std::memcpy(&v, x.base + static_cast<std::ptrdiff_t>(k) * x.stride, sizeof v);
         return v;
     } else {
-        return Lanes{x[k], x[k + 1], x[k + 2], x[k + 3]};
+        static_assert(sizeof(T) == sizeof(Lanes));
+        return T{x[k], x[k + 1], x[k + 2], x[k + 3]};
     }
 }
 
@@ -55,65 +56,58 @@ double window_sum(const SeriesView& x, std::size_t first, std::size_t p) {
     }
 }
 
-// The same for the four windows starting at first .. first+3, one per lane.
-template <Layout L>
-[[gnu::always_inline]] inline Lanes window_sums(const SeriesView& x, std::size_t first, std::size_t p) {
+// The same for the windows starting at first, first+1, ..., one per lane.
+template <Layout L, class T>
+[[gnu::always_inline]] inline T window_sums(const SeriesView& x, std::size_t first, std::size_t p) {
     if constexpr (L == Layout::Unit) {
-        return unrolled_sum_of<Lanes>([&](std::size_t k) __attribute__((always_inline)) { return load_lanes<L>(x, first + k); }, p);
+        return unrolled_sum_of<T>([&](std::size_t k) __attribute__((always_inline)) { return load_lanes<L, T>(x, first + k); }, p);
     } else if constexpr (L == Layout::Reversed) {
         // Memory order of a window is its index order backwards.
         const std::size_t last = first + p - 1;
-        return unrolled_sum_of<Lanes>([&](std::size_t j) __attribute__((always_inline)) { return load_lanes<L>(x, last - j); }, p);
+        return unrolled_sum_of<T>([&](std::size_t j) __attribute__((always_inline)) { return load_lanes<L, T>(x, last - j); }, p);
     } else {
-        Lanes s{};
-        for (std::size_t k = first; k < first + p; ++k) s = s + load_lanes<L>(x, k);
+        T s{};
+        for (std::size_t k = first; k < first + p; ++k) s = s + load_lanes<L, T>(x, k);
         return s;
     }
 }
 
 // Population deviation of every window: mean from the layout's sum, then
 // the squared deviations added in index order, each window from scratch.
-// Four neighbouring windows run side by side with the scalar operations.
+// Neighbouring windows run side by side with the scalar operations: four
+// vectors of them per step, so that four independent sums are in flight.
+// A unit step reads eight-double vectors straight from memory; the other
+// layouts gather four values a vector.
 template <Layout L>
 [[gnu::always_inline]] inline void deviations(const SeriesView& x, std::size_t p, double* out) {
+    using T = std::conditional_t<L == Layout::Unit, Wide, Lanes>;
+    constexpr std::size_t W = sizeof(T) / sizeof(double);
+    constexpr std::size_t kGroups = 4;
     const std::size_t n = x.size();
     const double pd = static_cast<double>(p);
-    std::size_t end = p - 1;
-    // Sixteen windows per step: four vectors, so that four independent
-    // squared-deviation sums are in flight.
-    constexpr std::size_t kGroups = 4;
-    for (; end + kGroups * kLanes <= n; end += kGroups * kLanes) {
+    std::size_t end = in_blocks<kGroups * W>(p - 1, n, [&](std::size_t end) __attribute__((always_inline)) {
         const std::size_t first = end + 1 - p;
-        const Lanes m0 = window_sums<L>(x, first, p) / pd;
-        const Lanes m1 = window_sums<L>(x, first + kLanes, p) / pd;
-        const Lanes m2 = window_sums<L>(x, first + 2 * kLanes, p) / pd;
-        const Lanes m3 = window_sums<L>(x, first + 3 * kLanes, p) / pd;
-        Lanes s0{}, s1{}, s2{}, s3{};
-        for (std::size_t k = first; k < first + p; ++k) {
-            const Lanes d0 = load_lanes<L>(x, k) - m0;
-            const Lanes d1 = load_lanes<L>(x, k + kLanes) - m1;
-            const Lanes d2 = load_lanes<L>(x, k + 2 * kLanes) - m2;
-            const Lanes d3 = load_lanes<L>(x, k + 3 * kLanes) - m3;
-            s0 = s0 + d0 * d0;
-            s1 = s1 + d1 * d1;
-            s2 = s2 + d2 * d2;
-            s3 = s3 + d3 * d3;
+        T m[kGroups], s[kGroups];
+#pragma GCC unroll 4
+        for (std::size_t g = 0; g < kGroups; ++g) {
+            m[g] = window_sums<L, T>(x, first + g * W, p) / pd;
+            s[g] = T{};
         }
-        const Lanes var[kGroups] = {s0 / pd, s1 / pd, s2 / pd, s3 / pd};
-        for (std::size_t g = 0; g < kGroups; ++g)
-            for (std::size_t l = 0; l < kLanes; ++l) out[end + g * kLanes + l] = std::sqrt(var[g][l]);
-    }
-    for (; end + kLanes <= n; end += kLanes) {
-        const std::size_t first = end + 1 - p;
-        const Lanes mean = window_sums<L>(x, first, p) / pd;
-        Lanes ss{};
         for (std::size_t k = first; k < first + p; ++k) {
-            const Lanes d = load_lanes<L>(x, k) - mean;
-            ss = ss + d * d;
+#pragma GCC unroll 4
+            for (std::size_t g = 0; g < kGroups; ++g) {
+                const T d = load_lanes<L, T>(x, k + g * W) - m[g];
+                s[g] = s[g] + d * d;
+            }
         }
-        const Lanes var = ss / pd;
-        for (std::size_t l = 0; l < kLanes; ++l) out[end + l] = std::sqrt(var[l]);
-    }
+#pragma GCC unroll 4
+        for (std::size_t g = 0; g < kGroups; ++g) {
+            const T var = s[g] / pd;
+            T sd;
+            for (std::size_t l = 0; l < W; ++l) sd[l] = std::sqrt(var[l]);
+            store_lanes(out + end + g * W, sd);
+        }
+    });
     for (; end < n; ++end) {
         const std::size_t first = end + 1 - p;
         const double mean = window_sum<L>(x, first, p) / pd;
@@ -126,16 +120,13 @@ template <Layout L>
     }
 }
 
-KORVA_CLONES("avx2", "default") void deviations_unit(const SeriesView& x, std::size_t p,
-                                                                      double* out) {
+KORVA_WINDOW_CLONES void deviations_unit(const SeriesView& x, std::size_t p, double* out) {
     deviations<Layout::Unit>(x, p, out);
 }
-KORVA_CLONES("avx2", "default") void deviations_reversed(const SeriesView& x, std::size_t p,
-                                                                          double* out) {
+KORVA_CLONES("avx2", "default") void deviations_reversed(const SeriesView& x, std::size_t p, double* out) {
     deviations<Layout::Reversed>(x, p, out);
 }
-KORVA_CLONES("avx2", "default") void deviations_strided(const SeriesView& x, std::size_t p,
-                                                                         double* out) {
+KORVA_CLONES("avx2", "default") void deviations_strided(const SeriesView& x, std::size_t p, double* out) {
     deviations<Layout::Strided>(x, p, out);
 }
 
