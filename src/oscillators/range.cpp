@@ -2,14 +2,17 @@
 // the Aroon oscillator and the Fisher transform. Results are compared bit for
 // bit with the host's earlier code, so every window sum keeps its order and
 // every extreme follows the host's tie and NaN rules.
+#pragma GCC diagnostic ignored "-Wpsabi"  // wide vectors stay inside inlined code
 #include "range.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <vector>
 
 #include "../helpers/errors.hpp"
 #include "../helpers/lanes.hpp"
+#include "../helpers/sweeps.hpp"
 
 namespace korva::osc {
 namespace {
@@ -20,44 +23,54 @@ bool below(double a, double b) { return a < b || (a == b && std::signbit(a) && !
 
 double cci_value(double tp, double mean, double md) { return md == 0.0 ? 0.0 : (tp - mean) / (md * 0.015); }
 
-// CCI of the windows ending at p-1 .. n-1, each window's mean and mean
-// deviation summed afresh in index order. Eight windows run side by side,
-// each lane its own accumulator, so every window rounds as the plain loop.
-KORVA_CLONES("avx2", "default") void cci_windows(const double* tp, std::size_t n,
-                                                                  std::uint64_t p, double* out) {
-    constexpr std::size_t kBlock = 8;
+// CCI of the windows ending at p-1 .. n-1 into out[p-1 .. n-1], each
+// window's mean and mean deviation summed afresh in index order. The typical
+// prices are formed in `out` first (their sums row by row, then the
+// divisions by 3 in vector lanes) and the windows then replace them in
+// place. Thirty-two windows run side by side, each lane its own accumulator,
+// so every window rounds as the plain loop; the final quotients are taken in
+// the same lanes, a zero deviation's lane discarded by a mask. out[0 .. p-2]
+// are left holding typical prices.
+KORVA_WINDOW_CLONES void cci_windows(const SeriesView& high, const SeriesView& low, const SeriesView& close,
+                                     std::uint64_t p, double* out) {
+    constexpr std::size_t W = sizeof(Wide) / sizeof(double);
+    const std::size_t n = high.size();
+    for (std::size_t i = 0; i < n; ++i) out[i] = (high[i] + low[i]) + close[i];
+    std::size_t i = 0;
+    for (; i + W <= n; i += W) store_lanes(out + i, lanes_at<Wide>(out + i) / 3.0);
+    for (; i < n; ++i) out[i] = out[i] / 3.0;
+
     const double P = static_cast<double>(p);
-    std::size_t i = p - 1;
-    for (; i + kBlock <= n; i += kBlock) {
+    const auto block = [&](const double* tp, std::size_t i) __attribute__((always_inline)) {
         const double* first = tp + (i + 1 - p);
-        Lanes s0 = {}, s1 = {};
+        Wide s[4] = {};
         for (std::uint64_t j = 0; j < p; ++j) {
-            Lanes v0, v1;
-            __builtin_memcpy(&v0, first + j, sizeof v0);
-            __builtin_memcpy(&v1, first + j + 4, sizeof v1);
-            s0 = s0 + v0;
-            s1 = s1 + v1;
+#pragma GCC unroll 4
+            for (std::size_t g = 0; g < 4; ++g) s[g] = s[g] + lanes_at<Wide>(first + j + g * W);
         }
-        const Lanes m0 = s0 / P, m1 = s1 / P;
+        Wide m[4], d[4] = {};
+#pragma GCC unroll 4
+        for (std::size_t g = 0; g < 4; ++g) m[g] = s[g] / P;
         // |v - mean| by clearing the sign bit, as fabs does.
-        const LaneBits mask = {0x7fffffffffffffffLL, 0x7fffffffffffffffLL, 0x7fffffffffffffffLL,
-                               0x7fffffffffffffffLL};
-        Lanes d0 = {}, d1 = {};
+        const WideBits magnitude = WideBits{} + 0x7fffffffffffffffLL;
         for (std::uint64_t j = 0; j < p; ++j) {
-            Lanes v0, v1;
-            __builtin_memcpy(&v0, first + j, sizeof v0);
-            __builtin_memcpy(&v1, first + j + 4, sizeof v1);
-            d0 = d0 + (Lanes)((LaneBits)(v0 - m0) & mask);
-            d1 = d1 + (Lanes)((LaneBits)(v1 - m1) & mask);
+#pragma GCC unroll 4
+            for (std::size_t g = 0; g < 4; ++g) {
+                const Wide v = lanes_at<Wide>(first + j + g * W);
+                d[g] = d[g] + reinterpret_cast<Wide>(reinterpret_cast<WideBits>(v - m[g]) & magnitude);
+            }
         }
-        d0 = d0 / P;
-        d1 = d1 / P;
-        for (std::size_t u = 0; u < 4; ++u) {
-            out[i + u] = cci_value(tp[i + u], m0[u], d0[u]);
-            out[i + 4 + u] = cci_value(tp[i + 4 + u], m1[u], d1[u]);
+        Wide value[4];
+#pragma GCC unroll 4
+        for (std::size_t g = 0; g < 4; ++g) {
+            const Wide md = d[g] / P;
+            value[g] = select_lanes(md != 0.0, (lanes_at<Wide>(tp + i + g * W) - m[g]) / (md * 0.015), Wide{});
         }
-    }
-    for (; i < n; ++i) {
+        // Stored only now: with tp == out, the block's own inputs come first.
+#pragma GCC unroll 4
+        for (std::size_t g = 0; g < 4; ++g) store_lanes(out + i + g * W, value[g]);
+    };
+    const auto one = [&](const double* tp, std::size_t i) {
         const std::size_t b = i + 1 - p;
         double s = 0.0;
         for (std::size_t k = b; k <= i; ++k) s = s + tp[k];
@@ -65,7 +78,8 @@ KORVA_CLONES("avx2", "default") void cci_windows(const double* tp, std::size_t n
         double d = 0.0;
         for (std::size_t k = b; k <= i; ++k) d = d + std::fabs(tp[k] - mean);
         out[i] = cci_value(tp[i], mean, d / P);
-    }
+    };
+    windows_in_place<4 * W>(out, n, p, block, one);
 }
 
 // First position of a window's extreme as a scan of the window keeps it:
@@ -186,14 +200,13 @@ void aroon_sweep(SeriesView high, SeriesView low, std::size_t p, double* out, Hi
 
 Series cci(MatrixView candles, std::uint64_t period) {
     const std::size_t n = candles.rows;
-    Series out(n, NaN);
-    if (n == 0) return out;
+    if (n == 0) return Series(n, NaN);
     const SeriesView close = candles.column(col::close), high = candles.column(col::high),
                      low = candles.column(col::low);
-    if (period == 0 || period > n) return out;
-    std::vector<double> tp(n);
-    for (std::size_t i = 0; i < n; ++i) tp[i] = ((high[i] + low[i]) + close[i]) / 3.0;
-    cci_windows(tp.data(), n, period, out.data());
+    if (period == 0 || period > n) return Series(n, NaN);
+    Series out(n);
+    cci_windows(high, low, close, period, out.data());
+    std::fill_n(out.data(), period - 1, NaN);
     return out;
 }
 

@@ -112,10 +112,13 @@ Series efi(SeriesView source, MatrixView candles, std::uint64_t period) {
 
 Series emv(MatrixView candles, std::uint64_t length, double div) {
     const std::size_t n = candles.rows;
-    std::vector<double> e(n, 0.0);
+    // The per-row values are formed in the output; their window means then
+    // replace them in place.
+    Series out(n, 0.0);
     if (n >= 2) {
         const SeriesView volume = candles.column(col::volume);
         const SeriesView high = candles.column(col::high), low = candles.column(col::low);
+        double* e = out.data();
         for (std::size_t i = 1; i < n; ++i) {
             const double h = high[i], l = low[i], v = volume[i];
             if (v != 0.0) {  // a NaN volume is not zero and divides
@@ -123,11 +126,12 @@ Series emv(MatrixView candles, std::uint64_t length, double div) {
             }
         }
     }
-    Series out(n, 0.0);
-    if (length == 0 || length > n) return out;
-    fresh_window_sums(e.data(), n, length, out.data());
-    const double L = static_cast<double>(length);
-    for (std::size_t i = length - 1; i < n; ++i) out[i] = out[i] / L;
+    if (length == 0 || length > n) {
+        std::fill_n(out.data(), n, 0.0);
+        return out;
+    }
+    fresh_window_means_in_place(out.data(), n, length);
+    std::fill_n(out.data(), length - 1, 0.0);
     return out;
 }
 
