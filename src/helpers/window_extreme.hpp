@@ -19,6 +19,7 @@
 #endif
 
 #include "fmath.hpp"
+#include "lanes.hpp"
 
 namespace korva::bands {
 
@@ -91,11 +92,29 @@ inline double min_num(double a, double b) {
     r = pick(_mm_cmpunord_sd(B, B), A, r);
     return _mm_cvtsd_f64(r);
 }
+// The same on two lanes at once.
+inline Pair max_later(Pair earlier, Pair later) { return (Pair)_mm_max_pd((__m128d)earlier, (__m128d)later); }
+inline Pair max_num(Pair a, Pair b) {
+    const __m128d A = (__m128d)a, B = (__m128d)b;
+    __m128d r = _mm_max_pd(A, B);
+    r = pick(_mm_cmpeq_pd(A, B), _mm_and_pd(A, B), r);
+    r = pick(_mm_cmpunord_pd(B, B), A, r);
+    return (Pair)r;
+}
 #else
 inline double max_later(double earlier, double later) { return earlier > later ? earlier : later; }
 inline double min_later(double earlier, double later) { return earlier < later ? earlier : later; }
 inline double max_num(double a, double b) { return korva::max_num(a, b); }
 inline double min_num(double a, double b) { return korva::min_num(a, b); }
+inline Pair pick(PairBits mask, Pair yes, Pair no) {
+    return (Pair)(((PairBits)yes & mask) | ((PairBits)no & ~mask));
+}
+inline Pair max_later(Pair earlier, Pair later) { return pick(earlier > later, earlier, later); }
+inline Pair max_num(Pair a, Pair b) {
+    Pair r = pick(a > b, a, b);
+    r = pick(a == b, (Pair)((PairBits)a & (PairBits)b), r);
+    return pick(b != b, a, r);
+}
 #endif
 }  // namespace select
 
@@ -209,36 +228,47 @@ void window_extreme(const V& x, std::size_t p, Emit&& emit) {
 // the NaN-ignoring rules as they are; otherwise it gives the deque's results
 // only while no NaN shows, so at the first NaN it stops and returns false
 // (positions already emitted must then be recomputed by the deque).
-template <class MaxRule, class MinRule, bool NanAware, class VH, class VL, class Emit>
+//
+// Both folds run as one on the pair {high, -low}: a minimum is the negated
+// maximum of the negated values under either rule (negation is exact and
+// mirrors the order, the zero signs and the tie rule included), so one
+// two-lane step does the work of two scalar ones.
+template <bool NanAware, class VH, class VL, class Emit>
 bool block_high_low(const VH& high, const VL& low, std::size_t p, Emit&& emit) {
+    const auto combine = [](Pair earlier, Pair later) {
+        if constexpr (NanAware) {
+            return select::max_num(earlier, later);
+        } else {
+            return select::max_later(earlier, later);
+        }
+    };
+    const auto row = [&](std::size_t j) { return Pair{high[j], -low[j]}; };
+    const auto has_nan = [](Pair v) { return std::isnan(v[0]) || std::isnan(v[1]); };
     const std::size_t n = high.size();
-    std::vector<double> suffix_hi(p), suffix_lo(p);  // of the previous block
+    std::vector<Pair> suffix(p);  // of the previous block
     for (std::size_t start = 0; start < n; start += p) {
         const std::size_t len = std::min(p, n - start);
-        double hi = high[start], lo = low[start];
-        if (!NanAware && (std::isnan(hi) || std::isnan(lo))) return false;
+        Pair acc = row(start);
+        if (!NanAware && has_nan(acc)) return false;
         for (std::size_t k = 0;;) {
             const std::size_t i = start + k;
             if (k + 1 == p) {
-                emit(i, hi, lo);
+                emit(i, acc[0], -acc[1]);
             } else if (start != 0) {
-                emit(i, MaxRule::combine(suffix_hi[k + 1], hi), MinRule::combine(suffix_lo[k + 1], lo));
+                const Pair r = combine(suffix[k + 1], acc);
+                emit(i, r[0], -r[1]);
             }
             if (++k == len) break;
-            const double h = high[start + k], l = low[start + k];
-            if (!NanAware && (std::isnan(h) || std::isnan(l))) return false;
-            hi = MaxRule::combine(hi, h);
-            lo = MinRule::combine(lo, l);
+            const Pair v = row(start + k);
+            if (!NanAware && has_nan(v)) return false;
+            acc = combine(acc, v);
         }
         if (len == p && start + p < n) {
-            double ah = high[start + p - 1], al = low[start + p - 1];
-            suffix_hi[p - 1] = ah;
-            suffix_lo[p - 1] = al;
+            Pair a = row(start + p - 1);
+            suffix[p - 1] = a;
             for (std::size_t k = p - 1; k-- > 0;) {
-                ah = MaxRule::combine(high[start + k], ah);
-                al = MinRule::combine(low[start + k], al);
-                suffix_hi[k] = ah;
-                suffix_lo[k] = al;
+                a = combine(row(start + k), a);
+                suffix[k] = a;
             }
         }
     }
@@ -249,7 +279,7 @@ bool block_high_low(const VH& high, const VL& low, std::size_t p, Emit&& emit) {
 // emit(i, hh, ll) for i = p-1 .. n-1 (n >= p >= 1).
 template <class VH, class VL, class Emit>
 void window_high_low(const VH& high, const VL& low, std::size_t p, Emit&& emit) {
-    if (block_high_low<KeepMax, KeepMin, false>(high, low, p, emit)) return;
+    if (block_high_low<false>(high, low, p, emit)) return;
     WindowExtreme<KeepMax> hh(p);
     WindowExtreme<KeepMin> ll(p);
     for (std::size_t j = 0; j < high.size(); ++j) {
@@ -263,7 +293,7 @@ void window_high_low(const VH& high, const VL& low, std::size_t p, Emit&& emit) 
 // giving -inf and +inf.
 template <class VH, class VL, class Emit>
 void window_high_low_num(const VH& high, const VL& low, std::size_t p, Emit&& emit) {
-    block_high_low<KeepMaxNum, KeepMinNum, true>(high, low, p, [&](std::size_t i, double hh, double ll) {
+    block_high_low<true>(high, low, p, [&](std::size_t i, double hh, double ll) {
         emit(i, max_num(-INFINITY, hh), min_num(INFINITY, ll));
     });
 }

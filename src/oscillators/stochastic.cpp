@@ -4,22 +4,21 @@
 // NaN-ignoring. Both stochastics smooth with a window mean that restarts its
 // NaN-skipping sum for every window: callers compare the results bit for bit
 // with the host's earlier code, and a running sum would round differently.
+#pragma GCC diagnostic ignored "-Wpsabi"  // wide vectors stay inside inlined code
 #include "stochastic.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <limits>
 #include <utility>
 #include <vector>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "../helpers/window_extreme.hpp"
 #include "../helpers/errors.hpp"
 #include "../helpers/price_source.hpp"
 #include "../helpers/smoothing.hpp"
+#include "../helpers/sweeps.hpp"
 
 namespace korva::osc {
 namespace {
@@ -27,40 +26,39 @@ namespace {
 // The first window's result sits at p - 1, which wraps for p = 0.
 [[noreturn]] void zero_period(std::size_t n) { index_out_of_range(std::numeric_limits<std::size_t>::max(), n); }
 
-// Window mean of x[0 .. n-1] with window w into out (n values): for each end
-// i >= w-1 the non-NaN values of the window summed from +0.0 in order,
-// divided by their count; NaN where the window has none, and everywhere
-// when w is 0 or larger than n.
+constexpr std::size_t W = sizeof(Wide) / sizeof(double);
+
+// Window mean of x[0 .. n-1] with window w into out (n values, not x): for
+// each end i >= w-1 the non-NaN values of the window summed from +0.0 in
+// order, divided by their count; NaN where the window has none, and
+// everywhere when w is 0 or larger than n.
 //
-// Four windows run side by side, each lane its own sum in the window's
-// order. Adding +0.0 in place of a NaN element leaves a sum's bits unchanged
-// (a sum started at +0.0 is never -0.0), and a window without values has sum
-// +0.0 and count 0, whose quotient is the NaN it needs, so the lanes need no
-// branches.
-void window_mean(const double* x, std::size_t n, std::uint64_t w, double* out) {
+// Thirty-two windows run side by side, each lane its own sum in the
+// window's order. Adding +0.0 in place of a NaN element leaves a sum's bits
+// unchanged (a sum started at +0.0 is never -0.0), and a window without
+// values has sum +0.0 and count 0, whose quotient is the NaN it needs, so
+// the lanes need no branches.
+KORVA_WINDOW_CLONES void window_mean(const double* x, std::size_t n, std::uint64_t w, double* out) {
     if (w < 1 || w > n) {
         std::fill_n(out, n, NaN);
         return;
     }
     std::fill_n(out, w - 1, NaN);  // every later position is written below
-    std::size_t i = w - 1;
-#if defined(__SSE2__)
-    const __m128d one = _mm_set1_pd(1.0);
-    for (; i + 4 <= n; i += 4) {
+    std::size_t i = in_blocks<4 * W>(w - 1, n, [&](std::size_t i) __attribute__((always_inline)) {
         const double* first = x + (i + 1 - w);
-        __m128d s0 = _mm_setzero_pd(), s1 = _mm_setzero_pd(), c0 = _mm_setzero_pd(), c1 = _mm_setzero_pd();
-        for (std::size_t k = 0; k < w; ++k) {
-            const __m128d v0 = _mm_loadu_pd(first + k), v1 = _mm_loadu_pd(first + k + 2);
-            const __m128d ok0 = _mm_cmpord_pd(v0, v0), ok1 = _mm_cmpord_pd(v1, v1);
-            s0 = _mm_add_pd(s0, _mm_and_pd(v0, ok0));
-            s1 = _mm_add_pd(s1, _mm_and_pd(v1, ok1));
-            c0 = _mm_add_pd(c0, _mm_and_pd(one, ok0));
-            c1 = _mm_add_pd(c1, _mm_and_pd(one, ok1));
+        Wide s[4] = {}, c[4] = {};
+        for (std::uint64_t k = 0; k < w; ++k) {
+#pragma GCC unroll 4
+            for (std::size_t g = 0; g < 4; ++g) {
+                const Wide v = lanes_at<Wide>(first + k + g * W);
+                const WideBits ok = v == v;
+                s[g] = s[g] + select_lanes(ok, v, Wide{});
+                c[g] = c[g] + select_lanes(ok, Wide{} + 1.0, Wide{});
+            }
         }
-        _mm_storeu_pd(out + i, _mm_div_pd(s0, c0));
-        _mm_storeu_pd(out + i + 2, _mm_div_pd(s1, c1));
-    }
-#endif
+#pragma GCC unroll 4
+        for (std::size_t g = 0; g < 4; ++g) store_lanes(out + i + g * W, s[g] / c[g]);
+    });
     for (; i < n; ++i) {
         double s = 0.0;
         std::uint64_t c = 0;
@@ -74,10 +72,10 @@ void window_mean(const double* x, std::size_t n, std::uint64_t w, double* out) {
     }
 }
 
-void require_price_columns(const MatrixView& candles) { (void)candles.column(col::low); }
-
 // Position of the close inside the high-low range, in percent.
 inline double percent_k(double close, double hh, double ll) { return ((close - ll) * 100.0) / (hh - ll); }
+
+void require_price_columns(const MatrixView& candles) { (void)candles.column(col::low); }
 
 }  // namespace
 
@@ -85,20 +83,23 @@ Tuple stoch(MatrixView candles, std::uint64_t fastk_period, std::uint64_t slowk_
             std::uint64_t slowd_period, std::uint64_t) {
     const std::size_t n = candles.rows;
     const std::uint64_t fk = fastk_period;
-    Series slowk(n, NaN), slowd(n, NaN);
-    if (n < fk) return tuple_of(std::move(slowk), std::move(slowd));
+    if (n < fk) return tuple_of(Series(n, NaN), Series(n, NaN));
     require_price_columns(candles);
     const SeriesView close = candles.column(col::close);
     const SeriesView high = candles.column(col::high);
     const SeriesView low = candles.column(col::low);
-    // A flat or all-NaN window leaves fastk NaN (the mean then skips it).
-    std::vector<double> fastk(n, NaN);
+    Series slowk(n), slowd(n);
+    // fastk lives in slowd until slowk has been taken from it. A flat or
+    // all-NaN window leaves it NaN (the mean then skips it): the NaN-ignoring
+    // extremes of such a window are NaN or equal, and NaN > x is false.
+    double* fastk = slowd.data();
+    std::fill_n(fastk, fk >= 1 ? fk - 1 : n, NaN);
     if (fk >= 1) {
-        bands::window_high_low_num(high, low, fk, [&](std::size_t i, double h, double l) {
-            if (h > l) fastk[i] = percent_k(close[i], h, l);
+        bands::block_high_low<true>(high, low, fk, [&](std::size_t i, double h, double l) {
+            fastk[i] = h > l ? percent_k(close[i], h, l) : NaN;
         });
     }
-    window_mean(fastk.data(), n, slowk_period, slowk.data());
+    window_mean(fastk, n, slowk_period, slowk.data());
     window_mean(slowk.data(), n, slowd_period, slowd.data());
     return tuple_of(std::move(slowk), std::move(slowd));
 }
