@@ -2,6 +2,7 @@
 // earlier code, so every recurrence keeps its operation order; rsi, rsi_last
 // and srsi share one Wilder average-gain/average-loss routine so that the
 // three can never drift apart.
+#pragma GCC diagnostic ignored "-Wpsabi"  // wide vectors stay inside inlined code
 #include "rsi.hpp"
 
 #include <algorithm>
@@ -9,10 +10,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <type_traits>
 #include <vector>
 
 #include "../helpers/errors.hpp"
 #include "../helpers/lanes.hpp"
+#include "../helpers/sweeps.hpp"
 
 namespace korva::osc {
 namespace {
@@ -153,6 +156,75 @@ inline double window_sum(const std::vector<double>& v, std::size_t first, std::s
     double s = -0.0;
     for (std::size_t u = first; u < first + len; ++u) s = s + v[u];
     return s;
+}
+
+// CMO's sums of up and down moves over the window, moved along by the
+// entering and leaving moves. Up and down moves of difference j (a zero or
+// NaN difference is neither) are formed again when they leave the window
+// rather than stored: the same subtraction gives the same bits. Only the two
+// running sums are a chain; the moves entering and leaving, and the final
+// quotients, are independent per position and run in vector lanes a few
+// hundred positions at a time, each lane with the scalar operations.
+template <class V>
+KORVA_WINDOW_CLONES void cmo_sweep(const V& s, std::uint64_t period, double* out) {
+    constexpr std::size_t W = sizeof(Wide) / sizeof(double);
+    constexpr std::size_t kChunk = 256;
+    const std::size_t n = s.size();
+    const auto up = [](double d) { return d > 0 ? d : 0.0; };
+    const auto down = [](double d) { return d < 0 ? -d : 0.0; };
+    const auto value = [](double su, double sd) { return su + sd == 0.0 ? 0.0 : ((su - sd) * 100.0) / (su + sd); };
+    const auto diffs = [&](std::size_t j) __attribute__((always_inline)) {
+        Wide a, b;
+        if constexpr (std::is_same_v<V, ContiguousView<double>>) {
+            a = lanes_at<Wide>(s.p + j + 1);
+            b = lanes_at<Wide>(s.p + j);
+        } else {
+            for (std::size_t u = 0; u < W; ++u) {
+                a[u] = s[j + u + 1];
+                b[u] = s[j + u];
+            }
+        }
+        return a - b;
+    };
+    double su = 0.0, sd = 0.0;
+    for (std::size_t j = 0; j < period; ++j) {
+        const double d = s[j + 1] - s[j];
+        su = su + up(d);
+        sd = sd + down(d);
+    }
+    out[period] = value(su, sd);
+    // Step k (k = 0 .. n-period-2) adds the move of difference period + k,
+    // drops that of difference k and writes position period + k + 1.
+    const std::size_t steps = n - 1 - period;
+    double du[kChunk], dd[kChunk], su_at[kChunk], sd_at[kChunk];
+    for (std::size_t k0 = 0; k0 < steps; k0 += kChunk) {
+        const std::size_t m = steps - k0 < kChunk ? steps - k0 : kChunk;
+        std::size_t j = 0;
+        for (; j + W <= m; j += W) {
+            const Wide in = diffs(period + k0 + j), gone = diffs(k0 + j);
+            const Wide zero{};
+            store_lanes(du + j, select_lanes(in > 0.0, in, zero) - select_lanes(gone > 0.0, gone, zero));
+            store_lanes(dd + j, select_lanes(in < 0.0, -in, zero) - select_lanes(gone < 0.0, -gone, zero));
+        }
+        for (; j < m; ++j) {
+            const double in = s[period + k0 + j + 1] - s[period + k0 + j], gone = s[k0 + j + 1] - s[k0 + j];
+            du[j] = up(in) - up(gone);
+            dd[j] = down(in) - down(gone);
+        }
+        for (j = 0; j < m; ++j) {
+            su = su + du[j];
+            sd = sd + dd[j];
+            su_at[j] = su;
+            sd_at[j] = sd;
+        }
+        double* o = out + period + k0 + 1;
+        for (j = 0; j + W <= m; j += W) {
+            const Wide u = lanes_at<Wide>(su_at + j), d = lanes_at<Wide>(sd_at + j);
+            const Wide total = u + d;
+            store_lanes(o + j, select_lanes(total == 0.0, Wide{}, ((u - d) * 100.0) / total));
+        }
+        for (; j < m; ++j) o[j] = value(su_at[j], sd_at[j]);
+    }
 }
 
 }  // namespace
@@ -366,33 +438,7 @@ Series cmo(SeriesView source, std::uint64_t period) {
     const std::size_t n = source.size();
     Series out(n, NaN);
     if (period == 0 || period >= n) return out;
-    with_view(source, [&](const auto& s) {
-        // Up and down moves of difference j; a zero or NaN difference is
-        // neither. They are formed again when they leave the window rather
-        // than stored: the same subtraction gives the same bits.
-        const auto up = [&](std::size_t j) {
-            const double d = s[j + 1] - s[j];
-            return d > 0 ? d : 0.0;
-        };
-        const auto down = [&](std::size_t j) {
-            const double d = s[j + 1] - s[j];
-            return d < 0 ? -d : 0.0;
-        };
-        const auto value = [](double su, double sd) {
-            return su + sd == 0.0 ? 0.0 : ((su - sd) * 100.0) / (su + sd);
-        };
-        double su = 0.0, sd = 0.0;
-        for (std::size_t j = 0; j < period; ++j) {
-            su = su + up(j);
-            sd = sd + down(j);
-        }
-        out[period] = value(su, sd);
-        for (std::size_t k = 0; period + k + 1 < n; ++k) {
-            su = su + (up(period + k) - up(k));
-            sd = sd + (down(period + k) - down(k));
-            out[period + k + 1] = value(su, sd);
-        }
-    });
+    with_view(source, [&](const auto& s) { cmo_sweep(s, period, out.data()); });
     return out;
 }
 
