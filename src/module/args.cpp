@@ -1,7 +1,10 @@
 // Argument matching and conversion, with the exact messages callers see.
 #include "args.hpp"
 
+#include <new>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "numpy_api.hpp"
@@ -69,53 +72,77 @@ MatrixView matrix_view(PyObject* o) {
                       static_cast<std::size_t>(a->dimensions[1])};
 }
 
-Arg convert(PyObject* o, Type type, Borrows& borrows) {
+// Constructs the converted value straight in its slot, which may hold no
+// value yet: building the variant elsewhere and copying it in costs more
+// than the conversion itself.
+template <class T, class... A>
+void put(Arg& dst, A&&... a) {
+    static_assert(std::is_trivially_destructible_v<Arg>);
+    ::new (static_cast<void*>(&dst)) Arg(std::in_place_type<T>, std::forward<A>(a)...);
+}
+
+void convert(PyObject* o, Type type, Borrows& borrows, Arg& dst) {
     switch (type) {
         case Type::Series: {
             PyObject* a = array_of(o, 1, numpy::Double);
             borrows.add(a, false);
-            return vector_view<double>(a);
+            put<SeriesView>(dst, vector_view<double>(a));
+            return;
         }
         case Type::Int64Series: {
             PyObject* a = array_of(o, 1, numpy::LongLong);
             borrows.add(a, false);
-            return vector_view<std::int64_t>(a);
+            put<Int64View>(dst, vector_view<std::int64_t>(a));
+            return;
         }
         case Type::Candles:
-            return matrix_view(array_of(o, 2, numpy::Double));
+            put<MatrixView>(dst, matrix_view(array_of(o, 2, numpy::Double)));
+            return;
         case Type::CandlesMut: {
             PyObject* a = array_of(o, 2, numpy::Double);
             borrows.add(a, true);
             MatrixView v = matrix_view(a);
-            return MutableMatrixView{const_cast<char*>(v.base), v.row_stride, v.col_stride, v.rows, v.cols};
+            put<MutableMatrixView>(
+                dst, MutableMatrixView{const_cast<char*>(v.base), v.row_stride, v.col_stride, v.rows, v.cols});
+            return;
         }
         case Type::Uint: {
             py::Ref i(py::check(PyNumber_Index(o)));
             unsigned long long v = PyLong_AsUnsignedLongLong(i.get());
             if (v == static_cast<unsigned long long>(-1) && PyErr_Occurred()) throw ErrorAlreadySet{};
-            return static_cast<std::uint64_t>(v);
+            put<std::uint64_t>(dst, static_cast<std::uint64_t>(v));
+            return;
         }
         case Type::Int: {
             py::Ref i(py::check(PyNumber_Index(o)));
             long long v = PyLong_AsLongLong(i.get());
             if (v == -1 && PyErr_Occurred()) throw ErrorAlreadySet{};
-            return static_cast<std::int64_t>(v);
+            put<std::int64_t>(dst, static_cast<std::int64_t>(v));
+            return;
         }
         case Type::Float: {
             double v = PyFloat_AsDouble(o);
             if (v == -1.0 && PyErr_Occurred()) throw ErrorAlreadySet{};
-            return v;
+            put<double>(dst, v);
+            return;
         }
         case Type::Str: {
             if (!PyUnicode_Check(o)) cannot_convert(o, "PyString");
             Py_ssize_t len = 0;
             const char* s = PyUnicode_AsUTF8AndSize(o, &len);
             if (!s) throw ErrorAlreadySet{};
-            return std::string_view(s, static_cast<std::size_t>(len));
+            put<std::string_view>(dst, s, static_cast<std::size_t>(len));
+            return;
         }
         case Type::Bool:
-            if (o == Py_True) return true;
-            if (o == Py_False) return false;
+            if (o == Py_True) {
+                put<bool>(dst, true);
+                return;
+            }
+            if (o == Py_False) {
+                put<bool>(dst, false);
+                return;
+            }
             cannot_convert(o, "PyBool");
     }
     throw InternalError("unknown parameter type");
@@ -223,7 +250,7 @@ void parse(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObje
 
     for (std::size_t p = 0; p < n; ++p) {
         try {
-            out[p] = convert(slot[p], sig.params[p].type, borrows);
+            convert(slot[p], sig.params[p].type, borrows, out[p]);
         } catch (const ErrorAlreadySet&) {
             prefix_type_error(sig.params[p].name);
         }

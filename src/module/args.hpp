@@ -27,7 +27,8 @@ private:
 };
 
 // Matches positional and keyword arguments (vectorcall layout) to the
-// signature, then converts them in parameter order into `out`. Throws
+// signature, then converts them in parameter order into `out`, whose first
+// sig.count slots need not hold values yet (each is constructed). Throws
 // py::ErrorAlreadySet with the Python exception set, or InternalError.
 void parse(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, Arg* out,
            Borrows& borrows);
