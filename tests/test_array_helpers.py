@@ -31,7 +31,7 @@ def lane_sum(xs):
 
 def ref_moving_std(x, p, layout):
     """layout: 'contiguous', 'reversed' (stride -1) or 'strided'."""
-    x = list(x)
+    x = [float(v) for v in x]
     out = [nan] * len(x)
     if p == 0 or len(x) < p:
         return out
@@ -80,6 +80,7 @@ def test_moving_std_layouts(p, daily_candles):
     rng = np.random.default_rng(p)
     for x in (rng.lognormal(0, 4, 120), daily_candles[:400, 2].copy()):
         x[rng.random(len(x)) < 0.02] = nan
+        x[rng.random(len(x)) < 0.01] = np.inf
         for view, layout in views(x):
             assert_bits_equal(k.moving_std(view, p), ref_moving_std(x, p, layout))
 

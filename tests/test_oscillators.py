@@ -150,10 +150,16 @@ def test_real_candles_match_references(candles, request):
     c = request.getfixturevalue(candles)[:3000]
     close = c[:, 2]  # strided column, read in place
     s = close.tolist()
+    # Unit-stride copies take the vector loads, one with infinities and NaN.
+    jumpy = np.array(s)
+    jumpy[[700, 701, 1300]], jumpy[[900, 1222]] = inf, -inf
+    jumpy[[1000, 1500]] = nan
     for p in (1, 2, 14):
         assert_bits_equal(k.rsi(close, p), ref_rsi(s, p))
         assert_bits_equal(k.rsx(close, p), ref_rsx(s, p))
         assert_bits_equal(k.cmo(close, p), ref_cmo(s, p))
+        assert_bits_equal(k.cmo(np.ascontiguousarray(close), p), ref_cmo(s, p))
+        assert_bits_equal(k.cmo(jumpy, p), ref_cmo(jumpy.tolist(), p))
         for w in (14, 100):  # short windows are folded, long ones queued
             for got, want in zip(k.srsi(close, p, w, 3, 3), ref_srsi(s, p, w, 3, 3)):
                 assert_bits_equal(got, want)
