@@ -151,8 +151,10 @@ void sleep_ms(int ms) { Sleep(static_cast<DWORD>(std::max(ms, 0))); }
 // releases it on free; there is nothing to set.
 void tune_allocator() {}
 
-// Coalesces the heap's free blocks and decommits the large free ones.
-void return_free_memory() { HeapCompact(GetProcessHeap(), 0); }
+// Coalesces the free blocks of the heap malloc draws from and decommits the
+// large free ones. _heapmin names that heap whichever C runtime is linked
+// (msvcrt or the universal one); it compacts it with HeapCompact.
+void return_free_memory() { _heapmin(); }
 
 // ---- process, environment, stdio ----------------------------------------
 
@@ -225,20 +227,6 @@ std::string os_error_text(int err) {
     if (message != nullptr) LocalFree(message);
     if (text.empty()) text = "unknown error";
     return text + " (os error " + std::to_string(err) + ")";
-}
-
-// ---- memory -----------------------------------------------------------------
-
-void tune_allocator() {
-    // Nothing to set: the Windows heap already serves blocks above its
-    // virtual-memory threshold (about half a megabyte) with their own
-    // mapping and unmaps them when they are freed, whatever came before.
-}
-
-void return_free_memory() {
-    // Compacts the heap malloc draws from (the C runtime's), which releases
-    // its large free blocks to the system.
-    _heapmin();
 }
 
 // ---- threads ----------------------------------------------------------------
