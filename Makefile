@@ -11,7 +11,7 @@ VENV313 := .venv313
 WHEEL_STAMP := dist/.built
 
 .PHONY: demo test system venvs wheel install check-abi test-py typecheck docs fuzz-smoke asan-tests bench bench-venvs bench-numpy clean \
-	golden check-clang check-aarch64 check-windows
+	golden check-clang check-aarch64 check-windows coordinator-wine
 
 system:
 	@if [ "$$(id -u)" = 0 ]; then \
@@ -80,6 +80,12 @@ fuzz-smoke: system
 
 asan-tests: system install
 	@if [ -f coordination/asan_tests.sh ]; then bash coordination/asan_tests.sh; fi
+
+# The standalone coordinator cross-built for Windows x64 and the coordinator
+# suite run against it under wine (for check-windows).
+coordinator-wine: system $(VENV312)/.ready
+	WINEPREFIX=$${WINEPREFIX:-$(CURDIR)/build-windows/wine} PATH="$(CURDIR)/$(VENV312)/bin:$$PATH" \
+	    PYTHON=$(CURDIR)/$(VENV312)/bin/python bash coordination/wine_tests.sh
 
 # The numeric kernels built with UndefinedBehaviorSanitizer (any report
 # aborts the run), under the numeric tests.

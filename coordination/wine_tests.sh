@@ -3,6 +3,8 @@
 # (cmake/mingw-w64-x86_64.cmake) and runs the coordinator test suite against
 # it under wine. Extra arguments go to pytest.
 #   bash coordination/wine_tests.sh [-k pattern]
+# Tests that reach the server through POSIX-only means skip themselves there
+# (tests/coordinator/server_process.py: WINDOWS_SERVER).
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 repo="$(cd "$here/.." && pwd)"
@@ -31,6 +33,10 @@ cmake --build "$build" --target korva_coordinator -j 2 >/dev/null
 exe="$build/korva_coordinator.exe"
 
 export WINEDEBUG=-all
+# The prefix is the caller's choice (WINEPREFIX; wine's default otherwise).
+# No .NET or HTML engine: a new prefix would offer to download them.
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES-mscoree,mshtml=}"
+[ -z "${WINEPREFIX:-}" ] || mkdir -p "$WINEPREFIX"
 # The first wine start sets up the prefix, which takes far longer than a
 # server start may. A start without a token fails at once, after that.
 out="$(env -u KORVA_COORDINATION_TOKEN "${wine[@]}" "$exe" </dev/null 2>&1 || true)"

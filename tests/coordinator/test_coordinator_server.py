@@ -242,7 +242,7 @@ def resident_bytes(pid: int) -> int:
 
 
 @pytest.mark.slow
-@pytest.mark.skipif(not sys.platform.startswith("linux") or "wine" in os.environ.get("KORVA_COORDINATOR_CMD", ""),
+@pytest.mark.skipif(not sys.platform.startswith("linux") or WINDOWS_SERVER,
                     reason="reads a native Linux server's resident size from /proc")
 @pytest.mark.skipif(os.environ.get("KORVA_COORDINATOR_SANITIZED") == "1",
                     reason="the sanitizer's allocator holds freed memory in quarantine by design")
