@@ -476,16 +476,20 @@ bool Socket::write_all(std::string_view a, std::string_view b) {
     const std::string_view parts[2] = {a, b};
     const std::size_t total = a.size() + b.size();
     std::size_t done = 0;
+    // The send timeout counts from the last progress, as it does for a
+    // blocking send with SO_SNDTIMEO; a wait that reports the socket ready
+    // without room following does not extend it.
+    std::int64_t deadline = monotonic_ns() + snd_timeout_ms_ * 1'000'000;
     while (done < total) {
         long sent = send_once(native(fd_), parts, 2, done);
         if (sent < 0) return false;
         if (sent == 0) {
-            // The send timeout counts from the last progress, as it does for
-            // a blocking send with SO_SNDTIMEO.
-            if (wait_for(native(fd_), POLLWRNORM, snd_timeout_ms_) <= 0) return false;
+            std::int64_t left = deadline - monotonic_ns();
+            if (left <= 0 || wait_for(native(fd_), POLLWRNORM, ceil_ms(left)) < 0) return false;
             continue;
         }
         done += static_cast<std::size_t>(sent);
+        deadline = monotonic_ns() + snd_timeout_ms_ * 1'000'000;
     }
     return true;
 }
@@ -499,7 +503,7 @@ long Socket::send_parts(const std::string_view* parts, std::size_t count, std::s
         long sent = send_once(native(fd_), parts, count, skip);
         if (sent != 0 || dont_wait) return sent;
         std::int64_t left = deadline - monotonic_ns();
-        if (left <= 0 || wait_for(native(fd_), POLLWRNORM, ceil_ms(left)) <= 0) return -1;
+        if (left <= 0 || wait_for(native(fd_), POLLWRNORM, ceil_ms(left)) < 0) return -1;
     }
 }
 
