@@ -55,7 +55,7 @@ $(VENV312)/.wheel-tools: $(VENV312)/.ready
 wheel: system $(VENV312)/.ready $(VENV312)/.wheel-tools
 	rm -rf dist && mkdir -p dist/linux
 	$(VENV312)/bin/pip wheel . --no-deps --no-build-isolation -w dist/linux -q
-	PATH="$(CURDIR)/$(VENV312)/bin:$$PATH" $(VENV312)/bin/auditwheel repair -w dist dist/linux/korva_rust-*.whl
+	PATH="$(abspath $(VENV312))/bin:$$PATH" $(VENV312)/bin/auditwheel repair -w dist dist/linux/korva_rust-*.whl
 	rm -rf dist/linux
 	touch $(WHEEL_STAMP)
 
@@ -114,7 +114,7 @@ test: check-abi test-py typecheck fuzz-smoke asan-tests ubsan-tests check-clang 
 # results over a fixed corpus to one file; each platform's build must write
 # the very same file as the native one (and test-py checks that the module
 # gives it too). Core builds without the interpreter, warnings as errors.
-CMAKE := PATH="$(CURDIR)/$(VENV312)/bin:$$PATH" cmake
+CMAKE := PATH="$(abspath $(VENV312))/bin:$$PATH" cmake
 CORE_BUILD := -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVA_PYTHON_MODULE=OFF -DKORVA_HARNESS=ON \
 	-DCMAKE_COMPILE_WARNING_AS_ERROR=ON
 GOLDEN_BUILD := -DKORVA_COORDINATOR=OFF
