@@ -1,5 +1,6 @@
 // Window-weighted and multi-stage smoothers. Each reproduces the host's
 // earlier loop bit for bit, so every sum keeps the order written here.
+#pragma GCC diagnostic ignored "-Wpsabi"  // wide vectors stay inside inlined code
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -10,48 +11,104 @@
 #include "weighted.hpp"
 #include "core.hpp"
 #include "../helpers/lanes.hpp"
+#include "../helpers/sweeps.hpp"
 
 namespace korva::ma {
 namespace {
 
-constexpr std::size_t kBlock = 16;
+constexpr std::size_t W = sizeof(Wide) / sizeof(double);
+
+// Thirty-two outputs side by side, those at i .. i+31, into dst[0 .. 31]:
+// sum over k = 0 .. m-1 of x[i-k] * w[k], newest value first, each lane one
+// output's accumulator summed in the scalar order; with Divide, then divided
+// by `denom`.
+template <bool Divide = false>
+[[gnu::always_inline]] inline void weighted_block(const double* x, const double* w, std::size_t m, std::size_t i,
+                                                  double* dst, double denom = 1.0) {
+    Wide s[4] = {};
+    for (std::size_t k = 0; k < m; ++k) {
+        const double* p = x + (i - k);
+        const double wk = w[k];
+#pragma GCC unroll 4
+        for (std::size_t g = 0; g < 4; ++g) s[g] = s[g] + lanes_at<Wide>(p + g * W) * wk;
+    }
+#pragma GCC unroll 4
+    for (std::size_t g = 0; g < 4; ++g) store_lanes(dst + g * W, Divide ? s[g] / denom : s[g]);
+}
+
+template <class V>
+double weighted_one(const V& x, const double* w, std::size_t m, std::size_t i) {
+    double s = 0.0;
+    for (std::size_t k = 0; k < m; ++k) s = s + x[i - k] * w[k];
+    return s;
+}
 
 // out[i] = sum over k = 0 .. m-1 of x[i-k] * w[k], newest value first, for
-// i = first .. n-1 (first >= m-1). Contiguous input is done sixteen outputs
-// at a time: each lane is one output's accumulator, summed in the same order,
-// so the rounding is that of the scalar loop.
+// i = first .. n-1 (first >= m-1), each output summed in that order.
 template <class V>
-KORVA_CLONES("avx2", "default") void window_sums(const V& x, const double* w, std::size_t m,
-                                                                  std::size_t first, double* out) {
+KORVA_WINDOW_CLONES void window_sums(const V& x, const double* w, std::size_t m, std::size_t first,
+                                     double* out) {
     const std::size_t n = x.size();
     std::size_t i = first;
     if constexpr (std::is_same_v<V, ContiguousView<double>>) {
-        for (; i + kBlock <= n; i += kBlock) {
-            Lanes s0 = {}, s1 = {}, s2 = {}, s3 = {};
-            for (std::size_t k = 0; k < m; ++k) {
-                const double* p = x.p + (i - k);
-                const double wk = w[k];
-                Lanes v0, v1, v2, v3;
-                __builtin_memcpy(&v0, p, sizeof v0);
-                __builtin_memcpy(&v1, p + 4, sizeof v1);
-                __builtin_memcpy(&v2, p + 8, sizeof v2);
-                __builtin_memcpy(&v3, p + 12, sizeof v3);
-                s0 = s0 + v0 * wk;
-                s1 = s1 + v1 * wk;
-                s2 = s2 + v2 * wk;
-                s3 = s3 + v3 * wk;
+        i = in_blocks<4 * W>(i, n, [&](std::size_t i) __attribute__((always_inline)) {
+            weighted_block(x.p, w, m, i, out + i);
+        });
+    }
+    for (; i < n; ++i) out[i] = weighted_one(x, w, m, i);
+}
+
+// The weights of the linear-weighted mean over p values, newest first, and
+// their floating-point sum 1 + 2 + ... + p.
+double linear_weights(std::uint64_t p, std::vector<double>& w) {
+    w.resize(p);
+    double denom = -0.0;
+    for (std::size_t j = 1; j <= p; ++j) denom = denom + static_cast<double>(j);
+    for (std::size_t k = 0; k < p; ++k) w[k] = static_cast<double>(p - k);
+    return denom;
+}
+
+// out[i] = out[i] * 2.0 - lwm_p(x)[i] for every i, lwm_p being the
+// zero-filled linear-weighted mean of x over p (0.0 before its first full
+// window, and everywhere when p = 0 or p > n). Each output reads and writes
+// only its own position of `out`, so no block may run twice.
+template <class V>
+KORVA_WINDOW_CLONES void doubled_minus_lwm(const V& x, std::uint64_t p, double* out) {
+    const std::size_t n = x.size();
+    std::size_t i = 0;
+    if (p != 0 && p - 1 < n) {
+        std::vector<double> w;
+        const double denom = linear_weights(p, w);
+        for (; i < p - 1; ++i) out[i] = out[i] * 2.0 - 0.0;
+        if constexpr (std::is_same_v<V, ContiguousView<double>>) {
+            double lwm[4 * W];
+            for (; i + 4 * W <= n; i += 4 * W) {
+                weighted_block<true>(x.p, w.data(), p, i, lwm, denom);
+                for (std::size_t u = 0; u < 4 * W; u += W) {
+                    store_lanes(out + i + u, lanes_at<Wide>(out + i + u) * 2.0 - lanes_at<Wide>(lwm + u));
+                }
             }
-            __builtin_memcpy(out + i, &s0, sizeof s0);
-            __builtin_memcpy(out + i + 4, &s1, sizeof s1);
-            __builtin_memcpy(out + i + 8, &s2, sizeof s2);
-            __builtin_memcpy(out + i + 12, &s3, sizeof s3);
         }
+        for (; i < n; ++i) out[i] = out[i] * 2.0 - weighted_one(x, w.data(), p, i) / denom;
     }
-    for (; i < n; ++i) {
-        double s = 0.0;
-        for (std::size_t k = 0; k < m; ++k) s = s + x[i - k] * w[k];
-        out[i] = s;
+    for (; i < n; ++i) out[i] = out[i] * 2.0 - 0.0;
+}
+
+// The zero-filled linear-weighted mean of v over p, written over v itself.
+KORVA_WINDOW_CLONES void lwm_in_place(double* v, std::size_t n, std::uint64_t p) {
+    if (p == 0 || p - 1 >= n) {
+        std::fill_n(v, n, 0.0);
+        return;
     }
+    std::vector<double> w;
+    const double denom = linear_weights(p, w);
+    windows_in_place<4 * W>(
+        v, n, p,
+        [&](const double* x, std::size_t i) __attribute__((always_inline)) {
+            weighted_block<true>(x, w.data(), p, i, v + i, denom);
+        },
+        [&](const double* x, std::size_t i) { v[i] = weighted_one(x, w.data(), p, i) / denom; });
+    std::fill_n(v, p - 1, 0.0);
 }
 
 // Power-weighted window: the input copied, then positions first .. n-1
@@ -89,10 +146,8 @@ void zero_filled_lwm(const V& y, std::uint64_t p, double* out) {
     const std::size_t len = y.size();
     std::fill_n(out, len, 0.0);
     if (p == 0 || p - 1 >= len) return;
-    std::vector<double> w(p);
-    double denom = -0.0;
-    for (std::size_t j = 1; j <= p; ++j) denom = denom + static_cast<double>(j);
-    for (std::size_t k = 0; k < p; ++k) w[k] = static_cast<double>(p - k);
+    std::vector<double> w;
+    const double denom = linear_weights(p, w);
     window_sums(y, w.data(), p, p - 1, out);
     for (std::size_t e = p - 1; e < len; ++e) out[e] = out[e] / denom;
 }
@@ -144,14 +199,14 @@ Series hma(SeriesView source, std::uint64_t period) {
     const std::size_t n = source.size();
     Series out(n);
     if (n == 0) return out;
-    std::vector<double> half(n), full(n);
+    // 2 * lwm(period / 2) - lwm(period), then its lwm over floor(sqrt(period)),
+    // all formed in the output: no series-sized temporaries.
     with_view(source, [&](const auto& x) {
-        zero_filled_lwm(x, period / 2, half.data());
-        zero_filled_lwm(x, period, full.data());
+        zero_filled_lwm(x, period / 2, out.data());
+        doubled_minus_lwm(x, period, out.data());
     });
-    for (std::size_t i = 0; i < n; ++i) half[i] = half[i] * 2.0 - full[i];
     const auto s = static_cast<std::uint64_t>(std::floor(std::sqrt(static_cast<double>(period))));
-    zero_filled_lwm(ContiguousView<double>{half.data(), n}, s, out.data());
+    lwm_in_place(out.data(), n, s);
     return out;
 }
 
