@@ -80,3 +80,62 @@ def min_num(a, b):
     if a == b:
         return a if math.copysign(1.0, a) < 0 else b
     return a if a < b else b
+
+
+# Long series for the paths that run chunks of a recurrence side by side and
+# fall back to the serial loop where a chunk's state does not match: mostly
+# random walk, with stretches that keep a state from converging (NaN runs,
+# infinities, constant runs with several rounded fixed points, huge, tiny and
+# signed-zero values). Lengths cross many chunk layouts.
+_KINDS = ["walk"] * 4 + ["flat", "nan", "inf", "huge", "tiny", "zero"]
+
+
+def hostile_series(max_parts=6, max_part=1200):
+    from hypothesis import strategies as st
+
+    @st.composite
+    def build(draw):
+        rng = np.random.default_rng(draw(st.integers(0, 2**32 - 1)))
+        parts = []
+        for kind, n in draw(st.lists(st.tuples(st.sampled_from(_KINDS), st.integers(1, max_part)),
+                                     min_size=1, max_size=max_parts)):
+            if kind == "walk":
+                parts.append(100 + np.cumsum(rng.normal(size=n)))
+            elif kind == "flat":
+                parts.append(np.full(n, round(rng.normal() * 100, 2)))
+            elif kind == "nan":
+                parts.append(np.full(n, math.nan))
+            elif kind == "inf":
+                parts.append(np.full(min(n, 3), rng.choice([math.inf, -math.inf])))
+            elif kind == "huge":
+                parts.append(rng.normal(size=n) * 1e300)
+            elif kind == "tiny":
+                parts.append(rng.normal(size=n) * 1e-310)
+            else:
+                parts.append(rng.choice([0.0, -0.0], size=n))
+        return np.concatenate(parts)
+
+    return build()
+
+
+# Periods for those paths: short ones converge within a few dozen steps (the
+# lanes run on a few thousand values), long ones do not (serial), 2**64-1
+# rounds the smoothing factor to one.
+lane_periods = [1, 2, 3, 4, 5, 9, 40, 2**64 - 1]
+
+
+def candles_from(x, seed, crossed=False):
+    """A candle matrix around the closes x; `crossed` draws highs and lows
+    independently (highs below lows, as hostile input gives)."""
+    rng = np.random.default_rng(seed)
+    n = len(x)
+    c = np.zeros((n, 6))
+    c[:, 2] = x
+    with np.errstate(all="ignore"):
+        if crossed:
+            c[:, 3] = x + rng.normal(size=n)
+            c[:, 4] = x + rng.normal(size=n)
+        else:
+            c[:, 3] = x + rng.exponential(size=n)
+            c[:, 4] = x - rng.exponential(size=n)
+    return c

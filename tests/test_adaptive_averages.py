@@ -12,7 +12,7 @@ from hypothesis.extra import numpy as hnp
 
 import korva_rust as k
 from clib import cexp, clog
-from support import assert_bits_equal
+from support import assert_bits_equal, candles_from, hostile_series, lane_periods
 
 nan, inf = math.nan, math.inf
 HUGE = 2**64 - 1
@@ -438,3 +438,12 @@ def test_real_candles(minute_candles, daily_candles):
         bands = (lo - 1.0, lo, hi, hi + 1.0)
         assert_bits_equal(k.vlma_inner(close, *bands, 5, 50),
                           ref_vlma(xs, *[b.tolist() for b in bands], 5, 50))
+
+
+@settings(max_examples=30, deadline=None)
+@given(hostile_series(), st.sampled_from(lane_periods), st.integers(0, 99))
+def test_trix_t3_on_long_hostile_series(x, p, seed):
+    c = candles_from(x, seed)
+    with np.errstate(all="ignore"):
+        assert_bits_equal(k.trix(x, p), ref_trix(x.tolist(), p))
+        assert_bits_equal(k.t3(c, p, 0.7, "close", True), ref_t3(c, p, 0.7, "close"))

@@ -8,7 +8,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import korva_rust as k
-from support import assert_bits_equal, max_num
+from support import assert_bits_equal, candles_from, hostile_series, lane_periods, max_num
 
 nan = math.nan
 HUGE = 2**64 - 1
@@ -170,3 +170,13 @@ def test_bollinger_documented_cases():
     for call in (lambda: k.bollinger_bands(x, 0, 2.0, 2.0), lambda: k.bollinger_bands_width(x, 0, 2.0)):
         with pytest.raises(k.InternalError):
             call()
+
+
+@settings(max_examples=40, deadline=None)
+@given(hostile_series(), st.sampled_from([p for p in lane_periods if p < 2**63]), st.booleans(), st.integers(0, 99))
+def test_atr_on_long_hostile_candles(x, p, crossed, seed):
+    c = candles_from(x, seed, crossed)
+    expected = ref_atr(c, p)
+    with np.errstate(all="ignore"):
+        assert_bits_equal(k.atr(c, p), expected)
+        assert_bits_equal([k.atr_last(c, p)], expected[-1:])

@@ -9,7 +9,7 @@ from hypothesis import strategies as st
 from hypothesis.extra import numpy as hnp
 
 import korva_rust as k
-from support import assert_bits_equal, ema_seeded
+from support import assert_bits_equal, ema_seeded, hostile_series, lane_periods
 
 nan = math.nan
 
@@ -252,3 +252,17 @@ def test_real_candles(fn, ref, minute_candles, daily_candles):
     close = minute_candles[:, 2]
     assert k.sma_last(close, 20) == k.sma(close, 20)[-1]
     assert k.ema_last(close, 20) == k.ema(close, 20)[-1]
+
+
+@settings(max_examples=60, deadline=None)
+@given(x=hostile_series(), p=st.sampled_from(lane_periods))
+def test_recurrences_on_long_hostile_series(x, p):
+    xs = x.tolist()
+    strided = np.repeat(x, 2)[::2]
+    for fn, ref in CASES:
+        if fn in (k.sma, k.wma, k.zlema) or (fn is k.ema and p > len(xs)):
+            continue
+        expected = ref(xs, p)
+        assert_bits_equal(fn(x, p), expected)
+        assert_bits_equal(fn(strided, p), expected)
+    assert_bits_equal([k.ema_last(x, p), k.ema_last(strided, p)], ref_ema(xs, p)[-1:] * 2)

@@ -8,7 +8,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import korva_rust as k
-from support import assert_bits_equal
+from support import assert_bits_equal, hostile_series, lane_periods
 
 nan, inf = math.nan, math.inf
 HUGE = 2**64 - 1
@@ -240,3 +240,13 @@ def test_degenerate_inputs_do_not_raise_or_allocate():
         k.lrsi(np.zeros((0, 6)), 0.5)
     with pytest.raises(k.InternalError, match="assertion failed: index < dim"):
         k.lrsi(np.zeros((5, 4)), 0.5)
+
+
+@settings(max_examples=40, deadline=None)
+@given(hostile_series(), st.sampled_from(lane_periods))
+def test_rsi_on_long_hostile_series(x, p):
+    expected = ref_rsi(x.tolist(), p)
+    for view in (x, np.repeat(x, 2)[::2]):
+        with np.errstate(all="ignore"):
+            assert_bits_equal(k.rsi(view, p), expected)
+            assert_bits_equal([k.rsi_last(view, p)], expected[-1:])

@@ -9,7 +9,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import korva_rust as k
-from support import assert_bits_equal, ema_seeded, fdiv, max_num, min_num
+from support import assert_bits_equal, ema_seeded, fdiv, hostile_series, lane_periods, max_num, min_num
 
 nan, inf = math.nan, math.inf
 HUGE = 2**64 - 1
@@ -493,3 +493,10 @@ def test_errors_for_missing_columns_and_zero_fisher_period(daily_candles):
         k.pfe(daily_candles[:, 2], 10, 1.5)
     with pytest.raises(TypeError, match="argument 'scalar'"):
         k.cfo(daily_candles[:, 2], 10, "x")
+
+
+@settings(max_examples=30, deadline=None)
+@given(hostile_series(), st.sampled_from(lane_periods), st.sampled_from(lane_periods), st.sampled_from([1, 2, 9]))
+def test_macd_on_long_hostile_series(x, fp, sp, gp):
+    with np.errstate(all="ignore"):
+        same(k.macd(x, fp, sp, gp), ref_macd(x.tolist(), fp, sp, gp))

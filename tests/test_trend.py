@@ -9,7 +9,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import korva_rust as k
-from support import assert_bits_equal, bits, max_num, min_num
+from support import assert_bits_equal, bits, candles_from, hostile_series, lane_periods, max_num, min_num
 
 nan, inf = math.nan, math.inf
 HUGE = 2**64 - 1
@@ -469,3 +469,19 @@ def test_vi_lanes_last_value_and_blocks(minute_candles):
         for e in sorted({p, p + 1, len(c) - 1} | set(range(p + 4090, len(c), 997))):
             one = k.vi(c[e - p:e + 1], p, False)
             assert bits(vp[e]) == bits(one[0][0]) and bits(vm[e]) == bits(one[1][0]), (p, e)
+
+
+@settings(max_examples=30, deadline=None)
+@given(hostile_series(max_parts=4, max_part=900), st.sampled_from([1, 2, 3, 5, 40, 2**64 - 1]), st.booleans(),
+       st.integers(0, 99))
+def test_smoothing_on_long_hostile_candles(x, p, crossed, seed):
+    c = candles_from(x, seed, crossed)
+    with np.errstate(all="ignore"):
+        got = [k.dm(c, p), k.di(c, p), (k.adx(c, p),), k.dx(c, p, 2, False), k.dx(c, 3, p, False)]
+        want = [ref_dm(c, p), ref_di(c, p), (ref_adx(c, p),), ref_dx(c, p, 2), ref_dx(c, 3, p)]
+        if p < 2**63:
+            got.append((k.adxr(c, p),))
+            want.append((ref_adxr(c, p),))
+        for g, w in zip(got, want, strict=True):
+            for a, b in zip(g, w, strict=True):
+                assert_bits_equal(a, b)

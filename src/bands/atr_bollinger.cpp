@@ -13,6 +13,7 @@
 #include "../helpers/errors.hpp"
 #include "../helpers/true_range.hpp"
 #include "../helpers/lanes.hpp"
+#include "../helpers/recurrence_lanes.hpp"
 
 #if defined(__SSE2__)
 #include <immintrin.h>
@@ -26,10 +27,33 @@ namespace {
 // A zero period indexes the seed at p - 1, which wraps: the host failed there.
 [[noreturn]] void zero_period(std::size_t n) { index_out_of_range(std::numeric_limits<std::size_t>::max(), n); }
 
+// The incremental Wilder step on true ranges, prev + inv * (TR - prev),
+// evaluated as d = TR - prev, m = inv * d, prev + m; Q outputs (1: each
+// value, 0: none, for atr_last).
+template <std::size_t Q>
+struct AtrStep {
+    static constexpr std::size_t kState = 1, kInputs = 1, kOutputs = Q;
+    static constexpr int kStages = 1;
+    double inv;
+
+    double contraction() const { return 1.0 - inv; }
+    template <class T>
+    void guess(T* s, const T* in) const {
+        s[0] = in[0];
+    }
+    template <bool Emit, class T>
+    void step(T* s, const T* in, T* out) const {
+        const T d = in[0] - s[0];
+        const T m = inv * d;
+        s[0] = s[0] + m;
+        if constexpr (Emit) out[0] = s[0];
+    }
+};
+
 // Incremental Wilder ATR over n >= p >= 1 rows: the seed mean at p - 1 (sum
 // started as 0.0 + TR[0], which turns a -0.0 range into +0.0 as the host's
-// sum did), then prev + inv * (TR - prev). With Store false nothing is
-// written; the returned final value is the same bits either way.
+// sum did), then the step above. With Store false nothing is written; the
+// returned final value is the same bits either way.
 template <bool Store>
 double incremental_atr(const MatrixView& candles, std::uint64_t p, double* out) {
     const SeriesView close = candles.column(col::close);
@@ -42,13 +66,11 @@ double incremental_atr(const MatrixView& candles, std::uint64_t p, double* out) 
     for (std::size_t k = 1; k < p; ++k) sum = sum + true_range_step(high[k], low[k], close[k - 1]);
     double prev = sum / pd;
     if constexpr (Store) out[p - 1] = prev;
-    const double inv = 1.0 / pd;
-    for (std::size_t k = p; k < n; ++k) {
-        const double d = true_range_step(high[k], low[k], close[k - 1]) - prev;
-        const double m = inv * d;
-        prev = prev + m;
-        if constexpr (Store) out[k] = prev;
-    }
+    const auto ranges = [&](std::size_t a, std::size_t b, double* const* bufs) {
+        true_ranges(high, low, close, a, b, bufs[0]);
+    };
+    double* o[1] = {out};
+    rec::run_blocked(AtrStep<Store ? 1 : 0>{1.0 / pd}, ranges, o, p, n, &prev);
     return prev;
 }
 

@@ -7,6 +7,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <vector>
+
+#include "recurrence_lanes.hpp"
 
 namespace korva::ma {
 
@@ -53,33 +56,70 @@ inline EmaCoefficients wilder_coefficients(std::uint64_t length) {
 }
 
 // One step of either recurrence: two products, then one addition.
-inline double smooth(const EmaCoefficients& c, double prev, double v) { return c.beta * prev + c.alpha * v; }
+// T is a double or a vector of lanes.
+template <class T>
+inline T smooth(const EmaCoefficients& c, T prev, T v) {
+    return c.beta * prev + c.alpha * v;
+}
 
-// EMAs applied one after another, each stage smoothing the stage before it
-// (dema, tema, trix), updated in stage order at every step.
-template <std::size_t K>
-struct EmaChain {
-    double e[K];
+// K chained EMA stages as a lane recurrence (K = 1: the plain EMA or Wilder
+// average): each stage smooths the stage before it, stage 0 smooths the
+// input, all updated in stage order at every step. Emit writes every stage
+// (Q = K) or none (Q = 0, the `_last` forms).
+template <std::size_t K, std::size_t Q>
+struct ChainStep {
+    static constexpr std::size_t kState = K, kInputs = 1, kOutputs = Q;
+    static constexpr int kStages = static_cast<int>(K);
+    EmaCoefficients c;
 
-    explicit EmaChain(double seed) {
-        for (double& v : e) v = seed;
+    double contraction() const { return std::fabs(c.beta); }
+    template <class T>
+    void guess(T* s, const T* in) const {
+        for (std::size_t k = 0; k < K; ++k) s[k] = in[0];
     }
-    void step(const EmaCoefficients& c, double v) {
-        e[0] = smooth(c, e[0], v);
-        for (std::size_t k = 1; k < K; ++k) e[k] = smooth(c, e[k], e[k - 1]);
+    template <bool Emit, class T>
+    void step(T* s, const T* in, T* out) const {
+        s[0] = smooth(c, s[0], in[0]);
+        for (std::size_t k = 1; k < K; ++k) s[k] = smooth(c, s[k], s[k - 1]);
+        if constexpr (Emit) {
+            for (std::size_t k = 0; k < Q; ++k) out[k] = s[k];
+        }
     }
 };
 
+// The recurrence from state e before position `first` over x[first .. n-1]
+// (a view), writing each new value to out (nullptr: nothing is written);
+// returns the final value. Chunks of a long series run in vector lanes.
+template <class V>
+double recurrence_from(const V& x, std::size_t first, std::size_t n, const EmaCoefficients& c, double e,
+                       double* out) {
+    double* o[1] = {out};
+    if (out) {
+        rec::run_view(ChainStep<1, 1>{c}, x, o, first, n, &e);
+    } else {
+        rec::run_view(ChainStep<1, 0>{c}, x, o, first, n, &e);
+    }
+    return e;
+}
+
 // The EMA or Wilder recurrence seeded with the first value and written at
 // every position (no warm-up): out[0] = x[0], out[i] = beta*out[i-1] +
-// alpha*x[i]. A NaN input stays in the recurrence. `out` may alias a
-// contiguous `x`: each element is read before its position is written.
+// alpha*x[i]. A NaN input stays in the recurrence. When x is a plain
+// pointer, `out` may be x itself: each element is read before its position is
+// written.
 template <class V>
 void seeded_recurrence(const V& x, std::size_t n, const EmaCoefficients& c, double* out) {
     if (n == 0) return;
-    double e = x[0];
-    out[0] = e;
-    for (std::size_t i = 1; i < n; ++i) out[i] = e = smooth(c, e, x[i]);
+    if constexpr (requires { x.size(); }) {
+        // A view is a caller's array and never the fresh output: the lanes
+        // may run. A plain pointer may be the output itself (in place).
+        out[0] = x[0];
+        recurrence_from(x, 1, n, c, x[0], out);
+    } else {
+        double e = x[0];
+        out[0] = e;
+        for (std::size_t i = 1; i < n; ++i) out[i] = e = smooth(c, e, x[i]);
+    }
 }
 
 // Linear-weighted mean of the window x[end-p+1 .. end]: oldest weight 1,

@@ -10,6 +10,7 @@
 
 #include "errors.hpp"
 #include "fmath.hpp"
+#include "recurrence_lanes.hpp"
 #include "result.hpp"
 
 namespace korva::bands {
@@ -17,8 +18,21 @@ namespace korva::bands {
 // True range of a row that has a previous close. The NaN-ignoring maximum
 // lets one missing price through: a NaN high with a finite low and previous
 // close still gives |low - prev_close|.
-inline double true_range_step(double high, double low, double prev_close) {
-    return max_num(max_num(high - low, std::fabs(high - prev_close)), std::fabs(low - prev_close));
+// The maxima are taken without branches: on hostile data (highs below lows)
+// which candidate wins is a coin toss, and a branchy maximum ran four times
+// slower there than on real candles. T is a double or a vector of lanes.
+template <class T>
+inline T true_range_step(T high, T low, T prev_close) {
+    return rec::max_num(rec::max_num(high - low, rec::magnitude(high - prev_close)),
+                        rec::magnitude(low - prev_close));
+}
+
+// True ranges of rows [a, b) (a >= 1) into tr[0 .. b-a). Rows are
+// independent, so the processor overlaps them; strided candle columns make
+// vector loads no cheaper than scalar ones.
+template <class H, class L, class C>
+void true_ranges(const H& high, const L& low, const C& close, std::size_t a, std::size_t b, double* tr) {
+    for (std::size_t i = a; i < b; ++i) tr[i - a] = true_range_step(high[i], low[i], close[i - 1]);
 }
 
 // The first row has no previous close: a plain difference.

@@ -254,23 +254,50 @@ Series mcginley_dynamic(SeriesView source, std::uint64_t period, double k) {
     return out;
 }
 
+namespace {
+
+// trix's three EMA stages of log prices; the output is the change of the
+// third stage, scaled.
+struct TrixStep : ChainStep<3, 0> {
+    static constexpr std::size_t kOutputs = 1;
+    template <bool Emit, class T>
+    void step(T* s, const T* in, T* out) const {
+        const T prev = s[2];
+        ChainStep<3, 0>::step<false>(s, in, out);
+        if constexpr (Emit) out[0] = (s[2] - prev) * 10000.0;
+    }
+};
+
+// t3's six EMA stages and its weighting of the last four.
+struct T3Step : ChainStep<6, 0> {
+    static constexpr std::size_t kOutputs = 1;
+    double c4, c3, c2b, cube;
+    template <bool Emit, class T>
+    void step(T* s, const T* in, T* out) const {
+        ChainStep<6, 0>::step<false>(s, in, out);
+        if constexpr (Emit) out[0] = c4 * s[2] + (c3 * s[3] + (c2b * s[4] - cube * s[5]));
+    }
+};
+
+}  // namespace
+
 Series trix(SeriesView source, std::uint64_t period) {
     const std::size_t n = source.size();
     Series out(n);
     if (n == 0) return out;
-    const EmaCoefficients c = ema_coefficients(period);
-    // The logarithms first, in their own pass: they do not depend on each
-    // other, so they overlap instead of waiting on the recurrence.
     with_view(source, [&](const auto& x) {
-        for (std::size_t i = 0; i < n; ++i) out[i] = std::log(x[i]);
+        // The logarithms a block at a time, in their own pass: they do not
+        // depend on each other, so they overlap instead of waiting on the
+        // recurrence.
+        const auto logs = [&](std::size_t a, std::size_t b, double* const* bufs) {
+            for (std::size_t i = a; i < b; ++i) bufs[0][i - a] = std::log(x[i]);
+        };
+        const double l0 = std::log(x[0]);
+        double s[3] = {l0, l0, l0};
+        double* o[1] = {out.data()};
+        rec::run_blocked(TrixStep{{ema_coefficients(period)}}, logs, o, 1, n, s);
     });
-    EmaChain<3> ema(out[0]);
     out[0] = NaN;
-    for (std::size_t i = 1; i < n; ++i) {
-        const double prev = ema.e[2];
-        ema.step(c, out[i]);
-        out[i] = (ema.e[2] - prev) * 10000.0;
-    }
     return out;
 }
 
@@ -285,20 +312,13 @@ Series t3(MatrixView candles, std::uint64_t period, double vfactor, std::string_
     const double c4 = c2 + (cube + (v * 3.0 + 1.0));
     const double c3 = ((v * v) * -6.0 - v * 3.0) - cube * 3.0;
     const double c2b = c2 + cube * 3.0;
-    const EmaCoefficients c = ema_coefficients(period);
+    const T3Step step{{ema_coefficients(period)}, c4, c3, c2b, cube};
     with_view(price.view(), [&](const auto& y) {
         const double y0 = y[0];
-        double e1 = y0, e2 = y0, e3 = y0, e4 = y0, e5 = y0, e6 = y0;
         out[0] = c4 * y0 + (c3 * y0 + (c2b * y0 - cube * y0));
-        for (std::size_t i = 1; i < n; ++i) {
-            e1 = smooth(c, e1, y[i]);
-            e2 = smooth(c, e2, e1);
-            e3 = smooth(c, e3, e2);
-            e4 = smooth(c, e4, e3);
-            e5 = smooth(c, e5, e4);
-            e6 = smooth(c, e6, e5);
-            out[i] = c4 * e3 + (c3 * e4 + (c2b * e5 - cube * e6));
-        }
+        double s[6] = {y0, y0, y0, y0, y0, y0};
+        double* o[1] = {out.data()};
+        rec::run_view(step, y, o, 1, n, s);
     });
     return whole_or_last(std::move(out), sequential);
 }

@@ -1,11 +1,12 @@
 // Core averages. Every function reproduces the host's earlier NumPy code bit
-// for bit; the kernels in kernels.hpp fix the operation order.
+// for bit; the kernels in helpers/smoothing.hpp fix the operation order.
 #pragma GCC diagnostic ignored "-Wpsabi"  // wide vectors stay inside inlined code
 #include "core.hpp"
 
 #include <algorithm>
 #include <cmath>
 #include <type_traits>
+#include <vector>
 
 #include "../helpers/errors.hpp"
 #include "../helpers/smoothing.hpp"
@@ -50,6 +51,34 @@ KORVA_WINDOW_CLONES void weighted_means(const V& x, std::uint64_t p, double* out
         });
     }
     for (; i < n; ++i) out[i] = linear_weighted_mean(x, i, p);
+}
+
+// dema's and tema's outputs from their EMA stages.
+struct DemaStep : ChainStep<2, 0> {
+    static constexpr std::size_t kOutputs = 1;
+    template <bool Emit, class T>
+    void step(T* s, const T* in, T* out) const {
+        ChainStep<2, 0>::step<false>(s, in, out);
+        if constexpr (Emit) out[0] = s[0] * 2.0 - s[1];
+    }
+};
+
+struct TemaStep : ChainStep<3, 0> {
+    static constexpr std::size_t kOutputs = 1;
+    template <bool Emit, class T>
+    void step(T* s, const T* in, T* out) const {
+        ChainStep<3, 0>::step<false>(s, in, out);
+        if constexpr (Emit) out[0] = (s[0] * 3.0 - s[1] * 3.0) + s[2];
+    }
+};
+
+// Every stage seeded with x[0]; positions 1 .. n-1 written to out.
+template <class Step, class V>
+void chain_from_first(const Step& step, const V& x, double* out) {
+    double s[Step::kState];
+    for (double& v : s) v = x[0];
+    double* o[1] = {out};
+    rec::run_view(step, x, o, 1, x.size(), s);
 }
 
 }  // namespace
@@ -104,11 +133,7 @@ double ema_last(SeriesView source, std::uint64_t period) {
     if (n == 0) empty_last_index();
     if (n < period) return NaN;
     const EmaCoefficients c = ema_coefficients(period);
-    return with_view(source, [&](const auto& x) {
-        double e = x[0];
-        for (std::size_t i = 1; i < n; ++i) e = smooth(c, e, x[i]);
-        return e;
-    });
+    return with_view(source, [&](const auto& x) { return recurrence_from(x, 1, n, c, x[0], nullptr); });
 }
 
 Series smma(SeriesView source, std::uint64_t length) {
@@ -122,7 +147,7 @@ Series smma(SeriesView source, std::uint64_t length) {
         for (std::size_t i = 0; i < length; ++i) s = s + x[i];
         s = s / static_cast<double>(length);
         out[length - 1] = s;
-        for (std::size_t i = length; i < n; ++i) out[i] = s = smooth(c, s, x[i]);
+        recurrence_from(x, length, n, c, s, out.data());
     });
     return out;
 }
@@ -135,9 +160,9 @@ Series rma(SeriesView source, std::uint64_t length) {
     with_view(source, [&](const auto& x) {
         // Seeded with the last element: the host's earlier code did
         // `newseries[-1] = source[-1]` before the first step.
-        double e = smooth(c, x[n - 1], x[0]);
+        const double e = smooth(c, x[n - 1], x[0]);
         out[0] = e;
-        for (std::size_t i = 1; i < n; ++i) out[i] = e = smooth(c, e, x[i]);
+        recurrence_from(x, 1, n, c, e, out.data());
     });
     return out;
 }
@@ -168,12 +193,9 @@ Series dema(SeriesView source, std::uint64_t period) {
     }
     const EmaCoefficients c = ema_coefficients(period);
     with_view(source, [&](const auto& x) {
-        EmaChain<2> ema(x[0]);
-        out[0] = ema.e[0] * 2.0 - ema.e[1];
-        for (std::size_t i = 1; i < n; ++i) {
-            ema.step(c, x[i]);
-            out[i] = ema.e[0] * 2.0 - ema.e[1];
-        }
+        const double x0 = x[0];
+        out[0] = x0 * 2.0 - x0;
+        chain_from_first(DemaStep{{c}}, x, out.data());
     });
     return out;
 }
@@ -185,12 +207,8 @@ Series tema(SeriesView source, std::uint64_t period) {
     const EmaCoefficients c = ema_coefficients(period);
     with_view(source, [&](const auto& x) {
         const double x0 = x[0];
-        EmaChain<3> ema(x0);
         out[0] = x0 + (x0 * 3.0 - x0 * 3.0);
-        for (std::size_t i = 1; i < n; ++i) {
-            ema.step(c, x[i]);
-            out[i] = (ema.e[0] * 3.0 - ema.e[1] * 3.0) + ema.e[2];
-        }
+        chain_from_first(TemaStep{{c}}, x, out.data());
     });
     return out;
 }

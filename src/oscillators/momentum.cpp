@@ -5,12 +5,14 @@
 // (ma::smooth) seeded with their first input.
 #include "momentum.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <vector>
 
 #include "../helpers/errors.hpp"
 #include "../helpers/lanes.hpp"
+#include "../helpers/recurrence_lanes.hpp"
 #include "../helpers/smoothing.hpp"
 #include "../helpers/sweeps.hpp"
 
@@ -45,28 +47,60 @@ KORVA_CLONES("avx2", "default") void forward_differences(double* d, std::size_t 
 
 }  // namespace
 
+namespace {
+
+// MACD's three stages as a lane recurrence: the fast and slow EMAs of the
+// input, and the signal EMA of the line they make. The line shows a missing
+// difference as 0.0 and the signal smooths what the line shows; the
+// histogram keeps the NaN.
+struct MacdStep {
+    static constexpr std::size_t kState = 3, kInputs = 1, kOutputs = 3;
+    static constexpr int kStages = 2;
+    ma::EmaCoefficients fast, slow, signal;
+
+    double contraction() const {
+        return std::max({std::fabs(fast.beta), std::fabs(slow.beta), std::fabs(signal.beta)});
+    }
+    template <class T>
+    void guess(T* s, const T* in) const {
+        s[0] = in[0];
+        s[1] = in[0];
+        s[2] = rec::splat<T>(0.0);
+    }
+    template <bool Emit, class T>
+    void step(T* s, const T* in, T* out) const {
+        s[0] = ma::smooth(fast, s[0], in[0]);
+        s[1] = ma::smooth(slow, s[1], in[0]);
+        const T d = s[0] - s[1];
+        const T m = rec::pick(rec::is_nan(d), rec::splat<T>(0.0), d);
+        s[2] = ma::smooth(signal, s[2], m);
+        if constexpr (Emit) {
+            out[0] = m;
+            out[1] = s[2];
+            out[2] = d - s[2];
+        }
+    }
+};
+
+}  // namespace
+
 Tuple macd(SeriesView source, std::uint64_t fast_period, std::uint64_t slow_period, std::uint64_t signal_period) {
     const std::size_t n = source.size();
     Series line(n), signal(n), hist(n);
     if (n > 0) {
-        const ma::EmaCoefficients cf = ma::ema_coefficients(fast_period), cs = ma::ema_coefficients(slow_period),
-                                  cg = ma::ema_coefficients(signal_period);
+        const MacdStep step{ma::ema_coefficients(fast_period), ma::ema_coefficients(slow_period),
+                            ma::ema_coefficients(signal_period)};
         with_view(source, [&](const auto& x) {
-            double fast = x[0], slow = x[0], sig = 0.0;
-            for (std::size_t i = 0; i < n; ++i) {
-                if (i > 0) {
-                    fast = ma::smooth(cf, fast, x[i]);
-                    slow = ma::smooth(cs, slow, x[i]);
-                }
-                const double d = fast - slow;
-                // The line shows a missing difference as 0.0 and the signal
-                // smooths what the line shows; the histogram keeps the NaN.
-                const double m = std::isnan(d) ? 0.0 : d;
-                sig = i == 0 ? m : ma::smooth(cg, sig, m);
-                line[i] = m;
-                signal[i] = sig;
-                hist[i] = d - sig;
-            }
+            // Position 0: both EMAs are x[0] and the signal starts at the line.
+            const double x0 = x[0];
+            const double d = x0 - x0;
+            const double m = std::isnan(d) ? 0.0 : d;
+            line[0] = m;
+            signal[0] = m;
+            hist[0] = d - m;
+            double s[3] = {x0, x0, m};
+            double* out[3] = {line.data(), signal.data(), hist.data()};
+            rec::run_view(step, x, out, 1, n, s);
         });
     }
     return tuple_of(std::move(line), std::move(signal), std::move(hist));

@@ -15,20 +15,32 @@
 
 #include "../helpers/errors.hpp"
 #include "../helpers/lanes.hpp"
+#include "../helpers/recurrence_lanes.hpp"
 #include "../helpers/sweeps.hpp"
 
 namespace korva::osc {
 namespace {
 
 
-// Two doubles handled as one: the loss and gain averages advance together
-// (lane 0 loss, lane 1 gain), and the RSI formula runs on two positions at
-// once. Each lane performs exactly the scalar operations, so the bits are the
-// scalar ones; only the number of instructions changes.
-using PairMask = PairBits;
+// One Wilder update of the loss and gain averages by a price difference d:
+// multiply by Q, add the move, divide by P. The loss move is |d| unless
+// d > 0, so a NaN difference lands in the loss; the gain move is d when
+// d > 0, else +0.0 (NaN and -0.0 included). The moves are picked by masks,
+// not branches: the sign of a price change is a coin toss the branch
+// predictor cannot learn. T is a double or a vector of lanes.
+template <class T>
+inline void wilder_update(T& loss, T& gain, T d, double P, double Q) {
+    const auto rising = d > 0.0;
+    loss = (Q * loss + rec::drop(rising, rec::magnitude(d))) / P;
+    gain = (Q * gain + rec::keep(rising, d)) / P;
+}
 
-inline Pair select(PairMask keep, Pair yes, Pair no) {
-    return reinterpret_cast<Pair>((reinterpret_cast<PairMask>(yes) & keep) | (reinterpret_cast<PairMask>(no) & ~keep));
+// The RSI of the averages. A not-equal test: a NaN loss gives NaN, only an
+// exact zero gives 100 (the division by a zero loss is computed and then
+// discarded by the pick).
+template <class T>
+inline T rsi_value(T gain, T loss) {
+    return rec::pick(loss != 0.0, 100.0 - 100.0 / (gain / loss + 1.0), rec::splat<T>(100.0));
 }
 
 // Wilder's average gain and average loss over the differences of s.
@@ -39,44 +51,68 @@ public:
     // a sum unchanged (it is never -0.0), so both sums take every step.
     template <class V>
     WilderRsi(const V& s, std::uint64_t p) : P_(static_cast<double>(p)), Q_(P_ + (-1.0)) {
-        Pair sums = {0.0, 0.0};
-        for (std::size_t i = 1; i <= p; ++i) sums = sums + moves(s[i] - s[i - 1]);
-        avg_ = sums / P_;
+        double loss = 0.0, gain = 0.0;
+        for (std::size_t i = 1; i <= p; ++i) {
+            const double d = s[i] - s[i - 1];
+            const bool rising = d > 0.0;
+            loss = loss + rec::drop(rising, std::fabs(d));
+            gain = gain + rec::keep(rising, d);
+        }
+        loss_ = loss / P_;
+        gain_ = gain / P_;
     }
 
-    // One later difference: multiply by Q, add the move, divide by P.
-    void update(double d) { avg_ = (Q_ * avg_ + moves(d)) / P_; }
-
-    // {loss, gain} after the latest update.
-    Pair averages() const { return avg_; }
-    double value() const { return value_of(avg_[1], avg_[0]); }
-
-    // A not-equal test: a NaN loss gives NaN, only an exact zero gives 100.
-    static double value_of(double gain, double loss) {
-        return loss != 0.0 ? 100.0 - 100.0 / (gain / loss + 1.0) : 100.0;
-    }
-    // value_of on two positions; the division by a zero loss is computed and
-    // then discarded by the mask.
-    static Pair values_of(Pair gain, Pair loss) {
-        const PairMask nonzero = loss != Pair{0.0, 0.0};
-        return select(nonzero, 100.0 - 100.0 / (gain / loss + 1.0), Pair{100.0, 100.0});
-    }
+    void update(double d) { wilder_update(loss_, gain_, d, P_, Q_); }
+    double value() const { return rsi_value(gain_, loss_); }
+    double P() const { return P_; }
+    double Q() const { return Q_; }
+    double loss() const { return loss_; }
+    double gain() const { return gain_; }
 
 private:
-    // {loss move, gain move} of a difference d. The loss move is |d| unless
-    // d > 0, so a NaN difference lands in the loss; the gain move is
-    // maxNum(d, +0.0), so NaN and -0.0 both give +0.0. Both are picked by
-    // masks, not branches: the sign of a price change is a coin toss the
-    // branch predictor cannot learn.
-    static Pair moves(double d) {
-        const PairMask rising = Pair{d, d} > Pair{0.0, 0.0};
-        const PairMask keep = rising ^ PairMask{-1, 0};  // loss lane: not rising; gain lane: rising
-        return reinterpret_cast<Pair>(reinterpret_cast<PairMask>(Pair{std::fabs(d), d}) & keep);
-    }
-
     double P_, Q_;
-    Pair avg_;
+    double loss_, gain_;
 };
+
+// The same recurrence as a lane recurrence over prices: the state is both
+// averages and the previous price (the next step reads all three); Q outputs
+// (1: the RSI value, 0: none, for rsi_last).
+template <std::size_t Q>
+struct RsiStep {
+    static constexpr std::size_t kState = 3, kInputs = 1, kOutputs = Q;
+    static constexpr int kStages = 1;
+    double P, Qf;
+
+    double contraction() const { return Qf / P; }
+    template <class T>
+    void guess(T* s, const T* in) const {
+        s[0] = rec::splat<T>(0.0);
+        s[1] = rec::splat<T>(0.0);
+        s[2] = in[0];
+    }
+    template <bool Emit, class T>
+    void step(T* s, const T* in, T* out) const {
+        const T d = in[0] - s[2];
+        s[2] = in[0];
+        wilder_update(s[0], s[1], d, P, Qf);
+        if constexpr (Emit) out[0] = rsi_value(s[1], s[0]);
+    }
+};
+
+// The averages from position p + 1 to the end (from the seed r), writing each
+// RSI value to out (nullptr: nothing written); returns the last RSI value.
+template <class V>
+double rsi_walk(const V& s, std::uint64_t p, const WilderRsi& r, double* out) {
+    const std::size_t n = s.size();
+    double st[3] = {r.loss(), r.gain(), s[p]};
+    double* o[1] = {out};
+    if (out) {
+        rec::run_view(RsiStep<1>{r.P(), r.Q()}, s, o, p + 1, n, st);
+    } else {
+        rec::run_view(RsiStep<0>{r.P(), r.Q()}, s, o, p + 1, n, st);
+    }
+    return rsi_value(st[1], st[0]);
+}
 
 // NaN-ignoring minimum and maximum of the last w RSI values (w >= 1). RSI
 // values lie in [0, 100] and are never -0.0, so a window's extremes do not
@@ -237,24 +273,7 @@ Series rsi(SeriesView source, std::uint64_t period) {
     with_view(source, [&](const auto& s) {
         WilderRsi r(s, period);
         out[period] = r.value();
-        // The averages are a chain through a division; the RSI formula of each
-        // position is not. Two chain steps, then the formula of both positions
-        // at once: its divisions run while the next steps wait on theirs.
-        std::size_t i = period + 1;
-        for (; i + 1 < n; i += 2) {
-            r.update(s[i] - s[i - 1]);
-            const Pair a = r.averages();
-            r.update(s[i + 1] - s[i]);
-            const Pair b = r.averages();
-            const Pair loss = __builtin_shufflevector(a, b, 0, 2);
-            const Pair gain = __builtin_shufflevector(a, b, 1, 3);
-            const Pair v = WilderRsi::values_of(gain, loss);
-            __builtin_memcpy(out.data() + i, &v, sizeof v);
-        }
-        if (i < n) {
-            r.update(s[i] - s[i - 1]);
-            out[i] = r.value();
-        }
+        rsi_walk(s, period, r, out.data());
     });
     return out;
 }
@@ -264,9 +283,7 @@ double rsi_last(SeriesView source, std::uint64_t period) {
     if (n == 0) empty_last_index();
     if (n <= period) return NaN;
     return with_view(source, [&](const auto& s) {
-        WilderRsi r(s, period);
-        for (std::size_t i = period + 1; i < n; ++i) r.update(s[i] - s[i - 1]);
-        return r.value();
+        return rsi_walk(s, period, WilderRsi(s, period), nullptr);
     });
 }
 

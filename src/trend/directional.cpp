@@ -18,6 +18,7 @@
 #include "../helpers/smoothing.hpp"
 #include "movement.hpp"
 #include "../helpers/lanes.hpp"
+#include "../helpers/recurrence_lanes.hpp"
 
 namespace korva::trend {
 namespace {
@@ -46,6 +47,170 @@ struct Row {
     return {px.tr(i), m.plus, m.minus};
 }
 
+// TR, +DM and -DM of rows [a, b) into three buffers, for the lane
+// recurrences below (row 0 as row_at gives it).
+struct Rows {
+    const Prices& px;
+    void operator()(std::size_t a, std::size_t b, double* const* bufs) const {
+        for (std::size_t i = a; i < b; ++i) {
+            const Row r = row_at(px, i);
+            bufs[0][i - a] = r.tr;
+            bufs[1][i - a] = r.plus;
+            bufs[2][i - a] = r.minus;
+        }
+    }
+};
+
+// dm: the two sums decayed by x - x/p, then the new movement added.
+struct DmStep {
+    static constexpr std::size_t kState = 2, kInputs = 2, kOutputs = 2;
+    static constexpr int kStages = 1;
+    double pd;
+    double contraction() const { return 1.0 - 1.0 / pd; }
+    template <class T>
+    void guess(T* s, const T* in) const {
+        s[0] = in[0];
+        s[1] = in[1];
+    }
+    template <bool Emit, class T>
+    void step(T* s, const T* in, T* out) const {
+        s[0] = (s[0] - s[0] / pd) + in[0];
+        s[1] = (s[1] - s[1] / pd) + in[1];
+        if constexpr (Emit) {
+            out[0] = s[0];
+            out[1] = s[1];
+        }
+    }
+};
+
+// di: the three averages in the weighted form (x * (p - 1) + v) / p, then
+// the indicators, 0.0 where the smoothed range is not positive.
+struct DiStep {
+    static constexpr std::size_t kState = 3, kInputs = 3, kOutputs = 2;
+    static constexpr int kStages = 1;
+    double w, pd;
+    double contraction() const { return w / pd; }
+    template <class T>
+    void guess(T* s, const T* in) const {
+        for (std::size_t k = 0; k < 3; ++k) s[k] = in[k];
+    }
+    template <bool Emit, class T>
+    void step(T* s, const T* in, T* out) const {
+        s[0] = (s[0] * w + in[0]) / pd;
+        s[1] = (s[1] * w + in[1]) / pd;
+        s[2] = (s[2] * w + in[2]) / pd;
+        if constexpr (Emit) {
+            const auto positive = s[0] > 0.0;
+            out[0] = rec::keep(positive, (s[1] * 100.0) / s[0]);
+            out[1] = rec::keep(positive, (s[2] * 100.0) / s[0]);
+        }
+    }
+};
+
+// dx's first stage: the RMA of TR, +DM and -DM and the two indicators, 0.0
+// where the smoothed range is zero (NaN counts as non-zero).
+struct DxStep {
+    static constexpr std::size_t kState = 3, kInputs = 3, kOutputs = 2;
+    static constexpr int kStages = 1;
+    ma::EmaCoefficients c;
+    double contraction() const { return std::fabs(c.beta); }
+    template <class T>
+    void guess(T* s, const T* in) const {
+        for (std::size_t k = 0; k < 3; ++k) s[k] = in[k];
+    }
+    template <bool Emit, class T>
+    void step(T* s, const T* in, T* out) const {
+        for (std::size_t k = 0; k < 3; ++k) s[k] = ma::smooth(c, s[k], in[k]);
+        if constexpr (Emit) {
+            const auto nonzero = s[0] != 0.0;
+            out[0] = rec::keep(nonzero, (s[1] * 100.0) / s[0]);
+            out[1] = rec::keep(nonzero, (s[2] * 100.0) / s[0]);
+        }
+    }
+};
+
+// |+DI - -DI| / (+DI + -DI), the difference itself where the sum is zero.
+template <class T>
+inline T di_ratio(T plus, T minus) {
+    const T diff = rec::magnitude(plus - minus);
+    const T sum = minus + plus;
+    return rec::pick(sum == 0.0, diff, diff / sum);
+}
+
+// dx's second stage over the two indicators: prev = b * prev + a100 * ratio.
+struct DxAdxStep {
+    static constexpr std::size_t kState = 1, kInputs = 2, kOutputs = 1;
+    static constexpr int kStages = 1;
+    double b, a100;
+    double contraction() const { return std::fabs(b); }
+    template <class T>
+    void guess(T* s, const T* in) const {
+        s[0] = di_ratio(in[0], in[1]) * 100.0;
+    }
+    template <bool Emit, class T>
+    void step(T* s, const T* in, T* out) const {
+        s[0] = b * s[0] + a100 * di_ratio(in[0], in[1]);
+        if constexpr (Emit) out[0] = s[0];
+    }
+};
+
+// adx after its seed: the decayed sums x - x/p plus the new row, DX from
+// them, and ADX in the weighted form (DX + prev * (p - 1)) / p.
+struct AdxStep {
+    static constexpr std::size_t kState = 4, kInputs = 3, kOutputs = 1;
+    static constexpr int kStages = 2;
+    double pd, w;
+    double contraction() const { return w / pd; }
+    template <class T>
+    void guess(T* s, const T* in) const {
+        for (std::size_t k = 0; k < 3; ++k) s[k] = in[k];
+        s[3] = rec::splat<T>(0.0);
+    }
+    template <class T>
+    static T dx_of(T tr, T plus, T minus) {
+        const T pdi = (plus * 100.0) / tr, mdi = (minus * 100.0) / tr;
+        const T sum = mdi + pdi;
+        const T dx = rec::keep(sum != 0.0, (rec::magnitude(pdi - mdi) * 100.0) / sum);
+        return rec::keep(tr != 0.0, dx);
+    }
+    template <class T>
+    void advance(T* s, const T* in) const {
+        for (std::size_t k = 0; k < 3; ++k) s[k] = s[k] - s[k] / pd;
+        for (std::size_t k = 0; k < 3; ++k) s[k] = in[k] + s[k];
+    }
+    template <bool Emit, class T>
+    void step(T* s, const T* in, T* out) const {
+        advance(s, in);
+        s[3] = (dx_of(s[0], s[1], s[2]) + s[3] * w) / pd;
+        if constexpr (Emit) out[0] = s[3];
+    }
+};
+
+// adxr's smoothing: x - x/p decay with the new row added, then DX (divide
+// first, then scale), 0.0 where the smoothed range is zero.
+struct AdxrStep {
+    static constexpr std::size_t kState = 3, kInputs = 3, kOutputs = 1;
+    static constexpr int kStages = 1;
+    double pd;
+    double contraction() const { return 1.0 - 1.0 / pd; }
+    template <class T>
+    void guess(T* s, const T* in) const {
+        for (std::size_t k = 0; k < 3; ++k) s[k] = in[k];
+    }
+    template <class T>
+    static T dx_of(T tr, T plus, T minus) {
+        const T pdi = (plus / tr) * 100.0, mdi = (minus / tr) * 100.0;
+        const T sum = pdi + mdi;
+        const T dx = rec::keep(sum != 0.0, (rec::magnitude(pdi - mdi) / sum) * 100.0);
+        return rec::keep(tr != 0.0, dx);
+    }
+    template <bool Emit, class T>
+    void step(T* s, const T* in, T* out) const {
+        for (std::size_t k = 0; k < 3; ++k) s[k] = in[k] + (s[k] - s[k] / pd);
+        if constexpr (Emit) out[0] = dx_of(s[0], s[1], s[2]);
+    }
+};
+
 // adxr reports missing rows or columns as an index failure rather than the
 // missing-dimension error of the other functions.
 void require_candles(const MatrixView& candles) {
@@ -72,14 +237,16 @@ Tuple dm(MatrixView candles, std::uint64_t period) {
     }
     plus[p] = sp;
     minus[p] = sm;
-    const double pd = static_cast<double>(p);
-    for (std::size_t k = p + 1; k < n; ++k) {
-        const Movement m = movement_at(high, low, k);
-        sp = (sp - sp / pd) + m.plus;
-        sm = (sm - sm / pd) + m.minus;
-        plus[k] = sp;
-        minus[k] = sm;
-    }
+    const auto moves = [&](std::size_t a, std::size_t b, double* const* bufs) {
+        for (std::size_t i = a; i < b; ++i) {
+            const Movement m = movement_at(high, low, i);
+            bufs[0][i - a] = m.plus;
+            bufs[1][i - a] = m.minus;
+        }
+    };
+    double s[2] = {sp, sm};
+    double* out[2] = {plus.data(), minus.data()};
+    rec::run_blocked(DmStep{static_cast<double>(p)}, moves, out, p + 1, n, s);
     return tuple_of(std::move(plus), std::move(minus));
 }
 
@@ -110,20 +277,9 @@ Tuple di(MatrixView candles, std::uint64_t period) {
     // period wraps to 2^64 - 1 instead of -1 (only reachable with p = 0,
     // where every later value is infinite or NaN either way).
     const double w = static_cast<double>(period - 1);
-    const double pd = static_cast<double>(p);
-    for (std::size_t i = p + 1; i < n; ++i) {
-        const Movement m = px.dm(i);
-        tr = (tr * w + px.tr(i)) / pd;
-        sp = (sp * w + m.plus) / pd;
-        sm = (sm * w + m.minus) / pd;
-        if (tr > 0.0) {
-            plus[i] = (sp * 100.0) / tr;
-            minus[i] = (sm * 100.0) / tr;
-        } else {
-            plus[i] = 0.0;
-            minus[i] = 0.0;
-        }
-    }
+    double s[3] = {tr, sp, sm};
+    double* out[2] = {plus.data(), minus.data()};
+    rec::run_blocked(DiStep{w, static_cast<double>(p)}, Rows{px}, out, p + 1, n, s);
     return tuple_of(std::move(plus), std::move(minus));
 }
 
@@ -137,26 +293,11 @@ Tuple dx(MatrixView candles, std::uint64_t di_length, std::uint64_t adx_smoothin
     // row's, so the smoothing of every series starts from its final element.
     const ma::EmaCoefficients c = ma::wilder_coefficients(di_length);
     const Row last = row_at(px, n - 1);
-    double s_tr = last.tr, s_plus = last.plus, s_minus = last.minus;
-    for (std::size_t i = 0; i < n; ++i) {
-        const Row r = row_at(px, i);
-        s_tr = ma::smooth(c, s_tr, r.tr);
-        s_plus = ma::smooth(c, s_plus, r.plus);
-        s_minus = ma::smooth(c, s_minus, r.minus);
-        if (s_tr != 0.0) {  // NaN counts as non-zero
-            plus_di[i] = (s_plus * 100.0) / s_tr;
-            minus_di[i] = (s_minus * 100.0) / s_tr;
-        } else {
-            plus_di[i] = 0.0;
-            minus_di[i] = 0.0;
-        }
-    }
+    double s[3] = {last.tr, last.plus, last.minus};
+    double* di_out[2] = {plus_di.data(), minus_di.data()};
+    rec::run_blocked(DxStep{c}, Rows{px}, di_out, 0, n, s);
 
-    const auto ratio = [&](std::size_t i) {
-        const double diff = std::fabs(plus_di[i] - minus_di[i]);
-        const double sum = minus_di[i] + plus_di[i];
-        return sum == 0.0 ? diff : diff / sum;
-    };
+    const auto ratio = [&](std::size_t i) { return di_ratio(plus_di[i], minus_di[i]); };
     // The factor 100 sits outside the seed but inside the recurrence's
     // coefficient; both placements are part of the stored results.
     const double a = 1.0 / static_cast<double>(adx_smoothing);
@@ -164,10 +305,9 @@ Tuple dx(MatrixView candles, std::uint64_t di_length, std::uint64_t adx_smoothin
     const double a100 = a * 100.0;
     double prev = (a * ratio(0) + b * ratio(n - 1)) * 100.0;
     adx_out[0] = prev;
-    for (std::size_t j = 1; j < n; ++j) {
-        prev = b * prev + a100 * ratio(j);
-        adx_out[j] = prev;
-    }
+    const double* in[2] = {plus_di.data(), minus_di.data()};
+    double* adx_o[1] = {adx_out.data()};
+    rec::run(DxAdxStep{b, a100}, in, adx_o, 1, n, &prev);
     return tuple_of(std::move(adx_out), std::move(plus_di), std::move(minus_di));
 }
 
@@ -213,12 +353,11 @@ Series adx(MatrixView candles, std::uint64_t period) {
     advance(2 * p, true);  // its DX is not used
     double prev = seed / pd;
     out[2 * p] = prev;
-    for (std::size_t i = 2 * p + 1; i < n; ++i) {
-        advance(i, true);
-        if (std::isnan(prev)) break;  // every later position stays NaN
-        prev = (dx_now() + prev * w) / pd;
-        out[i] = prev;
-    }
+    // A NaN ADX stays NaN to the end: the walk may stop there.
+    if (std::isnan(prev)) return out;
+    double s[4] = {tr, dm_sums[0], dm_sums[1], prev};
+    double* o[1] = {out.data()};
+    rec::run_blocked(AdxStep{pd, w}, Rows{px}, o, 2 * p + 1, n, s);
     return out;
 }
 
@@ -236,25 +375,10 @@ Series adxr(MatrixView candles, std::uint64_t period) {
     // The plus and minus values share two-lane vector operations.
     std::vector<double> dxs(n);
     const Row r0 = row_at(px, 0);
-    double s_tr = r0.tr;
-    Pair s_dm = {r0.plus, r0.minus};
-    const Pair pd2 = {pd, pd};
-    for (std::size_t i = 0; i < n; ++i) {
-        if (i > 0) {
-            const Row r = row_at(px, i);
-            s_tr = r.tr + (s_tr - s_tr / pd);
-            s_dm = Pair{r.plus, r.minus} + (s_dm - s_dm / pd2);
-        }
-        double d = 0.0;
-        if (s_tr != 0.0) {
-            // Divide first, then scale: unlike di and adx.
-            const Pair di = (s_dm / Pair{s_tr, s_tr}) * 100.0;
-            const double pdi = di[0], mdi = di[1];
-            const double s = pdi + mdi;
-            d = s == 0.0 ? 0.0 : (std::fabs(pdi - mdi) / s) * 100.0;
-        }
-        dxs[i] = d;
-    }
+    double s[3] = {r0.tr, r0.plus, r0.minus};
+    dxs[0] = AdxrStep::dx_of(s[0], s[1], s[2]);
+    double* o[1] = {dxs.data()};
+    rec::run_blocked(AdxrStep{pd}, Rows{px}, o, 1, n, s);
 
     // ADX: every window summed afresh from -0.0 (a running sum would round
     // differently), then divided by p; kept in the output buffer, which the

@@ -1,0 +1,354 @@
+// First-order recurrences (EMA and Wilder averages, RSI's gain and loss
+// averages, ATR, the smoothing stages of ADX, MACD, T3, ...) computed in
+// vector lanes with results bit for bit equal to the serial loop.
+//
+// The series is cut into chunks that run side by side, one chunk per lane.
+// Lane c starts `warm` steps before its chunk from a guessed state and runs
+// the recurrence over those inputs without writing anything, then writes its
+// whole chunk. Lane 0 is given the true state carried in from before the
+// round, so its chunk is the serial computation itself. After the round the
+// lanes are checked in order: the state lane c reached at the start of its
+// chunk is compared bit for bit with the true state at that point, which is
+// the end state of chunk c - 1 once that chunk is known to be exact.
+//
+// Why equal bits make the chunk exact. A recurrence here is written once as a
+// step template (`step<Emit>(state, inputs, outputs)`) instantiated for a
+// double and for a vector of doubles; every vector operation used (+, -, *,
+// /, comparisons, bit masks) is the same IEEE operation applied per lane, and
+// nothing is contracted or reassociated (-ffp-contract=off, no fast-math).
+// The state holds everything a step reads besides the inputs at its position
+// (both averages and the previous close for RSI, every stage of a chained
+// EMA). So a lane whose state equals the true state before position i
+// performs, from i on, the same operations on the same operands as the serial
+// loop, and produces the same results and the same end state.
+//
+// NaN: the comparison is of bit patterns, so a NaN state matches only a NaN
+// with the same payload. The two paths may differ in the payload of a NaN
+// result where both operands of a commutative operation are NaN (the compiler
+// chooses the operand order), but every operation used yields NaN exactly
+// when the serial one does and never looks at a payload, so equal bits still
+// imply equal results up to NaN payload, which callers treat alike; a
+// payload difference only makes the comparison fail, which is safe. Signed
+// zeros are distinct bit patterns, so -0.0 never stands in for +0.0.
+//
+// Not equal: the chunk is recomputed serially from the true state (the lane's
+// outputs there are overwritten), and its end state becomes the true one.
+// Convergence only decides the speed, never a result: a state that never
+// forgets its start (a NaN the recurrence keeps, a contraction factor of 1,
+// two rounded fixed points on a constant stretch) costs the serial time for
+// the chunks it affects. When most chunks of a round fail, the rest of the
+// series runs serially.
+#pragma once
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "lanes.hpp"
+
+// Loops over lanes, stages and tile rows have constant trip counts; they
+// must be unrolled so that their arrays live in registers.
+#define KORVA_UNROLL _Pragma("GCC unroll 16")
+
+namespace korva::rec {
+
+inline constexpr std::size_t kWidth = 8;  // lanes of one vector
+typedef double Vec __attribute__((vector_size(kWidth * sizeof(double))));
+typedef std::int64_t VecMask __attribute__((vector_size(kWidth * sizeof(std::int64_t))));
+
+// Element-wise helpers with the same meaning for a double and for a vector,
+// so that one step template serves the serial and the lane path. A condition
+// is a bool for a double and a mask of all-ones/all-zeros lanes for a vector.
+inline double pick(bool c, double yes, double no) { return c ? yes : no; }
+inline Vec pick(VecMask c, Vec yes, Vec no) {
+    return reinterpret_cast<Vec>((reinterpret_cast<VecMask>(yes) & c) | (reinterpret_cast<VecMask>(no) & ~c));
+}
+// v where c holds, else +0.0 (by clearing the bits).
+inline double keep(bool c, double v) {
+    std::uint64_t b;
+    std::memcpy(&b, &v, sizeof b);
+    b &= 0 - static_cast<std::uint64_t>(c);
+    std::memcpy(&v, &b, sizeof v);
+    return v;
+}
+inline Vec keep(VecMask c, Vec v) { return reinterpret_cast<Vec>(reinterpret_cast<VecMask>(v) & c); }
+// v where c does not hold, else +0.0.
+inline double drop(bool c, double v) { return keep(!c, v); }
+inline Vec drop(VecMask c, Vec v) { return reinterpret_cast<Vec>(reinterpret_cast<VecMask>(v) & ~c); }
+inline double magnitude(double v) { return std::fabs(v); }
+inline Vec magnitude(Vec v) {
+    return reinterpret_cast<Vec>(reinterpret_cast<VecMask>(v) & std::numeric_limits<std::int64_t>::max());
+}
+inline bool is_nan(double v) { return v != v; }
+inline VecMask is_nan(Vec v) { return v != v; }
+inline bool sign_set(double v) { return std::signbit(v); }
+inline VecMask sign_set(Vec v) { return reinterpret_cast<VecMask>(v) < 0; }
+// A constant of the step's type.
+template <class T>
+inline T splat(double v) {
+    if constexpr (sizeof(T) == sizeof(double)) {
+        return v;
+    } else {
+        T r;
+        for (std::size_t j = 0; j < kWidth; ++j) r[j] = v;
+        return r;
+    }
+}
+// The NaN-ignoring maximum (maxNum) of fmath.hpp without branches: which
+// operand wins is data, and on hostile data a branch mispredicts half the
+// time. Ties of equal values take +0 over -0, as there.
+template <class T>
+inline T max_num(T a, T b) {
+    const T tie = pick(sign_set(a), b, a);
+    const T nan_b = pick(is_nan(b), a, tie);
+    const T nan_a = pick(is_nan(a), b, nan_b);
+    return pick(a > b, a, pick(b > a, b, nan_a));
+}
+inline bool both(bool a, bool b) { return a & b; }
+inline VecMask both(VecMask a, VecMask b) { return a & b; }
+inline bool either(bool a, bool b) { return a | b; }
+inline VecMask either(VecMask a, VecMask b) { return a | b; }
+
+// Steps of warm-up after which a state contracting by at most `factor` per
+// step (|d state' / d state|, with `stages` such maps chained) has forgotten
+// a start of its own scale down to the last bit, with a margin for the final
+// roundings to meet; SIZE_MAX when it does not contract.
+inline std::size_t warmup_steps(double factor, int stages) {
+    if (!(factor >= 0.0 && factor < 1.0)) return std::numeric_limits<std::size_t>::max();
+    if (factor == 0.0) return kWidth;
+    const double shrink = -std::log2(factor);  // bits forgotten per step
+    const double steps = (64.0 + 8.0 * stages) / shrink + 2.0 / (1.0 - factor) * stages;
+    if (!(steps < 1e9)) return std::numeric_limits<std::size_t>::max();
+    const auto w = static_cast<std::size_t>(steps) + 1;
+    return (w + kWidth - 1) / kWidth * kWidth;
+}
+
+// The serial recurrence over positions [a, b), from state s (updated).
+// R: the recurrence; in: M input streams read at each position; out: the R
+// output streams written at each position (none for the `_last` forms).
+template <class Rc>
+[[gnu::always_inline]] inline void serial(const Rc& r, const double* const* in, double* const* out, std::size_t a,
+                                          std::size_t b, double* s) {
+    double st[Rc::kState];
+    for (std::size_t k = 0; k < Rc::kState; ++k) st[k] = s[k];
+    for (std::size_t i = a; i < b; ++i) {
+        double v[Rc::kInputs];
+        for (std::size_t m = 0; m < Rc::kInputs; ++m) v[m] = in[m][i];
+        if constexpr (Rc::kOutputs > 0) {
+            double o[Rc::kOutputs];
+            r.template step<true>(st, v, o);
+            for (std::size_t q = 0; q < Rc::kOutputs; ++q) out[q][i] = o[q];
+        } else {
+            double* o = nullptr;
+            r.template step<false>(st, v, o);
+        }
+    }
+    for (std::size_t k = 0; k < Rc::kState; ++k) s[k] = st[k];
+}
+
+namespace detail {
+
+// 8 x 8 transpose: r[j][k] becomes r[k][j].
+[[gnu::always_inline]] inline void transpose(Vec (&r)[kWidth]) {
+    Vec t[kWidth], u[kWidth];
+    KORVA_UNROLL
+    for (std::size_t j = 0; j < kWidth; j += 2) {
+        t[j] = __builtin_shufflevector(r[j], r[j + 1], 0, 8, 2, 10, 4, 12, 6, 14);
+        t[j + 1] = __builtin_shufflevector(r[j], r[j + 1], 1, 9, 3, 11, 5, 13, 7, 15);
+    }
+    KORVA_UNROLL
+    for (std::size_t j = 0; j < kWidth; j += 4) {
+        KORVA_UNROLL
+        for (std::size_t h = 0; h < 2; ++h) {
+            u[j + h] = __builtin_shufflevector(t[j + h], t[j + h + 2], 0, 1, 8, 9, 4, 5, 12, 13);
+            u[j + h + 2] = __builtin_shufflevector(t[j + h], t[j + h + 2], 2, 3, 10, 11, 6, 7, 14, 15);
+        }
+    }
+    KORVA_UNROLL
+    for (std::size_t h = 0; h < 4; ++h) {
+        r[h] = __builtin_shufflevector(u[h], u[h + 4], 0, 1, 2, 3, 8, 9, 10, 11);
+        r[h + 4] = __builtin_shufflevector(u[h], u[h + 4], 4, 5, 6, 7, 12, 13, 14, 15);
+    }
+}
+
+// Rows j of a tile: 8 consecutive values of stream p from lane j's position.
+[[gnu::always_inline]] inline void load_tile(const double* p, const std::size_t* at, Vec (&r)[kWidth]) {
+    KORVA_UNROLL
+    for (std::size_t j = 0; j < kWidth; ++j) __builtin_memcpy(&r[j], p + at[j], sizeof(Vec));
+    transpose(r);
+}
+
+[[gnu::always_inline]] inline void store_tile(double* p, const std::size_t* at, Vec (&r)[kWidth]) {
+    transpose(r);
+    KORVA_UNROLL
+    for (std::size_t j = 0; j < kWidth; ++j) __builtin_memcpy(p + at[j], &r[j], sizeof(Vec));
+}
+
+// Runs G vectors of lanes for `steps` steps (a multiple of kWidth) from the
+// lane positions at[] (G * kWidth of them, advanced as they go).
+template <bool Emit, class Rc, std::size_t G>
+[[gnu::always_inline]] inline void lane_steps(const Rc& r, const double* const* in, double* const* out,
+                                              std::size_t* at, std::size_t steps, Vec (&s)[G][Rc::kState]) {
+    constexpr std::size_t M = Rc::kInputs, Q = Emit ? Rc::kOutputs : 0;
+    for (std::size_t t = 0; t < steps; t += kWidth) {
+        Vec v[G][M][kWidth];
+        KORVA_UNROLL
+        for (std::size_t g = 0; g < G; ++g) {
+            KORVA_UNROLL
+            for (std::size_t m = 0; m < M; ++m) load_tile(in[m], at + g * kWidth, v[g][m]);
+        }
+        Vec o[G][Q > 0 ? Q : 1][kWidth];
+        KORVA_UNROLL
+        for (std::size_t k = 0; k < kWidth; ++k) {
+            KORVA_UNROLL
+            for (std::size_t g = 0; g < G; ++g) {
+                Vec x[M];
+                KORVA_UNROLL
+                for (std::size_t m = 0; m < M; ++m) x[m] = v[g][m][k];
+                if constexpr (Q > 0) {
+                    Vec y[Q];
+                    r.template step<true>(s[g], x, y);
+                    KORVA_UNROLL
+                    for (std::size_t q = 0; q < Q; ++q) o[g][q][k] = y[q];
+                } else {
+                    Vec* y = nullptr;
+                    r.template step<false>(s[g], x, y);
+                }
+            }
+        }
+        if constexpr (Q > 0) {
+            KORVA_UNROLL
+            for (std::size_t g = 0; g < G; ++g) {
+                KORVA_UNROLL
+                for (std::size_t q = 0; q < Q; ++q) store_tile(out[q], at + g * kWidth, o[g][q]);
+            }
+        }
+        KORVA_UNROLL
+        for (std::size_t c = 0; c < G * kWidth; ++c) at[c] += kWidth;
+    }
+}
+
+
+inline bool same_bits(double a, double b) {
+    std::uint64_t x, y;
+    std::memcpy(&x, &a, sizeof x);
+    std::memcpy(&y, &b, sizeof y);
+    return x == y;
+}
+
+// Rounds of G * kWidth chunks from position `pos` (updated) while whole
+// rounds fit; s holds the true state before `pos` and is carried along.
+template <class Rc, std::size_t G>
+KORVA_CLONES("avx512f", "avx2", "default")
+void lane_rounds(const Rc& r, const double* const* in, double* const* out, std::size_t& pos, std::size_t n,
+                 double* s, std::size_t warm) {
+    constexpr std::size_t L = G * kWidth, K = Rc::kState;
+    constexpr bool Emit = Rc::kOutputs > 0;
+    // Chunks long against the warm-up (little repeated work) and short
+    // against the series (little serial tail, cheap recomputation).
+    const std::size_t longest = std::max<std::size_t>(16 * warm, 4096);
+    while (true) {
+        // An odd number of cache lines per chunk: lanes a power-of-two apart
+        // would all fall into the same cache sets.
+        std::size_t chunk = std::min(longest, (n - pos) / L) / kWidth;
+        if (chunk % 2 == 0 && chunk > 0) --chunk;
+        chunk *= kWidth;
+        if (chunk < std::max<std::size_t>(warm, 8 * kWidth)) return;
+        std::size_t at[L];
+        // Lane 0 is overwritten with the true state after the warm-up, so its
+        // warm-up only needs readable inputs: those of its own chunk.
+        at[0] = pos;
+        for (std::size_t c = 1; c < L; ++c) at[c] = pos + c * chunk - warm;
+        Vec st[G][K];
+        for (std::size_t g = 0; g < G; ++g) {
+            Vec x[Rc::kInputs];
+            for (std::size_t m = 0; m < Rc::kInputs; ++m)
+                for (std::size_t j = 0; j < kWidth; ++j) x[m][j] = in[m][at[g * kWidth + j]];
+            r.guess(st[g], x);
+        }
+        lane_steps<false>(r, in, out, at, warm, st);
+        Vec start[G][K];
+        for (std::size_t g = 0; g < G; ++g)
+            for (std::size_t k = 0; k < K; ++k) start[g][k] = st[g][k];
+        for (std::size_t k = 0; k < K; ++k) st[0][k][0] = s[k];
+        for (std::size_t c = 0; c < L; ++c) at[c] = pos + c * chunk;
+        lane_steps<Emit>(r, in, out, at, chunk, st);
+
+        std::size_t misses = 0;
+        for (std::size_t c = 0; c < L; ++c) {
+            const std::size_t g = c / kWidth, j = c % kWidth;
+            bool exact = true;
+            for (std::size_t k = 0; k < K && c > 0; ++k) exact = exact && same_bits(start[g][k][j], s[k]);
+            if (exact) {
+                for (std::size_t k = 0; k < K; ++k) s[k] = st[g][k][j];
+            } else {
+                ++misses;
+                serial(r, in, out, pos + c * chunk, pos + (c + 1) * chunk, s);
+            }
+        }
+        pos += L * chunk;
+        if (2 * misses > L) return;  // not contracting here: the caller finishes serially
+    }
+}
+
+}  // namespace detail
+
+// The recurrence r over positions [first, n) from the true state s before
+// `first` (s ends as the state after n - 1). Input and output streams are
+// contiguous and indexed by position; an output must not overlap an input.
+template <class Rc, std::size_t G = 1>
+void run(const Rc& r, const double* const* in, double* const* out, std::size_t first, std::size_t n, double* s) {
+    std::size_t pos = first;
+    if (n > first) {
+        const std::size_t warm = warmup_steps(r.contraction(), Rc::kStages);
+        if (warm != std::numeric_limits<std::size_t>::max() && (n - first) / (G * kWidth) >= 2 * warm)
+            detail::lane_rounds<Rc, G>(r, in, out, pos, n, s, warm);
+    }
+    serial(r, in, out, pos, n, s);
+}
+
+// The recurrence r over positions [first, n) with inputs made block by block:
+// produce(a, b, bufs) writes the input of each position i in [a, b) to
+// bufs[m][i - a]. Used where the inputs are formed from other data (true
+// ranges, a strided column) so that only a block of them is ever held.
+template <class Rc, class Produce, std::size_t G = 1>
+void run_blocked(const Rc& r, Produce&& produce, double* const* out, std::size_t first, std::size_t n, double* s) {
+    if (n <= first) return;
+    constexpr std::size_t M = Rc::kInputs, Q = Rc::kOutputs;
+    const std::size_t warm = warmup_steps(r.contraction(), Rc::kStages);
+    std::size_t block = std::size_t{1} << 17;
+    if (warm != std::numeric_limits<std::size_t>::max()) block = std::max(block, 32 * G * warm);
+    block = std::min(block, n - first);
+    std::vector<double> buf(M * block);
+    double* bufs[M];
+    for (std::size_t m = 0; m < M; ++m) bufs[m] = buf.data() + m * block;
+    const double* in[M];
+    for (std::size_t m = 0; m < M; ++m) in[m] = bufs[m];
+    for (std::size_t a = first; a < n; a += block) {
+        const std::size_t b = std::min(n, a + block);
+        produce(a, b, bufs);
+        double* o[Q > 0 ? Q : 1] = {};
+        for (std::size_t q = 0; q < Q; ++q) o[q] = out[q] + a;
+        run<Rc, G>(r, in, o, 0, b - a, s);
+    }
+}
+
+// A one-input recurrence over the elements of a view: read in place when
+// the view is unit-stride, else copied a block at a time.
+template <class Rc, class V>
+void run_view(const Rc& r, const V& x, double* const* out, std::size_t first, std::size_t n, double* s) {
+    if constexpr (requires { x.p; }) {
+        const double* in[1] = {x.p};
+        run(r, in, out, first, n, s);
+    } else {
+        const auto copy = [&](std::size_t a, std::size_t b, double* const* bufs) {
+            for (std::size_t i = a; i < b; ++i) bufs[0][i - a] = x[i];
+        };
+        run_blocked(r, copy, out, first, n, s);
+    }
+}
+
+}  // namespace korva::rec
