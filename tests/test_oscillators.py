@@ -21,8 +21,13 @@ def ref_rsi(s, p):
         return out
     value = lambda g, l: 100.0 - 100.0 / (g / l + 1.0) if l != 0 else 100.0
     diffs = [s[i] - s[i - 1] for i in range(1, n)]
-    g = sum(d for d in diffs[:p] if d > 0) / p  # gains and losses summed apart, in order
-    l = sum(abs(d) for d in diffs[:p] if not d > 0) / p
+    g = l = 0.0  # gains and losses summed apart, left to right (sum() compensates since 3.12)
+    for d in diffs[:p]:
+        if d > 0:
+            g += d
+        else:
+            l += abs(d)
+    g, l = g / p, l / p
     out[p] = value(g, l)
     Q = p + -1.0
     for i in range(p + 1, n):
