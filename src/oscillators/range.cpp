@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "../helpers/errors.hpp"
@@ -171,19 +172,87 @@ private:
     std::vector<double> value_;
 };
 
+// The first extreme's {value, row} of a run of rows without NaN: the later
+// candidate wins only when strictly better, so the fold gives the extreme
+// and its earliest row whatever the grouping. Lows enter negated (their
+// first minimum is the first maximum of the negations), so both sides share
+// the rule and neither needs a branch.
+inline Pair first_max(Pair earlier, Pair later) {
+    const PairBits greater = later > earlier;  // lane 0 compares the values
+    const PairBits take = __builtin_shufflevector(greater, greater, 0, 0);
+    return reinterpret_cast<Pair>((reinterpret_cast<PairBits>(later) & take) |
+                                  (reinterpret_cast<PairBits>(earlier) & ~take));
+}
+
+// Aroon values of the rows before the first NaN high or low, in the block
+// form of the rolling extremes (window_extreme.hpp): blocks of p rows, a
+// window being a suffix of the previous block and a prefix of its own,
+// three folds per row and side whatever the data. Returns the first row
+// holding a NaN (n when none does); rows before it are final. Short windows
+// only (p <= kShortWindow).
+template <class Value>
+std::size_t clean_aroon_rows(const SeriesView& high, const SeriesView& low, std::size_t p, double* out,
+                             Value value) {
+    const std::size_t n = high.size();
+    const auto hi_at = [&](std::size_t j) { return Pair{high[j], static_cast<double>(j)}; };
+    const auto lo_at = [&](std::size_t j) { return Pair{-low[j], static_cast<double>(j)}; };
+    const auto emit = [&](std::size_t i, Pair h, Pair l) {
+        const std::size_t first = i + 1 - p;
+        // Rows are below 2^53, so held exactly, and convert as signed values.
+        out[i] = value(static_cast<std::size_t>(static_cast<std::int64_t>(h[1])) - first,
+                       static_cast<std::size_t>(static_cast<std::int64_t>(l[1])) - first);
+    };
+    Pair suffix_hi[kShortWindow], suffix_lo[kShortWindow];  // of the previous block
+    // Each row is checked for NaN as the prefix fold reaches it, before any
+    // window holding it is emitted; the suffix folds read only checked rows.
+    const auto has_nan = [](Pair v) { return std::isnan(v[0]); };
+    for (std::size_t start = 0; start < n; start += p) {
+        const std::size_t len = std::min(p, n - start);
+        Pair h = hi_at(start), l = lo_at(start);
+        if (has_nan(h) || has_nan(l)) return start;
+        for (std::size_t k = 0;;) {
+            const std::size_t i = start + k;
+            if (k + 1 == p) {
+                emit(i, h, l);
+            } else if (start != 0) {
+                emit(i, first_max(suffix_hi[k + 1], h), first_max(suffix_lo[k + 1], l));
+            }
+            if (++k == len) break;
+            const Pair hk = hi_at(start + k), lk = lo_at(start + k);
+            if (has_nan(hk) || has_nan(lk)) return start + k;
+            h = first_max(h, hk);
+            l = first_max(l, lk);
+        }
+        if (len == p && start + p < n) {
+            Pair ah = hi_at(start + p - 1), al = lo_at(start + p - 1);
+            suffix_hi[p - 1] = ah;
+            suffix_lo[p - 1] = al;
+            for (std::size_t k = p - 1; k-- > 0;) {
+                ah = first_max(hi_at(start + k), ah);
+                al = first_max(lo_at(start + k), al);
+                suffix_hi[k] = ah;
+                suffix_lo[k] = al;
+            }
+        }
+    }
+    return n;
+}
+
 // Aroon oscillator over windows of p rows, rows first .. k. A window that
 // starts with a NaN keeps position 0 on that side: nothing compares better
-// than NaN. Trackers with an `update_clean` run it until the first NaN.
+// than NaN. Where the trackers have an `update_clean`, the rows before the
+// first NaN take the block form instead, and the trackers, seeded with the
+// window before that row, go on from there.
 template <class Hi, class Lo, class Value>
 void aroon_sweep(SeriesView high, SeriesView low, std::size_t p, double* out, Hi& hi, Lo& lo, Value value) {
     const std::size_t n = high.size();
     std::size_t k = 0;
     if constexpr (requires { hi.update_clean(0, 0); }) {
-        for (; k < n; ++k) {
-            if (std::isnan(high[k]) || std::isnan(low[k])) break;
-            const std::size_t first = k + 1 >= p ? k + 1 - p : 0;
-            const std::size_t top = hi.update_clean(first, k), bottom = lo.update_clean(first, k);
-            if (k + 1 >= p) out[k] = value(top - first, bottom - first);
+        k = clean_aroon_rows(high, low, p, out, value);
+        if (k > 0 && k < n) {  // the trackers take over at the first NaN
+            const std::size_t first = k >= p ? k - p : 0;
+            hi.update_clean(first, k - 1);
+            lo.update_clean(first, k - 1);
         }
     }
     for (; k < n; ++k) {
