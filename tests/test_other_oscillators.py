@@ -326,6 +326,9 @@ def test_candle_oscillators_on_real_candles(name, p, daily_candles, minute_candl
     run_candles(name, daily_candles, p)
     run_candles(name, np.asfortranarray(minute_candles[:3000]), p)  # flat bars, column-major
     run_candles(name, daily_candles[::-3], p)
+    late_nan = daily_candles.copy()  # block forms give way to NaN-aware trackers mid-series
+    late_nan[1500, 3] = late_nan[1600, 4] = nan
+    run_candles(name, late_nan, p)
 
 
 def test_macd_and_dti_on_real_candles(daily_candles, minute_candles):
