@@ -107,7 +107,7 @@ Reply subscribe(Call& call) {
     return Reply::boolean(true);
 }
 
-//                          name              prepare            run                             lock   payload stream
+// Columns: name, prepare, run, store lock, payload, stream (see Operation).
 constexpr Operation kOperations[] = {
     {"hello",          nullptr,           hello,                            false, false, false},
     {"get",            nullptr,           keyed<&Store::get>,               true,  false, false},
