@@ -62,7 +62,17 @@ typedef std::int64_t VecMask __attribute__((vector_size(kWidth * sizeof(std::int
 // Element-wise helpers with the same meaning for a double and for a vector,
 // so that one step template serves the serial and the lane path. A condition
 // is a bool for a double and a mask of all-ones/all-zeros lanes for a vector.
-inline double pick(bool c, double yes, double no) { return c ? yes : no; }
+// The scalar pick selects by bit masks too: written as c ? yes : no, GCC
+// compiles it to a branch, which data can make unpredictable.
+inline double pick(bool c, double yes, double no) {
+    std::uint64_t y, n;
+    std::memcpy(&y, &yes, sizeof y);
+    std::memcpy(&n, &no, sizeof n);
+    const std::uint64_t m = 0 - static_cast<std::uint64_t>(c);
+    y = (y & m) | (n & ~m);
+    std::memcpy(&yes, &y, sizeof yes);
+    return yes;
+}
 inline Vec pick(VecMask c, Vec yes, Vec no) {
     return reinterpret_cast<Vec>((reinterpret_cast<VecMask>(yes) & c) | (reinterpret_cast<VecMask>(no) & ~c));
 }
@@ -310,6 +320,16 @@ void run(const Rc& r, const double* const* in, double* const* out, std::size_t f
     serial(r, in, out, pos, n, s);
 }
 
+// Room for n doubles, kept by the thread between calls: a fresh buffer of
+// this size costs more in page faults than the recurrence itself. Callers
+// must not nest (run_blocked is the only user, and its producers do not call
+// it).
+inline double* scratch(std::size_t n) {
+    thread_local std::vector<double> buf;
+    if (buf.size() < n) buf.resize(n);
+    return buf.data();
+}
+
 // The recurrence r over positions [first, n) with inputs made block by block:
 // produce(a, b, bufs) writes the input of each position i in [a, b) to
 // bufs[m][i - a]. Used where the inputs are formed from other data (true
@@ -322,9 +342,9 @@ void run_blocked(const Rc& r, Produce&& produce, double* const* out, std::size_t
     std::size_t block = std::size_t{1} << 17;
     if (warm != std::numeric_limits<std::size_t>::max()) block = std::max(block, 32 * G * warm);
     block = std::min(block, n - first);
-    std::vector<double> buf(M * block);
     double* bufs[M];
-    for (std::size_t m = 0; m < M; ++m) bufs[m] = buf.data() + m * block;
+    double* const base = scratch(M * block);
+    for (std::size_t m = 0; m < M; ++m) bufs[m] = base + m * block;
     const double* in[M];
     for (std::size_t m = 0; m < M; ++m) in[m] = bufs[m];
     for (std::size_t a = first; a < n; a += block) {

@@ -52,11 +52,19 @@ struct Row {
 struct Rows {
     const Prices& px;
     void operator()(std::size_t a, std::size_t b, double* const* bufs) const {
-        for (std::size_t i = a; i < b; ++i) {
-            const Row r = row_at(px, i);
-            bufs[0][i - a] = r.tr;
-            bufs[1][i - a] = r.plus;
-            bufs[2][i - a] = r.minus;
+        std::size_t first = a;
+        if (a == 0) {
+            const Row r = row_at(px, 0);
+            bufs[0][0] = r.tr;
+            bufs[1][0] = r.plus;
+            bufs[2][0] = r.minus;
+            first = 1;
+        }
+        bands::true_ranges(px.high, px.low, px.close, first, b, bufs[0] + (first - a));
+        for (std::size_t i = first; i < b; ++i) {
+            const Movement m = px.dm(i);
+            bufs[1][i - a] = m.plus;
+            bufs[2][i - a] = m.minus;
         }
     }
 };
