@@ -175,6 +175,7 @@ check-windows: system-windows golden
 	$(WINE) build-windows/korva_golden.exe build-windows/golden.txt
 	$(PY312) tools/golden_compare.py $(GOLDEN_FILE) build-windows/golden.txt --libm $(WINDOWS_LIBM_FUNCTIONS)
 	@echo "golden file: Windows x64 (wine) identical to Linux x86-64 apart from C library rounding"
+	$(MAKE) --no-print-directory coordinator-wine
 
 demo: install
 	$(VENV312)/bin/python demo/demo.py $(CSV)
