@@ -143,19 +143,23 @@ template <class Rc>
 [[gnu::always_inline]] inline void serial(const Rc& r, const double* const* in, double* const* out, std::size_t a,
                                           std::size_t b, double* s) {
     double st[Rc::kState];
+    KORVA_UNROLL
     for (std::size_t k = 0; k < Rc::kState; ++k) st[k] = s[k];
     for (std::size_t i = a; i < b; ++i) {
         double v[Rc::kInputs];
+        KORVA_UNROLL
         for (std::size_t m = 0; m < Rc::kInputs; ++m) v[m] = in[m][i];
         if constexpr (Rc::kOutputs > 0) {
             double o[Rc::kOutputs];
             r.template step<true>(st, v, o);
+            KORVA_UNROLL
             for (std::size_t q = 0; q < Rc::kOutputs; ++q) out[q][i] = o[q];
         } else {
             double* o = nullptr;
             r.template step<false>(st, v, o);
         }
     }
+    KORVA_UNROLL
     for (std::size_t k = 0; k < Rc::kState; ++k) s[k] = st[k];
 }
 
@@ -275,6 +279,7 @@ void lane_rounds(const Rc& r, const double* const* in, double* const* out, std::
         Vec st[G][K];
         for (std::size_t g = 0; g < G; ++g) {
             Vec x[Rc::kInputs];
+            KORVA_UNROLL
             for (std::size_t m = 0; m < Rc::kInputs; ++m)
                 for (std::size_t j = 0; j < kWidth; ++j) x[m][j] = in[m][at[g * kWidth + j]];
             r.guess(st[g], x);
@@ -282,7 +287,9 @@ void lane_rounds(const Rc& r, const double* const* in, double* const* out, std::
         lane_steps<false>(r, in, out, at, warm, st);
         Vec start[G][K];
         for (std::size_t g = 0; g < G; ++g)
+            KORVA_UNROLL
             for (std::size_t k = 0; k < K; ++k) start[g][k] = st[g][k];
+        KORVA_UNROLL
         for (std::size_t k = 0; k < K; ++k) st[0][k][0] = s[k];
         for (std::size_t c = 0; c < L; ++c) at[c] = pos + c * chunk;
         lane_steps<Emit>(r, in, out, at, chunk, st);
@@ -293,6 +300,7 @@ void lane_rounds(const Rc& r, const double* const* in, double* const* out, std::
             bool exact = true;
             for (std::size_t k = 0; k < K && c > 0; ++k) exact = exact && same_bits(start[g][k][j], s[k]);
             if (exact) {
+                KORVA_UNROLL
                 for (std::size_t k = 0; k < K; ++k) s[k] = st[g][k][j];
             } else {
                 ++misses;
@@ -351,6 +359,7 @@ void run_blocked(const Rc& r, Produce&& produce, double* const* out, std::size_t
         const std::size_t b = std::min(n, a + block);
         produce(a, b, bufs);
         double* o[Q > 0 ? Q : 1] = {};
+        KORVA_UNROLL
         for (std::size_t q = 0; q < Q; ++q) o[q] = out[q] + a;
         run<Rc, G>(r, in, o, 0, b - a, s);
     }

@@ -75,13 +75,16 @@ struct ChainStep {
     double contraction() const { return std::fabs(c.beta); }
     template <class T>
     void guess(T* s, const T* in) const {
+        KORVA_UNROLL
         for (std::size_t k = 0; k < K; ++k) s[k] = in[0];
     }
     template <bool Emit, class T>
     void step(T* s, const T* in, T* out) const {
         s[0] = smooth(c, s[0], in[0]);
+        KORVA_UNROLL
         for (std::size_t k = 1; k < K; ++k) s[k] = smooth(c, s[k], s[k - 1]);
         if constexpr (Emit) {
+            KORVA_UNROLL
             for (std::size_t k = 0; k < Q; ++k) out[k] = s[k];
         }
     }

@@ -100,6 +100,7 @@ struct DiStep {
     double contraction() const { return w / pd; }
     template <class T>
     void guess(T* s, const T* in) const {
+        KORVA_UNROLL
         for (std::size_t k = 0; k < 3; ++k) s[k] = in[k];
     }
     template <bool Emit, class T>
@@ -124,10 +125,12 @@ struct DxStep {
     double contraction() const { return std::fabs(c.beta); }
     template <class T>
     void guess(T* s, const T* in) const {
+        KORVA_UNROLL
         for (std::size_t k = 0; k < 3; ++k) s[k] = in[k];
     }
     template <bool Emit, class T>
     void step(T* s, const T* in, T* out) const {
+        KORVA_UNROLL
         for (std::size_t k = 0; k < 3; ++k) s[k] = ma::smooth(c, s[k], in[k]);
         if constexpr (Emit) {
             const auto nonzero = s[0] != 0.0;
@@ -171,6 +174,7 @@ struct AdxStep {
     double contraction() const { return w / pd; }
     template <class T>
     void guess(T* s, const T* in) const {
+        KORVA_UNROLL
         for (std::size_t k = 0; k < 3; ++k) s[k] = in[k];
         s[3] = rec::splat<T>(0.0);
     }
@@ -183,7 +187,9 @@ struct AdxStep {
     }
     template <class T>
     void advance(T* s, const T* in) const {
+        KORVA_UNROLL
         for (std::size_t k = 0; k < 3; ++k) s[k] = s[k] - s[k] / pd;
+        KORVA_UNROLL
         for (std::size_t k = 0; k < 3; ++k) s[k] = in[k] + s[k];
     }
     template <bool Emit, class T>
@@ -203,6 +209,7 @@ struct AdxrStep {
     double contraction() const { return 1.0 - 1.0 / pd; }
     template <class T>
     void guess(T* s, const T* in) const {
+        KORVA_UNROLL
         for (std::size_t k = 0; k < 3; ++k) s[k] = in[k];
     }
     template <class T>
@@ -214,6 +221,7 @@ struct AdxrStep {
     }
     template <bool Emit, class T>
     void step(T* s, const T* in, T* out) const {
+        KORVA_UNROLL
         for (std::size_t k = 0; k < 3; ++k) s[k] = in[k] + (s[k] - s[k] / pd);
         if constexpr (Emit) out[0] = dx_of(s[0], s[1], s[2]);
     }
