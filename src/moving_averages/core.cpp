@@ -139,8 +139,9 @@ double ema_last(SeriesView source, std::uint64_t period) {
 Series smma(SeriesView source, std::uint64_t length) {
     if (length == 0) index_out_of_range(static_cast<std::size_t>(-1), source.size());
     const std::size_t n = source.size();
-    Series out(n, NaN);
-    if (n < length) return out;
+    if (n < length) return Series(n, NaN);
+    Series out(n);  // every position is written: NaN before the seed
+    std::fill_n(out.data(), length - 1, NaN);
     const EmaCoefficients c = wilder_coefficients(length);
     with_view(source, [&](const auto& x) {
         double s = 0.0;  // plain sum: NaN is not skipped here
