@@ -25,6 +25,8 @@
 #include <ctime>
 #include <memory>
 
+#include "socket_addresses.hpp"
+
 namespace korva::coordination::platform {
 
 std::int64_t monotonic_ns() {
@@ -167,49 +169,11 @@ std::string spawn_detached(std::function<void()> body) {
 // ---- sockets ------------------------------------------------------------------
 
 bool parse_ipv6(std::string_view text, std::uint8_t out[16]) {
-    if (text.empty() || text.size() > 45) return false;
-    char buffer[64];
-    std::memcpy(buffer, text.data(), text.size());
-    buffer[text.size()] = '\0';
-    return inet_pton(AF_INET6, buffer, out) == 1;
+    return detail::ipv6_from_text(text, out);
 }
 
 std::string format_address(const SocketAddress& address) {
-    char buffer[INET6_ADDRSTRLEN] = {};
-    std::string text;
-    if (!address.v6) {
-        inet_ntop(AF_INET, address.ip, buffer, sizeof buffer);
-        text.append(buffer);
-    } else {
-        inet_ntop(AF_INET6, address.ip, buffer, sizeof buffer);
-        text.push_back('[');
-        text.append(buffer);
-        if (address.scope_id != 0) {
-            text.push_back('%');
-            text.append(std::to_string(address.scope_id));
-        }
-        text.push_back(']');
-    }
-    text.push_back(':');
-    text.append(std::to_string(address.port));
-    return text;
-}
-
-static socklen_t to_sockaddr(const SocketAddress& a, sockaddr_storage& storage) {
-    std::memset(&storage, 0, sizeof storage);
-    if (!a.v6) {
-        auto* sin = reinterpret_cast<sockaddr_in*>(&storage);
-        sin->sin_family = AF_INET;
-        sin->sin_port = htons(a.port);
-        std::memcpy(&sin->sin_addr, a.ip, 4);
-        return sizeof(sockaddr_in);
-    }
-    auto* sin6 = reinterpret_cast<sockaddr_in6*>(&storage);
-    sin6->sin6_family = AF_INET6;
-    sin6->sin6_port = htons(a.port);
-    sin6->sin6_scope_id = a.scope_id;
-    std::memcpy(&sin6->sin6_addr, a.ip, 16);
-    return sizeof(sockaddr_in6);
+    return detail::address_text(address);
 }
 
 Socket& Socket::operator=(Socket&& other) noexcept {
@@ -243,7 +207,7 @@ Socket Socket::listen_tcp(const SocketAddress& address, std::string& error) {
     int one = 1;
     setsockopt(s.fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_storage storage;
-    socklen_t len = to_sockaddr(address, storage);
+    const socklen_t len = static_cast<socklen_t>(detail::to_sockaddr(address, storage));
     if (::bind(s.fd_, reinterpret_cast<sockaddr*>(&storage), len) != 0 || ::listen(s.fd_, 128) != 0) {
         error = os_error_text(errno);
         return {};
@@ -258,18 +222,7 @@ bool Socket::local_address(SocketAddress& out, std::string& error) const {
         error = os_error_text(errno);
         return false;
     }
-    out = SocketAddress{};
-    if (storage.ss_family == AF_INET6) {
-        auto* sin6 = reinterpret_cast<sockaddr_in6*>(&storage);
-        out.v6 = true;
-        out.port = ntohs(sin6->sin6_port);
-        out.scope_id = sin6->sin6_scope_id;
-        std::memcpy(out.ip, &sin6->sin6_addr, 16);
-    } else {
-        auto* sin = reinterpret_cast<sockaddr_in*>(&storage);
-        out.port = ntohs(sin->sin_port);
-        std::memcpy(out.ip, &sin->sin_addr, 4);
-    }
+    out = detail::from_sockaddr(storage);
     return true;
 }
 

@@ -26,6 +26,8 @@
 #include <cstring>
 #include <memory>
 
+#include "socket_addresses.hpp"
+
 #include "platform.hpp"
 
 #ifndef WSA_FLAG_NO_HANDLE_INHERIT
@@ -269,50 +271,12 @@ std::string spawn_detached(std::function<void()> body) {
 // ---- sockets ------------------------------------------------------------------
 
 bool parse_ipv6(std::string_view text, std::uint8_t out[16]) {
-    if (text.empty() || text.size() > 45 || !winsock_ready()) return false;
-    char buffer[64];
-    std::memcpy(buffer, text.data(), text.size());
-    buffer[text.size()] = '\0';
-    return inet_pton(AF_INET6, buffer, out) == 1;
+    return winsock_ready() && detail::ipv6_from_text(text, out);
 }
 
 std::string format_address(const SocketAddress& address) {
-    char buffer[INET6_ADDRSTRLEN] = {};
-    std::string text;
     winsock_ready();
-    if (!address.v6) {
-        inet_ntop(AF_INET, address.ip, buffer, sizeof buffer);
-        text.append(buffer);
-    } else {
-        inet_ntop(AF_INET6, address.ip, buffer, sizeof buffer);
-        text.push_back('[');
-        text.append(buffer);
-        if (address.scope_id != 0) {
-            text.push_back('%');
-            text.append(std::to_string(address.scope_id));
-        }
-        text.push_back(']');
-    }
-    text.push_back(':');
-    text.append(std::to_string(address.port));
-    return text;
-}
-
-static int to_sockaddr(const SocketAddress& a, sockaddr_storage& storage) {
-    std::memset(&storage, 0, sizeof storage);
-    if (!a.v6) {
-        auto* sin = reinterpret_cast<sockaddr_in*>(&storage);
-        sin->sin_family = AF_INET;
-        sin->sin_port = htons(a.port);
-        std::memcpy(&sin->sin_addr, a.ip, 4);
-        return sizeof(sockaddr_in);
-    }
-    auto* sin6 = reinterpret_cast<sockaddr_in6*>(&storage);
-    sin6->sin6_family = AF_INET6;
-    sin6->sin6_port = htons(a.port);
-    sin6->sin6_scope_id = a.scope_id;
-    std::memcpy(&sin6->sin6_addr, a.ip, 16);
-    return sizeof(sockaddr_in6);
+    return detail::address_text(address);
 }
 
 Socket& Socket::operator=(Socket&& other) noexcept {
@@ -359,7 +323,7 @@ Socket Socket::listen_tcp(const SocketAddress& address, std::string& error) {
         return {};
     }
     sockaddr_storage storage;
-    int len = to_sockaddr(address, storage);
+    const int len = detail::to_sockaddr(address, storage);
     if (::bind(raw, reinterpret_cast<sockaddr*>(&storage), len) != 0 || ::listen(raw, 128) != 0) {
         error = os_error_text(WSAGetLastError());
         return {};
@@ -374,18 +338,7 @@ bool Socket::local_address(SocketAddress& out, std::string& error) const {
         error = os_error_text(WSAGetLastError());
         return false;
     }
-    out = SocketAddress{};
-    if (storage.ss_family == AF_INET6) {
-        auto* sin6 = reinterpret_cast<sockaddr_in6*>(&storage);
-        out.v6 = true;
-        out.port = ntohs(sin6->sin6_port);
-        out.scope_id = sin6->sin6_scope_id;
-        std::memcpy(out.ip, &sin6->sin6_addr, 16);
-    } else {
-        auto* sin = reinterpret_cast<sockaddr_in*>(&storage);
-        out.port = ntohs(sin->sin_port);
-        std::memcpy(out.ip, &sin->sin_addr, 4);
-    }
+    out = detail::from_sockaddr(storage);
     return true;
 }
 
