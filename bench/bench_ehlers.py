@@ -6,8 +6,9 @@ before; the window sums and pma are vectorised with NumPy."""
 import math
 import sys
 
-import korva_rust as k
 import numpy as np
+
+import korva_rust as k
 from harness import best_time, table
 
 try:

@@ -5,7 +5,8 @@ import math
 
 import numpy as np
 from hypothesis import strategies as st
-from support import max_num, min_num
+
+from support import max_num, min_num  # noqa: F401  (re-exported)
 
 nan = math.nan
 

@@ -9,9 +9,9 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import korva_rust as k
-from support import assert_bits_equal
 from range_refs import atr, columns, div, true_range, wilder_atr, window_extreme
 from range_refs import candles as range_candles
+from support import assert_bits_equal
 
 nan = math.nan
 HUGE = 2**64 - 1

@@ -9,8 +9,8 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import korva_rust as k
-from support import assert_bits_equal
-from range_refs import div, max_num, min_num, wilder_atr
+from range_refs import div, max_num, wilder_atr
+from support import assert_bits_equal, min_num
 
 nan = math.nan
 HUGE = 2**64 - 1
@@ -178,7 +178,9 @@ def test_damiani_random(cs, vis_atr, vis_std, sed_atr, sed_std):
 
 
 @settings(max_examples=150, deadline=None)
-@given(st.lists(st.one_of(finite, st.just(nan)), max_size=60), st.integers(1, 20), st.integers(0, 40), st.integers(0, 6))
+@given(
+    st.lists(st.one_of(finite, st.just(nan)), max_size=60), st.integers(1, 20), st.integers(0, 40), st.integers(0, 6)
+)
 def test_hurst_random(x, mn, mx, num):
     assert_bits_equal([k.hurst_rs(np.array(x, dtype=np.float64), mn, mx, num)], [ref_hurst(x, mn, mx, num)])
 

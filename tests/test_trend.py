@@ -9,7 +9,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import korva_rust as k
-from support import assert_bits_equal, bits, candles_from, hostile_series, lane_periods, max_num, min_num
+from support import assert_bits_equal, bits, candles_from, hostile_series, max_num, min_num
 
 nan, inf = math.nan, math.inf
 HUGE = 2**64 - 1
@@ -230,7 +230,9 @@ def ref_sar(c, a, mx):
     if high[1] > high[0]:
         out = [low[0]]
         cand = min_num(low[0] + a * (high[0] - low[0]), low[0])
-        rising, sar, ep, af = (False, high[0], low[1], a) if low[1] < cand else (True, cand, high[1], min_num(a + a, mx))
+        rising, sar, ep, af = (
+            (False, high[0], low[1], a) if low[1] < cand else (True, cand, high[1], min_num(a + a, mx))
+        )
     else:
         out = [high[0]]
         cand = max_num(high[0] - a * (high[0] - low[0]), high[0])
@@ -406,7 +408,8 @@ def test_failures_and_degenerate_sizes():
         assert all(not a.any() and len(a) == 10 for a in k.supertrend(c, p, 3.0))
         assert np.isnan(k.adxr(c, p)).all() and np.isnan(k.di(c, p)[0]).all()
     assert all(math.isnan(v) for v in k.ichimoku_cloud(c, HUGE, HUGE, HUGE, 0))
-    assert [len(a) for a in (*k.dx(empty[:, :2], 3, 3, True), *k.vi(empty, 3, False), k.sar(empty[:, :2], 0.1, 0.2))] == [0] * 6
+    results = (*k.dx(empty[:, :2], 3, 3, True), *k.vi(empty, 3, False), k.sar(empty[:, :2], 0.1, 0.2))
+    assert [len(a) for a in results] == [0] * 6
     assert_bits_equal(k.safezonestop(c[:1, :2], 22, 2.5, 3, False), [0.0])
     with np.errstate(all="ignore"):
         for got, want in zip(k.dx(c, HUGE, 0, True), ref_dx(c, HUGE, 0)):

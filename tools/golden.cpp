@@ -64,8 +64,9 @@ std::uint64_t bits_of(double v) {
 // Kinds of data a series or a candle column holds.
 enum class Data { Walk, NaNRuns, Specials, Constant, Tiny, Huge, Infinities, Integers, Count };
 
-const double kSpecials[] = {0.0, -0.0, 1.0, -1.0, kNaN, kInf, -kInf, 1e308, -1e308, 5e-324, -5e-324,
-                            2.2250738585072014e-308, 0.5, 100.0, 1e-300};
+const double kSpecials[] = {0.0,   -0.0,  1.0,    -1.0,   kNaN,    kInf,
+                            -kInf, 1e308, -1e308, 5e-324, -5e-324, 2.2250738585072014e-308,
+                            0.5,   100.0, 1e-300};
 
 std::vector<double> walk(Rng& r, std::size_t n, double start, double step) {
     std::vector<double> x(n);
@@ -171,23 +172,23 @@ Buffer lay_out(Rng& r, const std::vector<std::uint64_t>& values, std::size_t row
     b.cols = matrix ? cols : 0;
     std::size_t layout = r.below(matrix ? 6 : 5);
     std::ptrdiff_t rstep = 1, cstep = 1;  // in slots
-    std::size_t width = cols;             // slots per stored row
+    std::size_t width = cols;  // slots per stored row
     std::size_t first_col = 0;
     bool fortran = false;
     switch (layout) {
-        case 0: break;                        // contiguous
-        case 1: rstep = -1; break;            // reversed rows
-        case 2: rstep = 2; break;             // every other row
+        case 0: break;  // contiguous
+        case 1: rstep = -1; break;  // reversed rows
+        case 2: rstep = 2; break;  // every other row
         case 3: b.pad = 1 + r.below(7); break;  // unit stride, misaligned
         case 4:
             if (matrix) {
-                width = cols + 2;             // columns sliced out of a wider matrix
+                width = cols + 2;  // columns sliced out of a wider matrix
                 first_col = 1;
             } else {
                 rstep = -3;
             }
             break;
-        case 5: fortran = true; break;        // column-major
+        case 5: fortran = true; break;  // column-major
     }
     const std::size_t stored_rows = rows * static_cast<std::size_t>(rstep < 0 ? -rstep : rstep);
     const std::size_t total = (stored_rows == 0 ? 1 : stored_rows) * (width == 0 ? 1 : width);
@@ -271,16 +272,16 @@ double float_value(Rng& r) {
 
 // Names the string parameters accept (price sources, anchors, directions)
 // and names they do not; taken in turn so that every function sees each.
-const char* const kWords[] = {"close", "hl2", "open", "high", "low", "hlc3", "ohlc4", "HL2", "volume", "",
-                              "D",     "W",   "M",    "H",    "4H",  "12H",  "MN",    "h",   "long",   "short",
-                              "bogus", "\xC5\xBF"};
+const char* const kWords[] = {"close",  "hl2", "open", "high",  "low",   "hlc3",    "ohlc4", "HL2",
+                              "volume", "",    "D",    "W",     "M",     "H",       "4H",    "12H",
+                              "MN",     "h",   "long", "short", "bogus", "\xC5\xBF"};
 
 // ---------------------------------------------------------------- a case
 
 struct Case {
     std::vector<Arg> args;
     std::vector<Buffer> buffers;  // kept alive for the views in args
-    std::string corpus;           // the inputs, one line per argument
+    std::string corpus;  // the inputs, one line per argument
 };
 
 std::string hex64(std::uint64_t v) {
@@ -328,7 +329,8 @@ Case make_case(Rng& r, const table::Function& f, std::size_t index) {
             case Type::CandlesMut: {
                 const std::size_t widths[] = {6, 6, 6, 6, 6, 6, 7, 5, 0};
                 const std::size_t cols = widths[r.below(std::size(widths))];
-                Buffer& b = c.buffers.emplace_back(lay_out(r, to_bits(candle_values(r, len, cols, kind)), len, cols, true));
+                Buffer& b =
+                    c.buffers.emplace_back(lay_out(r, to_bits(candle_values(r, len, cols, kind)), len, cols, true));
                 if (f.params[p].type == Type::Candles) {
                     describe(c.corpus, "candles", b);
                     c.args.emplace_back(MatrixView{b.base(), b.rs, b.cs, b.rows, b.cols});
@@ -385,9 +387,12 @@ void number(std::string& out, double v) {
 // Newlines and backslashes escaped, so that every text is one line.
 void text(std::string& out, std::string_view s) {
     for (char ch : s) {
-        if (ch == '\\') out += "\\\\";
-        else if (ch == '\n') out += "\\n";
-        else out += ch;
+        if (ch == '\\')
+            out += "\\\\";
+        else if (ch == '\n')
+            out += "\\n";
+        else
+            out += ch;
     }
 }
 
@@ -493,9 +498,12 @@ int main(int argc, char** argv) {
         const std::string_view a = argv[i];
         if ((a == "--seed" || a == "--cases" || a == "--corpus") && i + 1 < argc) {
             const char* v = argv[++i];
-            if (a == "--seed") seed = std::strtoull(v, nullptr, 10);
-            else if (a == "--cases") cases = static_cast<std::size_t>(std::strtoull(v, nullptr, 10));
-            else corpus_path = v;
+            if (a == "--seed")
+                seed = std::strtoull(v, nullptr, 10);
+            else if (a == "--cases")
+                cases = static_cast<std::size_t>(std::strtoull(v, nullptr, 10));
+            else
+                corpus_path = v;
         } else if (!out_path && !a.starts_with("--")) {
             out_path = argv[i];
         } else {

@@ -18,16 +18,15 @@
 // server's resident size in KiB: idle, then for each burst at its end and 3
 // seconds later.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <thread>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -38,6 +37,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -48,8 +48,8 @@ namespace {
 }
 
 std::int64_t now_ns() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch()).count();
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 struct Options {
@@ -93,8 +93,13 @@ struct Conn {
 
     bool fill() {
         if (closed) return false;
-        if (pos > 0 && pos == in.size()) { in.clear(); pos = 0; }
-        else if (pos > (1u << 20)) { in.erase(0, pos); pos = 0; }
+        if (pos > 0 && pos == in.size()) {
+            in.clear();
+            pos = 0;
+        } else if (pos > (1u << 20)) {
+            in.erase(0, pos);
+            pos = 0;
+        }
         char buf[65536];
         ssize_t n = recv(fd, buf, sizeof buf, 0);
         if (n == 0 && subscriber) {
@@ -169,10 +174,16 @@ bool parse_reply(const Options& o, Conn& c) {
     char kind = c.in[c.pos];
     std::size_t e = c.in.find("\r\n", c.pos);
     if (e == std::string::npos) return false;
-    if (kind == '+' || kind == ':') { c.pos = e + 2; return true; }
+    if (kind == '+' || kind == ':') {
+        c.pos = e + 2;
+        return true;
+    }
     if (kind == '$') {
         long len = std::strtol(c.in.c_str() + c.pos + 1, nullptr, 10);
-        if (len < 0) { c.pos = e + 2; return true; }
+        if (len < 0) {
+            c.pos = e + 2;
+            return true;
+        }
         if (c.in.size() < e + 2 + static_cast<std::size_t>(len) + 2) return false;
         c.pos = e + 2 + static_cast<std::size_t>(len) + 2;
         return true;
@@ -187,7 +198,10 @@ bool parse_event(const Options& o, Conn& c, std::size_t& payload_at, std::size_t
         if (o.proto == "korva") {
             std::size_t e = c.line_end();
             if (e == std::string::npos) return false;
-            if (c.in.compare(c.pos, 13, "{\"heartbeat\":") == 0) { c.pos = e + 1; continue; }
+            if (c.in.compare(c.pos, 13, "{\"heartbeat\":") == 0) {
+                c.pos = e + 1;
+                continue;
+            }
             auto pb = c.in.find("\"payload_bytes\":", c.pos);
             std::size_t n = std::strtoull(c.in.c_str() + pb + 16, nullptr, 10);
             if (c.in.size() < e + 1 + n) return false;
@@ -339,8 +353,7 @@ Result run_kv(const Options& o) {
         now = now_ns();
         for (int i = 0; i < n; ++i) {
             Conn& c = *conns[events[i].data.u64];
-            while (c.fill()) {
-            }
+            while (c.fill()) {}
             while (!c.sent.empty() && parse_reply(o, c)) {
                 if (now >= warm_until && now < end) {
                     latencies.push_back(now - c.sent.front());
@@ -396,8 +409,10 @@ Result run_pubsub(const Options& o) {
     auto publish = [&]() {
         std::int64_t t = now_ns();
         std::memcpy(payload.data(), &t, 8);
-        if (o.proto == "korva") write_all(pub->fd, prefix_bytes + payload);
-        else write_all(pub->fd, resp_command({"PUBLISH", "events", payload}));
+        if (o.proto == "korva")
+            write_all(pub->fd, prefix_bytes + payload);
+        else
+            write_all(pub->fd, resp_command({"PUBLISH", "events", payload}));
         pub->sent.push_back(t);
     };
 
@@ -440,15 +455,13 @@ Result run_pubsub(const Options& o) {
         for (int i = 0; i < n; ++i) {
             std::uint64_t id = events[i].data.u64;
             if (id == 0) {
-                while (pub->fill()) {
-                }
+                while (pub->fill()) {}
                 while (!pub->sent.empty() && parse_reply(o, *pub)) pub->sent.pop_front();
                 publish_due(now);
                 continue;
             }
             Conn& c = *subs[id - 1];
-            while (c.fill()) {
-            }
+            while (c.fill()) {}
             if (c.closed) epoll_ctl(ep, EPOLL_CTL_DEL, c.fd, nullptr);
             std::size_t at, len;
             while (parse_event(o, c, at, len)) {
@@ -581,20 +594,34 @@ int main(int argc, char** argv) {
             if (i + 1 >= argc) die("missing value for " + a);
             return argv[++i];
         };
-        if (a == "--proto") o.proto = next();
-        else if (a == "--port") o.port = std::atoi(next().c_str());
-        else if (a == "--token") o.token = next();
-        else if (a == "--op") o.op = next();
-        else if (a == "--size") o.size = std::atoi(next().c_str());
-        else if (a == "--conns") o.conns = std::atoi(next().c_str());
-        else if (a == "--depth") o.depth = std::atoi(next().c_str());
-        else if (a == "--subs") o.subs = std::atoi(next().c_str());
-        else if (a == "--seconds") o.seconds = std::atof(next().c_str());
-        else if (a == "--rate") o.rate = std::atof(next().c_str());
-        else if (a == "--client") o.client = next();
-        else if (a == "--pid") o.pid = std::atoi(next().c_str());
-        else if (a == "kv" || a == "pubsub" || a == "memory") o.mode = a;
-        else die("unknown argument " + a);
+        if (a == "--proto")
+            o.proto = next();
+        else if (a == "--port")
+            o.port = std::atoi(next().c_str());
+        else if (a == "--token")
+            o.token = next();
+        else if (a == "--op")
+            o.op = next();
+        else if (a == "--size")
+            o.size = std::atoi(next().c_str());
+        else if (a == "--conns")
+            o.conns = std::atoi(next().c_str());
+        else if (a == "--depth")
+            o.depth = std::atoi(next().c_str());
+        else if (a == "--subs")
+            o.subs = std::atoi(next().c_str());
+        else if (a == "--seconds")
+            o.seconds = std::atof(next().c_str());
+        else if (a == "--rate")
+            o.rate = std::atof(next().c_str());
+        else if (a == "--client")
+            o.client = next();
+        else if (a == "--pid")
+            o.pid = std::atoi(next().c_str());
+        else if (a == "kv" || a == "pubsub" || a == "memory")
+            o.mode = a;
+        else
+            die("unknown argument " + a);
     }
     if (o.client != "epoll" && o.client != "threads") die("--client is epoll or threads");
     if (o.port <= 0 || o.conns < 1 || o.depth < 1 || o.subs < 1 || o.size < 0) die("bad options");

@@ -2,10 +2,10 @@
 // picks a mode, the rest is either a whole connection's byte stream (served
 // by the real request loop against a real store), a header line, or a body
 // line run through every operation's argument extraction.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <algorithm>
 #include <string>
 #include <string_view>
 
@@ -46,8 +46,7 @@ public:
         written_ += a.size() + b.size();
         return true;
     }
-    bool write_by(const std::string_view* parts, std::size_t count, std::int64_t,
-                  const std::atomic<bool>&) override {
+    bool write_by(const std::string_view* parts, std::size_t count, std::int64_t, const std::atomic<bool>&) override {
         for (std::size_t i = 0; i < count; ++i) written_ += parts[i].size();
         return true;
     }

@@ -108,9 +108,8 @@ bool reserve(std::atomic<std::uint64_t>& counter, std::uint64_t amount, std::uin
 
 Reply Channels::deliver(std::string_view ns, std::string_view channel, std::string&& frame,
                         std::vector<std::shared_ptr<SubscriberQueue>>& to_wake) {
-    bool any = std::any_of(list_.begin(), list_.end(), [&](const Subscription& s) {
-        return s.queue->active.load() && s.matches(ns, channel);
-    });
+    bool any = std::any_of(list_.begin(), list_.end(),
+                           [&](const Subscription& s) { return s.queue->active.load() && s.matches(ns, channel); });
     if (!any) return Reply::integer(0);
 
     const std::uint64_t length = frame.size();
@@ -162,9 +161,9 @@ std::uint64_t Channels::take_drained() {
 }
 
 void Channels::prune_inactive() {
-    list_.erase(std::remove_if(list_.begin(), list_.end(),
-                               [](const Subscription& s) { return !s.queue->active.load(); }),
-                list_.end());
+    list_.erase(
+        std::remove_if(list_.begin(), list_.end(), [](const Subscription& s) { return !s.queue->active.load(); }),
+        list_.end());
 }
 
 const char* Channels::add(std::string_view ns, std::string_view prefix, std::shared_ptr<SubscriberQueue> queue) {

@@ -20,9 +20,9 @@
 namespace korva::coordination {
 
 namespace limits {
-constexpr std::uint64_t kFrame = 16773120;             // 16 MiB - 4096
-constexpr std::uint64_t kSubscriptionQueue = 16777216; // 16 MiB
-constexpr std::uint64_t kGlobalQueue = 67108864;       // 64 MiB
+constexpr std::uint64_t kFrame = 16773120;  // 16 MiB - 4096
+constexpr std::uint64_t kSubscriptionQueue = 16777216;  // 16 MiB
+constexpr std::uint64_t kGlobalQueue = 67108864;  // 64 MiB
 constexpr std::uint64_t kEventOverhead = 128;
 constexpr std::size_t kSubscriptions = 32;
 constexpr std::int64_t kHeartbeatNs = 2'000'000'000;

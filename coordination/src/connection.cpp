@@ -109,21 +109,21 @@ Reply subscribe(Call& call) {
 
 // Columns: name, prepare, run, store lock, payload, stream (see Operation).
 constexpr Operation kOperations[] = {
-    {"hello",          nullptr,           hello,                            false, false, false},
-    {"get",            nullptr,           keyed<&Store::get>,               true,  false, false},
-    {"put",            nullptr,           keyed<&Store::put>,               true,  true,  false},
-    {"delete",         nullptr,           keyed<&Store::remove>,            true,  false, false},
-    {"expire",         nullptr,           keyed<&Store::expire>,            true,  false, false},
-    {"ttl",            nullptr,           keyed<&Store::ttl>,               true,  false, false},
-    {"increment",      nullptr,           keyed<&Store::increment>,         true,  false, false},
-    {"add_members",    nullptr,           keyed<&Store::add_members>,       true,  false, false},
-    {"remove_members", nullptr,           keyed<&Store::remove_members>,    true,  false, false},
-    {"members",        nullptr,           keyed<&Store::members>,           true,  false, false},
-    {"contains",       nullptr,           keyed<&Store::contains>,          true,  false, false},
-    {"acquire_lock",   nullptr,           keyed<&Store::acquire_lock>,      true,  false, false},
-    {"release_lock",   nullptr,           keyed<&Store::release_lock>,      true,  false, false},
-    {"publish",        prepare_publish,   publish,                          true,  true,  false},
-    {"subscribe",      prepare_subscribe, subscribe,                        true,  false, true},
+    {"hello", nullptr, hello, false, false, false},
+    {"get", nullptr, keyed<&Store::get>, true, false, false},
+    {"put", nullptr, keyed<&Store::put>, true, true, false},
+    {"delete", nullptr, keyed<&Store::remove>, true, false, false},
+    {"expire", nullptr, keyed<&Store::expire>, true, false, false},
+    {"ttl", nullptr, keyed<&Store::ttl>, true, false, false},
+    {"increment", nullptr, keyed<&Store::increment>, true, false, false},
+    {"add_members", nullptr, keyed<&Store::add_members>, true, false, false},
+    {"remove_members", nullptr, keyed<&Store::remove_members>, true, false, false},
+    {"members", nullptr, keyed<&Store::members>, true, false, false},
+    {"contains", nullptr, keyed<&Store::contains>, true, false, false},
+    {"acquire_lock", nullptr, keyed<&Store::acquire_lock>, true, false, false},
+    {"release_lock", nullptr, keyed<&Store::release_lock>, true, false, false},
+    {"publish", prepare_publish, publish, true, true, false},
+    {"subscribe", prepare_subscribe, subscribe, true, false, true},
 };
 // An unknown name is still a keyed request: its key is checked first.
 constexpr Operation kUnknown = {"", nullptr, keyed<&Store::unknown>, true, false, false};

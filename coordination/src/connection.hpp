@@ -25,8 +25,8 @@ struct Call {
     // them once its burst of pipelined requests is through.
     std::vector<std::shared_ptr<SubscriberQueue>>& to_wake;
     // Filled by the first step of "publish" and "subscribe" for the second.
-    std::string_view name;                   // channel or prefix
-    std::string frame;                       // the event frame, built outside the store lock
+    std::string_view name;  // channel or prefix
+    std::string frame;  // the event frame, built outside the store lock
     std::shared_ptr<SubscriberQueue> queue;  // the subscriber's queue
 };
 
@@ -39,8 +39,8 @@ struct Operation {
     const char* (*prepare)(Call&);
     Reply (*run)(Call&);
     bool store_lock;  // run() is called with the store lock held
-    bool payload;     // uses the binary payload; for the others it is read and discarded
-    bool stream;      // success turns the connection into an event stream; any failure closes it
+    bool payload;  // uses the binary payload; for the others it is read and discarded
+    bool stream;  // success turns the connection into an event stream; any failure closes it
 };
 
 // The entry for `name`. Any other name gets the entry that answers

@@ -132,7 +132,7 @@ public:
 private:
     Handle fd_ = -1;
     std::int64_t rcv_timeout_ms_ = -1;  // POSIX: last value given to the kernel
-    std::int64_t snd_timeout_ms_ = 0;   // Windows: the send timeout, applied by waiting
+    std::int64_t snd_timeout_ms_ = 0;  // Windows: the send timeout, applied by waiting
 };
 
 }  // namespace korva::coordination::platform

@@ -43,8 +43,7 @@ std::optional<std::int64_t> wall_ns_since_epoch() {
 
 void sleep_ms(int ms) {
     timespec ts{ms / 1000, static_cast<long>(ms % 1000) * 1000000L};
-    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
-    }
+    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {}
 }
 
 std::uint32_t process_id() { return static_cast<std::uint32_t>(getpid()); }
@@ -168,13 +167,9 @@ std::string spawn_detached(std::function<void()> body) {
 
 // ---- sockets ------------------------------------------------------------------
 
-bool parse_ipv6(std::string_view text, std::uint8_t out[16]) {
-    return detail::ipv6_from_text(text, out);
-}
+bool parse_ipv6(std::string_view text, std::uint8_t out[16]) { return detail::ipv6_from_text(text, out); }
 
-std::string format_address(const SocketAddress& address) {
-    return detail::address_text(address);
-}
+std::string format_address(const SocketAddress& address) { return detail::address_text(address); }
 
 Socket& Socket::operator=(Socket&& other) noexcept {
     if (this != &other) {

@@ -13,12 +13,12 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
-#include <winsock2.h>
-#include <ws2tcpip.h>
-#include <windows.h>
 #include <bcrypt.h>
 #include <malloc.h>
 #include <process.h>
+#include <windows.h>
+#include <winsock2.h>
+#include <ws2tcpip.h>
 
 #include <algorithm>
 #include <climits>
@@ -207,8 +207,8 @@ void exit_process(int status) {
 
 std::uint64_t random_u64() {
     std::uint64_t value = 0;
-    NTSTATUS status = BCryptGenRandom(nullptr, reinterpret_cast<PUCHAR>(&value), sizeof value,
-                                      BCRYPT_USE_SYSTEM_PREFERRED_RNG);
+    NTSTATUS status =
+        BCryptGenRandom(nullptr, reinterpret_cast<PUCHAR>(&value), sizeof value, BCRYPT_USE_SYSTEM_PREFERRED_RNG);
     if (status < 0) {  // no random source: still vary per process
         value ^= static_cast<std::uint64_t>(monotonic_ns()) * 0x9E3779B97F4A7C15ULL ^ GetCurrentProcessId();
     }
@@ -217,9 +217,9 @@ std::uint64_t random_u64() {
 
 std::string os_error_text(int err) {
     wchar_t* message = nullptr;
-    DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                 FORMAT_MESSAGE_IGNORE_INSERTS,
-                             nullptr, static_cast<DWORD>(err), 0, reinterpret_cast<LPWSTR>(&message), 0, nullptr);
+    DWORD n =
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, static_cast<DWORD>(err), 0, reinterpret_cast<LPWSTR>(&message), 0, nullptr);
     std::string text;
     if (n != 0 && message != nullptr) {
         text = to_utf8(message, n);
@@ -257,8 +257,8 @@ std::string spawn_detached(std::function<void()> body) {
     // default; _beginthreadex rather than CreateThread so that the C
     // runtime knows the thread.
     SetLastError(ERROR_SUCCESS);
-    std::uintptr_t handle = _beginthreadex(nullptr, 2u << 20, thread_entry, owned.get(),
-                                           STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    std::uintptr_t handle =
+        _beginthreadex(nullptr, 2u << 20, thread_entry, owned.get(), STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
     if (handle == 0) {
         DWORD code = GetLastError();
         return code != ERROR_SUCCESS ? os_error_text(static_cast<int>(code)) : "cannot create thread";
@@ -317,8 +317,8 @@ Socket Socket::listen_tcp(const SocketAddress& address, std::string& error) {
     // that needs address reuse on POSIX does not arise). Without the
     // guarantee the coordinator does not start.
     BOOL exclusive = TRUE;
-    if (setsockopt(raw, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive),
-                   sizeof exclusive) != 0) {
+    if (setsockopt(raw, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive), sizeof exclusive) !=
+        0) {
         error = os_error_text(WSAGetLastError());
         return {};
     }

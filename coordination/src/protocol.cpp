@@ -14,8 +14,7 @@ namespace korva::coordination {
 
 // ---- framing ------------------------------------------------------------------------
 
-RequestReader::RequestReader(Transport& transport)
-    : transport_(transport), buffer_(new char[limits::kReadBuffer]) {}
+RequestReader::RequestReader(Transport& transport) : transport_(transport), buffer_(new char[limits::kReadBuffer]) {}
 
 std::int64_t Deadline::at() {
     if (!fixed_) {
@@ -25,8 +24,7 @@ std::int64_t Deadline::at() {
     return at_;
 }
 
-RequestReader::Line RequestReader::read_line(std::size_t max_bytes, Deadline& deadline,
-                                             std::string_view& line) {
+RequestReader::Line RequestReader::read_line(std::size_t max_bytes, Deadline& deadline, std::string_view& line) {
     long_line_.clear();
     bool spilled = false;  // the line's beginning has moved to long_line_
     std::size_t scanned = start_;
@@ -248,9 +246,15 @@ public:
     bool binary(Json::binary_t& b) { return dom_.binary(b); }
     bool start_object(std::size_t n) { return ++depth_ <= limits::kNesting && dom_.start_object(n); }
     bool key(std::string& k) { return dom_.key(k); }
-    bool end_object() { --depth_; return dom_.end_object(); }
+    bool end_object() {
+        --depth_;
+        return dom_.end_object();
+    }
     bool start_array(std::size_t n) { return ++depth_ <= limits::kNesting && dom_.start_array(n); }
-    bool end_array() { --depth_; return dom_.end_array(); }
+    bool end_array() {
+        --depth_;
+        return dom_.end_array();
+    }
     bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) { return false; }
 
 private:
@@ -372,8 +376,10 @@ bool quick_parse_body(std::string_view line, Json& out) {
     Cursor in{line.data(), line.data() + line.size()};
     // The previous request's object is emptied and reused: one allocation
     // less per request.
-    if (out.is_object()) out.get_ref<Json::object_t&>().clear();
-    else out = Json::object();
+    if (out.is_object())
+        out.get_ref<Json::object_t&>().clear();
+    else
+        out = Json::object();
     if (!in.take('{')) return false;
     if (!in.take('}')) {
         do {
@@ -512,8 +518,10 @@ bool fold_hex(const std::string& in, std::string& out) {
     out.resize(in.size());
     for (std::size_t i = 0; i < in.size(); ++i) {
         char c = in[i];
-        if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
-        else if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+        if (c >= 'A' && c <= 'F')
+            c = static_cast<char>(c - 'A' + 'a');
+        else if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
+            return false;
         out[i] = c;
     }
     return true;

@@ -20,10 +20,10 @@ namespace korva::coordination {
 using Json = nlohmann::json;
 
 namespace limits {
-constexpr std::size_t kHeaderLine = 4096;           // line feed included
-constexpr std::size_t kBodyLine = 16777216;         // line feed included
+constexpr std::size_t kHeaderLine = 4096;  // line feed included
+constexpr std::size_t kBodyLine = 16777216;  // line feed included
 constexpr std::uint64_t kPayload = 8388608;
-constexpr std::size_t kName = 1024;                 // key, channel, prefix
+constexpr std::size_t kName = 1024;  // key, channel, prefix
 constexpr std::size_t kNamespace = 128;
 constexpr std::size_t kOwner = 128;
 constexpr int kNesting = 128;
@@ -32,7 +32,7 @@ constexpr std::int64_t kFirstRequestNs = 5'000'000'000;
 constexpr std::int64_t kLaterRequestNs = 30'000'000'000;
 constexpr std::int64_t kPayloadNs = 5'000'000'000;
 constexpr std::int64_t kSendTimeoutMs = 2000;
-constexpr std::size_t kInlineValue = 4096;          // binary replies up to this go in one buffer
+constexpr std::size_t kInlineValue = 4096;  // binary replies up to this go in one buffer
 }  // namespace limits
 
 // ---- byte transport ----------------------------------------------------------
@@ -192,12 +192,24 @@ struct Reply {
     // reply, after the store lock is released, not while others wait for it.
     std::shared_ptr<const std::string> retired;
 
-    static Reply fail(const char* text) { Reply r; r.error = text; return r; }
-    static Reply json(std::string serialised) { Reply r; r.value = std::move(serialised); return r; }
+    static Reply fail(const char* text) {
+        Reply r;
+        r.error = text;
+        return r;
+    }
+    static Reply json(std::string serialised) {
+        Reply r;
+        r.value = std::move(serialised);
+        return r;
+    }
     static Reply boolean(bool b) { return json(b ? "true" : "false"); }
     static Reply integer(std::int64_t v) { return json(std::to_string(v)); }
     static Reply null() { return json("null"); }
-    static Reply binary(std::shared_ptr<const std::string> data) { Reply r; r.bytes = std::move(data); return r; }
+    static Reply binary(std::shared_ptr<const std::string> data) {
+        Reply r;
+        r.bytes = std::move(data);
+        return r;
+    }
 };
 
 // Serialises a value compactly with sorted keys (std::map objects).

@@ -27,11 +27,21 @@ bool valid_utf8(std::string_view s) {
         auto c = static_cast<unsigned char>(s[i]);
         std::size_t extra;
         std::uint32_t cp;
-        if (c < 0x80) { ++i; continue; }
-        if ((c & 0xE0) == 0xC0) { extra = 1; cp = c & 0x1F; }
-        else if ((c & 0xF0) == 0xE0) { extra = 2; cp = c & 0x0F; }
-        else if ((c & 0xF8) == 0xF0) { extra = 3; cp = c & 0x07; }
-        else return false;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        if ((c & 0xE0) == 0xC0) {
+            extra = 1;
+            cp = c & 0x1F;
+        } else if ((c & 0xF0) == 0xE0) {
+            extra = 2;
+            cp = c & 0x0F;
+        } else if ((c & 0xF8) == 0xF0) {
+            extra = 3;
+            cp = c & 0x07;
+        } else
+            return false;
         if (i + extra >= s.size()) return false;
         for (std::size_t k = 1; k <= extra; ++k) {
             auto d = static_cast<unsigned char>(s[i + k]);
@@ -55,12 +65,22 @@ std::string quote_raw(std::string_view raw) {
     std::string out = "\"";
     for (char ch : raw) {
         auto c = static_cast<unsigned char>(ch);
-        if (c == '"' || c == '\\') { out += '\\'; out += ch; }
-        else if (c == '\n') out += "\\n";
-        else if (c == '\r') out += "\\r";
-        else if (c == '\t') out += "\\t";
-        else if (c >= 0x20 && c < 0x7F) out += ch;
-        else { out += "\\x"; out += hex[c >> 4]; out += hex[c & 15]; }
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += ch;
+        } else if (c == '\n')
+            out += "\\n";
+        else if (c == '\r')
+            out += "\\r";
+        else if (c == '\t')
+            out += "\\t";
+        else if (c >= 0x20 && c < 0x7F)
+            out += ch;
+        else {
+            out += "\\x";
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
     }
     return out + "\"";
 }
@@ -270,9 +290,8 @@ void sweeper(std::shared_ptr<SharedState> state) {
         }
         try {
             auto shared_socket = std::make_shared<platform::Socket>(std::move(socket));
-            error = platform::spawn_detached([state, shared_socket] {
-                serve_worker(state, std::move(*shared_socket));
-            });
+            error =
+                platform::spawn_detached([state, shared_socket] { serve_worker(state, std::move(*shared_socket)); });
             if (!error.empty()) shared_socket->close();
         } catch (...) {
             error = "out of memory";

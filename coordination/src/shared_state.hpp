@@ -16,7 +16,8 @@ namespace korva::coordination {
 
 struct SharedState {
     SharedState(std::string token_, std::string generation_)
-        : token(std::move(token_)), generation(std::move(generation_)),
+        : token(std::move(token_)),
+          generation(std::move(generation_)),
           hello_value(dump_json(Json{{"generation", generation}, {"protocol", 2}})) {}
 
     const std::string token;

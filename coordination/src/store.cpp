@@ -34,21 +34,38 @@ std::uint64_t siphash13(const unsigned char* in, std::size_t len, std::uint64_t 
     std::uint64_t v0 = 0x736f6d6570736575ULL ^ k0, v1 = 0x646f72616e646f6dULL ^ k1;
     std::uint64_t v2 = 0x6c7967656e657261ULL ^ k0, v3 = 0x7465646279746573ULL ^ k1;
     auto round = [&] {
-        v0 += v1; v1 = rotl(v1, 13); v1 ^= v0; v0 = rotl(v0, 32);
-        v2 += v3; v3 = rotl(v3, 16); v3 ^= v2;
-        v0 += v3; v3 = rotl(v3, 21); v3 ^= v0;
-        v2 += v1; v1 = rotl(v1, 17); v1 ^= v2; v2 = rotl(v2, 32);
+        v0 += v1;
+        v1 = rotl(v1, 13);
+        v1 ^= v0;
+        v0 = rotl(v0, 32);
+        v2 += v3;
+        v3 = rotl(v3, 16);
+        v3 ^= v2;
+        v0 += v3;
+        v3 = rotl(v3, 21);
+        v3 ^= v0;
+        v2 += v1;
+        v1 = rotl(v1, 17);
+        v1 ^= v2;
+        v2 = rotl(v2, 32);
     };
     std::size_t blocks = len / 8;
     for (std::size_t i = 0; i < blocks; ++i) {
         std::uint64_t m = 0;
         for (int j = 7; j >= 0; --j) m = (m << 8) | in[i * 8 + static_cast<std::size_t>(j)];
-        v3 ^= m; round(); v0 ^= m;
+        v3 ^= m;
+        round();
+        v0 ^= m;
     }
     std::uint64_t b = static_cast<std::uint64_t>(len) << 56;
     for (std::size_t j = 0; j < len % 8; ++j) b |= static_cast<std::uint64_t>(in[blocks * 8 + j]) << (8 * j);
-    v3 ^= b; round(); v0 ^= b;
-    v2 ^= 0xff; round(); round(); round();
+    v3 ^= b;
+    round();
+    v0 ^= b;
+    v2 ^= 0xff;
+    round();
+    round();
+    round();
     return v0 ^ v1 ^ v2 ^ v3;
 }
 

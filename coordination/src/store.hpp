@@ -20,8 +20,8 @@
 namespace korva::coordination {
 
 namespace limits {
-constexpr std::uint64_t kValueSize = 16776064;     // 16 MiB - 1152
-constexpr std::uint64_t kUsage = 134217728;        // 128 MiB
+constexpr std::uint64_t kValueSize = 16776064;  // 16 MiB - 1152
+constexpr std::uint64_t kUsage = 134217728;  // 128 MiB
 constexpr std::size_t kEntries = 100000;
 constexpr std::uint64_t kEntryOverhead = 128;
 constexpr std::uint64_t kMemberOverhead = 64;
@@ -58,7 +58,7 @@ struct Bytes {
 
 struct Set {
     std::unordered_set<std::string, SeededHash> members;  // lower-case hexadecimal text
-    std::uint64_t value_size = 0;                         // sum of (member length + 64)
+    std::uint64_t value_size = 0;  // sum of (member length + 64)
 };
 
 struct Lock {

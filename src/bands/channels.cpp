@@ -13,9 +13,9 @@
 
 #include "../helpers/errors.hpp"
 #include "../helpers/smoothing.hpp"
-#include "atr_bollinger.hpp"
 #include "../helpers/true_range.hpp"
 #include "../helpers/window_extreme.hpp"
+#include "atr_bollinger.hpp"
 
 namespace korva::bands {
 namespace {
@@ -59,10 +59,10 @@ Series chande(MatrixView candles, std::uint64_t period, double mult, std::string
     double* o = out.data();
     if (is_long) {
         window_extreme<KeepMax>(candles.column(col::high), period,
-                                 [&](std::size_t i, double hi) { o[i] = hi - (mult * o[i]); });
+                                [&](std::size_t i, double hi) { o[i] = hi - (mult * o[i]); });
     } else {
         window_extreme<KeepMin>(candles.column(col::low), period,
-                                 [&](std::size_t i, double lo) { o[i] = lo + (mult * o[i]); });
+                                [&](std::size_t i, double lo) { o[i] = lo + (mult * o[i]); });
     }
     return out;
 }

@@ -19,8 +19,8 @@
 
 #include "../helpers/errors.hpp"
 #include "../helpers/fmath.hpp"
-#include "kernels.hpp"
 #include "../helpers/lanes.hpp"
+#include "kernels.hpp"
 
 namespace korva::ehlers {
 namespace {
@@ -47,14 +47,14 @@ Lanes<N> pairwise(F f) {
     return pairwise<N>(f, std::make_index_sequence<N>{});
 }
 
-#define KORVA_LANEWISE(op)                                                           \
-    template <std::size_t N>                                                         \
-    Lanes<N> operator op(const Lanes<N>& a, const Lanes<N>& b) {                     \
-        return pairwise<N>([&](std::size_t q) { return a.v[q] op b.v[q]; });         \
-    }                                                                                \
-    template <std::size_t N>                                                         \
-    Lanes<N> operator op(const Lanes<N>& a, double b) {                              \
-        return pairwise<N>([&](std::size_t q) { return a.v[q] op b; });              \
+#define KORVA_LANEWISE(op)                                                   \
+    template <std::size_t N>                                                 \
+    Lanes<N> operator op(const Lanes<N>& a, const Lanes<N>& b) {             \
+        return pairwise<N>([&](std::size_t q) { return a.v[q] op b.v[q]; }); \
+    }                                                                        \
+    template <std::size_t N>                                                 \
+    Lanes<N> operator op(const Lanes<N>& a, double b) {                      \
+        return pairwise<N>([&](std::size_t q) { return a.v[q] op b; });      \
     }
 KORVA_LANEWISE(+)
 KORVA_LANEWISE(-)
@@ -467,14 +467,16 @@ Tuple pma(SeriesView source) {
         using T = decltype(lanes);
         auto at = [&](std::size_t k) { return load_as<T>(x + (i - k)); };
         const T x5 = at(5);
-        const T v = (at(6) + (((((7.0 * at(0) + 6.0 * at(1)) + 5.0 * at(2)) + 4.0 * at(3)) + 3.0 * at(4)) + (x5 + x5))) / 28.0;
+        const T v =
+            (at(6) + (((((7.0 * at(0) + 6.0 * at(1)) + 5.0 * at(2)) + 4.0 * at(3)) + 3.0 * at(4)) + (x5 + x5))) / 28.0;
         store_as<T>(w.get() + i, v);
     });
     blocked<Lanes<2>>(6, n, [&](std::size_t i, auto lanes) {
         using T = decltype(lanes);
         auto at = [&](std::size_t k) { return load_as<T>(w.get() + (i - k)); };
         const T wi = at(0);
-        const T w2 = (at(6) + (2.0 * at(5) + (3.0 * at(4) + (4.0 * at(3) + (5.0 * at(2) + (6.0 * at(1) + 7.0 * wi)))))) / 28.0;
+        const T w2 =
+            (at(6) + (2.0 * at(5) + (3.0 * at(4) + (4.0 * at(3) + (5.0 * at(2) + (6.0 * at(1) + 7.0 * wi)))))) / 28.0;
         store_as<T>(predict.data() + i, (wi + wi) - w2);
     });
     // A NaN predict gives a NaN trigger through its own term, which is the

@@ -81,12 +81,9 @@ GaussCoefficients gauss_coefficients(double p, std::uint64_t poles) {
     const double alpha = std::sqrt((beta * beta) + (beta + beta)) - beta;
     const double v = 1.0 - alpha;
     switch (poles) {
-        case 1:
-            return {alpha, {v, 0.0, 0.0, 0.0}};
-        case 2:
-            return {alpha * alpha, {v + v, -(v * v), 0.0, 0.0}};
-        case 3:
-            return {alpha * (alpha * alpha), {3.0 * v, -3.0 * (v * v), v * (v * v), 0.0}};
+        case 1: return {alpha, {v, 0.0, 0.0, 0.0}};
+        case 2: return {alpha * alpha, {v + v, -(v * v), 0.0, 0.0}};
+        case 3: return {alpha * (alpha * alpha), {3.0 * v, -3.0 * (v * v), v * (v * v), 0.0}};
         default:
             return {(alpha * alpha) * (alpha * alpha),
                     {4.0 * v, -6.0 * (v * v), (v * (v * v)) * 4.0, -((v * v) * (v * v))}};

@@ -12,12 +12,12 @@ namespace korva::ehlers {
 // The constants as exact doubles. The 1.414 and 1.738 multiples of pi are the
 // rounded products of those decimals with pi, not sqrt(2) * pi: the filters
 // were tuned with them and every output depends on the exact bits.
-inline constexpr double kTwoPi = 0x1.921fb54442d18p+2;       // 6.283185307179586
-inline constexpr double kPi = 0x1.921fb54442d18p+1;          // 3.141592653589793
-inline constexpr double kHalfPi = 0x1.921fb54442d18p+0;      // 1.5707963267948966
-inline constexpr double kDegPerRad = 0x1.ca5dc1a63c1f8p+5;   // 57.29577951308232
-inline constexpr double kPi1414 = 0x1.1c4d339c8c6cbp+2;      // 4.442212012175967
-inline constexpr double kPi1738 = 0x1.5d7215129d64ap+2;      // 5.46008803193906
+inline constexpr double kTwoPi = 0x1.921fb54442d18p+2;  // 6.283185307179586
+inline constexpr double kPi = 0x1.921fb54442d18p+1;  // 3.141592653589793
+inline constexpr double kHalfPi = 0x1.921fb54442d18p+0;  // 1.5707963267948966
+inline constexpr double kDegPerRad = 0x1.ca5dc1a63c1f8p+5;  // 57.29577951308232
+inline constexpr double kPi1414 = 0x1.1c4d339c8c6cbp+2;  // 4.442212012175967
+inline constexpr double kPi1738 = 0x1.5d7215129d64ap+2;  // 5.46008803193906
 
 // 2-pole SuperSmoother with period p:
 // out[i] = ((c1 * (x[i] + x[i-1])) + c2 * out[i-1]) - a2 * out[i-2].

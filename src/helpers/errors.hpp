@@ -65,8 +65,6 @@ inline Failure current_failure() noexcept {
 
 // The error NumPy raises for `result[-1]` on an empty array; the `*_last`
 // functions mirror it because callers used to index the full series.
-[[noreturn]] inline void empty_last_index() {
-    throw IndexError("index -1 is out of bounds for axis 0 with size 0");
-}
+[[noreturn]] inline void empty_last_index() { throw IndexError("index -1 is out of bounds for axis 0 with size 0"); }
 
 }  // namespace korva

@@ -54,8 +54,8 @@ PriceSource::PriceSource(MatrixView candles, std::string_view source_type, NameC
             break;
         }
         case Kind::Ohlc4: {
-            const SeriesView o = candles.column(col::open), h = candles.column(col::high),
-                             l = candles.column(col::low), c = candles.column(col::close);
+            const SeriesView o = candles.column(col::open), h = candles.column(col::high), l = candles.column(col::low),
+                             c = candles.column(col::close);
             owned_.resize(n);
             for (std::size_t i = 0; i < n; ++i) owned_[i] = (((o[i] + h[i]) + l[i]) + c[i]) * 0.25;
             break;

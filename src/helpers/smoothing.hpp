@@ -94,8 +94,7 @@ struct ChainStep {
 // (a view), writing each new value to out (nullptr: nothing is written);
 // returns the final value. Chunks of a long series run in vector lanes.
 template <class V>
-double recurrence_from(const V& x, std::size_t first, std::size_t n, const EmaCoefficients& c, double e,
-                       double* out) {
+double recurrence_from(const V& x, std::size_t first, std::size_t n, const EmaCoefficients& c, double e, double* out) {
     double* o[1] = {out};
     if (out) {
         rec::run_view(ChainStep<1, 1>{c}, x, o, first, n, &e);

@@ -45,9 +45,8 @@ inline double sum_one(const double* v, std::size_t i, std::uint64_t p) {
 }  // namespace
 
 KORVA_WINDOW_CLONES void fresh_window_sums(const double* v, std::size_t n, std::uint64_t p, double* out) {
-    std::size_t i = in_blocks<4 * W>(p - 1, n, [&](std::size_t i) __attribute__((always_inline)) {
-        sum_block(v, i, p, out);
-    });
+    std::size_t i = in_blocks<4 * W>(
+        p - 1, n, [&](std::size_t i) __attribute__((always_inline)) { sum_block(v, i, p, out); });
     for (; i < n; ++i) out[i] = sum_one(v, i, p);
 }
 

@@ -63,8 +63,7 @@ template <std::size_t B, class Block>
 // block when there are B ends in all, else one by one. Requires 1 <= p <= n;
 // v[0 .. p-2] keep their inputs.
 template <std::size_t B, class Block, class One>
-[[gnu::always_inline]] inline void windows_in_place(double* v, std::size_t n, std::size_t p, Block&& block,
-                                                    One&& one) {
+[[gnu::always_inline]] inline void windows_in_place(double* v, std::size_t n, std::size_t p, Block&& block, One&& one) {
     const std::size_t head_len = n - (p - 1) < B ? n : p - 1 + B;
     std::vector<double> head(v, v + head_len);
     std::size_t i = n;

@@ -9,11 +9,9 @@
 #include <cstring>
 
 namespace korva {
-namespace {
-}  // namespace
+namespace {}  // namespace
 
-KORVA_CLONES("avx2", "default") void unrolled_window_sums(const double* v, std::size_t n,
-                                                                           std::size_t p, double* out) {
+KORVA_CLONES("avx2", "default") void unrolled_window_sums(const double* v, std::size_t n, std::size_t p, double* out) {
     std::size_t i = p - 1;
     for (; i + 4 <= n; i += 4) {
         // Lane l holds the window that starts at first + l.

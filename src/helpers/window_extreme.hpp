@@ -106,9 +106,7 @@ inline double max_later(double earlier, double later) { return earlier > later ?
 inline double min_later(double earlier, double later) { return earlier < later ? earlier : later; }
 inline double max_num(double a, double b) { return korva::max_num(a, b); }
 inline double min_num(double a, double b) { return korva::min_num(a, b); }
-inline Pair pick(PairBits mask, Pair yes, Pair no) {
-    return (Pair)(((PairBits)yes & mask) | ((PairBits)no & ~mask));
-}
+inline Pair pick(PairBits mask, Pair yes, Pair no) { return (Pair)(((PairBits)yes & mask) | ((PairBits)no & ~mask)); }
 inline Pair max_later(Pair earlier, Pair later) { return pick(earlier > later, earlier, later); }
 inline Pair max_num(Pair a, Pair b) {
     Pair r = pick(a > b, a, b);

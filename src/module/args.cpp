@@ -95,9 +95,7 @@ void convert(PyObject* o, Type type, Borrows& borrows, Arg& dst) {
             put<Int64View>(dst, vector_view<std::int64_t>(a));
             return;
         }
-        case Type::Candles:
-            put<MatrixView>(dst, matrix_view(array_of(o, 2, numpy::Double)));
-            return;
+        case Type::Candles: put<MatrixView>(dst, matrix_view(array_of(o, 2, numpy::Double))); return;
         case Type::CandlesMut: {
             PyObject* a = array_of(o, 2, numpy::Double);
             borrows.add(a, true);
@@ -177,7 +175,7 @@ std::string name_list(const std::vector<const char*>& names) {
         throw ErrorAlreadySet{};
     }
     PyException_SetCause(exc, cause);  // steals `cause`
-    PyErr_SetRaisedException(exc);     // steals `exc`
+    PyErr_SetRaisedException(exc);  // steals `exc`
     throw ErrorAlreadySet{};
 }
 
@@ -209,9 +207,8 @@ void parse(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObje
     const std::size_t n = sig.count;
     std::array<PyObject*, kMaxParams> slot{};
     if (static_cast<std::size_t>(nargs) > n) {
-        raise(PyExc_TypeError, std::string(sig.name) + "() takes " + std::to_string(n) +
-                                   " positional arguments but " + std::to_string(nargs) +
-                                   (nargs == 1 ? " was given" : " were given"));
+        raise(PyExc_TypeError, std::string(sig.name) + "() takes " + std::to_string(n) + " positional arguments but " +
+                                   std::to_string(nargs) + (nargs == 1 ? " was given" : " were given"));
     }
     for (Py_ssize_t i = 0; i < nargs; ++i) slot[static_cast<std::size_t>(i)] = args[i];
 
@@ -231,8 +228,8 @@ void parse(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObje
                       std::string(sig.name) + "() got an unexpected keyword argument '" + str_of(key) + "'");
             }
             if (slot[idx]) {
-                raise(PyExc_TypeError, std::string(sig.name) + "() got multiple values for argument '" +
-                                           sig.params[idx].name + "'");
+                raise(PyExc_TypeError,
+                      std::string(sig.name) + "() got multiple values for argument '" + sig.params[idx].name + "'");
             }
             slot[idx] = args[nargs + k];
         }

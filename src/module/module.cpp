@@ -92,8 +92,7 @@ PyObject* call(const table::Function& f, PyObject* const* argv, Py_ssize_t nargs
         } slots;
         args::Arg* const values = slots.v;
         args::Borrows borrows;
-        args::parse(args::Signature{f.name, f.count, f.params.data()}, argv, nargs, kwnames, values,
-                    borrows);
+        args::parse(args::Signature{f.name, f.count, f.params.data()}, argv, nargs, kwnames, values, borrows);
         Value result = f.impl(std::span<const args::Arg>(values, f.count));
         return to_python(std::move(result));
     });
@@ -107,16 +106,12 @@ PyObject* trampoline(PyObject*, PyObject* const* argv, Py_ssize_t nargs, PyObjec
 PyObject* run_coordinator(PyObject*, PyObject*) {
     return guarded([]() -> PyObject* {
         std::string failure;
-        Py_BEGIN_ALLOW_THREADS
-        try {
-            failure = coordination::run();
-        } catch (const std::exception& e) {
+        Py_BEGIN_ALLOW_THREADS try { failure = coordination::run(); } catch (const std::exception& e) {
             failure = e.what();
         } catch (...) {
             failure = "coordinator failed";
         }
-        Py_END_ALLOW_THREADS
-        PyErr_SetString(PyExc_RuntimeError, failure.c_str());
+        Py_END_ALLOW_THREADS PyErr_SetString(PyExc_RuntimeError, failure.c_str());
         return nullptr;
     });
 }
@@ -191,8 +186,8 @@ PyObject* create_module() {
     if (!module_name) return nullptr;
     internal_error = PyErr_NewExceptionWithDoc(
         "korva_rust.InternalError",
-        "An index or invariant that cannot hold for the given input. Derives from BaseException.",
-        PyExc_BaseException, nullptr);
+        "An index or invariant that cannot hold for the given input. Derives from BaseException.", PyExc_BaseException,
+        nullptr);
     if (!internal_error) return nullptr;
     Py_INCREF(internal_error);
     if (PyModule_AddObject(module.get(), "InternalError", internal_error) < 0) {

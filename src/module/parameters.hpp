@@ -13,9 +13,9 @@
 namespace korva::args {
 
 enum class Type : std::uint8_t {
-    Series,       // 1-D float64, any stride
-    Candles,      // 2-D float64
-    CandlesMut,   // 2-D float64, writable (registered for writing)
+    Series,  // 1-D float64, any stride
+    Candles,  // 2-D float64
+    CandlesMut,  // 2-D float64, writable (registered for writing)
     Int64Series,  // 1-D int64, any stride
     Uint,
     Int,

@@ -5,27 +5,27 @@
 // reference are all derived from it.
 #include "table.hpp"
 
-#include "../moving_averages/core.hpp"
+#include "../bands/atr_bollinger.hpp"
+#include "../bands/channels.hpp"
+#include "../candle/candle.hpp"
+#include "../ehlers/cycles.hpp"
+#include "../ehlers/filters.hpp"
 #include "../moving_averages/adaptive.hpp"
+#include "../moving_averages/core.hpp"
 #include "../moving_averages/volume_weighted.hpp"
 #include "../moving_averages/weighted.hpp"
-#include "../bands/atr_bollinger.hpp"
-#include "../oscillators/rsi.hpp"
 #include "../oscillators/forecast.hpp"
 #include "../oscillators/momentum.hpp"
 #include "../oscillators/range.hpp"
-#include "../volume/volume.hpp"
-#include "../candle/candle.hpp"
+#include "../oscillators/rsi.hpp"
+#include "../oscillators/stochastic.hpp"
+#include "../statistical/array_helpers.hpp"
 #include "../statistical/decimal.hpp"
+#include "../statistical/statistics.hpp"
+#include "../trading_hours/trading_hours.hpp"
 #include "../trend/directional.hpp"
 #include "../trend/overlays.hpp"
-#include "../statistical/array_helpers.hpp"
-#include "../trading_hours/trading_hours.hpp"
-#include "../ehlers/filters.hpp"
-#include "../ehlers/cycles.hpp"
-#include "../bands/channels.hpp"
-#include "../oscillators/stochastic.hpp"
-#include "../statistical/statistics.hpp"
+#include "../volume/volume.hpp"
 
 namespace korva::table {
 namespace {
@@ -119,114 +119,361 @@ constexpr const char* find_order_index =
 
 constexpr Function table[] = {
     {"run_coordinator", 0, {}, "Run shared state in a dedicated child; never block the dashboard process.", nullptr},
-    fn<ma::cwma>("cwma", {"source", "period"}, "Cubed Weighted Moving Average").in(Family::MovingAverages).warm("period + 1 copies of `source`"),
-    fn<ma::dema>("dema", {"source", "period"}, "Calculate DEMA (Double Exponential Moving Average) - Ultra-optimized version").in(Family::MovingAverages).warm("none"),
-    fn<ma::ema>("ema", {"source", "period"}, "Calculate EMA (Exponential Moving Average) - Optimized version").in(Family::MovingAverages).warm("none (all NaN when period > n)"),
+    fn<ma::cwma>("cwma", {"source", "period"}, "Cubed Weighted Moving Average")
+        .in(Family::MovingAverages)
+        .warm("period + 1 copies of `source`"),
+    fn<ma::dema>("dema", {"source", "period"},
+                 "Calculate DEMA (Double Exponential Moving Average) - Ultra-optimized version")
+        .in(Family::MovingAverages)
+        .warm("none"),
+    fn<ma::ema>("ema", {"source", "period"}, "Calculate EMA (Exponential Moving Average) - Optimized version")
+        .in(Family::MovingAverages)
+        .warm("none (all NaN when period > n)"),
     fn<ma::ema_last>("ema_last", {"source", "period"}, doc::ema_last).in(Family::MovingAverages),
-    fn<ma::epma>("epma", {"source", "period", "offset"}, "End Point Moving Average").in(Family::MovingAverages).warm("period + offset + 1 copies of `source`"),
-    fn<ma::frama>("frama", {"candles", "window", "fc", "sc"}, "Calculate FRAMA (Fractal Adaptive Moving Average)").in(Family::MovingAverages).warm("window - 1 NaN, an odd window counting as window + 1"),
-    fn<ma::hma>("hma", {"source", "period"}, "HMA — Hull Moving Average").in(Family::MovingAverages).warm("period + isqrt(period) - 2 rest on zero-filled stages (0.0 at first)"),
-    fn<ma::hwma>("hwma", {"source", "na", "nb", "nc"}, "Holt-Winter Moving Average").in(Family::MovingAverages).warm("none"),
-    fn<ma::jma>("jma", {"source", "period", "phase", "power"}, "JMA — Jurik Moving Average").in(Family::MovingAverages).warm("none"),
-    fn<ma::kama>("kama", {"source", "period", "fast_length", "slow_length"}, "Calculate KAMA (Kaufman Adaptive Moving Average) - Optimized version").in(Family::MovingAverages).warm("period copies of `source`"),
-    fn<ma::maaq>("maaq", {"source", "period", "fast_period", "slow_period"}, "MAAQ — Moving Average Adaptive Q").in(Family::MovingAverages).warm("period copies of `source`"),
-    fn<ma::mcginley_dynamic>("mcginley_dynamic", {"source", "period", "k"}, "McGinley Dynamic").in(Family::MovingAverages).warm("none"),
+    fn<ma::epma>("epma", {"source", "period", "offset"}, "End Point Moving Average")
+        .in(Family::MovingAverages)
+        .warm("period + offset + 1 copies of `source`"),
+    fn<ma::frama>("frama", {"candles", "window", "fc", "sc"}, "Calculate FRAMA (Fractal Adaptive Moving Average)")
+        .in(Family::MovingAverages)
+        .warm("window - 1 NaN, an odd window counting as window + 1"),
+    fn<ma::hma>("hma", {"source", "period"}, "HMA — Hull Moving Average")
+        .in(Family::MovingAverages)
+        .warm("period + isqrt(period) - 2 rest on zero-filled stages (0.0 at first)"),
+    fn<ma::hwma>("hwma", {"source", "na", "nb", "nc"}, "Holt-Winter Moving Average")
+        .in(Family::MovingAverages)
+        .warm("none"),
+    fn<ma::jma>("jma", {"source", "period", "phase", "power"}, "JMA — Jurik Moving Average")
+        .in(Family::MovingAverages)
+        .warm("none"),
+    fn<ma::kama>("kama", {"source", "period", "fast_length", "slow_length"},
+                 "Calculate KAMA (Kaufman Adaptive Moving Average) - Optimized version")
+        .in(Family::MovingAverages)
+        .warm("period copies of `source`"),
+    fn<ma::maaq>("maaq", {"source", "period", "fast_period", "slow_period"}, "MAAQ — Moving Average Adaptive Q")
+        .in(Family::MovingAverages)
+        .warm("period copies of `source`"),
+    fn<ma::mcginley_dynamic>("mcginley_dynamic", {"source", "period", "k"}, "McGinley Dynamic")
+        .in(Family::MovingAverages)
+        .warm("none"),
     fn<ma::mwdx>("mwdx", {"source", "factor"}, "MWDX Average").in(Family::MovingAverages).warm("none"),
-    fn<ma::nma>("nma", {"source", "period"}, "NMA — Natural Moving Average").in(Family::MovingAverages).warm("period + 1 NaN"),
-    fn<ma::rma>("rma", {"source", "length"}, "RMA — Wilder's EMA (alpha = 1/length)").in(Family::MovingAverages).warm("none"),
-    fn<ma::sma>("sma", {"source", "period"}, "Calculate Simple Moving Average (SMA)").in(Family::MovingAverages).warm("period - 1 NaN"),
+    fn<ma::nma>("nma", {"source", "period"}, "NMA — Natural Moving Average")
+        .in(Family::MovingAverages)
+        .warm("period + 1 NaN"),
+    fn<ma::rma>("rma", {"source", "length"}, "RMA — Wilder's EMA (alpha = 1/length)")
+        .in(Family::MovingAverages)
+        .warm("none"),
+    fn<ma::sma>("sma", {"source", "period"}, "Calculate Simple Moving Average (SMA)")
+        .in(Family::MovingAverages)
+        .warm("period - 1 NaN"),
     fn<ma::sma_last>("sma_last", {"source", "period"}, doc::sma_last).in(Family::MovingAverages),
-    fn<ma::smma>("smma", {"source", "length"}, "Calculate SMMA (Smoothed Moving Average)").in(Family::MovingAverages).warm("length - 1 NaN"),
-    fn<ma::sqwma>("sqwma", {"source", "period"}, "Squared Weighted Moving Average").in(Family::MovingAverages).warm("period + 1 copies of `source`"),
-    fn<ma::srwma>("srwma", {"source", "period"}, "Square Root Weighted Moving Average").in(Family::MovingAverages).warm("period + 1 copies of `source`"),
-    fn<ma::t3>("t3", {"candles", "period", "vfactor", "source_type", "sequential"}, "Calculate T3 (Triple Exponential Moving Average)").in(Family::MovingAverages).warm("none"),
-    fn<ma::tema>("tema", {"source", "period"}, "Calculate TEMA (Triple Exponential Moving Average)").in(Family::MovingAverages).warm("none"),
-    fn<ma::trix>("trix", {"source", "period"}, "TRIX — triple EMA of log(price), percent change * 10000").in(Family::MovingAverages).warm("1 NaN"),
-    fn<ma::vidya>("vidya", {"source", "length", "fix_cmo", "select"}, "VIDYA — Variable Index Dynamic Average").in(Family::MovingAverages).warm("none"),
-    fn<ma::vlma_inner>("vlma_inner", {"source", "a", "b", "c", "d", "min_period", "max_period"}, "VLMA inner loop (called from Python after computing deviation bands)").in(Family::MovingAverages).warm("none"),
-    fn<ma::vpwma>("vpwma", {"source", "period", "power"}, "Variable Power Weighted Moving Average").in(Family::MovingAverages).warm("period + 1 copies of `source`"),
-    fn<ma::vwap>("vwap", {"candles", "source_type", "anchor", "sequential"}, "Calculate VWAP (Volume Weighted Average Price)").in(Family::MovingAverages).warm("none"),
-    fn<ma::vwma>("vwma", {"candles", "period"}, "Calculate Volume Weighted Moving Average - Ultra-optimized version").in(Family::MovingAverages).warm("none (expanding averages before period rows)"),
-    fn<ma::wilders>("wilders", {"source", "period"}, "Wilders Smoothing (same as rma with period param)").in(Family::MovingAverages).warm("none"),
-    fn<ma::wma>("wma", {"source", "period"}, "Calculate Weighted Moving Average - Ultra-optimized version").in(Family::MovingAverages).warm("period - 1 NaN"),
-    fn<ma::zlema>("zlema", {"source", "period"}, "Calculate ZLEMA (Zero-Lag Exponential Moving Average)").in(Family::MovingAverages).warm("(period - 1) // 2 NaN"),
-    fn<osc::aroonosc>("aroonosc", {"candles", "period"}, "Aroon Oscillator").in(Family::Oscillators).warm("period - 1 NaN"),
-    fn<osc::cci>("cci", {"candles", "period"}, "CCI — Commodity Channel Index").in(Family::Oscillators).warm("period - 1 NaN"),
-    fn<osc::cfo>("cfo", {"source", "period", "scalar"}, "CFO — Chande Forecast Oscillator").in(Family::Oscillators).warm("period - 1 NaN"),
+    fn<ma::smma>("smma", {"source", "length"}, "Calculate SMMA (Smoothed Moving Average)")
+        .in(Family::MovingAverages)
+        .warm("length - 1 NaN"),
+    fn<ma::sqwma>("sqwma", {"source", "period"}, "Squared Weighted Moving Average")
+        .in(Family::MovingAverages)
+        .warm("period + 1 copies of `source`"),
+    fn<ma::srwma>("srwma", {"source", "period"}, "Square Root Weighted Moving Average")
+        .in(Family::MovingAverages)
+        .warm("period + 1 copies of `source`"),
+    fn<ma::t3>("t3", {"candles", "period", "vfactor", "source_type", "sequential"},
+               "Calculate T3 (Triple Exponential Moving Average)")
+        .in(Family::MovingAverages)
+        .warm("none"),
+    fn<ma::tema>("tema", {"source", "period"}, "Calculate TEMA (Triple Exponential Moving Average)")
+        .in(Family::MovingAverages)
+        .warm("none"),
+    fn<ma::trix>("trix", {"source", "period"}, "TRIX — triple EMA of log(price), percent change * 10000")
+        .in(Family::MovingAverages)
+        .warm("1 NaN"),
+    fn<ma::vidya>("vidya", {"source", "length", "fix_cmo", "select"}, "VIDYA — Variable Index Dynamic Average")
+        .in(Family::MovingAverages)
+        .warm("none"),
+    fn<ma::vlma_inner>("vlma_inner", {"source", "a", "b", "c", "d", "min_period", "max_period"},
+                       "VLMA inner loop (called from Python after computing deviation bands)")
+        .in(Family::MovingAverages)
+        .warm("none"),
+    fn<ma::vpwma>("vpwma", {"source", "period", "power"}, "Variable Power Weighted Moving Average")
+        .in(Family::MovingAverages)
+        .warm("period + 1 copies of `source`"),
+    fn<ma::vwap>("vwap", {"candles", "source_type", "anchor", "sequential"},
+                 "Calculate VWAP (Volume Weighted Average Price)")
+        .in(Family::MovingAverages)
+        .warm("none"),
+    fn<ma::vwma>("vwma", {"candles", "period"}, "Calculate Volume Weighted Moving Average - Ultra-optimized version")
+        .in(Family::MovingAverages)
+        .warm("none (expanding averages before period rows)"),
+    fn<ma::wilders>("wilders", {"source", "period"}, "Wilders Smoothing (same as rma with period param)")
+        .in(Family::MovingAverages)
+        .warm("none"),
+    fn<ma::wma>("wma", {"source", "period"}, "Calculate Weighted Moving Average - Ultra-optimized version")
+        .in(Family::MovingAverages)
+        .warm("period - 1 NaN"),
+    fn<ma::zlema>("zlema", {"source", "period"}, "Calculate ZLEMA (Zero-Lag Exponential Moving Average)")
+        .in(Family::MovingAverages)
+        .warm("(period - 1) // 2 NaN"),
+    fn<osc::aroonosc>("aroonosc", {"candles", "period"}, "Aroon Oscillator")
+        .in(Family::Oscillators)
+        .warm("period - 1 NaN"),
+    fn<osc::cci>("cci", {"candles", "period"}, "CCI — Commodity Channel Index")
+        .in(Family::Oscillators)
+        .warm("period - 1 NaN"),
+    fn<osc::cfo>("cfo", {"source", "period", "scalar"}, "CFO — Chande Forecast Oscillator")
+        .in(Family::Oscillators)
+        .warm("period - 1 NaN"),
     fn<osc::cg>("cg", {"source", "period"}, "CG — Center of Gravity").in(Family::Oscillators).warm("period + 1 NaN"),
-    fn<osc::cmo>("cmo", {"source", "period"}, "CMO — Chande Momentum Oscillator").in(Family::Oscillators).warm("period NaN"),
-    fn<osc::dpo>("dpo", {"source", "period"}, "DPO — Detrended Price Oscillator").in(Family::Oscillators).warm("period + period // 2 NaN"),
-    fn<osc::dti>("dti", {"candles", "r", "s", "u"}, "Calculate DTI (Dynamic Trend Index) by William Blau - Optimized version").in(Family::Oscillators).warm("none"),
-    fn<osc::fisher>("fisher", {"candles", "period"}, "Fisher Transform → (fisher, signal)").in(Family::Oscillators).returns({"fisher", "signal"}).warm("fisher: period zeros; signal: period + 1 zeros"),
-    fn<osc::fosc>("fosc", {"source", "period"}, "Calculate FOSC (Forecast Oscillator)").in(Family::Oscillators).warm("period - 1 NaN"),
+    fn<osc::cmo>("cmo", {"source", "period"}, "CMO — Chande Momentum Oscillator")
+        .in(Family::Oscillators)
+        .warm("period NaN"),
+    fn<osc::dpo>("dpo", {"source", "period"}, "DPO — Detrended Price Oscillator")
+        .in(Family::Oscillators)
+        .warm("period + period // 2 NaN"),
+    fn<osc::dti>("dti", {"candles", "r", "s", "u"},
+                 "Calculate DTI (Dynamic Trend Index) by William Blau - Optimized version")
+        .in(Family::Oscillators)
+        .warm("none"),
+    fn<osc::fisher>("fisher", {"candles", "period"}, "Fisher Transform → (fisher, signal)")
+        .in(Family::Oscillators)
+        .returns({"fisher", "signal"})
+        .warm("fisher: period zeros; signal: period + 1 zeros"),
+    fn<osc::fosc>("fosc", {"source", "period"}, "Calculate FOSC (Forecast Oscillator)")
+        .in(Family::Oscillators)
+        .warm("period - 1 NaN"),
     fn<osc::lrsi>("lrsi", {"candles", "alpha"}, "Laguerre RSI").in(Family::Oscillators).warm("none"),
-    fn<osc::macd>("macd", {"source", "fast_period", "slow_period", "signal_period"}, "Calculate MACD (Moving Average Convergence/Divergence)").in(Family::Oscillators).returns({"macd", "signal", "hist"}).warm("none"),
+    fn<osc::macd>("macd", {"source", "fast_period", "slow_period", "signal_period"},
+                  "Calculate MACD (Moving Average Convergence/Divergence)")
+        .in(Family::Oscillators)
+        .returns({"macd", "signal", "hist"})
+        .warm("none"),
     fn<osc::mass>("mass", {"candles", "period"}, "MASS — Mass Index").in(Family::Oscillators).warm("period - 1 zeros"),
-    fn<osc::pfe>("pfe", {"source", "period", "smoothing"}, "PFE — Polarized Fractal Efficiency").in(Family::Oscillators).warm("period - 1 zeros (-0.0)"),
-    fn<osc::rsi>("rsi", {"source", "period"}, "Calculate RSI (Relative Strength Index)").in(Family::Oscillators).warm("period NaN"),
+    fn<osc::pfe>("pfe", {"source", "period", "smoothing"}, "PFE — Polarized Fractal Efficiency")
+        .in(Family::Oscillators)
+        .warm("period - 1 zeros (-0.0)"),
+    fn<osc::rsi>("rsi", {"source", "period"}, "Calculate RSI (Relative Strength Index)")
+        .in(Family::Oscillators)
+        .warm("period NaN"),
     fn<osc::rsi_last>("rsi_last", {"source", "period"}, doc::rsi_last).in(Family::Oscillators),
-    fn<osc::rsx>("rsx", {"source", "period"}, "RSX — Relative Strength Xtra").in(Family::Oscillators).warm("period NaN"),
-    fn<osc::srsi>("srsi", {"source", "period", "period_stoch", "k_period", "d_period"}, "Calculate SRSI (Stochastic RSI) - Optimized version").in(Family::Oscillators).returns({"k", "d"}).warm("k: period + period_stoch + max(k_period, 1) - 2 NaN; d: d_period - 1 more"),
-    fn<osc::stoch>("stoch", {"candles", "fastk_period", "slowk_period", "_slowk_matype", "slowd_period", "_slowd_matype"}, "Calculate Stochastic Oscillator - Ultra-optimized version").in(Family::Oscillators).returns({"slowk", "slowd"}).warm("fastk_period - 1 NaN"),
-    fn<osc::stochf>("stochf", {"candles", "fastk_period", "fastd_period", "fastd_matype"}, "Calculate Stochastic Fast - Ultra-optimized version").in(Family::Oscillators).returns({"fastk", "fastd"}).warm("fastk_period - 1 NaN"),
-    fn<osc::willr>("willr", {"candles", "period"}, "Calculate Williams' %R - Ultra-optimized version").in(Family::Oscillators).warm("period - 1 NaN"),
-    fn<osc::wt>("wt", {"candles", "wtchannellen", "wtaveragelen", "wtmalen", "oblevel", "oslevel", "source_type"}, "Calculate Wavetrend indicator").in(Family::Oscillators).returns({"wt1", "wt2", {"cross_up", Item::Mask}, {"cross_down", Item::Mask}, {"oversold", Item::Mask}, {"overbought", Item::Mask}, "diff"}).warm("none"),
-    fn<trend::adx>("adx", {"candles", "period"}, "Calculate ADX (Average Directional Index)").in(Family::Trend).warm("2 * period NaN"),
-    fn<trend::adxr>("adxr", {"candles", "period"}, "ADXR — Average Directional Movement Index Rating").in(Family::Trend).warm("2 * period - 1 NaN"),
-    fn<trend::alligator>("alligator", {"source"}, "Calculate Alligator indicator (Jaw, Teeth, Lips) - Optimized version").in(Family::Trend).returns({"jaw", "teeth", "lips"}).warm("jaw: 20 NaN; teeth: 12 NaN; lips: 7 NaN"),
-    fn<trend::di>("di", {"candles", "period"}, "Calculate DI (Directional Indicator) - Optimized version").in(Family::Trend).returns({"plus", "minus"}).warm("period NaN"),
-    fn<trend::dm>("dm", {"candles", "period"}, "Calculate Directional Movement (DM) - Ultra-optimized version").in(Family::Trend).returns({"plus", "minus"}).warm("period NaN"),
-    fn<trend::dx>("dx", {"candles", "di_length", "adx_smoothing", "_sequential"}, doc::dx).in(Family::Trend).returns({"adx", "plus_di", "minus_di"}).warm("none"),
-    fn<trend::ichimoku_cloud>("ichimoku_cloud", {"candles", "conversion_line_period", "base_line_period", "lagging_line_period", "displacement"}, "Calculate Ichimoku Cloud").in(Family::Trend).returns({{"conversion_line", Item::Float}, {"base_line", Item::Float}, {"span_a", Item::Float}, {"span_b", Item::Float}}),
-    fn<trend::safezonestop>("safezonestop", {"candles", "period", "mult", "max_lookback", "direction"}, "SafeZone Stops").in(Family::Trend).warm("none"),
+    fn<osc::rsx>("rsx", {"source", "period"}, "RSX — Relative Strength Xtra")
+        .in(Family::Oscillators)
+        .warm("period NaN"),
+    fn<osc::srsi>("srsi", {"source", "period", "period_stoch", "k_period", "d_period"},
+                  "Calculate SRSI (Stochastic RSI) - Optimized version")
+        .in(Family::Oscillators)
+        .returns({"k", "d"})
+        .warm("k: period + period_stoch + max(k_period, 1) - 2 NaN; d: d_period - 1 more"),
+    fn<osc::stoch>("stoch",
+                   {"candles", "fastk_period", "slowk_period", "_slowk_matype", "slowd_period", "_slowd_matype"},
+                   "Calculate Stochastic Oscillator - Ultra-optimized version")
+        .in(Family::Oscillators)
+        .returns({"slowk", "slowd"})
+        .warm("fastk_period - 1 NaN"),
+    fn<osc::stochf>("stochf", {"candles", "fastk_period", "fastd_period", "fastd_matype"},
+                    "Calculate Stochastic Fast - Ultra-optimized version")
+        .in(Family::Oscillators)
+        .returns({"fastk", "fastd"})
+        .warm("fastk_period - 1 NaN"),
+    fn<osc::willr>("willr", {"candles", "period"}, "Calculate Williams' %R - Ultra-optimized version")
+        .in(Family::Oscillators)
+        .warm("period - 1 NaN"),
+    fn<osc::wt>("wt", {"candles", "wtchannellen", "wtaveragelen", "wtmalen", "oblevel", "oslevel", "source_type"},
+                "Calculate Wavetrend indicator")
+        .in(Family::Oscillators)
+        .returns({"wt1",
+                  "wt2",
+                  {"cross_up", Item::Mask},
+                  {"cross_down", Item::Mask},
+                  {"oversold", Item::Mask},
+                  {"overbought", Item::Mask},
+                  "diff"})
+        .warm("none"),
+    fn<trend::adx>("adx", {"candles", "period"}, "Calculate ADX (Average Directional Index)")
+        .in(Family::Trend)
+        .warm("2 * period NaN"),
+    fn<trend::adxr>("adxr", {"candles", "period"}, "ADXR — Average Directional Movement Index Rating")
+        .in(Family::Trend)
+        .warm("2 * period - 1 NaN"),
+    fn<trend::alligator>("alligator", {"source"},
+                         "Calculate Alligator indicator (Jaw, Teeth, Lips) - Optimized version")
+        .in(Family::Trend)
+        .returns({"jaw", "teeth", "lips"})
+        .warm("jaw: 20 NaN; teeth: 12 NaN; lips: 7 NaN"),
+    fn<trend::di>("di", {"candles", "period"}, "Calculate DI (Directional Indicator) - Optimized version")
+        .in(Family::Trend)
+        .returns({"plus", "minus"})
+        .warm("period NaN"),
+    fn<trend::dm>("dm", {"candles", "period"}, "Calculate Directional Movement (DM) - Ultra-optimized version")
+        .in(Family::Trend)
+        .returns({"plus", "minus"})
+        .warm("period NaN"),
+    fn<trend::dx>("dx", {"candles", "di_length", "adx_smoothing", "_sequential"}, doc::dx)
+        .in(Family::Trend)
+        .returns({"adx", "plus_di", "minus_di"})
+        .warm("none"),
+    fn<trend::ichimoku_cloud>(
+        "ichimoku_cloud",
+        {"candles", "conversion_line_period", "base_line_period", "lagging_line_period", "displacement"},
+        "Calculate Ichimoku Cloud")
+        .in(Family::Trend)
+        .returns({{"conversion_line", Item::Float},
+                  {"base_line", Item::Float},
+                  {"span_a", Item::Float},
+                  {"span_b", Item::Float}}),
+    fn<trend::safezonestop>("safezonestop", {"candles", "period", "mult", "max_lookback", "direction"},
+                            "SafeZone Stops")
+        .in(Family::Trend)
+        .warm("none"),
     fn<trend::sar>("sar", {"candles", "acceleration", "maximum"}, "Parabolic SAR").in(Family::Trend).warm("none"),
-    fn<trend::supertrend>("supertrend", {"candles", "period", "factor"}, "SuperTrend → (trend, changed)").in(Family::Trend).returns({"trend", "changed"}).warm("trend: max(period, 1) - 1 zeros; changed: period zeros"),
-    fn<trend::vi>("vi", {"candles", "period", "sequential"}, "Calculate VI (Vortex Indicator)").in(Family::Trend).returns({"vi_plus", "vi_minus"}).warm("period NaN"),
-    fn<volume::adosc>("adosc", {"candles", "fast_period", "slow_period"}, "Calculate ADOSC (Chaikin A/D Oscillator) - Ultra-optimized version").in(Family::Volume).warm("none"),
-    fn<volume::cvi>("cvi", {"candles", "period"}, "Calculate CVI (Chaikins Volatility Indicator) - Ultra-optimized version").in(Family::Volume).warm("period NaN"),
-    fn<volume::efi>("efi", {"source", "candles", "period"}, "EFI — Elder's Force Index").in(Family::Volume).warm("period NaN"),
-    fn<volume::emv>("emv", {"candles", "length", "div"}, "EMV — Ease of Movement").in(Family::Volume).warm("length - 1 zeros"),
+    fn<trend::supertrend>("supertrend", {"candles", "period", "factor"}, "SuperTrend → (trend, changed)")
+        .in(Family::Trend)
+        .returns({"trend", "changed"})
+        .warm("trend: max(period, 1) - 1 zeros; changed: period zeros"),
+    fn<trend::vi>("vi", {"candles", "period", "sequential"}, "Calculate VI (Vortex Indicator)")
+        .in(Family::Trend)
+        .returns({"vi_plus", "vi_minus"})
+        .warm("period NaN"),
+    fn<volume::adosc>("adosc", {"candles", "fast_period", "slow_period"},
+                      "Calculate ADOSC (Chaikin A/D Oscillator) - Ultra-optimized version")
+        .in(Family::Volume)
+        .warm("none"),
+    fn<volume::cvi>("cvi", {"candles", "period"},
+                    "Calculate CVI (Chaikins Volatility Indicator) - Ultra-optimized version")
+        .in(Family::Volume)
+        .warm("period NaN"),
+    fn<volume::efi>("efi", {"source", "candles", "period"}, "EFI — Elder's Force Index")
+        .in(Family::Volume)
+        .warm("period NaN"),
+    fn<volume::emv>("emv", {"candles", "length", "div"}, "EMV — Ease of Movement")
+        .in(Family::Volume)
+        .warm("length - 1 zeros"),
     fn<volume::nvi>("nvi", {"source", "candles"}, "NVI — Negative Volume Index").in(Family::Volume).warm("none"),
     fn<volume::pvi>("pvi", {"source", "candles"}, "PVI — Positive Volume Index").in(Family::Volume).warm("none"),
     fn<volume::wad>("wad", {"candles"}, doc::wad).in(Family::Volume).warm("none"),
-    fn<bands::atr>("atr", {"candles", "period"}, "Calculate ATR (Average True Range) - Ultra-optimized version").in(Family::Bands).warm("period - 1 NaN"),
+    fn<bands::atr>("atr", {"candles", "period"}, "Calculate ATR (Average True Range) - Ultra-optimized version")
+        .in(Family::Bands)
+        .warm("period - 1 NaN"),
     fn<bands::atr_last>("atr_last", {"candles", "period"}, doc::atr_last).in(Family::Bands),
-    fn<bands::bollinger_bands>("bollinger_bands", {"source", "period", "devup", "devdn"}, "Calculate Bollinger Bands - Optimized version").in(Family::Bands).returns({"upper", "middle", "lower"}).warm("period - 1 NaN"),
-    fn<bands::bollinger_bands_last>("bollinger_bands_last", {"source", "period", "devup", "devdn"}, doc::bollinger_bands_last).in(Family::Bands).returns({{"upper", Item::Float}, {"middle", Item::Float}, {"lower", Item::Float}}),
-    fn<bands::bollinger_bands_width>("bollinger_bands_width", {"source", "period", "mult"}, "Calculate Bollinger Bands Width - Optimized version").in(Family::Bands).warm("period - 1 NaN"),
-    fn<bands::chande>("chande", {"candles", "period", "mult", "direction"}, "Calculate Chande (Chandelier Exit) - Ultra-optimized version").in(Family::Bands).warm("period - 1 NaN"),
-    fn<bands::chop>("chop", {"candles", "period", "scalar", "drift"}, "Calculate CHOP (Choppiness Index) - Ultra-optimized version").in(Family::Bands).warm("period - 1 NaN"),
-    fn<bands::donchian>("donchian", {"candles", "period"}, "Calculate Donchian Channels - Ultra-optimized version").in(Family::Bands).returns({"upperband", "middleband", "lowerband"}).warm("period - 1 NaN"),
-    fn<bands::keltner_inner>("keltner_inner", {"ma_values", "high", "low", "close", "period", "multiplier"}, "Keltner Channel inner (takes pre-computed MA) → (upper, middle, lower)").in(Family::Bands).returns({"upper", "middle", "lower"}).warm("upper, lower: period - 1 NaN; middle is `ma_values`"),
-    fn<ehlers::bandpass>("bandpass", {"source", "period", "bandwidth"}, "Bandpass Filter → (bp, bp_normalized, signal, trigger)").in(Family::Cycles).returns({"bp", "bp_normalized", "signal", "trigger"}).warm("none"),
-    fn<ehlers::correlation_cycle>("correlation_cycle", {"source", "period", "threshold"}, "Correlation Cycle → (real, imag, angle, state)").in(Family::Cycles).returns({"real", "imag", "angle", "state"}).warm("real, imag, angle: max(period, 2) NaN; state: 1 zero"),
-    fn<ehlers::edcf>("edcf", {"source", "period"}, "EDCF — Ehlers Distance Coefficient Filter").in(Family::Cycles).warm("2 * period NaN"),
+    fn<bands::bollinger_bands>("bollinger_bands", {"source", "period", "devup", "devdn"},
+                               "Calculate Bollinger Bands - Optimized version")
+        .in(Family::Bands)
+        .returns({"upper", "middle", "lower"})
+        .warm("period - 1 NaN"),
+    fn<bands::bollinger_bands_last>("bollinger_bands_last", {"source", "period", "devup", "devdn"},
+                                    doc::bollinger_bands_last)
+        .in(Family::Bands)
+        .returns({{"upper", Item::Float}, {"middle", Item::Float}, {"lower", Item::Float}}),
+    fn<bands::bollinger_bands_width>("bollinger_bands_width", {"source", "period", "mult"},
+                                     "Calculate Bollinger Bands Width - Optimized version")
+        .in(Family::Bands)
+        .warm("period - 1 NaN"),
+    fn<bands::chande>("chande", {"candles", "period", "mult", "direction"},
+                      "Calculate Chande (Chandelier Exit) - Ultra-optimized version")
+        .in(Family::Bands)
+        .warm("period - 1 NaN"),
+    fn<bands::chop>("chop", {"candles", "period", "scalar", "drift"},
+                    "Calculate CHOP (Choppiness Index) - Ultra-optimized version")
+        .in(Family::Bands)
+        .warm("period - 1 NaN"),
+    fn<bands::donchian>("donchian", {"candles", "period"}, "Calculate Donchian Channels - Ultra-optimized version")
+        .in(Family::Bands)
+        .returns({"upperband", "middleband", "lowerband"})
+        .warm("period - 1 NaN"),
+    fn<bands::keltner_inner>("keltner_inner", {"ma_values", "high", "low", "close", "period", "multiplier"},
+                             "Keltner Channel inner (takes pre-computed MA) → (upper, middle, lower)")
+        .in(Family::Bands)
+        .returns({"upper", "middle", "lower"})
+        .warm("upper, lower: period - 1 NaN; middle is `ma_values`"),
+    fn<ehlers::bandpass>("bandpass", {"source", "period", "bandwidth"},
+                         "Bandpass Filter → (bp, bp_normalized, signal, trigger)")
+        .in(Family::Cycles)
+        .returns({"bp", "bp_normalized", "signal", "trigger"})
+        .warm("none"),
+    fn<ehlers::correlation_cycle>("correlation_cycle", {"source", "period", "threshold"},
+                                  "Correlation Cycle → (real, imag, angle, state)")
+        .in(Family::Cycles)
+        .returns({"real", "imag", "angle", "state"})
+        .warm("real, imag, angle: max(period, 2) NaN; state: 1 zero"),
+    fn<ehlers::edcf>("edcf", {"source", "period"}, "EDCF — Ehlers Distance Coefficient Filter")
+        .in(Family::Cycles)
+        .warm("2 * period NaN"),
     fn<ehlers::gauss>("gauss", {"source", "period", "poles"}, "Gaussian Filter").in(Family::Cycles).warm("none"),
     fn<ehlers::high_pass>("high_pass", {"source", "period"}, "High Pass 1-pole").in(Family::Cycles).warm("none"),
-    fn<ehlers::high_pass_2_pole>("high_pass_2_pole", {"source", "period"}, "High Pass 2-pole").in(Family::Cycles).warm("none"),
-    fn<ehlers::itrend>("itrend", {"source", "alpha"}, "Instantaneous Trendline → (signal, it, trigger)").in(Family::Cycles).returns({"signal", "it", "trigger"}).warm("none (trigger equals it for the first 20)"),
-    fn<ehlers::mama>("mama", {"source", "fastlimit", "slowlimit"}, "MAMA — MESA Adaptive Moving Average → (mama, fama)").in(Family::Cycles).returns({"mama", "fama"}).warm("none"),
-    fn<ehlers::pma>("pma", {"source"}, "PMA — Predictive Moving Average → (predict, trigger)").in(Family::Cycles).returns({"predict", "trigger"}).warm("6 NaN"),
+    fn<ehlers::high_pass_2_pole>("high_pass_2_pole", {"source", "period"}, "High Pass 2-pole")
+        .in(Family::Cycles)
+        .warm("none"),
+    fn<ehlers::itrend>("itrend", {"source", "alpha"}, "Instantaneous Trendline → (signal, it, trigger)")
+        .in(Family::Cycles)
+        .returns({"signal", "it", "trigger"})
+        .warm("none (trigger equals it for the first 20)"),
+    fn<ehlers::mama>("mama", {"source", "fastlimit", "slowlimit"}, "MAMA — MESA Adaptive Moving Average → (mama, fama)")
+        .in(Family::Cycles)
+        .returns({"mama", "fama"})
+        .warm("none"),
+    fn<ehlers::pma>("pma", {"source"}, "PMA — Predictive Moving Average → (predict, trigger)")
+        .in(Family::Cycles)
+        .returns({"predict", "trigger"})
+        .warm("6 NaN"),
     fn<ehlers::reflex>("reflex", {"source", "period"}, "Reflex indicator").in(Family::Cycles).warm("period zeros"),
-    fn<ehlers::supersmoother>("supersmoother", {"source", "period"}, "SuperSmoother 2-pole").in(Family::Cycles).warm("none"),
-    fn<ehlers::supersmoother_3_pole>("supersmoother_3_pole", {"source", "period"}, "SuperSmoother 3-pole").in(Family::Cycles).warm("none"),
-    fn<ehlers::trendflex>("trendflex", {"source", "period"}, "TrendFlex indicator").in(Family::Cycles).warm("period zeros"),
-    fn<ehlers::voss>("voss", {"source", "period", "predict", "bandwidth"}, "Voss Predictive Filter → (voss, filt)").in(Family::Cycles).returns({"voss", "filt"}).warm("max(period, 3 * predict, 5) + 1 zeros"),
-    fn<trading_hours::trading_hours_mask>("trading_hours_mask", {"timestamps", "starts", "ends"}, doc::trading_hours_mask).in(Family::Candles),
-    fn<trading_hours::filter_candles_by_intervals>("filter_candles_by_intervals", {"candles", "timestamps", "starts", "ends"}, doc::filter_candles_by_intervals).in(Family::Candles),
-    fn<candle::candle_from_one_minutes>("candle_from_one_minutes", {"candles"}, doc::candle_from_one_minutes).in(Family::Candles),
+    fn<ehlers::supersmoother>("supersmoother", {"source", "period"}, "SuperSmoother 2-pole")
+        .in(Family::Cycles)
+        .warm("none"),
+    fn<ehlers::supersmoother_3_pole>("supersmoother_3_pole", {"source", "period"}, "SuperSmoother 3-pole")
+        .in(Family::Cycles)
+        .warm("none"),
+    fn<ehlers::trendflex>("trendflex", {"source", "period"}, "TrendFlex indicator")
+        .in(Family::Cycles)
+        .warm("period zeros"),
+    fn<ehlers::voss>("voss", {"source", "period", "predict", "bandwidth"}, "Voss Predictive Filter → (voss, filt)")
+        .in(Family::Cycles)
+        .returns({"voss", "filt"})
+        .warm("max(period, 3 * predict, 5) + 1 zeros"),
+    fn<trading_hours::trading_hours_mask>("trading_hours_mask", {"timestamps", "starts", "ends"},
+                                          doc::trading_hours_mask)
+        .in(Family::Candles),
+    fn<trading_hours::filter_candles_by_intervals>(
+        "filter_candles_by_intervals", {"candles", "timestamps", "starts", "ends"}, doc::filter_candles_by_intervals)
+        .in(Family::Candles),
+    fn<candle::candle_from_one_minutes>("candle_from_one_minutes", {"candles"}, doc::candle_from_one_minutes)
+        .in(Family::Candles),
     fn<candle::fix_jumped_candles>("fix_jumped_candles", {"candles"}, doc::fix_jumped_candles).in(Family::Candles),
-    fn<candle::emd>("emd", {"candles", "period", "delta", "fraction"}, "EMD — Empirical Mode Decomposition → (upperband, middleband, lowerband)").in(Family::Candles).returns({"upperband", "middleband", "lowerband"}).warm("upperband, lowerband: 49 NaN; middleband: 2 * period - 1 NaN"),
-    fn<candle::heikin_ashi_candles>("heikin_ashi_candles", {"candles"}, "Heikin Ashi Candles → (open, close, high, low)").in(Family::Candles).returns({"open", "close", "high", "low"}).warm("1 NaN"),
-    fn<candle::qstick>("qstick", {"candles", "period"}, "QStick — SMA of (close - open)").in(Family::Candles).warm("period - 1 zeros"),
-    fn<statistical::damiani_volatmeter>("damiani_volatmeter", {"candles", "source", "vis_atr", "vis_std", "sed_atr", "sed_std", "threshold"}, "Damiani Volatmeter — returns (vol, anti)").in(Family::Statistics).returns({"vol", "anti"}).warm("sed_std zeros"),
-    fn<statistical::hurst_rs>("hurst_rs", {"x", "min_chunksize", "max_chunksize", "num_chunksize"}, "Hurst RS (R/S method for Hurst exponent)").in(Family::Statistics),
-    fn<statistical::linearreg>("linearreg", {"source", "period"}, "Linear Regression Value").in(Family::Statistics).warm("period - 1 NaN"),
-    fn<statistical::find_order_index>("find_order_index", {"orders", "order_array"}, doc::find_order_index).in(Family::Statistics),
-    fn<statistical::moving_std>("moving_std", {"source", "period"}, "Calculate moving standard deviation").in(Family::Statistics).warm("period - 1 NaN"),
-    fn<statistical::shift>("shift", {"source", "periods"}, "Shift array by a given number of periods").in(Family::Statistics).warm("periods NaN (trailing when periods < 0)"),
-    fn<statistical::subtract_floats>("subtract_floats", {"float1", "float2"}, "Subtracts two floats without the rounding issue by using precise decimal arithmetic").in(Family::Statistics),
-    fn<statistical::sum_floats>("sum_floats", {"float1", "float2"}, "Sums two floats without the rounding issue by using precise decimal arithmetic").in(Family::Statistics),
+    fn<candle::emd>("emd", {"candles", "period", "delta", "fraction"},
+                    "EMD — Empirical Mode Decomposition → (upperband, middleband, lowerband)")
+        .in(Family::Candles)
+        .returns({"upperband", "middleband", "lowerband"})
+        .warm("upperband, lowerband: 49 NaN; middleband: 2 * period - 1 NaN"),
+    fn<candle::heikin_ashi_candles>("heikin_ashi_candles", {"candles"},
+                                    "Heikin Ashi Candles → (open, close, high, low)")
+        .in(Family::Candles)
+        .returns({"open", "close", "high", "low"})
+        .warm("1 NaN"),
+    fn<candle::qstick>("qstick", {"candles", "period"}, "QStick — SMA of (close - open)")
+        .in(Family::Candles)
+        .warm("period - 1 zeros"),
+    fn<statistical::damiani_volatmeter>("damiani_volatmeter",
+                                        {"candles", "source", "vis_atr", "vis_std", "sed_atr", "sed_std", "threshold"},
+                                        "Damiani Volatmeter — returns (vol, anti)")
+        .in(Family::Statistics)
+        .returns({"vol", "anti"})
+        .warm("sed_std zeros"),
+    fn<statistical::hurst_rs>("hurst_rs", {"x", "min_chunksize", "max_chunksize", "num_chunksize"},
+                              "Hurst RS (R/S method for Hurst exponent)")
+        .in(Family::Statistics),
+    fn<statistical::linearreg>("linearreg", {"source", "period"}, "Linear Regression Value")
+        .in(Family::Statistics)
+        .warm("period - 1 NaN"),
+    fn<statistical::find_order_index>("find_order_index", {"orders", "order_array"}, doc::find_order_index)
+        .in(Family::Statistics),
+    fn<statistical::moving_std>("moving_std", {"source", "period"}, "Calculate moving standard deviation")
+        .in(Family::Statistics)
+        .warm("period - 1 NaN"),
+    fn<statistical::shift>("shift", {"source", "periods"}, "Shift array by a given number of periods")
+        .in(Family::Statistics)
+        .warm("periods NaN (trailing when periods < 0)"),
+    fn<statistical::subtract_floats>(
+        "subtract_floats", {"float1", "float2"},
+        "Subtracts two floats without the rounding issue by using precise decimal arithmetic")
+        .in(Family::Statistics),
+    fn<statistical::sum_floats>("sum_floats", {"float1", "float2"},
+                                "Sums two floats without the rounding issue by using precise decimal arithmetic")
+        .in(Family::Statistics),
 };
 
 static_assert(std::size(table) <= kCapacity, "raise table::kCapacity");

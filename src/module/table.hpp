@@ -102,26 +102,77 @@ struct Function {
 
 template <class T>
 struct type_of;
-template <> struct type_of<SeriesView> { static constexpr Type value = Type::Series; };
-template <> struct type_of<MatrixView> { static constexpr Type value = Type::Candles; };
-template <> struct type_of<MutableMatrixView> { static constexpr Type value = Type::CandlesMut; };
-template <> struct type_of<Int64View> { static constexpr Type value = Type::Int64Series; };
-template <> struct type_of<std::uint64_t> { static constexpr Type value = Type::Uint; };
-template <> struct type_of<std::int64_t> { static constexpr Type value = Type::Int; };
-template <> struct type_of<double> { static constexpr Type value = Type::Float; };
-template <> struct type_of<std::string_view> { static constexpr Type value = Type::Str; };
-template <> struct type_of<bool> { static constexpr Type value = Type::Bool; };
+template <>
+struct type_of<SeriesView> {
+    static constexpr Type value = Type::Series;
+};
+template <>
+struct type_of<MatrixView> {
+    static constexpr Type value = Type::Candles;
+};
+template <>
+struct type_of<MutableMatrixView> {
+    static constexpr Type value = Type::CandlesMut;
+};
+template <>
+struct type_of<Int64View> {
+    static constexpr Type value = Type::Int64Series;
+};
+template <>
+struct type_of<std::uint64_t> {
+    static constexpr Type value = Type::Uint;
+};
+template <>
+struct type_of<std::int64_t> {
+    static constexpr Type value = Type::Int;
+};
+template <>
+struct type_of<double> {
+    static constexpr Type value = Type::Float;
+};
+template <>
+struct type_of<std::string_view> {
+    static constexpr Type value = Type::Str;
+};
+template <>
+struct type_of<bool> {
+    static constexpr Type value = Type::Bool;
+};
 
 template <class R>
 struct result_of;
-template <> struct result_of<None> { static constexpr Result value = Result::None; };
-template <> struct result_of<double> { static constexpr Result value = Result::Float; };
-template <> struct result_of<std::int64_t> { static constexpr Result value = Result::Int; };
-template <> struct result_of<Series> { static constexpr Result value = Result::Series; };
-template <> struct result_of<Mask> { static constexpr Result value = Result::Mask; };
-template <> struct result_of<Matrix> { static constexpr Result value = Result::Matrix; };
-template <> struct result_of<Tuple> { static constexpr Result value = Result::Tuple; };
-template <> struct result_of<Dict> { static constexpr Result value = Result::Dict; };
+template <>
+struct result_of<None> {
+    static constexpr Result value = Result::None;
+};
+template <>
+struct result_of<double> {
+    static constexpr Result value = Result::Float;
+};
+template <>
+struct result_of<std::int64_t> {
+    static constexpr Result value = Result::Int;
+};
+template <>
+struct result_of<Series> {
+    static constexpr Result value = Result::Series;
+};
+template <>
+struct result_of<Mask> {
+    static constexpr Result value = Result::Mask;
+};
+template <>
+struct result_of<Matrix> {
+    static constexpr Result value = Result::Matrix;
+};
+template <>
+struct result_of<Tuple> {
+    static constexpr Result value = Result::Tuple;
+};
+template <>
+struct result_of<Dict> {
+    static constexpr Result value = Result::Dict;
+};
 
 template <auto F>
 struct traits;
@@ -131,9 +182,7 @@ struct traits<F> {
     static constexpr Result result = result_of<R>::value;
     static constexpr std::array<Type, sizeof...(A)> types{type_of<std::decay_t<A>>::value...};
 
-    static Value call(std::span<const Arg> a) {
-        return call_with(a, std::index_sequence_for<A...>{});
-    }
+    static Value call(std::span<const Arg> a) { return call_with(a, std::index_sequence_for<A...>{}); }
     template <std::size_t... I>
     static Value call_with(std::span<const Arg> a, std::index_sequence<I...>) {
         return Value(F(std::get<std::decay_t<A>>(a[I])...));

@@ -10,16 +10,15 @@
 #include <vector>
 
 #include "../helpers/errors.hpp"
+#include "../helpers/lanes.hpp"
 #include "../helpers/price_source.hpp"
 #include "../helpers/sequential.hpp"
 #include "../helpers/smoothing.hpp"
 #include "adaptive.hpp"
 #include "core.hpp"
-#include "../helpers/lanes.hpp"
 
 namespace korva::ma {
 namespace {
-
 
 // The host sliced its window sums with period - 1 (and period - 2); a zero
 // period made that slice bound wrap around.
@@ -206,8 +205,8 @@ Series vidya(SeriesView source, std::uint64_t length, bool fix_cmo, bool select)
     return out;
 }
 
-Series vlma_inner(SeriesView source, SeriesView a, SeriesView b, SeriesView c, SeriesView d,
-                  std::uint64_t min_period, std::uint64_t max_period) {
+Series vlma_inner(SeriesView source, SeriesView a, SeriesView b, SeriesView c, SeriesView d, std::uint64_t min_period,
+                  std::uint64_t max_period) {
     Series out = detail::copy_of(source);
     const std::size_t n = out.size();
     if (n <= 1) return out;

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "../helpers/errors.hpp"
-#include "../helpers/smoothing.hpp"
 #include "../helpers/lanes.hpp"
+#include "../helpers/smoothing.hpp"
 #include "../helpers/sweeps.hpp"
 
 namespace korva::ma {
@@ -34,21 +34,22 @@ KORVA_WINDOW_CLONES void weighted_means(const V& x, std::uint64_t p, double* out
     std::size_t i = p - 1;
     if constexpr (std::is_same_v<V, ContiguousView<double>>) {
         constexpr std::size_t W = sizeof(Wide) / sizeof(double);
-        i = in_blocks<4 * W>(i, n, [&](std::size_t i) __attribute__((always_inline)) {
-            const double* first = x.p + (i + 1 - p);
-            Wide s0 = {}, s1 = {}, s2 = {}, s3 = {};
-            for (std::uint64_t j = 0; j < p; ++j) {
-                const double w = static_cast<double>(j + 1);
-                s0 = s0 + lanes_at<Wide>(first + j) * w;
-                s1 = s1 + lanes_at<Wide>(first + j + W) * w;
-                s2 = s2 + lanes_at<Wide>(first + j + 2 * W) * w;
-                s3 = s3 + lanes_at<Wide>(first + j + 3 * W) * w;
-            }
-            store_lanes(out + i, s0 / denom);
-            store_lanes(out + i + W, s1 / denom);
-            store_lanes(out + i + 2 * W, s2 / denom);
-            store_lanes(out + i + 3 * W, s3 / denom);
-        });
+        i = in_blocks<4 * W>(
+            i, n, [&](std::size_t i) __attribute__((always_inline)) {
+                const double* first = x.p + (i + 1 - p);
+                Wide s0 = {}, s1 = {}, s2 = {}, s3 = {};
+                for (std::uint64_t j = 0; j < p; ++j) {
+                    const double w = static_cast<double>(j + 1);
+                    s0 = s0 + lanes_at<Wide>(first + j) * w;
+                    s1 = s1 + lanes_at<Wide>(first + j + W) * w;
+                    s2 = s2 + lanes_at<Wide>(first + j + 2 * W) * w;
+                    s3 = s3 + lanes_at<Wide>(first + j + 3 * W) * w;
+                }
+                store_lanes(out + i, s0 / denom);
+                store_lanes(out + i + W, s1 / denom);
+                store_lanes(out + i + 2 * W, s2 / denom);
+                store_lanes(out + i + 3 * W, s3 / denom);
+            });
     }
     for (; i < n; ++i) out[i] = linear_weighted_mean(x, i, p);
 }

@@ -26,8 +26,8 @@ std::int64_t anchor_seconds(std::string_view anchor) {
     if (name == "4H") return 14400;
     if (name == "12H") return 43200;
     if (name == "M") return 60;
-    if (name == "W") return 604800;     // seven days from the epoch, a Thursday
-    if (name == "MN") return 2592000;   // thirty days from the epoch, not calendar months
+    if (name == "W") return 604800;  // seven days from the epoch, a Thursday
+    if (name == "MN") return 2592000;  // thirty days from the epoch, not calendar months
     return 86400;
 }
 

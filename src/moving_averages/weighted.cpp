@@ -7,11 +7,11 @@
 #include <type_traits>
 #include <vector>
 
-#include "../helpers/smoothing.hpp"
-#include "weighted.hpp"
-#include "core.hpp"
 #include "../helpers/lanes.hpp"
+#include "../helpers/smoothing.hpp"
 #include "../helpers/sweeps.hpp"
+#include "core.hpp"
+#include "weighted.hpp"
 
 namespace korva::ma {
 namespace {
@@ -46,14 +46,12 @@ double weighted_one(const V& x, const double* w, std::size_t m, std::size_t i) {
 // out[i] = sum over k = 0 .. m-1 of x[i-k] * w[k], newest value first, for
 // i = first .. n-1 (first >= m-1), each output summed in that order.
 template <class V>
-KORVA_WINDOW_CLONES void window_sums(const V& x, const double* w, std::size_t m, std::size_t first,
-                                     double* out) {
+KORVA_WINDOW_CLONES void window_sums(const V& x, const double* w, std::size_t m, std::size_t first, double* out) {
     const std::size_t n = x.size();
     std::size_t i = first;
     if constexpr (std::is_same_v<V, ContiguousView<double>>) {
-        i = in_blocks<4 * W>(i, n, [&](std::size_t i) __attribute__((always_inline)) {
-            weighted_block(x.p, w, m, i, out + i);
-        });
+        i = in_blocks<4 * W>(
+            i, n, [&](std::size_t i) __attribute__((always_inline)) { weighted_block(x.p, w, m, i, out + i); });
     }
     for (; i < n; ++i) out[i] = weighted_one(x, w, m, i);
 }
@@ -104,9 +102,8 @@ KORVA_WINDOW_CLONES void lwm_in_place(double* v, std::size_t n, std::uint64_t p)
     const double denom = linear_weights(p, w);
     windows_in_place<4 * W>(
         v, n, p,
-        [&](const double* x, std::size_t i) __attribute__((always_inline)) {
-            weighted_block<true>(x, w.data(), p, i, v + i, denom);
-        },
+        [&](const double* x, std::size_t i)
+            __attribute__((always_inline)) { weighted_block<true>(x, w.data(), p, i, v + i, denom); },
         [&](const double* x, std::size_t i) { v[i] = weighted_one(x, w.data(), p, i) / denom; });
     std::fill_n(v, p - 1, 0.0);
 }
@@ -134,9 +131,7 @@ Series power_weighted(SeriesView source, std::uint64_t period, std::size_t first
 // period >= 2 and n >= period + 2, written so that no huge period wraps.
 bool window_fits(std::uint64_t period, std::size_t n) { return period >= 2 && period <= n && n - period >= 2; }
 
-double distance(std::uint64_t period, std::size_t k) {
-    return static_cast<double>(period) - static_cast<double>(k);
-}
+double distance(std::uint64_t period, std::size_t k) { return static_cast<double>(period) - static_cast<double>(k); }
 
 // Linear-weighted mean of y over window p, newest value first, divided by
 // the floating-point sum 1 + 2 + ... + p; positions before the first full
@@ -172,8 +167,7 @@ Series sqwma(SeriesView source, std::uint64_t period) {
 
 Series srwma(SeriesView source, std::uint64_t period) {
     if (!window_fits(period, source.size())) return detail::copy_of(source);
-    return power_weighted(source, period, period + 1,
-                          [&](std::size_t k) { return std::sqrt(distance(period, k)); });
+    return power_weighted(source, period, period + 1, [&](std::size_t k) { return std::sqrt(distance(period, k)); });
 }
 
 Series vpwma(SeriesView source, std::uint64_t period, double power) {
@@ -190,9 +184,8 @@ Series epma(SeriesView source, std::uint64_t period, std::uint64_t offset) {
     // Both are below n here, so the signed difference cannot overflow; the
     // weights fall to zero and below once k passes period - offset.
     const auto p = static_cast<std::int64_t>(period), o = static_cast<std::int64_t>(offset);
-    return power_weighted(source, period, period + offset + 1, [&](std::size_t k) {
-        return static_cast<double>(p - o - static_cast<std::int64_t>(k));
-    });
+    return power_weighted(source, period, period + offset + 1,
+                          [&](std::size_t k) { return static_cast<double>(p - o - static_cast<std::int64_t>(k)); });
 }
 
 Series hma(SeriesView source, std::uint64_t period) {

@@ -24,8 +24,7 @@ namespace {
 // as the result. Every order is a whole pass, O(n*q) in all, so the lanes
 // matter for long periods; each element is still one separately rounded
 // subtraction of the same two values.
-KORVA_CLONES("avx2", "default") void forward_differences(double* d, std::size_t n,
-                                                                          std::size_t q) {
+KORVA_CLONES("avx2", "default") void forward_differences(double* d, std::size_t n, std::size_t q) {
     for (std::size_t len = n; len > n - q; --len) {
         std::size_t i = 0;
         // Both operands of a block are loaded before the block is stored, and
@@ -110,8 +109,7 @@ Series dti(MatrixView candles, std::uint64_t r, std::uint64_t s, std::uint64_t u
     const std::size_t n = candles.rows;
     if (!(r < n && s < n && u < n)) return Series(n, NaN);
     const SeriesView high = candles.column(col::high), low = candles.column(col::low);
-    const ma::EmaCoefficients cr = ma::ema_coefficients(r), cs = ma::ema_coefficients(s),
-                              cu = ma::ema_coefficients(u);
+    const ma::EmaCoefficients cr = ma::ema_coefficients(r), cs = ma::ema_coefficients(s), cu = ma::ema_coefficients(u);
     Series out(n);
     // Row 0 has no movement: both inputs are 0.0 and so is every stage.
     double e1 = 0.0, e2 = 0.0, e3 = 0.0, a1 = 0.0, a2 = 0.0, a3 = 0.0;

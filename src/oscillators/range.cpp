@@ -191,8 +191,7 @@ inline Pair first_max(Pair earlier, Pair later) {
 // holding a NaN (n when none does); rows before it are final. Short windows
 // only (p <= kShortWindow).
 template <class Value>
-std::size_t clean_aroon_rows(const SeriesView& high, const SeriesView& low, std::size_t p, double* out,
-                             Value value) {
+std::size_t clean_aroon_rows(const SeriesView& high, const SeriesView& low, std::size_t p, double* out, Value value) {
     const std::size_t n = high.size();
     const auto hi_at = [&](std::size_t j) { return Pair{high[j], static_cast<double>(j)}; };
     const auto lo_at = [&](std::size_t j) { return Pair{-low[j], static_cast<double>(j)}; };

@@ -21,7 +21,6 @@
 namespace korva::osc {
 namespace {
 
-
 // One Wilder update of the loss and gain averages by a price difference d:
 // multiply by Q, add the move, divide by P. The loss move is |d| unless
 // d > 0, so a NaN difference lands in the loss; the gain move is d when
@@ -282,9 +281,7 @@ double rsi_last(SeriesView source, std::uint64_t period) {
     const std::size_t n = source.size();
     if (n == 0) empty_last_index();
     if (n <= period) return NaN;
-    return with_view(source, [&](const auto& s) {
-        return rsi_walk(s, period, WilderRsi(s, period), nullptr);
-    });
+    return with_view(source, [&](const auto& s) { return rsi_walk(s, period, WilderRsi(s, period), nullptr); });
 }
 
 namespace {
@@ -443,9 +440,18 @@ Series lrsi(MatrixView candles, double alpha) {
         l3 = n3;
         double cu = 0.0, cd = 0.0;
         // A NaN comparison takes the down branch.
-        if (l0 >= l1) cu = cu + (l0 - l1); else cd = cd + (l1 - l0);
-        if (l1 >= l2) cu = cu + (l1 - l2); else cd = cd + (l2 - l1);
-        if (l2 >= l3) cu = cu + (l2 - l3); else cd = cd + (l3 - l2);
+        if (l0 >= l1)
+            cu = cu + (l0 - l1);
+        else
+            cd = cd + (l1 - l0);
+        if (l1 >= l2)
+            cu = cu + (l1 - l2);
+        else
+            cd = cd + (l2 - l1);
+        if (l2 >= l3)
+            cu = cu + (l2 - l3);
+        else
+            cd = cd + (l3 - l2);
         out[i] = cu + cd == 0.0 ? 0.0 : cu / (cu + cd);
     }
     return out;

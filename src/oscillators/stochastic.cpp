@@ -14,11 +14,11 @@
 #include <utility>
 #include <vector>
 
-#include "../helpers/window_extreme.hpp"
 #include "../helpers/errors.hpp"
 #include "../helpers/price_source.hpp"
 #include "../helpers/smoothing.hpp"
 #include "../helpers/sweeps.hpp"
+#include "../helpers/window_extreme.hpp"
 
 namespace korva::osc {
 namespace {
@@ -44,21 +44,22 @@ KORVA_WINDOW_CLONES void window_mean(const double* x, std::size_t n, std::uint64
         return;
     }
     std::fill_n(out, w - 1, NaN);  // every later position is written below
-    std::size_t i = in_blocks<4 * W>(w - 1, n, [&](std::size_t i) __attribute__((always_inline)) {
-        const double* first = x + (i + 1 - w);
-        Wide s[4] = {}, c[4] = {};
-        for (std::uint64_t k = 0; k < w; ++k) {
+    std::size_t i = in_blocks<4 * W>(
+        w - 1, n, [&](std::size_t i) __attribute__((always_inline)) {
+            const double* first = x + (i + 1 - w);
+            Wide s[4] = {}, c[4] = {};
+            for (std::uint64_t k = 0; k < w; ++k) {
 #pragma GCC unroll 4
-            for (std::size_t g = 0; g < 4; ++g) {
-                const Wide v = lanes_at<Wide>(first + k + g * W);
-                const WideBits ok = v == v;
-                s[g] = s[g] + select_lanes(ok, v, Wide{});
-                c[g] = c[g] + select_lanes(ok, Wide{} + 1.0, Wide{});
+                for (std::size_t g = 0; g < 4; ++g) {
+                    const Wide v = lanes_at<Wide>(first + k + g * W);
+                    const WideBits ok = v == v;
+                    s[g] = s[g] + select_lanes(ok, v, Wide{});
+                    c[g] = c[g] + select_lanes(ok, Wide{} + 1.0, Wide{});
+                }
             }
-        }
 #pragma GCC unroll 4
-        for (std::size_t g = 0; g < 4; ++g) store_lanes(out + i + g * W, s[g] / c[g]);
-    });
+            for (std::size_t g = 0; g < 4; ++g) store_lanes(out + i + g * W, s[g] / c[g]);
+        });
     for (; i < n; ++i) {
         double s = 0.0;
         std::uint64_t c = 0;
@@ -117,9 +118,8 @@ Tuple stochf(MatrixView candles, std::uint64_t fastk_period, std::uint64_t fastd
     const SeriesView high = candles.column(col::high);
     const SeriesView low = candles.column(col::low);
     // A flat window, or a NaN extreme at the front, gives the midpoint.
-    bands::window_high_low(high, low, fk, [&](std::size_t i, double h, double l) {
-        fastk[i] = h > l ? percent_k(close[i], h, l) : 50.0;
-    });
+    bands::window_high_low(
+        high, low, fk, [&](std::size_t i, double h, double l) { fastk[i] = h > l ? percent_k(close[i], h, l) : 50.0; });
     window_mean(fastk.data(), n, fastd_period, fastd.data());
     return tuple_of(std::move(fastk), std::move(fastd));
 }
@@ -147,8 +147,7 @@ Tuple wt(MatrixView candles, std::uint64_t wtchannellen, std::uint64_t wtaverage
     require_price_columns(candles);
     // Names are compared exactly as given, and the half-range price is not
     // one of them here: "hl2" selects the close like any unknown name.
-    const PriceSource source(candles, source_type == "hl2" ? std::string_view("close") : source_type,
-                             NameCase::Exact);
+    const PriceSource source(candles, source_type == "hl2" ? std::string_view("close") : source_type, NameCase::Exact);
     const SeriesView ap = source.view();
 
     Series wt1(n), wt2(n), diff(n);

@@ -16,9 +16,9 @@
 #include <cstring>
 #include <type_traits>
 
-#include "../helpers/unrolled_sum.hpp"
 #include "../helpers/lanes.hpp"
 #include "../helpers/sweeps.hpp"
+#include "../helpers/unrolled_sum.hpp"
 
 namespace korva::statistical {
 namespace {
@@ -60,11 +60,13 @@ double window_sum(const SeriesView& x, std::size_t first, std::size_t p) {
 template <Layout L, class T>
 [[gnu::always_inline]] inline T window_sums(const SeriesView& x, std::size_t first, std::size_t p) {
     if constexpr (L == Layout::Unit) {
-        return unrolled_sum_of<T>([&](std::size_t k) __attribute__((always_inline)) { return load_lanes<L, T>(x, first + k); }, p);
+        return unrolled_sum_of<T>(
+            [&](std::size_t k) __attribute__((always_inline)) { return load_lanes<L, T>(x, first + k); }, p);
     } else if constexpr (L == Layout::Reversed) {
         // Memory order of a window is its index order backwards.
         const std::size_t last = first + p - 1;
-        return unrolled_sum_of<T>([&](std::size_t j) __attribute__((always_inline)) { return load_lanes<L, T>(x, last - j); }, p);
+        return unrolled_sum_of<T>(
+            [&](std::size_t j) __attribute__((always_inline)) { return load_lanes<L, T>(x, last - j); }, p);
     } else {
         T s{};
         for (std::size_t k = first; k < first + p; ++k) s = s + load_lanes<L, T>(x, k);
@@ -85,29 +87,30 @@ template <Layout L>
     constexpr std::size_t kGroups = 4;
     const std::size_t n = x.size();
     const double pd = static_cast<double>(p);
-    std::size_t end = in_blocks<kGroups * W>(p - 1, n, [&](std::size_t end) __attribute__((always_inline)) {
-        const std::size_t first = end + 1 - p;
-        T m[kGroups], s[kGroups];
-#pragma GCC unroll 4
-        for (std::size_t g = 0; g < kGroups; ++g) {
-            m[g] = window_sums<L, T>(x, first + g * W, p) / pd;
-            s[g] = T{};
-        }
-        for (std::size_t k = first; k < first + p; ++k) {
+    std::size_t end = in_blocks<kGroups * W>(
+        p - 1, n, [&](std::size_t end) __attribute__((always_inline)) {
+            const std::size_t first = end + 1 - p;
+            T m[kGroups], s[kGroups];
 #pragma GCC unroll 4
             for (std::size_t g = 0; g < kGroups; ++g) {
-                const T d = load_lanes<L, T>(x, k + g * W) - m[g];
-                s[g] = s[g] + d * d;
+                m[g] = window_sums<L, T>(x, first + g * W, p) / pd;
+                s[g] = T{};
             }
-        }
+            for (std::size_t k = first; k < first + p; ++k) {
 #pragma GCC unroll 4
-        for (std::size_t g = 0; g < kGroups; ++g) {
-            const T var = s[g] / pd;
-            T sd;
-            for (std::size_t l = 0; l < W; ++l) sd[l] = std::sqrt(var[l]);
-            store_lanes(out + end + g * W, sd);
-        }
-    });
+                for (std::size_t g = 0; g < kGroups; ++g) {
+                    const T d = load_lanes<L, T>(x, k + g * W) - m[g];
+                    s[g] = s[g] + d * d;
+                }
+            }
+#pragma GCC unroll 4
+            for (std::size_t g = 0; g < kGroups; ++g) {
+                const T var = s[g] / pd;
+                T sd;
+                for (std::size_t l = 0; l < W; ++l) sd[l] = std::sqrt(var[l]);
+                store_lanes(out + end + g * W, sd);
+            }
+        });
     for (; end < n; ++end) {
         const std::size_t first = end + 1 - p;
         const double mean = window_sum<L>(x, first, p) / pd;

@@ -242,7 +242,8 @@ double to_double(const std::string& text) {
     double v = 0.0;
     const auto res = std::from_chars(text.data(), text.data() + text.size(), v);
     if (res.ec != std::errc() || res.ptr != text.data() + text.size()) {
-        const std::string why = res.ec == std::errc::result_out_of_range ? "number out of range" : "invalid float literal";
+        const std::string why =
+            res.ec == std::errc::result_out_of_range ? "number out of range" : "invalid float literal";
         throw ValueError("Result conversion error: " + why);
     }
     return v;

@@ -11,11 +11,11 @@
 #include <utility>
 #include <vector>
 
-#include "../helpers/true_range.hpp"
 #include "../helpers/errors.hpp"
 #include "../helpers/fmath.hpp"
-#include "kernels.hpp"
 #include "../helpers/lanes.hpp"
+#include "../helpers/true_range.hpp"
+#include "kernels.hpp"
 
 namespace korva::statistical {
 namespace {
@@ -44,8 +44,8 @@ template <class Lanes, std::size_t R>
 #pragma GCC unroll 8
         for (std::size_t r = 0; r < R; ++r) acc[r] = Lanes{};
         for (std::size_t k = 0; k < p; ++k) {
-    #pragma GCC unroll 8
-        for (std::size_t r = 0; r < R; ++r) {
+#pragma GCC unroll 8
+            for (std::size_t r = 0; r < R; ++r) {
                 Lanes v;
                 __builtin_memcpy(&v, first + k + W * r, sizeof v);
                 acc[r] = acc[r] + v;
@@ -58,8 +58,8 @@ template <class Lanes, std::size_t R>
         }
         for (std::size_t k = 0; k < p; ++k) {
             const double d = f.dx[k];
-    #pragma GCC unroll 8
-        for (std::size_t r = 0; r < R; ++r) {
+#pragma GCC unroll 8
+            for (std::size_t r = 0; r < R; ++r) {
                 Lanes v;
                 __builtin_memcpy(&v, first + k + W * r, sizeof v);
                 acc[r] = acc[r] + d * (v - mean[r]);
@@ -74,11 +74,10 @@ template <class Lanes, std::size_t R>
     return i;
 }
 
-
 #if KORVA_X86_DISPATCH
 // Four lanes a register where the processor has them.
-KORVA_TARGET("avx") std::size_t line_values_avx(const double* x, std::size_t n, std::size_t i,
-                                                            const LineFit& f, double* out) {
+KORVA_TARGET("avx")
+std::size_t line_values_avx(const double* x, std::size_t n, std::size_t i, const LineFit& f, double* out) {
     return line_values_block<Lanes, 6>(x, n, i, f, out);
 }
 #endif

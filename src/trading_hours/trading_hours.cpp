@@ -36,8 +36,7 @@ void check_intervals(const Int64View& starts, const Int64View& ends) {
 
 class Membership {
 public:
-    Membership(const Int64View& starts, const Int64View& ends)
-        : s_{starts.base, starts.n}, e_{ends.base, ends.n} {
+    Membership(const Int64View& starts, const Int64View& ends) : s_{starts.base, starts.n}, e_{ends.base, ends.n} {
         settle(0);
     }
 
@@ -115,8 +114,7 @@ Matrix filter_candles_by_intervals(MatrixView candles, Int64View timestamps, Int
                 continue;
             }
             const std::size_t first = i;
-            while (++i < n && mem.inside(ts[i])) {
-            }
+            while (++i < n && mem.inside(ts[i])) {}
             runs.emplace_back(first, i);
             k += i - first;
             if (i < n) ++i;  // ts[i] was tested and is outside
@@ -127,8 +125,8 @@ Matrix filter_candles_by_intervals(MatrixView candles, Int64View timestamps, Int
     if (k == 0 || m == 0) return out;
     char* dst = reinterpret_cast<char*>(out.data());
     constexpr auto w = static_cast<std::ptrdiff_t>(sizeof(double));
-    const bool row_major = (m == 1 || candles.col_stride == w) &&
-                           (n == 1 || candles.row_stride == w * static_cast<std::ptrdiff_t>(m));
+    const bool row_major =
+        (m == 1 || candles.col_stride == w) && (n == 1 || candles.row_stride == w * static_cast<std::ptrdiff_t>(m));
     // Bytes are copied, not doubles: NaN payloads and -0.0 arrive unchanged.
     for (const auto& [first, last] : runs) {
         if (row_major) {

@@ -10,15 +10,14 @@
 #include <utility>
 #include <vector>
 
-#include "../helpers/true_range.hpp"
 #include "../helpers/errors.hpp"
 #include "../helpers/fmath.hpp"
-#include "movement.hpp"
 #include "../helpers/lanes.hpp"
+#include "../helpers/true_range.hpp"
+#include "movement.hpp"
 
 namespace korva::trend {
 namespace {
-
 
 // supertrend, sar and safezonestop report a narrow matrix as an index
 // failure, not as the missing-dimension error.
@@ -318,8 +317,7 @@ Series sar(MatrixView candles, double acceleration, double maximum) {
     return out;
 }
 
-Series safezonestop(MatrixView candles, std::uint64_t period, double mult, std::uint64_t max_lookback,
-                    bool direction) {
+Series safezonestop(MatrixView candles, std::uint64_t period, double mult, std::uint64_t max_lookback, bool direction) {
     const std::size_t n = candles.rows;
     if (n == 0) index_out_of_range(0, 0);
     if (n == 1) return Series(1, 0.0);

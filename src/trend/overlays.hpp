@@ -14,7 +14,6 @@ Tuple ichimoku_cloud(MatrixView candles, std::uint64_t conversion_line_period, s
                      std::uint64_t lagging_line_period, std::uint64_t displacement);
 Tuple supertrend(MatrixView candles, std::uint64_t period, double factor);
 Series sar(MatrixView candles, double acceleration, double maximum);
-Series safezonestop(MatrixView candles, std::uint64_t period, double mult, std::uint64_t max_lookback,
-                    bool direction);
+Series safezonestop(MatrixView candles, std::uint64_t period, double mult, std::uint64_t max_lookback, bool direction);
 
 }  // namespace korva::trend

@@ -9,8 +9,8 @@
 
 #include "../helpers/errors.hpp"
 #include "../helpers/fmath.hpp"
-#include "../helpers/sweeps.hpp"
 #include "../helpers/smoothing.hpp"
+#include "../helpers/sweeps.hpp"
 
 namespace korva::volume {
 namespace {

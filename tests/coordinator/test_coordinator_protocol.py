@@ -10,6 +10,7 @@ import pytest
 from client import Client, encode
 from server_process import TOKEN
 
+RESTART = "restart: coordinator generation changed; restart the Korva instance"
 READY = b'{"ok":true,"value":"ready"}\n'
 
 
@@ -108,8 +109,8 @@ def test_validation_order_and_texts(server):
         (hello_header(namespace="é" * 65), "invalid: unsupported protocol or namespace"),  # 130 bytes
         (hello_header(payload_bytes=8388609, op="get"), "capacity: binary payload exceeds 8 MiB"),
         (hello_header(op="get"), "restart: coordinator generation changed; restart the Korva instance"),
-        (hello_header(op="get", generation=None), "restart: coordinator generation changed; restart the Korva instance"),
-        (hello_header(op="get", generation="1-2"), "restart: coordinator generation changed; restart the Korva instance"),
+        (hello_header(op="get", generation=None), RESTART),
+        (hello_header(op="get", generation="1-2"), RESTART),
     ]
     for header, text in cases:
         # No body is sent: each refusal must come from the header alone.
@@ -186,7 +187,9 @@ def test_body_rules(client):
     assert client.put("k" * 1024, b"x") is True
 
 
-@pytest.mark.parametrize("body", [b"\n", b"{} x\n", b"{\n", b"\xef\xbb\xbf{}\n", b"[" * 129 + b"]" * 129 + b"\n", b"\xff\n"])
+@pytest.mark.parametrize(
+    "body", [b"\n", b"{} x\n", b"{\n", b"\xef\xbb\xbf{}\n", b"[" * 129 + b"]" * 129 + b"\n", b"\xff\n"]
+)
 def test_malformed_body_closes(server, body):
     with Client(server.port, TOKEN) as c:
         c.send(encode(c.header("get")) + b"\n" + body)

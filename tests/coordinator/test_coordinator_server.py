@@ -3,7 +3,6 @@
 import os
 import re
 import socket
-import subprocess
 import sys
 import threading
 import time
