@@ -66,7 +66,7 @@ double incremental_atr(const MatrixView& candles, std::uint64_t p, double* out) 
     for (std::size_t k = 1; k < p; ++k) sum = sum + true_range_step(high[k], low[k], close[k - 1]);
     double prev = sum / pd;
     if constexpr (Store) out[p - 1] = prev;
-    const auto ranges = [&](std::size_t a, std::size_t b, double* const* bufs) {
+    const auto ranges = [&](std::size_t a, std::size_t b, double* const* bufs) __attribute__((always_inline)) {
         true_ranges(high, low, close, a, b, bufs[0]);
     };
     double* o[1] = {out};

@@ -89,6 +89,9 @@ inline Vec keep(VecMask c, Vec v) { return reinterpret_cast<Vec>(reinterpret_cas
 inline double drop(bool c, double v) { return keep(!c, v); }
 inline Vec drop(VecMask c, Vec v) { return reinterpret_cast<Vec>(reinterpret_cast<VecMask>(v) & ~c); }
 inline double magnitude(double v) { return std::fabs(v); }
+inline Pair magnitude(Pair v) {
+    return reinterpret_cast<Pair>(reinterpret_cast<PairBits>(v) & std::numeric_limits<std::int64_t>::max());
+}
 inline Vec magnitude(Vec v) {
     return reinterpret_cast<Vec>(reinterpret_cast<VecMask>(v) & std::numeric_limits<std::int64_t>::max());
 }
@@ -109,14 +112,26 @@ inline T splat(double v) {
 }
 // The NaN-ignoring maximum (maxNum) of fmath.hpp without branches: which
 // operand wins is data, and on hostile data a branch mispredicts half the
-// time. Ties of equal values take +0 over -0, as there.
-template <class T>
-inline T max_num(T a, T b) {
-    const T tie = pick(sign_set(a), b, a);
-    const T nan_b = pick(is_nan(b), a, tie);
-    const T nan_a = pick(is_nan(a), b, nan_b);
-    return pick(a > b, a, pick(b > a, b, nan_a));
+// time. A NaN operand is first replaced by the other one (two NaNs give b);
+// then the larger wins, and equal values give a & b on the bits: equal
+// numbers have equal bits except +0 and -0, whose AND is +0 (preferred over
+// -0, as there). Every mask is one comparison and only ever ANDed with a
+// value: a combination of masks makes GCC select lane by lane through the
+// integer registers. V is a vector of doubles the target holds in one
+// register (a wider one is split the same way, lane by lane).
+template <class V>
+inline V max_num(V a, V b) {
+    typedef decltype(a != a) M;
+    const auto bits = [](V v) { return reinterpret_cast<M>(v); };
+    const V a1 = reinterpret_cast<V>((bits(a) & (a == a)) | (bits(b) & (a != a)));
+    const V b1 = reinterpret_cast<V>((bits(b) & (b == b)) | (bits(a1) & (b != b)));
+    const M larger = (bits(a1) & (a1 > b1)) | (bits(b1) & (b1 > a1));
+    const M equal = (bits(a1) & bits(b1) & (a1 == b1)) | (bits(b1) & (b1 != b1));
+    return reinterpret_cast<V>(larger | equal);
 }
+// The same on one double, in lane 0 of a pair: the masks stay in
+// floating-point registers.
+inline double max_num(double a, double b) { return max_num(Pair{a, a}, Pair{b, b})[0]; }
 inline bool both(bool a, bool b) { return a & b; }
 inline VecMask both(VecMask a, VecMask b) { return a & b; }
 inline bool either(bool a, bool b) { return a | b; }
@@ -346,6 +361,27 @@ template <class Rc, class Produce, std::size_t G = 1>
 void run_blocked(const Rc& r, Produce&& produce, double* const* out, std::size_t first, std::size_t n, double* s) {
     if (n <= first) return;
     constexpr std::size_t M = Rc::kInputs, Q = Rc::kOutputs;
+    // Lanes need at least 2 * warm >= 2 * kWidth steps per lane, so a short
+    // series runs serially, its inputs made a few rows at a time into a
+    // stack buffer just before their steps: the input work overlaps the
+    // recurrence's dependency chain, and there is no warm-up to work out and
+    // no thread-local buffer to look up.
+    if (n - first < 2 * kWidth * G * kWidth) {
+        constexpr std::size_t kRows = 2 * kWidth;
+        double v[M][kRows];
+        double* bufs[M];
+        const double* in[M];
+        for (std::size_t m = 0; m < M; ++m) in[m] = bufs[m] = v[m];
+        for (std::size_t a = first; a < n; a += kRows) {
+            const std::size_t b = std::min(n, a + kRows);
+            produce(a, b, bufs);
+            double* o[Q > 0 ? Q : 1] = {};
+            KORVA_UNROLL
+            for (std::size_t q = 0; q < Q; ++q) o[q] = out[q] + a;
+            serial(r, in, o, 0, b - a, s);
+        }
+        return;
+    }
     const std::size_t warm = warmup_steps(r.contraction(), Rc::kStages);
     std::size_t block = std::size_t{1} << 17;
     if (warm != std::numeric_limits<std::size_t>::max()) block = std::max(block, 32 * G * warm);

@@ -27,29 +27,27 @@ inline T true_range_step(T high, T low, T prev_close) {
                         rec::magnitude(low - prev_close));
 }
 
-// True ranges of rows [a, b) (a >= 1) into tr[0 .. b-a): eight rows at a
-// time in vector lanes (the same operations per row). Candle columns are
-// strided, so the prices are gathered through a small array first.
+// True ranges of rows [a, b) (a >= 1) into tr[0 .. b-a): two rows at a
+// time in a pair of lanes (the same operations per row), which every target
+// holds in one register. The prices are loaded straight into the lanes:
+// gathering wider vectors through a stack array cost a store-forwarding
+// stall per vector, and 8-lane masks without AVX-512 are selected lane by
+// lane through the integer registers.
 template <class H, class L, class C>
-KORVA_CLONES("avx512f", "avx2", "default")
-void true_ranges(const H& high, const L& low, const C& close, std::size_t a, std::size_t b, double* tr) {
+[[gnu::always_inline]] inline void true_ranges(const H& high_in, const L& low_in, const C& close_in, std::size_t a,
+                                               std::size_t b, double* tr) {
+    // Local copies of the views: the stores to tr cannot change them, so
+    // their pointers and strides stay in registers.
+    const H high = high_in;
+    const L low = low_in;
+    const C close = close_in;
     std::size_t i = a;
-    for (; i + rec::kWidth <= b; i += rec::kWidth) {
-        double hv[rec::kWidth], lv[rec::kWidth], cv[rec::kWidth];
-        KORVA_UNROLL
-        for (std::size_t j = 0; j < rec::kWidth; ++j) {
-            hv[j] = high[i + j];
-            lv[j] = low[i + j];
-            cv[j] = close[i + j - 1];
-        }
-        rec::Vec h, l, c;
-        __builtin_memcpy(&h, hv, sizeof h);
-        __builtin_memcpy(&l, lv, sizeof l);
-        __builtin_memcpy(&c, cv, sizeof c);
-        const rec::Vec t = true_range_step(h, l, c);
+    for (; i + 2 <= b; i += 2) {
+        const Pair t =
+            true_range_step(Pair{high[i], high[i + 1]}, Pair{low[i], low[i + 1]}, Pair{close[i - 1], close[i]});
         __builtin_memcpy(tr + (i - a), &t, sizeof t);
     }
-    for (; i < b; ++i) tr[i - a] = true_range_step(high[i], low[i], close[i - 1]);
+    if (i < b) tr[i - a] = true_range_step(high[i], low[i], close[i - 1]);
 }
 
 // The first row has no previous close: a plain difference.

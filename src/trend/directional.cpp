@@ -51,7 +51,7 @@ struct Row {
 // recurrences below (row 0 as row_at gives it).
 struct Rows {
     const Prices& px;
-    void operator()(std::size_t a, std::size_t b, double* const* bufs) const {
+    [[gnu::always_inline]] void operator()(std::size_t a, std::size_t b, double* const* bufs) const {
         std::size_t first = a;
         if (a == 0) {
             const Row r = row_at(px, 0);
@@ -253,7 +253,7 @@ Tuple dm(MatrixView candles, std::uint64_t period) {
     }
     plus[p] = sp;
     minus[p] = sm;
-    const auto moves = [&](std::size_t a, std::size_t b, double* const* bufs) {
+    const auto moves = [&](std::size_t a, std::size_t b, double* const* bufs) __attribute__((always_inline)) {
         for (std::size_t i = a; i < b; ++i) {
             const Movement m = movement_at(high, low, i);
             bufs[0][i - a] = m.plus;
