@@ -361,12 +361,13 @@ template <class Rc, class Produce, std::size_t G = 1>
 void run_blocked(const Rc& r, Produce&& produce, double* const* out, std::size_t first, std::size_t n, double* s) {
     if (n <= first) return;
     constexpr std::size_t M = Rc::kInputs, Q = Rc::kOutputs;
-    // Lanes need at least 2 * warm >= 2 * kWidth steps per lane, so a short
-    // series runs serially, its inputs made a few rows at a time into a
-    // stack buffer just before their steps: the input work overlaps the
-    // recurrence's dependency chain, and there is no warm-up to work out and
-    // no thread-local buffer to look up.
-    if (n - first < 2 * kWidth * G * kWidth) {
+    // A series too short for lanes (they need 2 * warm >= 2 * kWidth steps
+    // each) runs serially, its inputs made a few rows at a time into a stack
+    // buffer just before their steps: the input work overlaps the
+    // recurrence's dependency chain, and no thread-local buffer is looked up.
+    const std::size_t warm = n - first < 2 * kWidth * G * kWidth ? std::numeric_limits<std::size_t>::max()
+                                                                 : warmup_steps(r.contraction(), Rc::kStages);
+    if (warm == std::numeric_limits<std::size_t>::max() || (n - first) / (G * kWidth) < 2 * warm) {
         constexpr std::size_t kRows = 2 * kWidth;
         double v[M][kRows];
         double* bufs[M];
@@ -382,10 +383,7 @@ void run_blocked(const Rc& r, Produce&& produce, double* const* out, std::size_t
         }
         return;
     }
-    const std::size_t warm = warmup_steps(r.contraction(), Rc::kStages);
-    std::size_t block = std::size_t{1} << 17;
-    if (warm != std::numeric_limits<std::size_t>::max()) block = std::max(block, 32 * G * warm);
-    block = std::min(block, n - first);
+    const std::size_t block = std::min(std::max(std::size_t{1} << 17, 32 * G * warm), n - first);
     double* bufs[M];
     double* const base = scratch(M * block);
     for (std::size_t m = 0; m < M; ++m) bufs[m] = base + m * block;
