@@ -180,15 +180,32 @@ struct AdxStep {
     }
     template <class T>
     static T dx_of(T tr, T plus, T minus) {
-        const T pdi = (plus * 100.0) / tr, mdi = (minus * 100.0) / tr;
+        T pdi, mdi;
+        if constexpr (sizeof(T) == sizeof(double)) {
+            // One division for both on a single row (the same per-lane
+            // operations): the serial loop is bound by its divisions.
+            const Pair d = (Pair{plus, minus} * 100.0) / Pair{tr, tr};
+            pdi = d[0];
+            mdi = d[1];
+        } else {
+            pdi = (plus * 100.0) / tr;
+            mdi = (minus * 100.0) / tr;
+        }
         const T sum = mdi + pdi;
         const T dx = rec::keep(sum != 0.0, (rec::magnitude(pdi - mdi) * 100.0) / sum);
         return rec::keep(tr != 0.0, dx);
     }
     template <class T>
     void advance(T* s, const T* in) const {
-        KORVA_UNROLL
-        for (std::size_t k = 0; k < 3; ++k) s[k] = s[k] - s[k] / pd;
+        if constexpr (sizeof(T) == sizeof(double)) {
+            const Pair d = Pair{s[1], s[2]} / Pair{pd, pd};
+            s[0] = s[0] - s[0] / pd;
+            s[1] = s[1] - d[0];
+            s[2] = s[2] - d[1];
+        } else {
+            KORVA_UNROLL
+            for (std::size_t k = 0; k < 3; ++k) s[k] = s[k] - s[k] / pd;
+        }
         KORVA_UNROLL
         for (std::size_t k = 0; k < 3; ++k) s[k] = in[k] + s[k];
     }
