@@ -11,9 +11,9 @@
 #include <limits>
 
 #include "../helpers/errors.hpp"
-#include "../helpers/true_range.hpp"
 #include "../helpers/lanes.hpp"
 #include "../helpers/recurrence_lanes.hpp"
+#include "../helpers/true_range.hpp"
 
 #if defined(__SSE2__)
 #include <immintrin.h>
@@ -70,7 +70,7 @@ double incremental_atr(const MatrixView& candles, std::uint64_t p, double* out) 
         true_ranges(high, low, close, a, b, bufs[0]);
     };
     double* o[1] = {out};
-    rec::run_blocked(AtrStep<Store ? 1 : 0>{1.0 / pd}, ranges, o, p, n, &prev);
+    rec::run_blocked(AtrStep < Store ? 1 : 0 > {1.0 / pd}, ranges, o, p, n, &prev);
     return prev;
 }
 
@@ -143,9 +143,9 @@ void bands_from_moments(const double* s, const double* q, std::size_t count, dou
 #if KORVA_X86_DISPATCH
 // The same four windows at a time where the processor has 256-bit registers.
 // No fused multiply-add is involved: each lane still rounds every operation.
-KORVA_TARGET("avx") void bands_from_moments_avx(const double* s, const double* q, std::size_t count,
-                                                           double pd, double devup, double devdn, double* upper,
-                                                           double* middle, double* lower) {
+KORVA_TARGET("avx")
+void bands_from_moments_avx(const double* s, const double* q, std::size_t count, double pd, double devup, double devdn,
+                            double* upper, double* middle, double* lower) {
     const __m256d p4 = _mm256_set1_pd(pd), up4 = _mm256_set1_pd(devup), dn4 = _mm256_set1_pd(devdn);
     std::size_t j = 0;
     for (; j + 4 <= count; j += 4) {

@@ -219,8 +219,8 @@ namespace detail {
 // Runs G vectors of lanes for `steps` steps (a multiple of kWidth) from the
 // lane positions at[] (G * kWidth of them, advanced as they go).
 template <bool Emit, class Rc, std::size_t G>
-[[gnu::always_inline]] inline void lane_steps(const Rc& r, const double* const* in, double* const* out,
-                                              std::size_t* at, std::size_t steps, Vec (&s)[G][Rc::kState]) {
+[[gnu::always_inline]] inline void lane_steps(const Rc& r, const double* const* in, double* const* out, std::size_t* at,
+                                              std::size_t steps, Vec (&s)[G][Rc::kState]) {
     constexpr std::size_t M = Rc::kInputs, Q = Emit ? Rc::kOutputs : 0;
     for (std::size_t t = 0; t < steps; t += kWidth) {
         Vec v[G][M][kWidth];
@@ -260,7 +260,6 @@ template <bool Emit, class Rc, std::size_t G>
     }
 }
 
-
 inline bool same_bits(double a, double b) {
     std::uint64_t x, y;
     std::memcpy(&x, &a, sizeof x);
@@ -272,8 +271,8 @@ inline bool same_bits(double a, double b) {
 // rounds fit; s holds the true state before `pos` and is carried along.
 template <class Rc, std::size_t G>
 KORVA_CLONES("avx512f", "avx2", "default")
-void lane_rounds(const Rc& r, const double* const* in, double* const* out, std::size_t& pos, std::size_t n,
-                 double* s, std::size_t warm) {
+void lane_rounds(const Rc& r, const double* const* in, double* const* out, std::size_t& pos, std::size_t n, double* s,
+                 std::size_t warm) {
     constexpr std::size_t L = G * kWidth, K = Rc::kState;
     constexpr bool Emit = Rc::kOutputs > 0;
     // Chunks long against the warm-up (little repeated work) and short
@@ -301,9 +300,8 @@ void lane_rounds(const Rc& r, const double* const* in, double* const* out, std::
         }
         lane_steps<false>(r, in, out, at, warm, st);
         Vec start[G][K];
-        for (std::size_t g = 0; g < G; ++g)
-            KORVA_UNROLL
-            for (std::size_t k = 0; k < K; ++k) start[g][k] = st[g][k];
+        for (std::size_t g = 0; g < G; ++g) KORVA_UNROLL
+        for (std::size_t k = 0; k < K; ++k) start[g][k] = st[g][k];
         KORVA_UNROLL
         for (std::size_t k = 0; k < K; ++k) st[0][k][0] = s[k];
         for (std::size_t c = 0; c < L; ++c) at[c] = pos + c * chunk;
@@ -383,7 +381,11 @@ void run_blocked(const Rc& r, Produce&& produce, double* const* out, std::size_t
         }
         return;
     }
-    const std::size_t block = std::min(std::max(std::size_t{1} << 17, 32 * G * warm), n - first);
+    // The block is capped so that the buffer a thread keeps stays a few MB
+    // whatever the period and length: a block too short for lanes at a huge
+    // period just runs serially, with the same results.
+    const std::size_t block =
+        std::min({std::max(std::size_t{1} << 17, 32 * G * warm), std::size_t{1} << 18, n - first});
     double* bufs[M];
     double* const base = scratch(M * block);
     for (std::size_t m = 0; m < M; ++m) bufs[m] = base + m * block;

@@ -23,8 +23,7 @@ namespace korva::bands {
 // slower there than on real candles. T is a double or a vector of lanes.
 template <class T>
 inline T true_range_step(T high, T low, T prev_close) {
-    return rec::max_num(rec::max_num(high - low, rec::magnitude(high - prev_close)),
-                        rec::magnitude(low - prev_close));
+    return rec::max_num(rec::max_num(high - low, rec::magnitude(high - prev_close)), rec::magnitude(low - prev_close));
 }
 
 // True ranges of rows [a, b) (a >= 1) into tr[0 .. b-a): two rows at a

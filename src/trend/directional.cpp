@@ -11,18 +11,17 @@
 #include <utility>
 #include <vector>
 
-#include "../helpers/true_range.hpp"
 #include "../helpers/errors.hpp"
-#include "../helpers/sweeps.hpp"
-#include "../helpers/unrolled_sum.hpp"
-#include "../helpers/smoothing.hpp"
-#include "movement.hpp"
 #include "../helpers/lanes.hpp"
 #include "../helpers/recurrence_lanes.hpp"
+#include "../helpers/smoothing.hpp"
+#include "../helpers/sweeps.hpp"
+#include "../helpers/true_range.hpp"
+#include "../helpers/unrolled_sum.hpp"
+#include "movement.hpp"
 
 namespace korva::trend {
 namespace {
-
 
 // Columns of a candle matrix read by the family; a matrix narrower than five
 // columns fails here with the missing-dimension error.
