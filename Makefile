@@ -223,7 +223,7 @@ lint: system $(VENV312)/.ready
 	$(VENV312)/bin/ruff check $(PY_FILES)
 	PATH=$(CURDIR)/$(VENV312)/bin:$$PATH cmake -S . -B build-lint -G Ninja \
 	    -DPython_EXECUTABLE=$(CURDIR)/$(VENV312)/bin/python >/dev/null
-	clang-tidy -p build-lint --quiet $(filter src/%.cpp coordination/src/%.cpp,$(CXX_FILES))
+	clang-tidy -p build-lint --quiet $(filter-out %_windows.cpp,$(filter src/%.cpp coordination/src/%.cpp,$(CXX_FILES)))
 
 clean:
 	rm -rf build dist build-* $(VENV312) $(VENV313) bench/.venv-* bench/results

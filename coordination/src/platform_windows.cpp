@@ -13,12 +13,16 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
+// Order matters: winsock2.h before windows.h (which would pull in the old
+// winsock.h), and windows.h before bcrypt.h (which needs its types).
+// clang-format off
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
 #include <bcrypt.h>
 #include <malloc.h>
 #include <process.h>
-#include <windows.h>
-#include <winsock2.h>
-#include <ws2tcpip.h>
+// clang-format on
 
 #include <algorithm>
 #include <climits>
