@@ -30,7 +30,8 @@ bool has_nan(const V& x) {
 template <class V>
 KORVA_WINDOW_CLONES void weighted_means(const V& x, std::uint64_t p, double* out) {
     const std::size_t n = x.size();
-    const double denom = static_cast<double>((p + p * p) / 2);
+    // p(p + 1) is even, so the integer division is exact, as in the host's code.
+    const double denom = static_cast<double>((p + p * p) / 2);  // NOLINT(bugprone-integer-division)
     std::size_t i = p - 1;
     if constexpr (std::is_same_v<V, ContiguousView<double>>) {
         constexpr std::size_t W = sizeof(Wide) / sizeof(double);
