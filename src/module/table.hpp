@@ -100,87 +100,44 @@ struct Function {
     }
 };
 
+// The parameter type word and the result kind of a C++ type; a type the
+// table cannot carry fails to compile. Kept one mapping a line.
+// clang-format off
 template <class T>
-struct type_of;
-template <>
-struct type_of<SeriesView> {
-    static constexpr Type value = Type::Series;
-};
-template <>
-struct type_of<MatrixView> {
-    static constexpr Type value = Type::Candles;
-};
-template <>
-struct type_of<MutableMatrixView> {
-    static constexpr Type value = Type::CandlesMut;
-};
-template <>
-struct type_of<Int64View> {
-    static constexpr Type value = Type::Int64Series;
-};
-template <>
-struct type_of<std::uint64_t> {
-    static constexpr Type value = Type::Uint;
-};
-template <>
-struct type_of<std::int64_t> {
-    static constexpr Type value = Type::Int;
-};
-template <>
-struct type_of<double> {
-    static constexpr Type value = Type::Float;
-};
-template <>
-struct type_of<std::string_view> {
-    static constexpr Type value = Type::Str;
-};
-template <>
-struct type_of<bool> {
-    static constexpr Type value = Type::Bool;
-};
+constexpr Type type_of() {
+    if constexpr (std::is_same_v<T, SeriesView>) return Type::Series;
+    else if constexpr (std::is_same_v<T, MatrixView>) return Type::Candles;
+    else if constexpr (std::is_same_v<T, MutableMatrixView>) return Type::CandlesMut;
+    else if constexpr (std::is_same_v<T, Int64View>) return Type::Int64Series;
+    else if constexpr (std::is_same_v<T, std::uint64_t>) return Type::Uint;
+    else if constexpr (std::is_same_v<T, std::int64_t>) return Type::Int;
+    else if constexpr (std::is_same_v<T, double>) return Type::Float;
+    else if constexpr (std::is_same_v<T, std::string_view>) return Type::Str;
+    else if constexpr (std::is_same_v<T, bool>) return Type::Bool;
+    else static_assert(sizeof(T) == 0, "no parameter type word for this C++ type");
+}
 
 template <class R>
-struct result_of;
-template <>
-struct result_of<None> {
-    static constexpr Result value = Result::None;
-};
-template <>
-struct result_of<double> {
-    static constexpr Result value = Result::Float;
-};
-template <>
-struct result_of<std::int64_t> {
-    static constexpr Result value = Result::Int;
-};
-template <>
-struct result_of<Series> {
-    static constexpr Result value = Result::Series;
-};
-template <>
-struct result_of<Mask> {
-    static constexpr Result value = Result::Mask;
-};
-template <>
-struct result_of<Matrix> {
-    static constexpr Result value = Result::Matrix;
-};
-template <>
-struct result_of<Tuple> {
-    static constexpr Result value = Result::Tuple;
-};
-template <>
-struct result_of<Dict> {
-    static constexpr Result value = Result::Dict;
-};
+constexpr Result result_of() {
+    if constexpr (std::is_same_v<R, None>) return Result::None;
+    else if constexpr (std::is_same_v<R, double>) return Result::Float;
+    else if constexpr (std::is_same_v<R, std::int64_t>) return Result::Int;
+    else if constexpr (std::is_same_v<R, Series>) return Result::Series;
+    else if constexpr (std::is_same_v<R, Mask>) return Result::Mask;
+    else if constexpr (std::is_same_v<R, Matrix>) return Result::Matrix;
+    else if constexpr (std::is_same_v<R, Tuple>) return Result::Tuple;
+    else if constexpr (std::is_same_v<R, Dict>) return Result::Dict;
+    else static_assert(sizeof(R) == 0, "no result kind for this C++ type");
+}
+// clang-format on
 
 template <auto F>
 struct traits;
 template <class R, class... A, R (*F)(A...)>
 struct traits<F> {
     static constexpr std::size_t arity = sizeof...(A);
-    static constexpr Result result = result_of<R>::value;
-    static constexpr std::array<Type, sizeof...(A)> types{type_of<std::decay_t<A>>::value...};
+    static constexpr Result result = result_of<R>();
+    static constexpr std::array<Type, sizeof...(A)> types{type_of<std::decay_t<A>>()...};
 
     static Value call(std::span<const Arg> a) { return call_with(a, std::index_sequence_for<A...>{}); }
     template <std::size_t... I>
