@@ -135,13 +135,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!parse_body(line, body)) return 0;
         // Every operation of the table that answers with one reply (the
         // stream of "subscribe" needs a socket), plus an unknown name.
-        std::vector<std::shared_ptr<SubscriberQueue>> to_wake;
+        Outbox outbox;
         auto run = [&](const Operation& op) {
             std::string payload(op.payload ? rest : std::string_view());
             Request request;
             request.ns = "fuzz";
             request.op = std::string(op.name);
-            Call call{request, body, payload, shared, to_wake, {}, {}, {}};
+            Call call{request, body, payload, shared, outbox, {}, {}, {}};
             Reply reply = run_operation(op, call);
             if (reply.error != nullptr && std::string_view(reply.error) == text::kUnavailable) std::abort();
             std::string out;
@@ -153,7 +153,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (!op.stream) run(op);
         }
         run(find_operation("nope"));
-        for (auto& queue : to_wake) queue->wake();
+        outbox.send();
         if (shared.store.size() > 50000) shared.store = Store{};
     }
     return 0;

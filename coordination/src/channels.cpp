@@ -8,6 +8,36 @@
 
 namespace korva::coordination {
 
+namespace {
+// A write takes whatever is queued, up to this many frames and bytes (more
+// only when one frame is larger). Nobody waits for more to arrive: under a
+// steady stream the batches grow by themselves while a write is in
+// progress, and each frame's delay stays within one write of the ones
+// before it.
+constexpr std::size_t kBatch = Outbox::kEvents;
+constexpr std::size_t kBatchBytes = Outbox::kBytes;
+// Batches a publisher writes to one stream before it leaves the rest to the
+// stream's thread, so that other publishers' events cannot hold it up.
+constexpr int kPublisherRounds = 4;
+
+// The frames of `batch` less the bytes already sent.
+std::size_t frames_of(const SubscriberQueue::Batch& batch, std::string_view* parts) {
+    std::size_t count = 0;
+    std::size_t skip = batch.sent;
+    for (const auto& event : batch.events) {
+        std::string_view frame = event->frame;
+        if (skip >= frame.size()) {
+            skip -= frame.size();
+            continue;
+        }
+        frame.remove_prefix(skip);
+        skip = 0;
+        parts[count++] = frame;
+    }
+    return count;
+}
+}  // namespace
+
 // ---- queue -------------------------------------------------------------------------
 
 bool SubscriberQueue::push(std::shared_ptr<const Event> event) {
@@ -17,26 +47,113 @@ bool SubscriberQueue::push(std::shared_ptr<const Event> event) {
     return true;
 }
 
-void SubscriberQueue::wake() { ready_.notify_one(); }
+void SubscriberQueue::take_locked(Batch& out, std::int64_t now) {
+    std::size_t bytes = 0;
+    out.sent = 0;
+    out.deadline_ns = now + limits::kFrameWriteNs;
+    do {
+        bytes += items_.front()->frame.size();
+        out.events.push_back(std::move(items_.front()));
+        items_.pop_front();
+    } while (!items_.empty() && out.events.size() < kBatch && bytes + items_.front()->frame.size() <= kBatchBytes);
+    last_frame_ns_ = now;
+}
 
-SubscriberQueue::Wait SubscriberQueue::take(std::vector<std::shared_ptr<const Event>>& out, std::size_t max_items,
-                                            std::size_t max_bytes, std::int64_t deadline_ns) {
+void SubscriberQueue::release(Batch& batch) {
+    for (auto& event : batch.events) {
+        queued.fetch_sub(event->frame.size() + limits::kEventOverhead);
+        event.reset();
+    }
+    batch.events.clear();
+    batch.sent = 0;
+}
+
+void SubscriberQueue::send_queued() noexcept {
+    Batch batch;
+    std::string_view parts[kBatch];
+    bool wake = false;
+    try {
+        batch.events.reserve(kBatch);  // take_locked then cannot throw
+    } catch (...) {
+        ready_.notify_one();  // no memory for a batch: the stream's thread writes
+        return;
+    }
+    {
+        std::unique_lock<std::mutex> guard(mutex_);
+        if (items_.empty()) return;
+        if (writing_) return;  // the writer looks at the queue again before it lets go
+        if (stream_ == nullptr || !carry_.events.empty()) {
+            // Not streaming yet, or the socket was full: the stream's thread
+            // writes, waiting as long as the frame deadline allows.
+            wake = true;
+        } else {
+            writing_ = true;
+            Transport& stream = *stream_;  // stays attached while the role is held
+            for (int round = 0; round < kPublisherRounds && !items_.empty(); ++round) {
+                take_locked(batch, platform::monotonic_ns());
+                guard.unlock();
+                const std::size_t count = frames_of(batch, parts);
+                std::size_t total = 0;
+                for (std::size_t i = 0; i < count; ++i) total += parts[i].size();
+                const long sent = stream.try_write(parts, count);
+                if (sent < 0) active.store(false);  // the peer is gone: the stream ends
+                if (sent < 0 || static_cast<std::size_t>(sent) == total) release(batch);
+                guard.lock();
+                if (sent < 0) break;
+                if (static_cast<std::size_t>(sent) < total) {
+                    batch.sent = static_cast<std::size_t>(sent);
+                    carry_ = std::move(batch);
+                    batch = Batch{};
+                    break;
+                }
+            }
+            writing_ = false;
+            wake = !items_.empty() || !carry_.events.empty() || closing_ || !active.load();
+        }
+    }
+    if (wake) ready_.notify_one();
+}
+
+void SubscriberQueue::attach(Transport& stream) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    stream_ = &stream;
+    last_frame_ns_ = platform::monotonic_ns();
+}
+
+SubscriberQueue::Wait SubscriberQueue::next(Batch& out, std::int64_t until_ns) {
     std::unique_lock<std::mutex> guard(mutex_);
     for (;;) {
-        if (!items_.empty()) {
-            std::size_t bytes = 0;
-            do {
-                bytes += items_.front()->frame.size();
-                out.push_back(std::move(items_.front()));
-                items_.pop_front();
-            } while (!items_.empty() && out.size() < max_items && bytes + items_.front()->frame.size() <= max_bytes);
-            return Wait::Items;
+        if (!active.load()) return Wait::Idle;
+        const std::int64_t now = platform::monotonic_ns();
+        std::int64_t wake_at = until_ns;
+        if (!writing_) {
+            if (!carry_.events.empty()) {
+                out = std::move(carry_);
+                carry_ = Batch{};
+                writing_ = true;
+                return Wait::Write;
+            }
+            if (!items_.empty()) {
+                take_locked(out, now);
+                writing_ = true;
+                return Wait::Write;
+            }
+            if (!sender_open_) return Wait::SenderGone;
+            if (now - last_frame_ns_ >= limits::kHeartbeatNs) {
+                last_frame_ns_ = now;
+                writing_ = true;
+                return Wait::Heartbeat;
+            }
+            wake_at = std::min(wake_at, last_frame_ns_ + limits::kHeartbeatNs);
         }
-        if (!sender_open_) return Wait::SenderGone;
-        std::int64_t left = deadline_ns - platform::monotonic_ns();
-        if (left <= 0) return Wait::TimedOut;
-        ready_.wait_for(guard, std::chrono::nanoseconds(left));
+        if (now >= until_ns) return Wait::Idle;
+        ready_.wait_for(guard, std::chrono::nanoseconds(wake_at - now));
     }
+}
+
+void SubscriberQueue::end_write() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    writing_ = false;
 }
 
 void SubscriberQueue::close_sender() {
@@ -49,13 +166,19 @@ void SubscriberQueue::close_sender() {
 
 void SubscriberQueue::close_receiver() {
     std::deque<std::shared_ptr<const Event>> dropped;
+    Batch carried;
     {
-        std::lock_guard<std::mutex> guard(mutex_);
+        std::unique_lock<std::mutex> guard(mutex_);
+        closing_ = true;
+        ready_.wait(guard, [this] { return !writing_; });  // a publisher's send never waits
         receiver_open_ = false;
+        stream_ = nullptr;
         dropped.swap(items_);
+        carried = std::move(carry_);
+        carry_ = Batch{};
     }
-    // `dropped` releases its events (and their global reservations) here,
-    // outside the queue's mutex.
+    // `dropped` and `carried` release their events (and their global
+    // reservations) here, outside the queue's mutex.
 }
 
 // ---- list ------------------------------------------------------------------------------
@@ -106,8 +229,14 @@ bool reserve(std::atomic<std::uint64_t>& counter, std::uint64_t amount, std::uin
 }
 }  // namespace
 
-Reply Channels::deliver(std::string_view ns, std::string_view channel, std::string&& frame,
-                        std::vector<std::shared_ptr<SubscriberQueue>>& to_wake) {
+void Outbox::send() noexcept {
+    for (auto& queue : queues) queue->send_queued();
+    queues.clear();
+    events = 0;
+    bytes = 0;
+}
+
+Reply Channels::deliver(std::string_view ns, std::string_view channel, std::string&& frame, Outbox& outbox) {
     bool any = std::any_of(list_.begin(), list_.end(),
                            [&](const Subscription& s) { return s.queue->active.load() && s.matches(ns, channel); });
     if (!any) return Reply::integer(0);
@@ -141,7 +270,9 @@ Reply Channels::deliver(std::string_view ns, std::string_view channel, std::stri
                 keep = false;
             } else {
                 ++delivered;
-                if (std::find(to_wake.begin(), to_wake.end(), s.queue) == to_wake.end()) to_wake.push_back(s.queue);
+                if (std::find(outbox.queues.begin(), outbox.queues.end(), s.queue) == outbox.queues.end()) {
+                    outbox.queues.push_back(s.queue);
+                }
             }
         }
         if (keep) {
@@ -150,6 +281,10 @@ Reply Channels::deliver(std::string_view ns, std::string_view channel, std::stri
         }
     }
     list_.erase(list_.begin() + static_cast<std::ptrdiff_t>(kept), list_.end());
+    if (delivered > 0) {
+        ++outbox.events;
+        outbox.bytes += length;
+    }
     return Reply::integer(delivered);
 }
 
@@ -193,52 +328,37 @@ namespace {
 // How often an idle subscriber looks at its socket for the peer's end, so a
 // vanished subscriber frees its slot well before its next heartbeat.
 constexpr std::int64_t kPeerCheckNs = 200'000'000;
-// A stream writes whatever is queued when it wakes, in one gathering write of
-// at most this many frames and bytes (more only when one frame is larger).
-// It never waits for more to arrive: under a steady stream the batches grow
-// by themselves while a write is in progress, and each frame's delay stays
-// within one write of the ones before it.
-constexpr std::size_t kBatch = 64;
-constexpr std::size_t kBatchBytes = 256 * 1024;
 }  // namespace
 
 void stream_events(Transport& transport, SubscriberQueue& queue) {
-    std::vector<std::shared_ptr<const Event>> batch;
-    batch.reserve(kBatch);
-    std::vector<std::string_view> parts;
-    parts.reserve(kBatch);
+    SubscriberQueue::Batch batch;
+    std::string_view parts[kBatch];
     // A peer that hung up right after subscribing ends the stream at once.
     bool failed = transport.peer_gone();
+    try {
+        batch.events.reserve(kBatch);  // next() then cannot throw
+    } catch (...) {
+        failed = true;
+    }
+    if (!failed) queue.attach(transport);
     while (!failed && queue.active.load()) {
-        const std::int64_t heartbeat_at = platform::monotonic_ns() + limits::kHeartbeatNs;
-        SubscriberQueue::Wait outcome;
-        for (;;) {
-            std::int64_t slice = std::min(heartbeat_at, platform::monotonic_ns() + kPeerCheckNs);
-            outcome = queue.take(batch, kBatch, kBatchBytes, slice);
-            if (outcome != SubscriberQueue::Wait::TimedOut) break;
-            if (transport.peer_gone()) {
-                failed = true;
-                break;
-            }
-            if (!queue.active.load() || platform::monotonic_ns() >= heartbeat_at) break;
-        }
-        if (failed || outcome == SubscriberQueue::Wait::SenderGone) break;
-        if (outcome == SubscriberQueue::Wait::TimedOut) {
-            if (!queue.active.load()) break;
-            if (!transport.write_all(kHeartbeatFrame)) failed = true;
+        const SubscriberQueue::Wait outcome = queue.next(batch, platform::monotonic_ns() + kPeerCheckNs);
+        if (outcome == SubscriberQueue::Wait::SenderGone) break;
+        if (outcome == SubscriberQueue::Wait::Idle) {
+            failed = transport.peer_gone();
             continue;
         }
-        // Each frame must leave within 2 seconds of being taken; frames taken
-        // together share that instant and go out in one gathering write.
-        const std::int64_t deadline = platform::monotonic_ns() + limits::kFrameWriteNs;
-        parts.clear();
-        for (const auto& event : batch) parts.emplace_back(event->frame);
-        if (!transport.write_by(parts.data(), parts.size(), deadline, queue.active)) failed = true;
-        for (auto& event : batch) {
-            queue.queued.fetch_sub(event->frame.size() + limits::kEventOverhead);
-            event.reset();
+        if (outcome == SubscriberQueue::Wait::Heartbeat) {
+            failed = !transport.write_all(kHeartbeatFrame);
+            queue.end_write();
+            continue;
         }
-        batch.clear();
+        // Frames taken together share the instant they were taken: each must
+        // be out within 2 seconds of it.
+        const std::size_t count = frames_of(batch, parts);
+        failed = !transport.write_by(parts, count, batch.deadline_ns, queue.active);
+        queue.end_write();
+        queue.release(batch);
     }
     queue.active.store(false);
     queue.close_receiver();

@@ -14,19 +14,20 @@ namespace {
 // one per request. Anything held is written before the connection waits for
 // more input or writes stream frames, so no reply ever waits on the client.
 //
-// Subscriber wake-ups from "publish" are held back the same way: a burst of
-// pipelined publishes wakes each subscriber once, and the subscriber then
-// writes the whole burst at once. They are released before anything else
-// happens on the socket.
+// Events from "publish" are held back the same way, and a little longer:
+// while more of the client's bytes are already waiting on the socket (a
+// burst of publishes still arriving), up to one write's worth. The burst
+// then goes out to each subscriber in one write, before the replies and
+// before anything else happens on the socket.
 class CoalescingTransport final : public Transport {
 public:
     explicit CoalescingTransport(Transport& inner) : inner_(inner) {}
     ~CoalescingTransport() override { flush(); }
 
-    std::vector<std::shared_ptr<SubscriberQueue>>& wakes() { return wakes_; }
+    Outbox& outbox() { return outbox_; }
 
     bool flush() {
-        release_wakes();
+        outbox_.send();
         if (pending_.empty()) return true;
         bool ok = inner_.write_all(pending_);
         pending_.clear();
@@ -34,6 +35,10 @@ public:
         return ok;
     }
     long read_some(char* buffer, std::size_t n, std::int64_t deadline_ns) override {
+        if (!outbox_.empty() && !outbox_.full()) {
+            long got = inner_.read_now(buffer, n);
+            if (got > 0) return got;
+        }
         if (!flush()) return -1;
         return inner_.read_some(buffer, n, deadline_ns);
     }
@@ -43,7 +48,7 @@ public:
             pending_.append(b);
             return true;
         }
-        release_wakes();  // this write may wait for the peer
+        outbox_.send();  // this write may wait for the peer
         if (pending_.empty()) return inner_.write_all(a, b);
         pending_.append(a);
         if (b.size() <= limits::kInlineValue) {
@@ -61,15 +66,10 @@ public:
     bool peer_gone() override { return inner_.peer_gone(); }
 
 private:
-    void release_wakes() {
-        for (auto& queue : wakes_) queue->wake();
-        wakes_.clear();
-    }
-
     static constexpr std::size_t kHold = 64 * 1024;
     Transport& inner_;
     std::string pending_;
-    std::vector<std::shared_ptr<SubscriberQueue>> wakes_;
+    Outbox outbox_;
 };
 
 // ---- the table of operations ------------------------------------------------------
@@ -93,7 +93,7 @@ const char* prepare_publish(Call& call) {
 }
 
 Reply publish(Call& call) {
-    return call.state.channels.deliver(call.request.ns, call.name, std::move(call.frame), call.to_wake);
+    return call.state.channels.deliver(call.request.ns, call.name, std::move(call.frame), call.outbox);
 }
 
 const char* prepare_subscribe(Call& call) {
@@ -237,7 +237,7 @@ void serve_connection(Transport& socket_transport, SharedState& state) {
                            : !reader.skip_payload(request.payload_bytes, payload_deadline)) {
                 return;
             }
-            Call call{request, body, payload, state, coalescer.wakes(), {}, {}, {}};
+            Call call{request, body, payload, state, coalescer.outbox(), {}, {}, {}};
             Reply reply = run_operation(op, call);
             if (!op.stream) {
                 if (!send_reply(transport, reply, out)) return;

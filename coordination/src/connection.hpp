@@ -21,9 +21,9 @@ struct Call {
     const Json& body;
     std::string& payload;  // empty unless the operation uses the payload
     SharedState& state;
-    // Subscribers that "publish" queued an event for. The connection wakes
-    // them once its burst of pipelined requests is through.
-    std::vector<std::shared_ptr<SubscriberQueue>>& to_wake;
+    // Subscribers that "publish" queued an event for. The connection sends
+    // their events once its burst of pipelined requests is through.
+    Outbox& outbox;
     // Filled by the first step of "publish" and "subscribe" for the second.
     std::string_view name;  // channel or prefix
     std::string frame;  // the event frame, built outside the store lock

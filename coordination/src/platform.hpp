@@ -117,6 +117,10 @@ public:
 
     // Reads at most `n` bytes, waiting until `deadline_ns` (monotonic) at most.
     long read_some(char* buffer, std::size_t n, std::int64_t deadline_ns);
+    // Reads at most `n` bytes already waiting, without waiting: bytes read,
+    // or 0 when there are none (end of stream and failures included, which
+    // the next read_some reports).
+    long read_now(char* buffer, std::size_t n);
     // Writes everything under the standing send timeout; false on failure.
     bool write_all(std::string_view a, std::string_view b = {});
     // One gathering send of `parts` (at most 64), skipping the first `skip`

@@ -278,6 +278,15 @@ long Socket::read_some(char* buffer, std::size_t n, std::int64_t deadline_ns) {
     }
 }
 
+long Socket::read_now(char* buffer, std::size_t n) {
+    for (;;) {
+        ssize_t got = ::recv(fd_, buffer, n, MSG_DONTWAIT);
+        if (got > 0) return static_cast<long>(got);
+        if (got < 0 && errno == EINTR) continue;
+        return 0;
+    }
+}
+
 bool Socket::write_all(std::string_view a, std::string_view b) {
     iovec iov[2];
     int count = 0;

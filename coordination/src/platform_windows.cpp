@@ -394,6 +394,16 @@ long Socket::read_some(char* buffer, std::size_t n, std::int64_t deadline_ns) {
     }
 }
 
+long Socket::read_now(char* buffer, std::size_t n) {
+    const int want = static_cast<int>(std::min<std::size_t>(n, INT_MAX));
+    for (;;) {
+        int got = ::recv(native(fd_), buffer, want, 0);
+        if (got > 0) return got;
+        if (got < 0 && WSAGetLastError() == WSAEINTR) continue;
+        return 0;
+    }
+}
+
 namespace {
 
 // One gathering send of what is left of `parts` after `skip` bytes, on a

@@ -44,6 +44,10 @@ public:
     virtual ~Transport() = default;
     // Bytes read (>0), 0 at end of stream, <0 on timeout or failure.
     virtual long read_some(char* buffer, std::size_t n, std::int64_t deadline_ns) = 0;
+    // Bytes already waiting, read without waiting; 0 when there are none (or
+    // the transport cannot tell), leaving end of stream and failures to
+    // read_some.
+    virtual long read_now(char*, std::size_t) { return 0; }
     // Writes both parts in order under the standing send timeout.
     virtual bool write_all(std::string_view a, std::string_view b = {}) = 0;
     // Writes `parts` (at most 64) in order before `deadline_ns`, failing
@@ -53,6 +57,10 @@ public:
                           const std::atomic<bool>& keep_going) = 0;
     // Non-blocking: discards pending input; true once the peer has gone.
     virtual bool peer_gone() = 0;
+    // One write of `parts` (at most 64) that never waits: the bytes taken
+    // at once (0 when none), or <0 once the connection has failed. A
+    // transport that cannot tell takes nothing, leaving it to write_by.
+    virtual long try_write(const std::string_view*, std::size_t) { return 0; }
 };
 
 // A deadline `span_ns` after the moment it is first needed: a request whose

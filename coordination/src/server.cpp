@@ -162,6 +162,7 @@ public:
     long read_some(char* buffer, std::size_t n, std::int64_t deadline_ns) override {
         return socket_.read_some(buffer, n, deadline_ns);
     }
+    long read_now(char* buffer, std::size_t n) override { return socket_.read_now(buffer, n); }
     bool write_all(std::string_view a, std::string_view b) override { return socket_.write_all(a, b); }
     bool write_by(const std::string_view* parts, std::size_t count, std::int64_t deadline_ns,
                   const std::atomic<bool>& keep_going) override {
@@ -184,6 +185,9 @@ public:
         return socket_.set_send_timeout_ms(limits::kSendTimeoutMs);
     }
     bool peer_gone() override { return socket_.peer_gone(); }
+    long try_write(const std::string_view* parts, std::size_t count) override {
+        return socket_.send_parts(parts, count, 0, true);
+    }
 
 private:
     platform::Socket& socket_;

@@ -93,20 +93,26 @@ def test_ordering_single_and_concurrent_publishers(server):
         for s in subs:
             assert [next_event(s)[1] for _ in range(300)] == [str(i).encode() for i in range(300)]
 
-        def publish_many(n):
-            with server.client("order") as p:
-                for i in range(150):
-                    p.publish(f"p{n}", str(i).encode())
+        def body(n, i):  # 0 to ~14 KiB, so bursts span many reads and writes
+            return f"{n}:{i}.".encode() * (i * 97 % 2000)
 
+        def publish_many(n):
+            # Every publish sent before any reply is read: a pipelined burst.
+            with server.client("order") as p:
+                p.send(b"".join(p.request_bytes("publish", {"channel": f"p{n}"}, body(n, i)) for i in range(150)))
+                assert [p.read_reply() for _ in range(150)] == [3] * 150
+
+        seen = [[] for _ in subs]
+        readers = [threading.Thread(target=lambda s=s, out=out: out.extend(next_event(s) for _ in range(600)))
+                   for s, out in zip(subs, seen)]
         threads = [threading.Thread(target=publish_many, args=(n,)) for n in range(4)]
-        for t in threads:
+        for t in readers + threads:
             t.start()
-        for t in threads:
+        for t in readers + threads:
             t.join()
-        seen = [[next_event(s) for _ in range(600)] for s in subs]
-        assert seen[0] == seen[1] == seen[2]                     # one common order
-        for n in range(4):                                       # each publisher's order kept
-            assert [p for ch, p in seen[0] if ch == f"p{n}"] == [str(i).encode() for i in range(150)]
+        assert len(seen[0]) == 600 and seen[0] == seen[1] == seen[2]   # one common order
+        for n in range(4):                                              # each publisher's order kept
+            assert [p for ch, p in seen[0] if ch == f"p{n}"] == [body(n, i) for i in range(150)]
     finally:
         for s in subs:
             s.close()
@@ -141,8 +147,12 @@ def test_stalled_subscriber_is_dropped_while_others_keep_receiving(server):
     stalled = subscriber(server, "slow", "")
     reader = subscriber(server, "slow", "")
     received = []
+    behind = threading.Event()
 
     def read_all():
+        # The reader starts 6 MiB behind (more than the socket buffers hold),
+        # so it is written to in pieces, with more events queued behind them.
+        behind.wait()
         for _ in range(600):
             received.append(next_event(reader)[1])
 
@@ -153,6 +163,8 @@ def test_stalled_subscriber_is_dropped_while_others_keep_receiving(server):
         with server.client("slow") as pub:
             for i in range(600):
                 counts.append(pub.publish("c", i.to_bytes(4, "big") * 16384))   # 64 KiB
+                if i == 100:
+                    behind.set()
         t.join()
         assert received == [i.to_bytes(4, "big") * 16384 for i in range(600)]
         assert counts[0] == 2 and counts[-1] == 1                 # dropped once 16 MiB waited
