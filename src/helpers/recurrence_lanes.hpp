@@ -112,22 +112,21 @@ inline T splat(double v) {
 }
 // The NaN-ignoring maximum (maxNum) of fmath.hpp without branches: which
 // operand wins is data, and on hostile data a branch mispredicts half the
-// time. A NaN operand is first replaced by the other one (two NaNs give b);
-// then the larger wins, and equal values give a & b on the bits: equal
-// numbers have equal bits except +0 and -0, whose AND is +0 (preferred over
-// -0, as there). Every mask is one comparison and only ever ANDed with a
-// value: a combination of masks makes GCC select lane by lane through the
-// integer registers. V is a vector of doubles the target holds in one
-// register (a wider one is split the same way, lane by lane).
+// time. A NaN operand is first replaced by the other one (two NaNs give b).
+// Then x > y ? x : y is taken both ways round: for different numbers both
+// give the larger, for equal ones they give a and b, and ANDing the bits
+// keeps equal numbers (equal bits) and turns +0 and -0 into +0 (preferred
+// over -0, as there). Each selection is written as a ternary on one
+// comparison, which x86-64 compiles to a blend or to maxpd (whose
+// semantics are exactly x > y ? x : y) and aarch64 to a bit select.
 template <class V>
 inline V max_num(V a, V b) {
     typedef decltype(a != a) M;
-    const auto bits = [](V v) { return reinterpret_cast<M>(v); };
-    const V a1 = reinterpret_cast<V>((bits(a) & (a == a)) | (bits(b) & (a != a)));
-    const V b1 = reinterpret_cast<V>((bits(b) & (b == b)) | (bits(a1) & (b != b)));
-    const M larger = (bits(a1) & (a1 > b1)) | (bits(b1) & (b1 > a1));
-    const M equal = (bits(a1) & bits(b1) & (a1 == b1)) | (bits(b1) & (b1 != b1));
-    return reinterpret_cast<V>(larger | equal);
+    const V a1 = a == a ? a : b;
+    const V b1 = b == b ? b : a1;
+    const V up = a1 > b1 ? a1 : b1;
+    const V down = b1 > a1 ? b1 : a1;
+    return reinterpret_cast<V>(reinterpret_cast<M>(up) & reinterpret_cast<M>(down));
 }
 // The same on one double, in lane 0 of a pair: the masks stay in
 // floating-point registers.
@@ -270,7 +269,7 @@ inline bool same_bits(double a, double b) {
 // Rounds of G * kWidth chunks from position `pos` (updated) while whole
 // rounds fit; s holds the true state before `pos` and is carried along.
 template <class Rc, std::size_t G>
-KORVA_CLONES("avx512f", "avx2", "default")
+KORVA_CLONES("arch=x86-64-v4", "avx2", "default")
 void lane_rounds(const Rc& r, const double* const* in, double* const* out, std::size_t& pos, std::size_t n, double* s,
                  std::size_t warm) {
     constexpr std::size_t L = G * kWidth, K = Rc::kState;

@@ -26,27 +26,34 @@ inline T true_range_step(T high, T low, T prev_close) {
     return rec::max_num(rec::max_num(high - low, rec::magnitude(high - prev_close)), rec::magnitude(low - prev_close));
 }
 
-// True ranges of rows [a, b) (a >= 1) into tr[0 .. b-a): two rows at a
-// time in a pair of lanes (the same operations per row), which every target
-// holds in one register. The prices are loaded straight into the lanes:
-// gathering wider vectors through a stack array cost a store-forwarding
-// stall per vector, and 8-lane masks without AVX-512 are selected lane by
-// lane through the integer registers.
+// True ranges of rows [a, b) (a >= 1) into tr[0 .. b-a): eight rows at a
+// time in a vector of lanes (the same operations per row), cloned for the
+// widest instruction set the processor has; narrower targets split the
+// vector into the registers they have. The prices are loaded straight into
+// the lanes: gathering them through a stack array cost a store-forwarding
+// stall per vector.
 template <class H, class L, class C>
-[[gnu::always_inline]] inline void true_ranges(const H& high_in, const L& low_in, const C& close_in, std::size_t a,
-                                               std::size_t b, double* tr) {
+KORVA_CLONES("arch=x86-64-v4", "avx2", "default")
+void true_ranges(const H& high_in, const L& low_in, const C& close_in, std::size_t a, std::size_t b, double* tr) {
     // Local copies of the views: the stores to tr cannot change them, so
     // their pointers and strides stay in registers.
     const H high = high_in;
     const L low = low_in;
     const C close = close_in;
+    constexpr std::size_t W = rec::kWidth;
     std::size_t i = a;
-    for (; i + 2 <= b; i += 2) {
-        const Pair t =
-            true_range_step(Pair{high[i], high[i + 1]}, Pair{low[i], low[i + 1]}, Pair{close[i - 1], close[i]});
+    for (; i + W <= b; i += W) {
+        rec::Vec h, l, c;
+        KORVA_UNROLL
+        for (std::size_t j = 0; j < W; ++j) {
+            h[j] = high[i + j];
+            l[j] = low[i + j];
+            c[j] = close[i + j - 1];
+        }
+        const rec::Vec t = true_range_step(h, l, c);
         __builtin_memcpy(tr + (i - a), &t, sizeof t);
     }
-    if (i < b) tr[i - a] = true_range_step(high[i], low[i], close[i - 1]);
+    for (; i < b; ++i) tr[i - a] = true_range_step(high[i], low[i], close[i - 1]);
 }
 
 // The first row has no previous close: a plain difference.

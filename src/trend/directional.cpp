@@ -46,6 +46,47 @@ struct Row {
     return {px.tr(i), m.plus, m.minus};
 }
 
+// Ranges (when Ranged) and movements of rows [first, b), first >= 1, into
+// tr, plus and minus, each indexed from `first`: eight rows at a time in a
+// vector of lanes, the same operations per row as true_range_step and
+// movement_at, and the odd rows at the end one by one. Cloned for the widest
+// instruction set the processor has; narrower targets split the vector.
+template <bool Ranged>
+KORVA_CLONES("arch=x86-64-v4", "avx2", "default")
+void directional_rows(const SeriesView& high_in, const SeriesView& low_in, const SeriesView& close_in,
+                      std::size_t first, std::size_t b, double* tr, double* plus, double* minus) {
+    // Local copies: the stores cannot change them, so they stay in registers.
+    const SeriesView high = high_in, low = low_in, close = close_in;
+    constexpr std::size_t W = rec::kWidth;
+    std::size_t i = first;
+    for (; i + W <= b; i += W) {
+        rec::Vec h, h1, l, l1, c1;
+        KORVA_UNROLL
+        for (std::size_t j = 0; j < W; ++j) {
+            h[j] = high[i + j];
+            h1[j] = high[i + j - 1];
+            l[j] = low[i + j];
+            l1[j] = low[i + j - 1];
+            if constexpr (Ranged) c1[j] = close[i + j - 1];
+        }
+        const rec::Vec up = h - h1, down = l1 - l;
+        const rec::Vec p = rec::keep(rec::both(up > down, up > 0.0), up);
+        const rec::Vec m = rec::keep(rec::both(down > up, down > 0.0), down);
+        __builtin_memcpy(plus + (i - first), &p, sizeof p);
+        __builtin_memcpy(minus + (i - first), &m, sizeof m);
+        if constexpr (Ranged) {
+            const rec::Vec t = bands::true_range_step(h, l, c1);
+            __builtin_memcpy(tr + (i - first), &t, sizeof t);
+        }
+    }
+    for (; i < b; ++i) {
+        const Movement mv = movement_at(high, low, i);
+        plus[i - first] = mv.plus;
+        minus[i - first] = mv.minus;
+        if constexpr (Ranged) tr[i - first] = bands::true_range_step(high[i], low[i], close[i - 1]);
+    }
+}
+
 // TR, +DM and -DM of rows [a, b) into three buffers, for the lane
 // recurrences below (row 0 as row_at gives it).
 struct Rows {
@@ -59,12 +100,9 @@ struct Rows {
             bufs[2][0] = r.minus;
             first = 1;
         }
-        bands::true_ranges(px.high, px.low, px.close, first, b, bufs[0] + (first - a));
-        for (std::size_t i = first; i < b; ++i) {
-            const Movement m = px.dm(i);
-            bufs[1][i - a] = m.plus;
-            bufs[2][i - a] = m.minus;
-        }
+        if (first < b)
+            directional_rows<true>(px.high, px.low, px.close, first, b, bufs[0] + (first - a), bufs[1] + (first - a),
+                                   bufs[2] + (first - a));
     }
 };
 
@@ -270,11 +308,7 @@ Tuple dm(MatrixView candles, std::uint64_t period) {
     plus[p] = sp;
     minus[p] = sm;
     const auto moves = [&](std::size_t a, std::size_t b, double* const* bufs) __attribute__((always_inline)) {
-        for (std::size_t i = a; i < b; ++i) {
-            const Movement m = movement_at(high, low, i);
-            bufs[0][i - a] = m.plus;
-            bufs[1][i - a] = m.minus;
-        }
+        directional_rows<false>(high, low, high, a, b, nullptr, bufs[0], bufs[1]);
     };
     double s[2] = {sp, sm};
     double* out[2] = {plus.data(), minus.data()};
