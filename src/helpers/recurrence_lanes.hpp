@@ -62,6 +62,9 @@ typedef std::int64_t VecMask __attribute__((vector_size(kWidth * sizeof(std::int
 // Element-wise helpers with the same meaning for a double and for a vector,
 // so that one step template serves the serial and the lane path. A condition
 // is a bool for a double and a mask of all-ones/all-zeros lanes for a vector.
+// On a vector, use one comparison per selection: where two masks meet (an
+// AND of masks, or keep() of a keep() under two conditions) GCC selects lane
+// by lane through the integer registers, many times slower.
 // The scalar pick selects by bit masks too: written as c ? yes : no, GCC
 // compiles it to a branch, which data can make unpredictable.
 inline double pick(bool c, double yes, double no) {
@@ -73,9 +76,7 @@ inline double pick(bool c, double yes, double no) {
     std::memcpy(&yes, &y, sizeof yes);
     return yes;
 }
-inline Vec pick(VecMask c, Vec yes, Vec no) {
-    return reinterpret_cast<Vec>((reinterpret_cast<VecMask>(yes) & c) | (reinterpret_cast<VecMask>(no) & ~c));
-}
+inline Vec pick(VecMask c, Vec yes, Vec no) { return c ? yes : no; }
 // v where c holds, else +0.0 (by clearing the bits).
 inline double keep(bool c, double v) {
     std::uint64_t b;

@@ -26,12 +26,22 @@ inline T true_range_step(T high, T low, T prev_close) {
     return rec::max_num(rec::max_num(high - low, rec::magnitude(high - prev_close)), rec::magnitude(low - prev_close));
 }
 
-// True ranges of rows [a, b) (a >= 1) into tr[0 .. b-a): eight rows at a
-// time in a vector of lanes (the same operations per row), cloned for the
-// widest instruction set the processor has; narrower targets split the
-// vector into the registers they have. The prices are loaded straight into
-// the lanes: gathering them through a stack array cost a store-forwarding
-// stall per vector.
+// Candle columns are strided views of a row-major matrix. The row kernels
+// below copy the rows they need a stretch at a time into small contiguous
+// arrays (plain loads and stores) and then run eight rows per vector from
+// there: building a vector from eight strided loads went through the
+// integer registers and spilled, and cost more than the arithmetic.
+inline constexpr std::size_t kStagedRows = 256;
+
+// x[a - 1 .. a - 1 + m] into buf[0 .. m].
+template <class V>
+[[gnu::always_inline]] inline void stage(const V& x, std::size_t a, std::size_t m, double* buf) {
+    for (std::size_t k = 0; k <= m; ++k) buf[k] = x[a - 1 + k];
+}
+
+// True ranges of rows [a, b) (a >= 1) into tr[0 .. b-a), the same operations
+// per row as true_range_step. Cloned for the widest instruction set the
+// processor has; narrower targets split the vector into their registers.
 template <class H, class L, class C>
 KORVA_CLONES("arch=x86-64-v4", "avx2", "default")
 void true_ranges(const H& high_in, const L& low_in, const C& close_in, std::size_t a, std::size_t b, double* tr) {
@@ -41,19 +51,24 @@ void true_ranges(const H& high_in, const L& low_in, const C& close_in, std::size
     const L low = low_in;
     const C close = close_in;
     constexpr std::size_t W = rec::kWidth;
-    std::size_t i = a;
-    for (; i + W <= b; i += W) {
-        rec::Vec h, l, c;
-        KORVA_UNROLL
-        for (std::size_t j = 0; j < W; ++j) {
-            h[j] = high[i + j];
-            l[j] = low[i + j];
-            c[j] = close[i + j - 1];
+    double hs[kStagedRows + 1], ls[kStagedRows + 1], cs[kStagedRows + 1];
+    for (std::size_t i0 = a; i0 < b; i0 += kStagedRows) {
+        const std::size_t m = std::min(kStagedRows, b - i0);
+        stage(high, i0, m, hs);
+        stage(low, i0, m, ls);
+        stage(close, i0, m, cs);
+        double* const t = tr + (i0 - a);
+        std::size_t k = 0;
+        for (; k + W <= m; k += W) {
+            rec::Vec h, l, c;
+            __builtin_memcpy(&h, hs + 1 + k, sizeof h);
+            __builtin_memcpy(&l, ls + 1 + k, sizeof l);
+            __builtin_memcpy(&c, cs + k, sizeof c);
+            const rec::Vec v = true_range_step(h, l, c);
+            __builtin_memcpy(t + k, &v, sizeof v);
         }
-        const rec::Vec t = true_range_step(h, l, c);
-        __builtin_memcpy(tr + (i - a), &t, sizeof t);
+        for (; k < m; ++k) t[k] = true_range_step(hs[k + 1], ls[k + 1], cs[k]);
     }
-    for (; i < b; ++i) tr[i - a] = true_range_step(high[i], low[i], close[i - 1]);
 }
 
 // The first row has no previous close: a plain difference.

@@ -46,44 +46,59 @@ struct Row {
     return {px.tr(i), m.plus, m.minus};
 }
 
+// The movement rule of movement.hpp on a vector of rows, with one
+// comparison per mask: GCC selects lane by lane through the integer
+// registers wherever two masks meet, even when each is ANDed into the value
+// separately. "up > down and up > 0" is "up > t" for t = (0 > down ? +0 :
+// down): a NaN on either side makes both false; for down < 0 both say
+// up > 0, and for down >= 0 (or -0) up > down implies up > 0.
+inline rec::Vec lane_move(rec::Vec up, rec::Vec down) {
+    const rec::Vec zero{};
+    const rec::Vec t = zero > down ? zero : down;
+    return rec::keep(up > t, up);
+}
+
 // Ranges (when Ranged) and movements of rows [first, b), first >= 1, into
-// tr, plus and minus, each indexed from `first`: eight rows at a time in a
-// vector of lanes, the same operations per row as true_range_step and
-// movement_at, and the odd rows at the end one by one. Cloned for the widest
-// instruction set the processor has; narrower targets split the vector.
+// tr, plus and minus, each indexed from `first`: the same operations per row
+// as true_range_step and movement_at, eight rows per vector from staged
+// copies of the columns (see true_range.hpp). Cloned like true_ranges.
 template <bool Ranged>
 KORVA_CLONES("arch=x86-64-v4", "avx2", "default")
 void directional_rows(const SeriesView& high_in, const SeriesView& low_in, const SeriesView& close_in,
                       std::size_t first, std::size_t b, double* tr, double* plus, double* minus) {
     // Local copies: the stores cannot change them, so they stay in registers.
     const SeriesView high = high_in, low = low_in, close = close_in;
-    constexpr std::size_t W = rec::kWidth;
-    std::size_t i = first;
-    for (; i + W <= b; i += W) {
-        rec::Vec h, h1, l, l1, c1;
-        KORVA_UNROLL
-        for (std::size_t j = 0; j < W; ++j) {
-            h[j] = high[i + j];
-            h1[j] = high[i + j - 1];
-            l[j] = low[i + j];
-            l1[j] = low[i + j - 1];
-            if constexpr (Ranged) c1[j] = close[i + j - 1];
+    constexpr std::size_t W = rec::kWidth, S = bands::kStagedRows;
+    double hs[S + 1], ls[S + 1], cs[S + 1];
+    for (std::size_t i0 = first; i0 < b; i0 += S) {
+        const std::size_t m = std::min(S, b - i0), at = i0 - first;
+        bands::stage(high, i0, m, hs);
+        bands::stage(low, i0, m, ls);
+        if constexpr (Ranged) bands::stage(close, i0, m, cs);
+        std::size_t k = 0;
+        for (; k + W <= m; k += W) {
+            rec::Vec h, h1, l, l1;
+            __builtin_memcpy(&h, hs + 1 + k, sizeof h);
+            __builtin_memcpy(&h1, hs + k, sizeof h1);
+            __builtin_memcpy(&l, ls + 1 + k, sizeof l);
+            __builtin_memcpy(&l1, ls + k, sizeof l1);
+            const rec::Vec up = h - h1, down = l1 - l;
+            const rec::Vec p = lane_move(up, down), mn = lane_move(down, up);
+            __builtin_memcpy(plus + at + k, &p, sizeof p);
+            __builtin_memcpy(minus + at + k, &mn, sizeof mn);
+            if constexpr (Ranged) {
+                rec::Vec c1;
+                __builtin_memcpy(&c1, cs + k, sizeof c1);
+                const rec::Vec t = bands::true_range_step(h, l, c1);
+                __builtin_memcpy(tr + at + k, &t, sizeof t);
+            }
         }
-        const rec::Vec up = h - h1, down = l1 - l;
-        const rec::Vec p = rec::keep(rec::both(up > down, up > 0.0), up);
-        const rec::Vec m = rec::keep(rec::both(down > up, down > 0.0), down);
-        __builtin_memcpy(plus + (i - first), &p, sizeof p);
-        __builtin_memcpy(minus + (i - first), &m, sizeof m);
-        if constexpr (Ranged) {
-            const rec::Vec t = bands::true_range_step(h, l, c1);
-            __builtin_memcpy(tr + (i - first), &t, sizeof t);
+        for (; k < m; ++k) {
+            const Movement mv = directional_movement(hs[k + 1] - hs[k], ls[k] - ls[k + 1]);
+            plus[at + k] = mv.plus;
+            minus[at + k] = mv.minus;
+            if constexpr (Ranged) tr[at + k] = bands::true_range_step(hs[k + 1], ls[k + 1], cs[k]);
         }
-    }
-    for (; i < b; ++i) {
-        const Movement mv = movement_at(high, low, i);
-        plus[i - first] = mv.plus;
-        minus[i - first] = mv.minus;
-        if constexpr (Ranged) tr[i - first] = bands::true_range_step(high[i], low[i], close[i - 1]);
     }
 }
 
@@ -177,6 +192,14 @@ struct DxStep {
     }
 };
 
+// Where DX is defined: the smoothed range and the indicator sum both
+// non-zero (NaN counts as non-zero), as one comparison on a vector: the
+// sum is replaced by zero where the range is zero.
+template <class T>
+inline auto nonzero_sum(T tr, T sum) {
+    return rec::pick(tr != 0.0, sum, rec::splat<T>(0.0)) != 0.0;
+}
+
 // |+DI - -DI| / (+DI + -DI), the difference itself where the sum is zero.
 template <class T>
 inline T di_ratio(T plus, T minus) {
@@ -229,8 +252,7 @@ struct AdxStep {
             mdi = (minus * 100.0) / tr;
         }
         const T sum = mdi + pdi;
-        const T dx = rec::keep(sum != 0.0, (rec::magnitude(pdi - mdi) * 100.0) / sum);
-        return rec::keep(tr != 0.0, dx);
+        return rec::keep(nonzero_sum(tr, sum), (rec::magnitude(pdi - mdi) * 100.0) / sum);
     }
     template <class T>
     void advance(T* s, const T* in) const {
@@ -270,8 +292,7 @@ struct AdxrStep {
     static T dx_of(T tr, T plus, T minus) {
         const T pdi = (plus / tr) * 100.0, mdi = (minus / tr) * 100.0;
         const T sum = pdi + mdi;
-        const T dx = rec::keep(sum != 0.0, (rec::magnitude(pdi - mdi) / sum) * 100.0);
-        return rec::keep(tr != 0.0, dx);
+        return rec::keep(nonzero_sum(tr, sum), (rec::magnitude(pdi - mdi) / sum) * 100.0);
     }
     template <bool Emit, class T>
     void step(T* s, const T* in, T* out) const {
