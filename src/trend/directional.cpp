@@ -58,11 +58,17 @@ inline rec::Vec lane_move(rec::Vec up, rec::Vec down) {
     return rec::keep(up > t, up);
 }
 
+// What directional_rows writes to plus and minus: the directional movements
+// of movement_at, or the vortex movements |high - previous low| and
+// |low - previous high|.
+enum class Moves { kDirectional, kVortex };
+
 // Ranges (when Ranged) and movements of rows [first, b), first >= 1, into
 // tr, plus and minus, each indexed from `first`: the same operations per row
-// as true_range_step and movement_at, eight rows per vector from staged
-// copies of the columns (see true_range.hpp). Cloned like true_ranges.
-template <bool Ranged>
+// as true_range_step and the scalar movement rule, eight rows per vector
+// from staged copies of the columns (see true_range.hpp). Cloned like
+// true_ranges.
+template <bool Ranged, Moves Kind = Moves::kDirectional>
 KORVA_CLONES("arch=x86-64-v4", "avx2", "default")
 void directional_rows(const SeriesView& high_in, const SeriesView& low_in, const SeriesView& close_in,
                       std::size_t first, std::size_t b, double* tr, double* plus, double* minus) {
@@ -82,8 +88,15 @@ void directional_rows(const SeriesView& high_in, const SeriesView& low_in, const
             __builtin_memcpy(&h1, hs + k, sizeof h1);
             __builtin_memcpy(&l, ls + 1 + k, sizeof l);
             __builtin_memcpy(&l1, ls + k, sizeof l1);
-            const rec::Vec up = h - h1, down = l1 - l;
-            const rec::Vec p = lane_move(up, down), mn = lane_move(down, up);
+            rec::Vec p, mn;
+            if constexpr (Kind == Moves::kDirectional) {
+                const rec::Vec up = h - h1, down = l1 - l;
+                p = lane_move(up, down);
+                mn = lane_move(down, up);
+            } else {
+                p = rec::magnitude(h - l1);
+                mn = rec::magnitude(l - h1);
+            }
             __builtin_memcpy(plus + at + k, &p, sizeof p);
             __builtin_memcpy(minus + at + k, &mn, sizeof mn);
             if constexpr (Ranged) {
@@ -94,9 +107,14 @@ void directional_rows(const SeriesView& high_in, const SeriesView& low_in, const
             }
         }
         for (; k < m; ++k) {
-            const Movement mv = directional_movement(hs[k + 1] - hs[k], ls[k] - ls[k + 1]);
-            plus[at + k] = mv.plus;
-            minus[at + k] = mv.minus;
+            if constexpr (Kind == Moves::kDirectional) {
+                const Movement mv = directional_movement(hs[k + 1] - hs[k], ls[k] - ls[k + 1]);
+                plus[at + k] = mv.plus;
+                minus[at + k] = mv.minus;
+            } else {
+                plus[at + k] = std::fabs(hs[k + 1] - ls[k]);
+                minus[at + k] = std::fabs(ls[k + 1] - hs[k]);
+            }
             if constexpr (Ranged) tr[at + k] = bands::true_range_step(hs[k + 1], ls[k + 1], cs[k]);
         }
     }
@@ -504,19 +522,31 @@ Tuple vi(MatrixView candles, std::uint64_t period, bool sequential) {
             const std::size_t e1 = std::min(n, e0 + block);
             const std::size_t first = e0 + 1 - p;
             const std::size_t m = e1 - first;
-            for (std::size_t r = 0; r < m; ++r) {
-                const std::size_t i = first + r;  // >= 1
-                tr[r] = px.tr(i);
-                up[r] = std::fabs(px.high[i] - px.low[i - 1]);
-                down[r] = std::fabs(px.low[i] - px.high[i - 1]);
-            }
+            directional_rows<true, Moves::kVortex>(px.high, px.low, px.close, first, first + m, tr.data(), up.data(),
+                                                   down.data());
             unrolled_window_sums(tr.data(), m, p, t.data());
             unrolled_window_sums(up.data(), m, p, su.data());
             unrolled_window_sums(down.data(), m, p, sd.data());
-            for (std::size_t r = p - 1; r < m; ++r) {
-                if (t[r] != 0.0) {  // NaN counts as non-zero
-                    plus[first + r - offset] = su[r] / t[r];
-                    minus[first + r - offset] = sd[r] / t[r];
+            // A zero range leaves NaN (NaN counts as non-zero); two rows at a
+            // time, with the same division per row.
+            double* const po = plus.data() + (first - offset);
+            double* const mo = minus.data() + (first - offset);
+            std::size_t r = p - 1;
+            for (; r + 2 <= m; r += 2) {
+                Pair tv, uv, dv;
+                __builtin_memcpy(&tv, t.data() + r, sizeof tv);
+                __builtin_memcpy(&uv, su.data() + r, sizeof uv);
+                __builtin_memcpy(&dv, sd.data() + r, sizeof dv);
+                const auto defined = tv != Pair{0.0, 0.0};
+                const Pair pv = defined ? uv / tv : Pair{NaN, NaN};
+                const Pair mv = defined ? dv / tv : Pair{NaN, NaN};
+                __builtin_memcpy(po + r, &pv, sizeof pv);
+                __builtin_memcpy(mo + r, &mv, sizeof mv);
+            }
+            for (; r < m; ++r) {
+                if (t[r] != 0.0) {
+                    po[r] = su[r] / t[r];
+                    mo[r] = sd[r] / t[r];
                 }
             }
         }
