@@ -266,3 +266,5 @@ def test_recurrences_on_long_hostile_series(x, p):
         assert_bits_equal(fn(x, p), expected)
         assert_bits_equal(fn(strided, p), expected)
     assert_bits_equal([k.ema_last(x, p), k.ema_last(strided, p)], ref_ema(xs, p)[-1:] * 2)
+    # sma_last sums as if there were no NaN and redoes the walk when it met one.
+    assert_bits_equal([k.sma_last(x, p), k.sma_last(strided, p)], [k.sma(x, p)[-1]] * 2)

@@ -16,14 +16,6 @@
 namespace korva::ma {
 namespace {
 
-template <class V>
-bool has_nan(const V& x) {
-    for (std::size_t i = 0; i < x.size(); ++i) {
-        if (std::isnan(x[i])) return true;
-    }
-    return false;
-}
-
 // Output rows of the weighted mean computed thirty-two at a time: each lane
 // is its own accumulator summed in index order, so rounding is unchanged;
 // four independent vector chains hide the latency of the additions.
@@ -107,14 +99,23 @@ double sma_last(SeriesView source, std::uint64_t period) {
     if (n == 0) empty_last_index();
     if (period == 0 || n < period) return NaN;
     return with_view(source, [&](const auto& x) {
-        if (!has_nan(x)) {
-            // Without NaN the count is constant and the NaN tests vanish;
-            // (s - old) + new rounds exactly like new + (s - old).
-            double s = 0.0;
-            for (std::size_t i = 0; i < period; ++i) s = s + x[i];
-            for (std::size_t i = 0; i + period < n; ++i) s = (s - x[i]) + x[i + period];
-            return s / static_cast<double>(period);
+        // First as if there were no NaN: the count is then constant and the
+        // NaN tests vanish; (s - old) + new rounds exactly like new + (s -
+        // old). Whether a NaN was met is noted beside the sum's dependency
+        // chain, where it costs nothing, instead of in a pass of its own.
+        double s = 0.0;
+        bool nan = false;
+        for (std::size_t i = 0; i < period; ++i) {
+            const double v = x[i];
+            nan |= v != v;
+            s = s + v;
         }
+        for (std::size_t i = 0; i + period < n; ++i) {
+            const double v = x[i + period];
+            nan |= v != v;
+            s = (s - x[i]) + v;
+        }
+        if (!nan) return s / static_cast<double>(period);
         RollingMean m;
         m.start(x, period);
         for (std::size_t i = 0; i + period < n; ++i) m.slide(x[i], x[i + period]);
