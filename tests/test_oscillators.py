@@ -8,7 +8,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import korva_rust as k
-from support import assert_bits_equal, hostile_series, lane_periods
+from support import assert_bits_equal, bits, hostile_series, lane_periods
 
 nan, inf = math.nan, math.inf
 HUGE = 2**64 - 1
@@ -255,3 +255,26 @@ def test_rsi_on_long_hostile_series(x, p):
         with np.errstate(all="ignore"):
             assert_bits_equal(k.rsi(view, p), expected)
             assert_bits_equal([k.rsi_last(view, p)], expected[-1:])
+
+
+def test_rsi_last_from_a_suffix_matches_the_walk():
+    # Long series take the shortcut that reads the last stretch only, and
+    # must fall back to the whole walk wherever it cannot prove the result:
+    # a NaN or infinity before the stretch, an early move so large that the
+    # bounds do not meet in time, a flat history (the bounds start equal).
+    rng = np.random.default_rng(7)
+    walk = 100 + np.cumsum(rng.normal(size=40_000))
+    jump = walk.copy()
+    jump[5] = 1e250
+    cases = {"walk": walk, "flat": np.full(40_000, 3.25), "jump": jump}
+    for name, pos, v in (("nan early", 10, nan), ("inf early", 10, math.inf), ("nan late", -3, nan),
+                         ("inf late", -3, -math.inf), ("tiny", None, None)):
+        x = walk.copy() if pos is not None else walk * 1e-300
+        if pos is not None:
+            x[pos] = v
+        cases[name] = x
+    with np.errstate(all="ignore"):
+        for name, x in cases.items():
+            for p in (1, 2, 14, 100, 5000):
+                for view in (x, np.repeat(x, 2)[::2]):
+                    assert bits(k.rsi_last(view, p)) == bits(k.rsi(view, p)[-1]), (name, p)

@@ -178,6 +178,14 @@ template <class Rc>
     for (std::size_t k = 0; k < Rc::kState; ++k) s[k] = st[k];
 }
 
+// Equal bit patterns (a NaN matches only the same NaN; -0.0 is not +0.0).
+inline bool same_bits(double a, double b) {
+    std::uint64_t x, y;
+    std::memcpy(&x, &a, sizeof x);
+    std::memcpy(&y, &b, sizeof y);
+    return x == y;
+}
+
 namespace detail {
 
 // 8 x 8 transpose: r[j][k] becomes r[k][j].
@@ -258,13 +266,6 @@ template <bool Emit, class Rc, std::size_t G>
         KORVA_UNROLL
         for (std::size_t c = 0; c < G * kWidth; ++c) at[c] += kWidth;
     }
-}
-
-inline bool same_bits(double a, double b) {
-    std::uint64_t x, y;
-    std::memcpy(&x, &a, sizeof x);
-    std::memcpy(&y, &b, sizeof y);
-    return x == y;
 }
 
 // Rounds of G * kWidth chunks from position `pos` (updated) while whole

@@ -113,6 +113,102 @@ double rsi_walk(const V& s, std::uint64_t p, const WilderRsi& r, double* out) {
     return rsi_value(st[1], st[0]);
 }
 
+// The largest |s[i] - s[i-1]| for i = 1 .. j, eight moves per vector; finite
+// is false when a move is NaN or infinite (m * 0.0 is then NaN, and a sum
+// of such products stays NaN), which the maximum alone would skip.
+template <class V>
+KORVA_CLONES("arch=x86-64-v4", "avx2", "default")
+double largest_move(const V& s_in, std::size_t j, bool& finite) {
+    const V s = s_in;
+    constexpr std::size_t W = rec::kWidth;
+    rec::Vec top{}, bad{};
+    std::size_t i = 1;
+    for (; i + W <= j + 1; i += W) {
+        rec::Vec a, b;
+        if constexpr (requires { s.p; }) {
+            __builtin_memcpy(&a, s.p + i, sizeof a);
+            __builtin_memcpy(&b, s.p + i - 1, sizeof b);
+        } else {
+            KORVA_UNROLL
+            for (std::size_t k = 0; k < W; ++k) {
+                a[k] = s[i + k];
+                b[k] = s[i + k - 1];
+            }
+        }
+        const rec::Vec m = rec::magnitude(a - b);
+        top = m > top ? m : top;
+        bad = bad + m * 0.0;
+    }
+    double d = 0.0, z = 0.0;
+    for (std::size_t k = 0; k < W; ++k) {
+        d = top[k] > d ? top[k] : d;
+        z = z + bad[k];
+    }
+    for (; i <= j; ++i) {
+        const double m = std::fabs(s[i] - s[i - 1]);
+        d = m > d ? m : d;
+        z = z + m * 0.0;
+    }
+    finite = z == 0.0;
+    return d;
+}
+
+// The last RSI value from a suffix of the series, where that is provably
+// exact; false when it is not (the caller then walks the whole series).
+//
+// Why it is exact. Take the state (average loss, average gain) after the
+// move at position j. Both averages start from sums of non-negative moves
+// and are updated by x -> ((Q * x) + m) / P with Q = P - 1 >= 0, P > 0 and a
+// move m >= 0 that depends only on the data. Each operation is rounded to
+// nearest, which is monotone, so a step maps x <= y to step(x) <= step(y):
+// two copies started below and above the true state stay below and above it
+// at every later position. Where the two copies are equal, the true state
+// equals them: in value, and so in bits, as the averages are never -0.0 or
+// NaN while the moves are finite. From there the copy is the serial walk
+// itself.
+//
+// The bounds. Below: +0.0. Above: every true average up to j is at most D,
+// the largest |move| up to j, times (1 + 2^-53)^(3j + p + 1) (three
+// roundings per update, each at most 2^-53 relative, and (Q + 1) / P = 1
+// exactly), which stays below D (1 + 2^-16) for the series lengths and
+// periods accepted here. Finding D reads the prefix once, without the
+// divisions that bound the walk; a NaN or infinite move in it rules the
+// shortcut out (it can persist in the state).
+//
+// The copies lose their distance by Q / P per step and stop at a stretch
+// long enough for the upper one to fall from D to the last bit of a state
+// far smaller than D; when they have not met by the end (a state that is
+// tiny against an early move), the full walk runs.
+template <class V>
+bool rsi_last_from_suffix(const V& s, std::uint64_t period, double& last) {
+    const std::size_t n = s.size();
+    if (period == 0 || period > (std::uint64_t{1} << 20) || n > (std::size_t{1} << 32)) return false;
+    const double P = static_cast<double>(period), Q = P + (-1.0);
+    const double forget = std::log(P / Q);  // +inf for P = 1: one step forgets everything
+    const double stretch = 4.0 * (64.0 * 0.6931471805599453 + 40.0) / forget + 64.0;
+    if (!(stretch < static_cast<double>(n / 2))) return false;
+    const std::size_t j = n - static_cast<std::size_t>(stretch);
+    if (j <= period) return false;
+    bool finite;
+    const double D = largest_move(s, j, finite);
+    // Far from overflow, and not so small that D * 2^-16 underflows.
+    if (!finite || !(D <= 0x1p1000) || (D > 0.0 && D < 0x1p-900)) return false;
+    const double U = D + D * 0x1p-16;
+    double lo_loss = 0.0, lo_gain = 0.0, hi_loss = U, hi_gain = U;
+    for (std::size_t i = j + 1; i < n; ++i) {
+        const double d = s[i] - s[i - 1];
+        if (!(std::fabs(d) <= std::numeric_limits<double>::max())) return false;
+        wilder_update(lo_loss, lo_gain, d, P, Q);
+        wilder_update(hi_loss, hi_gain, d, P, Q);
+        if (rec::same_bits(lo_loss, hi_loss) && rec::same_bits(lo_gain, hi_gain)) {
+            for (++i; i < n; ++i) wilder_update(lo_loss, lo_gain, s[i] - s[i - 1], P, Q);
+            last = rsi_value(lo_gain, lo_loss);
+            return true;
+        }
+    }
+    return false;
+}
+
 // NaN-ignoring minimum and maximum of the last w RSI values (w >= 1). RSI
 // values lie in [0, 100] and are never -0.0, so a window's extremes do not
 // depend on the order it is folded in; two interchangeable ways of finding
@@ -281,7 +377,11 @@ double rsi_last(SeriesView source, std::uint64_t period) {
     const std::size_t n = source.size();
     if (n == 0) empty_last_index();
     if (n <= period) return NaN;
-    return with_view(source, [&](const auto& s) { return rsi_walk(s, period, WilderRsi(s, period), nullptr); });
+    return with_view(source, [&](const auto& s) {
+        double last;
+        if (rsi_last_from_suffix(s, period, last)) return last;
+        return rsi_walk(s, period, WilderRsi(s, period), nullptr);
+    });
 }
 
 namespace {
