@@ -94,7 +94,10 @@ bool same_json(const Json& a, const Json& b) {
 // Whatever the quick parsing route accepts, the library must accept with
 // exactly the same result.
 void differential(std::string_view line) {
-    Request quick, library;
+    // The quick route reuses what the previous line left in its outputs.
+    static Request quick;
+    static Json quick_body;
+    Request library;
     if (detail::quick_parse_header(line, quick)) {
         if (!detail::library_parse_header(line, library)) std::abort();
         if (quick.version != library.version || quick.token != library.token || quick.ns != library.ns ||
@@ -103,7 +106,7 @@ void differential(std::string_view line) {
             std::abort();
         }
     }
-    Json quick_body, library_body;
+    Json library_body;
     if (detail::quick_parse_body(line, quick_body)) {
         if (!detail::library_parse_body(line, library_body) || !same_json(quick_body, library_body)) std::abort();
     }

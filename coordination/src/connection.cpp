@@ -163,7 +163,7 @@ Reply run_operation(const Operation& op, Call& call) {
             if (const char* err = op.prepare(call)) return Reply::fail(err);
         }
         if (!op.store_lock) return op.run(call);
-        std::lock_guard<std::mutex> guard(call.state.lock);
+        std::lock_guard<StoreLock> guard(call.state.lock);
         return op.run(call);
     } catch (...) {
         return Reply::fail(text::kUnavailable);

@@ -24,6 +24,14 @@ std::int64_t monotonic_ns();
 // Wall-clock nanoseconds since 1970-01-01 UTC; nullopt before 1970.
 std::optional<std::int64_t> wall_ns_since_epoch();
 void sleep_ms(int ms);
+// Tells the processor that the caller is spinning on a lock (a hint only).
+inline void cpu_relax() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__) && (defined(__GNUC__) || defined(__clang__))
+    __asm__ __volatile__("yield");
+#endif
+}
 
 // ---- process, environment, stdio ----------------------------------------
 std::uint32_t process_id();

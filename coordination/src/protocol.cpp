@@ -331,6 +331,8 @@ namespace detail {
 bool quick_parse_header(std::string_view line, Request& out) {
     Cursor in{line.data(), line.data() + line.size()};
     unsigned seen = 0;
+    out.version = 0;
+    out.payload_bytes = 0;
     if (!in.take('{')) return false;
     do {
         std::string_view key, text;
@@ -354,10 +356,18 @@ bool quick_parse_header(std::string_view line, Request& out) {
                 case kToken: out.token.assign(text); break;
                 case kNamespace: out.ns.assign(text); break;
                 case kOp: out.op.assign(text); break;
-                default: out.generation.emplace(text); break;
+                default:
+                    // The previous request's text is overwritten in place:
+                    // one allocation less per request.
+                    if (out.generation)
+                        out.generation->assign(text);
+                    else
+                        out.generation.emplace(text);
+                    break;
             }
         }
     } while (in.take(','));
+    if (!(seen & (1u << kGeneration))) out.generation.reset();
     unsigned required = (1u << kVersion) | (1u << kToken) | (1u << kNamespace) | (1u << kOp);
     return in.take('}') && in.only_whitespace_left() && (seen & required) == required;
 }
@@ -374,21 +384,37 @@ bool library_parse_header(std::string_view line, Request& out) {
 
 bool quick_parse_body(std::string_view line, Json& out) {
     Cursor in{line.data(), line.data() + line.size()};
-    // The previous request's object is emptied and reused: one allocation
-    // less per request.
-    if (out.is_object())
-        out.get_ref<Json::object_t&>().clear();
-    else
-        out = Json::object();
+    // The previous request's object is reused, and so are the entries of its
+    // first few keys (node and text buffers) for the same keys in this line:
+    // a connection's requests mostly name the same keys, so steady traffic
+    // allocates nothing here.
+    if (!out.is_object()) out = Json::object();
+    auto& object = out.get_ref<Json::object_t&>();
+    constexpr std::size_t kKept = 4;
+    Json::object_t::node_type kept[kKept];
+    std::size_t kept_count = 0;
+    while (!object.empty() && kept_count < kKept) kept[kept_count++] = object.extract(object.begin());
+    object.clear();
+    auto slot_for = [&](std::string_view key) -> Json& {
+        auto it = object.find(key);  // a repeated key: the last one counts
+        if (it != object.end()) return it->second;
+        for (std::size_t i = 0; i < kept_count; ++i) {
+            if (!kept[i].empty() && kept[i].key() == key) return object.insert(std::move(kept[i])).position->second;
+        }
+        return object[std::string(key)];
+    };
     if (!in.take('{')) return false;
     if (!in.take('}')) {
         do {
             std::string_view key, text;
             if (!in.plain_string(key) || !in.take(':')) return false;
-            Json& slot = out[std::string(key)];  // a repeated key: the last one counts
+            Json& slot = slot_for(key);
             if (in.p != in.end && *in.p == '"') {
                 if (!in.plain_string(text)) return false;
-                slot = std::string(text);
+                if (slot.is_string())
+                    slot.get_ref<std::string&>().assign(text);
+                else
+                    slot = std::string(text);
             } else if (in.literal("true")) {
                 slot = true;
             } else if (in.literal("false")) {
@@ -423,9 +449,6 @@ bool library_parse_body(std::string_view line, Json& out) {
 }  // namespace detail
 
 bool parse_header(std::string_view line, Request& out) {
-    out.version = 0;
-    out.payload_bytes = 0;
-    out.generation.reset();
     if (detail::quick_parse_header(line, out)) return true;
     out = Request{};
     return detail::library_parse_header(line, out);

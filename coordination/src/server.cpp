@@ -253,7 +253,7 @@ void sweeper(std::shared_ptr<SharedState> state) {
     for (;;) {
         platform::sleep_ms(1000);
         try {
-            std::lock_guard<std::mutex> guard(state->lock);
+            std::lock_guard<StoreLock> guard(state->lock);
             state->store.sweep(static_cast<Instant>(platform::monotonic_ns()));
             state->channels.prune_inactive();
             state->released.fetch_add(state->channels.take_drained(), std::memory_order_relaxed);

@@ -10,9 +10,38 @@
 #include <string>
 
 #include "channels.hpp"
+#include "platform.hpp"
 #include "store.hpp"
 
 namespace korva::coordination {
+
+// The store lock. Operations hold it for well under a microsecond, so a
+// thread that finds it taken spins for a few microseconds before it sleeps:
+// going to sleep in the kernel and being woken again costs several times
+// the wait it saves, and under load most contended waits were sleeps.
+class StoreLock {
+public:
+    void lock() {
+        for (int spin = 0; spin < kSpins; ++spin) {
+            if (!held_.load(std::memory_order_relaxed) && mutex_.try_lock()) {
+                held_.store(true, std::memory_order_relaxed);
+                return;
+            }
+            platform::cpu_relax();
+        }
+        mutex_.lock();
+        held_.store(true, std::memory_order_relaxed);
+    }
+    void unlock() {
+        held_.store(false, std::memory_order_relaxed);
+        mutex_.unlock();
+    }
+
+private:
+    static constexpr int kSpins = 100;
+    std::mutex mutex_;
+    std::atomic<bool> held_{false};  // a hint for spinners; the mutex decides
+};
 
 struct SharedState {
     SharedState(std::string token_, std::string generation_)
@@ -24,7 +53,7 @@ struct SharedState {
     const std::string generation;
     const std::string hello_value;  // serialised once
 
-    std::mutex lock;  // guards store and channels
+    StoreLock lock;  // guards store and channels
     Store store;
     Channels channels;
 

@@ -141,8 +141,8 @@ Reply Store::execute(Operation op, std::string_view ns, const Json& body, std::s
     if (const char* err = read_name(body, "key", text::kMissingKey, key)) return Reply::fail(err);
     if (ns.empty() || ns.size() > limits::kNamespace) return Reply::fail(text::kBadVersionOrNamespace);
 
-    std::string k;
-    k.reserve(1 + ns.size() + key.size());
+    std::string& k = key_;  // reused: the lock is held
+    k.clear();
     k.push_back(static_cast<char>(ns.size()));
     k.append(ns);
     k.append(key);

@@ -125,6 +125,7 @@ private:
 
     Map map_;
     std::uint64_t usage_ = 0;
+    std::string key_;  // the composite key of the operation in progress
 };
 
 // Accounted size of an entry whose composite key has `composite_size` bytes.
