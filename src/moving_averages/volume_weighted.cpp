@@ -74,23 +74,27 @@ Series vwma(MatrixView candles, std::uint64_t period) {
     const SeriesView close = candles.column(col::close), volume = candles.column(col::volume);
     // Window sums are differences of running totals, not re-summed windows:
     // they carry the totals' rounding, as the host's cumulative sums did.
-    std::vector<double> pv(n), v(n);
-    double sp = 0.0, sv = 0.0;
+    // The totals at i - period are formed a second time by a trailing
+    // cursor, with the same operations in the same order, so they are the
+    // same bits without a stored series of totals (two arrays of n doubles
+    // cost more in page faults than the whole computation).
+    struct Totals {
+        double price_volume, volume;
+        // Totals after row i (row 0 starts them with its own values).
+        void add(double c, double vo, bool first) {
+            price_volume = first ? c * vo : price_volume + c * vo;
+            volume = first ? vo : volume + vo;
+        }
+    };
+    Totals lead{0.0, 0.0}, trail{0.0, 0.0};
     for (std::size_t i = 0; i < n; ++i) {
-        const double c = close[i], vo = volume[i];
-        sp = i == 0 ? c * vo : sp + c * vo;
-        sv = i == 0 ? vo : sv + vo;
-        pv[i] = sp;
-        v[i] = sv;
-    }
-    for (std::size_t i = 0; i < n; ++i) {
-        double num, den;
-        if (i < period) {
-            num = pv[i];
-            den = v[i];
-        } else {
-            num = pv[i] - pv[i - period];
-            den = v[i] - v[i - period];
+        lead.add(close[i], volume[i], i == 0);
+        double num = lead.price_volume, den = lead.volume;
+        if (i >= period) {
+            const std::size_t k = i - static_cast<std::size_t>(period);
+            trail.add(close[k], volume[k], k == 0);
+            num = lead.price_volume - trail.price_volume;
+            den = lead.volume - trail.volume;
         }
         out[i] = den == 0.0 ? NaN : num / den;
     }
