@@ -20,7 +20,7 @@ typedef double Wide __attribute__((vector_size(8 * sizeof(double))));
 typedef std::int64_t WideBits __attribute__((vector_size(8 * sizeof(std::int64_t))));
 
 // Window kernels: AVX-512, AVX2 and the baseline, picked at load time.
-#define KORVA_WINDOW_CLONES KORVA_CLONES("avx512f", "avx2", "default")
+#define KORVA_WINDOW_CLONES KORVA_CLONES("arch=x86-64-v4", "avx2", "default")
 
 template <class T>
 [[gnu::always_inline]] inline T lanes_at(const double* p) {
