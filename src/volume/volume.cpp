@@ -31,9 +31,15 @@ Series volume_index(SeriesView source, MatrixView candles, Moves moves) {
     const SeriesView volume = candles.column(col::volume);
     require_candle_rows(candles, m);
     with_view(source, [&](const auto& s) {
+        // Rows where volume did not move multiply by 1.0 instead, which
+        // returns the value's own bits (NaN payload and -0.0 included): the
+        // factor is chosen by a bit-mask select off the value's dependency
+        // chain, since whether volume moved is a coin toss on real data and
+        // a mispredicted branch cost more than the rest of the step.
         double value = 1000.0;
         for (std::size_t i = 1; i < m; ++i) {
-            if (moves(volume[i], volume[i - 1])) value = value * (((s[i] - s[i - 1]) / s[i - 1]) + 1.0);
+            const double grow = ((s[i] - s[i - 1]) / s[i - 1]) + 1.0;
+            value = value * rec::pick(moves(volume[i], volume[i - 1]), grow, 1.0);
             out[i] = value;
         }
     });
