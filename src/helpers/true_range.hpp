@@ -33,10 +33,18 @@ inline T true_range_step(T high, T low, T prev_close) {
 // integer registers and spilled, and cost more than the arithmetic.
 inline constexpr std::size_t kStagedRows = 256;
 
-// x[a - 1 .. a - 1 + m] into buf[0 .. m].
-template <class V>
-[[gnu::always_inline]] inline void stage(const V& x, std::size_t a, std::size_t m, double* buf) {
-    for (std::size_t k = 0; k <= m; ++k) buf[k] = x[a - 1 + k];
+// Rows a - 1 .. a - 1 + m of high, low and (when WithClose) close into
+// hs, ls and cs[0 .. m], in one pass over the rows: a matrix row's prices
+// share a cache line, and one sweep reads the matrix at close to its
+// streaming speed where a sweep per column did not.
+template <bool WithClose, class H, class L, class C>
+[[gnu::always_inline]] inline void stage_rows(const H& high, const L& low, const C& close, std::size_t a,
+                                              std::size_t m, double* hs, double* ls, double* cs) {
+    for (std::size_t k = 0; k <= m; ++k) {
+        hs[k] = high[a - 1 + k];
+        ls[k] = low[a - 1 + k];
+        if constexpr (WithClose) cs[k] = close[a - 1 + k];
+    }
 }
 
 // True ranges of rows [a, b) (a >= 1) into tr[0 .. b-a), the same operations
@@ -54,9 +62,7 @@ void true_ranges(const H& high_in, const L& low_in, const C& close_in, std::size
     double hs[kStagedRows + 1], ls[kStagedRows + 1], cs[kStagedRows + 1];
     for (std::size_t i0 = a; i0 < b; i0 += kStagedRows) {
         const std::size_t m = std::min(kStagedRows, b - i0);
-        stage(high, i0, m, hs);
-        stage(low, i0, m, ls);
-        stage(close, i0, m, cs);
+        stage_rows<true>(high, low, close, i0, m, hs, ls, cs);
         double* const t = tr + (i0 - a);
         std::size_t k = 0;
         for (; k + W <= m; k += W) {

@@ -78,9 +78,7 @@ void directional_rows(const SeriesView& high_in, const SeriesView& low_in, const
     double hs[S + 1], ls[S + 1], cs[S + 1];
     for (std::size_t i0 = first; i0 < b; i0 += S) {
         const std::size_t m = std::min(S, b - i0), at = i0 - first;
-        bands::stage(high, i0, m, hs);
-        bands::stage(low, i0, m, ls);
-        if constexpr (Ranged) bands::stage(close, i0, m, cs);
+        bands::stage_rows<Ranged>(high, low, close, i0, m, hs, ls, cs);
         std::size_t k = 0;
         for (; k + W <= m; k += W) {
             rec::Vec h, h1, l, l1;
