@@ -38,8 +38,8 @@ inline constexpr std::size_t kStagedRows = 256;
 // share a cache line, and one sweep reads the matrix at close to its
 // streaming speed where a sweep per column did not.
 template <bool WithClose, class H, class L, class C>
-[[gnu::always_inline]] inline void stage_rows(const H& high, const L& low, const C& close, std::size_t a,
-                                              std::size_t m, double* hs, double* ls, double* cs) {
+[[gnu::always_inline]] inline void stage_rows(const H& high, const L& low, const C& close, std::size_t a, std::size_t m,
+                                              double* hs, double* ls, double* cs) {
     for (std::size_t k = 0; k <= m; ++k) {
         hs[k] = high[a - 1 + k];
         ls[k] = low[a - 1 + k];
