@@ -133,11 +133,10 @@ bool send_reply(Transport& transport, const Reply& reply, std::string& out) {
     out.clear();
     append_reply_line(reply, out);
     if (!reply.bytes) return transport.write_all(out);
-    if (reply.bytes->size() <= limits::kInlineValue) {
-        out += *reply.bytes;
-        return transport.write_all(out);
-    }
-    // Large values go out straight from the shared stored buffer.
+    // Both parts go out in one write either way: small values are copied
+    // once, into the buffer that holds replies back (see
+    // CoalescingTransport); large values go out straight from the shared
+    // stored buffer.
     return transport.write_all(out, *reply.bytes);
 }
 

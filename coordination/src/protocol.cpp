@@ -268,6 +268,17 @@ private:
 
 namespace {
 
+// Whether any byte of `word` is a control character, a quote, a backslash
+// or outside printable ASCII (exact for "any", whichever the byte order).
+constexpr bool any_special(std::uint64_t word) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+    constexpr std::uint64_t kHigh = 0x8080808080808080ULL;
+    auto has_zero = [](std::uint64_t x) { return ((x - kOnes) & ~x & kHigh) != 0; };
+    const bool below_space = ((word - kOnes * 0x20) & ~word & kHigh) != 0;
+    const bool above_tilde = (((word + kOnes * (0x7F - 0x7E)) | word) & kHigh) != 0;
+    return below_space || above_tilde || has_zero(word ^ (kOnes * '"')) || has_zero(word ^ (kOnes * '\\'));
+}
+
 // A cursor over a line for the quick route. Every helper returns false when
 // the input leaves the plain shape; the caller then defers to the library.
 struct Cursor {
@@ -284,6 +295,14 @@ struct Cursor {
     bool plain_string(std::string_view& out) {
         if (!take('"')) return false;
         const char* start = p;
+        // Eight bytes at a time while none of them needs a closer look (a
+        // token and a generation are most of a header's bytes).
+        while (end - p >= 8) {
+            std::uint64_t word;
+            std::memcpy(&word, p, 8);
+            if (any_special(word)) break;
+            p += 8;
+        }
         while (p != end) {
             auto c = static_cast<unsigned char>(*p);
             if (c == '"') {
