@@ -14,20 +14,29 @@ namespace {
 // one per request. Anything held is written before the connection waits for
 // more input or writes stream frames, so no reply ever waits on the client.
 //
-// Events from "publish" are held back the same way, and a little longer:
-// while more of the client's bytes are already waiting on the socket (a
-// burst of publishes still arriving), up to one write's worth. The burst
-// then goes out to each subscriber in one write, before the replies and
-// before anything else happens on the socket.
+// Events from "publish" are held back the same way and go out to each
+// subscriber in one write per burst, before the replies and before anything
+// else happens on the socket.
+//
+// Both are held a little longer while more of the client's bytes are
+// already waiting on the socket, when they are the rest of a request under
+// way or when events are held (up to one stream write's worth): a pipelined
+// batch of requests larger than the receive buffer is then answered in one
+// write, not one per read, and a burst of large events goes out whole.
+// Between requests nothing is held past the point where the connection
+// would wait, so a client that waits for its replies is never kept waiting.
 class CoalescingTransport final : public Transport {
 public:
     explicit CoalescingTransport(Transport& inner) : inner_(inner) {}
     ~CoalescingTransport() override { flush(); }
 
     Outbox& outbox() { return outbox_; }
+    // Whether the reads to come complete a request whose header has arrived.
+    void set_mid_request(bool mid) { mid_request_ = mid; }
 
     bool flush() {
         outbox_.send();
+        probes_ = 0;
         if (pending_.empty()) return true;
         bool ok = inner_.write_all(pending_);
         pending_.clear();
@@ -35,7 +44,9 @@ public:
         return ok;
     }
     long read_some(char* buffer, std::size_t n, std::int64_t deadline_ns) override {
-        if (!outbox_.empty() && !outbox_.full()) {
+        const bool holding = !outbox_.empty() || !pending_.empty();
+        if (holding && (mid_request_ || !outbox_.empty()) && !outbox_.full() && probes_ < kProbes) {
+            ++probes_;
             long got = inner_.read_now(buffer, n);
             if (got > 0) return got;
         }
@@ -67,6 +78,11 @@ public:
 
 private:
     static constexpr std::size_t kHold = 64 * 1024;
+    // Reads that may pass while events are held: a client streaming one long
+    // request holds its earlier events up for at most this many reads.
+    static constexpr int kProbes = 64;
+    int probes_ = 0;
+    bool mid_request_ = false;
     Transport& inner_;
     std::string pending_;
     Outbox outbox_;
@@ -206,7 +222,9 @@ void serve_connection(Transport& socket_transport, SharedState& state) {
         for (;;) {
             Deadline deadline(first ? limits::kFirstRequestNs : limits::kLaterRequestNs);
             std::string_view line;
+            coalescer.set_mid_request(false);
             if (reader.read_line(limits::kHeaderLine, deadline, line) != RequestReader::Line::Ok) return;
+            coalescer.set_mid_request(true);
             if (!parse_header(line, request)) {
                 send_error(transport, text::kMalformedHeader);
                 return;

@@ -130,12 +130,16 @@ def test_namespace_of_128_bytes_and_largest_payload_are_accepted(server):
 
 def test_ready_only_on_first_request_and_pipelined_replies_in_order(server):
     with Client(server.port, TOKEN, "pipe", hello=False) as c:
-        c.send(encode(hello_header(namespace="pipe")) + b"\n{}\n")
-        assert c.read_line() == READY
+        c.send(encode(hello_header(namespace="pipe")) + b"\n")
+        assert c.read_line() == READY                        # before the body is sent
+        c.send(b"{}\n")
         c.generation = json.loads(c.read_line())["value"]["generation"]
         batch = b"".join(c.request_bytes("increment", {"key": "n", "amount": 1}) for _ in range(50))
         batch += c.request_bytes("put", {"key": "v"}, b"\n\n{}")
         batch += c.request_bytes("get", {"key": "v"})
+        # Requests spanning several reads of the receive buffer.
+        batch += b"".join(c.request_bytes("put", {"key": f"big{i}"}, bytes([i]) * 6000) for i in range(3))
+        batch += c.request_bytes("get", {"key": "big1"})
         batch += c.request_bytes("increment", {"key": "n", "amount": 0})
         c.send(batch)
         for i in range(1, 51):
@@ -143,6 +147,9 @@ def test_ready_only_on_first_request_and_pipelined_replies_in_order(server):
         assert c.read_line() == b'{"ok":true,"value":true}\n'
         assert c.read_line() == b'{"ok":true,"value":{"payload_bytes":4}}\n'
         assert c.read_exact(4) == b"\n\n{}"
+        assert [c.read_line() for _ in range(3)] == [b'{"ok":true,"value":true}\n'] * 3
+        assert c.read_line() == b'{"ok":true,"value":{"payload_bytes":6000}}\n'
+        assert c.read_exact(6000) == b"\x01" * 6000
         assert c.read_line() == b'{"ok":true,"value":50}\n'
 
 
