@@ -76,37 +76,49 @@ Series chop(MatrixView candles, std::uint64_t period, double scalar, std::uint64
     const SeriesView high = candles.column(col::high);
     const SeriesView low = candles.column(col::low);
     std::vector<double> tr(n);
-    true_range(high, low, close, tr.data());
+    if (n > 0) {
+        tr[0] = true_range_first(high, low);
+        true_ranges(high, low, close, 1, n, tr.data() + 1);
+    }
     const std::vector<double> a = drift_atr(std::move(tr), drift);
 
     const std::size_t p = period;
     const double log_p = std::log10(static_cast<double>(p));
     auto choppiness = [&](double s, double range) { return (scalar * (std::log10(s) - std::log10(range))) / log_p; };
 
+    // The window ranges go into the output first, each result then over its
+    // own range. From the second window on they come from the deque rule,
+    // which window_high_low runs in its block form while no NaN has been
+    // seen (the same extremes), and whose front may be NaN (then the range
+    // test fails and the position stays NaN).
+    double* const range = out.data();
+    if (p >= 1) {
+        window_high_low(high, low, p, [&](std::size_t i, double hh, double ll) { range[i] = hh - ll; });
+    } else {
+        WindowExtreme<KeepMax> wmax(p);
+        WindowExtreme<KeepMin> wmin(p);
+        for (std::size_t i = 0; i < n; ++i) {
+            wmax.add(i, high[i]);
+            wmin.add(i, low[i]);
+            range[i] = wmax.value() - wmin.value();
+        }
+    }
     // First window: NaN-skipping folds (a value replaces the running extreme
-    // only when strictly beyond it). The deques see the same rows.
-    WindowExtreme<KeepMax> wmax(p);
-    WindowExtreme<KeepMin> wmin(p);
+    // only when strictly beyond it), not the deque.
     double s = 0.0, hi = -INFINITY, lo = INFINITY;
     for (std::size_t k = 0; k < p; ++k) {
         if (!std::isnan(a[k])) s = s + a[k];
         const double h = high[k], l = low[k];
         if (h > hi) hi = h;
         if (l < lo) lo = l;
-        wmax.add(k, h);
-        wmin.add(k, l);
     }
     // For p = 0 the sum is 0 and nothing is written at the wrapped index.
-    if (s > 0 && hi - lo > 0) out[p - 1] = choppiness(s, hi - lo);
-    // Later windows read the deques, whose front may be NaN (then the range
-    // test fails and the position stays NaN).
+    if (p >= 1) out[p - 1] = s > 0 && hi - lo > 0 ? choppiness(s, hi - lo) : NaN;
     for (std::size_t i = p; i < n; ++i) {
         if (!std::isnan(a[i])) s = s + a[i];
         if (!std::isnan(a[i - p])) s = s - a[i - p];
-        wmax.add(i, high[i]);
-        wmin.add(i, low[i]);
-        const double range = wmax.value() - wmin.value();
-        if (s > 0 && range > 0) out[i] = choppiness(s, range);
+        const double r = range[i];
+        out[i] = s > 0 && r > 0 ? choppiness(s, r) : NaN;
     }
     return out;
 }
