@@ -15,8 +15,8 @@ namespace {
 // more input or writes stream frames, so no reply ever waits on the client.
 //
 // Events from "publish" are held back the same way and go out to each
-// subscriber in one write per burst, before the replies and before anything
-// else happens on the socket.
+// subscriber in one write per burst, before anything else happens on the
+// socket.
 //
 // Both are held a little longer while more of the client's bytes are
 // already waiting on the socket, when they are the rest of a request under
@@ -35,10 +35,20 @@ public:
     void set_mid_request(bool mid) { mid_request_ = mid; }
 
     bool flush() {
-        outbox_.send();
         probes_ = 0;
-        if (pending_.empty()) return true;
-        bool ok = inner_.write_all(pending_);
+        std::string_view rest = pending_;
+        if (!outbox_.empty()) {
+            // Replies to a burst of small events go first when the socket
+            // takes them at once: the client's next publishes then arrive
+            // while the events go out, and the bursts (and so the writes per
+            // event) grow. Large events go first (their writes are long, and
+            // already few per byte), and so does whatever would wait: events
+            // never wait on this client.
+            long sent = rest.empty() || outbox_.bytes >= kSmallBurst ? 0 : inner_.try_write(&rest, 1);
+            if (sent > 0) rest.remove_prefix(static_cast<std::size_t>(sent));
+            outbox_.send();
+        }
+        bool ok = rest.empty() || inner_.write_all(rest);
         pending_.clear();
         if (pending_.capacity() > kHold * 4) std::string().swap(pending_);
         return ok;
@@ -81,6 +91,7 @@ private:
     // Reads that may pass while events are held: a client streaming one long
     // request holds its earlier events up for at most this many reads.
     static constexpr int kProbes = 64;
+    static constexpr std::size_t kSmallBurst = 16 * 1024;
     int probes_ = 0;
     bool mid_request_ = false;
     Transport& inner_;
