@@ -4,8 +4,8 @@
 // a NaN move counts as no movement.
 #pragma once
 #include <cstddef>
-#include <cstdint>
-#include <cstring>
+
+#include "../helpers/recurrence_lanes.hpp"
 
 namespace korva::trend {
 
@@ -14,18 +14,10 @@ struct Movement {
     double minus;
 };
 
-// v when keep holds, else +0.0, by masking the bits: which move wins is a
-// coin flip on real prices, and a branch here mispredicts half the time.
-inline double keep_if(bool keep, double v) {
-    std::uint64_t b;
-    std::memcpy(&b, &v, sizeof b);
-    b &= 0 - static_cast<std::uint64_t>(keep);
-    std::memcpy(&v, &b, sizeof v);
-    return v;
-}
-
+// The moves are kept by bit masks, not branches: which one wins is a coin
+// flip on real prices, and a branch mispredicts half the time.
 inline Movement directional_movement(double up, double down) {
-    return {keep_if((up > down) & (up > 0.0), up), keep_if((down > up) & (down > 0.0), down)};
+    return {rec::keep((up > down) & (up > 0.0), up), rec::keep((down > up) & (down > 0.0), down)};
 }
 
 // Movement of row i >= 1 of a high/low pair.
