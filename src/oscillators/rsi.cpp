@@ -186,7 +186,7 @@ bool rsi_last_from_suffix(const V& s, std::uint64_t period, double& last) {
     const double P = static_cast<double>(period), Q = P + (-1.0);
     const double forget = std::log(P / Q);  // +inf for P = 1: one step forgets everything
     const double stretch = 4.0 * (64.0 * 0.6931471805599453 + 40.0) / forget + 64.0;
-    if (!(stretch < static_cast<double>(n / 2))) return false;
+    if (!(stretch < 0.5 * static_cast<double>(n))) return false;
     const std::size_t j = n - static_cast<std::size_t>(stretch);
     if (j <= period) return false;
     bool finite;
