@@ -11,7 +11,7 @@ VENV313 := .venv313
 WHEEL_STAMP := dist/.built
 
 .PHONY: demo test system venvs wheel install check-abi test-py typecheck docs fuzz-smoke asan-tests bench bench-venvs bench-numpy clean \
-	golden check-clang check-aarch64 check-windows coordinator-wine
+	golden check-clang check-aarch64 check-windows check-clones coordinator-wine
 
 system:
 	@if [ "$$(id -u)" = 0 ]; then \
@@ -107,7 +107,7 @@ ubsan-tests: system $(VENV312)/.ready
 	PYTHONPATH=build-ubsan UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	    $(VENV312)/bin/python -m pytest -q -p no:cacheprovider tests --ignore=tests/coordinator
 
-test: check-abi test-py typecheck fuzz-smoke asan-tests ubsan-tests check-clang check-aarch64 check-windows
+test: check-abi test-py typecheck fuzz-smoke asan-tests ubsan-tests check-clang check-aarch64 check-windows check-clones
 
 # ---- platforms
 # The golden harness (tools/golden.cpp) writes every numeric function's
@@ -149,7 +149,7 @@ check-aarch64: system-aarch64 golden
 # Windows x64: MinGW-w64 (POSIX threads), programs run under wine64 in a
 # prefix of the build's own. The golden file must match the native one except
 # where a function computes through the C library's transcendental functions
-# (WINDOWS_LIBM_FUNCTIONS): MinGW's pow, exp, log, sin and cos and msvcrt's
+# (LIBM_FUNCTIONS): MinGW's pow, exp, log, sin and cos and msvcrt's
 # atan and log10 round differently from glibc in the last bit, which C
 # allows; those cases are listed, with their distance, and accepted.
 # The extension module is linked against an import library for python3.dll
@@ -157,7 +157,7 @@ check-aarch64: system-aarch64 golden
 # (cmake/windows-module.cmake), and may import nothing but python3.dll and
 # system libraries.
 WINE := WINEDEBUG=-all WINEPREFIX=$(CURDIR)/build-windows/wine WINEDLLOVERRIDES="mscoree,mshtml=" /usr/lib/wine/wine64
-WINDOWS_LIBM_FUNCTIONS := jma,vpwma,chop,bandpass,correlation_cycle,mama
+LIBM_FUNCTIONS := jma,vpwma,chop,bandpass,correlation_cycle,mama
 PY312_INCLUDE = $(shell $(PY312) -c 'import sysconfig; print(sysconfig.get_path("include"))')
 WINDOWS_SYSTEM_DLLS := kernel32.dll msvcrt.dll ws2_32.dll bcrypt.dll advapi32.dll user32.dll ntdll.dll
 
@@ -173,9 +173,30 @@ check-windows: system-windows golden
 	    *) case $$dll in api-ms-win-*) ;; *) echo "korva_rust.pyd must not import $$dll"; exit 1;; esac;; esac; \
 	done
 	$(WINE) build-windows/korva_golden.exe build-windows/golden.txt
-	$(PY312) tools/golden_compare.py $(GOLDEN_FILE) build-windows/golden.txt --libm $(WINDOWS_LIBM_FUNCTIONS)
+	$(PY312) tools/golden_compare.py $(GOLDEN_FILE) build-windows/golden.txt --libm $(LIBM_FUNCTIONS)
 	@echo "golden file: Windows x64 (wine) identical to Linux x86-64 apart from C library rounding"
 	$(MAKE) --no-print-directory coordinator-wine
+
+# x86-64 below AVX-512: the kernels are cloned for x86-64-v4, AVX2 and the
+# baseline, and a machine runs only one of them. The harness and the numeric
+# tests that reach cloned kernels (long series, candle rows, windows) run
+# again under qemu-user emulating a Haswell (AVX2 and FMA) and a baseline
+# x86-64 processor. glibc picks its own maths routines by processor as well
+# (with or without FMA), so there too the LIBM_FUNCTIONS cases may round
+# differently and are listed and accepted; anything else must be identical.
+CLONE_CPUS := Haswell qemu64
+CLONE_TESTS := tests/test_core_averages.py tests/test_oscillators.py tests/test_trend.py tests/test_bands.py \
+	tests/test_channels.py tests/test_volume.py tests/test_volume_averages.py tests/test_weighted_averages.py \
+	tests/test_stochastic.py tests/test_array_helpers.py
+
+check-clones: system-aarch64 install golden
+	@set -o pipefail; for cpu in $(CLONE_CPUS); do \
+	  qemu-x86_64 -cpu $$cpu $(GOLDEN) build-golden/golden-$$cpu.txt 2>/dev/null && \
+	  $(PY312) tools/golden_compare.py $(GOLDEN_FILE) build-golden/golden-$$cpu.txt --libm $(LIBM_FUNCTIONS) && \
+	  echo "== numeric tests on an emulated $$cpu processor" && \
+	  qemu-x86_64 -cpu $$cpu $(VENV312)/bin/python -m pytest -q -p no:cacheprovider $(CLONE_TESTS) \
+	    2> >(grep -v "TCG doesn't support" >&2) || exit 1; \
+	done
 
 demo: install
 	$(VENV312)/bin/python demo/demo.py $(CSV)
