@@ -76,10 +76,7 @@ Series chop(MatrixView candles, std::uint64_t period, double scalar, std::uint64
     const SeriesView high = candles.column(col::high);
     const SeriesView low = candles.column(col::low);
     std::vector<double> tr(n);
-    if (n > 0) {
-        tr[0] = true_range_first(high, low);
-        true_ranges(high, low, close, 1, n, tr.data() + 1);
-    }
+    true_range(high, low, close, tr.data());
     const std::vector<double> a = drift_atr(std::move(tr), drift);
 
     const std::size_t p = period;

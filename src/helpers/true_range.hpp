@@ -104,7 +104,7 @@ void true_range(const H& high, const L& low, const C& close, double* tr) {
     require_rows(high, low, n);
     if (n == 0) return;
     tr[0] = true_range_first(high, low);
-    for (std::size_t k = 1; k < n; ++k) tr[k] = true_range_step(high[k], low[k], close[k - 1]);
+    true_ranges(high, low, close, 1, n, tr + 1);
 }
 
 // Weighted-form Wilder ATR over close.size() rows into out (that many
