@@ -10,9 +10,13 @@
 #  3. the coordinator's resident memory after three bursts (large body lines,
 #     never-reading subscribers flooded up to the global event budget,
 #     unfinished bodies), at the end of each and 3 seconds later.
-# Each row gives ops (or delivered events) per second, p99 latency and the
-# server's CPU time per op for both servers, and our/Redis ratios. On a
-# shared machine rates and latencies are noisy; CPU per op is steadier.
+# Each row gives ops (or delivered events) per second, p99 latency, the
+# server's CPU time per op and, where `perf` (Debian's linux-perf) can count
+# them, the server's context switches per op, for both servers, and our/Redis
+# ratios. A worker thread per connection sleeps whenever its client has
+# nothing in flight, so its switches per op are about 1/depth; a single
+# event-loop thread rarely sleeps under load. On a shared machine rates and
+# latencies are noisy; CPU and switches per op are steadier.
 #   bench/coordinator_bench.sh [SECONDS_PER_CELL] [ROUNDS]   (defaults 2 and 1; ~8 minutes per round)
 # With several rounds every row is run that many times (ours and Redis
 # alternating) and the ratios are shown as min..max.
@@ -70,14 +74,30 @@ done
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
 ticks_per_second="$(getconf CLK_TCK)"
 
-run() {  # run PROTO PORT PID ARGS... -> "rate p99 cpu_ticks"
+# perf counts the threads the server starts after it attaches (the
+# connections' workers) as well.
+count_switches=false
+perf stat -x, -e context-switches -o /dev/null true >/dev/null 2>&1 && count_switches=true
+
+run() {  # run PROTO PORT PID ARGS... -> "rate p99 cpu_ticks switches" (switches -1 when not counted)
     local proto="$1" port="$2" pid="$3"
     shift 3
-    local before after result
+    local before after result perf_pid="" switches=-1
+    if $count_switches; then
+        perf stat -x, -e context-switches -p "$pid" -o "$work/switches" >/dev/null 2>&1 &
+        perf_pid=$!
+        sleep 0.1
+    fi
     before="$(cpu_ticks "$pid")"
     result="$("$work/loadgen" --proto "$proto" --port "$port" --token "$token" --seconds "$seconds" "$@")"
     after="$(cpu_ticks "$pid")"
-    echo "$result $((after - before))"
+    if [ -n "$perf_pid" ]; then
+        kill -INT "$perf_pid" 2>/dev/null || true
+        wait "$perf_pid" 2>/dev/null || true
+        switches="$(awk -F, '/context-switches/ && $1 ~ /^[0-9]+$/ {print $1}' "$work/switches" 2>/dev/null)"
+        [ -n "$switches" ] || switches=-1
+    fi
+    echo "$result $((after - before)) $switches"
 }
 
 row() {  # row LABEL ARGS...
@@ -87,34 +107,32 @@ row() {  # row LABEL ARGS...
     for _ in $(seq "$rounds"); do
         lines+="$(run korva "$korva_port" "$korva_pid" "$@") $(run resp "$redis_port" "$redis_pid" "$@")"$'\n'
     done
-    # CPU per op: server CPU time over the ops of the whole run (the 0.3 s
-    # warm-up included, at the measured rate).
+    # CPU and switches per op: server totals over the ops of the whole run
+    # (the 0.3 s warm-up included, at the measured rate).
     printf "%s" "$lines" | awk -v l="$label" -v s="$seconds" -v hz="$ticks_per_second" '
         function median(a, n,   i, j, t) {
             for (i = 2; i <= n; i++) for (j = i; j > 1 && a[j-1] > a[j]; j--) { t = a[j]; a[j] = a[j-1]; a[j-1] = t }
             return n % 2 ? a[(n+1)/2] : (a[n/2] + a[n/2+1]) / 2 }
-        NF == 6 {
-            n++; kr[n] = $1; kp[n] = $2; rr[n] = $4; rp[n] = $5
-            kc[n] = $1 > 0 ? $3 / hz / ($1 * (s + 0.3)) * 1e6 : 0
-            rc[n] = $4 > 0 ? $6 / hz / ($4 * (s + 0.3)) * 1e6 : 0
-            xr[n] = $4 > 0 ? $1 / $4 : 0; xp[n] = $5 > 0 ? $2 / $5 : 0; xc[n] = rc[n] > 0 ? kc[n] / rc[n] : 0 }
+        function per_op(count, rate) { return rate > 0 && count >= 0 ? count / (rate * (s + 0.3)) : -1 }
+        function range(a, n, name,   i, lo, hi) {
+            lo = hi = a[1]; for (i = 2; i <= n; i++) { if (a[i] < lo) lo = a[i]; if (a[i] > hi) hi = a[i] }
+            printf "  %s %.2f..%.2f", name, lo, hi }
+        NF == 8 {
+            n++; kr[n] = $1; kp[n] = $2; rr[n] = $5; rp[n] = $6
+            kc[n] = per_op($3 / hz * 1e6, $1); rc[n] = per_op($7 / hz * 1e6, $5)
+            ks[n] = per_op($4, $1); rs[n] = per_op($8, $5)
+            xr[n] = $5 > 0 ? $1 / $5 : 0; xp[n] = $6 > 0 ? $2 / $6 : 0; xc[n] = rc[n] > 0 ? kc[n] / rc[n] : 0 }
         END {
-            printf "%-34s %10.0f %8.0f %6.2f %10.0f %8.0f %6.2f", l, median(kr, n), median(kp, n), median(kc, n),
-                   median(rr, n), median(rp, n), median(rc, n)
+            printf "%-34s %10.0f %8.0f %6.2f %6.3f %10.0f %8.0f %6.2f %6.3f", l, median(kr, n), median(kp, n),
+                   median(kc, n), median(ks, n), median(rr, n), median(rp, n), median(rc, n), median(rs, n)
             if (n == 1) printf " %6.2f %6.2f %6.2f\n", xr[1], xp[1], xc[1]
-            else {
-                lo = hi = xr[1]; for (i = 2; i <= n; i++) { if (xr[i] < lo) lo = xr[i]; if (xr[i] > hi) hi = xr[i] }
-                printf "  rate %.2f..%.2f", lo, hi
-                lo = hi = xp[1]; for (i = 2; i <= n; i++) { if (xp[i] < lo) lo = xp[i]; if (xp[i] > hi) hi = xp[i] }
-                printf "  p99 %.2f..%.2f", lo, hi
-                lo = hi = xc[1]; for (i = 2; i <= n; i++) { if (xc[i] < lo) lo = xc[i]; if (xc[i] > hi) hi = xc[i] }
-                printf "  cpu %.2f..%.2f\n", lo, hi } }'
+            else { range(xr, n, "rate"); range(xp, n, "p99"); range(xc, n, "cpu"); printf "\n" } }'
 }
 
 heading() {
     echo
-    printf "%-34s %10s %8s %6s %10s %8s %6s %6s %6s %6s\n" "$1" "ours/s" "p99us" "cpuus" "redis/s" "p99us" "cpuus" \
-        "x-rate" "x-p99" "x-cpu"
+    printf "%-34s %10s %8s %6s %6s %10s %8s %6s %6s %6s %6s %6s\n" "$1" "ours/s" "p99us" "cpuus" "sw/op" \
+        "redis/s" "p99us" "cpuus" "sw/op" "x-rate" "x-p99" "x-cpu"
 }
 
 for client in epoll threads; do
