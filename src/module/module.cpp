@@ -203,7 +203,7 @@ PyObject* create_module() {
 }  // namespace
 }  // namespace korva
 
-extern "C" PyMODINIT_FUNC PyInit_korva_rust(void) {
+PyMODINIT_FUNC PyInit_korva_rust(void) {  // the macro gives C linkage in C++
     using namespace korva;
     PyInterpreterState* interp = PyInterpreterState_Get();
     const std::int64_t id = PyInterpreterState_GetID(interp);
