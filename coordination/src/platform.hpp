@@ -100,7 +100,16 @@ public:
         : fd_(other.fd_), rcv_timeout_ms_(other.rcv_timeout_ms_), snd_timeout_ms_(other.snd_timeout_ms_) {
         other.fd_ = -1;
     }
-    Socket& operator=(Socket&& other) noexcept;
+    Socket& operator=(Socket&& other) noexcept {
+        if (this != &other) {
+            close();
+            fd_ = other.fd_;
+            rcv_timeout_ms_ = other.rcv_timeout_ms_;
+            snd_timeout_ms_ = other.snd_timeout_ms_;
+            other.fd_ = -1;
+        }
+        return *this;
+    }
     ~Socket() { close(); }
 
     bool valid() const { return fd_ != -1; }

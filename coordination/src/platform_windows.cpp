@@ -283,17 +283,6 @@ std::string format_address(const SocketAddress& address) {
     return detail::address_text(address);
 }
 
-Socket& Socket::operator=(Socket&& other) noexcept {
-    if (this != &other) {
-        close();
-        fd_ = other.fd_;
-        rcv_timeout_ms_ = other.rcv_timeout_ms_;
-        snd_timeout_ms_ = other.snd_timeout_ms_;
-        other.fd_ = -1;
-    }
-    return *this;
-}
-
 void Socket::close() {
     if (fd_ != -1) {
         closesocket(native(fd_));
