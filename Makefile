@@ -90,7 +90,8 @@ fuzz-smoke: system
 	@if [ -x coordination/fuzz/run.sh ] || [ -f coordination/fuzz/run.sh ]; then bash coordination/fuzz/run.sh 30; fi
 
 asan-tests: system install
-	@if [ -f coordination/asan_tests.sh ]; then bash coordination/asan_tests.sh; fi
+	@if [ -f coordination/asan_tests.sh ]; then bash coordination/asan_tests.sh && \
+	  bash coordination/asan_tests.sh --thread; fi
 
 # The standalone coordinator cross-built for Windows x64 and the coordinator
 # suite run against it under wine (for check-windows).

@@ -1,16 +1,23 @@
 #!/usr/bin/env bash
 # Builds the standalone coordinator with AddressSanitizer and
-# UndefinedBehaviorSanitizer and runs the coordinator test suite against it.
-# Any sanitizer report fails the run (the fixtures look for one in each
-# server's standard error).
+# UndefinedBehaviorSanitizer (or, with --thread, ThreadSanitizer) and runs
+# the coordinator test suite against it. Any sanitizer report fails the run
+# (the fixtures look for one in each server's standard error).
+#   bash coordination/asan_tests.sh [--thread] [PYTEST ARGS...]
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 repo="$(cd "$here/.." && pwd)"
 build="$here/build-asan"
+sanitize=-DKORVA_COORDINATOR_SANITIZE=ON
+if [ "${1:-}" = --thread ]; then
+    shift
+    build="$here/build-tsan"
+    sanitize=-DKORVA_COORDINATOR_TSAN=ON
+fi
 generator=()
 command -v ninja >/dev/null && generator=(-G Ninja)
 cmake -S "$here" -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DKORVA_COORDINATOR_TOOLS=ON -DKORVA_COORDINATOR_SANITIZE=ON >/dev/null
+    -DKORVA_COORDINATOR_TOOLS=ON "$sanitize" >/dev/null
 cmake --build "$build" --target korva_coordinator -j 2 >/dev/null
 
 python="${PYTHON:-}"

@@ -99,7 +99,7 @@ class Server:
         self._stderr.close()
         report = self.stderr()
         # Under a sanitizer build a report means a real memory or UB fault.
-        faults = (b"ERROR: AddressSanitizer", b"ERROR: LeakSanitizer", b"runtime error:")
+        faults = (b"ERROR: AddressSanitizer", b"ERROR: LeakSanitizer", b"runtime error:", b"WARNING: ThreadSanitizer")
         assert not any(f in report for f in faults), report.decode(errors="replace")
 
 
