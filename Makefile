@@ -239,7 +239,7 @@ bench-venvs: $(BENCH_VENVS)
 # One table: every function with a peer against TA-Lib, ta-lib-takt and
 # ferro-ta in the same run (results also in bench/results/latest.json), then
 # the coordinator against Redis.
-bench: install bench-venvs
+bench: install bench-venvs system-bench
 	$(VENV312)/bin/python bench/bench_peers.py
 	bash bench/coordinator_bench.sh
 
