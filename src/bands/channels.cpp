@@ -79,6 +79,8 @@ Series chop(MatrixView candles, std::uint64_t period, double scalar, std::uint64
     true_range(high, low, close, tr.data());
     const std::vector<double> a = drift_atr(std::move(tr), drift);
 
+    // A zero window's sum stays 0 (or NaN), never positive: nothing is written.
+    if (period == 0) return out;
     const std::size_t p = period;
     const double log_p = std::log10(static_cast<double>(p));
     auto choppiness = [&](double s, double range) { return (scalar * (std::log10(s) - std::log10(range))) / log_p; };
@@ -89,17 +91,7 @@ Series chop(MatrixView candles, std::uint64_t period, double scalar, std::uint64
     // seen (the same extremes), and whose front may be NaN (then the range
     // test fails and the position stays NaN).
     double* const range = out.data();
-    if (p >= 1) {
-        window_high_low(high, low, p, [&](std::size_t i, double hh, double ll) { range[i] = hh - ll; });
-    } else {
-        WindowExtreme<KeepMax> wmax(p);
-        WindowExtreme<KeepMin> wmin(p);
-        for (std::size_t i = 0; i < n; ++i) {
-            wmax.add(i, high[i]);
-            wmin.add(i, low[i]);
-            range[i] = wmax.value() - wmin.value();
-        }
-    }
+    window_high_low(high, low, p, [&](std::size_t i, double hh, double ll) { range[i] = hh - ll; });
     // First window: NaN-skipping folds (a value replaces the running extreme
     // only when strictly beyond it), not the deque.
     double s = 0.0, hi = -INFINITY, lo = INFINITY;
@@ -109,8 +101,7 @@ Series chop(MatrixView candles, std::uint64_t period, double scalar, std::uint64
         if (h > hi) hi = h;
         if (l < lo) lo = l;
     }
-    // For p = 0 the sum is 0 and nothing is written at the wrapped index.
-    if (p >= 1) out[p - 1] = s > 0 && hi - lo > 0 ? choppiness(s, hi - lo) : NaN;
+    out[p - 1] = s > 0 && hi - lo > 0 ? choppiness(s, hi - lo) : NaN;
     for (std::size_t i = p; i < n; ++i) {
         if (!std::isnan(a[i])) s = s + a[i];
         if (!std::isnan(a[i - p])) s = s - a[i - p];
