@@ -13,17 +13,23 @@ WHEEL_STAMP := dist/.built
 .PHONY: demo test system venvs wheel install check-abi test-py typecheck docs fuzz-smoke asan-tests bench bench-venvs bench-numpy clean \
 	golden check-clang check-aarch64 check-windows check-windows-arm64 check-clones coordinator-wine
 
+# Debian packages: apt runs only when one of a list's packages is missing
+# (no package-list update on a machine that has them all), and waits for
+# another apt to finish rather than failing on its lock.
+APT_INSTALL = if [ "$$(id -u)" = 0 ]; then \
+	  pkgs="$$(grep -v '^\#' $(1))"; \
+	  if ! dpkg-query -W -f='$${Status}\n' $$pkgs 2>/dev/null | grep -vq '^install ok installed$$' \
+	     && [ "$$(dpkg-query -W -f='$${Status}\n' $$pkgs 2>/dev/null | wc -l)" = "$$(echo $$pkgs | wc -w)" ]; then :; \
+	  else apt-get -o DPkg::Lock::Timeout=900 update -qq && DEBIAN_FRONTEND=noninteractive \
+	    apt-get -o DPkg::Lock::Timeout=900 install -y -qq $(2) $$pkgs >/dev/null; fi; \
+	else echo "not root: assuming these are installed: $$(grep -v '^\#' $(1) | tr '\n' ' ')"; fi
+
 system:
-	@if [ "$$(id -u)" = 0 ]; then \
-	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$(grep -v '^#' scripts/apt-packages.txt) >/dev/null; \
-	else echo "not root: assuming these are installed: $$(tr '\n' ' ' < scripts/apt-packages.txt)"; fi
+	@$(call APT_INSTALL,scripts/apt-packages.txt)
 
 # Extra Debian packages of one platform check: scripts/apt-packages-<name>.txt.
 system-%:
-	@if [ "$$(id -u)" = 0 ]; then \
-	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
-	    $$(grep -v '^#' scripts/apt-packages-$*.txt) >/dev/null; \
-	else echo "not root: assuming these are installed: $$(grep -v '^#' scripts/apt-packages-$*.txt | tr '\n' ' ')"; fi
+	@$(call APT_INSTALL,scripts/apt-packages-$*.txt,--no-install-recommends)
 
 $(VENV312)/.ready: tests/requirements.txt
 	@test -n "$(PY312)" || { echo "no CPython 3.12 under $(PYENV)"; exit 1; }
