@@ -24,7 +24,7 @@ target_link_libraries(korva_rust PRIVATE korva_core korva_coordination)
 if(APPLE)
   # Only the module's entry point is visible; Python's symbols are looked up
   # at load time in the interpreter (macOS's linker wants that said).
-  target_link_options(korva_rust PRIVATE -undefined dynamic_lookup -Wl,-exported_symbol,_PyInit_korva_rust)
+  target_link_options(korva_rust PRIVATE -undefined dynamic_lookup)
 else()
   # Only the entry point is exported, whatever the linked-in C++ runtime
   # would otherwise export.

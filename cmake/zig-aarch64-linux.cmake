@@ -5,6 +5,7 @@
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR aarch64)
 set(KORVA_ZIG_TARGET aarch64-linux-gnu.2.17)
+set(KORVA_ZIG_LIBGCC_FROM aarch64-linux-gnu-gcc)
 include(${CMAKE_CURRENT_LIST_DIR}/zig/toolchain.cmake)
 # Programs run under qemu-user, whose loader and C library come from Debian's
 # aarch64 cross libraries (a newer glibc than the binaries need, as a user's

@@ -5,4 +5,5 @@
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(KORVA_ZIG_TARGET x86_64-linux-gnu.2.17)
+set(KORVA_ZIG_LIBGCC_FROM gcc)
 include(${CMAKE_CURRENT_LIST_DIR}/zig/toolchain.cmake)

@@ -22,3 +22,20 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# zig's compiler runtime keeps its processor detection (which reports no
+# extension at all: __builtin_cpu_supports is always false), its 128-bit
+# arithmetic and its own exp, log, sin and cos (weak, and rounding
+# differently from glibc's in the last bit) in one object, so a binary that
+# needs any of the first two takes all of it. For Linux the toolchain file
+# names a GCC (KORVA_ZIG_LIBGCC_FROM) whose runtime library supplies those
+# two instead: the processor is then detected, and the maths stays glibc's.
+if(KORVA_ZIG_LIBGCC_FROM)
+  execute_process(COMMAND ${KORVA_ZIG_LIBGCC_FROM} -print-libgcc-file-name
+                  OUTPUT_VARIABLE KORVA_ZIG_LIBGCC OUTPUT_STRIP_TRAILING_WHITESPACE)
+  if(NOT EXISTS "${KORVA_ZIG_LIBGCC}")
+    message(FATAL_ERROR "${KORVA_ZIG_LIBGCC_FROM} (its libgcc.a) is needed for this zig build")
+  endif()
+  set(CMAKE_C_STANDARD_LIBRARIES_INIT ${KORVA_ZIG_LIBGCC})
+  set(CMAKE_CXX_STANDARD_LIBRARIES_INIT ${KORVA_ZIG_LIBGCC})
+endif()
