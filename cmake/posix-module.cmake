@@ -16,6 +16,11 @@ if(NOT EXISTS "${KORVA_PYTHON_INCLUDE_DIR}/Python.h")
   message(FATAL_ERROR "set KORVA_PYTHON_INCLUDE_DIR to a CPython 3.12 include directory")
 endif()
 
+if(APPLE)
+  # A dynamic library rather than a bundle, which zig's Mach-O linker cannot
+  # write; Python loads either.
+  set(CMAKE_SHARED_MODULE_CREATE_CXX_FLAGS "-shared -Wl,-headerpad_max_install_names")
+endif()
 add_library(korva_rust MODULE ${KORVA_MODULE_SOURCES})
 set_target_properties(korva_rust PROPERTIES PREFIX "" SUFFIX ".abi3.so")
 target_include_directories(korva_rust SYSTEM PRIVATE ${KORVA_PYTHON_INCLUDE_DIR})

@@ -7,6 +7,3 @@ set(CMAKE_SYSTEM_PROCESSOR arm64)
 set(CMAKE_OSX_DEPLOYMENT_TARGET 11.0)
 set(KORVA_ZIG_TARGET aarch64-macos.11.0)
 include(${CMAKE_CURRENT_LIST_DIR}/zig/toolchain.cmake)
-# A module as a shared library rather than a bundle (zig's Mach-O linker
-# fails on -bundle); Python loads either.
-set(CMAKE_SHARED_MODULE_CREATE_CXX_FLAGS "-shared")
