@@ -11,7 +11,7 @@ VENV313 := .venv313
 WHEEL_STAMP := dist/.built
 
 .PHONY: demo test system venvs wheel install check-abi test-py typecheck docs fuzz-smoke asan-tests bench bench-venvs bench-numpy clean \
-	golden check-clang check-aarch64 check-windows check-windows-arm64 check-clones coordinator-wine
+	golden check-clang check-aarch64 check-windows check-windows-arm64 check-levels coordinator-wine
 
 # Debian packages: apt runs only when one of a list's packages is missing
 # (no package-list update on a machine that has them all), and waits for
@@ -114,7 +114,7 @@ ubsan-tests: system $(VENV312)/.ready
 	PYTHONPATH=build-ubsan UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	    $(VENV312)/bin/python -m pytest -q -p no:cacheprovider tests --ignore=tests/coordinator
 
-test: check-abi test-py typecheck fuzz-smoke asan-tests ubsan-tests check-clang check-aarch64 check-windows check-windows-arm64 check-clones
+test: check-abi test-py typecheck fuzz-smoke asan-tests ubsan-tests check-clang check-aarch64 check-windows check-windows-arm64 check-levels
 
 # ---- platforms
 # The golden harness (tools/golden.cpp) writes every numeric function's
@@ -202,25 +202,24 @@ check-windows-arm64: system-windows $(VENV312)/.ready
 	$(call check_imports,llvm-objdump-14,build-windows-arm64/korva_rust.pyd)
 	@echo "Windows ARM64: harness, module and coordinator built (not run)"
 
-# x86-64 below AVX-512: the kernels are cloned for x86-64-v4, AVX2 and the
-# baseline, and a machine runs only one of them. The harness and the numeric
-# tests that reach cloned kernels (long series, candle rows, windows) run
-# again under qemu-user emulating a Haswell (AVX2 and FMA) and a baseline
-# x86-64 processor. glibc picks its own maths routines by processor as well
-# (with or without FMA), so there too the LIBM_FUNCTIONS cases may round
-# differently and are listed and accepted; anything else must be identical.
-CLONE_CPUS := Haswell qemu64
-CLONE_TESTS := tests/test_core_averages.py tests/test_oscillators.py tests/test_trend.py tests/test_bands.py \
-	tests/test_channels.py tests/test_volume.py tests/test_volume_averages.py tests/test_weighted_averages.py \
-	tests/test_stochastic.py tests/test_array_helpers.py
-
-check-clones: system-aarch64 install golden
-	@set -o pipefail; for cpu in $(CLONE_CPUS); do \
-	  qemu-x86_64 -cpu $$cpu $(GOLDEN) build-golden/golden-$$cpu.txt 2>/dev/null && \
-	  $(PY312) tools/golden_compare.py $(GOLDEN_FILE) build-golden/golden-$$cpu.txt --libm $(LIBM_FUNCTIONS) && \
-	  echo "== numeric tests on an emulated $$cpu processor" && \
-	  qemu-x86_64 -cpu $$cpu $(VENV312)/bin/python -m pytest -q -p no:cacheprovider $(CLONE_TESTS) \
-	    2> >(grep -v "TCG doesn't support" >&2) || exit 1; \
+# Kernel levels (src/helpers/dispatch.hpp): the lane kernels are built for
+# every level of the architecture (x86-64: baseline, avx2, avx512) and run at
+# the highest the processor has, or at a lower one named by KORVA_SIMD. The
+# harness runs at every level this processor has and must write the native
+# golden file byte for byte (glibc chooses its own maths routines by
+# processor, which the variable does not change), and the numeric tests run
+# again at each level below the native one (test-py runs the native one).
+check-levels: install golden
+	@set -e; for level in $$($(GOLDEN) --levels); do \
+	  test "$$(KORVA_SIMD=$$level $(GOLDEN) --level)" = "$$level"; \
+	  KORVA_SIMD=$$level $(GOLDEN) build-golden/golden-$$level.txt; \
+	  cmp $(GOLDEN_FILE) build-golden/golden-$$level.txt; \
+	  echo "golden file: kernel level $$level identical to the native one"; \
+	done
+	@set -e; native=$$($(GOLDEN) --level); for level in $$($(GOLDEN) --levels); do \
+	  [ "$$level" = "$$native" ] && continue; \
+	  echo "== numeric tests at kernel level $$level"; \
+	  KORVA_SIMD=$$level $(VENV312)/bin/python -m pytest -q -p no:cacheprovider tests --ignore=tests/coordinator; \
 	done
 
 demo: install
