@@ -183,9 +183,12 @@ check-windows: system-windows golden
 	    -DKORVA_PYTHON_MODULE=ON -DKORVA_PYTHON_INCLUDE_DIR=$(PY312_INCLUDE) >/dev/null
 	$(CMAKE) --build build-windows -j2
 	$(call check_imports,x86_64-w64-mingw32-objdump,build-windows/korva_rust.pyd)
-	$(WINE) build-windows/korva_golden.exe build-windows/golden.txt
-	$(PY312) tools/golden_compare.py $(GOLDEN_FILE) build-windows/golden.txt --libm $(LIBM_FUNCTIONS)
-	@echo "golden file: Windows x64 (wine) identical to Linux x86-64 apart from C library rounding"
+	@set -e; for level in $$($(WINE) build-windows/korva_golden.exe --levels | tr -d '\r'); do \
+	  test "$$(KORVA_SIMD=$$level $(WINE) build-windows/korva_golden.exe --level | tr -d '\r')" = "$$level"; \
+	  KORVA_SIMD=$$level $(WINE) build-windows/korva_golden.exe build-windows/golden-$$level.txt; \
+	  $(PY312) tools/golden_compare.py $(GOLDEN_FILE) build-windows/golden-$$level.txt --libm $(LIBM_FUNCTIONS); \
+	  echo "golden file: Windows x64 (wine) at kernel level $$level identical to Linux x86-64 apart from C library rounding"; \
+	done
 	$(MAKE) --no-print-directory coordinator-wine
 
 # Windows on ARM64: zig's Clang (from PyPI) with MinGW-w64 headers, libc++
