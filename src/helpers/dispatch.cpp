@@ -119,10 +119,15 @@ Level detected() {
     return have;
 }
 
-Level active() {
-    static const Level level = choose();
+namespace detail {
+// Threads that race on the first call compute the same level.
+std::atomic<unsigned char> chosen{kUnchosen};
+Level choose_once() {
+    const Level level = choose();
+    chosen.store(static_cast<unsigned char>(level), std::memory_order_relaxed);
     return level;
 }
+}  // namespace detail
 
 const char* name(Level level) {
     switch (level) {

@@ -26,6 +26,14 @@
 // simd::dispatch calls it through one wrapper function per level, each
 // compiled for that level's instruction set; the lambda and the always-inline
 // helpers it calls are inlined into the wrappers and so compiled three times.
+// The lambda only passes its captures on, by value where they are numbers or
+// pointers, to an always-inline function holding the body: captured by
+// reference, they would be read through the closure, and reread after every
+// store the compiler cannot tell apart from the closure (memcpy stores).
+// The function that calls simd::dispatch is kept out of line
+// ([[gnu::noinline]]): inlined into its caller, the lambda's by-reference
+// captures would make the caller's own variables escape into the wrappers'
+// calls, and the caller would keep them in memory instead of registers.
 // simd::dispatch<Level::kAvx2>(...) stops at AVX2, for kernels that run no
 // faster with AVX-512 (the processor's AVX2 form is used there instead).
 // The lambda must be marked KORVA_LANES (always inline). Vectors wider than
@@ -33,6 +41,7 @@
 // are inlined into one wrapper, never to or from the wrapper itself (for
 // Clang such a call across targets changes the calling convention).
 #pragma once
+#include <atomic>
 #include <span>
 #include <type_traits>
 
@@ -49,8 +58,18 @@ using At = std::integral_constant<Level, L>;
 std::span<const Level> levels();
 // The highest level the processor and the operating system support.
 Level detected();
-// The level the kernels run at (chosen on the first call, then fixed).
-Level active();
+namespace detail {
+// The chosen level, or kUnchosen before the first call of active().
+inline constexpr unsigned char kUnchosen = 0xFF;
+extern std::atomic<unsigned char> chosen;
+Level choose_once();
+}  // namespace detail
+// The level the kernels run at (chosen on the first call, then fixed): one
+// load on every later call.
+inline Level active() {
+    const unsigned char level = detail::chosen.load(std::memory_order_relaxed);
+    return level != detail::kUnchosen ? static_cast<Level>(level) : detail::choose_once();
+}
 // The name of a level on this architecture ("neon" for aarch64's baseline).
 const char* name(Level level);
 // Null when KORVA_SIMD is unset, empty or a level name; otherwise a message

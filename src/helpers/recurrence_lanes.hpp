@@ -327,8 +327,8 @@ template <class Rc, std::size_t G>
 }
 
 template <class Rc, std::size_t G>
-void lane_rounds(const Rc& r, const double* const* in, double* const* out, std::size_t& pos, std::size_t n, double* s,
-                 std::size_t warm) {
+[[gnu::noinline]] void lane_rounds(const Rc& r, const double* const* in, double* const* out, std::size_t& pos,
+                                   std::size_t n, double* s, std::size_t warm) {
     simd::dispatch([&](auto) KORVA_LANES { lane_rounds_lanes<Rc, G>(r, in, out, pos, n, s, warm); });
 }
 

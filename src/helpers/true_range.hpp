@@ -79,7 +79,8 @@ template <class H, class L, class C>
 }
 
 template <class H, class L, class C>
-void true_ranges(const H& high_in, const L& low_in, const C& close_in, std::size_t a, std::size_t b, double* tr) {
+[[gnu::noinline]] void true_ranges(const H& high_in, const L& low_in, const C& close_in, std::size_t a, std::size_t b,
+                                   double* tr) {
     simd::dispatch([&](auto) KORVA_LANES { true_ranges_lanes(high_in, low_in, close_in, a, b, tr); });
 }
 

@@ -49,7 +49,7 @@ template <class V>
 }
 
 template <class V>
-void weighted_means(const V& x, std::uint64_t p, double* out) {
+[[gnu::noinline]] void weighted_means(const V& x, std::uint64_t p, double* out) {
     simd::dispatch([&](auto) KORVA_LANES { weighted_means_lanes(x, p, out); });
 }
 

@@ -59,7 +59,7 @@ template <class V>
 }
 
 template <class V>
-void window_sums(const V& x, const double* w, std::size_t m, std::size_t first, double* out) {
+[[gnu::noinline]] void window_sums(const V& x, const double* w, std::size_t m, std::size_t first, double* out) {
     simd::dispatch([&](auto) KORVA_LANES { window_sums_lanes(x, w, m, first, out); });
 }
 
@@ -100,7 +100,7 @@ template <class V>
 }
 
 template <class V>
-void doubled_minus_lwm(const V& x, std::uint64_t p, double* out) {
+[[gnu::noinline]] void doubled_minus_lwm(const V& x, std::uint64_t p, double* out) {
     simd::dispatch([&](auto) KORVA_LANES { doubled_minus_lwm_lanes(x, p, out); });
 }
 
@@ -120,7 +120,7 @@ void doubled_minus_lwm(const V& x, std::uint64_t p, double* out) {
     std::fill_n(v, p - 1, 0.0);
 }
 
-void lwm_in_place(double* v, std::size_t n, std::uint64_t p) {
+[[gnu::noinline]] void lwm_in_place(double* v, std::size_t n, std::uint64_t p) {
     simd::dispatch([&](auto) KORVA_LANES { lwm_in_place_lanes(v, n, p); });
 }
 

@@ -45,7 +45,7 @@ namespace {
     }
 }
 
-void forward_differences(double* d, std::size_t n, std::size_t q) {
+[[gnu::noinline]] void forward_differences(double* d, std::size_t n, std::size_t q) {
     simd::dispatch<simd::Level::kAvx2>([&](auto) KORVA_LANES { forward_differences_lanes(d, n, q); });
 }
 

@@ -154,7 +154,7 @@ template <class V>
 }
 
 template <class V>
-double largest_move(const V& s_in, std::size_t j, bool& finite) {
+[[gnu::noinline]] double largest_move(const V& s_in, std::size_t j, bool& finite) {
     return simd::dispatch([&](auto) KORVA_LANES { return largest_move_lanes(s_in, j, finite); });
 }
 
@@ -364,7 +364,7 @@ template <class V>
 }
 
 template <class V>
-void cmo_sweep(const V& s, std::uint64_t period, double* out) {
+[[gnu::noinline]] void cmo_sweep(const V& s, std::uint64_t period, double* out) {
     simd::dispatch([&](auto) KORVA_LANES { cmo_sweep_lanes(s, period, out); });
 }
 

@@ -74,7 +74,7 @@ constexpr std::size_t W = sizeof(Wide) / sizeof(double);
     }
 }
 
-void window_mean(const double* x, std::size_t n, std::uint64_t w, double* out) {
+[[gnu::noinline]] void window_mean(const double* x, std::size_t n, std::uint64_t w, double* out) {
     simd::dispatch([&](auto) KORVA_LANES { window_mean_lanes(x, n, w, out); });
 }
 

@@ -124,14 +124,14 @@ template <Layout L>
     }
 }
 
-void deviations_unit(const SeriesView& x, std::size_t p, double* out) {
+[[gnu::noinline]] void deviations_unit(const SeriesView& x, std::size_t p, double* out) {
     simd::dispatch([&](auto) KORVA_LANES { deviations<Layout::Unit>(x, p, out); });
 }
 // Gathered lanes: no faster with AVX-512.
-void deviations_reversed(const SeriesView& x, std::size_t p, double* out) {
+[[gnu::noinline]] void deviations_reversed(const SeriesView& x, std::size_t p, double* out) {
     simd::dispatch<simd::Level::kAvx2>([&](auto) KORVA_LANES { deviations<Layout::Reversed>(x, p, out); });
 }
-void deviations_strided(const SeriesView& x, std::size_t p, double* out) {
+[[gnu::noinline]] void deviations_strided(const SeriesView& x, std::size_t p, double* out) {
     simd::dispatch<simd::Level::kAvx2>([&](auto) KORVA_LANES { deviations<Layout::Strided>(x, p, out); });
 }
 
