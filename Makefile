@@ -222,7 +222,8 @@ check-levels: install golden
 	@set -e; native=$$($(GOLDEN) --level); for level in $$($(GOLDEN) --levels); do \
 	  [ "$$level" = "$$native" ] && continue; \
 	  echo "== numeric tests at kernel level $$level"; \
-	  KORVA_SIMD=$$level $(VENV312)/bin/python -m pytest -q -p no:cacheprovider tests --ignore=tests/coordinator; \
+	  KORVA_SIMD=$$level KORVA_GOLDEN=$(CURDIR)/$(GOLDEN) $(VENV312)/bin/python -m pytest -q -p no:cacheprovider tests \
+	    --ignore=tests/coordinator; \
 	done
 
 demo: install

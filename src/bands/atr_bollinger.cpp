@@ -130,8 +130,8 @@ template <class T>
 
 // Two windows at a time, four where the processor has 256-bit registers (no
 // faster with AVX-512).
-[[gnu::noinline]] void finish_bands(const double* s, const double* q, std::size_t count, double pd, double devup, double devdn,
-                  double* upper, double* middle, double* lower) {
+[[gnu::noinline]] void finish_bands(const double* s, const double* q, std::size_t count, double pd, double devup,
+                                    double devdn, double* upper, double* middle, double* lower) {
     simd::dispatch<simd::Level::kAvx2>([&](auto level) KORVA_LANES {
         using T = std::conditional_t<decltype(level)::value >= simd::Level::kAvx2, Lanes, Pair>;
         bands_from_moments<T>(s, q, count, pd, devup, devdn, upper, middle, lower);

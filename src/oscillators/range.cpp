@@ -84,7 +84,8 @@ double cci_value(double tp, double mean, double md) { return md == 0.0 ? 0.0 : (
     windows_in_place<4 * W>(out, n, p, block, one);
 }
 
-[[gnu::noinline]] void cci_windows(const SeriesView& high, const SeriesView& low, const SeriesView& close, std::uint64_t p, double* out) {
+[[gnu::noinline]] void cci_windows(const SeriesView& high, const SeriesView& low, const SeriesView& close,
+                                   std::uint64_t p, double* out) {
     simd::dispatch([&](auto) KORVA_LANES { cci_windows_lanes(high, low, close, p, out); });
 }
 

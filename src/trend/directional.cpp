@@ -121,7 +121,7 @@ template <bool Ranged, Moves Kind = Moves::kDirectional>
 
 template <bool Ranged, Moves Kind = Moves::kDirectional>
 [[gnu::noinline]] void directional_rows(const SeriesView& high_in, const SeriesView& low_in, const SeriesView& close_in,
-                      std::size_t first, std::size_t b, double* tr, double* plus, double* minus) {
+                                        std::size_t first, std::size_t b, double* tr, double* plus, double* minus) {
     simd::dispatch([&](auto) KORVA_LANES {
         directional_rows_lanes<Ranged, Kind>(high_in, low_in, close_in, first, b, tr, plus, minus);
     });
