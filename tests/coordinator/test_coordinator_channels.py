@@ -1,5 +1,6 @@
 """Publish/subscribe through real sockets against the real server."""
 
+import os
 import socket
 import threading
 import time
@@ -7,7 +8,11 @@ import time
 import pytest
 
 from client import Client, ConnectionClosed, CoordinatorError
-from server_process import TOKEN
+from server_process import TOKEN, Server, server_env
+
+# The test build's fault-injection points (coordination/src/test_hooks.hpp);
+# asan_tests.sh builds them in and says so.
+TEST_HOOKS = os.environ.get("KORVA_COORDINATOR_TEST_HOOKS") == "1"
 
 
 def subscriber(server, ns, prefix, rcvbuf=None) -> Client:
@@ -175,11 +180,65 @@ def test_stalled_subscriber_is_dropped_while_others_keep_receiving(server):
 
 
 @pytest.mark.slow
-def test_heartbeat(server):
-    with subscriber(server, "hb", "") as s:
-        s.sock.settimeout(10)
+def test_heartbeat_and_half_closed_subscriber(server):
+    with subscriber(server, "hb", "") as s, subscriber(server, "hb", "") as half:
+        # Nothing is read after "subscribe": a subscriber that shuts its
+        # sending side keeps its stream (the heartbeat proves the server
+        # looked at the socket after the half-close).
+        half.sock.shutdown(socket.SHUT_WR)
+        for c in (s, half):
+            c.sock.settimeout(30)
+            assert c.read_line() == b'{"heartbeat":true}\n'
         assert s.read_line() == b'{"heartbeat":true}\n'
-        assert s.read_line() == b'{"heartbeat":true}\n'
+        with server.client("hb") as pub:
+            assert pub.publish("after", b"half") == 2
+        assert next_event(half) == ("after", b"half")
+
+
+def read_until_quiet(c, quiet=0.3) -> bytes:
+    """Whatever arrives until the socket stays silent for `quiet` seconds."""
+    c.sock.settimeout(quiet)
+    data = b""
+    try:
+        while chunk := c.sock.recv(1 << 20):
+            data += chunk
+    except socket.timeout:
+        pass
+    return data
+
+
+@pytest.mark.slow
+@pytest.mark.skipif(not TEST_HOOKS, reason="needs the test build's fault-injection points (asan_tests.sh)")
+def test_nothing_follows_a_torn_frame(tmp_path):
+    """A stream whose write failed in mid-frame ends there: no thread writes
+    another frame after the torn one (the subscriber would parse it as the
+    rest of the torn frame). The test build pauses the stream's thread right
+    after the failed write, when a publisher could take the stream over."""
+    srv = Server(tmp_path / "stderr", server_env(KORVA_TEST_PAUSE_AFTER_FAILED_WRITE_MS="5000"))
+    try:
+        torn = subscriber(srv, "torn", "")
+        with torn, srv.client("torn") as pub:
+            payload = b"e" * 8000000
+            frame = b'{"channel":"big","payload_bytes":8000000}\n' + payload
+            assert pub.publish("big", payload) == 1
+            # Far more than the socket buffers of a peer that does not read
+            # hold: the write misses its 2-second deadline in mid-frame.
+            for _ in range(1200):
+                if b"test hook: stream write failed" in srv.stderr():
+                    break
+                time.sleep(0.05)
+            else:
+                pytest.fail("the stream write never failed")
+            received = read_until_quiet(torn)       # room in the socket again
+            count = pub.publish("after", b"x")
+            torn.sock.settimeout(60)
+            while chunk := torn.sock.recv(1 << 20):
+                received += chunk
+        assert 0 < len(received) < len(frame)
+        assert received == frame[:len(received)]
+        assert count == 0                            # the subscription ended with the write
+    finally:
+        srv.stop()
 
 
 @pytest.mark.slow
