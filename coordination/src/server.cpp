@@ -277,14 +277,15 @@ public:
         std::lock_guard<StoreLock> guard(state.lock);
         state.channels.end_all();
     }
+    // After the accept loop has ended: nothing adds to the list any more.
     void join_all() {
         std::unique_lock<std::mutex> guard(mutex_);
         while (!list_.empty()) {
-            std::thread thread = std::move(list_.front().thread);
-            list_.pop_front();
+            Worker& worker = list_.front();  // its thread uses it until it ends
             guard.unlock();
-            thread.join();
+            worker.thread.join();
             guard.lock();
+            list_.pop_front();
         }
     }
 

@@ -72,7 +72,7 @@ class Server:
         self.host = match.group(1).decode()
         self.port = int(match.group(2))
 
-    def _read_listening_line(self, timeout: float = 30.0) -> bytes:
+    def _read_listening_line(self, timeout: float = 120.0) -> bytes:
         fd = self.proc.stdout.fileno()
         data = b""
         end = time.monotonic() + timeout
