@@ -88,16 +88,22 @@ typecheck: install
 	  $$v/bin/python tests/typed_example.py || exit 1; \
 	done
 
-# Renews docs/functions.md from the table the wheel build describes.
+# Renews docs/functions.md and docs/coordinator.md from the tables the wheel
+# build describes.
 docs: wheel
 	$(VENV312)/bin/python tools/render_table.py docs $$(ls -t build/*/functions.json | head -1) docs/functions.md
+	$(VENV312)/bin/python tools/render_table.py coordinator $$(ls -t build/*/coordinator.json | head -1) \
+	    docs/coordinator.md
 
 fuzz-smoke: system
-	@if [ -x coordination/fuzz/run.sh ] || [ -f coordination/fuzz/run.sh ]; then bash coordination/fuzz/run.sh 30; fi
+	bash coordination/fuzz/run.sh 30
 
+# The coordinator suite against the standalone server built with
+# AddressSanitizer, UndefinedBehaviorSanitizer and LeakSanitizer (each server
+# stopped cleanly and checked for leaks), then with ThreadSanitizer.
 asan-tests: system install
-	@if [ -f coordination/asan_tests.sh ]; then bash coordination/asan_tests.sh && \
-	  bash coordination/asan_tests.sh --thread; fi
+	bash coordination/asan_tests.sh
+	bash coordination/asan_tests.sh --thread
 
 # The standalone coordinator cross-built for Windows x64 and the coordinator
 # suite run against it under wine (for check-windows).
