@@ -11,7 +11,7 @@ VENV313 := .venv313
 WHEEL_STAMP := dist/.built
 
 .PHONY: demo test system venvs wheel install check-abi test-py typecheck docs fuzz-smoke asan-tests bench bench-venvs bench-numpy clean \
-	golden check-clang check-aarch64 check-windows check-windows-arm64 check-clones coordinator-wine \
+	golden check-clang check-aarch64 check-windows check-windows-arm64 check-levels coordinator-wine \
 	wheels check-wheels check-cibuildwheel check-sdist
 
 # Debian packages: apt runs only when one of a list's packages is missing
@@ -138,16 +138,22 @@ typecheck: install
 	  $$v/bin/python tests/typed_example.py || exit 1; \
 	done
 
-# Renews docs/functions.md from the table the wheel build describes.
+# Renews docs/functions.md and docs/coordinator.md from the tables the wheel
+# build describes.
 docs: wheel
 	$(VENV312)/bin/python tools/render_table.py docs $$(ls -t build/*/functions.json | head -1) docs/functions.md
+	$(VENV312)/bin/python tools/render_table.py coordinator $$(ls -t build/*/coordinator.json | head -1) \
+	    docs/coordinator.md
 
 fuzz-smoke: system
-	@if [ -x coordination/fuzz/run.sh ] || [ -f coordination/fuzz/run.sh ]; then bash coordination/fuzz/run.sh 30; fi
+	bash coordination/fuzz/run.sh 30
 
+# The coordinator suite against the standalone server built with
+# AddressSanitizer, UndefinedBehaviorSanitizer and LeakSanitizer (each server
+# stopped cleanly and checked for leaks), then with ThreadSanitizer.
 asan-tests: system install
-	@if [ -f coordination/asan_tests.sh ]; then bash coordination/asan_tests.sh && \
-	  bash coordination/asan_tests.sh --thread; fi
+	bash coordination/asan_tests.sh
+	bash coordination/asan_tests.sh --thread
 
 # The standalone coordinator cross-built for Windows x64 and the coordinator
 # suite run against it under wine (for check-windows).
@@ -165,7 +171,7 @@ ubsan-tests: system $(VENV312)/.ready
 	PYTHONPATH=build-ubsan UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	    $(VENV312)/bin/python -m pytest -q -p no:cacheprovider tests --ignore=tests/coordinator
 
-test: check-abi check-wheels check-cibuildwheel test-py typecheck fuzz-smoke asan-tests ubsan-tests check-clang check-aarch64 check-windows check-windows-arm64 check-clones
+test: check-abi check-wheels check-cibuildwheel test-py typecheck fuzz-smoke asan-tests ubsan-tests check-clang check-aarch64 check-windows check-windows-arm64 check-levels
 
 # ---- platforms
 # The golden harness (tools/golden.cpp) writes every numeric function's
@@ -230,9 +236,12 @@ check_imports = @imports=$$($(1) -p $(2) | sed -n 's/^[[:space:]]*DLL Name: //p'
 
 check-windows: system-windows golden build-zig-x86_64-windows/.built
 	$(call check_imports,llvm-objdump-14,build-zig-x86_64-windows/korva_rust.pyd)
-	$(WINE) build-zig-x86_64-windows/korva_golden.exe build-zig-x86_64-windows/golden.txt
-	$(PY312) tools/golden_compare.py $(GOLDEN_FILE) build-zig-x86_64-windows/golden.txt --libm $(LIBM_FUNCTIONS)
-	@echo "golden file: Windows x64 wheel build (wine) identical to Linux x86-64 apart from C library rounding"
+	@set -e; exe=build-zig-x86_64-windows/korva_golden.exe; for level in $$($(WINE) $$exe --levels | tr -d '\r'); do \
+	  test "$$(KORVA_SIMD=$$level $(WINE) $$exe --level | tr -d '\r')" = "$$level"; \
+	  KORVA_SIMD=$$level $(WINE) $$exe build-zig-x86_64-windows/golden-$$level.txt; \
+	  $(PY312) tools/golden_compare.py $(GOLDEN_FILE) build-zig-x86_64-windows/golden-$$level.txt --libm $(LIBM_FUNCTIONS); \
+	  echo "golden file: Windows x64 wheel build (wine) at kernel level $$level identical to Linux x86-64 apart from C library rounding"; \
+	done
 	$(MAKE) --no-print-directory coordinator-wine
 
 # Windows on ARM64: the wheel's build of the harness, the module and the
@@ -303,25 +312,25 @@ check-sdist: dist/.sdist
 	build/sdist-venv/bin/pip install -q $$(ls dist/korva_rust-*.tar.gz)
 	cd build && sdist-venv/bin/python -c 'import korva_rust, numpy; print(korva_rust.sma(numpy.arange(5.0), 2))'
 
-# x86-64 below AVX-512: the kernels are cloned for x86-64-v4, AVX2 and the
-# baseline, and a machine runs only one of them. The harness and the numeric
-# tests that reach cloned kernels (long series, candle rows, windows) run
-# again under qemu-user emulating a Haswell (AVX2 and FMA) and a baseline
-# x86-64 processor. glibc picks its own maths routines by processor as well
-# (with or without FMA), so there too the LIBM_FUNCTIONS cases may round
-# differently and are listed and accepted; anything else must be identical.
-CLONE_CPUS := Haswell qemu64
-CLONE_TESTS := tests/test_core_averages.py tests/test_oscillators.py tests/test_trend.py tests/test_bands.py \
-	tests/test_channels.py tests/test_volume.py tests/test_volume_averages.py tests/test_weighted_averages.py \
-	tests/test_stochastic.py tests/test_array_helpers.py
-
-check-clones: system-aarch64 install golden
-	@set -o pipefail; for cpu in $(CLONE_CPUS); do \
-	  qemu-x86_64 -cpu $$cpu $(GOLDEN) build-golden/golden-$$cpu.txt 2>/dev/null && \
-	  $(PY312) tools/golden_compare.py $(GOLDEN_FILE) build-golden/golden-$$cpu.txt --libm $(LIBM_FUNCTIONS) && \
-	  echo "== numeric tests on an emulated $$cpu processor" && \
-	  qemu-x86_64 -cpu $$cpu $(VENV312)/bin/python -m pytest -q -p no:cacheprovider $(CLONE_TESTS) \
-	    2> >(grep -v "TCG doesn't support" >&2) || exit 1; \
+# Kernel levels (src/helpers/dispatch.hpp): the lane kernels are built for
+# every level of the architecture (x86-64: baseline, avx2, avx512) and run at
+# the highest the processor has, or at a lower one named by KORVA_SIMD. The
+# harness runs at every level this processor has and must write the native
+# golden file byte for byte (glibc chooses its own maths routines by
+# processor, which the variable does not change), and the numeric tests run
+# again at each level below the native one (test-py runs the native one).
+check-levels: install golden
+	@set -e; for level in $$($(GOLDEN) --levels); do \
+	  test "$$(KORVA_SIMD=$$level $(GOLDEN) --level)" = "$$level"; \
+	  KORVA_SIMD=$$level $(GOLDEN) build-golden/golden-$$level.txt; \
+	  cmp $(GOLDEN_FILE) build-golden/golden-$$level.txt; \
+	  echo "golden file: kernel level $$level identical to the native one"; \
+	done
+	@set -e; native=$$($(GOLDEN) --level); for level in $$($(GOLDEN) --levels); do \
+	  [ "$$level" = "$$native" ] && continue; \
+	  echo "== numeric tests at kernel level $$level"; \
+	  KORVA_SIMD=$$level KORVA_GOLDEN=$(CURDIR)/$(GOLDEN) $(VENV312)/bin/python -m pytest -q -p no:cacheprovider tests \
+	    --ignore=tests/coordinator; \
 	done
 
 demo: install

@@ -4,6 +4,7 @@ import importlib
 import importlib.util
 import inspect
 import json
+import os
 import pathlib
 import subprocess
 import sys
@@ -112,6 +113,38 @@ def test_subinterpreter_import_is_refused():
     proc = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
     assert proc.returncode == 0, proc.stderr
     assert "refused: " in proc.stderr and "subinterpreters" in proc.stderr
+
+
+# Kernel levels by rank; "neon" is aarch64's baseline.
+LEVEL_RANK = {"baseline": 0, "neon": 0, "avx2": 1, "avx512": 2}
+
+
+def level_in_subprocess(value):
+    env = {k: v for k, v in os.environ.items() if k != "KORVA_SIMD"}
+    if value is not None:
+        env["KORVA_SIMD"] = value
+    code = "import korva_rust; print(korva_rust._simd_level)"
+    return subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60, env=env)
+
+
+def test_kernel_level_follows_korva_simd():
+    """The level runs of the test suite rely on KORVA_SIMD taking effect; a
+    level above the processor's gives the processor's, a misspelt one refuses
+    the import instead of passing unnoticed."""
+    forced = os.environ.get("KORVA_SIMD")
+    if forced:
+        assert korva_rust._simd_level == forced
+    native = level_in_subprocess(None)
+    assert native.returncode == 0, native.stderr
+    native = native.stdout.strip()
+    assert native in LEVEL_RANK
+    for name, rank in LEVEL_RANK.items():
+        got = level_in_subprocess(name)
+        assert got.returncode == 0, got.stderr
+        want = native if rank >= LEVEL_RANK[native] else {"neon": "baseline"}.get(name, name)
+        assert got.stdout.strip() == want, name
+    bad = level_in_subprocess("avx-512")
+    assert bad.returncode != 0 and "ImportError: KORVA_SIMD must be" in bad.stderr
 
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]

@@ -21,6 +21,7 @@
 #include <string_view>
 #include <vector>
 
+#include "helpers/dispatch.hpp"
 #include "helpers/errors.hpp"
 #include "module/table.hpp"
 
@@ -483,13 +484,30 @@ std::string run_case(const table::Function& f, Case& c) {
 bool put(std::FILE* file, const std::string& s) { return std::fwrite(s.data(), 1, s.size(), file) == s.size(); }
 
 int usage() {
-    std::fputs("usage: korva_golden [--seed N] [--cases N] [--corpus FILE] OUTPUT\n", stderr);
+    std::fputs(
+        "usage: korva_golden [--seed N] [--cases N] [--corpus FILE] OUTPUT\n"
+        "       korva_golden --level    (the kernel level in use)\n"
+        "       korva_golden --levels   (every level this processor runs, lowest first)\n",
+        stderr);
     return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (const char* error = korva::simd::request_error()) {
+        std::fprintf(stderr, "korva_golden: %s\n", error);
+        return 2;
+    }
+    if (argc == 2 && std::string_view(argv[1]) == "--level") {
+        std::printf("%s\n", korva::simd::name(korva::simd::active()));
+        return 0;
+    }
+    if (argc == 2 && std::string_view(argv[1]) == "--levels") {
+        for (const korva::simd::Level l : korva::simd::levels())
+            if (l <= korva::simd::detected()) std::printf("%s\n", korva::simd::name(l));
+        return 0;
+    }
     std::uint64_t seed = 20240601;
     std::size_t cases = 36;
     const char* corpus_path = nullptr;

@@ -377,7 +377,10 @@ bool Socket::peer_gone() {
     for (int round = 0; round < 16; ++round) {
         ssize_t n = ::recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
         if (n > 0) continue;  // discarded: nothing is read after subscribing
-        if (n == 0) return true;
+        // End of stream is only the peer's half-close: it may still read.
+        // A peer that went away entirely resets the connection once written
+        // to, which the heartbeat write at the latest finds.
+        if (n == 0) return false;
         if (errno == EINTR) continue;
         return !(errno == EAGAIN || errno == EWOULDBLOCK);
     }
@@ -385,5 +388,7 @@ bool Socket::peer_gone() {
 }
 
 void Socket::shutdown_write() { ::shutdown(fd_, SHUT_WR); }
+
+void Socket::shutdown_both() { ::shutdown(static_cast<int>(fd_), SHUT_RDWR); }
 
 }  // namespace korva::coordination::platform

@@ -9,17 +9,13 @@
 #include <cmath>
 #include <cstddef>
 #include <limits>
+#include <type_traits>
 
+#include "../helpers/dispatch.hpp"
 #include "../helpers/errors.hpp"
 #include "../helpers/lanes.hpp"
 #include "../helpers/recurrence_lanes.hpp"
 #include "../helpers/true_range.hpp"
-
-#if defined(__SSE2__)
-#include <immintrin.h>
-#elif defined(__aarch64__)
-#include <arm_neon.h>
-#endif
 
 namespace korva::bands {
 namespace {
@@ -95,21 +91,6 @@ struct WindowMoments {
     }
 };
 
-// Output positions computed this many at a time in the second Bollinger pass:
-// every lane is an independent window, so its rounding is the scalar one
-// (the vector square root is correctly rounded like the scalar one).
-constexpr std::size_t kLanes = 2;
-
-inline Pair lane_sqrt(Pair v) {
-#if defined(__SSE2__)
-    return reinterpret_cast<Pair>(_mm_sqrt_pd(reinterpret_cast<__m128d>(v)));
-#elif defined(__aarch64__)
-    return reinterpret_cast<Pair>(vsqrtq_f64(reinterpret_cast<float64x2_t>(v)));
-#else
-    return Pair{std::sqrt(v[0]), std::sqrt(v[1])};
-#endif
-}
-
 // One window's bands from its sum and sum of squares.
 inline void bands_at(double s, double q, double pd, double devup, double devdn, double* upper, double* middle,
                      double* lower) {
@@ -121,18 +102,25 @@ inline void bands_at(double s, double q, double pd, double devup, double devdn, 
 }
 
 // Bands of `count` consecutive windows from their sums s[] and sums of
-// squares q[], two windows at a time.
-void bands_from_moments(const double* s, const double* q, std::size_t count, double pd, double devup, double devdn,
-                        double* upper, double* middle, double* lower) {
+// squares q[], a vector T of windows at a time: every lane is an independent
+// window that rounds each operation as the scalar form does (the square root
+// is correctly rounded in either form; nothing is fused).
+template <class T>
+[[gnu::always_inline]] inline void bands_from_moments(const double* s, const double* q, std::size_t count, double pd,
+                                                      double devup, double devdn, double* upper, double* middle,
+                                                      double* lower) {
+    constexpr std::size_t W = sizeof(T) / sizeof(double);
     std::size_t j = 0;
-    for (; j + kLanes <= count; j += kLanes) {
-        Pair sv, qv;
+    for (; j + W <= count; j += W) {
+        T sv, qv;
         __builtin_memcpy(&sv, s + j, sizeof sv);
         __builtin_memcpy(&qv, q + j, sizeof qv);
-        const Pair mean = sv / pd;
-        const Pair sd = lane_sqrt(qv / pd - mean * mean);
-        const Pair up = mean + devup * sd;
-        const Pair dn = mean - devdn * sd;
+        const T mean = sv / pd;
+        const T var = qv / pd - mean * mean;
+        T sd;
+        for (std::size_t l = 0; l < W; ++l) sd[l] = std::sqrt(var[l]);
+        const T up = mean + devup * sd;
+        const T dn = mean - devdn * sd;
         __builtin_memcpy(middle + j, &mean, sizeof mean);
         __builtin_memcpy(upper + j, &up, sizeof up);
         __builtin_memcpy(lower + j, &dn, sizeof dn);
@@ -140,34 +128,14 @@ void bands_from_moments(const double* s, const double* q, std::size_t count, dou
     for (; j < count; ++j) bands_at(s[j], q[j], pd, devup, devdn, upper + j, middle + j, lower + j);
 }
 
-#if KORVA_X86_DISPATCH
-// The same four windows at a time where the processor has 256-bit registers.
-// No fused multiply-add is involved: each lane still rounds every operation.
-KORVA_TARGET("avx")
-void bands_from_moments_avx(const double* s, const double* q, std::size_t count, double pd, double devup, double devdn,
-                            double* upper, double* middle, double* lower) {
-    const __m256d p4 = _mm256_set1_pd(pd), up4 = _mm256_set1_pd(devup), dn4 = _mm256_set1_pd(devdn);
-    std::size_t j = 0;
-    for (; j + 4 <= count; j += 4) {
-        const __m256d mean = _mm256_div_pd(_mm256_loadu_pd(s + j), p4);
-        const __m256d var = _mm256_sub_pd(_mm256_div_pd(_mm256_loadu_pd(q + j), p4), _mm256_mul_pd(mean, mean));
-        const __m256d sd = _mm256_sqrt_pd(var);
-        _mm256_storeu_pd(middle + j, mean);
-        _mm256_storeu_pd(upper + j, _mm256_add_pd(mean, _mm256_mul_pd(up4, sd)));
-        _mm256_storeu_pd(lower + j, _mm256_sub_pd(mean, _mm256_mul_pd(dn4, sd)));
-    }
-    for (; j < count; ++j) bands_at(s[j], q[j], pd, devup, devdn, upper + j, middle + j, lower + j);
-}
-#endif
-
-using BandsKernel = void (*)(const double*, const double*, std::size_t, double, double, double, double*, double*,
-                             double*);
-
-BandsKernel pick_bands_kernel() {
-#if KORVA_X86_DISPATCH
-    if (KORVA_CPU_HAS("avx")) return bands_from_moments_avx;
-#endif
-    return bands_from_moments;
+// Two windows at a time, four where the processor has 256-bit registers (no
+// faster with AVX-512).
+[[gnu::noinline]] void finish_bands(const double* s, const double* q, std::size_t count, double pd, double devup,
+                                    double devdn, double* upper, double* middle, double* lower) {
+    simd::dispatch<simd::Level::kAvx2>([&](auto level) KORVA_LANES {
+        using T = std::conditional_t<decltype(level)::value >= simd::Level::kAvx2, Lanes, Pair>;
+        bands_from_moments<T>(s, q, count, pd, devup, devdn, upper, middle, lower);
+    });
 }
 
 // Windows whose sums are collected before their bands are formed: the sums
@@ -199,7 +167,6 @@ Tuple bollinger_bands(SeriesView source, std::uint64_t period, double devup, dou
     Series upper(n), middle(n), lower(n);
     for (Series* b : {&upper, &middle, &lower}) std::fill_n(b->data(), period - 1, NaN);
     const double pd = static_cast<double>(period);
-    static const BandsKernel finish = pick_bands_kernel();
     with_view(source, [&](const auto& x) {
         WindowMoments w;
         w.seed(x, period);
@@ -213,7 +180,7 @@ Tuple bollinger_bands(SeriesView source, std::uint64_t period, double devup, dou
                 if (next >= n || m == kBlock) break;
                 w.slide(x[next - period], x[next]);
             }
-            finish(s, q, m, pd, devup, devdn, upper.data() + j, middle.data() + j, lower.data() + j);
+            finish_bands(s, q, m, pd, devup, devdn, upper.data() + j, middle.data() + j, lower.data() + j);
             j += m;
             if (j < n) w.slide(x[j - period], x[j]);
         }

@@ -47,6 +47,7 @@
 #include <limits>
 #include <vector>
 
+#include "dispatch.hpp"
 #include "lanes.hpp"
 
 // Loops over lanes, stages and tile rows have constant trip counts; they
@@ -271,9 +272,8 @@ template <bool Emit, class Rc, std::size_t G>
 // Rounds of G * kWidth chunks from position `pos` (updated) while whole
 // rounds fit; s holds the true state before `pos` and is carried along.
 template <class Rc, std::size_t G>
-KORVA_CLONES("arch=x86-64-v4", "avx2", "default")
-void lane_rounds(const Rc& r, const double* const* in, double* const* out, std::size_t& pos, std::size_t n, double* s,
-                 std::size_t warm) {
+[[gnu::always_inline]] inline void lane_rounds_lanes(const Rc& r, const double* const* in, double* const* out,
+                                                     std::size_t& pos, std::size_t n, double* s, std::size_t warm) {
     constexpr std::size_t L = G * kWidth, K = Rc::kState;
     constexpr bool Emit = Rc::kOutputs > 0;
     // Chunks long against the warm-up (little repeated work) and short
@@ -324,6 +324,12 @@ void lane_rounds(const Rc& r, const double* const* in, double* const* out, std::
         pos += L * chunk;
         if (2 * misses > L) return;  // not contracting here: the caller finishes serially
     }
+}
+
+template <class Rc, std::size_t G>
+[[gnu::noinline]] void lane_rounds(const Rc& r, const double* const* in, double* const* out, std::size_t& pos,
+                                   std::size_t n, double* s, std::size_t warm) {
+    simd::dispatch([&](auto) KORVA_LANES { lane_rounds_lanes<Rc, G>(r, in, out, pos, n, s, warm); });
 }
 
 }  // namespace detail

@@ -1,7 +1,9 @@
 // Wide vectors are passed only between always-inlined functions inside one
-// clone, so GCC's note on their calling convention does not apply.
+// per-level wrapper, so GCC's note on their calling convention does not apply.
 #pragma GCC diagnostic ignored "-Wpsabi"
 #include "sweeps.hpp"
+
+#include "dispatch.hpp"
 
 namespace korva {
 namespace {
@@ -42,18 +44,25 @@ inline double sum_one(const double* v, std::size_t i, std::uint64_t p) {
     return s;
 }
 
-}  // namespace
-
-KORVA_WINDOW_CLONES void fresh_window_sums(const double* v, std::size_t n, std::uint64_t p, double* out) {
-    std::size_t i = in_blocks<4 * W>(
-        p - 1, n, [&](std::size_t i) __attribute__((always_inline)) { sum_block(v, i, p, out); });
+[[gnu::always_inline]] inline void window_sums_lanes(const double* v, std::size_t n, std::uint64_t p, double* out) {
+    std::size_t i = in_blocks<4 * W>(p - 1, n, [&](std::size_t i) KORVA_LANES { sum_block(v, i, p, out); });
     for (; i < n; ++i) out[i] = sum_one(v, i, p);
 }
 
-KORVA_WINDOW_CLONES void fresh_window_means_in_place(double* v, std::size_t n, std::uint64_t p) {
+[[gnu::always_inline]] inline void window_means_lanes(double* v, std::size_t n, std::uint64_t p) {
     windows_in_place<4 * W>(
-        v, n, p, [&](const double* x, std::size_t i) __attribute__((always_inline)) { sum_block<true>(x, i, p, v); },
+        v, n, p, [&](const double* x, std::size_t i) KORVA_LANES { sum_block<true>(x, i, p, v); },
         [&](const double* x, std::size_t i) { v[i] = sum_one(x, i, p) / static_cast<double>(p); });
+}
+
+}  // namespace
+
+void fresh_window_sums(const double* v, std::size_t n, std::uint64_t p, double* out) {
+    simd::dispatch([&](auto) KORVA_LANES { window_sums_lanes(v, n, p, out); });
+}
+
+void fresh_window_means_in_place(double* v, std::size_t n, std::uint64_t p) {
+    simd::dispatch([&](auto) KORVA_LANES { window_means_lanes(v, n, p); });
 }
 
 }  // namespace korva

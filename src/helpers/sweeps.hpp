@@ -11,16 +11,13 @@
 
 namespace korva {
 
-// Eight doubles: one AVX-512 register, two AVX2 or four SSE2 ones in the
-// clones below, four NEON registers on aarch64. Window kernels keep four of
+// Eight doubles: one AVX-512 register, two AVX2 or four SSE2 ones at the
+// kernel levels (dispatch.hpp), four NEON registers on aarch64. Window kernels keep four of
 // these as independent sums (32 windows), enough to cover the latency of
 // the additions on every target. Values of this type are passed only
-// between always-inlined functions inside one clone.
+// between always-inlined functions inside one per-level wrapper.
 typedef double Wide __attribute__((vector_size(8 * sizeof(double))));
 typedef std::int64_t WideBits __attribute__((vector_size(8 * sizeof(std::int64_t))));
-
-// Window kernels: AVX-512, AVX2 and the baseline, picked at load time.
-#define KORVA_WINDOW_CLONES KORVA_CLONES("arch=x86-64-v4", "avx2", "default")
 
 template <class T>
 [[gnu::always_inline]] inline T lanes_at(const double* p) {

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "dispatch.hpp"
 #include "errors.hpp"
 #include "fmath.hpp"
 #include "recurrence_lanes.hpp"
@@ -48,11 +49,11 @@ template <bool WithClose, class H, class L, class C>
 }
 
 // True ranges of rows [a, b) (a >= 1) into tr[0 .. b-a), the same operations
-// per row as true_range_step. Cloned for the widest instruction set the
-// processor has; narrower targets split the vector into their registers.
+// per row as true_range_step, at every kernel level (narrower levels split
+// the vector into their registers).
 template <class H, class L, class C>
-KORVA_CLONES("arch=x86-64-v4", "avx2", "default")
-void true_ranges(const H& high_in, const L& low_in, const C& close_in, std::size_t a, std::size_t b, double* tr) {
+[[gnu::always_inline]] inline void true_ranges_lanes(const H& high_in, const L& low_in, const C& close_in,
+                                                     std::size_t a, std::size_t b, double* tr) {
     // Local copies of the views: the stores to tr cannot change them, so
     // their pointers and strides stay in registers.
     const H high = high_in;
@@ -75,6 +76,12 @@ void true_ranges(const H& high_in, const L& low_in, const C& close_in, std::size
         }
         for (; k < m; ++k) t[k] = true_range_step(hs[k + 1], ls[k + 1], cs[k]);
     }
+}
+
+template <class H, class L, class C>
+[[gnu::noinline]] void true_ranges(const H& high_in, const L& low_in, const C& close_in, std::size_t a, std::size_t b,
+                                   double* tr) {
+    simd::dispatch([&](auto) KORVA_LANES { true_ranges_lanes(high_in, low_in, close_in, a, b, tr); });
 }
 
 // The first row has no previous close: a plain difference.

@@ -1,17 +1,18 @@
 // Four-double vectors are returned only by always-inlined functions (the
-// eight-lane kernel and its loaders), folded into the per-target clones, so
+// eight-lane kernel and its loaders), folded into the per-level wrappers, so
 // no call passes one in registers and GCC's ABI note for such signatures
 // does not apply here.
 #pragma GCC diagnostic ignored "-Wpsabi"
 #include "unrolled_sum.hpp"
+#include "dispatch.hpp"
 #include "lanes.hpp"
 
 #include <cstring>
 
 namespace korva {
-namespace {}  // namespace
+namespace {
 
-KORVA_CLONES("avx2", "default") void unrolled_window_sums(const double* v, std::size_t n, std::size_t p, double* out) {
+[[gnu::always_inline]] inline void window_sums_lanes(const double* v, std::size_t n, std::size_t p, double* out) {
     std::size_t i = p - 1;
     for (; i + 4 <= n; i += 4) {
         // Lane l holds the window that starts at first + l.
@@ -26,6 +27,13 @@ KORVA_CLONES("avx2", "default") void unrolled_window_sums(const double* v, std::
         std::memcpy(out + i, &s, sizeof s);
     }
     for (; i < n; ++i) out[i] = unrolled_sum(v, i + 1 - p, p);
+}
+
+}  // namespace
+
+// Four lanes gathered per window start: no faster with AVX-512.
+void unrolled_window_sums(const double* v, std::size_t n, std::size_t p, double* out) {
+    simd::dispatch<simd::Level::kAvx2>([&](auto) KORVA_LANES { window_sums_lanes(v, n, p, out); });
 }
 
 }  // namespace korva

@@ -14,10 +14,6 @@
 #include <cstdint>
 #include <vector>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "fmath.hpp"
 #include "lanes.hpp"
 
@@ -61,59 +57,32 @@ private:
 
 // Branch-free selections for the block form below; each gives exactly the
 // result of the plain expression next to it (the prefix folds are chains
-// whose branches would be mispredicted on real prices).
+// whose branches would be mispredicted on real prices). Written on two lanes
+// (x86-64 compiles `x > y ? x : y` to maxpd, whose rule it is, and aarch64 to
+// a bit select); a scalar runs in lane 0 of a pair, so that its comparison
+// masks stay in vector registers instead of becoming branches.
 namespace select {
-#if defined(__SSE2__)
 // earlier > later ? earlier : later
-inline double max_later(double earlier, double later) {
-    return _mm_cvtsd_f64(_mm_max_sd(_mm_set_sd(earlier), _mm_set_sd(later)));
-}
+inline Pair max_later(Pair earlier, Pair later) { return earlier > later ? earlier : later; }
 // earlier < later ? earlier : later
-inline double min_later(double earlier, double later) {
-    return _mm_cvtsd_f64(_mm_min_sd(_mm_set_sd(earlier), _mm_set_sd(later)));
-}
-inline __m128d pick(__m128d mask, __m128d yes, __m128d no) {
-    return _mm_or_pd(_mm_and_pd(mask, yes), _mm_andnot_pd(mask, no));
-}
+inline Pair min_later(Pair earlier, Pair later) { return earlier < later ? earlier : later; }
 // max_num(a, b): the larger; equal values give a AND b (+0 over -0); a NaN
 // operand gives the other one.
-inline double max_num(double a, double b) {
-    const __m128d A = _mm_set_sd(a), B = _mm_set_sd(b);
-    __m128d r = _mm_max_sd(A, B);  // a > b ? a : b, so b when a is NaN
-    r = pick(_mm_cmpeq_sd(A, B), _mm_and_pd(A, B), r);
-    r = pick(_mm_cmpunord_sd(B, B), A, r);
-    return _mm_cvtsd_f64(r);
+inline Pair max_num(Pair a, Pair b) {
+    const Pair r = a > b ? a : b;  // b when a is NaN
+    const Pair e = a == b ? reinterpret_cast<Pair>(reinterpret_cast<PairBits>(a) & reinterpret_cast<PairBits>(b)) : r;
+    return b != b ? a : e;
 }
 // min_num(a, b): equal values give a OR b (-0 over +0).
-inline double min_num(double a, double b) {
-    const __m128d A = _mm_set_sd(a), B = _mm_set_sd(b);
-    __m128d r = _mm_min_sd(A, B);
-    r = pick(_mm_cmpeq_sd(A, B), _mm_or_pd(A, B), r);
-    r = pick(_mm_cmpunord_sd(B, B), A, r);
-    return _mm_cvtsd_f64(r);
+inline Pair min_num(Pair a, Pair b) {
+    const Pair r = a < b ? a : b;
+    const Pair e = a == b ? reinterpret_cast<Pair>(reinterpret_cast<PairBits>(a) | reinterpret_cast<PairBits>(b)) : r;
+    return b != b ? a : e;
 }
-// The same on two lanes at once.
-inline Pair max_later(Pair earlier, Pair later) { return (Pair)_mm_max_pd((__m128d)earlier, (__m128d)later); }
-inline Pair max_num(Pair a, Pair b) {
-    const __m128d A = (__m128d)a, B = (__m128d)b;
-    __m128d r = _mm_max_pd(A, B);
-    r = pick(_mm_cmpeq_pd(A, B), _mm_and_pd(A, B), r);
-    r = pick(_mm_cmpunord_pd(B, B), A, r);
-    return (Pair)r;
-}
-#else
-inline double max_later(double earlier, double later) { return earlier > later ? earlier : later; }
-inline double min_later(double earlier, double later) { return earlier < later ? earlier : later; }
-inline double max_num(double a, double b) { return korva::max_num(a, b); }
-inline double min_num(double a, double b) { return korva::min_num(a, b); }
-inline Pair pick(PairBits mask, Pair yes, Pair no) { return (Pair)(((PairBits)yes & mask) | ((PairBits)no & ~mask)); }
-inline Pair max_later(Pair earlier, Pair later) { return pick(earlier > later, earlier, later); }
-inline Pair max_num(Pair a, Pair b) {
-    Pair r = pick(a > b, a, b);
-    r = pick(a == b, (Pair)((PairBits)a & (PairBits)b), r);
-    return pick(b != b, a, r);
-}
-#endif
+inline double max_later(double earlier, double later) { return max_later(Pair{earlier}, Pair{later})[0]; }
+inline double min_later(double earlier, double later) { return min_later(Pair{earlier}, Pair{later})[0]; }
+inline double max_num(double a, double b) { return max_num(Pair{a}, Pair{b})[0]; }
+inline double min_num(double a, double b) { return min_num(Pair{a}, Pair{b})[0]; }
 }  // namespace select
 
 // Pop conditions: the new value displaces the back one when it is at least

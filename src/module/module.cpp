@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "../../coordination/src/coordinator.hpp"
+#include "../helpers/dispatch.hpp"
 #include "../helpers/errors.hpp"
 #include "args.hpp"
 #include "numpy_api.hpp"
@@ -166,6 +167,12 @@ int register_function(PyObject* module, PyObject* module_name, PyMethodDef* def)
 }
 
 PyObject* create_module() {
+    // A misspelt KORVA_SIMD would otherwise go unnoticed: the kernels would
+    // just run at the processor's level.
+    if (const char* error = simd::request_error()) {
+        PyErr_SetString(PyExc_ImportError, error);
+        return nullptr;
+    }
     const auto table = table::functions();
     const std::size_t count = table.size();
     for (std::size_t i = 0; i < count; ++i) {
@@ -194,6 +201,8 @@ PyObject* create_module() {
         Py_DECREF(internal_error);
         return nullptr;
     }
+    // The kernel level in use, for tests that force one with KORVA_SIMD.
+    if (PyModule_AddStringConstant(module.get(), "_simd_level", simd::name(simd::active())) < 0) return nullptr;
     for (std::size_t i = 0; i < count; ++i) {
         if (register_function(module.get(), module_name.get(), &methods[i]) < 0) return nullptr;
     }

@@ -8,6 +8,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "../helpers/dispatch.hpp"
 #include "../helpers/errors.hpp"
 #include "../helpers/lanes.hpp"
 #include "../helpers/smoothing.hpp"
@@ -20,7 +21,7 @@ namespace {
 // is its own accumulator summed in index order, so rounding is unchanged;
 // four independent vector chains hide the latency of the additions.
 template <class V>
-KORVA_WINDOW_CLONES void weighted_means(const V& x, std::uint64_t p, double* out) {
+[[gnu::always_inline]] inline void weighted_means_lanes(const V& x, std::uint64_t p, double* out) {
     const std::size_t n = x.size();
     // p(p + 1) is even, so the integer division is exact, as in the host's code.
     const double denom = static_cast<double>((p + p * p) / 2);  // NOLINT(bugprone-integer-division)
@@ -45,6 +46,11 @@ KORVA_WINDOW_CLONES void weighted_means(const V& x, std::uint64_t p, double* out
             });
     }
     for (; i < n; ++i) out[i] = linear_weighted_mean(x, i, p);
+}
+
+template <class V>
+[[gnu::noinline]] void weighted_means(const V& x, std::uint64_t p, double* out) {
+    simd::dispatch([&](auto) KORVA_LANES { weighted_means_lanes(x, p, out); });
 }
 
 // dema's and tema's outputs from their EMA stages.

@@ -7,6 +7,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "../helpers/dispatch.hpp"
 #include "../helpers/lanes.hpp"
 #include "../helpers/smoothing.hpp"
 #include "../helpers/sweeps.hpp"
@@ -46,7 +47,8 @@ double weighted_one(const V& x, const double* w, std::size_t m, std::size_t i) {
 // out[i] = sum over k = 0 .. m-1 of x[i-k] * w[k], newest value first, for
 // i = first .. n-1 (first >= m-1), each output summed in that order.
 template <class V>
-KORVA_WINDOW_CLONES void window_sums(const V& x, const double* w, std::size_t m, std::size_t first, double* out) {
+[[gnu::always_inline]] inline void window_sums_lanes(const V& x, const double* w, std::size_t m, std::size_t first,
+                                                     double* out) {
     const std::size_t n = x.size();
     std::size_t i = first;
     if constexpr (std::is_same_v<V, ContiguousView<double>>) {
@@ -54,6 +56,11 @@ KORVA_WINDOW_CLONES void window_sums(const V& x, const double* w, std::size_t m,
             i, n, [&](std::size_t i) __attribute__((always_inline)) { weighted_block(x.p, w, m, i, out + i); });
     }
     for (; i < n; ++i) out[i] = weighted_one(x, w, m, i);
+}
+
+template <class V>
+[[gnu::noinline]] void window_sums(const V& x, const double* w, std::size_t m, std::size_t first, double* out) {
+    simd::dispatch([&](auto) KORVA_LANES { window_sums_lanes(x, w, m, first, out); });
 }
 
 // The weights of the linear-weighted mean over p values, newest first, and
@@ -71,7 +78,7 @@ double linear_weights(std::uint64_t p, std::vector<double>& w) {
 // window, and everywhere when p = 0 or p > n). Each output reads and writes
 // only its own position of `out`, so no block may run twice.
 template <class V>
-KORVA_WINDOW_CLONES void doubled_minus_lwm(const V& x, std::uint64_t p, double* out) {
+[[gnu::always_inline]] inline void doubled_minus_lwm_lanes(const V& x, std::uint64_t p, double* out) {
     const std::size_t n = x.size();
     std::size_t i = 0;
     if (p != 0 && p - 1 < n) {
@@ -92,8 +99,13 @@ KORVA_WINDOW_CLONES void doubled_minus_lwm(const V& x, std::uint64_t p, double* 
     for (; i < n; ++i) out[i] = out[i] * 2.0 - 0.0;
 }
 
+template <class V>
+[[gnu::noinline]] void doubled_minus_lwm(const V& x, std::uint64_t p, double* out) {
+    simd::dispatch([&](auto) KORVA_LANES { doubled_minus_lwm_lanes(x, p, out); });
+}
+
 // The zero-filled linear-weighted mean of v over p, written over v itself.
-KORVA_WINDOW_CLONES void lwm_in_place(double* v, std::size_t n, std::uint64_t p) {
+[[gnu::always_inline]] inline void lwm_in_place_lanes(double* v, std::size_t n, std::uint64_t p) {
     if (p == 0 || p - 1 >= n) {
         std::fill_n(v, n, 0.0);
         return;
@@ -106,6 +118,10 @@ KORVA_WINDOW_CLONES void lwm_in_place(double* v, std::size_t n, std::uint64_t p)
             __attribute__((always_inline)) { weighted_block<true>(x, w.data(), p, i, v + i, denom); },
         [&](const double* x, std::size_t i) { v[i] = weighted_one(x, w.data(), p, i) / denom; });
     std::fill_n(v, p - 1, 0.0);
+}
+
+[[gnu::noinline]] void lwm_in_place(double* v, std::size_t n, std::uint64_t p) {
+    simd::dispatch([&](auto) KORVA_LANES { lwm_in_place_lanes(v, n, p); });
 }
 
 // Power-weighted window: the input copied, then positions first .. n-1

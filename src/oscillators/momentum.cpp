@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "../helpers/dispatch.hpp"
 #include "../helpers/errors.hpp"
 #include "../helpers/lanes.hpp"
 #include "../helpers/recurrence_lanes.hpp"
@@ -24,7 +25,7 @@ namespace {
 // as the result. Every order is a whole pass, O(n*q) in all, so the lanes
 // matter for long periods; each element is still one separately rounded
 // subtraction of the same two values.
-KORVA_CLONES("avx2", "default") void forward_differences(double* d, std::size_t n, std::size_t q) {
+[[gnu::always_inline]] inline void forward_differences_lanes(double* d, std::size_t n, std::size_t q) {
     for (std::size_t len = n; len > n - q; --len) {
         std::size_t i = 0;
         // Both operands of a block are loaded before the block is stored, and
@@ -42,6 +43,10 @@ KORVA_CLONES("avx2", "default") void forward_differences(double* d, std::size_t 
         }
         for (; i + 1 < len; ++i) d[i] = d[i + 1] - d[i];
     }
+}
+
+[[gnu::noinline]] void forward_differences(double* d, std::size_t n, std::size_t q) {
+    simd::dispatch<simd::Level::kAvx2>([&](auto) KORVA_LANES { forward_differences_lanes(d, n, q); });
 }
 
 }  // namespace

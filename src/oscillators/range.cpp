@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "../helpers/dispatch.hpp"
 #include "../helpers/errors.hpp"
 #include "../helpers/lanes.hpp"
 #include "../helpers/sweeps.hpp"
@@ -32,8 +33,8 @@ double cci_value(double tp, double mean, double md) { return md == 0.0 ? 0.0 : (
 // so every window rounds as the plain loop; the final quotients are taken in
 // the same lanes, a zero deviation's lane discarded by a mask. out[0 .. p-2]
 // are left holding typical prices.
-KORVA_WINDOW_CLONES void cci_windows(const SeriesView& high, const SeriesView& low, const SeriesView& close,
-                                     std::uint64_t p, double* out) {
+[[gnu::always_inline]] inline void cci_windows_lanes(const SeriesView& high, const SeriesView& low,
+                                                     const SeriesView& close, std::uint64_t p, double* out) {
     constexpr std::size_t W = sizeof(Wide) / sizeof(double);
     const std::size_t n = high.size();
     for (std::size_t i = 0; i < n; ++i) out[i] = (high[i] + low[i]) + close[i];
@@ -81,6 +82,11 @@ KORVA_WINDOW_CLONES void cci_windows(const SeriesView& high, const SeriesView& l
         out[i] = cci_value(tp[i], mean, d / P);
     };
     windows_in_place<4 * W>(out, n, p, block, one);
+}
+
+[[gnu::noinline]] void cci_windows(const SeriesView& high, const SeriesView& low, const SeriesView& close,
+                                   std::uint64_t p, double* out) {
+    simd::dispatch([&](auto) KORVA_LANES { cci_windows_lanes(high, low, close, p, out); });
 }
 
 // First position of a window's extreme as a scan of the window keeps it:

@@ -13,6 +13,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "../helpers/dispatch.hpp"
 #include "../helpers/errors.hpp"
 #include "../helpers/lanes.hpp"
 #include "../helpers/recurrence_lanes.hpp"
@@ -117,8 +118,7 @@ double rsi_walk(const V& s, std::uint64_t p, const WilderRsi& r, double* out) {
 // is false when a move is NaN or infinite (m * 0.0 is then NaN, and a sum
 // of such products stays NaN), which the maximum alone would skip.
 template <class V>
-KORVA_CLONES("arch=x86-64-v4", "avx2", "default")
-double largest_move(const V& s_in, std::size_t j, bool& finite) {
+[[gnu::always_inline]] inline double largest_move_lanes(const V& s_in, std::size_t j, bool& finite) {
     const V s = s_in;
     constexpr std::size_t W = rec::kWidth;
     rec::Vec top{}, bad{};
@@ -151,6 +151,11 @@ double largest_move(const V& s_in, std::size_t j, bool& finite) {
     }
     finite = z == 0.0;
     return d;
+}
+
+template <class V>
+[[gnu::noinline]] double largest_move(const V& s_in, std::size_t j, bool& finite) {
+    return simd::dispatch([&](auto) KORVA_LANES { return largest_move_lanes(s_in, j, finite); });
 }
 
 // The last RSI value from a suffix of the series, where that is provably
@@ -297,7 +302,7 @@ inline double window_sum(const std::vector<double>& v, std::size_t first, std::s
 // quotients, are independent per position and run in vector lanes a few
 // hundred positions at a time, each lane with the scalar operations.
 template <class V>
-KORVA_WINDOW_CLONES void cmo_sweep(const V& s, std::uint64_t period, double* out) {
+[[gnu::always_inline]] inline void cmo_sweep_lanes(const V& s, std::uint64_t period, double* out) {
     constexpr std::size_t W = sizeof(Wide) / sizeof(double);
     constexpr std::size_t kChunk = 256;
     const std::size_t n = s.size();
@@ -356,6 +361,11 @@ KORVA_WINDOW_CLONES void cmo_sweep(const V& s, std::uint64_t period, double* out
         }
         for (; j < m; ++j) o[j] = value(su_at[j], sd_at[j]);
     }
+}
+
+template <class V>
+[[gnu::noinline]] void cmo_sweep(const V& s, std::uint64_t period, double* out) {
+    simd::dispatch([&](auto) KORVA_LANES { cmo_sweep_lanes(s, period, out); });
 }
 
 }  // namespace

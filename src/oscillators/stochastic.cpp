@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "../helpers/dispatch.hpp"
 #include "../helpers/errors.hpp"
 #include "../helpers/price_source.hpp"
 #include "../helpers/smoothing.hpp"
@@ -38,7 +39,7 @@ constexpr std::size_t W = sizeof(Wide) / sizeof(double);
 // unchanged (a sum started at +0.0 is never -0.0), and a window without
 // values has sum +0.0 and count 0, whose quotient is the NaN it needs, so
 // the lanes need no branches.
-KORVA_WINDOW_CLONES void window_mean(const double* x, std::size_t n, std::uint64_t w, double* out) {
+[[gnu::always_inline]] inline void window_mean_lanes(const double* x, std::size_t n, std::uint64_t w, double* out) {
     if (w < 1 || w > n) {
         std::fill_n(out, n, NaN);
         return;
@@ -71,6 +72,10 @@ KORVA_WINDOW_CLONES void window_mean(const double* x, std::size_t n, std::uint64
         }
         out[i] = c > 0 ? s / static_cast<double>(c) : NaN;
     }
+}
+
+[[gnu::noinline]] void window_mean(const double* x, std::size_t n, std::uint64_t w, double* out) {
+    simd::dispatch([&](auto) KORVA_LANES { window_mean_lanes(x, n, w, out); });
 }
 
 // Position of the close inside the high-low range, in percent.

@@ -4,7 +4,7 @@
 // plain running sum for any other stride. Callers compare bit for bit, so the
 // layout of the input is part of the result.
 // Four-double vectors are returned only by always-inlined functions (the
-// eight-lane kernel and its loaders), folded into the per-target clones, so
+// eight-lane kernel and its loaders), folded into the per-level wrappers, so
 // no call passes one in registers and GCC's ABI note for such signatures
 // does not apply here.
 #pragma GCC diagnostic ignored "-Wpsabi"
@@ -16,6 +16,7 @@
 #include <cstring>
 #include <type_traits>
 
+#include "../helpers/dispatch.hpp"
 #include "../helpers/lanes.hpp"
 #include "../helpers/sweeps.hpp"
 #include "../helpers/unrolled_sum.hpp"
@@ -123,14 +124,15 @@ template <Layout L>
     }
 }
 
-KORVA_WINDOW_CLONES void deviations_unit(const SeriesView& x, std::size_t p, double* out) {
-    deviations<Layout::Unit>(x, p, out);
+[[gnu::noinline]] void deviations_unit(const SeriesView& x, std::size_t p, double* out) {
+    simd::dispatch([&](auto) KORVA_LANES { deviations<Layout::Unit>(x, p, out); });
 }
-KORVA_CLONES("avx2", "default") void deviations_reversed(const SeriesView& x, std::size_t p, double* out) {
-    deviations<Layout::Reversed>(x, p, out);
+// Gathered lanes: no faster with AVX-512.
+[[gnu::noinline]] void deviations_reversed(const SeriesView& x, std::size_t p, double* out) {
+    simd::dispatch<simd::Level::kAvx2>([&](auto) KORVA_LANES { deviations<Layout::Reversed>(x, p, out); });
 }
-KORVA_CLONES("avx2", "default") void deviations_strided(const SeriesView& x, std::size_t p, double* out) {
-    deviations<Layout::Strided>(x, p, out);
+[[gnu::noinline]] void deviations_strided(const SeriesView& x, std::size_t p, double* out) {
+    simd::dispatch<simd::Level::kAvx2>([&](auto) KORVA_LANES { deviations<Layout::Strided>(x, p, out); });
 }
 
 }  // namespace

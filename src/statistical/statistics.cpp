@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "../helpers/dispatch.hpp"
 #include "../helpers/errors.hpp"
 #include "../helpers/fmath.hpp"
 #include "../helpers/lanes.hpp"
@@ -74,20 +75,15 @@ template <class Lanes, std::size_t R>
     return i;
 }
 
-#if KORVA_X86_DISPATCH
-// Four lanes a register where the processor has them.
-KORVA_TARGET("avx")
-std::size_t line_values_avx(const double* x, std::size_t n, std::size_t i, const LineFit& f, double* out) {
-    return line_values_block<Lanes, 6>(x, n, i, f, out);
-}
-#endif
-
-std::size_t line_values_lanes(const double* x, std::size_t n, std::size_t i, const LineFit& f, double* out) {
-#if KORVA_X86_DISPATCH
-    static const bool avx = KORVA_CPU_HAS("avx");
-    if (avx) i = line_values_avx(x, n, i, f, out);
-#endif
-    return line_values_block<Pair, 8>(x, n, i, f, out);
+// Four lanes a register where the processor has them (no faster with
+// AVX-512), then two.
+[[gnu::noinline]] std::size_t line_values_lanes(const double* x, std::size_t n, std::size_t i, const LineFit& f,
+                                                double* out) {
+    return simd::dispatch<simd::Level::kAvx2>([&](auto level) KORVA_LANES {
+        std::size_t j = i;
+        if constexpr (decltype(level)::value >= simd::Level::kAvx2) j = line_values_block<Lanes, 6>(x, n, j, f, out);
+        return line_values_block<Pair, 8>(x, n, j, f, out);
+    });
 }
 
 // Saturating conversion toward zero of a non-negative chunk-size estimate.

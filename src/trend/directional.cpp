@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "../helpers/dispatch.hpp"
 #include "../helpers/errors.hpp"
 #include "../helpers/lanes.hpp"
 #include "../helpers/recurrence_lanes.hpp"
@@ -66,12 +67,12 @@ enum class Moves { kDirectional, kVortex };
 // Ranges (when Ranged) and movements of rows [first, b), first >= 1, into
 // tr, plus and minus, each indexed from `first`: the same operations per row
 // as true_range_step and the scalar movement rule, eight rows per vector
-// from staged copies of the columns (see true_range.hpp). Cloned like
-// true_ranges.
+// from staged copies of the columns (see true_range.hpp), at every kernel
+// level like true_ranges.
 template <bool Ranged, Moves Kind = Moves::kDirectional>
-KORVA_CLONES("arch=x86-64-v4", "avx2", "default")
-void directional_rows(const SeriesView& high_in, const SeriesView& low_in, const SeriesView& close_in,
-                      std::size_t first, std::size_t b, double* tr, double* plus, double* minus) {
+[[gnu::always_inline]] inline void directional_rows_lanes(const SeriesView& high_in, const SeriesView& low_in,
+                                                          const SeriesView& close_in, std::size_t first, std::size_t b,
+                                                          double* tr, double* plus, double* minus) {
     // Local copies: the stores cannot change them, so they stay in registers.
     const SeriesView high = high_in, low = low_in, close = close_in;
     constexpr std::size_t W = rec::kWidth, S = bands::kStagedRows;
@@ -116,6 +117,14 @@ void directional_rows(const SeriesView& high_in, const SeriesView& low_in, const
             if constexpr (Ranged) tr[at + k] = bands::true_range_step(hs[k + 1], ls[k + 1], cs[k]);
         }
     }
+}
+
+template <bool Ranged, Moves Kind = Moves::kDirectional>
+[[gnu::noinline]] void directional_rows(const SeriesView& high_in, const SeriesView& low_in, const SeriesView& close_in,
+                                        std::size_t first, std::size_t b, double* tr, double* plus, double* minus) {
+    simd::dispatch([&](auto) KORVA_LANES {
+        directional_rows_lanes<Ranged, Kind>(high_in, low_in, close_in, first, b, tr, plus, minus);
+    });
 }
 
 // TR, +DM and -DM of rows [a, b) into three buffers, for the lane
