@@ -73,7 +73,7 @@ TAG_x86_64-windows := win_amd64
 TAG_aarch64-windows := win_arm64
 TAG_aarch64-macos := macosx_11_0_arm64
 TAG_x86_64-macos := macosx_11_0_x86_64
-NATIVE_WHEEL = $(wildcard dist/korva_rust-*-manylinux_2_17_x86_64*.whl)
+NATIVE_WHEEL = $(wildcard dist/korva_rust-*manylinux*_x86_64.whl)
 WITH_ZIG := PATH="$(abspath $(VENV312))/bin:$$PATH"
 
 $(WHEEL_STAMP): $(WHEEL_SOURCES) | system $(VENV312)/.wheel-tools
