@@ -63,12 +63,13 @@ $(VENV312)/.wheel-tools: $(VENV312)/.ready
 # scikit-build-core from pyproject.toml, so its metadata, version and the
 # stubs its build writes are the project's; auditwheel checks it against the
 # manylinux policy and names the tag. The other platforms' wheels are that
-# wheel with the module replaced (tools/pack_wheel.py), the aarch64 one
-# checked by auditwheel as well. `make wheels` also writes the sdist.
+# wheel with the module replaced (tools/pack_wheel.py); check-wheels has
+# auditwheel confirm the aarch64 one's tag. `make wheels` also writes the sdist.
 # Everything is rebuilt only when a source changed.
-WHEEL_SOURCES := $(shell git ls-files src coordination/src coordination/CMakeLists.txt tools cmake CMakeLists.txt pyproject.toml 2>/dev/null)
+WHEEL_SOURCES := $(shell git ls-files src coordination/src coordination/tools coordination/CMakeLists.txt 'tools/*.cpp' \
+	'tools/*.hpp' tools/render_table.py cmake CMakeLists.txt pyproject.toml 2>/dev/null)
 ZIG_PLATFORMS := aarch64-linux x86_64-windows aarch64-windows aarch64-macos x86_64-macos
-TAG_aarch64-linux := linux_aarch64
+TAG_aarch64-linux := manylinux_2_17_aarch64.manylinux2014_aarch64
 TAG_x86_64-windows := win_amd64
 TAG_aarch64-windows := win_arm64
 TAG_aarch64-macos := macosx_11_0_arm64
@@ -96,15 +97,9 @@ build-zig-%/.built: $(WHEEL_SOURCES) | system-aarch64 system-windows $(VENV312)/
 
 zig_module = build-zig-$(1)/korva_rust.$(if $(findstring windows,$(1)),pyd,abi3.so)
 
-dist/.wheel-%: build-zig-%/.built $(WHEEL_STAMP)
-	rm -f dist/korva_rust-*-$(TAG_$*).whl
+dist/.wheel-%: build-zig-%/.built $(WHEEL_STAMP) tools/pack_wheel.py
+	rm -f dist/korva_rust-*-*$(firstword $(subst ., ,$(TAG_$*)))*.whl
 	$(VENV312)/bin/python tools/pack_wheel.py $(NATIVE_WHEEL) $(call zig_module,$*) $(TAG_$*) dist
-	touch $@
-
-dist/.wheel-aarch64-linux: build-zig-aarch64-linux/.built $(WHEEL_STAMP)
-	rm -rf build/wheel-aarch64 && rm -f dist/korva_rust-*-*manylinux*_aarch64.whl
-	$(VENV312)/bin/python tools/pack_wheel.py $(NATIVE_WHEEL) $(call zig_module,aarch64-linux) linux_aarch64 build/wheel-aarch64
-	$(WITH_ZIG) $(VENV312)/bin/auditwheel repair --plat manylinux_2_17_aarch64 -w dist build/wheel-aarch64/korva_rust-*.whl
 	touch $@
 
 dist/.sdist: $(shell git ls-files 2>/dev/null) | $(VENV312)/.wheel-tools
