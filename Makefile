@@ -88,7 +88,9 @@ $(WHEEL_STAMP): $(WHEEL_SOURCES) | system $(VENV312)/.wheel-tools
 wheel: $(WHEEL_STAMP)
 
 # The module, the golden harness and the standalone coordinator of one
-# platform, warning-free.
+# platform, warning-free. zig's Clang writes debug information unasked; the
+# Linux module shipped goes without it (as the native wheel's, which
+# scikit-build-core strips).
 build-zig-%/.built: $(WHEEL_SOURCES) | system-aarch64 system-windows $(VENV312)/.ready
 	$(CMAKE) -S . -B build-zig-$* $(CORE_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/zig-$*.cmake \
 	    -DKORVA_PYTHON_MODULE=ON -DKORVA_PYTHON_INCLUDE_DIR=$(PY312_INCLUDE) -DKORVA_COORDINATOR_TOOLS=ON >/dev/null
@@ -98,13 +100,18 @@ build-zig-%/.built: $(WHEEL_SOURCES) | system-aarch64 system-windows $(VENV312)/
 zig_module = build-zig-$(1)/korva_rust.$(if $(findstring windows,$(1)),pyd,abi3.so)
 
 dist/.wheel-%: build-zig-%/.built $(WHEEL_STAMP) tools/pack_wheel.py
+	$(if $(findstring linux,$*),llvm-strip-14 --strip-debug $(call zig_module,$*))
 	rm -f dist/korva_rust-*-*$(firstword $(subst ., ,$(TAG_$*)))*.whl
 	$(VENV312)/bin/python tools/pack_wheel.py $(NATIVE_WHEEL) $(call zig_module,$*) $(TAG_$*) dist
 	touch $@
 
+# The sdist holds the tracked files only: they are copied to a folder of
+# their own first (scikit-build-core would otherwise look through every
+# build folder and environment here).
 dist/.sdist: $(shell git ls-files 2>/dev/null) | $(VENV312)/.wheel-tools
-	rm -f dist/korva_rust-*.tar.gz
-	$(VENV312)/bin/python -m build --sdist --no-isolation -o dist . >/dev/null
+	rm -rf build/sdist-src dist/korva_rust-*.tar.gz && mkdir -p build/sdist-src
+	git ls-files -z | xargs -0 tar -cf - | tar -xf - -C build/sdist-src
+	$(VENV312)/bin/python -m build --sdist --no-isolation -o dist build/sdist-src >/dev/null
 	touch $@
 
 wheels: $(WHEEL_STAMP) $(foreach p,$(ZIG_PLATFORMS),dist/.wheel-$(p)) dist/.sdist
