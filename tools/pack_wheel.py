@@ -24,7 +24,8 @@ def main():
     native, binary, platform, outdir = sys.argv[1:5]
     binary = pathlib.Path(binary)
     with tempfile.TemporaryDirectory() as tmp:
-        subprocess.run([sys.executable, "-m", "wheel", "unpack", "-d", tmp, native], check=True, stdout=subprocess.DEVNULL)
+        unpack = [sys.executable, "-m", "wheel", "unpack", "-d", tmp, native]
+        subprocess.run(unpack, check=True, stdout=subprocess.DEVNULL)
         (root,) = pathlib.Path(tmp).iterdir()
         modules = [p for p in root.iterdir() if p.name.startswith("korva_rust.") and p.suffix in (".so", ".pyd")]
         if len(modules) != 1:
