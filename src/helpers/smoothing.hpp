@@ -11,7 +11,7 @@
 
 #include "recurrence_lanes.hpp"
 
-namespace korva::ma {
+namespace korva {
 
 // Running state of the NaN-aware rolling mean: the sum of the window's
 // non-NaN values and their count.
@@ -135,4 +135,4 @@ double linear_weighted_mean(const V& x, std::size_t end, std::uint64_t p) {
     return s / static_cast<double>(denom);
 }
 
-}  // namespace korva::ma
+}  // namespace korva

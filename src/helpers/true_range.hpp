@@ -10,11 +10,11 @@
 
 #include "dispatch.hpp"
 #include "errors.hpp"
-#include "fmath.hpp"
+#include "lanes.hpp"
 #include "recurrence_lanes.hpp"
 #include "result.hpp"
 
-namespace korva::bands {
+namespace korva {
 
 // True range of a row that has a previous close. The NaN-ignoring maximum
 // lets one missing price through: a NaN high with a finite low and previous
@@ -24,7 +24,7 @@ namespace korva::bands {
 // slower there than on real candles. T is a double or a vector of lanes.
 template <class T>
 inline T true_range_step(T high, T low, T prev_close) {
-    return rec::max_num(rec::max_num(high - low, rec::magnitude(high - prev_close)), rec::magnitude(low - prev_close));
+    return max_num(max_num(high - low, magnitude(high - prev_close)), magnitude(low - prev_close));
 }
 
 // Candle columns are strided views of a row-major matrix. The row kernels
@@ -59,7 +59,7 @@ template <class H, class L, class C>
     const H high = high_in;
     const L low = low_in;
     const C close = close_in;
-    constexpr std::size_t W = rec::kWidth;
+    constexpr std::size_t W = kWidth;
     double hs[kStagedRows + 1], ls[kStagedRows + 1], cs[kStagedRows + 1];
     for (std::size_t i0 = a; i0 < b; i0 += kStagedRows) {
         const std::size_t m = std::min(kStagedRows, b - i0);
@@ -67,11 +67,11 @@ template <class H, class L, class C>
         double* const t = tr + (i0 - a);
         std::size_t k = 0;
         for (; k + W <= m; k += W) {
-            rec::Vec h, l, c;
+            Wide h, l, c;
             __builtin_memcpy(&h, hs + 1 + k, sizeof h);
             __builtin_memcpy(&l, ls + 1 + k, sizeof l);
             __builtin_memcpy(&c, cs + k, sizeof c);
-            const rec::Vec v = true_range_step(h, l, c);
+            const Wide v = true_range_step(h, l, c);
             __builtin_memcpy(t + k, &v, sizeof v);
         }
         for (; k < m; ++k) t[k] = true_range_step(hs[k + 1], ls[k + 1], cs[k]);
@@ -140,4 +140,4 @@ void wilder_atr(const H& high, const L& low, const C& close, std::uint64_t p, do
     }
 }
 
-}  // namespace korva::bands
+}  // namespace korva

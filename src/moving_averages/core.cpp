@@ -1,6 +1,5 @@
 // Core averages. Every function reproduces the host's earlier NumPy code bit
 // for bit; the kernels in helpers/smoothing.hpp fix the operation order.
-#pragma GCC diagnostic ignored "-Wpsabi"  // wide vectors stay inside inlined code
 #include "core.hpp"
 
 #include <algorithm>

@@ -2,7 +2,6 @@
 // earlier code, so every recurrence keeps its operation order; rsi, rsi_last
 // and srsi share one Wilder average-gain/average-loss routine so that the
 // three can never drift apart.
-#pragma GCC diagnostic ignored "-Wpsabi"  // wide vectors stay inside inlined code
 #include "rsi.hpp"
 
 #include <algorithm>
@@ -31,8 +30,8 @@ namespace {
 template <class T>
 inline void wilder_update(T& loss, T& gain, T d, double P, double Q) {
     const auto rising = d > 0.0;
-    loss = (Q * loss + rec::drop(rising, rec::magnitude(d))) / P;
-    gain = (Q * gain + rec::keep(rising, d)) / P;
+    loss = (Q * loss + drop(rising, magnitude(d))) / P;
+    gain = (Q * gain + keep(rising, d)) / P;
 }
 
 // The RSI of the averages. A not-equal test: a NaN loss gives NaN, only an
@@ -40,7 +39,7 @@ inline void wilder_update(T& loss, T& gain, T d, double P, double Q) {
 // discarded by the pick).
 template <class T>
 inline T rsi_value(T gain, T loss) {
-    return rec::pick(loss != 0.0, 100.0 - 100.0 / (gain / loss + 1.0), rec::splat<T>(100.0));
+    return pick(loss != 0.0, 100.0 - 100.0 / (gain / loss + 1.0), splat<T>(100.0));
 }
 
 // Wilder's average gain and average loss over the differences of s.
@@ -55,8 +54,8 @@ public:
         for (std::size_t i = 1; i <= p; ++i) {
             const double d = s[i] - s[i - 1];
             const bool rising = d > 0.0;
-            loss = loss + rec::drop(rising, std::fabs(d));
-            gain = gain + rec::keep(rising, d);
+            loss = loss + drop(rising, std::fabs(d));
+            gain = gain + keep(rising, d);
         }
         loss_ = loss / P_;
         gain_ = gain / P_;
@@ -86,8 +85,8 @@ struct RsiStep {
     double contraction() const { return Qf / P; }
     template <class T>
     void guess(T* s, const T* in) const {
-        s[0] = rec::splat<T>(0.0);
-        s[1] = rec::splat<T>(0.0);
+        s[0] = splat<T>(0.0);
+        s[1] = splat<T>(0.0);
         s[2] = in[0];
     }
     template <bool Emit, class T>
@@ -120,11 +119,11 @@ double rsi_walk(const V& s, std::uint64_t p, const WilderRsi& r, double* out) {
 template <class V>
 [[gnu::always_inline]] inline double largest_move_lanes(const V& s_in, std::size_t j, bool& finite) {
     const V s = s_in;
-    constexpr std::size_t W = rec::kWidth;
-    rec::Vec top{}, bad{};
+    constexpr std::size_t W = kWidth;
+    Wide top{}, bad{};
     std::size_t i = 1;
     for (; i + W <= j + 1; i += W) {
-        rec::Vec a, b;
+        Wide a, b;
         if constexpr (requires { s.p; }) {
             __builtin_memcpy(&a, s.p + i, sizeof a);
             __builtin_memcpy(&b, s.p + i - 1, sizeof b);
@@ -135,7 +134,7 @@ template <class V>
                 b[k] = s[i + k - 1];
             }
         }
-        const rec::Vec m = rec::magnitude(a - b);
+        const Wide m = magnitude(a - b);
         top = m > top ? m : top;
         bad = bad + m * 0.0;
     }
@@ -339,8 +338,8 @@ template <class V>
         for (; j + W <= m; j += W) {
             const Wide in = diffs(period + k0 + j), gone = diffs(k0 + j);
             const Wide zero{};
-            store_lanes(du + j, select_lanes(in > 0.0, in, zero) - select_lanes(gone > 0.0, gone, zero));
-            store_lanes(dd + j, select_lanes(in < 0.0, -in, zero) - select_lanes(gone < 0.0, -gone, zero));
+            store_lanes(du + j, pick(in > 0.0, in, zero) - pick(gone > 0.0, gone, zero));
+            store_lanes(dd + j, pick(in < 0.0, -in, zero) - pick(gone < 0.0, -gone, zero));
         }
         for (; j < m; ++j) {
             const double in = s[period + k0 + j + 1] - s[period + k0 + j], gone = s[k0 + j + 1] - s[k0 + j];
@@ -357,7 +356,7 @@ template <class V>
         for (j = 0; j + W <= m; j += W) {
             const Wide u = lanes_at<Wide>(su_at + j), d = lanes_at<Wide>(sd_at + j);
             const Wide total = u + d;
-            store_lanes(o + j, select_lanes(total == 0.0, Wide{}, ((u - d) * 100.0) / total));
+            store_lanes(o + j, pick(total == 0.0, Wide{}, ((u - d) * 100.0) / total));
         }
         for (; j < m; ++j) o[j] = value(su_at[j], sd_at[j]);
     }

@@ -13,7 +13,6 @@
 
 #include "../helpers/dispatch.hpp"
 #include "../helpers/errors.hpp"
-#include "../helpers/fmath.hpp"
 #include "../helpers/lanes.hpp"
 #include "../helpers/true_range.hpp"
 #include "kernels.hpp"
@@ -172,8 +171,8 @@ Tuple damiani_volatmeter(MatrixView candles, SeriesView source, std::uint64_t vi
     const SeriesView low = candles.column(col::low);
     const std::size_t n = candles.rows;
     std::vector<double> atr_vis(n), atr_sed(n);
-    bands::wilder_atr(high, low, close, vis_atr, atr_vis.data());
-    bands::wilder_atr(high, low, close, sed_atr, atr_sed.data());
+    wilder_atr(high, low, close, vis_atr, atr_vis.data());
+    wilder_atr(high, low, close, sed_atr, atr_sed.data());
 
     // The ratio starts at sed_std, not at either ATR's first value.
     std::vector<double> ratio(n, 0.0);

@@ -31,7 +31,7 @@ struct Prices {
     explicit Prices(const MatrixView& candles)
         : close(candles.column(col::close)), high(candles.column(col::high)), low(candles.column(col::low)) {}
 
-    double tr(std::size_t i) const { return bands::true_range_step(high[i], low[i], close[i - 1]); }
+    double tr(std::size_t i) const { return true_range_step(high[i], low[i], close[i - 1]); }
     Movement dm(std::size_t i) const { return movement_at(high, low, i); }
 };
 
@@ -42,7 +42,7 @@ struct Row {
 };
 
 [[gnu::always_inline]] inline Row row_at(const Prices& px, std::size_t i) {
-    if (i == 0) return {bands::true_range_first(px.high, px.low), 0.0, 0.0};
+    if (i == 0) return {true_range_first(px.high, px.low), 0.0, 0.0};
     const Movement m = px.dm(i);
     return {px.tr(i), m.plus, m.minus};
 }
@@ -53,10 +53,10 @@ struct Row {
 // separately. "up > down and up > 0" is "up > t" for t = (0 > down ? +0 :
 // down): a NaN on either side makes both false; for down < 0 both say
 // up > 0, and for down >= 0 (or -0) up > down implies up > 0.
-inline rec::Vec lane_move(rec::Vec up, rec::Vec down) {
-    const rec::Vec zero{};
-    const rec::Vec t = zero > down ? zero : down;
-    return rec::keep(up > t, up);
+inline Wide lane_move(Wide up, Wide down) {
+    const Wide zero{};
+    const Wide t = zero > down ? zero : down;
+    return keep(up > t, up);
 }
 
 // What directional_rows writes to plus and minus: the directional movements
@@ -75,33 +75,33 @@ template <bool Ranged, Moves Kind = Moves::kDirectional>
                                                           double* tr, double* plus, double* minus) {
     // Local copies: the stores cannot change them, so they stay in registers.
     const SeriesView high = high_in, low = low_in, close = close_in;
-    constexpr std::size_t W = rec::kWidth, S = bands::kStagedRows;
+    constexpr std::size_t W = kWidth, S = kStagedRows;
     double hs[S + 1], ls[S + 1], cs[S + 1];
     for (std::size_t i0 = first; i0 < b; i0 += S) {
         const std::size_t m = std::min(S, b - i0), at = i0 - first;
-        bands::stage_rows<Ranged>(high, low, close, i0, m, hs, ls, cs);
+        stage_rows<Ranged>(high, low, close, i0, m, hs, ls, cs);
         std::size_t k = 0;
         for (; k + W <= m; k += W) {
-            rec::Vec h, h1, l, l1;
+            Wide h, h1, l, l1;
             __builtin_memcpy(&h, hs + 1 + k, sizeof h);
             __builtin_memcpy(&h1, hs + k, sizeof h1);
             __builtin_memcpy(&l, ls + 1 + k, sizeof l);
             __builtin_memcpy(&l1, ls + k, sizeof l1);
-            rec::Vec p, mn;
+            Wide p, mn;
             if constexpr (Kind == Moves::kDirectional) {
-                const rec::Vec up = h - h1, down = l1 - l;
+                const Wide up = h - h1, down = l1 - l;
                 p = lane_move(up, down);
                 mn = lane_move(down, up);
             } else {
-                p = rec::magnitude(h - l1);
-                mn = rec::magnitude(l - h1);
+                p = magnitude(h - l1);
+                mn = magnitude(l - h1);
             }
             __builtin_memcpy(plus + at + k, &p, sizeof p);
             __builtin_memcpy(minus + at + k, &mn, sizeof mn);
             if constexpr (Ranged) {
-                rec::Vec c1;
+                Wide c1;
                 __builtin_memcpy(&c1, cs + k, sizeof c1);
-                const rec::Vec t = bands::true_range_step(h, l, c1);
+                const Wide t = true_range_step(h, l, c1);
                 __builtin_memcpy(tr + at + k, &t, sizeof t);
             }
         }
@@ -114,7 +114,7 @@ template <bool Ranged, Moves Kind = Moves::kDirectional>
                 plus[at + k] = std::fabs(hs[k + 1] - ls[k]);
                 minus[at + k] = std::fabs(ls[k + 1] - hs[k]);
             }
-            if constexpr (Ranged) tr[at + k] = bands::true_range_step(hs[k + 1], ls[k + 1], cs[k]);
+            if constexpr (Ranged) tr[at + k] = true_range_step(hs[k + 1], ls[k + 1], cs[k]);
         }
     }
 }
@@ -187,8 +187,8 @@ struct DiStep {
         s[2] = (s[2] * w + in[2]) / pd;
         if constexpr (Emit) {
             const auto positive = s[0] > 0.0;
-            out[0] = rec::keep(positive, (s[1] * 100.0) / s[0]);
-            out[1] = rec::keep(positive, (s[2] * 100.0) / s[0]);
+            out[0] = keep(positive, (s[1] * 100.0) / s[0]);
+            out[1] = keep(positive, (s[2] * 100.0) / s[0]);
         }
     }
 };
@@ -198,7 +198,7 @@ struct DiStep {
 struct DxStep {
     static constexpr std::size_t kState = 3, kInputs = 3, kOutputs = 2;
     static constexpr int kStages = 1;
-    ma::EmaCoefficients c;
+    EmaCoefficients c;
     double contraction() const { return std::fabs(c.beta); }
     template <class T>
     void guess(T* s, const T* in) const {
@@ -208,11 +208,11 @@ struct DxStep {
     template <bool Emit, class T>
     void step(T* s, const T* in, T* out) const {
         KORVA_UNROLL
-        for (std::size_t k = 0; k < 3; ++k) s[k] = ma::smooth(c, s[k], in[k]);
+        for (std::size_t k = 0; k < 3; ++k) s[k] = smooth(c, s[k], in[k]);
         if constexpr (Emit) {
             const auto nonzero = s[0] != 0.0;
-            out[0] = rec::keep(nonzero, (s[1] * 100.0) / s[0]);
-            out[1] = rec::keep(nonzero, (s[2] * 100.0) / s[0]);
+            out[0] = keep(nonzero, (s[1] * 100.0) / s[0]);
+            out[1] = keep(nonzero, (s[2] * 100.0) / s[0]);
         }
     }
 };
@@ -222,15 +222,15 @@ struct DxStep {
 // sum is replaced by zero where the range is zero.
 template <class T>
 inline auto nonzero_sum(T tr, T sum) {
-    return rec::pick(tr != 0.0, sum, rec::splat<T>(0.0)) != 0.0;
+    return pick(tr != 0.0, sum, splat<T>(0.0)) != 0.0;
 }
 
 // |+DI - -DI| / (+DI + -DI), the difference itself where the sum is zero.
 template <class T>
 inline T di_ratio(T plus, T minus) {
-    const T diff = rec::magnitude(plus - minus);
+    const T diff = magnitude(plus - minus);
     const T sum = minus + plus;
-    return rec::pick(sum == 0.0, diff, diff / sum);
+    return pick(sum == 0.0, diff, diff / sum);
 }
 
 // dx's second stage over the two indicators: prev = b * prev + a100 * ratio.
@@ -261,35 +261,24 @@ struct AdxStep {
     void guess(T* s, const T* in) const {
         KORVA_UNROLL
         for (std::size_t k = 0; k < 3; ++k) s[k] = in[k];
-        s[3] = rec::splat<T>(0.0);
+        s[3] = splat<T>(0.0);
     }
+    // The serial loop is bound by its divisions: divide_both halves them on
+    // a single row.
     template <class T>
     static T dx_of(T tr, T plus, T minus) {
         T pdi, mdi;
-        if constexpr (sizeof(T) == sizeof(double)) {
-            // One division for both on a single row (the same per-lane
-            // operations): the serial loop is bound by its divisions.
-            const Pair d = (Pair{plus, minus} * 100.0) / Pair{tr, tr};
-            pdi = d[0];
-            mdi = d[1];
-        } else {
-            pdi = (plus * 100.0) / tr;
-            mdi = (minus * 100.0) / tr;
-        }
+        divide_both(plus * 100.0, minus * 100.0, tr, tr, pdi, mdi);
         const T sum = mdi + pdi;
-        return rec::keep(nonzero_sum(tr, sum), (rec::magnitude(pdi - mdi) * 100.0) / sum);
+        return keep(nonzero_sum(tr, sum), (magnitude(pdi - mdi) * 100.0) / sum);
     }
     template <class T>
     void advance(T* s, const T* in) const {
-        if constexpr (sizeof(T) == sizeof(double)) {
-            const Pair d = Pair{s[1], s[2]} / Pair{pd, pd};
-            s[0] = s[0] - s[0] / pd;
-            s[1] = s[1] - d[0];
-            s[2] = s[2] - d[1];
-        } else {
-            KORVA_UNROLL
-            for (std::size_t k = 0; k < 3; ++k) s[k] = s[k] - s[k] / pd;
-        }
+        T d1, d2;
+        divide_both(s[1], s[2], pd, pd, d1, d2);
+        s[0] = s[0] - s[0] / pd;
+        s[1] = s[1] - d1;
+        s[2] = s[2] - d2;
         KORVA_UNROLL
         for (std::size_t k = 0; k < 3; ++k) s[k] = in[k] + s[k];
     }
@@ -317,7 +306,7 @@ struct AdxrStep {
     static T dx_of(T tr, T plus, T minus) {
         const T pdi = (plus / tr) * 100.0, mdi = (minus / tr) * 100.0;
         const T sum = pdi + mdi;
-        return rec::keep(nonzero_sum(tr, sum), (rec::magnitude(pdi - mdi) / sum) * 100.0);
+        return keep(nonzero_sum(tr, sum), (magnitude(pdi - mdi) / sum) * 100.0);
     }
     template <bool Emit, class T>
     void step(T* s, const T* in, T* out) const {
@@ -403,7 +392,7 @@ Tuple dx(MatrixView candles, std::uint64_t di_length, std::uint64_t adx_smoothin
 
     // RMA with the wrap-around seed: the value "before" row 0 is the last
     // row's, so the smoothing of every series starts from its final element.
-    const ma::EmaCoefficients c = ma::wilder_coefficients(di_length);
+    const EmaCoefficients c = wilder_coefficients(di_length);
     const Row last = row_at(px, n - 1);
     double s[3] = {last.tr, last.plus, last.minus};
     double* di_out[2] = {plus_di.data(), minus_di.data()};

@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "../helpers/errors.hpp"
-#include "../helpers/fmath.hpp"
 #include "../helpers/lanes.hpp"
 #include "../helpers/true_range.hpp"
 #include "movement.hpp"
@@ -162,7 +161,7 @@ Tuple supertrend(MatrixView candles, std::uint64_t period, double factor) {
     // The ATR is written into the trend buffer: row i's ATR is read just
     // before row i's trend value replaces it. A zero period fails inside.
     Series trend(n), changed(n, 0.0);
-    bands::wilder_atr(high, low, close, period, trend.data());
+    wilder_atr(high, low, close, period, trend.data());
     if (period > n) {
         std::fill_n(trend.data(), n, 0.0);
         return tuple_of(std::move(trend), std::move(changed));
