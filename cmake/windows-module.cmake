@@ -20,6 +20,9 @@ target_compile_definitions(korva_rust_objects PRIVATE Py_LIMITED_API=0x030C0000)
 target_link_libraries(korva_rust_objects PRIVATE korva_core korva_coordination)
 
 find_program(KORVA_DLLTOOL NAMES ${KORVA_MINGW_TRIPLE}-dlltool dlltool REQUIRED)
+if(KORVA_DLLTOOL_MACHINE)
+  set(KORVA_DLLTOOL_MACHINE_OPTION -m ${KORVA_DLLTOOL_MACHINE})
+endif()
 set(KORVA_PYTHON3_DEF ${CMAKE_CURRENT_BINARY_DIR}/python3.def)
 set(KORVA_PYTHON3_LIB ${CMAKE_CURRENT_BINARY_DIR}/libpython3.dll.a)
 add_custom_command(
@@ -27,7 +30,7 @@ add_custom_command(
   COMMAND ${CMAKE_COMMAND} -DNM=${CMAKE_NM} -DOBJECTS=$<TARGET_OBJECTS:korva_rust_objects>
           -DHEADERS=${KORVA_PYTHON_WINDOWS_INCLUDE} -DOUTPUT=${KORVA_PYTHON3_DEF}
           -P ${CMAKE_CURRENT_LIST_DIR}/python3-def.cmake
-  COMMAND ${KORVA_DLLTOOL} --input-def ${KORVA_PYTHON3_DEF} --dllname python3.dll --output-lib ${KORVA_PYTHON3_LIB}
+  COMMAND ${KORVA_DLLTOOL} ${KORVA_DLLTOOL_MACHINE_OPTION} --input-def ${KORVA_PYTHON3_DEF} --dllname python3.dll --output-lib ${KORVA_PYTHON3_LIB}
   DEPENDS $<TARGET_OBJECTS:korva_rust_objects> ${CMAKE_CURRENT_LIST_DIR}/python3-def.cmake
   VERBATIM)
 add_custom_target(korva_python3_import DEPENDS ${KORVA_PYTHON3_LIB})

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Cross-builds the standalone coordinator for 64-bit Windows with MinGW-w64
-# (cmake/mingw-w64-x86_64.cmake) and runs the coordinator test suite against
-# it under wine. Extra arguments go to pytest.
+# (cmake/mingw-w64-x86_64.cmake), or takes one built already
+# (KORVA_WINE_EXE, e.g. the wheels' zig build), and runs the coordinator test
+# suite against it under wine. Extra arguments go to pytest.
 #   bash coordination/wine_tests.sh [-k pattern]
 # Tests that reach the server through POSIX-only means skip themselves there
 # (tests/coordinator/server_process.py: WINDOWS_SERVER).
@@ -25,12 +26,15 @@ if [ ${#need[@]} -gt 0 ]; then
 fi
 if command -v wine >/dev/null; then wine=(wine); else wine=(/usr/lib/wine/wine64); fi
 
-generator=()
-command -v ninja >/dev/null && generator=(-G Ninja)
-cmake -S "$here" -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64-x86_64.cmake" -DKORVA_COORDINATOR_TOOLS=ON >/dev/null
-cmake --build "$build" --target korva_coordinator -j 2 >/dev/null
-exe="$build/korva_coordinator.exe"
+exe="${KORVA_WINE_EXE:-}"
+if [ -z "$exe" ]; then
+    generator=()
+    command -v ninja >/dev/null && generator=(-G Ninja)
+    cmake -S "$here" -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64-x86_64.cmake" -DKORVA_COORDINATOR_TOOLS=ON >/dev/null
+    cmake --build "$build" --target korva_coordinator -j 2 >/dev/null
+    exe="$build/korva_coordinator.exe"
+fi
 
 export WINEDEBUG=-all
 # The prefix is the caller's choice (WINEPREFIX; wine's default otherwise).

@@ -1,11 +1,14 @@
 """Renders the function table (the JSON that tools/describe.cpp prints) as
-the type stubs shipped in the wheel or as the function reference docs/functions.md.
+the type stubs shipped in the wheel or as the function reference docs/functions.md,
+and the coordinator's table of operations (coordination/tools/describe.cpp)
+as its reference docs/coordinator.md.
 
     python tools/render_table.py stubs functions.json korva_rust-stubs/__init__.pyi
     python tools/render_table.py docs functions.json docs/functions.md
+    python tools/render_table.py coordinator coordinator.json docs/coordinator.md
 
-The build runs the first; `make docs` runs the second, and a test checks that
-the committed reference matches the table."""
+The build runs the first and writes both JSON files; `make docs` runs the
+other two, and tests check that the committed references match the tables."""
 import json
 import sys
 
@@ -165,11 +168,118 @@ def render_docs(table):
     return "\n".join(out) + "\n"
 
 
+def mib(n):
+    return f"{n} bytes ({n // 1048576} MiB)" if n % 1048576 == 0 else f"{n} bytes"
+
+
+def render_coordinator(table):
+    lim = table["limits"]
+    ops = table["operations"]
+    out = [
+        "# Coordinator reference",
+        "",
+        "<!-- Generated from the coordinator's table of operations",
+        "     (coordination/src/connection.cpp) by `make docs` (tools/render_table.py);",
+        "     do not edit by hand. -->",
+        "",
+        "`run_coordinator()` serves keyed shared state and publish/subscribe channels",
+        "on a loopback TCP port (see the [guide](guide.md) for starting it). This is",
+        "what crosses the socket.",
+        "",
+        "## Framing",
+        "",
+        "A request is three parts, sent back to back; any number of requests may",
+        "follow one another on a connection, each answered in order:",
+        "",
+        f"1. The header line: one JSON object with the keys `version` (2), `token`, `namespace`"
+        f" (1 to {lim['namespace']} bytes), `op`, `generation` (from \"hello\"; required by every other"
+        f" operation) and `payload_bytes` (at most {mib(lim['payload'])}; absent means 0), or an array"
+        " of those values in that order (the last two may be left off); then a line feed."
+        f" At most {lim['header_line']} bytes with the line feed.",
+        f"2. The body line: one JSON value (an object holding the operation's arguments) and a line feed,"
+        f" at most {mib(lim['body_line'])} with the line feed. JSON nests at most {lim['nesting']} levels.",
+        "3. The binary payload: exactly `payload_bytes` raw bytes, read whatever the operation.",
+        "",
+        "The first request's header, once valid, is answered `{\"ok\":true,\"value\":\"ready\"}` at",
+        "once. Each reply is one line of compact JSON with sorted keys:",
+        "`{\"ok\":true,\"value\":V}` or `{\"error\":E,\"ok\":false}`, E a text with a category prefix.",
+        "",
+        f"Deadlines: {lim['first_request_ms'] // 1000} s for the first request's header and body,"
+        f" {lim['later_request_ms'] // 1000} s for later ones (from when the server starts waiting),"
+        f" {lim['payload_ms'] // 1000} s for a payload; each reply write may take {lim['send_timeout_ms']} ms."
+        " A connection that misses one is closed.",
+        "",
+        "Failures before the operation runs close the connection after their reply, in the order",
+        "they are checked:",
+        "",
+        *(f"- `{e}`" for e in table["request_errors"]),
+        "",
+        f"Any operation may also fail with `{table['unavailable']}`, and an unknown `op` gets"
+        f" `{table['unknown_operation']}` (after the `key` checks of a keyed operation). Operation"
+        " failures leave the connection open, except those of \"subscribe\". A server already serving"
+        f" {lim['connections']} connections answers a new one `{table['connection_limit']}` and closes it.",
+        "",
+        f"Arguments: `key`, `channel` and `prefix` are strings of at most {lim['name']} bytes; `owner`"
+        f" a string (1 to {lim['owner']} bytes for a lock); `ttl_ms` a JSON integer from 1 to 2^64-1"
+        " (milliseconds); `amount` a signed 64-bit JSON integer; `members` an array of strings and"
+        " `member` a string, each of hexadecimal digit pairs (kept in lower case). Keys and channels are"
+        " scoped by the header's `namespace`.",
+        "",
+        "## Operations",
+        "",
+        "| `op` | Arguments | Payload | Reply |",
+        "|---|---|---|---|",
+    ]
+    for op in ops:
+        out.append(f"| [`{op['name']}`](#{op['name']}) | {op['arguments']} | {'yes' if op['payload'] else 'no'}"
+                   f" | {op['reply']} |")
+    for op in ops:
+        out += ["", f"### {op['name']}", "", op["summary"], "",
+                f"- Arguments: {op['arguments']}.",
+                "- Payload: " + ("the operation's bytes." if op["payload"] else "none used (read and discarded)."),
+                f"- Reply: {op['reply']}."]
+        if op["errors"]:
+            closes = " (each closes the connection)" if op["stream"] else ""
+            out.append(f"- Failures{closes}: " + "; ".join(f"`{e}`" for e in op["errors"]) + ".")
+    hb = table["heartbeat_frame"].rstrip("\n")
+    out += [
+        "",
+        "## Stream frames",
+        "",
+        "After \"subscribe\" succeeds the server reads nothing more from the connection (a half-close",
+        "by the subscriber keeps the stream) and writes only frames:",
+        "",
+        "- an event: the line `{\"channel\":C,\"payload_bytes\":N}` and a line feed, then the N payload bytes;",
+        f"- a heartbeat: `{hb}` and a line feed, after {lim['heartbeat_ms'] // 1000} s without a frame.",
+        "",
+        f"Each frame must be written within {lim['frame_write_ms'] // 1000} s of being taken for writing."
+        " A stream whose write fails or misses that deadline ends there: the connection closes without a"
+        " message, possibly inside the frame whose write failed, but never with another frame after it.",
+        "",
+        "## Budgets",
+        "",
+        f"- Event frame: at most {mib(lim['frame'])}.",
+        f"- Per subscription: at most {mib(lim['subscription_queue'])} of queued frames, each counted with"
+        f" {lim['event_overhead']} bytes more; a subscriber that falls that far behind is dropped.",
+        f"- All subscriptions: at most {mib(lim['global_queue'])} of distinct queued frames; a publish"
+        " beyond it is refused.",
+        f"- Subscriptions: at most {lim['subscriptions']} at once. Connections: {lim['connections']}.",
+        f"- Store: values up to {mib(lim['value_size'])}, at most {lim['entries']} entries and"
+        f" {mib(lim['usage'])} in all, each entry counted as its namespace, key and value plus"
+        f" {lim['entry_overhead']} bytes (a set's value as its members' lengths plus"
+        f" {lim['member_overhead']} bytes each).",
+    ]
+    return "\n".join(out) + "\n"
+
+
+RENDERERS = {"stubs": render_stubs, "docs": render_docs, "coordinator": render_coordinator}
+
+
 def main(argv):
-    if len(argv) != 4 or argv[1] not in ("stubs", "docs"):
+    if len(argv) != 4 or argv[1] not in RENDERERS:
         sys.exit(__doc__)
     table = load(argv[2])
-    text = render_stubs(table) if argv[1] == "stubs" else render_docs(table)
+    text = RENDERERS[argv[1]](table)
     with open(argv[3], "w", encoding="utf-8", newline="\n") as f:
         f.write(text)
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "platform.hpp"
+#include "test_hooks.hpp"
 
 namespace korva::coordination {
 
@@ -82,24 +83,31 @@ void SubscriberQueue::send_queued() noexcept {
         std::unique_lock<std::mutex> guard(mutex_);
         if (items_.empty()) return;
         if (writing_) return;  // the writer looks at the queue again before it lets go
-        if (stream_ == nullptr || !carry_.events.empty()) {
+        if (failed_ || closing_ || !active.load()) {
+            wake = true;  // the stream is ending: its thread discards the queue
+        } else if (stream_ == nullptr || !carry_.events.empty()) {
             // Not streaming yet, or the socket was full: the stream's thread
             // writes, waiting as long as the frame deadline allows.
             wake = true;
         } else {
             writing_ = true;
             Transport& stream = *stream_;  // stays attached while the role is held
-            for (int round = 0; round < kPublisherRounds && !items_.empty(); ++round) {
+            // Rounds end once a publisher has dropped the subscription: whole
+            // frames already out are fine, but the stream is ending.
+            for (int round = 0; round < kPublisherRounds && !items_.empty() && active.load(); ++round) {
                 take_locked(batch, platform::monotonic_ns());
                 guard.unlock();
                 const std::size_t count = frames_of(batch, parts);
                 std::size_t total = 0;
                 for (std::size_t i = 0; i < count; ++i) total += parts[i].size();
                 const long sent = stream.try_write(parts, count);
-                if (sent < 0) active.store(false);  // the peer is gone: the stream ends
                 if (sent < 0 || static_cast<std::size_t>(sent) == total) release(batch);
                 guard.lock();
-                if (sent < 0) break;
+                if (sent < 0) {  // the peer is gone: the stream ends here
+                    failed_ = true;
+                    active.store(false);
+                    break;
+                }
                 if (static_cast<std::size_t>(sent) < total) {
                     batch.sent = static_cast<std::size_t>(sent);
                     carry_ = std::move(batch);
@@ -151,8 +159,12 @@ SubscriberQueue::Wait SubscriberQueue::next(Batch& out, std::int64_t until_ns) {
     }
 }
 
-void SubscriberQueue::end_write() {
+void SubscriberQueue::end_write(bool failed) {
     std::lock_guard<std::mutex> guard(mutex_);
+    if (failed) {
+        failed_ = true;
+        active.store(false);
+    }
     writing_ = false;
 }
 
@@ -301,6 +313,11 @@ void Channels::prune_inactive() {
         list_.end());
 }
 
+void Channels::end_all() {
+    for (Subscription& s : list_) s.queue->active.store(false);
+    list_.clear();  // each entry drops its sending side, which wakes its stream
+}
+
 const char* Channels::add(std::string_view ns, std::string_view prefix, std::shared_ptr<SubscriberQueue> queue) {
     prune_inactive();
     if (list_.size() >= limits::kSubscriptions) return text::kSubscriptionLimit;
@@ -325,15 +342,16 @@ bool build_frame(std::string_view channel, const std::string& payload, std::stri
 // ---- subscriber stream -------------------------------------------------------------------------
 
 namespace {
-// How often an idle subscriber looks at its socket for the peer's end, so a
-// vanished subscriber frees its slot well before its next heartbeat.
+// How often an idle subscriber looks at its socket for a reset, so a
+// subscriber whose connection failed frees its slot before its next
+// heartbeat.
 constexpr std::int64_t kPeerCheckNs = 200'000'000;
 }  // namespace
 
 void stream_events(Transport& transport, SubscriberQueue& queue) {
     SubscriberQueue::Batch batch;
     std::string_view parts[kBatch];
-    // A peer that hung up right after subscribing ends the stream at once.
+    // A connection that failed right after subscribing ends the stream at once.
     bool failed = transport.peer_gone();
     try {
         batch.events.reserve(kBatch);  // next() then cannot throw
@@ -350,14 +368,16 @@ void stream_events(Transport& transport, SubscriberQueue& queue) {
         }
         if (outcome == SubscriberQueue::Wait::Heartbeat) {
             failed = !transport.write_all(kHeartbeatFrame);
-            queue.end_write();
+            queue.end_write(failed);
+            test_hooks::after_write(failed);
             continue;
         }
         // Frames taken together share the instant they were taken: each must
         // be out within 2 seconds of it.
         const std::size_t count = frames_of(batch, parts);
         failed = !transport.write_by(parts, count, batch.deadline_ns, queue.active);
-        queue.end_write();
+        queue.end_write(failed);
+        test_hooks::after_write(failed);
         queue.release(batch);
     }
     queue.active.store(false);

@@ -89,7 +89,12 @@ public:
     // Idle: nothing to do yet (or the subscription went inactive).
     // SenderGone: the list entry is gone and nothing is left to write.
     Wait next(Batch& out, std::int64_t until_ns);
-    void end_write();
+    // Gives the writer's role back. After a failed write the stream is over
+    // for every thread: it may end inside the frame whose write failed, but
+    // no later frame may follow those bytes (the peer would read it as the
+    // rest of the torn one), so the stream is marked failed and inactive
+    // before anyone else can take the role.
+    void end_write(bool failed);
     // Gives back the reservations of a written batch and empties it.
     void release(Batch& batch);
     void close_sender();
@@ -105,6 +110,7 @@ private:
     Batch carry_;  // a publisher's batch the socket only took in part
     Transport* stream_ = nullptr;
     bool writing_ = false;  // someone holds the writer's role
+    bool failed_ = false;  // a write failed: nothing more goes to the socket
     bool closing_ = false;  // the receiving side waits for the role
     std::int64_t last_frame_ns_ = 0;  // last frame or heartbeat taken for writing
     bool sender_open_ = true;
@@ -144,6 +150,8 @@ public:
     // burst goes out in one write.
     Reply deliver(std::string_view ns, std::string_view channel, std::string&& frame, Outbox& outbox);
     void prune_inactive();
+    // Ends every subscription (the clean stop of the test server).
+    void end_all();
     // Registers a subscription; nullptr or the failure text.
     const char* add(std::string_view ns, std::string_view prefix, std::shared_ptr<SubscriberQueue> queue);
 

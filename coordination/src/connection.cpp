@@ -134,26 +134,85 @@ Reply subscribe(Call& call) {
     return Reply::boolean(true);
 }
 
-// Columns: name, prepare, run, store lock, payload, stream (see Operation).
+// Failure texts per operation, for the reference.
+namespace errors {
+using namespace text;
+constexpr const char* kGet[] = {kMissingKey, kNameTooLong, kExpectedBytes};
+constexpr const char* kPut[] = {kMissingKey, kNameTooLong, kPutValue, kBadTtl, kStoreBudget};
+constexpr const char* kKey[] = {kMissingKey, kNameTooLong};
+constexpr const char* kExpire[] = {kMissingKey, kNameTooLong, kBadTtl, kExpiryRequired};
+constexpr const char* kIncrement[] = {kMissingKey, kNameTooLong, kBadAmount,  kExpectedBytes,
+                                      kNotInteger, kOverflow,    kStoreBudget};
+constexpr const char* kAddMembers[] = {kMissingKey,   kNameTooLong, kExpectedSet, kMembersArray,
+                                       kMemberString, kMemberHex,   kStoreBudget};
+constexpr const char* kRemoveMembers[] = {kMissingKey,   kNameTooLong,  kExpectedSet,
+                                          kMembersArray, kMemberString, kMemberHex};
+constexpr const char* kMembers[] = {kMissingKey, kNameTooLong, kExpectedSet};
+constexpr const char* kContains[] = {kMissingKey, kNameTooLong, kMissingMember, kPayloadHex, kExpectedSet};
+constexpr const char* kAcquireLock[] = {kMissingKey, kNameTooLong, kMissingOwner, kLockOwner,
+                                        kBadTtl,     kLockTtl,     kStoreBudget};
+constexpr const char* kReleaseLock[] = {kMissingKey, kNameTooLong, kMissingOwner};
+constexpr const char* kPublish[] = {kMissingChannel, kNameTooLong, kPublishValue,
+                                    kSerialization,  kFrameBudget, kGlobalBudget};
+constexpr const char* kSubscribe[] = {kMissingPrefix, kNameTooLong, kSubscriptionLimit};
+}  // namespace errors
+
+// Columns: name, prepare, run, store lock, payload, stream, then the
+// reference's summary, arguments, reply and failure texts (see Operation).
 constexpr Operation kOperations[] = {
-    {"hello", nullptr, hello, false, false, false},
-    {"get", nullptr, keyed<&Store::get>, true, false, false},
-    {"put", nullptr, keyed<&Store::put>, true, true, false},
-    {"delete", nullptr, keyed<&Store::remove>, true, false, false},
-    {"expire", nullptr, keyed<&Store::expire>, true, false, false},
-    {"ttl", nullptr, keyed<&Store::ttl>, true, false, false},
-    {"increment", nullptr, keyed<&Store::increment>, true, false, false},
-    {"add_members", nullptr, keyed<&Store::add_members>, true, false, false},
-    {"remove_members", nullptr, keyed<&Store::remove_members>, true, false, false},
-    {"members", nullptr, keyed<&Store::members>, true, false, false},
-    {"contains", nullptr, keyed<&Store::contains>, true, false, false},
-    {"acquire_lock", nullptr, keyed<&Store::acquire_lock>, true, false, false},
-    {"release_lock", nullptr, keyed<&Store::release_lock>, true, false, false},
-    {"publish", prepare_publish, publish, true, true, false},
-    {"subscribe", prepare_subscribe, subscribe, true, false, true},
+    {"hello",
+     nullptr,
+     hello,
+     false,
+     false,
+     false,
+     "Learns the server's generation; the only operation accepted without one.",
+     "none",
+     "{\"generation\":G,\"protocol\":2}, G the server's generation string",
+     {}},
+    {"get", nullptr, keyed<&Store::get>, true, false, false, "Reads a byte value.", "`key`",
+     "null when the key holds nothing; else the binary reply {\"payload_bytes\":N} followed by the value's N "
+     "bytes",
+     errors::kGet},
+    {"put", nullptr, keyed<&Store::put>, true, true, false,
+     "Stores the payload as the key's byte value, replacing whatever the key held.",
+     "`key`, optional `ttl_ms`; no `value`", "true", errors::kPut},
+    {"delete", nullptr, keyed<&Store::remove>, true, false, false, "Removes the key's entry, of any kind.", "`key`",
+     "1 if an entry was removed, else 0", errors::kKey},
+    {"expire", nullptr, keyed<&Store::expire>, true, false, false, "Gives an existing entry a new expiry.",
+     "`key`, `ttl_ms` (required)", "true if the entry exists, else false", errors::kExpire},
+    {"ttl", nullptr, keyed<&Store::ttl>, true, false, false, "Time left before the entry expires.", "`key`",
+     "-2 when there is no entry, -1 when it never expires, else the whole seconds left", errors::kKey},
+    {"increment", nullptr, keyed<&Store::increment>, true, false, false,
+     "Adds to the decimal integer a byte value holds (a missing key counts as 0), keeping its expiry.",
+     "`key`, `amount`", "the new integer value", errors::kIncrement},
+    {"add_members", nullptr, keyed<&Store::add_members>, true, false, false,
+     "Adds members to the key's set, creating it when missing (not for an empty list).", "`key`, `members`",
+     "the number of members newly added", errors::kAddMembers},
+    {"remove_members", nullptr, keyed<&Store::remove_members>, true, false, false,
+     "Removes members from the key's set; removing the last removes the key.", "`key`, `members`",
+     "the number of members removed", errors::kRemoveMembers},
+    {"members", nullptr, keyed<&Store::members>, true, false, false, "Lists the key's set.", "`key`",
+     "an array of member strings (lower-case hexadecimal), in no particular order; empty for a missing key",
+     errors::kMembers},
+    {"contains", nullptr, keyed<&Store::contains>, true, false, false, "Tests one member of the key's set.",
+     "`key`, `member`", "true or false", errors::kContains},
+    {"acquire_lock", nullptr, keyed<&Store::acquire_lock>, true, false, false,
+     "Takes the lock under the key for `owner` when the key holds nothing.", "`key`, `owner`, `ttl_ms` (required)",
+     "true if acquired, else false", errors::kAcquireLock},
+    {"release_lock", nullptr, keyed<&Store::release_lock>, true, false, false,
+     "Releases the lock under the key if `owner` holds it.", "`key`, `owner`", "true if released, else false",
+     errors::kReleaseLock},
+    {"publish", prepare_publish, publish, true, true, false,
+     "Sends the payload as an event to every matching subscription of the namespace.", "`channel`; no `value`",
+     "the number of subscriptions the event was queued for", errors::kPublish},
+    {"subscribe", prepare_subscribe, subscribe, true, false, true,
+     "Turns the connection into a stream of the namespace's events on channels starting with `prefix`.",
+     "`prefix` (may be empty: every channel)", "true, then the stream", errors::kSubscribe},
 };
 // An unknown name is still a keyed request: its key is checked first.
-constexpr Operation kUnknown = {"", nullptr, keyed<&Store::unknown>, true, false, false};
+constexpr const char* kUnknownErrors[] = {text::kMissingKey, text::kNameTooLong, text::kUnknownOp};
+constexpr Operation kUnknown = {"", nullptr, keyed<&Store::unknown>, true, false, false, {}, {}, {}, kUnknownErrors};
 
 // The one writer of reply lines: a value, a failure text or a binary value.
 bool send_reply(Transport& transport, const Reply& reply, std::string& out) {

@@ -41,6 +41,14 @@ struct Operation {
     bool store_lock;  // run() is called with the store lock held
     bool payload;  // uses the binary payload; for the others it is read and discarded
     bool stream;  // success turns the connection into an event stream; any failure closes it
+    // What the operation reference (docs/coordinator.md) says of it: it is
+    // rendered from this table, so the table is the one place to change.
+    std::string_view summary;
+    std::string_view arguments;  // the body's arguments, in the words of the reference
+    std::string_view reply;  // the success value
+    // The failure texts of the operation itself, in the order it checks
+    // (protocol failures and "internal: state unavailable" apply to all).
+    std::span<const char* const> errors;
 };
 
 // The entry for `name`. Any other name gets the entry that answers

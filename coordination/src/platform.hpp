@@ -145,10 +145,16 @@ public:
     // accepted; 0 when `dont_wait` is set and the socket buffer is full;
     // -1 on failure or timeout (a send that accepts nothing is one).
     long send_parts(const std::string_view* parts, std::size_t count, std::size_t skip, bool dont_wait);
-    // Non-blocking: discards whatever the peer sent; true if the peer has
-    // closed its side or the socket failed.
+    // Non-blocking: discards whatever the peer sent; true once the socket
+    // has failed (reset or error). A peer that only shut its sending side
+    // down is not gone.
     bool peer_gone();
     void shutdown_write();
+    // Ends both directions at once: a thread waiting in a read or a write on
+    // this socket (on Linux, in accept on a listener too) returns. The clean
+    // stop of the test server uses it; the descriptor stays open until
+    // close().
+    void shutdown_both();
 
 private:
     Handle fd_ = -1;

@@ -9,13 +9,17 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <pthread.h>
-#include <sys/random.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
 #if defined(__GLIBC__)
 #include <malloc.h>
+#endif
+#if defined(__linux__)
+#include <sys/syscall.h>
+#else
+#include <sys/random.h>
 #endif
 
 #include <cerrno>
@@ -83,12 +87,26 @@ void exit_process(int status) {
     _exit(status);
 }
 
+// Up to n random bytes from the system; what getrandom() returns.
+static long system_random(void* p, std::size_t n) {
+#if defined(__linux__)
+    // The system call itself: glibc wraps it only from 2.25 on, and the
+    // wheels are built for older ones.
+    return ::syscall(SYS_getrandom, p, n, 0);
+#elif defined(__APPLE__)
+    n = n < 256 ? n : 256;
+    return getentropy(p, n) == 0 ? static_cast<long>(n) : -1;
+#else
+    return getrandom(p, n, 0);
+#endif
+}
+
 std::uint64_t random_u64() {
     std::uint64_t value = 0;
     auto* p = reinterpret_cast<unsigned char*>(&value);
     std::size_t got = 0;
     while (got < sizeof value) {
-        ssize_t n = getrandom(p + got, sizeof value - got, 0);
+        long n = system_random(p + got, sizeof value - got);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         got += static_cast<std::size_t>(n);
@@ -178,12 +196,32 @@ void Socket::close() {
     }
 }
 
+// macOS has neither SOCK_CLOEXEC and accept4 nor MSG_NOSIGNAL: there a new
+// descriptor is marked close-on-exec just after it is made (a program
+// started by another thread in between could inherit it; macOS has no
+// atomic way) and the socket itself is kept from raising SIGPIPE.
+#if defined(__APPLE__)
+constexpr int kSocketCloseOnExec = 0;
+constexpr int kSendNoSignal = 0;
+static void prepare_socket(int fd) {
+    if (fd < 0) return;
+    fcntl(fd, F_SETFD, FD_CLOEXEC);
+    int one = 1;
+    setsockopt(fd, SOL_SOCKET, SO_NOSIGPIPE, &one, sizeof one);
+}
+#else
+constexpr int kSocketCloseOnExec = SOCK_CLOEXEC;
+constexpr int kSendNoSignal = MSG_NOSIGNAL;
+static void prepare_socket(int) {}
+#endif
+
 Socket Socket::listen_tcp(const SocketAddress& address, std::string& error) {
-    Socket s(::socket(address.v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    Socket s(::socket(address.v6 ? AF_INET6 : AF_INET, SOCK_STREAM | kSocketCloseOnExec, 0));
     if (!s.valid()) {
         error = os_error_text(errno);
         return {};
     }
+    prepare_socket(s.fd_);
     // Address reuse on POSIX only lets us bind while old connections to the
     // port sit in TIME_WAIT; it does not let another process steal a port
     // that is actively listening (that would be SO_REUSEPORT). Without it a
@@ -212,7 +250,12 @@ bool Socket::local_address(SocketAddress& out, std::string& error) const {
 
 Socket Socket::accept(std::string& error) const {
     for (;;) {
+#if defined(__APPLE__)
+        int fd = ::accept(fd_, nullptr, nullptr);
+        prepare_socket(fd);
+#else
         int fd = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+#endif
         if (fd >= 0) return Socket(fd);
         if (errno == EINTR) continue;
         error = os_error_text(errno);
@@ -286,7 +329,7 @@ bool Socket::write_all(std::string_view a, std::string_view b) {
         msghdr msg{};
         msg.msg_iov = cur;
         msg.msg_iovlen = static_cast<decltype(msg.msg_iovlen)>(count);
-        ssize_t n = ::sendmsg(fd_, &msg, MSG_NOSIGNAL);
+        ssize_t n = ::sendmsg(fd_, &msg, kSendNoSignal);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
         auto done = static_cast<std::size_t>(n);
@@ -321,7 +364,7 @@ long Socket::send_parts(const std::string_view* parts, std::size_t count, std::s
     msg.msg_iov = iov;
     msg.msg_iovlen = static_cast<decltype(msg.msg_iovlen)>(used);
     for (;;) {
-        ssize_t sent = ::sendmsg(fd_, &msg, MSG_NOSIGNAL | (dont_wait ? MSG_DONTWAIT : 0));
+        ssize_t sent = ::sendmsg(fd_, &msg, kSendNoSignal | (dont_wait ? MSG_DONTWAIT : 0));
         if (sent < 0 && errno == EINTR) continue;
         if (sent < 0 && dont_wait && (errno == EAGAIN || errno == EWOULDBLOCK)) return 0;
         return sent <= 0 ? -1 : static_cast<long>(sent);
@@ -334,7 +377,10 @@ bool Socket::peer_gone() {
     for (int round = 0; round < 16; ++round) {
         ssize_t n = ::recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
         if (n > 0) continue;  // discarded: nothing is read after subscribing
-        if (n == 0) return true;
+        // End of stream is only the peer's half-close: it may still read.
+        // A peer that went away entirely resets the connection once written
+        // to, which the heartbeat write at the latest finds.
+        if (n == 0) return false;
         if (errno == EINTR) continue;
         return !(errno == EAGAIN || errno == EWOULDBLOCK);
     }
@@ -342,5 +388,7 @@ bool Socket::peer_gone() {
 }
 
 void Socket::shutdown_write() { ::shutdown(fd_, SHUT_WR); }
+
+void Socket::shutdown_both() { ::shutdown(static_cast<int>(fd_), SHUT_RDWR); }
 
 }  // namespace korva::coordination::platform

@@ -469,7 +469,10 @@ bool Socket::peer_gone() {
     for (int round = 0; round < 16; ++round) {
         int n = ::recv(native(fd_), buffer, sizeof buffer, 0);
         if (n > 0) continue;  // discarded: nothing is read after subscribing
-        if (n == 0) return true;
+        // End of stream is only the peer's half-close: it may still read.
+        // A peer that went away entirely resets the connection once written
+        // to, which the heartbeat write at the latest finds.
+        if (n == 0) return false;
         int err = WSAGetLastError();
         if (err == WSAEINTR) continue;
         return err != WSAEWOULDBLOCK;
@@ -478,5 +481,7 @@ bool Socket::peer_gone() {
 }
 
 void Socket::shutdown_write() { ::shutdown(native(fd_), SD_SEND); }
+
+void Socket::shutdown_both() { ::shutdown(native(fd_), SD_BOTH); }
 
 }  // namespace korva::coordination::platform

@@ -55,7 +55,8 @@ public:
     // again afterwards.
     virtual bool write_by(const std::string_view* parts, std::size_t count, std::int64_t deadline_ns,
                           const std::atomic<bool>& keep_going) = 0;
-    // Non-blocking: discards pending input; true once the peer has gone.
+    // Non-blocking: discards pending input; true once the connection has
+    // failed (a peer's half-close is not that).
     virtual bool peer_gone() = 0;
     // One write of `parts` (at most 64) that never waits: the bytes taken
     // at once (0 when none), or <0 once the connection has failed. A

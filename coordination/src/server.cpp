@@ -2,9 +2,15 @@
 // threads, the sweeper and the parent watch. This is the coordinator's
 // entry point (coordinator.hpp); all system calls go through the platform
 // layer.
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
+#include <list>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "connection.hpp"
 #include "coordinator.hpp"
@@ -212,14 +218,108 @@ private:
     std::int64_t last_ = 0;
 };
 
-void serve_worker(std::shared_ptr<SharedState> state, platform::Socket socket) {
+void serve_worker(SharedState& state, platform::Socket& socket) {
     if (socket.set_blocking() && socket.set_send_timeout_ms(limits::kSendTimeoutMs) && socket.set_no_delay()) {
         SocketTransport transport(socket);
-        serve_connection(transport, *state);
+        serve_connection(transport, state);
     }
-    socket.close();
-    state->connections.fetch_sub(1);
 }
+
+// What a clean stop needs (the standalone test server only, see run_until):
+// the connection threads, joinable, with their sockets, so that the stop
+// can end every connection and wait for every thread. A plain run() has
+// none of this: its threads are detached and the process ends under them.
+class Workers {
+public:
+    // Serves `socket` on a thread of its own; the error text, or empty. A
+    // connection accepted once the stop has begun is closed unserved.
+    std::string start(const std::shared_ptr<SharedState>& state, platform::Socket socket) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        reap_locked();
+        if (stopping_) return "stopping";
+        auto worker = list_.emplace(list_.end());
+        worker->socket = std::move(socket);
+        try {
+            worker->thread = std::thread([this, worker, state] {
+                serve_worker(*state, worker->socket);
+                finished(*worker);
+                state->connections.fetch_sub(1);
+            });
+        } catch (const std::exception& e) {
+            list_.erase(worker);
+            return e.what();
+        }
+        return {};
+    }
+
+    bool stopping() {
+        std::lock_guard<std::mutex> guard(mutex_);
+        return stopping_;
+    }
+    // Waits up to `ms` for the stop; true once it has begun.
+    bool wait_for_stop(int ms) {
+        std::unique_lock<std::mutex> guard(mutex_);
+        return stopped_.wait_for(guard, std::chrono::milliseconds(ms), [this] { return stopping_; });
+    }
+    // Ends the accept loop and every connection: blocked reads and writes
+    // return at once, so each worker finishes its request loop or stream.
+    void stop(platform::Socket& listener, SharedState& state) {
+        {
+            std::lock_guard<std::mutex> guard(mutex_);
+            stopping_ = true;
+            listener.shutdown_both();
+            for (Worker& worker : list_) {
+                if (!worker.done) worker.socket.shutdown_both();
+            }
+        }
+        stopped_.notify_all();
+        // Waiting subscribers end with their subscriptions.
+        std::lock_guard<StoreLock> guard(state.lock);
+        state.channels.end_all();
+    }
+    // After the accept loop has ended: nothing adds to the list any more.
+    void join_all() {
+        std::unique_lock<std::mutex> guard(mutex_);
+        while (!list_.empty()) {
+            Worker& worker = list_.front();  // its thread uses it until it ends
+            guard.unlock();
+            worker.thread.join();
+            guard.lock();
+            list_.pop_front();
+        }
+    }
+
+private:
+    struct Worker {
+        platform::Socket socket;
+        std::thread thread;
+        bool done = false;
+    };
+
+    // The socket is closed under the mutex, so that stop() never shuts down
+    // a descriptor number a later connection has been given.
+    void finished(Worker& worker) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        worker.socket.close();
+        worker.done = true;
+    }
+    // Joins the threads of ended connections (each has left finished()).
+    void reap_locked() {
+        for (auto it = list_.begin(); it != list_.end();) {
+            if (!it->done) {
+                ++it;
+                continue;
+            }
+            it->thread.join();
+            it = list_.erase(it);
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable stopped_;
+    bool stopping_ = false;
+    std::list<Worker> list_;
+};
 
 // Answers a connection over the limit on the accept thread, bounded in time.
 // The refusal is followed by a half-close and a short drain so that a peer
@@ -249,9 +349,13 @@ void refuse(platform::Socket& socket) {
     }
 }
 
-void sweeper(std::shared_ptr<SharedState> state) {
+void sweeper(const std::shared_ptr<SharedState>& state, Workers* workers) {
     for (;;) {
-        platform::sleep_ms(1000);
+        if (workers == nullptr) {
+            platform::sleep_ms(1000);
+        } else if (workers->wait_for_stop(1000)) {
+            return;
+        }
         try {
             std::lock_guard<StoreLock> guard(state->lock);
             state->store.sweep(static_cast<Instant>(platform::monotonic_ns()));
@@ -270,11 +374,13 @@ void sweeper(std::shared_ptr<SharedState> state) {
     }
 }
 
-[[noreturn]] void accept_loop(const platform::Socket& listener, const std::shared_ptr<SharedState>& state) {
+// Runs until the stop, when there is one to wait for.
+void accept_loop(const platform::Socket& listener, const std::shared_ptr<SharedState>& state, Workers* workers) {
     ReportLimiter limiter;
     for (;;) {
         std::string error;
         platform::Socket socket = listener.accept(error);
+        if (workers != nullptr && workers->stopping()) return;
         if (!socket.valid()) {
             limiter.report("Coordinator accept failed: ", error);
             platform::sleep_ms(100);
@@ -293,23 +399,34 @@ void sweeper(std::shared_ptr<SharedState> state) {
             continue;
         }
         try {
-            auto shared_socket = std::make_shared<platform::Socket>(std::move(socket));
-            error =
-                platform::spawn_detached([state, shared_socket] { serve_worker(state, std::move(*shared_socket)); });
-            if (!error.empty()) shared_socket->close();
+            if (workers != nullptr) {
+                error = workers->start(state, std::move(socket));
+            } else {
+                auto shared_socket = std::make_shared<platform::Socket>(std::move(socket));
+                error = platform::spawn_detached([state, shared_socket] {
+                    serve_worker(*state, *shared_socket);
+                    shared_socket->close();
+                    state->connections.fetch_sub(1);
+                });
+                if (!error.empty()) shared_socket->close();
+            }
         } catch (...) {
             error = "out of memory";
             socket.close();
         }
         if (!error.empty()) {
             state->connections.fetch_sub(1);
+            if (workers != nullptr && workers->stopping()) return;
             limiter.report("Coordinator worker creation failed: ", error);
             platform::sleep_ms(100);
         }
     }
 }
 
-std::string start_and_serve() {
+// Serves until the process ends or, with `wait_for_stop`, until that
+// returns; then every thread started here has ended and nothing of the
+// server is left.
+std::string start_and_serve(const std::function<void()>* wait_for_stop) {
     auto token = platform::environment("KORVA_COORDINATION_TOKEN");
     if (!token) return "environment variable not found";
     if (!valid_utf8(*token)) return "environment variable was not valid unicode: " + quote_raw(*token);
@@ -341,25 +458,52 @@ std::string start_and_serve() {
     std::string generation = std::to_string(platform::process_id()) + "-" + std::to_string(*wall);
 
     auto state = std::make_shared<SharedState>(*token, generation);
-    error = platform::spawn_detached([state] { sweeper(state); });
-    if (!error.empty()) return "failed to spawn thread: " + error;
+    if (wait_for_stop == nullptr) {
+        error = platform::spawn_detached([state] { sweeper(state, nullptr); });
+        if (!error.empty()) return "failed to spawn thread: " + error;
+        platform::SocketAddress bound;
+        if (!listener.local_address(bound, error)) return error;
+        platform::write_stdout("korva-coordinator listening on " + platform::format_address(bound) + "\n");
+        accept_loop(listener, state, nullptr);
+        return "the accept loop ended";  // it does not
+    }
 
+    Workers workers;
+    std::thread sweeping([&state, &workers] { sweeper(state, &workers); });
+    std::thread stopper;
     platform::SocketAddress bound;
-    if (!listener.local_address(bound, error)) return error;
-    platform::write_stdout("korva-coordinator listening on " + platform::format_address(bound) + "\n");
-    accept_loop(listener, state);
+    if (listener.local_address(bound, error)) {
+        platform::write_stdout("korva-coordinator listening on " + platform::format_address(bound) + "\n");
+        stopper = std::thread([&] {
+            (*wait_for_stop)();
+            workers.stop(listener, *state);
+        });
+        accept_loop(listener, state, &workers);
+        stopper.join();
+    } else {
+        workers.stop(listener, *state);
+    }
+    workers.join_all();
+    sweeping.join();
+    return error;
 }
 
 }  // namespace
 
-std::string run() {
+namespace {
+std::string guarded_run(const std::function<void()>* wait_for_stop) {
     try {
-        return start_and_serve();
+        return start_and_serve(wait_for_stop);
     } catch (const std::exception& e) {
         return std::string("coordinator start-up failed: ") + e.what();
     } catch (...) {
         return "coordinator start-up failed";
     }
 }
+}  // namespace
+
+std::string run() { return guarded_run(nullptr); }
+
+std::string run_until(const std::function<void()>& wait_for_stop) { return guarded_run(&wait_for_stop); }
 
 }  // namespace korva::coordination

@@ -26,7 +26,7 @@ def encode(value: Any) -> bytes:
 
 class Client:
     def __init__(self, port: int, token: str, namespace: str = "test",
-                 host: str = "127.0.0.1", timeout: float = 10.0, hello: bool = True):
+                 host: str = "127.0.0.1", timeout: float = 60.0, hello: bool = True):
         self.token = token
         self.namespace = namespace
         self.sock = socket.create_connection((host, port), timeout=timeout)
@@ -73,8 +73,10 @@ class Client:
         data, self.buffer = self.buffer[:n], self.buffer[n:]
         return data
 
-    def at_eof(self, timeout: float = 5.0) -> bool:
-        """True when the server has closed the connection (after any data)."""
+    def at_eof(self, timeout: float = 60.0) -> bool:
+        """True when the server has closed the connection (after any data);
+        False if it is still open after `timeout` seconds, which is long, so
+        that a loaded machine answers in time."""
         self.sock.settimeout(timeout)
         try:
             while True:

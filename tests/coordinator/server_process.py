@@ -3,7 +3,10 @@
 By default the child is `python -c "import korva_rust; korva_rust.run_coordinator()"`;
 set KORVA_COORDINATOR_CMD to another command line (for example the
 sanitizer build of the standalone server) to run the same suite against it.
-Servers listen on port 0 and are ended by their pid.
+Servers listen on port 0 and are ended by their pid; a standalone server
+started with KORVA_COORDINATOR_CLEAN_STOP=1 in its environment (the sanitizer
+runs set it) is instead stopped by closing its standard input, and must then
+end every thread and exit with status 0 (LeakSanitizer checks at that exit).
 """
 
 from __future__ import annotations
@@ -55,8 +58,11 @@ class Server:
     def __init__(self, stderr_path, env: dict | None = None, preexec_fn=None):
         self.stderr_path = stderr_path
         self._stderr = open(stderr_path, "wb")
+        env = env or server_env()
+        self.clean_stop = any(env.get(k) in ("1", b"1") for k in ("KORVA_COORDINATOR_CLEAN_STOP",
+                                                                    b"KORVA_COORDINATOR_CLEAN_STOP"))
         self.proc = subprocess.Popen(
-            server_command(), env=env or server_env(), stdin=subprocess.PIPE,
+            server_command(), env=env, stdin=subprocess.PIPE,
             stdout=subprocess.PIPE, stderr=self._stderr, preexec_fn=preexec_fn)
         self.line = self._read_listening_line()
         match = LISTENING.fullmatch(self.line)
@@ -66,7 +72,7 @@ class Server:
         self.host = match.group(1).decode()
         self.port = int(match.group(2))
 
-    def _read_listening_line(self, timeout: float = 30.0) -> bytes:
+    def _read_listening_line(self, timeout: float = 120.0) -> bytes:
         fd = self.proc.stdout.fileno()
         data = b""
         end = time.monotonic() + timeout
@@ -90,8 +96,16 @@ class Server:
         return Client(self.port, TOKEN, namespace or fresh_namespace(), **kw)
 
     def stop(self) -> None:
+        stopped_cleanly = None
         if self.proc.poll() is None:
-            os.kill(self.proc.pid, 9)
+            if self.clean_stop:
+                self.proc.stdin.close()
+                try:
+                    stopped_cleanly = self.proc.wait(timeout=300) == 0
+                except subprocess.TimeoutExpired:
+                    stopped_cleanly = False
+            if self.proc.poll() is None:
+                os.kill(self.proc.pid, 9)
         self.proc.wait()
         for pipe in (self.proc.stdin, self.proc.stdout):
             if pipe:
@@ -101,6 +115,7 @@ class Server:
         # Under a sanitizer build a report means a real memory or UB fault.
         faults = (b"ERROR: AddressSanitizer", b"ERROR: LeakSanitizer", b"runtime error:", b"WARNING: ThreadSanitizer")
         assert not any(f in report for f in faults), report.decode(errors="replace")
+        assert stopped_cleanly is not False, f"no clean stop (status {self.proc.returncode}): {report!r}"
 
 
 def fresh_namespace() -> str:

@@ -1,6 +1,8 @@
 """Framing, header validation, limits and exact reply bytes."""
 
+import importlib.util
 import json
+import pathlib
 import re
 import socket
 import time
@@ -277,10 +279,27 @@ def test_deadlines(server):
     idle = Client(server.port, TOKEN)
     time.sleep(6.5)
     try:
-        assert silent.at_eof() and silent.buffer == b""
-        assert late_body.at_eof() and late_body.buffer == READY + err("invalid: incomplete or oversized body")
-        assert late_payload.at_eof() and late_payload.buffer == b""
+        assert silent.at_eof(timeout=60) and silent.buffer == b""
+        assert late_body.at_eof(timeout=60) and late_body.buffer == READY + err("invalid: incomplete or oversized body")
+        assert late_payload.at_eof(timeout=60) and late_payload.buffer == b""
         assert idle.increment("still-served") == 1  # later requests may wait up to 30 s
     finally:
         for c in (silent, late_body, late_payload, idle):
             c.close()
+
+
+def test_operation_reference_matches_the_table():
+    """docs/coordinator.md is rendered from the table of operations the build
+    describes (coordinator.json, next to the module's functions.json);
+    `make docs` renews it."""
+    root = pathlib.Path(__file__).resolve().parents[2]
+    built = sorted([*root.glob("build/*/coordinator.json"), *root.glob("build*/coordinator.json")],
+                   key=lambda p: p.stat().st_mtime)
+    if not built:
+        pytest.skip("no build directory with coordinator.json: build the module with CMake first")
+    table = json.loads(built[-1].read_text(encoding="utf-8"))
+    spec = importlib.util.spec_from_file_location("render_table", root / "tools" / "render_table.py")
+    render = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(render)
+    committed = (root / "docs" / "coordinator.md").read_text(encoding="utf-8")
+    assert committed == render.render_coordinator(table), "docs/coordinator.md is out of date: run `make docs`"

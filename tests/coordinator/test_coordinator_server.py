@@ -133,7 +133,8 @@ def test_port_of_a_running_server_cannot_be_taken(tmp_path):
 
 @pytest.mark.parametrize("value, watched", [("1", True), ("true", False), ("1 ", False)])
 def test_parent_pipe_watch(tmp_path, value, watched):
-    srv = Server(tmp_path / "err", server_env(KORVA_COORDINATION_PARENT_PIPE=value))
+    # Closing standard input is the clean stop of the sanitizer runs: not here.
+    srv = Server(tmp_path / "err", server_env(KORVA_COORDINATION_PARENT_PIPE=value, KORVA_COORDINATOR_CLEAN_STOP=None))
     try:
         srv.proc.stdin.write(b"some bytes from the parent\n")
         srv.proc.stdin.flush()
@@ -162,7 +163,7 @@ def test_connection_limit(fresh_server):
         # Existing connections keep working.
         assert held[0].increment("n") == 1
         held.pop().close()
-        for _ in range(200):  # the slot frees when the worker notices the close
+        for _ in range(1200):  # the slot frees when the worker notices the close
             try:
                 with fresh_server.client("limit") as c:
                     assert c.increment("n") == 2
@@ -187,15 +188,17 @@ def test_accept_failures_are_reported_at_most_every_10_seconds(tmp_path):
     srv = Server(tmp_path / "err", preexec_fn=few_descriptors)
     socks = []
     try:
+        started = time.monotonic()
         for _ in range(80):
             socks.append(socket.create_connection(("127.0.0.1", srv.port)))
         time.sleep(1.0)  # about ten failed accepts
         reports = srv.stderr().count(b"Coordinator accept failed: ")
-        assert reports == 1, srv.stderr()
+        # One report, or one more per 10 seconds a slow machine took.
+        assert 1 <= reports <= 1 + int(time.monotonic() - started) // 10, srv.stderr()
         for s in socks:
             s.close()
         socks.clear()
-        for _ in range(100):
+        for _ in range(600):
             try:
                 with srv.client() as c:
                     assert c.increment("n") == 1
@@ -256,14 +259,14 @@ def test_memory_goes_back_to_the_system_after_bursts(fresh_server):
     limit = max(2 * idle, idle + (8 << 20))
 
     def back_to_idle(burst):
-        # Within a few seconds of the burst.
+        # Within a few sweeps (once a second) of the burst.
         sizes = []
-        for _ in range(80):
+        for _ in range(600):
             sizes.append(resident_bytes(pid))
             if sizes[-1] <= limit:
                 return
             time.sleep(0.1)
-        pytest.fail(f"{burst}: resident {sizes[0] >> 20} MiB, after 8 s {sizes[-1] >> 20} MiB, idle {idle >> 20} MiB")
+        pytest.fail(f"{burst}: resident {sizes[0] >> 20} MiB, at last {sizes[-1] >> 20} MiB, idle {idle >> 20} MiB")
 
     def in_parallel(count, work):
         errors = []
