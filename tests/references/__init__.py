@@ -6,7 +6,6 @@ same order. Each family's module registers its references below; the
 table-driven test (tests/test_table.py) runs every registered one against
 the module over the input layouts and hostile series."""
 import importlib
-import importlib.util
 
 import numpy as np
 
@@ -31,8 +30,7 @@ def on_lists(ref):
 
 # Each family's module registers its references when imported.
 FAMILIES = ["core_averages", "weighted_averages", "adaptive_averages", "volume_averages", "oscillators",
-            "other_oscillators", "stochastic", "trend", "volume", "bands", "channels", "cycles", "candles",
-            "statistics"]
+            "other_oscillators", "stochastic", "trend", "volume", "bands", "channels", "filters", "cycles", "candles",
+            "statistics", "array_helpers"]
 for _family in FAMILIES:
-    if importlib.util.find_spec(f"{__name__}.{_family}"):
-        importlib.import_module(f"{__name__}.{_family}")
+    importlib.import_module(f"{__name__}.{_family}")
