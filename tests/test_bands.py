@@ -16,16 +16,15 @@ HUGE = 2**64 - 1
 
 @pytest.mark.parametrize("candles", ["minute_candles", "daily_candles"])
 def test_real_candles_match_references(candles, request):
-    c = request.getfixturevalue(candles)[:4000]
-    for rows in (c, c[::3]):  # strided row views are read in place
-        close = rows[:, 2]
-        x = close.tolist()
-        for p in (1, 5, 14, 20):
-            assert_bits_equal(k.atr(rows, p), ref_atr(rows, p))
-            assert_bits_equal(k.atr_last(rows, p), ref_atr(rows, p)[-1])
-            for got, want in zip(k.bollinger_bands(close, p, 2.0, 1.5), ref_bb(x, p, 2.0, 1.5)):
-                assert_bits_equal(got, want)
-            assert_bits_equal(k.bollinger_bands_width(close, p, 2.0), ref_bbw(x, p, 2.0))
+    rows = request.getfixturevalue(candles)[:4000]
+    close = rows[:, 2]
+    x = close.tolist()
+    for p in (1, 5, 14, 20):
+        assert_bits_equal(k.atr(rows, p), ref_atr(rows, p))
+        assert_bits_equal(k.atr_last(rows, p), ref_atr(rows, p)[-1])
+        for got, want in zip(k.bollinger_bands(close, p, 2.0, 1.5), ref_bb(x, p, 2.0, 1.5)):
+            assert_bits_equal(got, want)
+        assert_bits_equal(k.bollinger_bands_width(close, p, 2.0), ref_bbw(x, p, 2.0))
 
 
 @st.composite
@@ -44,22 +43,11 @@ def candles(draw, max_rows=60):
     return c
 
 
-layouts = st.sampled_from(["contiguous", "strided", "reversed"])
-
-
-def lay_out(a, layout):
-    if layout == "strided":
-        return np.repeat(a, 2, axis=0)[::2]
-    if layout == "reversed":
-        return a[::-1].copy()[::-1]
-    return a
-
-
+# Layouts are the table-driven test's (tests/test_table.py).
 @settings(max_examples=300, deadline=None)
-@given(candles(), st.integers(0, 65), layouts)
-def test_last_forms_equal_series_last(c, p, layout):
-    c = lay_out(c, layout)
-    x = lay_out(c[:, 2].copy(), layout)
+@given(candles(), st.integers(0, 65))
+def test_last_forms_equal_series_last(c, p):
+    x = c[:, 2].copy()
     if p > 0:
         full = k.atr(c, p)
         assert_bits_equal(full, ref_atr(c, p))

@@ -89,14 +89,11 @@ series = hnp.arrays(
 )
 
 
+# Layouts are the table-driven test's (tests/test_table.py); here the values
+# and periods vary, the last forms included.
 @settings(max_examples=200, deadline=None)
-@given(x=series, p=st.integers(0, 70), data=st.data())
-def test_against_references_on_any_layout(x, p, data):
-    step = data.draw(st.sampled_from([1, 2, -1, -3]))
-    # Same values in a strided/reversed view of a bigger buffer.
-    big = np.full(max(len(x), 1) * abs(step) + 1, 123.0)
-    view = big[::step][: len(x)]
-    view[:] = x
+@given(x=series, p=st.integers(0, 70))
+def test_against_references_on_random_series(x, p):
     xs = x.tolist()
     for fn, ref in CASES:
         if (fn is k.smma and p == 0) or (fn is k.zlema and p == 0 and len(x) > 0):
@@ -105,23 +102,9 @@ def test_against_references_on_any_layout(x, p, data):
             continue
         if fn is k.wilders and p == 0:
             continue
-        expected = ref(xs, p)
-        assert_bits_equal(fn(x, p), expected)
-        assert_bits_equal(fn(view, p), expected)
-
-
-@settings(max_examples=300, deadline=None)
-@given(x=series, p=st.integers(0, 70), step=st.sampled_from([1, 3, -1, -2]))
-def test_last_forms_equal_last_element(x, p, step):
-    big = np.zeros(max(len(x), 1) * abs(step))
-    view = big[::step][: len(x)]
-    view[:] = x
-    for last, full in ((k.sma_last, k.sma), (k.ema_last, k.ema)):
-        if len(x) == 0:
-            with pytest.raises(IndexError):
-                last(view, p)
-            continue
-        assert_bits_equal([last(view, p)], full(x, p)[-1:])
+        assert_bits_equal(fn(x, p), ref(xs, p))
+    if xs:
+        assert_bits_equal([k.sma_last(x, p), k.ema_last(x, p)], [k.sma(x, p)[-1], k.ema(x, p)[-1]])
 
 
 @pytest.mark.parametrize("fn,ref", CASES, ids=CASE_IDS)
@@ -132,7 +115,6 @@ def test_real_candles(fn, ref, minute_candles, daily_candles):
             xs = column.tolist()
             for p in (2, 14, 30):
                 assert_bits_equal(fn(column, p), ref(xs, p))
-                assert_bits_equal(fn(np.ascontiguousarray(column), p), ref(xs, p))
     close = minute_candles[:, 2]
     assert k.sma_last(close, 20) == k.sma(close, 20)[-1]
     assert k.ema_last(close, 20) == k.ema(close, 20)[-1]
@@ -142,13 +124,10 @@ def test_real_candles(fn, ref, minute_candles, daily_candles):
 @given(x=hostile_series(), p=st.sampled_from(lane_periods))
 def test_recurrences_on_long_hostile_series(x, p):
     xs = x.tolist()
-    strided = np.repeat(x, 2)[::2]
     for fn, ref in CASES:
         if fn in (k.sma, k.wma, k.zlema) or (fn is k.ema and p > len(xs)):
             continue
-        expected = ref(xs, p)
-        assert_bits_equal(fn(x, p), expected)
-        assert_bits_equal(fn(strided, p), expected)
-    assert_bits_equal([k.ema_last(x, p), k.ema_last(strided, p)], ref_ema(xs, p)[-1:] * 2)
+        assert_bits_equal(fn(x, p), ref(xs, p))
+    assert_bits_equal([k.ema_last(x, p)], ref_ema(xs, p)[-1:])
     # sma_last sums as if there were no NaN and redoes the walk when it met one.
-    assert_bits_equal([k.sma_last(x, p), k.sma_last(strided, p)], [k.sma(x, p)[-1]] * 2)
+    assert_bits_equal([k.sma_last(x, p)], [k.sma(x, p)[-1]])

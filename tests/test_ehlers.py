@@ -293,29 +293,3 @@ def test_pma_matches_reference(minute_candles):
     # The NaN reaches predict through both six-long weightings.
     assert np.isnan(pred[15:28]).all() and not np.isnan(pred[28:]).any()
     assert not np.isnan(trig[28:]).any()
-
-
-ALL = [
-    lambda x: k.supersmoother(x, 10), lambda x: k.supersmoother_3_pole(x, 10), lambda x: k.high_pass(x, 10),
-    lambda x: k.high_pass_2_pole(x, 10), lambda x: k.gauss(x, 10, 3), lambda x: k.bandpass(x, 10, 0.3),
-    lambda x: k.reflex(x, 10), lambda x: k.trendflex(x, 10), lambda x: k.itrend(x, 0.07),
-    lambda x: k.voss(x, 10, 2, 0.25), lambda x: k.edcf(x, 10), lambda x: k.correlation_cycle(x, 10, 9.0),
-    lambda x: k.mama(x, 0.5, 0.05), lambda x: k.pma(x),
-]
-
-
-@pytest.mark.parametrize("fn", ALL)
-def test_layouts_give_the_contiguous_result(fn):
-    x = random_walk(101, 21)
-    x[40] = NAN
-    expected = fn(x)
-    expected = expected if isinstance(expected, tuple) else (expected,)
-    # A candle column, and a contiguous copy starting one byte off alignment.
-    m = np.stack([x * 2, x], axis=1)
-    raw = np.zeros(101 * 8 + 1, dtype=np.uint8)
-    unaligned = np.frombuffer(raw.data, dtype=np.float64, count=101, offset=1)
-    raw[1:] = np.frombuffer(x.tobytes(), dtype=np.uint8)
-    for view in (m[:, 1], unaligned):
-        got = fn(view)
-        for a, e in zip(got if isinstance(got, tuple) else (got,), expected):
-            assert_bits_equal(a, e)

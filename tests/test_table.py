@@ -30,17 +30,18 @@ def walk_candles(rng, n=N):
 STRINGS = {"direction": "long", "anchor": "D"}
 
 
-def parameter_sets(fn, rng, count=4):
-    """Whole-number parameters from 3 to 14 (moving-average types 0), the
-    others fixed: names to values, without the arrays. (A period of 2 makes
-    some weighted means copy their input, so copies could not be told from
-    warm-up.)"""
-    for _ in range(count):
+def parameter_sets(fn, rng, count=4, edges=()):
+    """Whole-number parameters from 3 to 14 (moving-average types 0), then
+    each of `edges` for all of them, the others fixed: names to values,
+    without the arrays. (A period of 2 makes some weighted means copy their
+    input, so copies could not be told from warm-up.)"""
+    for i in range(count + len(edges)):
         values = {}
         for p in fn["params"]:
             name, kind = p["name"], p["type"]
             if kind in ("uint", "int"):
-                values[name] = 0 if name.endswith("matype") else int(rng.integers(3, 15))
+                whole = edges[i - count] if i >= count else int(rng.integers(3, 15))
+                values[name] = 0 if name.endswith("matype") else whole
             elif kind == "float":
                 values[name] = 0.5
             elif kind == "str":
@@ -154,6 +155,9 @@ LAYOUTS = {
     "sliced": sliced,
 }
 INPUTS = inputs()
+# Periods of one and two, and one longer than the short series: recurrences
+# whose lanes converge at once or not within a chunk.
+EDGES = (1, 2, 40)
 CHECKED = [f for f in TABLE["functions"] if f["name"] in REFERENCES]
 
 
@@ -201,7 +205,7 @@ def test_function_equals_its_reference(fn):
     ref = REFERENCES[fn["name"]]
     module = getattr(korva_rust, fn["name"])
     rng = np.random.default_rng(zlib.crc32(fn["name"].encode()))
-    for values in parameter_sets(fn, rng, count=3):
+    for values in parameter_sets(fn, rng, count=3, edges=EDGES):
         for name, base in INPUTS.items():
             want = outcome(ref, *arguments(fn, base, values, "contiguous"))
             for layout, lay_out in LAYOUTS.items():

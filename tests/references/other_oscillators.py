@@ -204,6 +204,8 @@ def ref_mass(c, p):
 
 
 def ref_pfe(x, p, m):
+    if p < 2:
+        raise ValueError("pfe period must be at least 2")
     n, q = len(x), p - 1
     d = list(x)
     for _ in range(q):
