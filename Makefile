@@ -12,7 +12,7 @@ WHEEL_STAMP := dist/.built
 
 .PHONY: demo test system venvs wheel install check-abi test-py typecheck docs fuzz-smoke asan-tests bench bench-venvs bench-numpy clean \
 	golden check-clang check-aarch64 check-windows check-windows-arm64 check-levels coordinator-wine \
-	wheels check-wheels check-cibuildwheel check-sdist
+	wheels check-wheels check-cibuildwheel check-sdist check ubsan-tests format lint
 
 # Debian packages: apt runs only when one of a list's packages is missing
 # (no package-list update on a machine that has them all), and waits for
@@ -170,6 +170,20 @@ ubsan-tests: system $(VENV312)/.ready
 	PATH=$(CURDIR)/$(VENV312)/bin:$$PATH ninja -C build-ubsan korva_rust
 	PYTHONPATH=build-ubsan UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	    $(VENV312)/bin/python -m pytest -q -p no:cacheprovider tests --ignore=tests/coordinator
+
+# The inner loop: one incremental development build (build-dev: module,
+# golden harness and table describer, configured once), then the numeric and
+# coordinator tests on 3.12 against it, two at a time, the module's results
+# compared with the harness's golden file on the way.
+DEV := build-dev
+$(DEV)/build.ninja: | $(VENV312)/.ready
+	$(CMAKE) -S . -B $(DEV) -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVA_HARNESS=ON \
+	    -DPython_EXECUTABLE=$(CURDIR)/$(VENV312)/bin/python >/dev/null
+
+check: system $(VENV312)/.ready $(DEV)/build.ninja
+	$(CMAKE) --build $(DEV) -j2
+	PYTHONPATH=$(DEV) KORVA_GOLDEN=$(CURDIR)/$(DEV)/korva_golden \
+	    $(VENV312)/bin/python -m pytest -q -p no:cacheprovider -n 2 tests
 
 test: check-abi check-wheels check-cibuildwheel test-py typecheck fuzz-smoke asan-tests ubsan-tests check-clang check-aarch64 check-windows check-windows-arm64 check-levels
 

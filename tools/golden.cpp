@@ -450,6 +450,7 @@ const char* kind_name(ErrorKind k) {
         case ErrorKind::Value: return "ValueError";
         case ErrorKind::Index: return "IndexError";
         case ErrorKind::Type: return "TypeError";
+        case ErrorKind::Memory: return "MemoryError";
         case ErrorKind::Internal: break;
     }
     return "InternalError";

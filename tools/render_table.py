@@ -69,12 +69,33 @@ def returns_text(fn):
     return RESULTS[kind][1]
 
 
+def warmup_text(fn):
+    """The warm-up in words: each group of members with its count and fill."""
+    if not fn["warmup"]:
+        return None
+    parts = []
+    for w in fn["warmup"]:
+        count = f"({w['count']})" if " if " in w["count"] else w["count"]
+        if count == "0":
+            text = "none"
+        elif w["fill"] == "nan":
+            text = f"{count} NaN"
+        elif w["fill"] == "zeros":
+            text = f"{count} zero" + ("" if count == "1" else "s")
+        else:
+            text = f"{count} copies of `{w['of']}`"
+        if w["note"]:
+            text += f" ({w['note']})"
+        parts.append(f"{w['members']}: {text}" if w["members"] else text)
+    return "; ".join(parts)
+
+
 def docstring(fn):
     """The runtime docstring, plus what the stubs add for editors."""
     text = fn["doc"]
     extra = [f"Returns: {returns_text(fn)}."]
     if fn["warmup"]:
-        extra.append(f"Warm-up (leading positions): {fn['warmup']}.")
+        extra.append(f"Warm-up (leading positions): {warmup_text(fn)}.")
     return text + "\n\n" + "\n".join(extra)
 
 
@@ -141,8 +162,10 @@ def render_docs(table):
         "",
         "Warm-up counts the leading positions of each series result that hold no",
         "computed value: NaN, zeros, or copies of the input, as stated; \"none\" means",
-        "position 0 already holds a value. Where it depends on the data it is the",
-        "count for data without NaN.",
+        "position 0 already holds a value. A count is an expression in the",
+        "parameters and `n`, the input's length (`//` and `%` are integer division",
+        "and remainder), capped at `n`. Where it depends on the data it is the count",
+        "for data without NaN.",
         "",
         "| Family | Functions |",
         "|---|---|",
@@ -163,7 +186,7 @@ def render_docs(table):
                 f"Returns: {returns_text(fn)}.",
             ]
             if fn["warmup"]:
-                out[-1] += f" Warm-up: {fn['warmup']}."
+                out[-1] += f" Warm-up: {warmup_text(fn)}."
             out += ["", "```text", fn["doc"], "```"]
     return "\n".join(out) + "\n"
 

@@ -61,6 +61,7 @@ PyObject* exception_class(ErrorKind kind) {
         case ErrorKind::Value: return PyExc_ValueError;
         case ErrorKind::Index: return PyExc_IndexError;
         case ErrorKind::Type: return PyExc_TypeError;
+        case ErrorKind::Memory: return PyExc_MemoryError;
         case ErrorKind::Internal: break;
     }
     return internal_error;
