@@ -11,7 +11,7 @@ import pytest
 import function_table
 import korva_rust
 from references import REFERENCES
-from support import assert_bits_equal, hostile_part
+from support import DATA, assert_bits_equal, hostile_part
 
 TABLE = function_table.load()
 WARMED = [f for f in TABLE["functions"] if f["warmup"]]
@@ -127,8 +127,14 @@ def inputs():
     rng = np.random.default_rng(7)
     walk = 100.0 + np.cumsum(rng.normal(size=200))
     hostile = np.concatenate([hostile_part(rng, kind, n) for kind, n in HOSTILE])
-    return {"walk": candles_around(walk, rng), "short": candles_around(walk[:6], rng),
-            "hostile": candles_around(hostile, rng)}
+    out = {"walk": candles_around(walk, rng), "short": candles_around(walk[:6], rng),
+           "hostile": candles_around(hostile, rng)}
+    # The real candles beside the repository, when they are there: gaps,
+    # flat bars, repeated prices.
+    for name, rows in (("crypto_1m.csv", 2000), ("stock_1d.csv", None)):
+        if (DATA / name).exists():
+            out[name] = np.loadtxt(DATA / name, delimiter=",", skiprows=1)[:rows]
+    return out
 
 
 def misaligned(c):
