@@ -12,7 +12,7 @@ WHEEL_STAMP := dist/.built
 
 .PHONY: demo test system venvs wheel install check-abi test-py typecheck docs fuzz-smoke asan-tests bench bench-venvs bench-numpy clean \
 	golden check-clang check-aarch64 check-windows check-windows-arm64 check-clones coordinator-wine \
-	check ubsan-tests format lint
+	check ubsan-tests format lint system-aarch64 system-windows system-bench
 
 # Debian packages: apt runs only when one of a list's packages is missing
 # (no package-list update on a machine that has them all), and waits for
