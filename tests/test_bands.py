@@ -1,5 +1,6 @@
 """ATR and Bollinger bands against plain-Python re-statements, bit for bit,
-on documented cases, random candles (hypothesis) and real candles."""
+on documented cases and random candles (hypothesis); layouts and real candles
+are the table-driven test's."""
 import math
 
 import numpy as np
@@ -13,19 +14,6 @@ from support import assert_bits_equal, candles_from, hostile_series, lane_period
 
 nan = math.nan
 HUGE = 2**64 - 1
-
-@pytest.mark.parametrize("candles", ["minute_candles", "daily_candles"])
-def test_real_candles_match_references(candles, request):
-    rows = request.getfixturevalue(candles)[:4000]
-    close = rows[:, 2]
-    x = close.tolist()
-    for p in (1, 5, 14, 20):
-        assert_bits_equal(k.atr(rows, p), ref_atr(rows, p))
-        assert_bits_equal(k.atr_last(rows, p), ref_atr(rows, p)[-1])
-        for got, want in zip(k.bollinger_bands(close, p, 2.0, 1.5), ref_bb(x, p, 2.0, 1.5)):
-            assert_bits_equal(got, want)
-        assert_bits_equal(k.bollinger_bands_width(close, p, 2.0), ref_bbw(x, p, 2.0))
-
 
 @st.composite
 def candles(draw, max_rows=60):

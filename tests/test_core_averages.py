@@ -1,5 +1,6 @@
 """Core averages against plain-Python re-statements of their recurrences,
-bit for bit, on examples, random series (hypothesis) and real candles."""
+bit for bit, on examples and random series (hypothesis); layouts, hostile series
+and real candles are the table-driven test's (tests/test_table.py)."""
 import math
 
 import numpy as np
@@ -105,19 +106,6 @@ def test_against_references_on_random_series(x, p):
         assert_bits_equal(fn(x, p), ref(xs, p))
     if xs:
         assert_bits_equal([k.sma_last(x, p), k.ema_last(x, p)], [k.sma(x, p)[-1], k.ema(x, p)[-1]])
-
-
-@pytest.mark.parametrize("fn,ref", CASES, ids=CASE_IDS)
-def test_real_candles(fn, ref, minute_candles, daily_candles):
-    for candles in (minute_candles, daily_candles):
-        for col in (1, 2, 5):
-            column = candles[:, col]  # a strided column view, read in place
-            xs = column.tolist()
-            for p in (2, 14, 30):
-                assert_bits_equal(fn(column, p), ref(xs, p))
-    close = minute_candles[:, 2]
-    assert k.sma_last(close, 20) == k.sma(close, 20)[-1]
-    assert k.ema_last(close, 20) == k.ema(close, 20)[-1]
 
 
 @settings(max_examples=60, deadline=None)

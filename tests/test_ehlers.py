@@ -19,10 +19,6 @@ from references.filters import (
 from support import assert_bits_equal
 
 NAN = math.nan
-TWO_PI = 6.283185307179586
-PI = 3.141592653589793
-PI_1414 = 1.414 * PI
-PI_1738 = 1.738 * PI
 HUGE = 2**64 - 1
 
 

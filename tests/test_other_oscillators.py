@@ -1,6 +1,7 @@
 """Momentum oscillators outside the RSI and stochastic families against
 plain-Python re-statements of their steps, bit for bit, on documented cases,
-random series and real candles, with strided, reversed and huge-period input."""
+random series and real candles, with huge-period input; layouts are the
+table-driven test's."""
 import math
 
 import numpy as np
@@ -77,12 +78,6 @@ def run_candles(name, c, p):
 
 # ---- real candles (layouts are the table-driven test's, tests/test_table.py)
 
-@pytest.mark.parametrize("name", sorted(SERIES))
-@pytest.mark.parametrize("p", [2, 14, 50])
-def test_series_oscillators_on_real_candles(name, p, daily_candles):
-    run_series(name, np.ascontiguousarray(daily_candles[:, 2]), p)
-
-
 @pytest.mark.parametrize("name", sorted(CANDLES))
 @pytest.mark.parametrize("p", [1, 9, 14, 100])
 def test_candle_oscillators_on_real_candles(name, p, daily_candles, minute_candles):
@@ -91,13 +86,6 @@ def test_candle_oscillators_on_real_candles(name, p, daily_candles, minute_candl
     late_nan = daily_candles.copy()  # block forms give way to NaN-aware trackers mid-series
     late_nan[1500, 3] = late_nan[1600, 4] = nan
     run_candles(name, late_nan, p)
-
-
-def test_macd_and_dti_on_real_candles(daily_candles, minute_candles):
-    for c in (daily_candles, minute_candles):
-        x = c[:, 2]
-        same(k.macd(x, 12, 26, 9), ref_macd(list(x), 12, 26, 9))
-        same(k.dti(c, 14, 10, 5), ref_dti(c, 14, 10, 5))
 
 
 # ---- random series -------------------------------------------------------

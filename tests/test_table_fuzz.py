@@ -23,6 +23,9 @@ settings.register_profile("long", max_examples=3000, deadline=None,
                           suppress_health_check=list(HealthCheck))
 settings.register_profile("default", max_examples=40, deadline=None,
                           suppress_health_check=list(HealthCheck))
+# `make check`, the inner loop: a quarter of the search (`make test` runs all).
+settings.register_profile("quick", max_examples=10, deadline=None,
+                          suppress_health_check=list(HealthCheck))
 settings.load_profile(os.environ.get("HYPOTHESIS_PROFILE", "default"))
 
 OK_ERRORS = (ValueError, IndexError, TypeError, korva_rust.InternalError)

@@ -1,6 +1,6 @@
 """Volume indicators against plain-Python re-statements of their steps, bit
-for bit, on documented cases, random candles and real candles, with strided
-layouts, huge periods, short matrices and missing columns."""
+for bit, on documented cases and random candles, huge periods, short matrices
+and missing columns; layouts and real candles are the table-driven test's."""
 import math
 
 import numpy as np
@@ -46,12 +46,6 @@ def check_all(c, x, p):
 
 
 # ---- real and random candles --------------------------------------------
-
-@pytest.mark.parametrize("p", [1, 3, 13])
-def test_real_candles(p, daily_candles, minute_candles):
-    for c in (daily_candles, minute_candles[:4000]):
-        check_all(c, c[:, 2], p)
-
 
 @settings(max_examples=200, deadline=None)
 @given(st.integers(0, 50), st.integers(0, 55), st.integers(0, 2**32 - 1), st.sampled_from([0.0, 0.05]),

@@ -116,8 +116,3 @@ def test_real_candles(anchor, minute_candles, daily_candles):
     for c in (minute_candles, daily_candles):
         assert_bits_equal(k.vwap(c, "hlc3", anchor, True), ref_vwap(c, "hlc3", anchor))
 
-
-def test_real_candles_vwma(minute_candles, daily_candles):
-    for c in (minute_candles, daily_candles):
-        for p in (1, 20, 200):
-            assert_bits_equal(k.vwma(c, p), ref_vwma(c, p))

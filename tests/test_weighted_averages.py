@@ -1,9 +1,8 @@
 """Window-weighted and multi-stage smoothers against plain-Python
 re-statements of their loops, bit for bit, on examples, random series
-(hypothesis) and real candles."""
+(hypothesis); layouts and real candles are the table-driven test's."""
 
 import numpy as np
-import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 from hypothesis.extra import numpy as hnp
@@ -119,21 +118,3 @@ def test_parameter_functions_against_references(x, coef, factor, phase, power, p
     assert_bits_equal(k.jma(x, p, phase, power), ref_jma(xs, p, phase, power))
     assert_bits_equal(k.vpwma(x, p, phase / 50.0), ref_vpwma(xs, p, phase / 50.0))
 
-
-@pytest.mark.parametrize("fn,ref", PERIOD_CASES, ids=CASE_IDS)
-def test_real_candles(fn, ref, minute_candles, daily_candles):
-    for candles, periods in ((minute_candles, (4, 21)), (daily_candles, (2, 9, 50))):
-        column = candles[:, 2]  # a strided column view, read in place
-        xs = column.tolist()
-        for p in periods:
-            expected = ref(xs, p)
-            assert_bits_equal(fn(column, p), expected)
-            assert_bits_equal(fn(np.ascontiguousarray(column), p), expected)
-
-
-def test_real_candles_parameter_functions(minute_candles):
-    close = minute_candles[:, 2]
-    xs = close.tolist()
-    assert_bits_equal(k.hwma(close, 0.2, 0.1, 0.1), ref_hwma(xs, 0.2, 0.1, 0.1))
-    assert_bits_equal(k.mwdx(close, 0.2), ref_mwdx(xs, 0.2))
-    assert_bits_equal(k.jma(close, 7, 50.0, 2), ref_jma(xs, 7, 50.0, 2))

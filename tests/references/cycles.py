@@ -1,17 +1,11 @@
 """Cycle indicators: reflex, trendflex, the instantaneous trendline, voss, edcf, correlation cycle, MAMA, PMA."""
 import math
 
-from references.filters import ref_super_smoother
+from references.filters import NAN, PI, TWO_PI, ref_super_smoother
 from support import max_num, min_num
 
 from . import on_lists, register
 
-NAN = math.nan
-TWO_PI = 6.283185307179586
-PI = 3.141592653589793
-PI_1414 = 1.414 * PI
-PI_1738 = 1.738 * PI
-HUGE = 2**64 - 1
 
 def ref_flex(x, p, reflex):
     n = len(x)
