@@ -11,13 +11,8 @@ VENV313 := .venv313
 WHEEL_STAMP := dist/.built
 
 .PHONY: demo test system venvs wheel install check-abi test-py typecheck docs fuzz-smoke asan-tests bench bench-venvs bench-numpy clean \
-<<<<<<< HEAD
 	golden check-clang check-aarch64 check-windows check-windows-arm64 check-levels coordinator-wine \
-	wheels check-wheels check-cibuildwheel check-sdist check ubsan-tests format lint
-=======
-	golden check-clang check-aarch64 check-windows check-windows-arm64 check-clones coordinator-wine \
-	check ubsan-tests format lint system-aarch64 system-windows system-bench
->>>>>>> house
+	wheels check-wheels check-cibuildwheel check-sdist check ubsan-tests format lint system-aarch64 system-windows system-bench
 
 # Debian packages: apt runs only when one of a list's packages is missing
 # (no package-list update on a machine that has them all), and waits for
