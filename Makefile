@@ -156,15 +156,16 @@ check-aarch64: system-aarch64 golden
 # Windows x64: MinGW-w64 (POSIX threads), programs run under wine64 in a
 # prefix of the build's own. The golden file must match the native one except
 # where a function computes through the C library's transcendental functions
-# (LIBM_FUNCTIONS): MinGW's pow, exp, log, sin and cos and msvcrt's
-# atan and log10 round differently from glibc in the last bit, which C
-# allows; those cases are listed, with their distance, and accepted.
+# (LIBM_FUNCTIONS, the table's entries marked uses_libm): MinGW's pow, exp,
+# log, sin and cos and msvcrt's atan and log10 round differently from glibc
+# in the last bit, which C allows; those cases are listed, with their
+# distance, and accepted.
 # The extension module is linked against an import library for python3.dll
 # made from the symbols it uses, with CPython's 3.12 headers
 # (cmake/windows-module.cmake), and may import nothing but python3.dll and
 # system libraries.
 WINE := WINEDEBUG=-all WINEPREFIX=$(CURDIR)/build-windows/wine WINEDLLOVERRIDES="mscoree,mshtml=" /usr/lib/wine/wine64
-LIBM_FUNCTIONS := jma,vpwma,chop,bandpass,correlation_cycle,mama
+LIBM_FUNCTIONS = $(shell $(GOLDEN) --libm)
 PY312_INCLUDE = $(shell $(PY312) -c 'import sysconfig; print(sysconfig.get_path("include"))')
 WINDOWS_SYSTEM_DLLS := kernel32.dll msvcrt.dll ws2_32.dll bcrypt.dll advapi32.dll user32.dll ntdll.dll
 
@@ -210,14 +211,18 @@ check-windows-arm64: system-windows $(VENV312)/.ready
 # the highest the processor has, or at a lower one named by KORVA_SIMD. The
 # harness runs at every level this processor has and must write the native
 # golden file byte for byte (glibc chooses its own maths routines by
-# processor, which the variable does not change), and the numeric tests run
-# again at each level below the native one (test-py runs the native one).
+# processor, which the variable does not change), every recurrence step's
+# scalar and vector forms must agree on hostile values (korva_golden
+# --steps), and the numeric tests run again at each level below the native
+# one (test-py runs the native one).
 check-levels: install golden
 	@set -e; for level in $$($(GOLDEN) --levels); do \
 	  test "$$(KORVA_SIMD=$$level $(GOLDEN) --level)" = "$$level"; \
 	  KORVA_SIMD=$$level $(GOLDEN) build-golden/golden-$$level.txt; \
 	  cmp $(GOLDEN_FILE) build-golden/golden-$$level.txt; \
 	  echo "golden file: kernel level $$level identical to the native one"; \
+	  KORVA_SIMD=$$level $(GOLDEN) --steps > build-golden/steps-$$level.txt || { cat build-golden/steps-$$level.txt; exit 1; }; \
+	  tail -1 build-golden/steps-$$level.txt; \
 	done
 	@set -e; native=$$($(GOLDEN) --level); for level in $$($(GOLDEN) --levels); do \
 	  [ "$$level" = "$$native" ] && continue; \

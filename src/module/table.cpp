@@ -144,7 +144,8 @@ constexpr Function table[] = {
         .warm("none"),
     fn<ma::jma>("jma", {"source", "period", "phase", "power"}, "JMA — Jurik Moving Average")
         .in(Family::MovingAverages)
-        .warm("none"),
+        .warm("none")
+        .uses_libm(),
     fn<ma::kama>("kama", {"source", "period", "fast_length", "slow_length"},
                  "Calculate KAMA (Kaufman Adaptive Moving Average) - Optimized version")
         .in(Family::MovingAverages)
@@ -184,7 +185,8 @@ constexpr Function table[] = {
         .warm("none"),
     fn<ma::trix>("trix", {"source", "period"}, "TRIX — triple EMA of log(price), percent change * 10000")
         .in(Family::MovingAverages)
-        .warm("1 NaN"),
+        .warm("1 NaN")
+        .uses_libm(),
     fn<ma::vidya>("vidya", {"source", "length", "fix_cmo", "select"}, "VIDYA — Variable Index Dynamic Average")
         .in(Family::MovingAverages)
         .warm("none"),
@@ -194,7 +196,8 @@ constexpr Function table[] = {
         .warm("none"),
     fn<ma::vpwma>("vpwma", {"source", "period", "power"}, "Variable Power Weighted Moving Average")
         .in(Family::MovingAverages)
-        .warm("period + 1 copies of `source`"),
+        .warm("period + 1 copies of `source`")
+        .uses_libm(),
     fn<ma::vwap>("vwap", {"candles", "source_type", "anchor", "sequential"},
                  "Calculate VWAP (Volume Weighted Average Price)")
         .in(Family::MovingAverages)
@@ -371,7 +374,8 @@ constexpr Function table[] = {
     fn<bands::chop>("chop", {"candles", "period", "scalar", "drift"},
                     "Calculate CHOP (Choppiness Index) - Ultra-optimized version")
         .in(Family::Bands)
-        .warm("period - 1 NaN"),
+        .warm("period - 1 NaN")
+        .uses_libm(),
     fn<bands::donchian>("donchian", {"candles", "period"}, "Calculate Donchian Channels - Ultra-optimized version")
         .in(Family::Bands)
         .returns({"upperband", "middleband", "lowerband"})
@@ -385,12 +389,14 @@ constexpr Function table[] = {
                          "Bandpass Filter → (bp, bp_normalized, signal, trigger)")
         .in(Family::Cycles)
         .returns({"bp", "bp_normalized", "signal", "trigger"})
-        .warm("none"),
+        .warm("none")
+        .uses_libm(),
     fn<ehlers::correlation_cycle>("correlation_cycle", {"source", "period", "threshold"},
                                   "Correlation Cycle → (real, imag, angle, state)")
         .in(Family::Cycles)
         .returns({"real", "imag", "angle", "state"})
-        .warm("real, imag, angle: max(period, 2) NaN; state: 1 zero"),
+        .warm("real, imag, angle: max(period, 2) NaN; state: 1 zero")
+        .uses_libm(),
     fn<ehlers::edcf>("edcf", {"source", "period"}, "EDCF — Ehlers Distance Coefficient Filter")
         .in(Family::Cycles)
         .warm("2 * period NaN"),
@@ -406,7 +412,8 @@ constexpr Function table[] = {
     fn<ehlers::mama>("mama", {"source", "fastlimit", "slowlimit"}, "MAMA — MESA Adaptive Moving Average → (mama, fama)")
         .in(Family::Cycles)
         .returns({"mama", "fama"})
-        .warm("none"),
+        .warm("none")
+        .uses_libm(),
     fn<ehlers::pma>("pma", {"source"}, "PMA — Predictive Moving Average → (predict, trigger)")
         .in(Family::Cycles)
         .returns({"predict", "trigger"})
