@@ -152,6 +152,7 @@ check-aarch64: system-aarch64 golden
 	qemu-aarch64 -L $(AARCH64_SYSROOT) build-aarch64/korva_golden build-aarch64/golden.txt
 	cmp $(GOLDEN_FILE) build-aarch64/golden.txt
 	@echo "golden file: aarch64 (qemu) identical to x86-64"
+	qemu-aarch64 -L $(AARCH64_SYSROOT) build-aarch64/korva_golden --steps | tail -1
 
 # Windows x64: MinGW-w64 (POSIX threads), programs run under wine64 in a
 # prefix of the build's own. The golden file must match the native one except
@@ -188,6 +189,7 @@ check-windows: system-windows golden
 	  test "$$(KORVA_SIMD=$$level $(WINE) build-windows/korva_golden.exe --level | tr -d '\r')" = "$$level"; \
 	  KORVA_SIMD=$$level $(WINE) build-windows/korva_golden.exe build-windows/golden-$$level.txt; \
 	  $(PY312) tools/golden_compare.py $(GOLDEN_FILE) build-windows/golden-$$level.txt --libm $(LIBM_FUNCTIONS); \
+	  KORVA_SIMD=$$level $(WINE) build-windows/korva_golden.exe --steps | tail -1; \
 	  echo "golden file: Windows x64 (wine) at kernel level $$level identical to Linux x86-64 apart from C library rounding"; \
 	done
 	$(MAKE) --no-print-directory coordinator-wine
