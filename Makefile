@@ -152,7 +152,7 @@ check-aarch64: system-aarch64 golden
 	qemu-aarch64 -L $(AARCH64_SYSROOT) build-aarch64/korva_golden build-aarch64/golden.txt
 	cmp $(GOLDEN_FILE) build-aarch64/golden.txt
 	@echo "golden file: aarch64 (qemu) identical to x86-64"
-	qemu-aarch64 -L $(AARCH64_SYSROOT) build-aarch64/korva_golden --steps | tail -1
+	set -o pipefail; qemu-aarch64 -L $(AARCH64_SYSROOT) build-aarch64/korva_golden --steps | tail -1
 
 # Windows x64: MinGW-w64 (POSIX threads), programs run under wine64 in a
 # prefix of the build's own. The golden file must match the native one except
@@ -185,7 +185,7 @@ check-windows: system-windows golden
 	    -DKORVA_PYTHON_MODULE=ON -DKORVA_PYTHON_INCLUDE_DIR=$(PY312_INCLUDE) >/dev/null
 	$(CMAKE) --build build-windows -j2
 	$(call check_imports,x86_64-w64-mingw32-objdump,build-windows/korva_rust.pyd)
-	@set -e; for level in $$($(WINE) build-windows/korva_golden.exe --levels | tr -d '\r'); do \
+	@set -e -o pipefail; for level in $$($(WINE) build-windows/korva_golden.exe --levels | tr -d '\r'); do \
 	  test "$$(KORVA_SIMD=$$level $(WINE) build-windows/korva_golden.exe --level | tr -d '\r')" = "$$level"; \
 	  KORVA_SIMD=$$level $(WINE) build-windows/korva_golden.exe build-windows/golden-$$level.txt; \
 	  $(PY312) tools/golden_compare.py $(GOLDEN_FILE) build-windows/golden-$$level.txt --libm $(LIBM_FUNCTIONS); \
