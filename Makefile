@@ -133,13 +133,17 @@ golden: system $(VENV312)/.ready
 	$(CMAKE) --build build-golden -j2
 	$(GOLDEN) $(GOLDEN_FILE)
 
-# The same with Clang: warning-free, and the same bits.
+# The same with Clang: warning-free, and the same bits at every kernel level.
 check-clang: golden
 	CXX=clang++ $(CMAKE) -S . -B build-clang $(CORE_BUILD) >/dev/null
 	$(CMAKE) --build build-clang -j2
-	build-clang/korva_golden build-clang/golden.txt
-	cmp $(GOLDEN_FILE) build-clang/golden.txt
-	@echo "golden file: clang x86-64 identical to gcc x86-64"
+	@set -e; for level in $$(build-clang/korva_golden --levels); do \
+	  KORVA_SIMD=$$level build-clang/korva_golden build-clang/golden-$$level.txt; \
+	  cmp $(GOLDEN_FILE) build-clang/golden-$$level.txt; \
+	  KORVA_SIMD=$$level build-clang/korva_golden --steps > build-clang/steps-$$level.txt || \
+	    { cat build-clang/steps-$$level.txt; exit 1; }; \
+	  echo "golden file: clang x86-64 at kernel level $$level identical to gcc x86-64"; \
+	done
 
 # Linux aarch64: Debian's cross compiler, the harness run under qemu-user
 # with the cross compiler's libraries as the sysroot. The coordinator is
