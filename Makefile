@@ -73,7 +73,9 @@ TAG_x86_64-windows := win_amd64
 TAG_aarch64-windows := win_arm64
 TAG_aarch64-macos := macosx_11_0_arm64
 TAG_x86_64-macos := macosx_11_0_x86_64
-NATIVE_WHEEL = $(wildcard dist/korva_rust-*-manylinux_2_17_x86_64*.whl)
+# Expanded by the shell when a recipe runs: make's own wildcard may not
+# see a wheel that an earlier recipe of the same run wrote.
+NATIVE_WHEEL = $$(ls dist/korva_rust-*manylinux*_x86_64.whl)
 WITH_ZIG := PATH="$(abspath $(VENV312))/bin:$$PATH"
 
 $(WHEEL_STAMP): $(WHEEL_SOURCES) | system $(VENV312)/.wheel-tools
@@ -205,13 +207,17 @@ golden: system $(VENV312)/.ready
 	$(CMAKE) --build build-golden -j2
 	$(GOLDEN) $(GOLDEN_FILE)
 
-# The same with Clang: warning-free, and the same bits.
+# The same with Clang: warning-free, and the same bits at every kernel level.
 check-clang: golden
 	CXX=clang++ $(CMAKE) -S . -B build-clang $(CORE_BUILD) >/dev/null
 	$(CMAKE) --build build-clang -j2
-	build-clang/korva_golden build-clang/golden.txt
-	cmp $(GOLDEN_FILE) build-clang/golden.txt
-	@echo "golden file: clang x86-64 identical to gcc x86-64"
+	@set -e; for level in $$(build-clang/korva_golden --levels); do \
+	  KORVA_SIMD=$$level build-clang/korva_golden build-clang/golden-$$level.txt; \
+	  cmp $(GOLDEN_FILE) build-clang/golden-$$level.txt; \
+	  KORVA_SIMD=$$level build-clang/korva_golden --steps > build-clang/steps-$$level.txt || \
+	    { cat build-clang/steps-$$level.txt; exit 1; }; \
+	  echo "golden file: clang x86-64 at kernel level $$level identical to gcc x86-64"; \
+	done
 
 # Linux aarch64: the wheel's build (zig's Clang for glibc 2.17), the harness
 # run under qemu-user with Debian's aarch64 libraries as the sysroot. The
@@ -222,20 +228,22 @@ check-aarch64: system-aarch64 golden build-zig-aarch64-linux/.built
 	qemu-aarch64 -L $(AARCH64_SYSROOT) build-zig-aarch64-linux/korva_golden build-zig-aarch64-linux/golden.txt
 	cmp $(GOLDEN_FILE) build-zig-aarch64-linux/golden.txt
 	@echo "golden file: aarch64 wheel build (qemu) identical to x86-64"
+	set -o pipefail; qemu-aarch64 -L $(AARCH64_SYSROOT) build-zig-aarch64-linux/korva_golden --steps | tail -1
 
 # Windows x64: the wheel's build (zig's Clang, MinGW-w64 headers, libc++ and
 # the Universal C Runtime), programs run under wine64 in a prefix of the
 # build's own. The golden file must match the native one except where a
 # function computes through the C library's transcendental functions
-# (LIBM_FUNCTIONS): the Windows C runtime's pow, exp, log, sin, cos, atan and
-# log10 may round differently from glibc in the last bit, which C allows;
-# those cases are listed, with their distance, and accepted.
+# (LIBM_FUNCTIONS, the table's entries marked uses_libm): the Windows C
+# runtime's pow, exp, log, sin, cos, atan and log10 may round differently
+# from glibc in the last bit, which C allows; those cases are listed, with
+# their distance, and accepted.
 # The extension module is linked against an import library for python3.dll
 # made from the symbols it uses, with CPython's 3.12 headers
 # (cmake/windows-module.cmake), and may import nothing but python3.dll and
 # system libraries.
 WINE := WINEDEBUG=-all WINEPREFIX=$(CURDIR)/build-windows/wine WINEDLLOVERRIDES="mscoree,mshtml=" /usr/lib/wine/wine64
-LIBM_FUNCTIONS := jma,vpwma,chop,bandpass,correlation_cycle,mama
+LIBM_FUNCTIONS = $(shell $(GOLDEN) --libm)
 PY312_INCLUDE = $(shell $(PY312) -c 'import sysconfig; print(sysconfig.get_path("include"))')
 WINDOWS_SYSTEM_DLLS := kernel32.dll msvcrt.dll ws2_32.dll bcrypt.dll advapi32.dll user32.dll ntdll.dll
 
@@ -251,10 +259,11 @@ check_imports = @imports=$$($(1) -p $(2) | sed -n 's/^[[:space:]]*DLL Name: //p'
 
 check-windows: system-windows golden build-zig-x86_64-windows/.built
 	$(call check_imports,llvm-objdump-14,build-zig-x86_64-windows/korva_rust.pyd)
-	@set -e; exe=build-zig-x86_64-windows/korva_golden.exe; for level in $$($(WINE) $$exe --levels | tr -d '\r'); do \
+	@set -e -o pipefail; exe=build-zig-x86_64-windows/korva_golden.exe; for level in $$($(WINE) $$exe --levels | tr -d '\r'); do \
 	  test "$$(KORVA_SIMD=$$level $(WINE) $$exe --level | tr -d '\r')" = "$$level"; \
 	  KORVA_SIMD=$$level $(WINE) $$exe build-zig-x86_64-windows/golden-$$level.txt; \
 	  $(PY312) tools/golden_compare.py $(GOLDEN_FILE) build-zig-x86_64-windows/golden-$$level.txt --libm $(LIBM_FUNCTIONS); \
+	  KORVA_SIMD=$$level $(WINE) $$exe --steps | tail -1; \
 	  echo "golden file: Windows x64 wheel build (wine) at kernel level $$level identical to Linux x86-64 apart from C library rounding"; \
 	done
 	$(MAKE) --no-print-directory coordinator-wine
@@ -332,14 +341,18 @@ check-sdist: dist/.sdist
 # the highest the processor has, or at a lower one named by KORVA_SIMD. The
 # harness runs at every level this processor has and must write the native
 # golden file byte for byte (glibc chooses its own maths routines by
-# processor, which the variable does not change), and the numeric tests run
-# again at each level below the native one (test-py runs the native one).
+# processor, which the variable does not change), every recurrence step's
+# scalar and vector forms must agree on hostile values (korva_golden
+# --steps), and the numeric tests run again at each level below the native
+# one (test-py runs the native one).
 check-levels: install golden
 	@set -e; for level in $$($(GOLDEN) --levels); do \
 	  test "$$(KORVA_SIMD=$$level $(GOLDEN) --level)" = "$$level"; \
 	  KORVA_SIMD=$$level $(GOLDEN) build-golden/golden-$$level.txt; \
 	  cmp $(GOLDEN_FILE) build-golden/golden-$$level.txt; \
 	  echo "golden file: kernel level $$level identical to the native one"; \
+	  KORVA_SIMD=$$level $(GOLDEN) --steps > build-golden/steps-$$level.txt || { cat build-golden/steps-$$level.txt; exit 1; }; \
+	  tail -1 build-golden/steps-$$level.txt; \
 	done
 	@set -e; native=$$($(GOLDEN) --level); for level in $$($(GOLDEN) --levels); do \
 	  [ "$$level" = "$$native" ] && continue; \

@@ -186,6 +186,18 @@ def _golden_replay(corpus_path):
     return out
 
 
+def test_recurrence_steps_agree_in_scalar_and_vector_form():
+    """Every recurrence step's scalar and vector forms, lane by lane on
+    hostile values (signed zeros, NaN, infinities), at the kernel level in
+    use: the condition under which the lane chunks give the serial bits."""
+    harness = os.environ.get("KORVA_GOLDEN")
+    if not harness:
+        pytest.skip("KORVA_GOLDEN names the golden harness executable (make test builds one)")
+    proc = subprocess.run([harness, "--steps"], capture_output=True, text=True, timeout=300)
+    assert proc.returncode == 0, proc.stdout + proc.stderr
+    assert " 0 failed" in proc.stdout
+
+
 def test_module_gives_the_golden_harness_file(tmp_path):
     harness = os.environ.get("KORVA_GOLDEN")
     if not harness:

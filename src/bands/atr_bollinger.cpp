@@ -142,6 +142,9 @@ template <class T>
 // are a chain, the bands are independent per window and run two at a time.
 constexpr std::size_t kBlock = 256;
 
+KORVA_CHECK_STEP("atr", AtrStep<1>{1.0 / 14.0})
+KORVA_CHECK_STEP("atr_last", AtrStep<0>{1.0 / 14.0})
+
 }  // namespace
 
 Series atr(MatrixView candles, std::uint64_t period) {

@@ -185,9 +185,24 @@ template <LaneVector V>
     const V hi = b1 < a1 ? b1 : a1;
     return reinterpret_cast<V>(reinterpret_cast<M>(lo) | reinterpret_cast<M>(hi));
 }
-// The same on one double, in lane 0 of a pair: the masks stay in
-// floating-point registers.
-inline double max_num(double a, double b) { return max_num(Pair{a}, Pair{b})[0]; }
-inline double min_num(double a, double b) { return min_num(Pair{a}, Pair{b})[0]; }
+// The same on one double, the same results bit for bit. Ordered comparisons
+// first: they are false on NaN, so two distinct numbers cost one or two
+// comparisons and a branch that real data predicts well. Where which operand
+// wins is a coin toss (true ranges on hostile rows), a caller runs the
+// vector form in lane 0 of a Pair instead.
+inline double max_num(double a, double b) {
+    if (a > b) return a;
+    if (b > a) return b;
+    if (std::isnan(a)) return b;
+    if (std::isnan(b)) return a;
+    return std::signbit(a) ? b : a;  // equal: +0 over -0
+}
+inline double min_num(double a, double b) {
+    if (a < b) return a;
+    if (b < a) return b;
+    if (std::isnan(a)) return b;
+    if (std::isnan(b)) return a;
+    return std::signbit(a) ? a : b;  // equal: -0 over +0
+}
 
 }  // namespace korva

@@ -328,4 +328,98 @@ void run_view(const Rc& r, const V& x, double* const* out, std::size_t first, st
     }
 }
 
+// Checks of the first two conditions of lanes.hpp on each step structure:
+// its scalar and vector forms run side by side, lane by lane from the same
+// states on the same inputs, and must give the same states and outputs (NaN
+// matching any NaN), whatever the chunking. Each file holding a step
+// registers it (KORVA_CHECK_STEP); the harness runs them all
+// (korva_golden --steps) at the level in use.
+namespace check {
+
+// Ordinary values with the ones exactness arguments trip on mixed in: signed
+// zeros, NaN, infinities, a subnormal and values near overflow.
+inline double hostile(std::uint64_t& x) {
+    x ^= x << 13;
+    x ^= x >> 7;
+    x ^= x << 17;
+    switch (x % 16) {
+        case 0: return 0.0;
+        case 1: return -0.0;
+        case 2: return std::numeric_limits<double>::quiet_NaN();
+        case 3: return kInf;
+        case 4: return -kInf;
+        case 5: return 4.9e-324;
+        case 6: return -1e308;
+        case 7: return 1e308;
+        default: return static_cast<double>(static_cast<std::int64_t>(x >> 20) - (std::int64_t{1} << 43)) * 0x1p-32;
+    }
+}
+
+inline bool agree(double a, double b) { return same_bits(a, b) || (a != a && b != b); }
+
+// Mismatches over `rounds` runs of 16 steps from fresh random states.
+template <class Rc>
+[[gnu::always_inline]] inline std::size_t step_mismatches_lanes(const Rc& r, std::uint64_t seed, std::size_t rounds) {
+    constexpr std::size_t K = Rc::kState, M = Rc::kInputs, Q = Rc::kOutputs > 0 ? Rc::kOutputs : 1;
+    std::uint64_t x = seed * 0x9E3779B97F4A7C15ull | 1;
+    std::size_t bad = 0;
+    for (std::size_t round = 0; round < rounds; ++round) {
+        Wide sv[K];
+        double ss[kWidth][K];
+        for (std::size_t k = 0; k < K; ++k)
+            for (std::size_t j = 0; j < kWidth; ++j) sv[k][j] = ss[j][k] = hostile(x);
+        for (std::size_t t = 0; t < 16; ++t) {
+            Wide xv[M], yv[Q] = {};
+            double xs[kWidth][M], ys[kWidth][Q] = {};
+            for (std::size_t m = 0; m < M; ++m)
+                for (std::size_t j = 0; j < kWidth; ++j) xv[m][j] = xs[j][m] = hostile(x);
+            if constexpr (Rc::kOutputs > 0) {
+                r.template step<true>(sv, xv, yv);
+                for (std::size_t j = 0; j < kWidth; ++j) r.template step<true>(ss[j], xs[j], ys[j]);
+            } else {
+                Wide* none = nullptr;
+                r.template step<false>(sv, xv, none);
+                for (std::size_t j = 0; j < kWidth; ++j) {
+                    double* nothing = nullptr;
+                    r.template step<false>(ss[j], xs[j], nothing);
+                }
+            }
+            for (std::size_t j = 0; j < kWidth; ++j) {
+                for (std::size_t k = 0; k < K; ++k) bad += !agree(sv[k][j], ss[j][k]);
+                for (std::size_t q = 0; q < Rc::kOutputs; ++q) bad += !agree(yv[q][j], ys[j][q]);
+            }
+        }
+    }
+    return bad;
+}
+
+template <class Rc>
+[[gnu::noinline]] std::size_t step_mismatches(const Rc& r, std::uint64_t seed) {
+    return simd::dispatch([&](auto) KORVA_LANES { return step_mismatches_lanes(r, seed, 256); });
+}
+
+struct Registered {
+    const char* name;
+    std::size_t (*mismatches)(std::uint64_t seed);
+};
+// Every registered step check, in no particular order.
+inline std::vector<Registered>& registry() {
+    static std::vector<Registered> checks;
+    return checks;
+}
+inline bool enroll(const char* name, std::size_t (*mismatches)(std::uint64_t)) {
+    registry().push_back({name, mismatches});
+    return true;
+}
+
+}  // namespace check
+
 }  // namespace korva::rec
+
+// Registers the step structure made by the expression after the name for
+// korva_golden --steps (at namespace scope in the file that defines it).
+#define KORVA_CHECK_STEP_NAMED(line, name, ...)                                        \
+    [[maybe_unused]] const bool korva_step_check_##line = ::korva::rec::check::enroll( \
+        name, [](std::uint64_t seed) { return ::korva::rec::check::step_mismatches(__VA_ARGS__, seed); });
+#define KORVA_CHECK_STEP_AT(line, name, ...) KORVA_CHECK_STEP_NAMED(line, name, __VA_ARGS__)
+#define KORVA_CHECK_STEP(name, ...) KORVA_CHECK_STEP_AT(__LINE__, name, __VA_ARGS__)

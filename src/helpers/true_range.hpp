@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #include "dispatch.hpp"
 #include "errors.hpp"
@@ -24,7 +25,11 @@ namespace korva {
 // slower there than on real candles. T is a double or a vector of lanes.
 template <class T>
 inline T true_range_step(T high, T low, T prev_close) {
-    return max_num(max_num(high - low, magnitude(high - prev_close)), magnitude(low - prev_close));
+    if constexpr (std::is_same_v<T, double>) {
+        return true_range_step(Pair{high}, Pair{low}, Pair{prev_close})[0];  // one row in lane 0
+    } else {
+        return max_num(max_num(high - low, magnitude(high - prev_close)), magnitude(low - prev_close));
+    }
 }
 
 // Candle columns are strided views of a row-major matrix. The row kernels

@@ -146,7 +146,8 @@ constexpr Function table[] = {
         .warm(none()),
     fn<ma::jma>("jma", {"source", "period", "phase", "power"}, "JMA — Jurik Moving Average")
         .in(Family::MovingAverages)
-        .warm(none()),
+        .warm(none())
+        .uses_libm(),
     fn<ma::kama>("kama", {"source", "period", "fast_length", "slow_length"},
                  "Calculate KAMA (Kaufman Adaptive Moving Average) - Optimized version")
         .in(Family::MovingAverages)
@@ -186,7 +187,8 @@ constexpr Function table[] = {
         .warm(none()),
     fn<ma::trix>("trix", {"source", "period"}, "TRIX — triple EMA of log(price), percent change * 10000")
         .in(Family::MovingAverages)
-        .warm(nans("1")),
+        .warm(nans("1"))
+        .uses_libm(),
     fn<ma::vidya>("vidya", {"source", "length", "fix_cmo", "select"}, "VIDYA — Variable Index Dynamic Average")
         .in(Family::MovingAverages)
         .warm(none()),
@@ -196,7 +198,8 @@ constexpr Function table[] = {
         .warm(none()),
     fn<ma::vpwma>("vpwma", {"source", "period", "power"}, "Variable Power Weighted Moving Average")
         .in(Family::MovingAverages)
-        .warm(copies("period + 1", "source")),
+        .warm(copies("period + 1", "source"))
+        .uses_libm(),
     fn<ma::vwap>("vwap", {"candles", "source_type", "anchor", "sequential"},
                  "Calculate VWAP (Volume Weighted Average Price)")
         .in(Family::MovingAverages)
@@ -380,7 +383,8 @@ constexpr Function table[] = {
     fn<bands::chop>("chop", {"candles", "period", "scalar", "drift"},
                     "Calculate CHOP (Choppiness Index) - Ultra-optimized version")
         .in(Family::Bands)
-        .warm(nans("max(period, drift) - 1")),
+        .warm(nans("max(period, drift) - 1"))
+        .uses_libm(),
     fn<bands::donchian>("donchian", {"candles", "period"}, "Calculate Donchian Channels - Ultra-optimized version")
         .in(Family::Bands)
         .returns({"upperband", "middleband", "lowerband"})
@@ -395,13 +399,15 @@ constexpr Function table[] = {
                          "Bandpass Filter → (bp, bp_normalized, signal, trigger)")
         .in(Family::Cycles)
         .returns({"bp", "bp_normalized", "signal", "trigger"})
-        .warm(none()),
+        .warm(none())
+        .uses_libm(),
     fn<ehlers::correlation_cycle>("correlation_cycle", {"source", "period", "threshold"},
                                   "Correlation Cycle → (real, imag, angle, state)")
         .in(Family::Cycles)
         .returns({"real", "imag", "angle", "state"})
         .warm(nans("max(period, 2)").only("real, imag, angle"))
-        .warm(zeros("1").only("state")),
+        .warm(zeros("1").only("state"))
+        .uses_libm(),
     fn<ehlers::edcf>("edcf", {"source", "period"}, "EDCF — Ehlers Distance Coefficient Filter")
         .in(Family::Cycles)
         .warm(nans("2 * period")),
@@ -418,7 +424,8 @@ constexpr Function table[] = {
     fn<ehlers::mama>("mama", {"source", "fastlimit", "slowlimit"}, "MAMA — MESA Adaptive Moving Average → (mama, fama)")
         .in(Family::Cycles)
         .returns({"mama", "fama"})
-        .warm(none()),
+        .warm(none())
+        .uses_libm(),
     fn<ehlers::pma>("pma", {"source"}, "PMA — Predictive Moving Average → (predict, trigger)")
         .in(Family::Cycles)
         .returns({"predict", "trigger"})

@@ -111,10 +111,21 @@ struct Function {
     // Empty where nothing is a series.
     std::size_t warmup_count = 0;
     std::array<Warmup, kMaxWarmups> warmups{};
+    // Computes through the C library's transcendental functions (pow, exp,
+    // log, log10, sin, cos, atan), which C lets round differently in the last
+    // bit: between C libraries, and within glibc between processors (its FMA
+    // and non-FMA variants). Comparisons of results across platforms accept
+    // such differences in these functions only (korva_golden --libm).
+    bool libm = false;
 
     constexpr Function in(Family f) const {
         Function c = *this;
         c.family = f;
+        return c;
+    }
+    constexpr Function uses_libm() const {
+        Function c = *this;
+        c.libm = true;
         return c;
     }
     // One call per group of members with the same warm-up.

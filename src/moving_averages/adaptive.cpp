@@ -278,6 +278,10 @@ struct T3Step : ChainStep<6, 0> {
     }
 };
 
+KORVA_CHECK_STEP("trix", TrixStep{{ema_coefficients(30)}})
+// t3's coefficients for a volume factor of 0.7.
+KORVA_CHECK_STEP("t3", T3Step{{ema_coefficients(5)}, 4.913, -6.069, 2.499, 0.343})
+
 }  // namespace
 
 Series trix(SeriesView source, std::uint64_t period) {

@@ -80,6 +80,11 @@ void chain_from_first(const Step& step, const V& x, double* out) {
     rec::run_view(step, x, o, 1, x.size(), s);
 }
 
+KORVA_CHECK_STEP("ema", ChainStep<1, 1>{ema_coefficients(30)})
+KORVA_CHECK_STEP("wilders", ChainStep<1, 1>{wilder_coefficients(14)})
+KORVA_CHECK_STEP("dema", DemaStep{{ema_coefficients(30)}})
+KORVA_CHECK_STEP("tema", TemaStep{{ema_coefficients(30)}})
+
 }  // namespace
 
 Series sma(SeriesView source, std::uint64_t period) {

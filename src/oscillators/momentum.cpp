@@ -2,7 +2,7 @@
 // index and polarized fractal efficiency. Results are compared bit for bit
 // with the host's earlier code, so every sum and recurrence keeps its
 // operation order; the EMA stages are the shared first-value recurrence
-// (smooth) seeded with their first input.
+// (`smooth`) seeded with their first input.
 #include "momentum.hpp"
 
 #include <algorithm>
@@ -85,6 +85,8 @@ struct MacdStep {
         }
     }
 };
+
+KORVA_CHECK_STEP("macd", MacdStep{ema_coefficients(12), ema_coefficients(26), ema_coefficients(9)})
 
 }  // namespace
 

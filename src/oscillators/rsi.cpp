@@ -367,6 +367,9 @@ template <class V>
     simd::dispatch([&](auto) KORVA_LANES { cmo_sweep_lanes(s, period, out); });
 }
 
+KORVA_CHECK_STEP("rsi", RsiStep<1>{14.0, 13.0})
+KORVA_CHECK_STEP("rsi_last", RsiStep<0>{14.0, 13.0})
+
 }  // namespace
 
 Series rsi(SeriesView source, std::uint64_t period) {

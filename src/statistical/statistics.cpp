@@ -75,14 +75,14 @@ template <class Lanes, std::size_t R>
 }
 
 // Four lanes a register where the processor has them (no faster with
-// AVX-512), then two.
+// AVX-512), then two at the baseline.
 [[gnu::noinline]] std::size_t line_values_lanes(const double* x, std::size_t n, std::size_t i, const LineFit& f,
                                                 double* out) {
-    return simd::dispatch<simd::Level::kAvx2>([&](auto level) KORVA_LANES {
-        std::size_t j = i;
-        if constexpr (decltype(level)::value >= simd::Level::kAvx2) j = line_values_block<Lanes, 6>(x, n, j, f, out);
-        return line_values_block<Pair, 8>(x, n, j, f, out);
+    i = simd::dispatch<simd::Level::kAvx2>([&](auto level) KORVA_LANES {
+        if constexpr (decltype(level)::value >= simd::Level::kAvx2) return line_values_block<Lanes, 6>(x, n, i, f, out);
+        return i;
     });
+    return line_values_block<Pair, 8>(x, n, i, f, out);
 }
 
 // Saturating conversion toward zero of a non-negative chunk-size estimate.

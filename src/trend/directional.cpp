@@ -323,6 +323,13 @@ void require_candles(const MatrixView& candles) {
     if (candles.cols <= col::low) index_out_of_range(col::low, candles.cols);
 }
 
+KORVA_CHECK_STEP("dm", DmStep{14.0})
+KORVA_CHECK_STEP("di", DiStep{13.0, 14.0})
+KORVA_CHECK_STEP("dx", DxStep{wilder_coefficients(14)})
+KORVA_CHECK_STEP("dx adx", DxAdxStep{1.0 - 1.0 / 14.0, 100.0 / 14.0})
+KORVA_CHECK_STEP("adx", AdxStep{14.0, 13.0})
+KORVA_CHECK_STEP("adxr", AdxrStep{14.0})
+
 }  // namespace
 
 Tuple dm(MatrixView candles, std::uint64_t period) {

@@ -1,6 +1,6 @@
 // Volume indicators. Results are compared bit for bit with the host's earlier
 // code, so every recurrence keeps its operation order; the EMA stages are the
-// shared first-value recurrence (smooth), seeded with their first input.
+// shared first-value recurrence (`smooth`), seeded with their first input.
 #include "volume.hpp"
 
 #include <cmath>
