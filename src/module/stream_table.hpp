@@ -1,0 +1,77 @@
+// The stream registry: which functions of the table stream, keyed by name,
+// and how. The parameters of a stream are those of its table entry without
+// the series or candles and without `sequential`; the module checks at
+// import that each factory's signature agrees, so names and converters stay
+// written once, in the table.
+#pragma once
+#include <array>
+#include <cstddef>
+#include <initializer_list>
+#include <memory>
+#include <span>
+#include <string_view>
+#include <type_traits>
+#include <utility>
+
+#include "../helpers/stream.hpp"
+#include "table.hpp"
+
+namespace korva::stream {
+
+using Factory = std::unique_ptr<Kernel> (*)(std::span<const args::Arg>);
+
+struct Entry {
+    const char* name;  // the table function it streams
+    Approach approach;
+    std::size_t count;  // parameters of the factory
+    std::array<args::Type, args::kMaxParams> types;
+    Factory make;
+    // Candle columns fed to the kernel, in order (none for a series).
+    std::size_t column_count = 0;
+    std::array<std::size_t, 6> columns{};
+
+    constexpr Entry reads(std::initializer_list<std::size_t> cs) const {
+        Entry e = *this;
+        e.column_count = 0;
+        for (std::size_t c : cs) e.columns[e.column_count++] = c;
+        return e;
+    }
+};
+
+template <auto F>
+struct factory;
+template <class... A, std::unique_ptr<Kernel> (*F)(A...)>
+struct factory<F> {
+    static std::unique_ptr<Kernel> make(std::span<const args::Arg> a) {
+        return [&]<std::size_t... I>(std::index_sequence<I...>) {
+            return F(std::get<std::decay_t<A>>(a[I])...);
+        }(std::index_sequence_for<A...>{});
+    }
+    static constexpr Entry entry(const char* name, Approach approach) {
+        Entry e{name, approach, sizeof...(A), {}, &make};
+        std::size_t i = 0;
+        ((e.types[i++] = table::type_of<std::decay_t<A>>()), ...);
+        return e;
+    }
+};
+
+// An entry for the kernel factory F.
+template <auto F>
+constexpr Entry entry(const char* name, Approach approach) {
+    return factory<F>::entry(name, approach);
+}
+
+// Every stream, in table order.
+std::span<const Entry> streams();
+const Entry* find(std::string_view name);
+
+// The table entry's parameters a stream takes: all but the series or
+// candles and `sequential`.
+inline bool stream_param(const args::Param& p) {
+    using args::Type;
+    const bool data = p.type == Type::Series || p.type == Type::Candles || p.type == Type::CandlesMut ||
+                      p.type == Type::Int64Series;
+    return !data && std::string_view(p.name) != "sequential";
+}
+
+}  // namespace korva::stream

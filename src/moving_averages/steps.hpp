@@ -1,0 +1,32 @@
+// Steps of the core averages' recurrences that the batch functions and their
+// streams share: one copy of each operation order.
+#pragma once
+#include <cstddef>
+
+#include "../helpers/smoothing.hpp"
+
+namespace korva::ma {
+
+// dema's and tema's outputs from their EMA stages; `first` is the value at
+// position 0 of a series longer than one, where every stage holds x[0].
+struct DemaStep : ChainStep<2, 0> {
+    static constexpr std::size_t kOutputs = 1;
+    static double first(double x0) { return x0 * 2.0 - x0; }
+    template <bool Emit, class T>
+    void step(T* s, const T* in, T* out) const {
+        ChainStep<2, 0>::step<false>(s, in, out);
+        if constexpr (Emit) out[0] = s[0] * 2.0 - s[1];
+    }
+};
+
+struct TemaStep : ChainStep<3, 0> {
+    static constexpr std::size_t kOutputs = 1;
+    static double first(double x0) { return x0 + (x0 * 3.0 - x0 * 3.0); }
+    template <bool Emit, class T>
+    void step(T* s, const T* in, T* out) const {
+        ChainStep<3, 0>::step<false>(s, in, out);
+        if constexpr (Emit) out[0] = (s[0] * 3.0 - s[1] * 3.0) + s[2];
+    }
+};
+
+}  // namespace korva::ma

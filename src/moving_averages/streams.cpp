@@ -1,0 +1,186 @@
+// Streams of the core averages: each keeps the state its batch function
+// carries and advances it with the same kernels (helpers/smoothing.hpp,
+// steps.hpp), so a value fed now is the batch value at that position.
+#pragma GCC diagnostic ignored "-Wpsabi"  // wide vectors stay inside inlined code
+#include "streams.hpp"
+
+#include <algorithm>
+#include <limits>
+
+#include "../helpers/recurrence_lanes.hpp"
+#include "../helpers/result.hpp"
+#include "../helpers/smoothing.hpp"
+#include "steps.hpp"
+
+namespace korva::ma::streams {
+namespace {
+
+using stream::Fields;
+using stream::KernelOf;
+using stream::Tail;
+
+void fill_nan(double* out, std::size_t k) { std::fill_n(out, k, NaN); }
+
+// ema and wilders: the recurrence seeded with the first value. ema's batch
+// form is all NaN while the history is shorter than the period (Warm).
+template <bool Warm>
+class Seeded : public KernelOf<Seeded<Warm>> {
+public:
+    Seeded(EmaCoefficients c, std::uint64_t period) : c_(c), period_(period) {}
+    void feed(const double* const* in, std::size_t k, double* const* out) override {
+        if (k == 0) return;
+        const ContiguousView<double> x{in[0], k};
+        std::size_t first = 0;
+        if (this->n_ == 0) {
+            e_ = out[0][0] = x[0];
+            first = 1;
+        }
+        e_ = recurrence_from(x, first, k, c_, e_, out[0]);
+        this->n_ += k;
+        if (Warm && this->n_ < period_) fill_nan(out[0], k);
+    }
+    void fields(Fields& f) override {
+        f.count(this->n_);
+        f.num(e_);
+    }
+
+private:
+    EmaCoefficients c_;
+    std::uint64_t period_;
+    double e_ = 0.0;
+};
+
+// The NaN-aware rolling mean: the running sum and count, and the window
+// whose leaving values it subtracts.
+class Sma : public KernelOf<Sma> {
+public:
+    explicit Sma(std::uint64_t p) : p_(p), tail_(p) {}
+    void feed(const double* const* in, std::size_t k, double* const* out) override {
+        for (std::size_t i = 0; i < k; ++i, ++n_) {
+            const double v = in[0][i];
+            if (p_ == 0) {
+                out[0][i] = NaN;
+                continue;
+            }
+            if (n_ < p_) {
+                m_.add(v);
+            } else {
+                m_.slide(tail_.back(static_cast<std::size_t>(p_ - 1)), v);
+            }
+            tail_.push(v);
+            out[0][i] = n_ + 1 >= p_ ? m_.mean() : NaN;
+        }
+    }
+    void fields(Fields& f) override {
+        f.count(n_);
+        f.num(m_.sum);
+        f.count(m_.count);
+        tail_.fields(f, n_);
+    }
+
+private:
+    std::uint64_t p_;
+    RollingMean m_;
+    Tail tail_;
+};
+
+// smma: NaN until the plain mean of the first `length` values seeds the
+// Wilder recurrence.
+class Smma : public KernelOf<Smma> {
+public:
+    explicit Smma(std::uint64_t length) : length_(length), c_(wilder_coefficients(length)) {}
+    void admit(std::uint64_t n) const override {
+        if (length_ == 0) index_out_of_range(static_cast<std::size_t>(-1), static_cast<std::size_t>(n));
+    }
+    void feed(const double* const* in, std::size_t k, double* const* out) override {
+        std::size_t i = 0;
+        for (; i < k && n_ < length_; ++i, ++n_) {
+            seed_.add(in[0][i]);
+            out[0][i] = NaN;
+            if (n_ + 1 == length_) out[0][i] = e_ = seed_.mean(length_);
+        }
+        if (i == k) return;
+        e_ = recurrence_from(ContiguousView<double>{in[0], k}, i, k, c_, e_, out[0]);
+        n_ += k - i;
+    }
+    void fields(Fields& f) override {
+        f.count(n_);
+        f.num(seed_.sum);
+        f.num(e_);
+    }
+
+private:
+    std::uint64_t length_;
+    EmaCoefficients c_;
+    PlainMean seed_;
+    double e_ = 0.0;
+};
+
+// The linear-weighted mean of the window, summed afresh at each position as
+// the batch form does: O(period) per value.
+class Wma : public KernelOf<Wma> {
+public:
+    explicit Wma(std::uint64_t p) : p_(p), tail_(p) {}
+    void feed(const double* const* in, std::size_t k, double* const* out) override {
+        for (std::size_t i = 0; i < k; ++i, ++n_) {
+            tail_.push(in[0][i]);
+            out[0][i] = p_ > 0 && n_ + 1 >= p_ ? linear_weighted_mean(tail_.window(), p_ - 1, p_) : NaN;
+        }
+    }
+    void fields(Fields& f) override {
+        f.count(n_);
+        tail_.fields(f, n_);
+    }
+
+private:
+    std::uint64_t p_;
+    Tail tail_;
+};
+
+// dema and tema: chained EMA stages, every stage seeded with x[0]; position
+// 0 of a one-value history is x[0] itself for dema.
+template <class Step, bool LoneFirst>
+class Chain : public KernelOf<Chain<Step, LoneFirst>> {
+public:
+    explicit Chain(EmaCoefficients c) : step_{{c}} {}
+    void feed(const double* const* in, std::size_t k, double* const* out) override {
+        if (k == 0) return;
+        std::size_t first = 0;
+        if (this->n_ == 0) {
+            const double x0 = in[0][0];
+            for (double& v : s_) v = x0;
+            out[0][0] = LoneFirst && k == 1 ? x0 : Step::first(x0);
+            first = 1;
+        }
+        rec::run(step_, in, out, first, k, s_);
+        this->n_ += k;
+    }
+    void fields(Fields& f) override {
+        f.count(this->n_);
+        for (double& v : s_) f.num(v);
+    }
+
+private:
+    Step step_;
+    double s_[Step::kState] = {};
+};
+
+}  // namespace
+
+std::unique_ptr<stream::Kernel> sma(std::uint64_t period) { return std::make_unique<Sma>(period); }
+std::unique_ptr<stream::Kernel> ema(std::uint64_t period) {
+    return std::make_unique<Seeded<true>>(ema_coefficients(period), period);
+}
+std::unique_ptr<stream::Kernel> smma(std::uint64_t length) { return std::make_unique<Smma>(length); }
+std::unique_ptr<stream::Kernel> wilders(std::uint64_t period) {
+    return std::make_unique<Seeded<false>>(wilder_coefficients(period), 0);
+}
+std::unique_ptr<stream::Kernel> wma(std::uint64_t period) { return std::make_unique<Wma>(period); }
+std::unique_ptr<stream::Kernel> dema(std::uint64_t period) {
+    return std::make_unique<Chain<DemaStep, true>>(ema_coefficients(period));
+}
+std::unique_ptr<stream::Kernel> tema(std::uint64_t period) {
+    return std::make_unique<Chain<TemaStep, false>>(ema_coefficients(period));
+}
+
+}  // namespace korva::ma::streams

@@ -1,0 +1,18 @@
+// Streams of the moving averages (see helpers/stream.hpp).
+#pragma once
+#include <cstdint>
+#include <memory>
+
+#include "../helpers/stream.hpp"
+
+namespace korva::ma::streams {
+
+std::unique_ptr<stream::Kernel> sma(std::uint64_t period);
+std::unique_ptr<stream::Kernel> ema(std::uint64_t period);
+std::unique_ptr<stream::Kernel> smma(std::uint64_t length);
+std::unique_ptr<stream::Kernel> wilders(std::uint64_t period);
+std::unique_ptr<stream::Kernel> wma(std::uint64_t period);
+std::unique_ptr<stream::Kernel> dema(std::uint64_t period);
+std::unique_ptr<stream::Kernel> tema(std::uint64_t period);
+
+}  // namespace korva::ma::streams

@@ -1,0 +1,59 @@
+// Streams of the oscillators: each keeps the state its batch function carries
+// and advances it with the same steps (rsi_steps.hpp).
+#pragma GCC diagnostic ignored "-Wpsabi"  // wide vectors stay inside inlined code
+#include "streams.hpp"
+
+#include "../helpers/recurrence_lanes.hpp"
+#include "../helpers/result.hpp"
+#include "rsi_steps.hpp"
+
+namespace korva::osc::streams {
+namespace {
+
+using stream::Fields;
+using stream::KernelOf;
+
+// Wilder's RSI: NaN until the averages of the first `period` differences
+// seed the recurrence, whose state is both averages and the previous price.
+class Rsi : public KernelOf<Rsi> {
+public:
+    explicit Rsi(std::uint64_t period) : period_(period), seed_(period), step_{seed_.P(), seed_.Q()} {}
+    void feed(const double* const* in, std::size_t k, double* const* out) override {
+        std::size_t i = 0;
+        for (; i < k && n_ <= period_; ++i, ++n_) {
+            const double v = in[0][i];
+            if (n_ > 0) seed_.seed(v - s_[2]);
+            s_[2] = v;
+            out[0][i] = NaN;
+            if (n_ == period_) {
+                seed_.finish();
+                s_[0] = seed_.loss();
+                s_[1] = seed_.gain();
+                out[0][i] = seed_.value();
+            }
+        }
+        if (i == k) return;
+        rec::run(step_, in, out, i, k, s_);
+        n_ += k - i;
+    }
+    void fields(Fields& f) override {
+        f.count(n_);
+        for (double& v : s_) f.num(v);
+        double loss = seed_.loss(), gain = seed_.gain();
+        f.num(loss);
+        f.num(gain);
+        seed_.restore(loss, gain);
+    }
+
+private:
+    std::uint64_t period_;
+    WilderRsi seed_;
+    RsiStep<1> step_;
+    double s_[3] = {};  // loss and gain averages, previous price
+};
+
+}  // namespace
+
+std::unique_ptr<stream::Kernel> rsi(std::uint64_t period) { return std::make_unique<Rsi>(period); }
+
+}  // namespace korva::osc::streams

@@ -1,0 +1,12 @@
+// Streams of the oscillators (see helpers/stream.hpp).
+#pragma once
+#include <cstdint>
+#include <memory>
+
+#include "../helpers/stream.hpp"
+
+namespace korva::osc::streams {
+
+std::unique_ptr<stream::Kernel> rsi(std::uint64_t period);
+
+}  // namespace korva::osc::streams
