@@ -7,6 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "module/stream_table.hpp"
 #include "module/table.hpp"
 
 namespace {
@@ -51,6 +52,12 @@ const char* item_word(table::Item i) {
     return "?";
 }
 
+// How the function streams (korva_rust.stream), or null.
+nlohmann::json stream_of(const char* name) {
+    const stream::Entry* e = stream::find(name);
+    return e ? nlohmann::json(stream::approach_name(e->approach)) : nlohmann::json(nullptr);
+}
+
 }  // namespace
 
 // Writes to the file named by the first argument, or to standard output.
@@ -78,6 +85,7 @@ int main(int argc, char** argv) {
                              {"result", result},
                              {"outputs", outputs},
                              {"warmup", f.warmup ? json(f.warmup) : json(nullptr)},
+                             {"stream", stream_of(f.name)},
                              {"doc", f.description}});
     }
     const json out = {{"module", "korva_rust"}, {"families", families}, {"functions", functions}};
