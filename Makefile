@@ -243,10 +243,12 @@ bench/.venv-%/.ready:
 bench-venvs: $(BENCH_VENVS)
 
 # One table: every function with a peer against TA-Lib, ta-lib-takt and
-# ferro-ta in the same run (results also in bench/results/latest.json), then
-# the coordinator against Redis.
+# ferro-ta in the same run (results also in bench/results/latest.json), the
+# streams per update against recomputing and against ferro-ta's streaming
+# classes, then the coordinator against Redis.
 bench: install bench-venvs system-bench
 	$(VENV312)/bin/python bench/bench_peers.py
+	$(VENV312)/bin/python bench/bench_stream.py
 	bash bench/coordinator_bench.sh
 
 # Functions without a library peer, against the NumPy/Python code they replace.
