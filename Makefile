@@ -43,7 +43,7 @@ $(VENV313)/.ready: tests/requirements.txt
 	@test -n "$(PY313)" || { echo "no CPython 3.13 under $(PYENV)"; exit 1; }
 	$(PY313) -m venv $(VENV313)
 	$(VENV313)/bin/pip install -q --upgrade pip
-	$(VENV313)/bin/pip install -q "numpy>=2" -r tests/requirements.txt
+	$(VENV313)/bin/pip install -q "numpy>=2" -r tests/requirements.txt "dask[distributed]"
 	touch $@
 
 venvs: $(VENV312)/.ready $(VENV313)/.ready
