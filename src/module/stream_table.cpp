@@ -1,4 +1,4 @@
-// The stream registry (see stream_table.hpp), in table order.
+// The stream registry (see stream_table.hpp).
 #include "stream_table.hpp"
 
 #include "../bands/streams.hpp"
@@ -16,8 +16,10 @@ constexpr Entry registry[] = {
     entry<ma::streams::sma>("sma", RunningSums),
     entry<ma::streams::smma>("smma", Recurrence),
     entry<ma::streams::tema>("tema", Recurrence),
+    entry<ma::streams::trix>("trix", Recurrence),
     entry<ma::streams::wilders>("wilders", Recurrence),
     entry<ma::streams::wma>("wma", WindowResum),
+    entry<osc::streams::macd>("macd", Recurrence),
     entry<osc::streams::rsi>("rsi", Recurrence),
     entry<bands::streams::atr>("atr", Recurrence).reads({col::close, col::high, col::low}),
     entry<bands::streams::bollinger_bands>("bollinger_bands", RunningSums),

@@ -15,6 +15,7 @@
 #include "../helpers/sequential.hpp"
 #include "../helpers/smoothing.hpp"
 #include "adaptive.hpp"
+#include "steps.hpp"
 #include "core.hpp"
 
 namespace korva::ma {
@@ -255,18 +256,6 @@ Series mcginley_dynamic(SeriesView source, std::uint64_t period, double k) {
 
 namespace {
 
-// trix's three EMA stages of log prices; the output is the change of the
-// third stage, scaled.
-struct TrixStep : ChainStep<3, 0> {
-    static constexpr std::size_t kOutputs = 1;
-    template <bool Emit, class T>
-    void step(T* s, const T* in, T* out) const {
-        const T prev = s[2];
-        ChainStep<3, 0>::step<false>(s, in, out);
-        if constexpr (Emit) out[0] = (s[2] - prev) * 10000.0;
-    }
-};
-
 // t3's six EMA stages and its weighting of the last four.
 struct T3Step : ChainStep<6, 0> {
     static constexpr std::size_t kOutputs = 1;
@@ -289,9 +278,9 @@ Series trix(SeriesView source, std::uint64_t period) {
         // depend on each other, so they overlap instead of waiting on the
         // recurrence.
         const auto logs = [&](std::size_t a, std::size_t b, double* const* bufs) {
-            for (std::size_t i = a; i < b; ++i) bufs[0][i - a] = std::log(x[i]);
+            for (std::size_t i = a; i < b; ++i) bufs[0][i - a] = TrixStep::input(x[i]);
         };
-        const double l0 = std::log(x[0]);
+        const double l0 = TrixStep::input(x[0]);
         double s[3] = {l0, l0, l0};
         double* o[1] = {out.data()};
         rec::run_blocked(TrixStep{{ema_coefficients(period)}}, logs, o, 1, n, s);

@@ -1,6 +1,7 @@
 // Steps of the core averages' recurrences that the batch functions and their
 // streams share: one copy of each operation order.
 #pragma once
+#include <cmath>
 #include <cstddef>
 
 #include "../helpers/smoothing.hpp"
@@ -26,6 +27,19 @@ struct TemaStep : ChainStep<3, 0> {
     void step(T* s, const T* in, T* out) const {
         ChainStep<3, 0>::step<false>(s, in, out);
         if constexpr (Emit) out[0] = (s[0] * 3.0 - s[1] * 3.0) + s[2];
+    }
+};
+
+// trix's three EMA stages of log prices; the output is the change of the
+// third stage, scaled.
+struct TrixStep : ChainStep<3, 0> {
+    static constexpr std::size_t kOutputs = 1;
+    static double input(double price) { return std::log(price); }
+    template <bool Emit, class T>
+    void step(T* s, const T* in, T* out) const {
+        const T prev = s[2];
+        ChainStep<3, 0>::step<false>(s, in, out);
+        if constexpr (Emit) out[0] = (s[2] - prev) * 10000.0;
     }
 };
 

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <vector>
 
 #include "../helpers/recurrence_lanes.hpp"
 #include "../helpers/result.hpp"
@@ -165,8 +166,39 @@ private:
     double s_[Step::kState] = {};
 };
 
+// trix: the EMA stages of log prices; position 0 has no change.
+class Trix : public KernelOf<Trix> {
+public:
+    explicit Trix(EmaCoefficients c) : step_{{c}} {}
+    void feed(const double* const* in, std::size_t k, double* const* out) override {
+        if (k == 0) return;
+        logs_.resize(k);
+        for (std::size_t i = 0; i < k; ++i) logs_[i] = TrixStep::input(in[0][i]);
+        std::size_t first = 0;
+        if (n_ == 0) {
+            for (double& v : s_) v = logs_[0];
+            out[0][0] = NaN;
+            first = 1;
+        }
+        const double* l[1] = {logs_.data()};
+        rec::run(step_, l, out, first, k, s_);
+        n_ += k;
+        if (logs_.capacity() > 4096) logs_ = std::vector<double>();
+    }
+    void fields(Fields& f) override {
+        f.count(n_);
+        for (double& v : s_) f.num(v);
+    }
+
+private:
+    TrixStep step_;
+    double s_[TrixStep::kState] = {};
+    std::vector<double> logs_;  // scratch of one call
+};
+
 }  // namespace
 
+std::unique_ptr<stream::Kernel> trix(std::uint64_t period) { return std::make_unique<Trix>(ema_coefficients(period)); }
 std::unique_ptr<stream::Kernel> sma(std::uint64_t period) { return std::make_unique<Sma>(period); }
 std::unique_ptr<stream::Kernel> ema(std::uint64_t period) {
     return std::make_unique<Seeded<true>>(ema_coefficients(period), period);

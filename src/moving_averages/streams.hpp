@@ -14,5 +14,6 @@ std::unique_ptr<stream::Kernel> wilders(std::uint64_t period);
 std::unique_ptr<stream::Kernel> wma(std::uint64_t period);
 std::unique_ptr<stream::Kernel> dema(std::uint64_t period);
 std::unique_ptr<stream::Kernel> tema(std::uint64_t period);
+std::unique_ptr<stream::Kernel> trix(std::uint64_t period);
 
 }  // namespace korva::ma::streams

@@ -5,6 +5,7 @@
 
 #include "../helpers/recurrence_lanes.hpp"
 #include "../helpers/result.hpp"
+#include "momentum_steps.hpp"
 #include "rsi_steps.hpp"
 
 namespace korva::osc::streams {
@@ -52,8 +53,37 @@ private:
     double s_[3] = {};  // loss and gain averages, previous price
 };
 
+// MACD: both EMAs and the signal EMA, started at position 0.
+class Macd : public KernelOf<Macd> {
+public:
+    explicit Macd(const MacdStep& step) : step_(step) {}
+    void feed(const double* const* in, std::size_t k, double* const* out) override {
+        if (k == 0) return;
+        std::size_t first = 0;
+        if (n_ == 0) {
+            MacdStep::start(in[0][0], s_, out);
+            first = 1;
+        }
+        rec::run(step_, in, out, first, k, s_);
+        n_ += k;
+    }
+    void fields(Fields& f) override {
+        f.count(n_);
+        for (double& v : s_) f.num(v);
+    }
+
+private:
+    MacdStep step_;
+    double s_[3] = {};
+};
+
 }  // namespace
 
+std::unique_ptr<stream::Kernel> macd(std::uint64_t fast_period, std::uint64_t slow_period,
+                                     std::uint64_t signal_period) {
+    return std::make_unique<Macd>(MacdStep{ma::ema_coefficients(fast_period), ma::ema_coefficients(slow_period),
+                                           ma::ema_coefficients(signal_period)});
+}
 std::unique_ptr<stream::Kernel> rsi(std::uint64_t period) { return std::make_unique<Rsi>(period); }
 
 }  // namespace korva::osc::streams
