@@ -99,12 +99,14 @@ enum class Approach : std::uint8_t {
     Recurrence,  // the batch recurrence's state and step, O(1) per value
     RunningSums,  // the batch running sums and the window leaving them, O(1) per value
     WindowResum,  // the window the batch form re-sums, O(window) per value
+    WindowRerun,  // the batch function itself on the last rows it reads, O(window) per value
 };
 constexpr const char* approach_name(Approach a) {
     switch (a) {
         case Approach::Recurrence: return "recurrence";
         case Approach::RunningSums: return "running sums";
         case Approach::WindowResum: return "window re-sum";
+        case Approach::WindowRerun: return "window re-run";
     }
     return "?";
 }

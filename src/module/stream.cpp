@@ -110,7 +110,7 @@ PyObject* construct(PyObject*, PyObject* const* argv, Py_ssize_t nargs, PyObject
         for (std::size_t i = 0; i < k.count; ++i) {
             PyTuple_SetItem(params.get(), static_cast<Py_ssize_t>(i), python_value(values[i]));
         }
-        return new_stream(&k, k.entry->make(values), params.get());
+        return new_stream(&k, k.entry->make(*k.entry, values), params.get());
     });
 }
 
@@ -424,14 +424,16 @@ bool derive(const stream::Entry& e, const table::Function& f, Kind& k) {
     for (std::size_t i = 0; i < f.count; ++i) {
         const Param& p = f.params[i];
         if (stream::stream_param(p)) {
-            if (k.count == e.count || e.types[k.count] != p.type) return false;
+            const bool mine = e.count == stream::kTableParams;
+            if (!mine && (k.count == e.count || e.types[k.count] != p.type)) return false;
+            if (p.type == Type::Str && mine) return false;  // a kept view would outlive its string
             k.params[k.count++] = p;
         } else if (p.type == Type::Series || p.type == Type::Candles) {
             k.data = p;
             ++data;
         }
     }
-    if (k.count != e.count || data != 1) return false;
+    if ((e.count != stream::kTableParams && k.count != e.count) || data != 1) return false;
     if ((k.data.type == Type::Candles) != (e.column_count > 0)) return false;
     k.outputs = f.result == table::Result::Series ? 1 : f.output_count;
     if (f.result != table::Result::Series && f.result != table::Result::Tuple && f.result != table::Result::Dict)

@@ -18,14 +18,24 @@
 
 namespace korva::stream {
 
-using Factory = std::unique_ptr<Kernel> (*)(std::span<const args::Arg>);
+struct Entry;
+using Factory = std::unique_ptr<Kernel> (*)(const Entry&, std::span<const args::Arg>);
+// The rows a window-local function needs to give its value at a position,
+// from the stream's parameters.
+using Lookback = std::uint64_t (*)(std::span<const args::Arg>);
+// Raises what the batch function raises for these parameters on n rows.
+using Admit = void (*)(std::span<const args::Arg>, std::uint64_t n);
+
+inline constexpr std::size_t kTableParams = static_cast<std::size_t>(-1);
 
 struct Entry {
     const char* name;  // the table function it streams
     Approach approach;
-    std::size_t count;  // parameters of the factory
+    std::size_t count;  // parameters of the factory (kTableParams: the table entry's)
     std::array<args::Type, args::kMaxParams> types;
     Factory make;
+    Lookback lookback = nullptr;  // window re-runs only
+    Admit admit = nullptr;
     // Candle columns fed to the kernel, in order (none for a series).
     std::size_t column_count = 0;
     std::array<std::size_t, 6> columns{};
@@ -42,7 +52,7 @@ template <auto F>
 struct factory;
 template <class... A, std::unique_ptr<Kernel> (*F)(A...)>
 struct factory<F> {
-    static std::unique_ptr<Kernel> make(std::span<const args::Arg> a) {
+    static std::unique_ptr<Kernel> make(const Entry&, std::span<const args::Arg> a) {
         return [&]<std::size_t... I>(std::index_sequence<I...>) {
             return F(std::get<std::decay_t<A>>(a[I])...);
         }(std::index_sequence_for<A...>{});
@@ -61,7 +71,20 @@ constexpr Entry entry(const char* name, Approach approach) {
     return factory<F>::entry(name, approach);
 }
 
-// Every stream, in table order.
+// A window re-run: for a function whose value at a position is computed
+// afresh from the last `lookback` rows (no state carried along), the stream
+// keeps those rows and runs the batch function itself on them. O(window)
+// memory and time per value.
+std::unique_ptr<Kernel> window_rerun(const Entry& e, std::span<const args::Arg> params);
+
+constexpr Entry rerun(const char* name, Lookback lookback, Admit admit = nullptr) {
+    Entry e{name, Approach::WindowRerun, kTableParams, {}, &window_rerun};
+    e.lookback = lookback;
+    e.admit = admit;
+    return e;
+}
+
+// Every stream.
 std::span<const Entry> streams();
 const Entry* find(std::string_view name);
 
