@@ -35,6 +35,12 @@ std::uint64_t period_at(std::span<const Arg> a) {
     return uint_at(a, I);
 }
 
+// Twice the period and a few rows more.
+template <std::size_t I>
+std::uint64_t twice(std::span<const Arg> a) {
+    return plus(plus(uint_at(a, I), uint_at(a, I)), 2);
+}
+
 // The batch function itself on the rows it reads for the newest positions.
 class Rerun : public KernelOf<Rerun> {
 public:
@@ -124,6 +130,13 @@ constexpr Entry registry[] = {
     rerun("aroonosc", period_at<0>).reads({0, 1, 2, 3, 4, 5}),
     rerun("linearreg", period_at<0>),
     rerun("moving_std", period_at<0>),
+    rerun("cwma", twice<0>),
+    rerun("sqwma", twice<0>),
+    rerun("srwma", twice<0>),
+    rerun("vpwma", twice<0>),
+    rerun("nma", twice<0>),
+    rerun("hma", twice<0>),
+    rerun("epma", [](std::span<const Arg> a) { return plus(twice<0>(a), uint_at(a, 1)); }),
 };
 
 }  // namespace
