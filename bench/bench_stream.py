@@ -31,7 +31,14 @@ SIZES = [1_000, 100_000]
 UPDATES = 20_000
 
 # Parameters of each stream; the rest take a period of 14.
-PARAMS = {"bollinger_bands": (20, 2.0, 2.0), "macd": (12, 26, 9)}
+PARAMS = {
+    "bollinger_bands": (20, 2.0, 2.0),
+    "macd": (12, 26, 9),
+    "stoch": (14, 3, 0, 3, 0),
+    "stochf": (14, 3, 0),
+    "epma": (14, 4),
+    "vpwma": (14, 0.382),
+}
 # ferro-ta's class and how it is built and fed: ("series" | "hlc", constructor arguments).
 FERRO = {
     "sma": ("StreamingSMA", "series", (14,)),
@@ -149,6 +156,8 @@ def ours(name, n):
 
         def last_of():
             r = fn(history, *params)
+            if isinstance(r, dict):
+                r = tuple(r.values())
             return r[0][-1] if isinstance(r, tuple) else r[-1]
 
         last = best_call(last_of)
