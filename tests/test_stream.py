@@ -200,7 +200,7 @@ def test_bad_input_raises_the_batch_error_and_leaves_the_stream_as_it_was(name):
     bad_arrays = [np.arange(5), [1.0, 2.0], np.zeros((3, 6, 1)), None]
     bad_arrays.append(np.zeros(5) if word == "candles" else np.zeros((5, 6)))
     if word == "candles":
-        bad_arrays.append(np.zeros((5, 2)))  # a matrix without the columns read
+        bad_arrays.append(np.zeros((40, 2)))  # a matrix without the columns read
     for bad in bad_arrays:
         with pytest.raises((korva_rust.InternalError, Exception)) as batch_error:
             batch_fn(bad, *params)

@@ -7,6 +7,7 @@
 #include "../bands/streams.hpp"
 #include "../moving_averages/streams.hpp"
 #include "../oscillators/streams.hpp"
+#include "../trend/streams.hpp"
 
 namespace korva::stream {
 namespace {
@@ -117,6 +118,8 @@ constexpr Entry registry[] = {
     entry<osc::streams::rsi>("rsi", Recurrence),
     entry<bands::streams::atr>("atr", Recurrence).reads({col::close, col::high, col::low}),
     entry<bands::streams::bollinger_bands>("bollinger_bands", RunningSums),
+    entry<trend::streams::dm>("dm", Recurrence).reads({col::close, col::high, col::low}),
+    entry<trend::streams::di>("di", Recurrence).reads({col::close, col::high, col::low}),
     rerun("cci", period_at<0>).reads({0, 1, 2, 3, 4, 5}),
     rerun("willr", period_at<0>, zero_period<0>).reads({0, 1, 2, 3, 4, 5}),
     rerun("donchian", period_at<0>, zero_period<0>).reads({0, 1, 2, 3, 4, 5}),

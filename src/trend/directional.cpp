@@ -18,6 +18,7 @@
 #include "../helpers/sweeps.hpp"
 #include "../helpers/true_range.hpp"
 #include "../helpers/unrolled_sum.hpp"
+#include "directional_steps.hpp"
 #include "movement.hpp"
 
 namespace korva::trend {
@@ -137,52 +138,7 @@ struct Rows {
     }
 };
 
-// dm: the two sums decayed by x - x/p, then the new movement added.
-struct DmStep {
-    static constexpr std::size_t kState = 2, kInputs = 2, kOutputs = 2;
-    static constexpr int kStages = 1;
-    double pd;
-    double contraction() const { return 1.0 - 1.0 / pd; }
-    template <class T>
-    void guess(T* s, const T* in) const {
-        s[0] = in[0];
-        s[1] = in[1];
-    }
-    template <bool Emit, class T>
-    void step(T* s, const T* in, T* out) const {
-        s[0] = (s[0] - s[0] / pd) + in[0];
-        s[1] = (s[1] - s[1] / pd) + in[1];
-        if constexpr (Emit) {
-            out[0] = s[0];
-            out[1] = s[1];
-        }
-    }
-};
 
-// di: the three averages in the weighted form (x * (p - 1) + v) / p, then
-// the indicators, 0.0 where the smoothed range is not positive.
-struct DiStep {
-    static constexpr std::size_t kState = 3, kInputs = 3, kOutputs = 2;
-    static constexpr int kStages = 1;
-    double w, pd;
-    double contraction() const { return w / pd; }
-    template <class T>
-    void guess(T* s, const T* in) const {
-        KORVA_UNROLL
-        for (std::size_t k = 0; k < 3; ++k) s[k] = in[k];
-    }
-    template <bool Emit, class T>
-    void step(T* s, const T* in, T* out) const {
-        s[0] = (s[0] * w + in[0]) / pd;
-        s[1] = (s[1] * w + in[1]) / pd;
-        s[2] = (s[2] * w + in[2]) / pd;
-        if constexpr (Emit) {
-            const auto positive = s[0] > 0.0;
-            out[0] = rec::keep(positive, (s[1] * 100.0) / s[0]);
-            out[1] = rec::keep(positive, (s[2] * 100.0) / s[0]);
-        }
-    }
-};
 
 // dx's first stage: the RMA of TR, +DM and -DM and the two indicators, 0.0
 // where the smoothed range is zero (NaN counts as non-zero).
@@ -336,12 +292,9 @@ Tuple dm(MatrixView candles, std::uint64_t period) {
     const std::size_t p = static_cast<std::size_t>(period);
 
     // Seed: the plain sums of the first p movements (sums, not means).
-    double sp = 0.0, sm = 0.0;
-    for (std::size_t i = 1; i <= p; ++i) {
-        const Movement m = movement_at(high, low, i);
-        sp = sp + m.plus;
-        sm = sm + m.minus;
-    }
+    DirectionalSeed seed;
+    for (std::size_t i = 1; i <= p; ++i) seed.add(0.0, movement_at(high, low, i));
+    const double sp = seed.plus.sum, sm = seed.minus.sum;
     plus[p] = sp;
     minus[p] = sm;
     const auto moves = [&](std::size_t a, std::size_t b, double* const* bufs) __attribute__((always_inline)) {
@@ -360,22 +313,10 @@ Tuple di(MatrixView candles, std::uint64_t period) {
     const Prices px(candles);
     const std::size_t p = static_cast<std::size_t>(period);
 
-    double tr = 0.0, sp = 0.0, sm = 0.0;
-    for (std::size_t i = 1; i <= p; ++i) {
-        const Movement m = px.dm(i);
-        tr = tr + px.tr(i);
-        sp = sp + m.plus;
-        sm = sm + m.minus;
-    }
-    // The seed stays a sum while the recurrence below averages: the mixed
-    // scaling is what callers' stored results were computed with.
-    if (tr > 0.0) {
-        plus[p] = (100.0 * sp) / tr;
-        minus[p] = (100.0 * sm) / tr;
-    } else {
-        plus[p] = 0.0;
-        minus[p] = 0.0;
-    }
+    DirectionalSeed seed;
+    for (std::size_t i = 1; i <= p; ++i) seed.add(px.tr(i), px.dm(i));
+    seed.di(plus[p], minus[p]);
+    const double tr = seed.range.sum, sp = seed.plus.sum, sm = seed.minus.sum;
     // period - 1 is formed in unsigned arithmetic, as the host did: a zero
     // period wraps to 2^64 - 1 instead of -1 (only reachable with p = 0,
     // where every later value is infinite or NaN either way).

@@ -1,0 +1,115 @@
+// Streams of dm and di: the seed sums, then the batch recurrences
+// (directional_steps.hpp) over each row's true range and movements.
+#pragma GCC diagnostic ignored "-Wpsabi"  // wide vectors stay inside inlined code
+#include "streams.hpp"
+
+#include <algorithm>
+#include <type_traits>
+#include <vector>
+
+#include "../helpers/recurrence_lanes.hpp"
+#include "../helpers/result.hpp"
+#include "../helpers/true_range.hpp"
+#include "directional_steps.hpp"
+
+namespace korva::trend::streams {
+namespace {
+
+using stream::Fields;
+using stream::KernelOf;
+
+// Di: true; dm otherwise. dm is NaN up to row p - 1 and then the sums; di
+// also needs two rows before it has any value.
+template <bool Di>
+class Directional : public KernelOf<Directional<Di>> {
+public:
+    explicit Directional(std::uint64_t period) : p_(period) {
+        if constexpr (Di) {
+            step_ = DiStep{static_cast<double>(period - 1), static_cast<double>(period)};
+        } else {
+            step_ = DmStep{static_cast<double>(period)};
+        }
+    }
+    void feed(const double* const* in, std::size_t k, double* const* out) override {
+        const double *close = in[0], *high = in[1], *low = in[2];
+        const std::uint64_t start = this->n_;
+        std::size_t i = 0;
+        for (; i < k && this->n_ <= p_; ++i, ++this->n_) {
+            if (this->n_ > 0) seed_.add(range(high[i], low[i]), move(high[i], low[i]));
+            prev_ = {close[i], high[i], low[i]};
+            out[0][i] = out[1][i] = NaN;
+            if (this->n_ == p_) {
+                if constexpr (Di) {
+                    seed_.di(out[0][i], out[1][i]);
+                    s_[0] = seed_.range.sum;
+                    s_[1] = seed_.plus.sum;
+                    s_[2] = seed_.minus.sum;
+                } else {
+                    out[0][i] = s_[0] = seed_.plus.sum;
+                    out[1][i] = s_[1] = seed_.minus.sum;
+                }
+            }
+        }
+        if (i < k) {
+            // The rest: each row's inputs, then the recurrence over them.
+            const std::size_t m = k - i;
+            rows_.resize(3 * m);
+            double* tr = rows_.data();
+            double* plus = tr + m;
+            double* minus = plus + m;
+            for (std::size_t j = i; j < k; ++j) {
+                const Movement mv = move(high[j], low[j]);
+                tr[j - i] = range(high[j], low[j]);
+                plus[j - i] = mv.plus;
+                minus[j - i] = mv.minus;
+                prev_ = {close[j], high[j], low[j]};
+            }
+            double* o[2] = {out[0] + i, out[1] + i};
+            if constexpr (Di) {
+                const double* x[3] = {tr, plus, minus};
+                rec::run(step_, x, o, 0, m, s_);
+            } else {
+                const double* x[2] = {plus, minus};
+                rec::run(step_, x, o, 0, m, s_);
+            }
+            this->n_ += m;
+            if (rows_.capacity() > 3 * 4096) rows_ = std::vector<double>();
+        }
+        // di of a single row has nothing to show yet.
+        if (Di && start == 0 && this->n_ < 2 && k > 0) out[0][0] = out[1][0] = NaN;
+    }
+    void fields(Fields& f) override {
+        f.count(this->n_);
+        f.num(prev_.close);
+        f.num(prev_.high);
+        f.num(prev_.low);
+        f.num(seed_.range.sum);
+        f.num(seed_.plus.sum);
+        f.num(seed_.minus.sum);
+        for (double& v : s_) f.num(v);
+    }
+
+private:
+    struct Row {
+        double close, high, low;
+    };
+    // A row's true range and movements against the previous row.
+    double range(double high, double low) const { return bands::true_range_step(high, low, prev_.close); }
+    Movement move(double high, double low) const {
+        return directional_movement(high - prev_.high, prev_.low - low);
+    }
+
+    std::uint64_t p_;
+    std::conditional_t<Di, DiStep, DmStep> step_{};
+    DirectionalSeed seed_;
+    Row prev_{};
+    double s_[3] = {};
+    std::vector<double> rows_;  // scratch of one call
+};
+
+}  // namespace
+
+std::unique_ptr<stream::Kernel> dm(std::uint64_t period) { return std::make_unique<Directional<false>>(period); }
+std::unique_ptr<stream::Kernel> di(std::uint64_t period) { return std::make_unique<Directional<true>>(period); }
+
+}  // namespace korva::trend::streams

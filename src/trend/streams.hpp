@@ -1,0 +1,14 @@
+// Streams of the trend family (see helpers/stream.hpp).
+#pragma once
+#include <cstdint>
+#include <memory>
+
+#include "../helpers/stream.hpp"
+
+namespace korva::trend::streams {
+
+// Fed close, high and low.
+std::unique_ptr<stream::Kernel> dm(std::uint64_t period);
+std::unique_ptr<stream::Kernel> di(std::uint64_t period);
+
+}  // namespace korva::trend::streams
