@@ -193,12 +193,7 @@ Series bollinger_bands_width(SeriesView source, std::uint64_t period, double mul
         WindowMoments w;
         w.seed(x, period);
         for (std::size_t j = period - 1;; ++j) {
-            const double mean = w.s / pd;
-            if (mean != 0.0) {
-                const double h = mult * std::sqrt(w.q / pd - mean * mean);
-                // (upper - lower) / middle with upper = mean + h, lower = mean - h
-                out[j] = ((mean + h) + (h - mean)) / mean;
-            }
+            out[j] = band_width(w.s, w.q, pd, mult);
             if (j + 1 >= n) break;
             w.slide(x[j + 1 - period], x[j + 1]);
         }

@@ -69,4 +69,14 @@ inline void bands_at(double s, double q, double pd, double devup, double devdn, 
     *lower = mean - devdn * sd;
 }
 
+// The bands' width relative to the middle band from a window's sums; NaN
+// where the mean is zero.
+inline double band_width(double s, double q, double pd, double mult) {
+    const double mean = s / pd;
+    if (mean == 0.0) return std::numeric_limits<double>::quiet_NaN();
+    const double h = mult * std::sqrt(q / pd - mean * mean);
+    // (upper - lower) / middle with upper = mean + h, lower = mean - h
+    return ((mean + h) + (h - mean)) / mean;
+}
+
 }  // namespace korva::bands

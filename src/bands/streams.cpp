@@ -61,9 +61,10 @@ private:
     std::vector<double> ranges_;  // scratch of one call
 };
 
-// Bollinger bands: the window's running sum and sum of squares, and the
-// window whose leaving values they subtract.
-class Bollinger : public KernelOf<Bollinger> {
+// Bollinger bands (Width: their relative width): the window's running sum
+// and sum of squares, and the window whose leaving values they subtract.
+template <bool Width>
+class Bollinger : public KernelOf<Bollinger<Width>> {
 public:
     Bollinger(std::uint64_t p, double devup, double devdn) : p_(p), up_(devup), dn_(devdn), tail_(p) {}
     void admit(std::uint64_t n) const override {
@@ -71,15 +72,17 @@ public:
     }
     void feed(const double* const* in, std::size_t k, double* const* out) override {
         const double pd = static_cast<double>(p_);
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
+        for (std::size_t i = 0; i < k; ++i, ++this->n_) {
             const double v = in[0][i];
-            if (n_ < p_) {
+            if (this->n_ < p_) {
                 w_.add(v);
             } else {
                 w_.slide(tail_.back(static_cast<std::size_t>(p_ - 1)), v);
             }
             tail_.push(v);
-            if (n_ + 1 >= p_) {
+            if (Width) {
+                out[0][i] = this->n_ + 1 >= p_ ? band_width(w_.s, w_.q, pd, up_) : NaN;
+            } else if (this->n_ + 1 >= p_) {
                 bands_at(w_.s, w_.q, pd, up_, dn_, out[0] + i, out[1] + i, out[2] + i);
             } else {
                 out[0][i] = out[1][i] = out[2][i] = NaN;
@@ -87,10 +90,10 @@ public:
         }
     }
     void fields(Fields& f) override {
-        f.count(n_);
+        f.count(this->n_);
         f.num(w_.s);
         f.num(w_.q);
-        tail_.fields(f, n_);
+        tail_.fields(f, this->n_);
     }
 
 private:
@@ -104,7 +107,10 @@ private:
 
 std::unique_ptr<stream::Kernel> atr(std::uint64_t period) { return std::make_unique<Atr>(period); }
 std::unique_ptr<stream::Kernel> bollinger_bands(std::uint64_t period, double devup, double devdn) {
-    return std::make_unique<Bollinger>(period, devup, devdn);
+    return std::make_unique<Bollinger<false>>(period, devup, devdn);
+}
+std::unique_ptr<stream::Kernel> bollinger_bands_width(std::uint64_t period, double mult) {
+    return std::make_unique<Bollinger<true>>(period, mult, 0.0);
 }
 
 }  // namespace korva::bands::streams

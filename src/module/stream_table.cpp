@@ -118,6 +118,7 @@ constexpr Entry registry[] = {
     entry<osc::streams::rsi>("rsi", Recurrence),
     entry<bands::streams::atr>("atr", Recurrence).reads({col::close, col::high, col::low}),
     entry<bands::streams::bollinger_bands>("bollinger_bands", RunningSums),
+    entry<bands::streams::bollinger_bands_width>("bollinger_bands_width", RunningSums),
     entry<trend::streams::dm>("dm", Recurrence).reads({col::close, col::high, col::low}),
     entry<trend::streams::di>("di", Recurrence).reads({col::close, col::high, col::low}),
     rerun("cci", period_at<0>).reads({0, 1, 2, 3, 4, 5}),
