@@ -108,6 +108,7 @@ private:
 constexpr Entry registry[] = {
     entry<ma::streams::dema>("dema", Recurrence),
     entry<ma::streams::ema>("ema", Recurrence),
+    entry<ma::streams::kama>("kama", Recurrence),
     entry<ma::streams::sma>("sma", RunningSums),
     entry<ma::streams::smma>("smma", Recurrence),
     entry<ma::streams::tema>("tema", Recurrence),

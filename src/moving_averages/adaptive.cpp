@@ -53,23 +53,16 @@ Series kama(SeriesView source, std::uint64_t period, std::uint64_t fast_length, 
     if (period == 0) zero_period(n);
     Series out(n);
     with_view(source, [&](const auto& x) {
-        auto dif = [&](std::size_t j) { return std::fabs(x[j + 1] - x[j]); };
         for (std::size_t i = 0; i < period; ++i) out[i] = x[i];
         double vol = 0.0;
-        for (std::size_t j = 0; j + 1 < period; ++j) vol = vol + dif(j);
-        const double fast = 2.0 / (static_cast<double>(fast_length) + 1.0);
-        const double slow = 2.0 / (static_cast<double>(slow_length) + 1.0);
+        for (std::size_t j = 0; j + 1 < period; ++j) vol = KamaStep::enter(vol, x[j], x[j + 1]);
+        const KamaStep k(fast_length, slow_length);
         double prev = out[period - 1];
         for (std::size_t i = 0; i + period < n; ++i) {
             const std::size_t p = period + i;
-            // The entering difference is added before the leaving one is
-            // subtracted: the running sum carries that rounding.
-            vol = vol + dif(i + period - 1);
-            if (i > 0) vol = vol - dif(i - 1);
-            const double er = vol == 0.0 ? 0.0 : std::fabs(x[p] - x[i]) / vol;
-            const double s = slow + (fast - slow) * er;
-            const double sc = s * s;
-            out[p] = prev = prev + sc * (x[p] - prev);
+            vol = KamaStep::enter(vol, x[p - 1], x[p]);
+            if (i > 0) vol = KamaStep::leave(vol, x[i - 1], x[i]);
+            out[p] = prev = k.value(vol, prev, x[p], x[i]);
         }
     });
     return out;

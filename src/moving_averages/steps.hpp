@@ -3,6 +3,7 @@
 #pragma once
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 
 #include "../helpers/smoothing.hpp"
 
@@ -40,6 +41,24 @@ struct TrixStep : ChainStep<3, 0> {
         const T prev = s[2];
         ChainStep<3, 0>::step<false>(s, in, out);
         if constexpr (Emit) out[0] = (s[2] - prev) * 10000.0;
+    }
+};
+
+// kama: the volatility (the window's sum of absolute changes) runs as a
+// sum, the entering change added before the leaving one is subtracted (the
+// running sum carries that rounding); the efficiency ratio sets the
+// smoothing of each step.
+struct KamaStep {
+    double fast, slow;
+    KamaStep(std::uint64_t fast_length, std::uint64_t slow_length)
+        : fast(2.0 / (static_cast<double>(fast_length) + 1.0)), slow(2.0 / (static_cast<double>(slow_length) + 1.0)) {}
+    static double enter(double vol, double before, double now) { return vol + std::fabs(now - before); }
+    static double leave(double vol, double before, double now) { return vol - std::fabs(now - before); }
+    double value(double vol, double prev, double now, double then) const {
+        const double er = vol == 0.0 ? 0.0 : std::fabs(now - then) / vol;
+        const double s = slow + (fast - slow) * er;
+        const double sc = s * s;
+        return prev + sc * (now - prev);
     }
 };
 

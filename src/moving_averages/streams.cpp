@@ -196,8 +196,48 @@ private:
     std::vector<double> logs_;  // scratch of one call
 };
 
+// kama: copies of the input up to position period - 1, then the adaptive
+// step over the running volatility of the window.
+class Kama : public KernelOf<Kama> {
+public:
+    Kama(std::uint64_t period, std::uint64_t fast, std::uint64_t slow) : p_(period), step_(fast, slow), tail_(period + 1) {}
+    void admit(std::uint64_t n) const override {
+        if (p_ == 0 && n > 0) index_out_of_range(static_cast<std::size_t>(-1), static_cast<std::size_t>(n));
+    }
+    void feed(const double* const* in, std::size_t k, double* const* out) override {
+        for (std::size_t i = 0; i < k; ++i, ++n_) {
+            const double v = in[0][i];
+            if (n_ < p_) {
+                if (n_ > 0) vol_ = KamaStep::enter(vol_, tail_.back(0), v);
+                out[0][i] = prev_ = v;
+            } else {
+                vol_ = KamaStep::enter(vol_, tail_.back(0), v);
+                const double then = tail_.back(static_cast<std::size_t>(p_ - 1));
+                if (n_ > p_) vol_ = KamaStep::leave(vol_, tail_.back(static_cast<std::size_t>(p_)), then);
+                out[0][i] = prev_ = step_.value(vol_, prev_, v, then);
+            }
+            tail_.push(v);
+        }
+    }
+    void fields(Fields& f) override {
+        f.count(n_);
+        f.num(vol_);
+        f.num(prev_);
+        tail_.fields(f, n_);
+    }
+
+private:
+    std::uint64_t p_;
+    KamaStep step_;
+    Tail tail_;
+    double vol_ = 0.0, prev_ = 0.0;
+};
+
 }  // namespace
 
+std::unique_ptr<stream::Kernel> kama(std::uint64_t period, std::uint64_t fast_length, std::uint64_t slow_length) {
+    return std::make_unique<Kama>(period, fast_length, slow_length);
+}
 std::unique_ptr<stream::Kernel> trix(std::uint64_t period) { return std::make_unique<Trix>(ema_coefficients(period)); }
 std::unique_ptr<stream::Kernel> sma(std::uint64_t period) { return std::make_unique<Sma>(period); }
 std::unique_ptr<stream::Kernel> ema(std::uint64_t period) {

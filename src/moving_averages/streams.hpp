@@ -15,5 +15,6 @@ std::unique_ptr<stream::Kernel> wma(std::uint64_t period);
 std::unique_ptr<stream::Kernel> dema(std::uint64_t period);
 std::unique_ptr<stream::Kernel> tema(std::uint64_t period);
 std::unique_ptr<stream::Kernel> trix(std::uint64_t period);
+std::unique_ptr<stream::Kernel> kama(std::uint64_t period, std::uint64_t fast_length, std::uint64_t slow_length);
 
 }  // namespace korva::ma::streams
