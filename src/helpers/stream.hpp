@@ -28,6 +28,11 @@ public:
     virtual void values(std::vector<double>& v) = 0;
 };
 
+// p + extra without wrapping: a window longer than any history is never full.
+constexpr std::uint64_t saturated(std::uint64_t p, std::uint64_t extra) {
+    return p + extra < p ? static_cast<std::uint64_t>(-1) : p + extra;
+}
+
 // The last `w` values of a series, kept contiguous (so that a window can be
 // handed to a batch kernel as a plain view) in a buffer of at most 2w values
 // that grows with the history: a huge window costs only what was fed.

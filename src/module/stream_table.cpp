@@ -17,11 +17,6 @@ using args::Arg;
 
 std::uint64_t uint_at(std::span<const Arg> a, std::size_t i) { return std::get<std::uint64_t>(a[i]); }
 
-// a + b without wrapping: a window longer than any history is never full.
-constexpr std::uint64_t plus(std::uint64_t a, std::uint64_t b) {
-    return a + b < a ? static_cast<std::uint64_t>(-1) : a + b;
-}
-
 // The rows before the newest one of a window of w.
 constexpr std::uint64_t before(std::uint64_t w) { return w > 0 ? w - 1 : 0; }
 
@@ -39,7 +34,7 @@ std::uint64_t period_at(std::span<const Arg> a) {
 // Twice the period and a few rows more.
 template <std::size_t I>
 std::uint64_t twice(std::span<const Arg> a) {
-    return plus(plus(uint_at(a, I), uint_at(a, I)), 2);
+    return saturated(saturated(uint_at(a, I), uint_at(a, I)), 2);
 }
 
 // The batch function itself on the rows it reads for the newest positions.
@@ -115,6 +110,7 @@ constexpr Entry registry[] = {
     entry<ma::streams::trix>("trix", Recurrence),
     entry<ma::streams::wilders>("wilders", Recurrence),
     entry<ma::streams::wma>("wma", WindowResum),
+    entry<osc::streams::cmo>("cmo", RunningSums),
     entry<osc::streams::macd>("macd", Recurrence),
     entry<osc::streams::rsi>("rsi", Recurrence),
     entry<bands::streams::atr>("atr", Recurrence).reads({col::close, col::high, col::low}),
@@ -125,11 +121,11 @@ constexpr Entry registry[] = {
     rerun("cci", period_at<0>).reads({0, 1, 2, 3, 4, 5}),
     rerun("willr", period_at<0>, zero_period<0>).reads({0, 1, 2, 3, 4, 5}),
     rerun("donchian", period_at<0>, zero_period<0>).reads({0, 1, 2, 3, 4, 5}),
-    rerun("stochf", [](std::span<const Arg> a) { return plus(uint_at(a, 0), before(uint_at(a, 1))); }, zero_period<0>)
+    rerun("stochf", [](std::span<const Arg> a) { return saturated(uint_at(a, 0), before(uint_at(a, 1))); }, zero_period<0>)
         .reads({0, 1, 2, 3, 4, 5}),
     rerun("stoch",
           [](std::span<const Arg> a) {
-              return plus(plus(uint_at(a, 0), before(uint_at(a, 1))), before(uint_at(a, 3)));
+              return saturated(saturated(uint_at(a, 0), before(uint_at(a, 1))), before(uint_at(a, 3)));
           })
         .reads({0, 1, 2, 3, 4, 5}),
     rerun("aroonosc", period_at<0>).reads({0, 1, 2, 3, 4, 5}),
@@ -141,7 +137,7 @@ constexpr Entry registry[] = {
     rerun("vpwma", twice<0>),
     rerun("nma", twice<0>),
     rerun("hma", twice<0>),
-    rerun("epma", [](std::span<const Arg> a) { return plus(twice<0>(a), uint_at(a, 1)); }),
+    rerun("epma", [](std::span<const Arg> a) { return saturated(twice<0>(a), uint_at(a, 1)); }),
 };
 
 }  // namespace

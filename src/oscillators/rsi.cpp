@@ -225,9 +225,9 @@ KORVA_WINDOW_CLONES void cmo_sweep(const V& s, std::uint64_t period, double* out
     constexpr std::size_t W = sizeof(Wide) / sizeof(double);
     constexpr std::size_t kChunk = 256;
     const std::size_t n = s.size();
-    const auto up = [](double d) { return d > 0 ? d : 0.0; };
-    const auto down = [](double d) { return d < 0 ? -d : 0.0; };
-    const auto value = [](double su, double sd) { return su + sd == 0.0 ? 0.0 : ((su - sd) * 100.0) / (su + sd); };
+    const auto up = CmoMoves::up;
+    const auto down = CmoMoves::down;
+    const auto value = CmoMoves::value;
     const auto diffs = [&](std::size_t j) __attribute__((always_inline)) {
         Wide a, b;
         if constexpr (std::is_same_v<V, ContiguousView<double>>) {

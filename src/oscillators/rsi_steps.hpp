@@ -94,4 +94,17 @@ struct RsiStep {
     }
 };
 
+// CMO's up and down moves of a price difference (a zero or NaN difference
+// is neither) and its value from the window's sums of them.
+struct CmoMoves {
+    static double up(double d) { return d > 0 ? d : 0.0; }
+    static double down(double d) { return d < 0 ? -d : 0.0; }
+    static double value(double su, double sd) { return su + sd == 0.0 ? 0.0 : ((su - sd) * 100.0) / (su + sd); }
+    // The sums moved along: the entering move's change less the leaving one's.
+    static void slide(double& su, double& sd, double in, double gone) {
+        su = su + (up(in) - up(gone));
+        sd = sd + (down(in) - down(gone));
+    }
+};
+
 }  // namespace korva::osc

@@ -13,6 +13,7 @@ namespace {
 
 using stream::Fields;
 using stream::KernelOf;
+using stream::Tail;
 
 // Wilder's RSI: NaN until the averages of the first `period` differences
 // seed the recurrence, whose state is both averages and the previous price.
@@ -77,8 +78,45 @@ private:
     double s_[3] = {};
 };
 
+// CMO: the window's sums of up and down moves, moved along by the entering
+// and leaving moves (formed again from the kept prices when they leave).
+class Cmo : public KernelOf<Cmo> {
+public:
+    explicit Cmo(std::uint64_t period) : p_(period), tail_(stream::saturated(period, 1)) {}
+    void feed(const double* const* in, std::size_t k, double* const* out) override {
+        for (std::size_t i = 0; i < k; ++i, ++n_) {
+            const double v = in[0][i];
+            out[0][i] = NaN;
+            if (p_ > 0 && n_ > 0) {
+                const double d = v - tail_.back(0);
+                if (n_ <= p_) {
+                    su_ = su_ + CmoMoves::up(d);
+                    sd_ = sd_ + CmoMoves::down(d);
+                } else {
+                    const auto at = [&](std::uint64_t back) { return tail_.back(static_cast<std::size_t>(back)); };
+                    CmoMoves::slide(su_, sd_, d, at(p_ - 1) - at(p_));
+                }
+                if (n_ >= p_) out[0][i] = CmoMoves::value(su_, sd_);
+            }
+            tail_.push(v);
+        }
+    }
+    void fields(Fields& f) override {
+        f.count(n_);
+        f.num(su_);
+        f.num(sd_);
+        tail_.fields(f, n_);
+    }
+
+private:
+    std::uint64_t p_;
+    Tail tail_;
+    double su_ = 0.0, sd_ = 0.0;
+};
+
 }  // namespace
 
+std::unique_ptr<stream::Kernel> cmo(std::uint64_t period) { return std::make_unique<Cmo>(period); }
 std::unique_ptr<stream::Kernel> macd(std::uint64_t fast_period, std::uint64_t slow_period,
                                      std::uint64_t signal_period) {
     return std::make_unique<Macd>(MacdStep{ma::ema_coefficients(fast_period), ma::ema_coefficients(slow_period),
