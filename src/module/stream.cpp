@@ -337,8 +337,7 @@ PyObject* reduce(PyObject* self, PyObject*) {
         std::unique_ptr<stream::Kernel> k = s->kernel->clone();  // fields() takes a mutable state
         k->fields(w);
         py::Ref ctor(py::check(PyObject_GetAttrString(stream_module, s->kind->fn->name)));
-        py::Ref state(
-            py::check(PyBytes_FromStringAndSize(w.bytes.data(), static_cast<Py_ssize_t>(w.bytes.size()))));
+        py::Ref state(py::check(PyBytes_FromStringAndSize(w.bytes.data(), static_cast<Py_ssize_t>(w.bytes.size()))));
         return py::check(Py_BuildValue("(OOO)", ctor.get(), s->params, state.get()));
     });
 }
@@ -403,17 +402,13 @@ const char* const kTypeDoc =
     "keep the exact state.";
 
 PyType_Slot type_slots[] = {
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc)},
-    {Py_tp_methods, methods},
-    {Py_sq_length, reinterpret_cast<void*>(length)},
-    {Py_tp_repr, reinterpret_cast<void*>(repr)},
-    {Py_tp_doc, const_cast<char*>(kTypeDoc)},
-    {0, nullptr},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc)}, {Py_tp_methods, methods},
+    {Py_sq_length, reinterpret_cast<void*>(length)},   {Py_tp_repr, reinterpret_cast<void*>(repr)},
+    {Py_tp_doc, const_cast<char*>(kTypeDoc)},          {0, nullptr},
 };
 
 PyType_Spec type_spec = {"korva_rust.stream.Stream", sizeof(StreamObject), 0,
-                         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION | Py_TPFLAGS_IMMUTABLETYPE,
-                         type_slots};
+                         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION | Py_TPFLAGS_IMMUTABLETYPE, type_slots};
 
 // The stream's parameters from its table entry; false when the factory's
 // signature disagrees with them (a build fault).
@@ -484,7 +479,8 @@ int add_stream_module(PyObject* parent) {
         py::Ref fn(PyCFunction_NewEx(&def, module.get(), module_name.get()));
         if (!fn) return -1;
         py::Ref name(PyUnicode_FromString(f.name));
-        if (!name || PyList_Append(all.get(), name.get()) < 0 || PyObject_SetAttr(module.get(), name.get(), fn.get()) < 0)
+        if (!name || PyList_Append(all.get(), name.get()) < 0 ||
+            PyObject_SetAttr(module.get(), name.get(), fn.get()) < 0)
             return -1;
     }
     if (kind_count != stream::streams().size()) {

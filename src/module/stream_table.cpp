@@ -42,8 +42,7 @@ class Rerun : public KernelOf<Rerun> {
 public:
     Rerun(const table::Function& fn, std::size_t data, bool candles, std::uint64_t lookback, std::span<const Arg> all,
           Admit admit, std::span<const Arg> params)
-        : fn_(&fn), data_(data), cols_(candles ? 6 : 1), keep_(before(lookback)), admit_(admit),
-          count_(params.size()) {
+        : fn_(&fn), data_(data), cols_(candles ? 6 : 1), keep_(before(lookback)), admit_(admit), count_(params.size()) {
         std::copy(all.begin(), all.end(), args_.begin());
         std::copy(params.begin(), params.end(), params_.begin());
     }
@@ -99,7 +98,6 @@ private:
     std::vector<double> rows_;  // the last rows, row-major
 };
 
-
 constexpr Entry registry[] = {
     entry<ma::streams::dema>("dema", Recurrence),
     entry<ma::streams::ema>("ema", Recurrence),
@@ -121,7 +119,9 @@ constexpr Entry registry[] = {
     rerun("cci", period_at<0>).reads({0, 1, 2, 3, 4, 5}),
     rerun("willr", period_at<0>, zero_period<0>).reads({0, 1, 2, 3, 4, 5}),
     rerun("donchian", period_at<0>, zero_period<0>).reads({0, 1, 2, 3, 4, 5}),
-    rerun("stochf", [](std::span<const Arg> a) { return saturated(uint_at(a, 0), before(uint_at(a, 1))); }, zero_period<0>)
+    rerun(
+        "stochf", [](std::span<const Arg> a) { return saturated(uint_at(a, 0), before(uint_at(a, 1))); },
+        zero_period<0>)
         .reads({0, 1, 2, 3, 4, 5}),
     rerun("stoch",
           [](std::span<const Arg> a) {

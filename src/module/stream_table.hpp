@@ -53,9 +53,8 @@ struct factory;
 template <class... A, std::unique_ptr<Kernel> (*F)(A...)>
 struct factory<F> {
     static std::unique_ptr<Kernel> make(const Entry&, std::span<const args::Arg> a) {
-        return [&]<std::size_t... I>(std::index_sequence<I...>) {
-            return F(std::get<std::decay_t<A>>(a[I])...);
-        }(std::index_sequence_for<A...>{});
+        return [&]<std::size_t... I>(std::index_sequence<I...>) { return F(std::get<std::decay_t<A>>(a[I])...); }
+        (std::index_sequence_for<A...>{});
     }
     static constexpr Entry entry(const char* name, Approach approach) {
         Entry e{name, approach, sizeof...(A), {}, &make};
@@ -92,8 +91,8 @@ const Entry* find(std::string_view name);
 // candles and `sequential`.
 inline bool stream_param(const args::Param& p) {
     using args::Type;
-    const bool data = p.type == Type::Series || p.type == Type::Candles || p.type == Type::CandlesMut ||
-                      p.type == Type::Int64Series;
+    const bool data =
+        p.type == Type::Series || p.type == Type::Candles || p.type == Type::CandlesMut || p.type == Type::Int64Series;
     return !data && std::string_view(p.name) != "sequential";
 }
 

@@ -15,8 +15,8 @@
 #include "../helpers/sequential.hpp"
 #include "../helpers/smoothing.hpp"
 #include "adaptive.hpp"
-#include "steps.hpp"
 #include "core.hpp"
+#include "steps.hpp"
 
 namespace korva::ma {
 namespace {

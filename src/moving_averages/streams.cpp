@@ -200,7 +200,8 @@ private:
 // step over the running volatility of the window.
 class Kama : public KernelOf<Kama> {
 public:
-    Kama(std::uint64_t period, std::uint64_t fast, std::uint64_t slow) : p_(period), step_(fast, slow), tail_(stream::saturated(period, 1)) {}
+    Kama(std::uint64_t period, std::uint64_t fast, std::uint64_t slow)
+        : p_(period), step_(fast, slow), tail_(stream::saturated(period, 1)) {}
     void admit(std::uint64_t n) const override {
         if (p_ == 0 && n > 0) index_out_of_range(static_cast<std::size_t>(-1), static_cast<std::size_t>(n));
     }

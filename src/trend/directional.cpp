@@ -138,8 +138,6 @@ struct Rows {
     }
 };
 
-
-
 // dx's first stage: the RMA of TR, +DM and -DM and the two indicators, 0.0
 // where the smoothed range is zero (NaN counts as non-zero).
 struct DxStep {

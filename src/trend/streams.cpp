@@ -95,9 +95,7 @@ private:
     };
     // A row's true range and movements against the previous row.
     double range(double high, double low) const { return bands::true_range_step(high, low, prev_.close); }
-    Movement move(double high, double low) const {
-        return directional_movement(high - prev_.high, prev_.low - low);
-    }
+    Movement move(double high, double low) const { return directional_movement(high - prev_.high, prev_.low - low); }
 
     std::uint64_t p_;
     std::conditional_t<Di, DiStep, DmStep> step_{};
