@@ -8,6 +8,7 @@ batch function raises and leaves the stream as it was."""
 import copy
 import os
 import pickle
+import re
 
 import numpy as np
 import pytest
@@ -210,11 +211,16 @@ def test_bad_input_raises_the_batch_error_and_leaves_the_stream_as_it_was(name):
         assert pickle.dumps(s) == state
     bad_values = ["1.0", None, object()]
     if word == "candles":
-        bad_values += [[1.0, 2.0, 3.0], np.zeros(3), 7.0, ["x"] * 6]
+        bad_values += [7.0, ["x"] * 6]
+        # A row too short for the columns read fails as a matrix that narrow does.
+        with pytest.raises((korva_rust.InternalError, Exception)) as narrow:
+            batch_fn(np.zeros((40, 3)), *params)
+        for short in ([1.0, 2.0, 3.0], np.zeros(3)):
+            with pytest.raises(type(narrow.value), match=re.escape(str(narrow.value))):
+                s.update(short)
     for bad in bad_values:
-        with pytest.raises((korva_rust.InternalError, TypeError)) as raised:
+        with pytest.raises(TypeError, match=f"argument '{pname}'"):
             s.update(bad)
-        assert f"'{pname}'" in str(raised.value) or "index < dim" in str(raised.value)
         assert pickle.dumps(s) == state
     with pytest.raises(ValueError, match="invalid stream state|not a state"):
         s.__setstate__(state[:-3])

@@ -156,12 +156,10 @@ PyObject* position_result(const Kind& k, const double* v) {
 // item by item. Only the columns the stream reads are converted.
 void read_row(const Kind& k, PyObject* row, double* values) {
     const stream::Entry& e = *k.entry;
-    std::size_t need = 0;
-    for (std::size_t c = 0; c < e.column_count; ++c) need = std::max(need, e.columns[c] + 1);
     numpy::ensure_api();
     if (numpy::is_array(row) && numpy::fields(row)->nd == 1 && numpy::dtype_is(row, numpy::Double)) {
         const numpy::ArrayFields* a = numpy::fields(row);
-        if (static_cast<std::size_t>(a->dimensions[0]) < need) missing_dimension();
+        e.require_columns(static_cast<std::size_t>(a->dimensions[0]));
         for (std::size_t c = 0; c < e.column_count; ++c) {
             values[c] = load<double>(a->data + static_cast<std::ptrdiff_t>(e.columns[c]) * a->strides[0]);
         }
@@ -175,7 +173,7 @@ void read_row(const Kind& k, PyObject* row, double* values) {
     }
     const Py_ssize_t len = PySequence_Size(row);
     if (len < 0) throw py::ErrorAlreadySet{};
-    if (static_cast<std::size_t>(len) < need) missing_dimension();
+    e.require_columns(static_cast<std::size_t>(len));
     args::Borrows borrows;
     for (std::size_t c = 0; c < e.column_count; ++c) {
         py::Ref item(py::check(PySequence_GetItem(row, static_cast<Py_ssize_t>(e.columns[c]))));
@@ -221,6 +219,7 @@ PyObject* extend(PyObject* self, PyObject* values) {
         std::size_t n = 0;
         if (e.column_count > 0) {
             const MatrixView m = std::get<MatrixView>(a);
+            e.require_columns(m.cols);
             n = m.rows;
             for (std::size_t c = 0; c < e.column_count; ++c) {
                 const SeriesView col = m.column(e.columns[c]);

@@ -39,6 +39,23 @@ struct Entry {
     // Candle columns fed to the kernel, in order (none for a series).
     std::size_t column_count = 0;
     std::array<std::size_t, 6> columns{};
+    // Whether the batch function reports a matrix without those columns as
+    // an index failure rather than the missing-dimension error.
+    bool narrow_as_index = false;
+
+    // Rows of `cols` values lack a column read: the batch function's error.
+    void require_columns(std::size_t cols) const {
+        std::size_t need = 0;
+        for (std::size_t c = 0; c < column_count; ++c) need = columns[c] + 1 > need ? columns[c] + 1 : need;
+        if (cols >= need) return;
+        if (narrow_as_index) index_out_of_range(need - 1, cols);
+        missing_dimension();
+    }
+    constexpr Entry narrow_index() const {
+        Entry e = *this;
+        e.narrow_as_index = true;
+        return e;
+    }
 
     constexpr Entry reads(std::initializer_list<std::size_t> cs) const {
         Entry e = *this;

@@ -15,6 +15,7 @@
 #include "../helpers/lanes.hpp"
 #include "../helpers/true_range.hpp"
 #include "movement.hpp"
+#include "overlay_steps.hpp"
 
 namespace korva::trend {
 namespace {
@@ -168,41 +169,14 @@ Tuple supertrend(MatrixView candles, std::uint64_t period, double factor) {
         return tuple_of(std::move(trend), std::move(changed));
     }
     const std::size_t p = static_cast<std::size_t>(period);
-    const auto basic_bands = [&](std::size_t i, double& upper, double& lower) {
-        const double a = std::isnan(trend[i]) ? 0.0 : trend[i];  // warm-up rows count as zero range
-        const double hl2 = (high[i] + low[i]) * 0.5;
-        const double m = factor * a;
-        upper = hl2 + m;
-        lower = hl2 - m;
-    };
-
+    const SupertrendBands bands{factor};
+    const auto atr_at = [&](std::size_t i) { return trend[i]; };
     const std::size_t s = p - 1;
-    double fu, fl;  // final bands of the previous row
-    basic_bands(s, fu, fl);
+    SupertrendState st;
     std::fill_n(trend.data(), s, 0.0);
-    trend[s] = close[s] <= fu ? fu : fl;
+    trend[s] = st.start(bands, atr_at(s), high[s], low[s], close[s]);
     for (std::size_t i = p; i < n; ++i) {
-        double bu, bl;
-        basic_bands(i, bu, bl);
-        const double pc = close[i - 1];
-        const double up = fu >= pc ? min_num(bu, fu) : bu;
-        const double lo = fl <= pc ? max_num(bl, fl) : bl;
-        const double c = close[i];
-        if (trend[i - 1] == fu) {  // the previous row followed the upper band
-            if (c <= up) {
-                trend[i] = up;
-            } else {
-                trend[i] = lo;
-                changed[i] = 1.0;
-            }
-        } else if (c >= lo) {
-            trend[i] = lo;
-        } else {
-            trend[i] = up;
-            changed[i] = 1.0;
-        }
-        fu = up;
-        fl = lo;
+        trend[i] = st.step(bands, atr_at(i), high[i], low[i], close[i], close[i - 1], changed[i]);
     }
     return tuple_of(std::move(trend), std::move(changed));
 }

@@ -11,6 +11,7 @@
 #include "../helpers/result.hpp"
 #include "../helpers/true_range.hpp"
 #include "directional_steps.hpp"
+#include "overlay_steps.hpp"
 
 namespace korva::trend::streams {
 namespace {
@@ -105,8 +106,55 @@ private:
     std::vector<double> rows_;  // scratch of one call
 };
 
+// supertrend: the weighted Wilder ATR, then the final bands of the rows
+// after the seed; zeros before.
+class Supertrend : public KernelOf<Supertrend> {
+public:
+    Supertrend(std::uint64_t period, double factor) : p_(period), bands_{factor}, atr_(period) {}
+    void admit(std::uint64_t n) const override {
+        if (n == 0) index_out_of_range(0, 0);
+        if (p_ == 0) index_out_of_range(static_cast<std::size_t>(-1), static_cast<std::size_t>(n));
+    }
+    void feed(const double* const* in, std::size_t k, double* const* out) override {
+        const double *close = in[0], *high = in[1], *low = in[2];
+        for (std::size_t i = 0; i < k; ++i, ++n_) {
+            const double tr =
+                n_ == 0 ? bands::true_range_first(high + i, low + i) : bands::true_range_step(high[i], low[i], close_);
+            out[1][i] = 0.0;
+            if (n_ + 1 < p_) {
+                atr_.seed(tr);
+                out[0][i] = 0.0;
+            } else if (n_ + 1 == p_) {
+                atr_.seed(tr);
+                out[0][i] = st_.start(bands_, atr_.start(), high[i], low[i], close[i]);
+            } else {
+                out[0][i] = st_.step(bands_, atr_.step(tr), high[i], low[i], close[i], close_, out[1][i]);
+            }
+            close_ = close[i];
+        }
+    }
+    void fields(Fields& f) override {
+        f.count(n_);
+        f.num(atr_.state());
+        f.num(close_);
+        f.num(st_.fu);
+        f.num(st_.fl);
+        f.num(st_.trend);
+    }
+
+private:
+    std::uint64_t p_;
+    SupertrendBands bands_;
+    bands::WilderAtr atr_;
+    SupertrendState st_;
+    double close_ = 0.0;
+};
+
 }  // namespace
 
+std::unique_ptr<stream::Kernel> supertrend(std::uint64_t period, double factor) {
+    return std::make_unique<Supertrend>(period, factor);
+}
 std::unique_ptr<stream::Kernel> dm(std::uint64_t period) { return std::make_unique<Directional<false>>(period); }
 std::unique_ptr<stream::Kernel> di(std::uint64_t period) { return std::make_unique<Directional<true>>(period); }
 
