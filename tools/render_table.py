@@ -150,7 +150,7 @@ def render_stream_stubs(table):
         "# Type stubs of korva_rust.stream, generated from the function table by",
         "# tools/render_table.py during the build. Do not edit.",
         "from collections.abc import Sequence",
-        "from typing import Generic, Self, SupportsFloat, SupportsIndex, TypeVar",
+        "from typing import Generic, Self, SupportsFloat, SupportsIndex, TypeVar, final",
         "",
         "import numpy as np",
         "from numpy.typing import NDArray",
@@ -166,6 +166,7 @@ def render_stream_stubs(table):
         '_One = TypeVar("_One", covariant=True)',
         '_Many = TypeVar("_Many", covariant=True)',
         "",
+        "@final",
         "class Stream(Generic[_V, _A, _One, _Many]):",
         quote_doc(
             "A stream of one function: update() and extend() return, for each value fed, what the function "

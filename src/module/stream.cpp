@@ -381,17 +381,16 @@ PyObject* repr(PyObject* self) {
 
 PyMethodDef methods[] = {
     {"update", update, METH_O,
-     "update(value, /)\n--\n\nFeeds one value (a candle row for candle functions); returns the function's value at "
+     "update($self, value, /)\n--\n\nFeeds one value (a candle row for candle functions); returns the function's value at "
      "the new position."},
     {"extend", extend, METH_O,
-     "extend(values, /)\n--\n\nFeeds an array (a candle matrix for candle functions); returns the function's values "
+     "extend($self, values, /)\n--\n\nFeeds an array (a candle matrix for candle functions); returns the function's values "
      "at the new positions, as arrays."},
-    {"copy", copy, METH_NOARGS, "copy()\n--\n\nAn independent stream in the same state."},
+    {"copy", copy, METH_NOARGS, "copy($self, /)\n--\n\nAn independent stream in the same state."},
     {"__copy__", copy, METH_NOARGS, nullptr},
     {"__deepcopy__", deepcopy, METH_O, nullptr},
     {"__reduce__", reduce, METH_NOARGS, nullptr},
     {"__setstate__", setstate, METH_O, nullptr},
-    {"__class_getitem__", Py_GenericAlias, METH_O | METH_CLASS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 
