@@ -116,6 +116,7 @@ constexpr Entry registry[] = {
     entry<bands::streams::bollinger_bands_width>("bollinger_bands_width", RunningSums),
     entry<trend::streams::dm>("dm", Recurrence).reads({col::close, col::high, col::low}),
     entry<trend::streams::di>("di", Recurrence).reads({col::close, col::high, col::low}),
+    entry<trend::streams::sar>("sar", Recurrence).reads({col::high, col::low}).narrow_index(),
     entry<trend::streams::supertrend>("supertrend", Recurrence).reads({col::close, col::high, col::low}).narrow_index(),
     rerun("cci", period_at<0>).reads({0, 1, 2, 3, 4, 5}),
     rerun("willr", period_at<0>, zero_period<0>).reads({0, 1, 2, 3, 4, 5}),

@@ -150,8 +150,45 @@ private:
     double close_ = 0.0;
 };
 
+// Parabolic SAR: its first two rows decide the start together, so a history
+// of one row fails as the batch function fails on it.
+class Sar : public KernelOf<Sar> {
+public:
+    Sar(double acceleration, double maximum) : st_{acceleration, maximum} {}
+    void admit(std::uint64_t n) const override {
+        if (n == 1) index_out_of_range(1, 1);
+    }
+    void feed(const double* const* in, std::size_t k, double* const* out) override {
+        const double *high = in[0], *low = in[1];
+        std::size_t i = 0;
+        if (n_ == 0 && k >= 2) {
+            out[0][1] = st_.start(high[0], low[0], high[1], low[1], out[0][0]);
+            i = 2;
+            n_ = 2;
+        }
+        for (; i < k; ++i, ++n_) out[0][i] = st_.step(high[i], low[i]);
+    }
+    void fields(Fields& f) override {
+        f.count(n_);
+        for (double* v : {&st_.value, &st_.ep, &st_.af, &st_.h1, &st_.h2, &st_.l1, &st_.l2}) f.num(*v);
+        for (bool* b : {&st_.rising, &st_.plain_h, &st_.plain_l}) {
+            std::uint64_t u = *b;
+            f.count(u);
+            if (u > 1) throw ValueError("invalid stream state");
+            *b = u == 1;
+        }
+        if (n_ == 1) throw ValueError("invalid stream state");
+    }
+
+private:
+    SarState st_;
+};
+
 }  // namespace
 
+std::unique_ptr<stream::Kernel> sar(double acceleration, double maximum) {
+    return std::make_unique<Sar>(acceleration, maximum);
+}
 std::unique_ptr<stream::Kernel> supertrend(std::uint64_t period, double factor) {
     return std::make_unique<Supertrend>(period, factor);
 }
