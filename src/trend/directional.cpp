@@ -162,14 +162,6 @@ struct DxStep {
     }
 };
 
-// Where DX is defined: the smoothed range and the indicator sum both
-// non-zero (NaN counts as non-zero), as one comparison on a vector: the
-// sum is replaced by zero where the range is zero.
-template <class T>
-inline auto nonzero_sum(T tr, T sum) {
-    return rec::pick(tr != 0.0, sum, rec::splat<T>(0.0)) != 0.0;
-}
-
 // |+DI - -DI| / (+DI + -DI), the difference itself where the sum is zero.
 template <class T>
 inline T di_ratio(T plus, T minus) {
@@ -192,57 +184,6 @@ struct DxAdxStep {
     void step(T* s, const T* in, T* out) const {
         s[0] = b * s[0] + a100 * di_ratio(in[0], in[1]);
         if constexpr (Emit) out[0] = s[0];
-    }
-};
-
-// adx after its seed: the decayed sums x - x/p plus the new row, DX from
-// them, and ADX in the weighted form (DX + prev * (p - 1)) / p.
-struct AdxStep {
-    static constexpr std::size_t kState = 4, kInputs = 3, kOutputs = 1;
-    static constexpr int kStages = 2;
-    double pd, w;
-    double contraction() const { return w / pd; }
-    template <class T>
-    void guess(T* s, const T* in) const {
-        KORVA_UNROLL
-        for (std::size_t k = 0; k < 3; ++k) s[k] = in[k];
-        s[3] = rec::splat<T>(0.0);
-    }
-    template <class T>
-    static T dx_of(T tr, T plus, T minus) {
-        T pdi, mdi;
-        if constexpr (sizeof(T) == sizeof(double)) {
-            // One division for both on a single row (the same per-lane
-            // operations): the serial loop is bound by its divisions.
-            const Pair d = (Pair{plus, minus} * 100.0) / Pair{tr, tr};
-            pdi = d[0];
-            mdi = d[1];
-        } else {
-            pdi = (plus * 100.0) / tr;
-            mdi = (minus * 100.0) / tr;
-        }
-        const T sum = mdi + pdi;
-        return rec::keep(nonzero_sum(tr, sum), (rec::magnitude(pdi - mdi) * 100.0) / sum);
-    }
-    template <class T>
-    void advance(T* s, const T* in) const {
-        if constexpr (sizeof(T) == sizeof(double)) {
-            const Pair d = Pair{s[1], s[2]} / Pair{pd, pd};
-            s[0] = s[0] - s[0] / pd;
-            s[1] = s[1] - d[0];
-            s[2] = s[2] - d[1];
-        } else {
-            KORVA_UNROLL
-            for (std::size_t k = 0; k < 3; ++k) s[k] = s[k] - s[k] / pd;
-        }
-        KORVA_UNROLL
-        for (std::size_t k = 0; k < 3; ++k) s[k] = in[k] + s[k];
-    }
-    template <bool Emit, class T>
-    void step(T* s, const T* in, T* out) const {
-        advance(s, in);
-        s[3] = (dx_of(s[0], s[1], s[2]) + s[3] * w) / pd;
-        if constexpr (Emit) out[0] = s[3];
     }
 };
 
@@ -364,39 +305,20 @@ Series adx(MatrixView candles, std::uint64_t period) {
     const double pd = static_cast<double>(p);
     const double w = static_cast<double>(p - 1);
 
-    // The plus and minus sums share each vector operation (two lanes, the
-    // same per-lane operations): the loop is bound by its divisions.
-    double tr = 0.0;
-    Pair dm_sums = {0.0, 0.0};
-    const Pair pd2 = {pd, pd};
-    const auto advance = [&](std::size_t i, bool decay) __attribute__((always_inline)) {
-        if (decay) {
-            tr = tr - tr / pd;
-            dm_sums = dm_sums - dm_sums / pd2;
-        }
-        const Movement m = px.dm(i);
-        tr = px.tr(i) + tr;
-        dm_sums = Pair{m.plus, m.minus} + dm_sums;
-    };
-    const auto dx_now = [&] {
-        if (tr == 0.0) return 0.0;
-        const Pair di = (dm_sums * 100.0) / Pair{tr, tr};
-        const double pdi = di[0], mdi = di[1];
-        const double s = mdi + pdi;
-        return s == 0.0 ? 0.0 : (std::fabs(pdi - mdi) * 100.0) / s;
-    };
-
-    for (std::size_t i = 1; i <= p; ++i) advance(i, false);
-    double seed = -0.0 + dx_now();  // DX[p .. 2p-1] summed from -0.0
+    AdxSeed seed(pd);
+    for (std::size_t i = 1; i <= p; ++i) seed.advance(px.tr(i), px.dm(i), false);
+    double sum = -0.0 + seed.dx_now();  // DX[p .. 2p-1] summed from -0.0
     for (std::size_t i = p + 1; i < 2 * p; ++i) {
-        advance(i, true);
-        seed = seed + dx_now();
+        seed.advance(px.tr(i), px.dm(i), true);
+        sum = sum + seed.dx_now();
     }
-    advance(2 * p, true);  // its DX is not used
-    double prev = seed / pd;
+    seed.advance(px.tr(2 * p), px.dm(2 * p), true);  // its DX is not used
+    double prev = sum / pd;
     out[2 * p] = prev;
     // A NaN ADX stays NaN to the end: the walk may stop there.
     if (std::isnan(prev)) return out;
+    const double tr = seed.tr;
+    const Pair dm_sums = seed.dm_sums;
     double s[4] = {tr, dm_sums[0], dm_sums[1], prev};
     double* o[1] = {out.data()};
     rec::run_blocked(AdxStep{pd, w}, Rows{px}, o, 2 * p + 1, n, s);

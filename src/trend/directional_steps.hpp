@@ -1,8 +1,10 @@
 // Steps of dm and di that the batch functions and their streams share: one
 // copy of each operation order.
 #pragma once
+#include <cmath>
 #include <cstddef>
 
+#include "../helpers/lanes.hpp"
 #include "../helpers/recurrence_lanes.hpp"
 #include "../helpers/smoothing.hpp"
 #include "movement.hpp"
@@ -75,6 +77,92 @@ struct DiStep {
             out[0] = rec::keep(positive, (s[1] * 100.0) / s[0]);
             out[1] = rec::keep(positive, (s[2] * 100.0) / s[0]);
         }
+    }
+};
+
+// Where DX is defined: the smoothed range and the indicator sum both
+// non-zero (NaN counts as non-zero), as one comparison on a vector: the
+// sum is replaced by zero where the range is zero.
+template <class T>
+inline auto nonzero_sum(T tr, T sum) {
+    return rec::pick(tr != 0.0, sum, rec::splat<T>(0.0)) != 0.0;
+}
+
+// adx after its seed: the decayed sums x - x/p plus the new row, DX from
+// them, and ADX in the weighted form (DX + prev * (p - 1)) / p.
+struct AdxStep {
+    static constexpr std::size_t kState = 4, kInputs = 3, kOutputs = 1;
+    static constexpr int kStages = 2;
+    double pd, w;
+    double contraction() const { return w / pd; }
+    template <class T>
+    void guess(T* s, const T* in) const {
+        KORVA_UNROLL
+        for (std::size_t k = 0; k < 3; ++k) s[k] = in[k];
+        s[3] = rec::splat<T>(0.0);
+    }
+    template <class T>
+    static T dx_of(T tr, T plus, T minus) {
+        T pdi, mdi;
+        if constexpr (sizeof(T) == sizeof(double)) {
+            // One division for both on a single row (the same per-lane
+            // operations): the serial loop is bound by its divisions.
+            const Pair d = (Pair{plus, minus} * 100.0) / Pair{tr, tr};
+            pdi = d[0];
+            mdi = d[1];
+        } else {
+            pdi = (plus * 100.0) / tr;
+            mdi = (minus * 100.0) / tr;
+        }
+        const T sum = mdi + pdi;
+        return rec::keep(nonzero_sum(tr, sum), (rec::magnitude(pdi - mdi) * 100.0) / sum);
+    }
+    template <class T>
+    void advance(T* s, const T* in) const {
+        if constexpr (sizeof(T) == sizeof(double)) {
+            const Pair d = Pair{s[1], s[2]} / Pair{pd, pd};
+            s[0] = s[0] - s[0] / pd;
+            s[1] = s[1] - d[0];
+            s[2] = s[2] - d[1];
+        } else {
+            KORVA_UNROLL
+            for (std::size_t k = 0; k < 3; ++k) s[k] = s[k] - s[k] / pd;
+        }
+        KORVA_UNROLL
+        for (std::size_t k = 0; k < 3; ++k) s[k] = in[k] + s[k];
+    }
+    template <bool Emit, class T>
+    void step(T* s, const T* in, T* out) const {
+        advance(s, in);
+        s[3] = (dx_of(s[0], s[1], s[2]) + s[3] * w) / pd;
+        if constexpr (Emit) out[0] = s[3];
+    }
+};
+
+// adx's seed rows: the sums of TR, +DM and -DM (decayed by x - x/p once
+// the first p rows are in) and DX from them. The plus and minus sums share
+// each vector operation (two lanes, the same per-lane operations): the loop
+// is bound by its divisions.
+struct AdxSeed {
+    double pd;
+    double tr = 0.0;
+    Pair dm_sums = {0.0, 0.0};
+
+    explicit AdxSeed(double p) : pd(p) {}
+    void advance(double range, Movement m, bool decay) {
+        if (decay) {
+            tr = tr - tr / pd;
+            dm_sums = dm_sums - dm_sums / Pair{pd, pd};
+        }
+        tr = range + tr;
+        dm_sums = Pair{m.plus, m.minus} + dm_sums;
+    }
+    double dx_now() const {
+        if (tr == 0.0) return 0.0;
+        const Pair di = (dm_sums * 100.0) / Pair{tr, tr};
+        const double pdi = di[0], mdi = di[1];
+        const double s = mdi + pdi;
+        return s == 0.0 ? 0.0 : (std::fabs(pdi - mdi) * 100.0) / s;
     }
 };
 

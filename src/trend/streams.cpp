@@ -184,8 +184,82 @@ private:
     SarState st_;
 };
 
+// adx: the seed rows 1 .. 2p (sums, then DX summed), then the batch step
+// over each row's true range and movements.
+class Adx : public KernelOf<Adx> {
+public:
+    explicit Adx(std::uint64_t period)
+        : p_(period),
+          seed_(static_cast<double>(period)),
+          step_{static_cast<double>(period), static_cast<double>(period - 1)} {}
+    void feed(const double* const* in, std::size_t k, double* const* out) override {
+        const double *close = in[0], *high = in[1], *low = in[2];
+        const std::uint64_t last_seed = stream::saturated(p_, p_);
+        std::size_t i = 0;
+        for (; i < k && (p_ == 0 || n_ <= last_seed); ++i, ++n_) {
+            out[0][i] = NaN;
+            if (p_ > 0 && n_ > 0) {
+                seed_.advance(bands::true_range_step(high[i], low[i], prev_[0]),
+                              directional_movement(high[i] - prev_[1], prev_[2] - low[i]), n_ > p_);
+                if (n_ == p_) sum_ = -0.0 + seed_.dx_now();
+                if (n_ > p_ && n_ < last_seed) sum_ = sum_ + seed_.dx_now();
+                if (n_ == last_seed) {
+                    s_[0] = seed_.tr;
+                    s_[1] = seed_.dm_sums[0];
+                    s_[2] = seed_.dm_sums[1];
+                    out[0][i] = s_[3] = sum_ / seed_.pd;
+                }
+            }
+            prev_[0] = close[i];
+            prev_[1] = high[i];
+            prev_[2] = low[i];
+        }
+        if (i == k) return;
+        const std::size_t m = k - i;
+        rows_.resize(3 * m);
+        double* tr = rows_.data();
+        double* plus = tr + m;
+        double* minus = plus + m;
+        for (std::size_t j = i; j < k; ++j) {
+            const Movement mv = directional_movement(high[j] - prev_[1], prev_[2] - low[j]);
+            tr[j - i] = bands::true_range_step(high[j], low[j], prev_[0]);
+            plus[j - i] = mv.plus;
+            minus[j - i] = mv.minus;
+            prev_[0] = close[j];
+            prev_[1] = high[j];
+            prev_[2] = low[j];
+        }
+        const double* x[3] = {tr, plus, minus};
+        double* o[1] = {out[0] + i};
+        rec::run(step_, x, o, 0, m, s_);
+        n_ += m;
+        if (rows_.capacity() > 3 * 4096) rows_ = std::vector<double>();
+    }
+    void fields(Fields& f) override {
+        f.count(n_);
+        for (double& v : prev_) f.num(v);
+        f.num(seed_.tr);
+        double plus = seed_.dm_sums[0], minus = seed_.dm_sums[1];
+        f.num(plus);
+        f.num(minus);
+        seed_.dm_sums = Pair{plus, minus};
+        f.num(sum_);
+        for (double& v : s_) f.num(v);
+    }
+
+private:
+    std::uint64_t p_;
+    AdxSeed seed_;
+    AdxStep step_;
+    double prev_[3] = {};  // close, high and low of the previous row
+    double sum_ = -0.0;
+    double s_[4] = {};
+    std::vector<double> rows_;  // scratch of one call
+};
+
 }  // namespace
 
+std::unique_ptr<stream::Kernel> adx(std::uint64_t period) { return std::make_unique<Adx>(period); }
 std::unique_ptr<stream::Kernel> sar(double acceleration, double maximum) {
     return std::make_unique<Sar>(acceleration, maximum);
 }
