@@ -115,6 +115,7 @@ constexpr Entry registry[] = {
     entry<bands::streams::bollinger_bands>("bollinger_bands", RunningSums),
     entry<bands::streams::bollinger_bands_width>("bollinger_bands_width", RunningSums),
     entry<trend::streams::adx>("adx", Recurrence).reads({col::close, col::high, col::low}),
+    entry<trend::streams::adxr>("adxr", WindowResum).reads({col::close, col::high, col::low}).narrow_index(),
     entry<trend::streams::dm>("dm", Recurrence).reads({col::close, col::high, col::low}),
     entry<trend::streams::di>("di", Recurrence).reads({col::close, col::high, col::low}),
     entry<trend::streams::sar>("sar", Recurrence).reads({col::high, col::low}).narrow_index(),

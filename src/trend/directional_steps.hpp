@@ -166,4 +166,30 @@ struct AdxSeed {
     }
 };
 
+// adxr's smoothing: x - x/p decay with the new row added, then DX (divide
+// first, then scale), 0.0 where the smoothed range is zero.
+struct AdxrStep {
+    static constexpr std::size_t kState = 3, kInputs = 3, kOutputs = 1;
+    static constexpr int kStages = 1;
+    double pd;
+    double contraction() const { return 1.0 - 1.0 / pd; }
+    template <class T>
+    void guess(T* s, const T* in) const {
+        KORVA_UNROLL
+        for (std::size_t k = 0; k < 3; ++k) s[k] = in[k];
+    }
+    template <class T>
+    static T dx_of(T tr, T plus, T minus) {
+        const T pdi = (plus / tr) * 100.0, mdi = (minus / tr) * 100.0;
+        const T sum = pdi + mdi;
+        return rec::keep(nonzero_sum(tr, sum), (rec::magnitude(pdi - mdi) / sum) * 100.0);
+    }
+    template <bool Emit, class T>
+    void step(T* s, const T* in, T* out) const {
+        KORVA_UNROLL
+        for (std::size_t k = 0; k < 3; ++k) s[k] = in[k] + (s[k] - s[k] / pd);
+        if constexpr (Emit) out[0] = dx_of(s[0], s[1], s[2]);
+    }
+};
+
 }  // namespace korva::trend

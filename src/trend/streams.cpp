@@ -4,11 +4,13 @@
 #include "streams.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <type_traits>
 #include <vector>
 
 #include "../helpers/recurrence_lanes.hpp"
 #include "../helpers/result.hpp"
+#include "../helpers/sweeps.hpp"
 #include "../helpers/true_range.hpp"
 #include "directional_steps.hpp"
 #include "overlay_steps.hpp"
@@ -257,8 +259,70 @@ private:
     std::vector<double> rows_;  // scratch of one call
 };
 
+// adxr: DX from the batch smoothing step, ADX as each window of p DX values
+// summed afresh (O(p) per row, as the batch form), and the rating of the
+// ADX now and p rows before.
+class Adxr : public KernelOf<Adxr> {
+public:
+    explicit Adxr(std::uint64_t period)
+        : p_(period), step_{static_cast<double>(period)}, dxs_(period), adxs_(stream::saturated(period, 1)) {}
+    void admit(std::uint64_t n) const override {
+        if (n == 0) index_out_of_range(0, 0);
+    }
+    void feed(const double* const* in, std::size_t k, double* const* out) override {
+        const double *close = in[0], *high = in[1], *low = in[2];
+        for (std::size_t i = 0; i < k; ++i, ++n_) {
+            double dx;
+            if (n_ == 0) {
+                s_[0] = bands::true_range_first(high + i, low + i);
+                s_[1] = s_[2] = 0.0;
+                dx = AdxrStep::dx_of(s_[0], s_[1], s_[2]);
+            } else {
+                const Movement m = directional_movement(high[i] - prev_[1], prev_[2] - low[i]);
+                const double row[3] = {bands::true_range_step(high[i], low[i], prev_[0]), m.plus, m.minus};
+                step_.step<true>(s_, row, &dx);
+            }
+            prev_[0] = close[i];
+            prev_[1] = high[i];
+            prev_[2] = low[i];
+            out[0][i] = NaN;
+            if (p_ == 0) continue;
+            dxs_.push(dx);
+            double adx = NaN;
+            if (n_ + 1 >= p_) {
+                const std::size_t p = static_cast<std::size_t>(p_);
+                sums_.resize(p);
+                fresh_window_sums(dxs_.window().p, p, p_, sums_.data());
+                adx = sums_[p - 1] / static_cast<double>(p_);
+            }
+            adxs_.push(adx);
+            if (n_ >= p_) {
+                const double before = adxs_.back(static_cast<std::size_t>(p_));
+                out[0][i] = !std::isnan(adx) && !std::isnan(before) ? (adx + before) * 0.5 : NaN;
+            }
+        }
+    }
+    void fields(Fields& f) override {
+        f.count(n_);
+        for (double& v : prev_) f.num(v);
+        for (double& v : s_) f.num(v);
+        if (p_ == 0) return;
+        dxs_.fields(f, n_);
+        adxs_.fields(f, n_);
+    }
+
+private:
+    std::uint64_t p_;
+    AdxrStep step_;
+    stream::Tail dxs_, adxs_;
+    double prev_[3] = {};  // close, high and low of the previous row
+    double s_[3] = {};
+    std::vector<double> sums_;  // scratch of the window sum
+};
+
 }  // namespace
 
+std::unique_ptr<stream::Kernel> adxr(std::uint64_t period) { return std::make_unique<Adxr>(period); }
 std::unique_ptr<stream::Kernel> adx(std::uint64_t period) { return std::make_unique<Adx>(period); }
 std::unique_ptr<stream::Kernel> sar(double acceleration, double maximum) {
     return std::make_unique<Sar>(acceleration, maximum);

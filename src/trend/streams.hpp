@@ -11,6 +11,7 @@ namespace korva::trend::streams {
 std::unique_ptr<stream::Kernel> dm(std::uint64_t period);
 std::unique_ptr<stream::Kernel> di(std::uint64_t period);
 std::unique_ptr<stream::Kernel> adx(std::uint64_t period);
+std::unique_ptr<stream::Kernel> adxr(std::uint64_t period);
 std::unique_ptr<stream::Kernel> supertrend(std::uint64_t period, double factor);
 // Fed high and low.
 std::unique_ptr<stream::Kernel> sar(double acceleration, double maximum);
