@@ -34,7 +34,11 @@ PARAMS = {
     "uint": st.one_of(st.sampled_from([0, 1, 2, 3, 5, 14, 50, 2**64 - 1]), st.integers(1, 400)),
     "float": st.sampled_from([2.0, 0.5, 0.0, -1.5, 1e300, float("inf"), float("nan")]),
     "bool": st.booleans(),
+    "str": st.sampled_from(["close", "open", "high", "low", "hl2", "HLC3", "ohlc4", "median", ""]),
 }
+
+
+DEFAULTS = {"uint": 5, "float": 2.0, "bool": True, "str": "hl2"}
 
 
 def data_param(name):
@@ -100,10 +104,16 @@ def chunk_plan(rng, n):
     return sizes
 
 
+def batch_call(name, history, params):
+    """The batch function on a history, whole series asked for."""
+    sequential = [True] if any(p == "sequential" for p, _ in SIGNATURE[name]) else []
+    return getattr(korva_rust, name)(history, *params, *sequential)
+
+
 def batch(name, history, params):
     """The batch function's value on the history, or the exception it raises."""
     try:
-        return getattr(korva_rust, name)(history, *params), None
+        return batch_call(name, history, params), None
     except (korva_rust.InternalError, Exception) as e:  # noqa: BLE001 (InternalError is a BaseException)
         return None, e
 
@@ -196,8 +206,8 @@ def test_stream_matches_batch_bit_for_bit(name, data, seed):
 @pytest.mark.parametrize("name", STREAMS)
 def test_bad_input_raises_the_batch_error_and_leaves_the_stream_as_it_was(name):
     pname, word = data_param(name)
-    params = [{"uint": 5, "float": 2.0, "bool": True}[w] for _, w in stream_params(name)]
-    batch_fn = getattr(korva_rust, name)
+    params = [DEFAULTS[w] for _, w in stream_params(name)]
+    batch_fn = lambda data, *params: batch_call(name, data, params)
     history = history_for(word, np.random.default_rng(3), 40)
     s = getattr(kstream, name)(*params)
     s.extend(history[:20])
@@ -241,7 +251,7 @@ def test_module_surface():
         assert ctor.__module__ == "korva_rust.stream"
         assert pickle.loads(pickle.dumps(ctor)) is ctor
         assert ctor.__text_signature__ == "(" + ", ".join(p for p, _ in stream_params(name)) + ")"
-        assert isinstance(ctor(*[1] * len(stream_params(name))), kstream.Stream)
+        assert isinstance(ctor(*[DEFAULTS[w] for _, w in stream_params(name)]), kstream.Stream)
     with pytest.raises(TypeError):
         kstream.Stream()
     with pytest.raises(TypeError, match="argument 'period'"):

@@ -247,20 +247,7 @@ Series mcginley_dynamic(SeriesView source, std::uint64_t period, double k) {
     return out;
 }
 
-namespace {
-
-// t3's six EMA stages and its weighting of the last four.
-struct T3Step : ChainStep<6, 0> {
-    static constexpr std::size_t kOutputs = 1;
-    double c4, c3, c2b, cube;
-    template <bool Emit, class T>
-    void step(T* s, const T* in, T* out) const {
-        ChainStep<6, 0>::step<false>(s, in, out);
-        if constexpr (Emit) out[0] = c4 * s[2] + (c3 * s[3] + (c2b * s[4] - cube * s[5]));
-    }
-};
-
-}  // namespace
+namespace {}  // namespace
 
 Series trix(SeriesView source, std::uint64_t period) {
     const std::size_t n = source.size();
@@ -287,16 +274,10 @@ Series t3(MatrixView candles, std::uint64_t period, double vfactor, std::string_
     const PriceSource price(candles, source_type, NameCase::Fold);
     Series out(n);
     if (n == 0) return out;
-    const double v = vfactor;
-    const double c2 = v * v * 3.0;
-    const double cube = v * (v * v);
-    const double c4 = c2 + (cube + (v * 3.0 + 1.0));
-    const double c3 = ((v * v) * -6.0 - v * 3.0) - cube * 3.0;
-    const double c2b = c2 + cube * 3.0;
-    const T3Step step{{ema_coefficients(period)}, c4, c3, c2b, cube};
+    const T3Step step(period, vfactor);
     with_view(price.view(), [&](const auto& y) {
         const double y0 = y[0];
-        out[0] = c4 * y0 + (c3 * y0 + (c2b * y0 - cube * y0));
+        out[0] = step.first(y0);
         double s[6] = {y0, y0, y0, y0, y0, y0};
         double* o[1] = {out.data()};
         rec::run_view(step, y, o, 1, n, s);

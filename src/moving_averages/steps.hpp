@@ -62,4 +62,24 @@ struct KamaStep {
     }
 };
 
+// t3's six EMA stages and its weighting of the last four; `first` is its
+// value at position 0, where every stage holds the first price.
+struct T3Step : ChainStep<6, 0> {
+    static constexpr std::size_t kOutputs = 1;
+    double c4, c3, c2b, cube;
+    T3Step(std::uint64_t period, double v) : ChainStep<6, 0>{ema_coefficients(period)} {
+        const double c2 = v * v * 3.0;
+        cube = v * (v * v);
+        c4 = c2 + (cube + (v * 3.0 + 1.0));
+        c3 = ((v * v) * -6.0 - v * 3.0) - cube * 3.0;
+        c2b = c2 + cube * 3.0;
+    }
+    double first(double y0) const { return c4 * y0 + (c3 * y0 + (c2b * y0 - cube * y0)); }
+    template <bool Emit, class T>
+    void step(T* s, const T* in, T* out) const {
+        ChainStep<6, 0>::step<false>(s, in, out);
+        if constexpr (Emit) out[0] = c4 * s[2] + (c3 * s[3] + (c2b * s[4] - cube * s[5]));
+    }
+};
+
 }  // namespace korva::ma

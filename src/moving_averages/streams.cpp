@@ -6,8 +6,11 @@
 
 #include <algorithm>
 #include <limits>
+#include <string>
+#include <string_view>
 #include <vector>
 
+#include "../helpers/price_source.hpp"
 #include "../helpers/recurrence_lanes.hpp"
 #include "../helpers/result.hpp"
 #include "../helpers/smoothing.hpp"
@@ -234,8 +237,52 @@ private:
     double vol_ = 0.0, prev_ = 0.0;
 };
 
+// t3: the price its source_type names, formed by the batch's price source
+// from the new rows, then the six EMA stages.
+class T3 : public KernelOf<T3> {
+public:
+    T3(std::uint64_t period, double vfactor, std::string_view source_type)
+        : step_(period, vfactor), source_(source_type) {}
+    void feed(const double* const* in, std::size_t k, double* const* out) override {
+        if (k == 0) return;
+        rows_.resize(6 * k);
+        for (std::size_t i = 0; i < k; ++i)
+            for (std::size_t c = 0; c < 6; ++c) rows_[6 * i + c] = in[c][i];
+        constexpr auto step = static_cast<std::ptrdiff_t>(sizeof(double));
+        const MatrixView m{reinterpret_cast<const char*>(rows_.data()), 6 * step, step, k, 6};
+        const PriceSource price(m, source_, NameCase::Fold);
+        prices_.resize(k);
+        with_view(price.view(), [&](const auto& y) {
+            for (std::size_t i = 0; i < k; ++i) prices_[i] = y[i];
+        });
+        std::size_t first = 0;
+        if (n_ == 0) {
+            for (double& v : s_) v = prices_[0];
+            out[0][0] = step_.first(prices_[0]);
+            first = 1;
+        }
+        const double* y[1] = {prices_.data()};
+        rec::run(step_, y, out, first, k, s_);
+        n_ += k;
+        if (rows_.capacity() > 6 * 4096) rows_ = prices_ = std::vector<double>();
+    }
+    void fields(Fields& f) override {
+        f.count(n_);
+        for (double& v : s_) f.num(v);
+    }
+
+private:
+    T3Step step_;
+    std::string source_;
+    double s_[6] = {};
+    std::vector<double> rows_, prices_;  // scratch of one call
+};
+
 }  // namespace
 
+std::unique_ptr<stream::Kernel> t3(std::uint64_t period, double vfactor, std::string_view source_type) {
+    return std::make_unique<T3>(period, vfactor, source_type);
+}
 std::unique_ptr<stream::Kernel> kama(std::uint64_t period, std::uint64_t fast_length, std::uint64_t slow_length) {
     return std::make_unique<Kama>(period, fast_length, slow_length);
 }
