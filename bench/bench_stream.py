@@ -38,6 +38,11 @@ PARAMS = {
     "stochf": (14, 3, 0),
     "epma": (14, 4),
     "vpwma": (14, 0.382),
+    "kama": (14, 2, 30),
+    "t3": (5, 0.7, "close"),
+    "supertrend": (10, 3.0),
+    "sar": (0.02, 0.2),
+    "bollinger_bands_width": (20, 2.0),
 }
 # ferro-ta's class and how it is built and fed: ("series" | "hlc", constructor arguments).
 FERRO = {
@@ -47,6 +52,8 @@ FERRO = {
     "atr": ("StreamingATR", "hlc", (14,)),
     "bollinger_bands": ("StreamingBBands", "series", (20, 2.0, 2.0)),
     "macd": ("StreamingMACD", "series", (12, 26, 9)),
+    "supertrend": ("StreamingSupertrend", "hlc", (10, 3.0)),
+    "stoch": ("StreamingStoch", "hlc", (14, 3, 3)),
 }
 
 # The ferro-ta side, run in its own environment: prints {name: seconds per update}.
@@ -153,9 +160,10 @@ def ours(name, n):
         how = last_name
     else:
         fn = getattr(korva_rust, name)
+        whole = (True,) if "sequential" in (fn.__text_signature__ or "") else ()
 
         def last_of():
-            r = fn(history, *params)
+            r = fn(history, *params, *whole)
             if isinstance(r, dict):
                 r = tuple(r.values())
             return r[0][-1] if isinstance(r, tuple) else r[-1]
@@ -188,6 +196,8 @@ def main():
     ap.add_argument("--json", default="")
     a = ap.parse_args()
     names = [n for n in ks.__all__ if not a.only or n in a.only.split(",")]
+    for name in names:  # every stream's parameters are known before anything is timed
+        getattr(ks, name)(*PARAMS.get(name, (14,)))
     if not os.path.exists(FERRO_PYTHON):
         print("(no bench/.venv-ferro: `make bench-venvs` for ferro-ta's streaming classes)", file=sys.stderr)
     results = {}
