@@ -104,6 +104,7 @@ constexpr Entry registry[] = {
     entry<ma::streams::kama>("kama", Recurrence),
     entry<ma::streams::sma>("sma", RunningSums),
     entry<ma::streams::smma>("smma", Recurrence),
+    entry<ma::streams::zlema>("zlema", Recurrence),
     entry<ma::streams::t3>("t3", Recurrence).reads({0, 1, 2, 3, 4, 5}),
     entry<ma::streams::tema>("tema", Recurrence),
     entry<ma::streams::trix>("trix", Recurrence),

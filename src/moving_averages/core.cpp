@@ -206,7 +206,7 @@ Series zlema(SeriesView source, std::uint64_t period) {
     if (lag >= n) index_out_of_range(static_cast<std::size_t>(lag), n);
     const EmaCoefficients c = ema_coefficients(period);
     with_view(source, [&](const auto& x) {
-        auto compensated = [&](std::size_t i) { return x[i] + (x[i] - x[i - lag]); };
+        auto compensated = [&](std::size_t i) { return zlema_input(x[i], x[i - lag]); };
         double e = compensated(lag);
         out[lag] = e;
         for (std::size_t i = lag + 1; i < n; ++i) out[i] = e = smooth(c, e, compensated(i));

@@ -82,4 +82,7 @@ struct T3Step : ChainStep<6, 0> {
     }
 };
 
+// zlema's lag-compensated input: the price plus its change over the lag.
+inline double zlema_input(double now, double lagged) { return now + (now - lagged); }
+
 }  // namespace korva::ma

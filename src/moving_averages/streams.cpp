@@ -278,8 +278,42 @@ private:
     std::vector<double> rows_, prices_;  // scratch of one call
 };
 
+// zlema: the EMA of the lag-compensated price from position `lag` on; the
+// batch form is all NaN while the history is no longer than the period.
+class Zlema : public KernelOf<Zlema> {
+public:
+    explicit Zlema(std::uint64_t period)
+        : period_(period), lag_((period - 1) / 2), c_(ema_coefficients(period)), tail_(stream::saturated(lag_, 1)) {}
+    void admit(std::uint64_t n) const override {
+        if (period_ < n && lag_ >= n) index_out_of_range(static_cast<std::size_t>(lag_), static_cast<std::size_t>(n));
+    }
+    void feed(const double* const* in, std::size_t k, double* const* out) override {
+        for (std::size_t i = 0; i < k; ++i, ++n_) {
+            const double v = in[0][i];
+            tail_.push(v);
+            out[0][i] = NaN;
+            if (n_ < lag_) continue;
+            const double x = zlema_input(v, tail_.back(static_cast<std::size_t>(lag_)));
+            out[0][i] = e_ = n_ == lag_ ? x : smooth(c_, e_, x);
+        }
+        if (n_ <= period_) std::fill_n(out[0], k, NaN);
+    }
+    void fields(Fields& f) override {
+        f.count(n_);
+        f.num(e_);
+        tail_.fields(f, n_);
+    }
+
+private:
+    std::uint64_t period_, lag_;
+    EmaCoefficients c_;
+    Tail tail_;
+    double e_ = 0.0;
+};
+
 }  // namespace
 
+std::unique_ptr<stream::Kernel> zlema(std::uint64_t period) { return std::make_unique<Zlema>(period); }
 std::unique_ptr<stream::Kernel> t3(std::uint64_t period, double vfactor, std::string_view source_type) {
     return std::make_unique<T3>(period, vfactor, source_type);
 }
