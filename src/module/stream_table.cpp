@@ -108,6 +108,7 @@ constexpr Entry registry[] = {
     entry<ma::streams::t3>("t3", Recurrence).reads({0, 1, 2, 3, 4, 5}),
     entry<ma::streams::tema>("tema", Recurrence),
     entry<ma::streams::trix>("trix", Recurrence),
+    entry<ma::streams::vwma>("vwma", RunningSums).reads({col::close, col::volume}),
     entry<ma::streams::wilders>("wilders", Recurrence),
     entry<ma::streams::wma>("wma", WindowResum),
     entry<osc::streams::cmo>("cmo", RunningSums),

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 
 #include "../helpers/smoothing.hpp"
 
@@ -84,5 +85,20 @@ struct T3Step : ChainStep<6, 0> {
 
 // zlema's lag-compensated input: the price plus its change over the lag.
 inline double zlema_input(double now, double lagged) { return now + (now - lagged); }
+
+// vwma's running totals of price x volume and of volume. Window sums are
+// differences of running totals, not re-summed windows: they carry the
+// totals' rounding, as the host's cumulative sums did.
+struct VwmaTotals {
+    double price_volume = 0.0, volume = 0.0;
+    // Totals after row i (row 0 starts them with its own values).
+    void add(double c, double vo, bool first) {
+        price_volume = first ? c * vo : price_volume + c * vo;
+        volume = first ? vo : volume + vo;
+    }
+    static double value(double num, double den) {
+        return den == 0.0 ? std::numeric_limits<double>::quiet_NaN() : num / den;
+    }
+};
 
 }  // namespace korva::ma

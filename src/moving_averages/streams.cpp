@@ -311,8 +311,45 @@ private:
     double e_ = 0.0;
 };
 
+// vwma: the leading totals, and the trailing totals formed again from the
+// rows `period` back (kept), as the batch form does.
+class Vwma : public KernelOf<Vwma> {
+public:
+    explicit Vwma(std::uint64_t period) : p_(period), closes_(period), volumes_(period) {}
+    void feed(const double* const* in, std::size_t k, double* const* out) override {
+        const double *close = in[0], *volume = in[1];
+        for (std::size_t i = 0; i < k; ++i, ++n_) {
+            lead_.add(close[i], volume[i], n_ == 0);
+            double num = lead_.price_volume, den = lead_.volume;
+            if (n_ >= p_) {
+                const auto back = static_cast<std::size_t>(p_ - 1);
+                const double c = p_ == 0 ? close[i] : closes_.back(back);
+                const double v = p_ == 0 ? volume[i] : volumes_.back(back);
+                trail_.add(c, v, n_ == p_);
+                num = lead_.price_volume - trail_.price_volume;
+                den = lead_.volume - trail_.volume;
+            }
+            out[0][i] = VwmaTotals::value(num, den);
+            closes_.push(close[i]);
+            volumes_.push(volume[i]);
+        }
+    }
+    void fields(Fields& f) override {
+        f.count(n_);
+        for (double* v : {&lead_.price_volume, &lead_.volume, &trail_.price_volume, &trail_.volume}) f.num(*v);
+        closes_.fields(f, n_);
+        volumes_.fields(f, n_);
+    }
+
+private:
+    std::uint64_t p_;
+    VwmaTotals lead_, trail_;
+    Tail closes_, volumes_;
+};
+
 }  // namespace
 
+std::unique_ptr<stream::Kernel> vwma(std::uint64_t period) { return std::make_unique<Vwma>(period); }
 std::unique_ptr<stream::Kernel> zlema(std::uint64_t period) { return std::make_unique<Zlema>(period); }
 std::unique_ptr<stream::Kernel> t3(std::uint64_t period, double vfactor, std::string_view source_type) {
     return std::make_unique<T3>(period, vfactor, source_type);
