@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "../bands/streams.hpp"
+#include "../ehlers/streams.hpp"
 #include "../moving_averages/streams.hpp"
 #include "../oscillators/streams.hpp"
 #include "../trend/streams.hpp"
@@ -123,6 +124,8 @@ constexpr Entry registry[] = {
     entry<trend::streams::di>("di", Recurrence).reads({col::close, col::high, col::low}),
     entry<trend::streams::sar>("sar", Recurrence).reads({col::high, col::low}).narrow_index(),
     entry<trend::streams::supertrend>("supertrend", Recurrence).reads({col::close, col::high, col::low}).narrow_index(),
+    entry<ehlers::streams::high_pass>("high_pass", Recurrence),
+    entry<ehlers::streams::supersmoother>("supersmoother", Recurrence),
     rerun("cci", period_at<0>).reads({0, 1, 2, 3, 4, 5}),
     rerun("willr", period_at<0>, zero_period<0>).reads({0, 1, 2, 3, 4, 5}),
     rerun("donchian", period_at<0>, zero_period<0>).reads({0, 1, 2, 3, 4, 5}),
