@@ -44,7 +44,7 @@ $(VENV313)/.ready: tests/requirements.txt
 	@test -n "$(PY313)" || { echo "no CPython 3.13 under $(PYENV)"; exit 1; }
 	$(PY313) -m venv $(VENV313)
 	$(VENV313)/bin/pip install -q --upgrade pip
-	$(VENV313)/bin/pip install -q "numpy>=2" -r tests/requirements.txt
+	$(VENV313)/bin/pip install -q "numpy>=2" -r tests/requirements.txt "dask[distributed]"
 	touch $@
 
 venvs: $(VENV312)/.ready $(VENV313)/.ready
@@ -389,10 +389,12 @@ bench/.venv-%/.ready:
 bench-venvs: $(BENCH_VENVS)
 
 # One table: every function with a peer against TA-Lib, ta-lib-takt and
-# ferro-ta in the same run (results also in bench/results/latest.json), then
-# the coordinator against Redis.
+# ferro-ta in the same run (results also in bench/results/latest.json), the
+# streams per update against recomputing and against ferro-ta's streaming
+# classes, then the coordinator against Redis.
 bench: install bench-venvs system-bench
 	$(VENV312)/bin/python bench/bench_peers.py
+	$(VENV312)/bin/python bench/bench_stream.py
 	bash bench/coordinator_bench.sh
 
 # Functions without a library peer, against the NumPy/Python code they replace.

@@ -7,6 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "module/stream_table.hpp"
 #include "module/table.hpp"
 
 namespace {
@@ -77,6 +78,12 @@ nlohmann::json warmups(const table::Function& f) {
     return out;
 }
 
+// How the function streams (korva_rust.stream), or null.
+nlohmann::json stream_of(const char* name) {
+    const stream::Entry* e = stream::find(name);
+    return e ? nlohmann::json(stream::approach_name(e->approach)) : nlohmann::json(nullptr);
+}
+
 }  // namespace
 
 // Writes to the file named by the first argument, or to standard output.
@@ -104,6 +111,7 @@ int main(int argc, char** argv) {
                              {"result", result},
                              {"outputs", outputs},
                              {"warmup", warmups(f)},
+                             {"stream", stream_of(f.name)},
                              {"doc", f.description}});
     }
     const json out = {{"module", "korva_rust"}, {"families", families}, {"functions", functions}};

@@ -119,6 +119,21 @@ void true_range(const H& high, const L& low, const C& close, double* tr) {
     true_ranges(high, low, close, 1, n, tr + 1);
 }
 
+// The weighted-form Wilder ATR's state: the seed sum of the first p true
+// ranges (from -0.0), then the average ((p - 1) * prev + TR) / p.
+class WilderAtr {
+public:
+    explicit WilderAtr(std::uint64_t p) : pd_(static_cast<double>(p)), q_(pd_ + (-1.0)) {}
+    void seed(double tr) { prev_ = prev_ + tr; }
+    double start() { return prev_ = prev_ / pd_; }
+    double step(double tr) { return prev_ = (q_ * prev_ + tr) / pd_; }
+    double& state() { return prev_; }
+
+private:
+    double pd_, q_;
+    double prev_ = -0.0;  // the seed sum, then the average
+};
+
 // Weighted-form Wilder ATR over close.size() rows into out (that many
 // values): NaN before p-1, the seed mean of TR[0 .. p-1] summed from -0.0 at
 // p-1, then ((p - 1) * prev + TR[k]) / p. This rounds differently from the
@@ -133,16 +148,10 @@ void wilder_atr(const H& high, const L& low, const C& close, std::uint64_t p, do
     std::fill_n(out, n, NaN);
     if (n < p) return;
     if (p == 0) index_out_of_range(static_cast<std::size_t>(-1), n);  // the seed sits at index p - 1
-    const double pd = static_cast<double>(p);
-    double sum = -0.0;
-    for (std::size_t k = 0; k < p; ++k) sum = sum + true_range_at(high, low, close, k);
-    double prev = sum / pd;
-    out[p - 1] = prev;
-    const double q = pd + (-1.0);
-    for (std::size_t k = p; k < n; ++k) {
-        prev = (q * prev + true_range_step(high[k], low[k], close[k - 1])) / pd;
-        out[k] = prev;
-    }
+    WilderAtr atr(p);
+    for (std::size_t k = 0; k < p; ++k) atr.seed(true_range_at(high, low, close, k));
+    out[p - 1] = atr.start();
+    for (std::size_t k = p; k < n; ++k) out[k] = atr.step(true_range_step(high[k], low[k], close[k - 1]));
 }
 
 }  // namespace korva

@@ -16,6 +16,7 @@
 #include "../helpers/recurrence_lanes.hpp"
 #include "../helpers/smoothing.hpp"
 #include "../helpers/sweeps.hpp"
+#include "momentum_steps.hpp"
 
 namespace korva::osc {
 namespace {
@@ -53,39 +54,6 @@ namespace {
 
 namespace {
 
-// MACD's three stages as a lane recurrence: the fast and slow EMAs of the
-// input, and the signal EMA of the line they make. The line shows a missing
-// difference as 0.0 and the signal smooths what the line shows; the
-// histogram keeps the NaN.
-struct MacdStep {
-    static constexpr std::size_t kState = 3, kInputs = 1, kOutputs = 3;
-    static constexpr int kStages = 2;
-    EmaCoefficients fast, slow, signal;
-
-    double contraction() const {
-        return std::max({std::fabs(fast.beta), std::fabs(slow.beta), std::fabs(signal.beta)});
-    }
-    template <class T>
-    void guess(T* s, const T* in) const {
-        s[0] = in[0];
-        s[1] = in[0];
-        s[2] = splat<T>(0.0);
-    }
-    template <bool Emit, class T>
-    void step(T* s, const T* in, T* out) const {
-        s[0] = smooth(fast, s[0], in[0]);
-        s[1] = smooth(slow, s[1], in[0]);
-        const T d = s[0] - s[1];
-        const T m = pick(is_nan(d), splat<T>(0.0), d);
-        s[2] = smooth(signal, s[2], m);
-        if constexpr (Emit) {
-            out[0] = m;
-            out[1] = s[2];
-            out[2] = d - s[2];
-        }
-    }
-};
-
 KORVA_CHECK_STEP("macd", MacdStep{ema_coefficients(12), ema_coefficients(26), ema_coefficients(9)})
 
 }  // namespace
@@ -98,14 +66,9 @@ Tuple macd(SeriesView source, std::uint64_t fast_period, std::uint64_t slow_peri
                             ema_coefficients(signal_period)};
         with_view(source, [&](const auto& x) {
             // Position 0: both EMAs are x[0] and the signal starts at the line.
-            const double x0 = x[0];
-            const double d = x0 - x0;
-            const double m = std::isnan(d) ? 0.0 : d;
-            line[0] = m;
-            signal[0] = m;
-            hist[0] = d - m;
-            double s[3] = {x0, x0, m};
+            double s[3];
             double* out[3] = {line.data(), signal.data(), hist.data()};
+            MacdStep::start(x[0], s, out);
             rec::run_view(step, x, out, 1, n, s);
         });
     }

@@ -17,86 +17,10 @@
 #include "../helpers/lanes.hpp"
 #include "../helpers/recurrence_lanes.hpp"
 #include "../helpers/sweeps.hpp"
+#include "rsi_steps.hpp"
 
 namespace korva::osc {
 namespace {
-
-// One Wilder update of the loss and gain averages by a price difference d:
-// multiply by Q, add the move, divide by P. The loss move is |d| unless
-// d > 0, so a NaN difference lands in the loss; the gain move is d when
-// d > 0, else +0.0 (NaN and -0.0 included). The moves are picked by masks,
-// not branches: the sign of a price change is a coin toss the branch
-// predictor cannot learn. T is a double or a vector of lanes.
-template <class T>
-inline void wilder_update(T& loss, T& gain, T d, double P, double Q) {
-    const auto rising = d > 0.0;
-    loss = (Q * loss + drop(rising, magnitude(d))) / P;
-    gain = (Q * gain + keep(rising, d)) / P;
-}
-
-// The RSI of the averages. A not-equal test: a NaN loss gives NaN, only an
-// exact zero gives 100 (the division by a zero loss is computed and then
-// discarded by the pick).
-template <class T>
-inline T rsi_value(T gain, T loss) {
-    return pick(loss != 0.0, 100.0 - 100.0 / (gain / loss + 1.0), splat<T>(100.0));
-}
-
-// Wilder's average gain and average loss over the differences of s.
-class WilderRsi {
-public:
-    // Seed over the first p differences (requires p < s.size()): the loss
-    // and gain sums, averaged. Adding the +0.0 move of the other side leaves
-    // a sum unchanged (it is never -0.0), so both sums take every step.
-    template <class V>
-    WilderRsi(const V& s, std::uint64_t p) : P_(static_cast<double>(p)), Q_(P_ + (-1.0)) {
-        double loss = 0.0, gain = 0.0;
-        for (std::size_t i = 1; i <= p; ++i) {
-            const double d = s[i] - s[i - 1];
-            const bool rising = d > 0.0;
-            loss = loss + drop(rising, std::fabs(d));
-            gain = gain + keep(rising, d);
-        }
-        loss_ = loss / P_;
-        gain_ = gain / P_;
-    }
-
-    void update(double d) { wilder_update(loss_, gain_, d, P_, Q_); }
-    double value() const { return rsi_value(gain_, loss_); }
-    double P() const { return P_; }
-    double Q() const { return Q_; }
-    double loss() const { return loss_; }
-    double gain() const { return gain_; }
-
-private:
-    double P_, Q_;
-    double loss_, gain_;
-};
-
-// The same recurrence as a lane recurrence over prices: the state is both
-// averages and the previous price (the next step reads all three); Q outputs
-// (1: the RSI value, 0: none, for rsi_last).
-template <std::size_t Q>
-struct RsiStep {
-    static constexpr std::size_t kState = 3, kInputs = 1, kOutputs = Q;
-    static constexpr int kStages = 1;
-    double P, Qf;
-
-    double contraction() const { return Qf / P; }
-    template <class T>
-    void guess(T* s, const T* in) const {
-        s[0] = splat<T>(0.0);
-        s[1] = splat<T>(0.0);
-        s[2] = in[0];
-    }
-    template <bool Emit, class T>
-    void step(T* s, const T* in, T* out) const {
-        const T d = in[0] - s[2];
-        s[2] = in[0];
-        wilder_update(s[0], s[1], d, P, Qf);
-        if constexpr (Emit) out[0] = rsi_value(s[1], s[0]);
-    }
-};
 
 // The averages from position p + 1 to the end (from the seed r), writing each
 // RSI value to out (nullptr: nothing written); returns the last RSI value.
@@ -305,9 +229,9 @@ template <class V>
     constexpr std::size_t W = sizeof(Wide) / sizeof(double);
     constexpr std::size_t kChunk = 256;
     const std::size_t n = s.size();
-    const auto up = [](double d) { return d > 0 ? d : 0.0; };
-    const auto down = [](double d) { return d < 0 ? -d : 0.0; };
-    const auto value = [](double su, double sd) { return su + sd == 0.0 ? 0.0 : ((su - sd) * 100.0) / (su + sd); };
+    const auto up = CmoMoves::up;
+    const auto down = CmoMoves::down;
+    const auto value = CmoMoves::value;
     const auto diffs = [&](std::size_t j) __attribute__((always_inline)) {
         Wide a, b;
         if constexpr (std::is_same_v<V, ContiguousView<double>>) {

@@ -19,6 +19,7 @@
 #include "../helpers/sweeps.hpp"
 #include "../helpers/true_range.hpp"
 #include "../helpers/unrolled_sum.hpp"
+#include "directional_steps.hpp"
 #include "movement.hpp"
 
 namespace korva::trend {
@@ -146,53 +147,6 @@ struct Rows {
     }
 };
 
-// dm: the two sums decayed by x - x/p, then the new movement added.
-struct DmStep {
-    static constexpr std::size_t kState = 2, kInputs = 2, kOutputs = 2;
-    static constexpr int kStages = 1;
-    double pd;
-    double contraction() const { return 1.0 - 1.0 / pd; }
-    template <class T>
-    void guess(T* s, const T* in) const {
-        s[0] = in[0];
-        s[1] = in[1];
-    }
-    template <bool Emit, class T>
-    void step(T* s, const T* in, T* out) const {
-        s[0] = (s[0] - s[0] / pd) + in[0];
-        s[1] = (s[1] - s[1] / pd) + in[1];
-        if constexpr (Emit) {
-            out[0] = s[0];
-            out[1] = s[1];
-        }
-    }
-};
-
-// di: the three averages in the weighted form (x * (p - 1) + v) / p, then
-// the indicators, 0.0 where the smoothed range is not positive.
-struct DiStep {
-    static constexpr std::size_t kState = 3, kInputs = 3, kOutputs = 2;
-    static constexpr int kStages = 1;
-    double w, pd;
-    double contraction() const { return w / pd; }
-    template <class T>
-    void guess(T* s, const T* in) const {
-        KORVA_UNROLL
-        for (std::size_t k = 0; k < 3; ++k) s[k] = in[k];
-    }
-    template <bool Emit, class T>
-    void step(T* s, const T* in, T* out) const {
-        s[0] = (s[0] * w + in[0]) / pd;
-        s[1] = (s[1] * w + in[1]) / pd;
-        s[2] = (s[2] * w + in[2]) / pd;
-        if constexpr (Emit) {
-            const auto positive = s[0] > 0.0;
-            out[0] = keep(positive, (s[1] * 100.0) / s[0]);
-            out[1] = keep(positive, (s[2] * 100.0) / s[0]);
-        }
-    }
-};
-
 // dx's first stage: the RMA of TR, +DM and -DM and the two indicators, 0.0
 // where the smoothed range is zero (NaN counts as non-zero).
 struct DxStep {
@@ -217,14 +171,6 @@ struct DxStep {
     }
 };
 
-// Where DX is defined: the smoothed range and the indicator sum both
-// non-zero (NaN counts as non-zero), as one comparison on a vector: the
-// sum is replaced by zero where the range is zero.
-template <class T>
-inline auto nonzero_sum(T tr, T sum) {
-    return pick(tr != 0.0, sum, splat<T>(0.0)) != 0.0;
-}
-
 // |+DI - -DI| / (+DI + -DI), the difference itself where the sum is zero.
 template <class T>
 inline T di_ratio(T plus, T minus) {
@@ -247,72 +193,6 @@ struct DxAdxStep {
     void step(T* s, const T* in, T* out) const {
         s[0] = b * s[0] + a100 * di_ratio(in[0], in[1]);
         if constexpr (Emit) out[0] = s[0];
-    }
-};
-
-// adx after its seed: the decayed sums x - x/p plus the new row, DX from
-// them, and ADX in the weighted form (DX + prev * (p - 1)) / p.
-struct AdxStep {
-    static constexpr std::size_t kState = 4, kInputs = 3, kOutputs = 1;
-    static constexpr int kStages = 2;
-    double pd, w;
-    double contraction() const { return w / pd; }
-    template <class T>
-    void guess(T* s, const T* in) const {
-        KORVA_UNROLL
-        for (std::size_t k = 0; k < 3; ++k) s[k] = in[k];
-        s[3] = splat<T>(0.0);
-    }
-    // The serial loop is bound by its divisions: divide_both halves them on
-    // a single row.
-    template <class T>
-    static T dx_of(T tr, T plus, T minus) {
-        T pdi, mdi;
-        divide_both(plus * 100.0, minus * 100.0, tr, tr, pdi, mdi);
-        const T sum = mdi + pdi;
-        return keep(nonzero_sum(tr, sum), (magnitude(pdi - mdi) * 100.0) / sum);
-    }
-    template <class T>
-    void advance(T* s, const T* in) const {
-        T d1, d2;
-        divide_both(s[1], s[2], pd, pd, d1, d2);
-        s[0] = s[0] - s[0] / pd;
-        s[1] = s[1] - d1;
-        s[2] = s[2] - d2;
-        KORVA_UNROLL
-        for (std::size_t k = 0; k < 3; ++k) s[k] = in[k] + s[k];
-    }
-    template <bool Emit, class T>
-    void step(T* s, const T* in, T* out) const {
-        advance(s, in);
-        s[3] = (dx_of(s[0], s[1], s[2]) + s[3] * w) / pd;
-        if constexpr (Emit) out[0] = s[3];
-    }
-};
-
-// adxr's smoothing: x - x/p decay with the new row added, then DX (divide
-// first, then scale), 0.0 where the smoothed range is zero.
-struct AdxrStep {
-    static constexpr std::size_t kState = 3, kInputs = 3, kOutputs = 1;
-    static constexpr int kStages = 1;
-    double pd;
-    double contraction() const { return 1.0 - 1.0 / pd; }
-    template <class T>
-    void guess(T* s, const T* in) const {
-        KORVA_UNROLL
-        for (std::size_t k = 0; k < 3; ++k) s[k] = in[k];
-    }
-    template <class T>
-    static T dx_of(T tr, T plus, T minus) {
-        const T pdi = (plus / tr) * 100.0, mdi = (minus / tr) * 100.0;
-        const T sum = pdi + mdi;
-        return keep(nonzero_sum(tr, sum), (magnitude(pdi - mdi) / sum) * 100.0);
-    }
-    template <bool Emit, class T>
-    void step(T* s, const T* in, T* out) const {
-        KORVA_UNROLL
-        for (std::size_t k = 0; k < 3; ++k) s[k] = in[k] + (s[k] - s[k] / pd);
-        if constexpr (Emit) out[0] = dx_of(s[0], s[1], s[2]);
     }
 };
 
@@ -341,12 +221,9 @@ Tuple dm(MatrixView candles, std::uint64_t period) {
     const std::size_t p = static_cast<std::size_t>(period);
 
     // Seed: the plain sums of the first p movements (sums, not means).
-    double sp = 0.0, sm = 0.0;
-    for (std::size_t i = 1; i <= p; ++i) {
-        const Movement m = movement_at(high, low, i);
-        sp = sp + m.plus;
-        sm = sm + m.minus;
-    }
+    DirectionalSeed seed;
+    for (std::size_t i = 1; i <= p; ++i) seed.add(0.0, movement_at(high, low, i));
+    const double sp = seed.plus.sum, sm = seed.minus.sum;
     plus[p] = sp;
     minus[p] = sm;
     const auto moves = [&](std::size_t a, std::size_t b, double* const* bufs) __attribute__((always_inline)) {
@@ -365,22 +242,10 @@ Tuple di(MatrixView candles, std::uint64_t period) {
     const Prices px(candles);
     const std::size_t p = static_cast<std::size_t>(period);
 
-    double tr = 0.0, sp = 0.0, sm = 0.0;
-    for (std::size_t i = 1; i <= p; ++i) {
-        const Movement m = px.dm(i);
-        tr = tr + px.tr(i);
-        sp = sp + m.plus;
-        sm = sm + m.minus;
-    }
-    // The seed stays a sum while the recurrence below averages: the mixed
-    // scaling is what callers' stored results were computed with.
-    if (tr > 0.0) {
-        plus[p] = (100.0 * sp) / tr;
-        minus[p] = (100.0 * sm) / tr;
-    } else {
-        plus[p] = 0.0;
-        minus[p] = 0.0;
-    }
+    DirectionalSeed seed;
+    for (std::size_t i = 1; i <= p; ++i) seed.add(px.tr(i), px.dm(i));
+    seed.di(plus[p], minus[p]);
+    const double tr = seed.range.sum, sp = seed.plus.sum, sm = seed.minus.sum;
     // period - 1 is formed in unsigned arithmetic, as the host did: a zero
     // period wraps to 2^64 - 1 instead of -1 (only reachable with p = 0,
     // where every later value is infinite or NaN either way).
@@ -430,39 +295,20 @@ Series adx(MatrixView candles, std::uint64_t period) {
     const double pd = static_cast<double>(p);
     const double w = static_cast<double>(p - 1);
 
-    // The plus and minus sums share each vector operation (two lanes, the
-    // same per-lane operations): the loop is bound by its divisions.
-    double tr = 0.0;
-    Pair dm_sums = {0.0, 0.0};
-    const Pair pd2 = {pd, pd};
-    const auto advance = [&](std::size_t i, bool decay) __attribute__((always_inline)) {
-        if (decay) {
-            tr = tr - tr / pd;
-            dm_sums = dm_sums - dm_sums / pd2;
-        }
-        const Movement m = px.dm(i);
-        tr = px.tr(i) + tr;
-        dm_sums = Pair{m.plus, m.minus} + dm_sums;
-    };
-    const auto dx_now = [&] {
-        if (tr == 0.0) return 0.0;
-        const Pair di = (dm_sums * 100.0) / Pair{tr, tr};
-        const double pdi = di[0], mdi = di[1];
-        const double s = mdi + pdi;
-        return s == 0.0 ? 0.0 : (std::fabs(pdi - mdi) * 100.0) / s;
-    };
-
-    for (std::size_t i = 1; i <= p; ++i) advance(i, false);
-    double seed = -0.0 + dx_now();  // DX[p .. 2p-1] summed from -0.0
+    AdxSeed seed(pd);
+    for (std::size_t i = 1; i <= p; ++i) seed.advance(px.tr(i), px.dm(i), false);
+    double sum = -0.0 + seed.dx_now();  // DX[p .. 2p-1] summed from -0.0
     for (std::size_t i = p + 1; i < 2 * p; ++i) {
-        advance(i, true);
-        seed = seed + dx_now();
+        seed.advance(px.tr(i), px.dm(i), true);
+        sum = sum + seed.dx_now();
     }
-    advance(2 * p, true);  // its DX is not used
-    double prev = seed / pd;
+    seed.advance(px.tr(2 * p), px.dm(2 * p), true);  // its DX is not used
+    double prev = sum / pd;
     out[2 * p] = prev;
     // A NaN ADX stays NaN to the end: the walk may stop there.
     if (std::isnan(prev)) return out;
+    const double tr = seed.tr;
+    const Pair dm_sums = seed.dm_sums;
     double s[4] = {tr, dm_sums[0], dm_sums[1], prev};
     double* o[1] = {out.data()};
     rec::run_blocked(AdxStep{pd, w}, Rows{px}, o, 2 * p + 1, n, s);
