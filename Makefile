@@ -12,7 +12,7 @@ WHEEL_STAMP := dist/.built
 
 .PHONY: demo test system venvs wheel install check-abi test-py typecheck docs fuzz-smoke asan-tests bench bench-venvs bench-numpy clean \
 	golden check-clang check-aarch64 check-windows check-windows-arm64 check-levels coordinator-wine \
-	wheels check-wheels check-cibuildwheel check-sdist
+	wheels check-wheels check-cibuildwheel check-sdist check ubsan-tests format lint system-aarch64 system-windows system-bench
 
 # Debian packages: apt runs only when one of a list's packages is missing
 # (no package-list update on a machine that has them all), and waits for
@@ -44,7 +44,7 @@ $(VENV313)/.ready: tests/requirements.txt
 	@test -n "$(PY313)" || { echo "no CPython 3.13 under $(PYENV)"; exit 1; }
 	$(PY313) -m venv $(VENV313)
 	$(VENV313)/bin/pip install -q --upgrade pip
-	$(VENV313)/bin/pip install -q "numpy>=2" -r tests/requirements.txt
+	$(VENV313)/bin/pip install -q "numpy>=2" -r tests/requirements.txt "dask[distributed]"
 	touch $@
 
 venvs: $(VENV312)/.ready $(VENV313)/.ready
@@ -74,7 +74,9 @@ TAG_x86_64-windows := win_amd64
 TAG_aarch64-windows := win_arm64
 TAG_aarch64-macos := macosx_11_0_arm64
 TAG_x86_64-macos := macosx_11_0_x86_64
-NATIVE_WHEEL = $(wildcard dist/korva_rust-*manylinux*_x86_64.whl)
+# Expanded by the shell when a recipe runs: make's own wildcard may not
+# see a wheel that an earlier recipe of the same run wrote.
+NATIVE_WHEEL = $$(ls dist/korva_rust-*manylinux*_x86_64.whl)
 WITH_ZIG := PATH="$(abspath $(VENV312))/bin:$$PATH"
 
 $(WHEEL_STAMP): $(WHEEL_SOURCES) | system $(VENV312)/.wheel-tools
@@ -173,6 +175,21 @@ ubsan-tests: system $(VENV312)/.ready
 	PYTHONPATH=build-ubsan UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	    $(VENV312)/bin/python -m pytest -q -p no:cacheprovider tests --ignore=tests/coordinator
 
+# The inner loop: one incremental development build (build-dev: module,
+# golden harness and table describer, configured once), then the numeric and
+# coordinator tests on 3.12 against it, two at a time, the module's results
+# compared with the harness's golden file on the way; the table fuzz test
+# searches a quarter as long as in test-py.
+DEV := build-dev
+$(DEV)/build.ninja: | $(VENV312)/.ready
+	$(CMAKE) -S . -B $(DEV) -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVA_HARNESS=ON \
+	    -DPython_EXECUTABLE=$(CURDIR)/$(VENV312)/bin/python >/dev/null
+
+check: system $(VENV312)/.ready $(DEV)/build.ninja
+	$(CMAKE) --build $(DEV) -j2
+	PYTHONPATH=$(DEV) KORVA_GOLDEN=$(CURDIR)/$(DEV)/korva_golden HYPOTHESIS_PROFILE=quick \
+	    $(VENV312)/bin/python -m pytest -q -p no:cacheprovider -n 2 tests
+
 test: check-abi check-wheels check-cibuildwheel test-py typecheck fuzz-smoke asan-tests ubsan-tests check-clang check-aarch64 check-windows check-windows-arm64 check-levels
 
 # ---- platforms
@@ -192,13 +209,17 @@ golden: system $(VENV312)/.ready
 	$(CMAKE) --build build-golden -j2
 	$(GOLDEN) $(GOLDEN_FILE)
 
-# The same with Clang: warning-free, and the same bits.
+# The same with Clang: warning-free, and the same bits at every kernel level.
 check-clang: golden
 	CXX=clang++ $(CMAKE) -S . -B build-clang $(CORE_BUILD) >/dev/null
 	$(CMAKE) --build build-clang -j2
-	build-clang/korva_golden build-clang/golden.txt
-	cmp $(GOLDEN_FILE) build-clang/golden.txt
-	@echo "golden file: clang x86-64 identical to gcc x86-64"
+	@set -e; for level in $$(build-clang/korva_golden --levels); do \
+	  KORVA_SIMD=$$level build-clang/korva_golden build-clang/golden-$$level.txt; \
+	  cmp $(GOLDEN_FILE) build-clang/golden-$$level.txt; \
+	  KORVA_SIMD=$$level build-clang/korva_golden --steps > build-clang/steps-$$level.txt || \
+	    { cat build-clang/steps-$$level.txt; exit 1; }; \
+	  echo "golden file: clang x86-64 at kernel level $$level identical to gcc x86-64"; \
+	done
 
 # Linux aarch64: the wheel's build (zig's Clang for glibc 2.17), the harness
 # run under qemu-user with Debian's aarch64 libraries as the sysroot. The
@@ -209,24 +230,26 @@ check-aarch64: system-aarch64 golden build-zig-aarch64-linux/.built
 	qemu-aarch64 -L $(AARCH64_SYSROOT) build-zig-aarch64-linux/korva_golden build-zig-aarch64-linux/golden.txt
 	cmp $(GOLDEN_FILE) build-zig-aarch64-linux/golden.txt
 	@echo "golden file: aarch64 wheel build (qemu) identical to x86-64"
+	set -o pipefail; qemu-aarch64 -L $(AARCH64_SYSROOT) build-zig-aarch64-linux/korva_golden --steps | tail -1
 
 # Windows x64: the wheel's build (zig's Clang, MinGW-w64 headers, libc++ and
 # the Universal C Runtime), programs run under wine64 in a prefix of the
 # build's own. The golden file must match the native one except where a
 # function computes through the C library's transcendental functions
-# (LIBM_FUNCTIONS): the Windows C runtime's pow, exp, log, sin, cos, atan and
-# log10 may round differently from glibc in the last bit, which C allows;
-# those cases are listed, with their distance, and accepted.
+# (LIBM_FUNCTIONS, the table's entries marked uses_libm): the Windows C
+# runtime's pow, exp, log, sin, cos, atan and log10 may round differently
+# from glibc in the last bit, which C allows; those cases are listed, with
+# their distance, and accepted.
 # The extension module is linked against an import library for python3.dll
 # made from the symbols it uses, with CPython's 3.12 headers
 # (cmake/windows-module.cmake), and may import nothing but python3.dll and
 # system libraries.
 WINE := WINEDEBUG=-all WINEPREFIX=$(CURDIR)/build-windows/wine WINEDLLOVERRIDES="mscoree,mshtml=" /usr/lib/wine/wine64
-LIBM_FUNCTIONS := jma,vpwma,chop,bandpass,correlation_cycle,mama
+LIBM_FUNCTIONS = $(shell $(GOLDEN) --libm)
 # zig's runtime for Windows also carries its own exp and cos, in the object
 # the binaries need anyway, and those win over the C runtime's: the filters
 # whose coefficients come from them round differently as well.
-WINDOWS_LIBM_FUNCTIONS := $(LIBM_FUNCTIONS),frama,gauss,high_pass,high_pass_2_pole,supersmoother,supersmoother_3_pole
+WINDOWS_LIBM_FUNCTIONS = $(LIBM_FUNCTIONS),frama,gauss,high_pass,high_pass_2_pole,supersmoother,supersmoother_3_pole
 PY312_INCLUDE = $(shell $(PY312) -c 'import sysconfig; print(sysconfig.get_path("include"))')
 WINDOWS_SYSTEM_DLLS := kernel32.dll msvcrt.dll ws2_32.dll bcrypt.dll advapi32.dll user32.dll ntdll.dll
 
@@ -243,10 +266,11 @@ check_imports = @imports=$$($(1) -p $(2) | sed -n 's/^[[:space:]]*DLL Name: //p'
 check-windows: system-windows golden build-zig-x86_64-windows/.built
 	mkdir -p build-windows/wine
 	$(call check_imports,llvm-objdump-14,build-zig-x86_64-windows/korva_rust.pyd)
-	@set -e; exe=build-zig-x86_64-windows/korva_golden.exe; for level in $$($(WINE) $$exe --levels | tr -d '\r'); do \
+	@set -e -o pipefail; exe=build-zig-x86_64-windows/korva_golden.exe; for level in $$($(WINE) $$exe --levels | tr -d '\r'); do \
 	  test "$$(KORVA_SIMD=$$level $(WINE) $$exe --level | tr -d '\r')" = "$$level"; \
 	  KORVA_SIMD=$$level $(WINE) $$exe build-zig-x86_64-windows/golden-$$level.txt; \
 	  $(PY312) tools/golden_compare.py $(GOLDEN_FILE) build-zig-x86_64-windows/golden-$$level.txt --libm $(WINDOWS_LIBM_FUNCTIONS); \
+	  KORVA_SIMD=$$level $(WINE) $$exe --steps | tail -1; \
 	  echo "golden file: Windows x64 wheel build (wine) at kernel level $$level identical to Linux x86-64 apart from C library rounding"; \
 	done
 	$(MAKE) --no-print-directory coordinator-wine
@@ -325,14 +349,18 @@ check-sdist: dist/.sdist
 # the highest the processor has, or at a lower one named by KORVA_SIMD. The
 # harness runs at every level this processor has and must write the native
 # golden file byte for byte (glibc chooses its own maths routines by
-# processor, which the variable does not change), and the numeric tests run
-# again at each level below the native one (test-py runs the native one).
+# processor, which the variable does not change), every recurrence step's
+# scalar and vector forms must agree on hostile values (korva_golden
+# --steps), and the numeric tests run again at each level below the native
+# one (test-py runs the native one).
 check-levels: install golden
 	@set -e; for level in $$($(GOLDEN) --levels); do \
 	  test "$$(KORVA_SIMD=$$level $(GOLDEN) --level)" = "$$level"; \
 	  KORVA_SIMD=$$level $(GOLDEN) build-golden/golden-$$level.txt; \
 	  cmp $(GOLDEN_FILE) build-golden/golden-$$level.txt; \
 	  echo "golden file: kernel level $$level identical to the native one"; \
+	  KORVA_SIMD=$$level $(GOLDEN) --steps > build-golden/steps-$$level.txt || { cat build-golden/steps-$$level.txt; exit 1; }; \
+	  tail -1 build-golden/steps-$$level.txt; \
 	done
 	@set -e; native=$$($(GOLDEN) --level); for level in $$($(GOLDEN) --levels); do \
 	  [ "$$level" = "$$native" ] && continue; \
@@ -361,10 +389,12 @@ bench/.venv-%/.ready:
 bench-venvs: $(BENCH_VENVS)
 
 # One table: every function with a peer against TA-Lib, ta-lib-takt and
-# ferro-ta in the same run (results also in bench/results/latest.json), then
-# the coordinator against Redis.
+# ferro-ta in the same run (results also in bench/results/latest.json), the
+# streams per update against recomputing and against ferro-ta's streaming
+# classes, then the coordinator against Redis.
 bench: install bench-venvs system-bench
 	$(VENV312)/bin/python bench/bench_peers.py
+	$(VENV312)/bin/python bench/bench_stream.py
 	bash bench/coordinator_bench.sh
 
 # Functions without a library peer, against the NumPy/Python code they replace.

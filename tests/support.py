@@ -90,30 +90,31 @@ def min_num(a, b):
 _KINDS = ["walk"] * 4 + ["flat", "nan", "inf", "huge", "tiny", "zero"]
 
 
+def hostile_part(rng, kind, n):
+    if kind == "walk":
+        return 100 + np.cumsum(rng.normal(size=n))
+    if kind == "flat":
+        return np.full(n, round(rng.normal() * 100, 2))
+    if kind == "nan":
+        return np.full(n, math.nan)
+    if kind == "inf":
+        return np.full(min(n, 3), rng.choice([math.inf, -math.inf]))
+    if kind == "huge":
+        return rng.normal(size=n) * 1e300
+    if kind == "tiny":
+        return rng.normal(size=n) * 1e-310
+    return rng.choice([0.0, -0.0], size=n)
+
+
 def hostile_series(max_parts=6, max_part=1200):
     from hypothesis import strategies as st
 
     @st.composite
     def build(draw):
         rng = np.random.default_rng(draw(st.integers(0, 2**32 - 1)))
-        parts = []
-        for kind, n in draw(st.lists(st.tuples(st.sampled_from(_KINDS), st.integers(1, max_part)),
-                                     min_size=1, max_size=max_parts)):
-            if kind == "walk":
-                parts.append(100 + np.cumsum(rng.normal(size=n)))
-            elif kind == "flat":
-                parts.append(np.full(n, round(rng.normal() * 100, 2)))
-            elif kind == "nan":
-                parts.append(np.full(n, math.nan))
-            elif kind == "inf":
-                parts.append(np.full(min(n, 3), rng.choice([math.inf, -math.inf])))
-            elif kind == "huge":
-                parts.append(rng.normal(size=n) * 1e300)
-            elif kind == "tiny":
-                parts.append(rng.normal(size=n) * 1e-310)
-            else:
-                parts.append(rng.choice([0.0, -0.0], size=n))
-        return np.concatenate(parts)
+        parts = draw(st.lists(st.tuples(st.sampled_from(_KINDS), st.integers(1, max_part)),
+                              min_size=1, max_size=max_parts))
+        return np.concatenate([hostile_part(rng, kind, n) for kind, n in parts])
 
     return build()
 

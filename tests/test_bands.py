@@ -1,5 +1,6 @@
 """ATR and Bollinger bands against plain-Python re-statements, bit for bit,
-on documented cases, random candles (hypothesis) and real candles."""
+on documented cases and random candles (hypothesis); layouts and real candles
+are the table-driven test's."""
 import math
 
 import numpy as np
@@ -8,83 +9,11 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import korva_rust as k
-from support import assert_bits_equal, candles_from, hostile_series, lane_periods, max_num
+from references.bands import ref_atr, ref_bb, ref_bbw
+from support import assert_bits_equal, candles_from, hostile_series, lane_periods
 
 nan = math.nan
 HUGE = 2**64 - 1
-
-
-def ref_atr(c, p):
-    close, high, low = (c[:, j].tolist() for j in (2, 3, 4))
-    n = len(close)
-    tr = [high[0] - low[0]] + [
-        max_num(max_num(high[i] - low[i], abs(high[i] - close[i - 1])), abs(low[i] - close[i - 1]))
-        for i in range(1, n)
-    ]
-    out = [nan] * n
-    if n < p:
-        return out
-    s = 0.0 + tr[0]
-    for v in tr[1:p]:
-        s += v
-    out[p - 1] = s / p
-    inv = 1.0 / p
-    for i in range(p, n):
-        out[i] = out[i - 1] + inv * (tr[i] - out[i - 1])
-    return out
-
-
-def window_moments(x, p):
-    """(end index, s, q) of every window, sums slid as the host did."""
-    s = q = 0.0
-    for v in x[:p]:
-        q += v * v
-        s += v
-    for j in range(p - 1, len(x)):
-        yield j, s, q
-        if j + 1 < len(x):
-            old, new = x[j + 1 - p], x[j + 1]
-            q = (q - old * old) + new * new
-            s = (s - old) + new
-
-
-def sqrt(v):
-    return math.sqrt(v) if v >= 0 else nan
-
-
-def ref_bb(x, p, up, dn):
-    n = len(x)
-    out = [[nan] * n for _ in range(3)]
-    for j, s, q in window_moments(x, p) if n >= p else ():
-        mean = s / p
-        sd = sqrt(q / p - mean * mean)
-        out[0][j], out[1][j], out[2][j] = mean + up * sd, mean, mean - dn * sd
-    return out
-
-
-def ref_bbw(x, p, mult):
-    out = [nan] * len(x)
-    for j, s, q in window_moments(x, p) if len(x) >= p else ():
-        mean = s / p
-        if mean != 0:
-            h = mult * sqrt(q / p - mean * mean)
-            out[j] = ((mean + h) + (h - mean)) / mean
-    return out
-
-
-@pytest.mark.parametrize("candles", ["minute_candles", "daily_candles"])
-def test_real_candles_match_references(candles, request):
-    c = request.getfixturevalue(candles)[:4000]
-    for rows in (c, c[::3]):  # strided row views are read in place
-        close = rows[:, 2]
-        x = close.tolist()
-        for p in (1, 5, 14, 20):
-            assert_bits_equal(k.atr(rows, p), ref_atr(rows, p))
-            assert_bits_equal(k.atr_last(rows, p), ref_atr(rows, p)[-1])
-            for got, want in zip(k.bollinger_bands(close, p, 2.0, 1.5), ref_bb(x, p, 2.0, 1.5)):
-                assert_bits_equal(got, want)
-            assert_bits_equal(k.bollinger_bands_width(close, p, 2.0), ref_bbw(x, p, 2.0))
-
 
 @st.composite
 def candles(draw, max_rows=60):
@@ -102,22 +31,11 @@ def candles(draw, max_rows=60):
     return c
 
 
-layouts = st.sampled_from(["contiguous", "strided", "reversed"])
-
-
-def lay_out(a, layout):
-    if layout == "strided":
-        return np.repeat(a, 2, axis=0)[::2]
-    if layout == "reversed":
-        return a[::-1].copy()[::-1]
-    return a
-
-
+# Layouts are the table-driven test's (tests/test_table.py).
 @settings(max_examples=300, deadline=None)
-@given(candles(), st.integers(0, 65), layouts)
-def test_last_forms_equal_series_last(c, p, layout):
-    c = lay_out(c, layout)
-    x = lay_out(c[:, 2].copy(), layout)
+@given(candles(), st.integers(0, 65))
+def test_last_forms_equal_series_last(c, p):
+    x = c[:, 2].copy()
     if p > 0:
         full = k.atr(c, p)
         assert_bits_equal(full, ref_atr(c, p))

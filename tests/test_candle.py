@@ -6,6 +6,7 @@ import numpy as np
 import pytest
 
 import korva_rust as k
+from references.candles import ref_emd, ref_heikin_ashi, ref_qstick
 from support import assert_bits_equal, bits
 
 nan = math.nan
@@ -169,23 +170,6 @@ def test_fix_jumped_candles_refusals():
     k.fix_jumped_candles(c)
 
 
-def ref_heikin_ashi(c):
-    n = len(c)
-    o, cl, h, lo = ([nan] * n for _ in range(4))
-
-    def fmax(a, b):
-        return b if math.isnan(a) else a if math.isnan(b) else max(a, b)
-
-    def fmin(a, b):
-        return b if math.isnan(a) else a if math.isnan(b) else min(a, b)
-
-    for i in range(1, n):
-        o[i] = (c[i - 1][OPEN] + c[i - 1][CLOSE]) * 0.5
-        cl[i] = (((c[i][OPEN] + c[i][CLOSE]) + c[i][HIGH]) + c[i][LOW]) * 0.25
-        h[i] = fmax(fmax(c[i][HIGH], o[i]), cl[i])
-        lo[i] = fmin(fmin(c[i][LOW], o[i]), cl[i])
-    return o, cl, h, lo
-
 
 def test_heikin_ashi(daily_candles):
     c = daily_candles.copy()
@@ -202,21 +186,6 @@ def test_heikin_ashi(daily_candles):
         k.heikin_ashi_candles(c[:, :4])
 
 
-def ref_qstick(c, p):
-    n = len(c)
-    out = [0.0] * n
-    if p == 0 or p > n:
-        return out
-    inv = 1.0 / p
-    s = -0.0
-    for i in range(p):
-        s += c[i][CLOSE] - c[i][OPEN]
-    out[p - 1] = inv * s
-    for i in range(n - p):
-        s = s + ((c[p + i][CLOSE] - c[p + i][OPEN]) - (c[i][CLOSE] - c[i][OPEN]))
-        out[p + i] = inv * s
-    return out
-
 
 def test_qstick(daily_candles):
     rows = daily_candles.tolist()
@@ -228,50 +197,6 @@ def test_qstick(daily_candles):
     with pytest.raises(k.InternalError, match="index < dim"):
         k.qstick(np.zeros((3, 2)), 2)
 
-
-def ref_running_mean(x, w):
-    n = len(x)
-    out = [nan] * n
-    if w == 0 or w > n:
-        return out
-    s = -0.0
-    for v in x[:w]:
-        s += v
-    out[w - 1] = s / w
-    for i in range(n - w):
-        s = s + (x[w + i] - x[i])
-        out[w + i] = s / w
-    return out
-
-
-def ref_emd(c, period, delta, fraction):
-    n = len(c)
-    price = [(r[HIGH] + r[LOW]) * 0.5 for r in c]
-    P = float(period)
-    beta = math.cos(6.283185307179586 / P)
-    gamma = 1 / math.cos((delta * 12.566370614359172) / P)
-    alpha = gamma - math.sqrt(gamma * gamma - 1)
-    bp = [0.0] * n
-    if n >= 3:
-        e = (1 - alpha) * 0.5
-        bp[2] = e * (price[2] - price[0])
-        c1 = beta * (alpha + 1)
-        for i in range(3, n):
-            bp[i] = (e * (price[i] - price[i - 2]) + c1 * bp[i - 1]) - alpha * bp[i - 2]
-    middle = ref_running_mean(bp, 2 * period)
-    peak, valley = bp[:], bp[:]
-    for i in (1, 2):
-        if n > i:
-            peak[i], valley[i] = peak[i - 1], valley[i - 1]
-    for i in range(3, n):
-        peak[i], valley[i] = peak[i - 1], valley[i - 1]
-        if bp[i - 1] > bp[i] and bp[i - 1] > bp[i - 2]:
-            peak[i] = bp[i - 1]
-        if bp[i - 1] < bp[i] and bp[i - 1] < bp[i - 2]:
-            valley[i] = bp[i - 1]
-    upper = [fraction * v for v in ref_running_mean(peak, 50)]
-    lower = [fraction * v for v in ref_running_mean(valley, 50)]
-    return upper, middle, lower
 
 
 def test_emd(daily_candles, minute_candles):

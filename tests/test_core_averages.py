@@ -1,5 +1,6 @@
 """Core averages against plain-Python re-statements of their recurrences,
-bit for bit, on examples, random series (hypothesis) and real candles."""
+bit for bit, on examples and random series (hypothesis); layouts, hostile series
+and real candles are the table-driven test's (tests/test_table.py)."""
 import math
 
 import numpy as np
@@ -9,136 +10,20 @@ from hypothesis import strategies as st
 from hypothesis.extra import numpy as hnp
 
 import korva_rust as k
-from support import assert_bits_equal, ema_seeded, hostile_series, lane_periods
+from references.core_averages import (
+    ref_dema,
+    ref_ema,
+    ref_rma,
+    ref_sma,
+    ref_smma,
+    ref_tema,
+    ref_wilders,
+    ref_wma,
+    ref_zlema,
+)
+from support import assert_bits_equal, hostile_series, lane_periods
 
 nan = math.nan
-
-
-# Independent re-statements, element by element, in plain Python floats.
-def ref_sma(x, p):
-    n = len(x)
-    out = [nan] * n
-    if p == 0 or n < p:
-        return out
-    s, c = 0.0, 0
-    for v in x[:p]:
-        if not math.isnan(v):
-            s += v
-            c += 1
-    if c:
-        out[p - 1] = s / c
-    for i in range(n - p):
-        old, new = x[i], x[i + p]
-        if not math.isnan(old):
-            s = s - old
-        if not math.isnan(new):
-            s = new + s
-        c += math.isnan(old) - math.isnan(new)
-        if c:
-            out[i + p] = s / c
-    return out
-
-
-def ema_alpha(p):
-    a = 2.0 / (float(p) + 1.0)
-    return a, 1.0 - a
-
-
-def ref_ema(x, p):
-    n = len(x)
-    if n == 0 or n < p:
-        return [nan] * n
-    a, b = ema_alpha(p)
-    out = [x[0]]
-    for v in x[1:]:
-        out.append(b * out[-1] + a * v)
-    return out
-
-
-def ref_smma(x, L):
-    n = len(x)
-    if n < L:
-        return [nan] * n
-    a = 1.0 / L
-    b = 1.0 - a
-    s = 0.0
-    for v in x[:L]:
-        s += v
-    s = s / L
-    out = [nan] * (L - 1) + [s]
-    for v in x[L:]:
-        s = b * s + a * v
-        out.append(s)
-    return out
-
-
-def ref_rma(x, L):
-    a = 1.0 / L if L else math.inf
-    b = 1.0 - a
-    out = [a * x[0] + b * x[-1]]
-    for v in x[1:]:
-        out.append(b * out[-1] + a * v)
-    return out
-
-
-def ref_wilders(x, p):
-    a = 1.0 / p
-    b = 1.0 - a
-    out = list(x[:1])
-    for v in x[1:]:
-        out.append(a * v + b * out[-1])
-    return out
-
-
-def ref_wma(x, p):
-    n = len(x)
-    out = [nan] * n
-    if p == 0 or p > n:
-        return out
-    d = (p + p * p) // 2
-    for i in range(p - 1, n):
-        s = 0.0
-        for j in range(1, p + 1):
-            s = s + x[i - p + j] * float(j)
-        out[i] = s / float(d)
-    return out
-
-
-def ref_dema(x, p):
-    if len(x) <= 1:
-        return list(x)
-    e1 = ema_seeded(x, p)
-    e2 = ema_seeded(e1, p)
-    return [u * 2.0 - v for u, v in zip(e1, e2)]
-
-
-def ref_tema(x, p):
-    if not x:
-        return []
-    a, b = ema_alpha(p)
-    e1 = e2 = e3 = x[0]
-    out = [x[0] + (x[0] * 3.0 - x[0] * 3.0)]
-    for v in x[1:]:
-        e1 = b * e1 + a * v
-        e2 = b * e2 + a * e1
-        e3 = b * e3 + a * e2
-        out.append((e1 * 3.0 - e2 * 3.0) + e3)
-    return out
-
-
-def ref_zlema(x, p):
-    n = len(x)
-    out = [nan] * n
-    if p >= n:
-        return out
-    lag = (p - 1) // 2
-    a, b = ema_alpha(p)
-    d = [x[i] + (x[i] - x[i - lag]) for i in range(n)]
-    out[lag] = d[lag]
-    for i in range(lag + 1, n):
-        out[i] = b * out[i - 1] + a * d[i]
-    return out
-
 
 CASES = [
     (k.sma, ref_sma), (k.ema, ref_ema), (k.smma, ref_smma), (k.rma, ref_rma),
@@ -205,14 +90,11 @@ series = hnp.arrays(
 )
 
 
+# Layouts are the table-driven test's (tests/test_table.py); here the values
+# and periods vary, the last forms included.
 @settings(max_examples=200, deadline=None)
-@given(x=series, p=st.integers(0, 70), data=st.data())
-def test_against_references_on_any_layout(x, p, data):
-    step = data.draw(st.sampled_from([1, 2, -1, -3]))
-    # Same values in a strided/reversed view of a bigger buffer.
-    big = np.full(max(len(x), 1) * abs(step) + 1, 123.0)
-    view = big[::step][: len(x)]
-    view[:] = x
+@given(x=series, p=st.integers(0, 70))
+def test_against_references_on_random_series(x, p):
     xs = x.tolist()
     for fn, ref in CASES:
         if (fn is k.smma and p == 0) or (fn is k.zlema and p == 0 and len(x) > 0):
@@ -221,50 +103,19 @@ def test_against_references_on_any_layout(x, p, data):
             continue
         if fn is k.wilders and p == 0:
             continue
-        expected = ref(xs, p)
-        assert_bits_equal(fn(x, p), expected)
-        assert_bits_equal(fn(view, p), expected)
-
-
-@settings(max_examples=300, deadline=None)
-@given(x=series, p=st.integers(0, 70), step=st.sampled_from([1, 3, -1, -2]))
-def test_last_forms_equal_last_element(x, p, step):
-    big = np.zeros(max(len(x), 1) * abs(step))
-    view = big[::step][: len(x)]
-    view[:] = x
-    for last, full in ((k.sma_last, k.sma), (k.ema_last, k.ema)):
-        if len(x) == 0:
-            with pytest.raises(IndexError):
-                last(view, p)
-            continue
-        assert_bits_equal([last(view, p)], full(x, p)[-1:])
-
-
-@pytest.mark.parametrize("fn,ref", CASES, ids=CASE_IDS)
-def test_real_candles(fn, ref, minute_candles, daily_candles):
-    for candles in (minute_candles, daily_candles):
-        for col in (1, 2, 5):
-            column = candles[:, col]  # a strided column view, read in place
-            xs = column.tolist()
-            for p in (2, 14, 30):
-                assert_bits_equal(fn(column, p), ref(xs, p))
-                assert_bits_equal(fn(np.ascontiguousarray(column), p), ref(xs, p))
-    close = minute_candles[:, 2]
-    assert k.sma_last(close, 20) == k.sma(close, 20)[-1]
-    assert k.ema_last(close, 20) == k.ema(close, 20)[-1]
+        assert_bits_equal(fn(x, p), ref(xs, p))
+    if xs:
+        assert_bits_equal([k.sma_last(x, p), k.ema_last(x, p)], [k.sma(x, p)[-1], k.ema(x, p)[-1]])
 
 
 @settings(max_examples=60, deadline=None)
 @given(x=hostile_series(), p=st.sampled_from(lane_periods))
 def test_recurrences_on_long_hostile_series(x, p):
     xs = x.tolist()
-    strided = np.repeat(x, 2)[::2]
     for fn, ref in CASES:
         if fn in (k.sma, k.wma, k.zlema) or (fn is k.ema and p > len(xs)):
             continue
-        expected = ref(xs, p)
-        assert_bits_equal(fn(x, p), expected)
-        assert_bits_equal(fn(strided, p), expected)
-    assert_bits_equal([k.ema_last(x, p), k.ema_last(strided, p)], ref_ema(xs, p)[-1:] * 2)
+        assert_bits_equal(fn(x, p), ref(xs, p))
+    assert_bits_equal([k.ema_last(x, p)], ref_ema(xs, p)[-1:])
     # sma_last sums as if there were no NaN and redoes the walk when it met one.
-    assert_bits_equal([k.sma_last(x, p), k.sma_last(strided, p)], [k.sma(x, p)[-1]] * 2)
+    assert_bits_equal([k.sma_last(x, p)], [k.sma(x, p)[-1]])

@@ -7,13 +7,18 @@ import numpy as np
 import pytest
 
 import korva_rust as k
-from support import assert_bits_equal, max_num, min_num
+from references.cycles import ref_correlation_cycle, ref_edcf, ref_flex, ref_itrend, ref_mama, ref_pma, ref_voss
+from references.filters import (
+    ref_bandpass,
+    ref_gauss,
+    ref_high_pass_1,
+    ref_high_pass_2,
+    ref_super_smoother,
+    ref_supersmoother_3,
+)
+from support import assert_bits_equal
 
 NAN = math.nan
-TWO_PI = 6.283185307179586
-PI = 3.141592653589793
-PI_1414 = 1.414 * PI
-PI_1738 = 1.738 * PI
 HUGE = 2**64 - 1
 
 
@@ -24,111 +29,6 @@ def random_walk(n, seed=0):
 
 # ---------------------------------------------------------------- references
 
-
-def ref_super_smoother(x, p):
-    out = list(x)
-    a = math.exp(-PI_1414 / p)
-    kk = math.cos(PI_1414 / p)
-    c2 = kk * (a + a)
-    a2 = a * a
-    c1 = ((a2 + 1.0) - c2) * 0.5
-    for i in range(2, len(x)):
-        out[i] = ((c1 * (x[i] + x[i - 1])) + c2 * out[i - 1]) - a2 * out[i - 2]
-    return out
-
-
-def ref_supersmoother_3(x, p):
-    out = list(x)
-    if len(x) <= 3:
-        return out
-    a = math.exp(-PI / p)
-    g = a * a
-    b = math.cos(PI_1738 / p) * (a + a)
-    cx = (g * b) + ((1.0 - g * g) - b)
-    c1 = g + b
-    c2 = (-(a * a)) - (g * b)
-    c3 = g * g
-    for i in range(3, len(x)):
-        out[i] = (((cx * x[i]) + c1 * out[i - 1]) + c2 * out[i - 2]) + c3 * out[i - 3]
-    return out
-
-
-def ref_high_pass_1(y, q):
-    out = list(y)
-    theta = TWO_PI / q
-    alpha = ((math.sin(theta) + (-1.0)) / math.cos(theta)) + 1.0
-    kk = alpha * (-0.5) + 1.0
-    r = 1.0 - alpha
-    for i in range(1, len(y)):
-        out[i] = ((kk * y[i]) - (kk * y[i - 1])) + r * out[i - 1]
-    return out
-
-
-def ref_high_pass_2(x, p):
-    out = list(x)
-    if len(x) <= 2:
-        return out
-    theta = PI_1414 / p
-    alpha = ((math.sin(theta) + (-1.0)) / math.cos(theta)) + 1.0
-    g = (alpha * (-0.5) + 1.0) ** 2
-    h = g + g
-    r = 1.0 - alpha
-    q2 = r * r
-    q1 = 2.0 * r
-    for i in range(2, len(x)):
-        out[i] = ((((g * x[i]) - h * x[i - 1]) + g * x[i - 2]) + q1 * out[i - 1]) - q2 * out[i - 2]
-    return out
-
-
-def ref_gauss(x, p, m):
-    z = [v for v in x if not math.isnan(v)]
-    beta = (1.0 - math.cos(TWO_PI / p)) / (math.exp2(1.0 / m) + (-1.0))
-    alpha = math.sqrt((beta * beta) + (beta + beta)) - beta
-    v = 1.0 - alpha
-    if m == 1:
-        d, e = alpha, [v]
-    elif m == 2:
-        d, e = alpha * alpha, [v + v, -(v * v)]
-    elif m == 3:
-        d, e = alpha * (alpha * alpha), [3 * v, -3 * (v * v), v * (v * v)]
-    else:
-        d, e = (alpha * alpha) * (alpha * alpha), [4 * v, -6 * (v * v), (v * (v * v)) * 4, -((v * v) * (v * v))]
-    y = []
-    for j, zj in enumerate(z):
-        hist = [y[j - t] if j - t >= 0 else 0.0 for t in range(1, len(e) + 1)]
-        acc = e[0] * hist[0]
-        for t in range(1, len(e)):
-            acc = acc + e[t] * hist[t]
-        y.append((d * zj) + acc)
-    return [NAN] * (len(x) - len(z)) + y
-
-
-def ref_bandpass(x, p, w):
-    n = len(x)
-    hp = ref_high_pass_1(x, (p * 4.0) / w)
-    beta = math.cos(TWO_PI / p)
-    gamma = math.cos((w * TWO_PI) / p)
-    alpha = (1.0 / gamma) - math.sqrt((1.0 / (gamma * gamma)) + (-1.0))
-    k1 = (1.0 - alpha) * 0.5
-    k2 = beta * (alpha + 1.0)
-    bp = list(hp)
-    for i in range(2, n):
-        bp[i] = ((k1 * (hp[i] - hp[i - 2])) + k2 * bp[i - 1]) - alpha * bp[i - 2]
-    pk = [0.0] * n
-    for i in range(n):
-        if i == 0:
-            pk[0] = bp[0]
-        else:
-            pk[i] = pk[i - 1] * 0.991
-            if abs(bp[i]) > pk[i]:
-                pk[i] = abs(bp[i])
-    norm = [bp[i] / pk[i] if pk[i] != 0 else 0.0 for i in range(n)]
-    trig = ref_high_pass_1(norm, (p / w) / 1.5)
-    sig = [1.0 if a < b else (-1.0 if b < a else 0.0) for a, b in zip(norm, trig)]
-    return bp, norm, sig, trig
-
-
-# ------------------------------------------------------------------ 7.1 tests
 
 SIMPLE = [
     (k.supersmoother, ref_super_smoother, 2),
@@ -238,202 +138,6 @@ def test_bandpass_peak_and_degenerate_inputs():
 
 
 # ---------------------------------------------------------------- references
-
-
-def ref_flex(x, p, reflex):
-    n = len(x)
-    out = [0.0] * n
-    if p >= n:
-        return out
-    P = float(p)
-    f = ref_super_smoother(x, P * 0.5)
-    ms = [0.0] * n
-    for i in range(p, n):
-        slope = (f[i - p] - f[i]) / P
-        s = 0.0
-        for j in range(1, p + 1):
-            s = s + (((f[i] + slope * float(j)) - f[i - j]) if reflex else (f[i] - f[i - j]))
-        r = s / P
-        ms[i] = (r * (r * 0.04)) + (ms[i - 1] * 0.96)
-        if (ms[i] > 0) if reflex else (ms[i] != 0):
-            out[i] = r / math.sqrt(ms[i])
-    return out
-
-
-def ref_itrend(x, a):
-    n = len(x)
-    it = list(x)
-    for i in range(2, min(n, 7)):
-        it[i] = (x[i - 2] + (x[i] + (x[i - 1] + x[i - 1]))) * 0.25
-    t0 = (1 * a) * a
-    t1 = (3 * a) * a
-    c0 = a + t0 * (-0.25)
-    c2 = a + t1 * (-0.25)
-    h = 0.5 * t0
-    m = 1 - a
-    q2 = m * m
-    q1 = 2.0 * m
-    for i in range(7, n):
-        it[i] = ((((c0 * x[i]) + (h * x[i - 1])) - (c2 * x[i - 2])) + (q1 * it[i - 1])) - (q2 * it[i - 2])
-    trig = [(it[i] + it[i]) - it[i - 20 if i >= 20 else i] for i in range(n)]
-    sig = [1.0 if t > v else (-1.0 if t < v else 0.0) for t, v in zip(trig, it)]
-    return sig, it, trig
-
-
-def ref_voss(x, period, predict, w):
-    n = len(x)
-    P = float(period)
-    f1 = math.cos(TWO_PI / P)
-    g1 = math.cos(((w + w) * PI) / P)
-    s1 = (1.0 / g1) - math.sqrt((1.0 / (g1 * g1)) + (-1.0))
-    k1 = (1.0 - s1) * 0.5
-    k2 = f1 * (s1 + 1.0)
-    order = 3 * predict
-    start = max(period, order, 5)
-    filt = [0.0] * n
-    voss = [0.0] * n
-    for i in range(start + 1, n):
-        filt[i] = ((k1 * (x[i] - x[i - 2])) + (k2 * filt[i - 1])) - (s1 * filt[i - 2])
-    c = (float(order) + 3.0) * 0.5
-    for j in range(start + 1, n):
-        sumc = -0.0
-        for q in range(order):
-            sumc = sumc + ((float(q + 1) / float(order)) * voss[j - order + q])
-        voss[j] = (c * filt[j]) - sumc
-    return voss, filt
-
-
-def ref_edcf(x, p):
-    n = len(x)
-    out = [NAN] * n
-    if p < 2 or n <= 2 * p:
-        return out
-    dist = [0.0] * n
-    for i in range(p - 1, n):
-        s = 0.0
-        for k_ in range(1, p):
-            s = s + (x[i] - x[i - k_]) * (x[i] - x[i - k_])
-        dist[i] = s
-    num = den = 0.0
-    for j in range(p + 1, 2 * p + 1):
-        num = num + dist[j] * x[j]
-        den = den + dist[j]
-    out[2 * p] = 0.0 if den == 0 else num / den
-    for m in range(2 * p + 1, n):
-        o = m - p
-        den = (den - dist[o]) + dist[m]
-        num = (num - dist[o] * x[o]) + dist[m] * x[m]
-        out[m] = 0.0 if den == 0 else num / den
-    return out
-
-
-def ref_correlation_cycle(x, period, threshold):
-    n = len(x)
-    L = max(period, 2)
-    real, imag, angle, state = [NAN] * n, [NAN] * n, [NAN] * n, [0.0] * n
-    c = [math.cos(((k_ + 1.0) * TWO_PI) / L) for k_ in range(L)]
-    s = [math.sin(((k_ + 1.0) * (-TWO_PI)) / L) for k_ in range(L)]
-    sc = ss = scc = sss = -0.0
-    for k_ in range(L):
-        sc = sc + c[k_]
-        ss = ss + s[k_]
-        scc = scc + c[k_] * c[k_]
-        sss = sss + s[k_] * s[k_]
-    vc = scc * L - sc * sc
-    vc = math.sqrt(vc) if vc > 0 else 0.0
-    vs = sss * L - ss * ss
-    vs = math.sqrt(vs) if vs > 0 else 0.0
-    for l in range(L, n):
-        sx = sxc = sxs = sxx = 0.0
-        for k_ in range(L):
-            v = x[l - 1 - k_]
-            v = 0.0 if math.isnan(v) else v
-            sx = sx + v
-            sxc = sxc + c[k_] * v
-            sxs = sxs + v * s[k_]
-            sxx = sxx + v * v
-        d = sxx * L - sx * sx
-        if d > 0:
-            if vc > 0:
-                real[l] = (sxc * L - sc * sx) / (vc * math.sqrt(d))
-            if vs > 0:
-                imag[l] = (sxs * L - ss * sx) / (vs * math.sqrt(d))
-    for i in range(n):
-        if not math.isnan(imag[i]):
-            if imag[i] == 0:
-                angle[i] = 0.0
-            else:
-                z = (math.atan(real[i] / imag[i]) + 1.5707963267948966) * 57.29577951308232
-                angle[i] = z - 180 if imag[i] > 0 else z
-    a = list(angle)
-    for i in range(1, n):
-        if a[i - 1] > angle[i] and a[i - 1] - angle[i] < 270:
-            angle[i] = a[i - 1]
-    for i in range(1, n):
-        if abs(angle[i] - angle[i - 1]) < threshold:
-            state[i] = 1.0 if angle[i] >= 0 else -1.0
-    return real, imag, angle, state
-
-
-def ref_mama(x, fl, sl):
-    n = len(x)
-    z = lambda: [0.0] * n  # noqa: E731
-    smooth, det, q1, i1, ji, jq, i2, q2, re, im, per, ph, mama, fama = (z() for _ in range(14))
-    for i in range(1, n):
-        at = lambda v, lag: v[max(i - lag, 0)]  # noqa: E731
-        smooth[i] = ((((4.0 * x[i]) + (3.0 * x[i - 1])) + (at(x, 2) + at(x, 2))) + at(x, 3)) / 10.0
-        k_ = (per[i - 1] * 0.075) + 0.54
-
-        def hil(v):
-            return k_ * ((((v[i] * 0.0962) + (at(v, 2) * 0.5769)) - (at(v, 4) * 0.5769)) - (at(v, 6) * 0.0962))
-
-        det[i] = hil(smooth)
-        q1[i] = hil(det)
-        i1[i] = at(det, 3)
-        ji[i] = hil(i1)
-        jq[i] = hil(q1)
-        i2[i] = ((i1[i] - jq[i]) * 0.2) + (i2[i - 1] * 0.8)
-        q2[i] = ((q1[i] + ji[i]) * 0.2) + (q2[i - 1] * 0.8)
-        re[i] = (re[i - 1] * 0.8) + (((q2[i - 1] * q2[i]) + (i2[i] * i2[i - 1])) * 0.2)
-        im[i] = (((q2[i - 1] * i2[i]) - (q2[i] * i2[i - 1])) * 0.2) + (im[i - 1] * 0.8)
-        pp = per[i - 1]
-        q = pp
-        if im[i] != 0 and re[i] != 0:
-            q = TWO_PI / math.atan(im[i] / re[i])
-        if q > 1.5 * pp:
-            q = 1.5 * pp
-        elif q < 0.67 * pp:
-            q = 0.67 * pp
-        if q < 6.0:
-            q = 6.0
-        if q > 50.0:
-            q = 50.0
-        per[i] = (pp * 0.8) + (q * 0.2)
-        ph[i] = 0.0 if i1[i] == 0 else (math.atan(q1[i] / i1[i]) * 180.0) / PI
-        delta = max_num(ph[i - 1] - ph[i], 1.0)
-        a = fl / delta
-        a = max_num(a, sl)
-        a = min_num(a, fl)
-        mama[i] = (x[i] * a) + (mama[i - 1] * (1.0 - a))
-        fama[i] = (fama[i - 1] * (1.0 - a * 0.5)) + ((a * 0.5) * mama[i])
-    return mama, fama
-
-
-def ref_pma(x):
-    n = len(x)
-    pred, trig, w = [NAN] * n, [NAN] * n, [0.0] * n
-    if n <= 6:
-        return pred, trig
-    for i in range(6, n):
-        w[i] = (x[i - 6] + (((((7 * x[i] + 6 * x[i - 1]) + 5 * x[i - 2]) + 4 * x[i - 3]) + 3 * x[i - 4])
-                            + (x[i - 5] + x[i - 5]))) / 28
-        w2 = (w[i - 6] + (2 * w[i - 5] + (3 * w[i - 4] + (4 * w[i - 3] + (5 * w[i - 2] + (6 * w[i - 1] + 7 * w[i]))))))
-        pred[i] = (w[i] + w[i]) - w2 / 28
-    for i in range(6, n):
-        if not math.isnan(pred[i]):
-            p1, p2, p3 = (0.0 if math.isnan(v) else v for v in (pred[i - 1], pred[i - 2], pred[i - 3]))
-            trig[i] = (p3 + ((p2 + p2) + ((4 * pred[i]) + (3 * p1)))) / 10
-    return pred, trig
 
 
 def series_inputs(candles, n, seed):
@@ -585,29 +289,3 @@ def test_pma_matches_reference(minute_candles):
     # The NaN reaches predict through both six-long weightings.
     assert np.isnan(pred[15:28]).all() and not np.isnan(pred[28:]).any()
     assert not np.isnan(trig[28:]).any()
-
-
-ALL = [
-    lambda x: k.supersmoother(x, 10), lambda x: k.supersmoother_3_pole(x, 10), lambda x: k.high_pass(x, 10),
-    lambda x: k.high_pass_2_pole(x, 10), lambda x: k.gauss(x, 10, 3), lambda x: k.bandpass(x, 10, 0.3),
-    lambda x: k.reflex(x, 10), lambda x: k.trendflex(x, 10), lambda x: k.itrend(x, 0.07),
-    lambda x: k.voss(x, 10, 2, 0.25), lambda x: k.edcf(x, 10), lambda x: k.correlation_cycle(x, 10, 9.0),
-    lambda x: k.mama(x, 0.5, 0.05), lambda x: k.pma(x),
-]
-
-
-@pytest.mark.parametrize("fn", ALL)
-def test_layouts_give_the_contiguous_result(fn):
-    x = random_walk(101, 21)
-    x[40] = NAN
-    expected = fn(x)
-    expected = expected if isinstance(expected, tuple) else (expected,)
-    # A candle column, and a contiguous copy starting one byte off alignment.
-    m = np.stack([x * 2, x], axis=1)
-    raw = np.zeros(101 * 8 + 1, dtype=np.uint8)
-    unaligned = np.frombuffer(raw.data, dtype=np.float64, count=101, offset=1)
-    raw[1:] = np.frombuffer(x.tobytes(), dtype=np.uint8)
-    for view in (m[:, 1], unaligned):
-        got = fn(view)
-        for a, e in zip(got if isinstance(got, tuple) else (got,), expected):
-            assert_bits_equal(a, e)

@@ -3,9 +3,7 @@ the internal-error exception."""
 import importlib
 import importlib.util
 import inspect
-import json
 import os
-import pathlib
 import subprocess
 import sys
 import textwrap
@@ -13,6 +11,7 @@ import textwrap
 import numpy as np
 import pytest
 
+import function_table
 import korva_rust
 from interface import FUNCTIONS, valid
 
@@ -74,6 +73,33 @@ def test_internal_error_is_not_an_exception_and_module_stays_usable():
         caught = e
     assert caught is not None
     assert korva_rust.sma(np.arange(3.0), 2)[2] == 1.5
+
+
+@pytest.mark.skipif(not sys.platform.startswith("linux"), reason="limits the address space through /proc and setrlimit")
+def test_failed_allocation_is_a_memory_error():
+    """A result that cannot be allocated raises MemoryError, which callers
+    catch as an Exception, and the module stays usable. The child process
+    limits its own address space to 64 MiB beyond what it holds, so the
+    128 MiB result cannot be had."""
+    code = textwrap.dedent(
+        """
+        import resource
+        import numpy as np
+        import korva_rust
+        x = np.ones(1 << 24)
+        with open("/proc/self/status") as f:
+            held = next(int(line.split()[1]) << 10 for line in f if line.startswith("VmSize:"))
+        resource.setrlimit(resource.RLIMIT_AS, (held + (64 << 20),) * 2)
+        try:
+            korva_rust.sma(x, 3)
+        except MemoryError as e:
+            print("MemoryError:", e)
+        print(korva_rust.sma(x[:3], 2)[-1])
+        """
+    )
+    proc = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
+    assert proc.returncode == 0, proc.stderr
+    assert proc.stdout.splitlines() == ["MemoryError: memory allocation failed", "1.0"]
 
 
 def test_every_function_runs_after_argument_checks():
@@ -147,24 +173,13 @@ def test_kernel_level_follows_korva_simd():
     assert bad.returncode != 0 and "ImportError: KORVA_SIMD must be" in bad.stderr
 
 
-ROOT = pathlib.Path(__file__).resolve().parents[1]
-
-
 def test_function_reference_matches_the_table():
     """docs/functions.md is rendered from the table the build describes
     (functions.json, written next to the stubs); `make docs` renews it."""
-    built = sorted(
-        [*ROOT.glob("build/*/functions.json"), *ROOT.glob("build*/functions.json")],
-        key=lambda p: p.stat().st_mtime,
-    )
-    if not built:
-        pytest.skip("no build directory with functions.json: build the module with CMake first")
-    table = json.loads(built[-1].read_text(encoding="utf-8"))
-    # The description must come from the same table as the module under test.
-    assert [f["name"] for f in table["functions"]] == korva_rust.__all__
+    table = function_table.load()
     assert all(getattr(korva_rust, f["name"]).__doc__ == f["doc"] for f in table["functions"])
-    spec = importlib.util.spec_from_file_location("render_table", ROOT / "tools" / "render_table.py")
+    spec = importlib.util.spec_from_file_location("render_table", function_table.ROOT / "tools" / "render_table.py")
     render = importlib.util.module_from_spec(spec)
     spec.loader.exec_module(render)
-    committed = (ROOT / "docs" / "functions.md").read_text(encoding="utf-8")
+    committed = (function_table.ROOT / "docs" / "functions.md").read_text(encoding="utf-8")
     assert committed == render.render_docs(table), "docs/functions.md is out of date: run `make docs`"

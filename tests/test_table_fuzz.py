@@ -23,6 +23,9 @@ settings.register_profile("long", max_examples=3000, deadline=None,
                           suppress_health_check=list(HealthCheck))
 settings.register_profile("default", max_examples=40, deadline=None,
                           suppress_health_check=list(HealthCheck))
+# `make check`, the inner loop: a quarter of the search (`make test` runs all).
+settings.register_profile("quick", max_examples=10, deadline=None,
+                          suppress_health_check=list(HealthCheck))
 settings.load_profile(os.environ.get("HYPOTHESIS_PROFILE", "default"))
 
 OK_ERRORS = (ValueError, IndexError, TypeError, korva_rust.InternalError)
@@ -181,6 +184,18 @@ def _golden_replay(corpus_path):
                 if line.startswith("candles_mut "):
                     out.append(f"inout {a.shape[0]} {a.shape[1]}" + _golden_numbers(a) + "\n")
     return out
+
+
+def test_recurrence_steps_agree_in_scalar_and_vector_form():
+    """Every recurrence step's scalar and vector forms, lane by lane on
+    hostile values (signed zeros, NaN, infinities), at the kernel level in
+    use: the condition under which the lane chunks give the serial bits."""
+    harness = os.environ.get("KORVA_GOLDEN")
+    if not harness:
+        pytest.skip("KORVA_GOLDEN names the golden harness executable (make test builds one)")
+    proc = subprocess.run([harness, "--steps"], capture_output=True, text=True, timeout=300)
+    assert proc.returncode == 0, proc.stdout + proc.stderr
+    assert " 0 failed" in proc.stdout
 
 
 def test_module_gives_the_golden_harness_file(tmp_path):

@@ -2,6 +2,7 @@
 of result. `make test` type-checks it with mypy --strict and pyright (strict)
 against the stubs installed with the wheel, and runs it; assert_type fails
 the check wherever a stub gives another type, or Any."""
+
 # pyright: strict
 from typing import NoReturn, assert_type
 
@@ -9,6 +10,7 @@ import numpy as np
 from numpy.typing import NDArray
 
 import korva_rust as k
+import korva_rust.stream as ks
 
 F64 = NDArray[np.float64]
 
@@ -61,6 +63,17 @@ def main() -> None:
     except k.InternalError as e:
         assert_type(e, k.InternalError)
     assert float(upper[-1]) >= float(lower[-1])
+
+    rsi = ks.rsi(14)
+    assert_type(rsi.extend(close[:-1]), F64)
+    assert_type(rsi.update(close[-1]), float)
+    assert_type(len(rsi), int)
+    assert_type(rsi.copy().update(1.0), float)
+    atr = k.stream.atr(14)
+    assert_type(atr.update(c[0]), float)
+    assert_type(atr.update([1.0, 2.0, 3.0, 4.0, 1.0, 5.0]), float)
+    assert_type(atr.extend(c[1:]), F64)
+    assert_type(ks.bollinger_bands(20, 2.0, 2.0).update(1.0), tuple[float, float, float])
 
 
 if __name__ == "__main__":

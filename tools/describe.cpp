@@ -7,6 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "module/stream_table.hpp"
 #include "module/table.hpp"
 
 namespace {
@@ -51,6 +52,38 @@ const char* item_word(table::Item i) {
     return "?";
 }
 
+const char* fill_word(table::Fill f) {
+    switch (f) {
+        case table::Fill::NaN: return "nan";
+        case table::Fill::Zero: return "zeros";
+        case table::Fill::Copy: return "copies";
+    }
+    return "?";
+}
+
+nlohmann::json text_or_null(const char* s) { return s ? nlohmann::json(s) : nlohmann::json(nullptr); }
+
+// The warm-up as data: tools/render_table.py words it, the tests evaluate it.
+nlohmann::json warmups(const table::Function& f) {
+    if (f.warmup_count == 0) return nullptr;
+    nlohmann::json out = nlohmann::json::array();
+    for (std::size_t i = 0; i < f.warmup_count; ++i) {
+        const table::Warmup& w = f.warmups[i];
+        out.push_back({{"count", w.count},
+                       {"fill", fill_word(w.fill)},
+                       {"of", text_or_null(w.of)},
+                       {"members", text_or_null(w.members)},
+                       {"note", text_or_null(w.note)}});
+    }
+    return out;
+}
+
+// How the function streams (korva_rust.stream), or null.
+nlohmann::json stream_of(const char* name) {
+    const stream::Entry* e = stream::find(name);
+    return e ? nlohmann::json(stream::approach_name(e->approach)) : nlohmann::json(nullptr);
+}
+
 }  // namespace
 
 // Writes to the file named by the first argument, or to standard output.
@@ -77,7 +110,8 @@ int main(int argc, char** argv) {
                              {"params", params},
                              {"result", result},
                              {"outputs", outputs},
-                             {"warmup", f.warmup ? json(f.warmup) : json(nullptr)},
+                             {"warmup", warmups(f)},
+                             {"stream", stream_of(f.name)},
                              {"doc", f.description}});
     }
     const json out = {{"module", "korva_rust"}, {"families", families}, {"functions", functions}};

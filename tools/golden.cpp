@@ -23,6 +23,7 @@
 
 #include "helpers/dispatch.hpp"
 #include "helpers/errors.hpp"
+#include "helpers/recurrence_lanes.hpp"
 #include "module/table.hpp"
 
 namespace {
@@ -450,6 +451,7 @@ const char* kind_name(ErrorKind k) {
         case ErrorKind::Value: return "ValueError";
         case ErrorKind::Index: return "IndexError";
         case ErrorKind::Type: return "TypeError";
+        case ErrorKind::Memory: return "MemoryError";
         case ErrorKind::Internal: break;
     }
     return "InternalError";
@@ -487,7 +489,9 @@ int usage() {
     std::fputs(
         "usage: korva_golden [--seed N] [--cases N] [--corpus FILE] OUTPUT\n"
         "       korva_golden --level    (the kernel level in use)\n"
-        "       korva_golden --levels   (every level this processor runs, lowest first)\n",
+        "       korva_golden --levels   (every level this processor runs, lowest first)\n"
+        "       korva_golden --libm     (the functions computing through C library maths, comma-separated)\n"
+        "       korva_golden --steps    (each recurrence step's scalar and vector forms against each other)\n",
         stderr);
     return 2;
 }
@@ -502,6 +506,28 @@ int main(int argc, char** argv) {
     if (argc == 2 && std::string_view(argv[1]) == "--level") {
         std::printf("%s\n", korva::simd::name(korva::simd::active()));
         return 0;
+    }
+    if (argc == 2 && std::string_view(argv[1]) == "--libm") {
+        const char* sep = "";
+        for (const table::Function& f : table::functions()) {
+            if (!f.libm) continue;
+            std::printf("%s%s", sep, f.name);
+            sep = ",";
+        }
+        std::printf("\n");
+        return 0;
+    }
+    if (argc == 2 && std::string_view(argv[1]) == "--steps") {
+        std::size_t failed = 0;
+        for (const rec::check::Registered& c : rec::check::registry()) {
+            std::size_t bad = 0;
+            for (std::uint64_t seed = 1; seed <= 8; ++seed) bad += c.mismatches(seed);
+            std::printf("step %s: %s\n", c.name, bad == 0 ? "scalar and vector forms agree" : "MISMATCH");
+            failed += bad != 0;
+        }
+        std::printf("%zu step structures at level %s, %zu failed\n", rec::check::registry().size(),
+                    simd::name(simd::active()), failed);
+        return failed == 0 && !rec::check::registry().empty() ? 0 : 1;
     }
     if (argc == 2 && std::string_view(argv[1]) == "--levels") {
         for (const korva::simd::Level l : korva::simd::levels())

@@ -9,6 +9,7 @@ library may round them differently in the last bit, and the difference then
 travels through the function's recurrence. For those functions differing
 cases are listed with the largest distance in units in the last place and
 accepted; any other difference fails."""
+
 import sys
 
 

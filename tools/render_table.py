@@ -7,9 +7,12 @@ as its reference docs/coordinator.md.
     python tools/render_table.py docs functions.json docs/functions.md
     python tools/render_table.py coordinator coordinator.json docs/coordinator.md
 
-The build runs the first and writes both JSON files; `make docs` runs the
+The first also writes the stubs of korva_rust.stream beside the module's
+(stream.pyi). The build runs it and writes both JSON files; `make docs` runs the
 other two, and tests check that the committed references match the tables."""
+
 import json
+import os
 import sys
 
 # Parameter type words: stub annotation, and what the reference says.
@@ -36,9 +39,7 @@ RESULTS = {
 }
 ITEMS = {"series": "float64 array", "mask": "bool array", "float": "float"}
 
-INTERNAL_ERROR_DOC = (
-    "An index or invariant that cannot hold for the given input. Derives from BaseException."
-)
+INTERNAL_ERROR_DOC = "An index or invariant that cannot hold for the given input. Derives from BaseException."
 
 
 def load(path):
@@ -69,12 +70,33 @@ def returns_text(fn):
     return RESULTS[kind][1]
 
 
+def warmup_text(fn):
+    """The warm-up in words: each group of members with its count and fill."""
+    if not fn["warmup"]:
+        return None
+    parts = []
+    for w in fn["warmup"]:
+        count = f"({w['count']})" if " if " in w["count"] else w["count"]
+        if count == "0":
+            text = "none"
+        elif w["fill"] == "nan":
+            text = f"{count} NaN"
+        elif w["fill"] == "zeros":
+            text = f"{count} zero" + ("" if count == "1" else "s")
+        else:
+            text = f"{count} copies of `{w['of']}`"
+        if w["note"]:
+            text += f" ({w['note']})"
+        parts.append(f"{w['members']}: {text}" if w["members"] else text)
+    return "; ".join(parts)
+
+
 def docstring(fn):
     """The runtime docstring, plus what the stubs add for editors."""
     text = fn["doc"]
     extra = [f"Returns: {returns_text(fn)}."]
     if fn["warmup"]:
-        extra.append(f"Warm-up (leading positions): {fn['warmup']}.")
+        extra.append(f"Warm-up (leading positions): {warmup_text(fn)}.")
     return text + "\n\n" + "\n".join(extra)
 
 
@@ -93,6 +115,8 @@ def render_stubs(table):
         "",
         "import numpy as np",
         "from numpy.typing import NDArray",
+        "",
+        "from korva_rust import stream as stream",
         "",
         "__all__ = [",
         *(f'    "{fn["name"]}",' for fn in table["functions"]),
@@ -119,6 +143,78 @@ def render_stubs(table):
     return "\n".join(out).rstrip("\n") + "\n"
 
 
+STREAM_DATA = {
+    "series": ("SupportsFloat", "NDArray[np.float64]"),
+    "candles": ("_Row", "NDArray[np.float64]"),
+}
+
+
+def stream_types(fn):
+    """(value fed, what update returns, what extend returns) of a stream."""
+    data = next(p["type"] for p in fn["params"] if p["type"] in STREAM_DATA)
+    value, array = STREAM_DATA[data]
+    if fn["result"] == "tuple":
+        one = "tuple[" + ", ".join("float" for _ in fn["outputs"]) + "]"
+        many = "tuple[" + ", ".join("NDArray[np.float64]" for _ in fn["outputs"]) + "]"
+    elif fn["result"] == "dict":
+        one, many = "dict[str, float]", "dict[str, NDArray[np.float64]]"
+    else:
+        one, many = "float", "NDArray[np.float64]"
+    return value, array, one, many
+
+
+def stream_params(fn):
+    return [p for p in fn["params"] if p["type"] not in STREAM_DATA and p["name"] != "sequential"]
+
+
+def render_stream_stubs(table):
+    streams = [fn for fn in table["functions"] if fn.get("stream")]
+    out = [
+        "# Type stubs of korva_rust.stream, generated from the function table by",
+        "# tools/render_table.py during the build. Do not edit.",
+        "from collections.abc import Sequence",
+        "from typing import Generic, Self, SupportsFloat, SupportsIndex, TypeVar, final",
+        "",
+        "import numpy as np",
+        "from numpy.typing import NDArray",
+        "",
+        "__all__ = [",
+        *(f'    "{fn["name"]}",' for fn in streams),
+        "]",
+        "",
+        "# A candle row: a 1-D float64 array (a row of a candle matrix) or a sequence of numbers.",
+        "_Row = NDArray[np.float64] | Sequence[SupportsFloat]",
+        '_V = TypeVar("_V", contravariant=True)',
+        '_A = TypeVar("_A", contravariant=True)',
+        '_One = TypeVar("_One", covariant=True)',
+        '_Many = TypeVar("_Many", covariant=True)',
+        "",
+        "@final",
+        "class Stream(Generic[_V, _A, _One, _Many]):",
+        quote_doc(
+            "A stream of one function: update() and extend() return, for each value fed, what the function "
+            "returns at that position on the whole history fed so far, bit for bit.",
+            4,
+        ),
+        "    def update(self, value: _V, /) -> _One: ...",
+        "    def extend(self, values: _A, /) -> _Many: ...",
+        "    def copy(self) -> Self: ...",
+        "    def __copy__(self) -> Self: ...",
+        "    def __deepcopy__(self, memo: object, /) -> Self: ...",
+        "    def __len__(self) -> int: ...",
+        "    def __reduce__(self) -> tuple[object, tuple[object, ...], bytes]: ...",
+        "    def __setstate__(self, state: bytes, /) -> None: ...",
+        "",
+    ]
+    for fn in streams:
+        params = ", ".join(f"{p['name']}: {PARAMS[p['type']][0]}" for p in stream_params(fn))
+        value, array, one, many = stream_types(fn)
+        out.append(f"def {fn['name']}({params}) -> Stream[{value}, {array}, {one}, {many}]:")
+        out.append(quote_doc(f"Stream of `{fn['name']}` ({fn['stream']}).", 4))
+        out.append("")
+    return "\n".join(out).rstrip("\n") + "\n"
+
+
 def render_docs(table):
     fns = table["functions"]
     families = [f for f in table["families"] if any(fn["family"] == f for fn in fns)]
@@ -141,15 +237,22 @@ def render_docs(table):
         "",
         "Warm-up counts the leading positions of each series result that hold no",
         "computed value: NaN, zeros, or copies of the input, as stated; \"none\" means",
-        "position 0 already holds a value. Where it depends on the data it is the",
-        "count for data without NaN.",
+        "position 0 already holds a value. A count is an expression in the",
+        "parameters and `n`, the input's length (`//` and `%` are integer division",
+        "and remainder), capped at `n`. Where it depends on the data it is the count",
+        "for data without NaN.",
+        "",
+        "Functions marked with * also stream: `korva_rust.stream.<name>` gives, value by",
+        "value, what the function returns at each new position of a growing history,",
+        "bit for bit (see the [guide](guide.md#streams)).",
         "",
         "| Family | Functions |",
         "|---|---|",
     ]
     for fam in families:
         names = [fn["name"] for fn in fns if fn["family"] == fam]
-        out.append(f"| {fam} | " + ", ".join(f"[`{n}`](#{n})" for n in names) + " |")
+        marked = [(n, "*" if any(fn["name"] == n and fn.get("stream") for fn in fns) else "") for n in names]
+        out.append(f"| {fam} | " + ", ".join(f"[`{n}`](#{n}){m}" for n, m in marked) + " |")
     for fam in families:
         out += ["", f"## {fam}"]
         for fn in (f for f in fns if f["family"] == fam):
@@ -163,7 +266,10 @@ def render_docs(table):
                 f"Returns: {returns_text(fn)}.",
             ]
             if fn["warmup"]:
-                out[-1] += f" Warm-up: {fn['warmup']}."
+                out[-1] += f" Warm-up: {warmup_text(fn)}."
+            if fn.get("stream"):
+                how = f"{fn['stream']}; see the [guide](guide.md#streams)"
+                out += ["", f"Streams: `korva_rust.stream.{fn['name']}` ({how})."]
             out += ["", "```text", fn["doc"], "```"]
     return "\n".join(out) + "\n"
 
@@ -282,6 +388,10 @@ def main(argv):
     text = RENDERERS[argv[1]](table)
     with open(argv[3], "w", encoding="utf-8", newline="\n") as f:
         f.write(text)
+    if argv[1] == "stubs":
+        beside = os.path.join(os.path.dirname(argv[3]), "stream.pyi")
+        with open(beside, "w", encoding="utf-8", newline="\n") as f:
+            f.write(render_stream_stubs(table))
 
 
 if __name__ == "__main__":

@@ -92,8 +92,6 @@ public:
     bool skip_payload(std::uint64_t n, Deadline& deadline);
     // Returns memory held for an unusually long line; the bytes given back.
     std::size_t trim();
-    // Bytes held beyond the fixed receive buffer.
-    std::size_t spare_bytes() const { return long_line_.capacity(); }
 
 private:
     Transport& transport_;

@@ -1,5 +1,9 @@
-// The fault-injection points of the test build (see test_hooks.hpp).
+// The fault-injection points of the test build (see test_hooks.hpp). Only
+// that build compiles this file; elsewhere (a linter going over every
+// source, say) it is empty.
 #include "test_hooks.hpp"
+
+#if defined(KORVA_COORDINATOR_TEST_HOOKS)
 
 #include <string>
 
@@ -27,3 +31,5 @@ void after_write(bool failed) {
 }
 
 }  // namespace korva::coordination::test_hooks
+
+#endif

@@ -16,35 +16,10 @@
 #include "../helpers/lanes.hpp"
 #include "../helpers/recurrence_lanes.hpp"
 #include "../helpers/true_range.hpp"
+#include "steps.hpp"
 
 namespace korva::bands {
 namespace {
-
-// A zero period indexes the seed at p - 1, which wraps: the host failed there.
-[[noreturn]] void zero_period(std::size_t n) { index_out_of_range(std::numeric_limits<std::size_t>::max(), n); }
-
-// The incremental Wilder step on true ranges, prev + inv * (TR - prev),
-// evaluated as d = TR - prev, m = inv * d, prev + m; Q outputs (1: each
-// value, 0: none, for atr_last).
-template <std::size_t Q>
-struct AtrStep {
-    static constexpr std::size_t kState = 1, kInputs = 1, kOutputs = Q;
-    static constexpr int kStages = 1;
-    double inv;
-
-    double contraction() const { return 1.0 - inv; }
-    template <class T>
-    void guess(T* s, const T* in) const {
-        s[0] = in[0];
-    }
-    template <bool Emit, class T>
-    void step(T* s, const T* in, T* out) const {
-        const T d = in[0] - s[0];
-        const T m = inv * d;
-        s[0] = s[0] + m;
-        if constexpr (Emit) out[0] = s[0];
-    }
-};
 
 // Incremental Wilder ATR over n >= p >= 1 rows: the seed mean at p - 1 (sum
 // started as 0.0 + TR[0], which turns a -0.0 range into +0.0 as the host's
@@ -58,9 +33,10 @@ double incremental_atr(const MatrixView& candles, std::uint64_t p, double* out) 
     const std::size_t n = candles.rows;
     if (p == 0) zero_period(n);
     const double pd = static_cast<double>(p);
-    double sum = 0.0 + true_range_first(high, low);
-    for (std::size_t k = 1; k < p; ++k) sum = sum + true_range_step(high[k], low[k], close[k - 1]);
-    double prev = sum / pd;
+    PlainMean seed;  // from +0.0, which turns a -0.0 first range into +0.0
+    seed.add(true_range_first(high, low));
+    for (std::size_t k = 1; k < p; ++k) seed.add(true_range_step(high[k], low[k], close[k - 1]));
+    double prev = seed.mean(p);
     if constexpr (Store) out[p - 1] = prev;
     const auto ranges = [&](std::size_t a, std::size_t b, double* const* bufs) __attribute__((always_inline)) {
         true_ranges(high, low, close, a, b, bufs[0]);
@@ -68,37 +44,6 @@ double incremental_atr(const MatrixView& candles, std::uint64_t p, double* out) 
     double* o[1] = {out};
     rec::run_blocked(AtrStep < Store ? 1 : 0 > {1.0 / pd}, ranges, o, p, n, &prev);
     return prev;
-}
-
-// Running sum and sum of squares of a Bollinger window. The sums are never
-// recomputed: a NaN or inf - inf that enters them stays, exactly as in the
-// host's loop, so every later window is NaN.
-struct WindowMoments {
-    double s = 0.0, q = 0.0;
-
-    template <class V>
-    void seed(const V& x, std::uint64_t p) {
-        for (std::size_t k = 0; k < p; ++k) {
-            const double v = x[k];
-            q = q + v * v;
-            s = s + v;
-        }
-    }
-    // Subtract the leaving value, then add the entering one, each rounded.
-    void slide(double old, double neu) {
-        q = (q - old * old) + neu * neu;
-        s = (s - old) + neu;
-    }
-};
-
-// One window's bands from its sum and sum of squares.
-inline void bands_at(double s, double q, double pd, double devup, double devdn, double* upper, double* middle,
-                     double* lower) {
-    const double mean = s / pd;
-    const double sd = std::sqrt(q / pd - mean * mean);
-    *middle = mean;
-    *upper = mean + devup * sd;
-    *lower = mean - devdn * sd;
 }
 
 // Bands of `count` consecutive windows from their sums s[] and sums of
@@ -141,6 +86,9 @@ template <class T>
 // Windows whose sums are collected before their bands are formed: the sums
 // are a chain, the bands are independent per window and run two at a time.
 constexpr std::size_t kBlock = 256;
+
+KORVA_CHECK_STEP("atr", AtrStep<1>{1.0 / 14.0})
+KORVA_CHECK_STEP("atr_last", AtrStep<0>{1.0 / 14.0})
 
 }  // namespace
 
@@ -199,9 +147,9 @@ Tuple bollinger_bands_last(SeriesView source, std::uint64_t period, double devup
         WindowMoments w;
         w.seed(x, period);
         for (std::size_t j = period; j < n; ++j) w.slide(x[j - period], x[j]);
-        const double mean = w.s / pd;
-        const double sd = std::sqrt(w.q / pd - mean * mean);
-        return tuple_of(mean + devup * sd, mean, mean - devdn * sd);
+        double upper, middle, lower;
+        bands_at(w.s, w.q, pd, devup, devdn, &upper, &middle, &lower);
+        return tuple_of(upper, middle, lower);
     });
 }
 
@@ -215,12 +163,7 @@ Series bollinger_bands_width(SeriesView source, std::uint64_t period, double mul
         WindowMoments w;
         w.seed(x, period);
         for (std::size_t j = period - 1;; ++j) {
-            const double mean = w.s / pd;
-            if (mean != 0.0) {
-                const double h = mult * std::sqrt(w.q / pd - mean * mean);
-                // (upper - lower) / middle with upper = mean + h, lower = mean - h
-                out[j] = ((mean + h) + (h - mean)) / mean;
-            }
+            out[j] = band_width(w.s, w.q, pd, mult);
             if (j + 1 >= n) break;
             w.slide(x[j + 1 - period], x[j + 1]);
         }

@@ -39,8 +39,8 @@ std::vector<double> drift_atr(std::vector<double> tr, std::uint64_t d) {
     double sum = 0.0;
     for (std::size_t k = 0; k < d; ++k) sum = sum + tr[k];
     a[d - 1] = sum / static_cast<double>(d);
-    const ma::EmaCoefficients c = ma::wilder_coefficients(d);
-    for (std::size_t i = d; i < n; ++i) a[i] = ma::smooth(c, a[i - 1], tr[i]);
+    const EmaCoefficients c = wilder_coefficients(d);
+    for (std::size_t i = d; i < n; ++i) a[i] = smooth(c, a[i - 1], tr[i]);
     return a;
 }
 

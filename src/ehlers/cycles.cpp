@@ -18,7 +18,6 @@
 #include <vector>
 
 #include "../helpers/errors.hpp"
-#include "../helpers/fmath.hpp"
 #include "../helpers/lanes.hpp"
 #include "kernels.hpp"
 

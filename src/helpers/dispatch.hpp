@@ -86,16 +86,21 @@ const char* request_error();
 #if (defined(__x86_64__) || defined(_M_X64)) && (defined(__GNUC__) || defined(__clang__)) && \
     (!defined(_WIN32) || defined(__clang__) || defined(KORVA_UNALIGNED_VECTOR_MOVES))
 #define KORVA_SIMD_X86 1
-// Clang tunes x86-64-v4 for 256-bit vectors and splits a 512-bit vector
-// type into two unless the function asks for the full width.
+// The AVX-512 level: x86-64-v4's instruction sets. GCC takes the level's
+// name; Clang is given the sets themselves, because some Clang builds (zig's)
+// ignore an arch= target attribute without a word and compile the baseline,
+// and because Clang tunes x86-64-v4 for 256-bit vectors and splits a 512-bit
+// vector type into two unless the function asks for the full width.
 #if defined(__clang__)
-#define KORVA_SIMD_FULL_WIDTH __attribute__((min_vector_width(512)))
+#define KORVA_SIMD_AVX512                                                                                           \
+    __attribute__((target("avx512f,avx512bw,avx512cd,avx512dq,avx512vl,avx2,bmi,bmi2,f16c,fma,lzcnt,movbe,popcnt"), \
+                   min_vector_width(512)))
 #else
-#define KORVA_SIMD_FULL_WIDTH
+#define KORVA_SIMD_AVX512 __attribute__((target("arch=x86-64-v4")))
 #endif
 namespace detail {
 template <class F>
-[[gnu::noinline]] __attribute__((target("arch=x86-64-v4"))) KORVA_SIMD_FULL_WIDTH decltype(auto) at_avx512(F& kernel) {
+[[gnu::noinline]] KORVA_SIMD_AVX512 decltype(auto) at_avx512(F& kernel) {
     return kernel(At<Level::kAvx512>{});
 }
 template <class F>

@@ -29,7 +29,7 @@ struct TypeError : std::runtime_error {
 // class, for the module) and the text. Call only inside a catch block: the
 // text points into the exception being handled and lives as long as that
 // handler, so classifying never allocates and never throws.
-enum class ErrorKind { Internal, Value, Index, Type };
+enum class ErrorKind { Internal, Value, Index, Type, Memory };
 struct Failure {
     ErrorKind kind;
     const char* text;
@@ -46,7 +46,7 @@ inline Failure current_failure() noexcept {
     } catch (const TypeError& e) {
         return {ErrorKind::Type, e.what()};
     } catch (const std::bad_alloc&) {
-        return {ErrorKind::Internal, "memory allocation failed"};
+        return {ErrorKind::Memory, "memory allocation failed"};
     } catch (const std::exception& e) {
         return {ErrorKind::Internal, e.what()};
     } catch (...) {

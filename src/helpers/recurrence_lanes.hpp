@@ -13,14 +13,12 @@
 //
 // Why equal bits make the chunk exact. A recurrence here is written once as a
 // step template (`step<Emit>(state, inputs, outputs)`) instantiated for a
-// double and for a vector of doubles; every vector operation used (+, -, *,
-// /, comparisons, bit masks) is the same IEEE operation applied per lane, and
-// nothing is contracted or reassociated (-ffp-contract=off, no fast-math).
-// The state holds everything a step reads besides the inputs at its position
-// (both averages and the previous close for RSI, every stage of a chained
-// EMA). So a lane whose state equals the true state before position i
-// performs, from i on, the same operations on the same operands as the serial
-// loop, and produces the same results and the same end state.
+// double and for a vector of doubles, under the conditions stated in
+// lanes.hpp. The state holds everything a step reads besides the inputs at
+// its position (both averages and the previous close for RSI, every stage of
+// a chained EMA). So a lane whose state equals the true state before position
+// i performs, from i on, the same operations on the same operands as the
+// serial loop, and produces the same results and the same end state.
 //
 // NaN: the comparison is of bit patterns, so a NaN state matches only a NaN
 // with the same payload. The two paths may differ in the payload of a NaN
@@ -55,88 +53,6 @@
 #define KORVA_UNROLL _Pragma("GCC unroll 16")
 
 namespace korva::rec {
-
-inline constexpr std::size_t kWidth = 8;  // lanes of one vector
-typedef double Vec __attribute__((vector_size(kWidth * sizeof(double))));
-typedef std::int64_t VecMask __attribute__((vector_size(kWidth * sizeof(std::int64_t))));
-
-// Element-wise helpers with the same meaning for a double and for a vector,
-// so that one step template serves the serial and the lane path. A condition
-// is a bool for a double and a mask of all-ones/all-zeros lanes for a vector.
-// On a vector, use one comparison per selection: where two masks meet (an
-// AND of masks, or keep() of a keep() under two conditions) GCC selects lane
-// by lane through the integer registers, many times slower.
-// The scalar pick selects by bit masks too: written as c ? yes : no, GCC
-// compiles it to a branch, which data can make unpredictable.
-inline double pick(bool c, double yes, double no) {
-    std::uint64_t y, n;
-    std::memcpy(&y, &yes, sizeof y);
-    std::memcpy(&n, &no, sizeof n);
-    const std::uint64_t m = 0 - static_cast<std::uint64_t>(c);
-    y = (y & m) | (n & ~m);
-    std::memcpy(&yes, &y, sizeof yes);
-    return yes;
-}
-inline Vec pick(VecMask c, Vec yes, Vec no) { return c ? yes : no; }
-// v where c holds, else +0.0 (by clearing the bits).
-inline double keep(bool c, double v) {
-    std::uint64_t b;
-    std::memcpy(&b, &v, sizeof b);
-    b &= 0 - static_cast<std::uint64_t>(c);
-    std::memcpy(&v, &b, sizeof v);
-    return v;
-}
-inline Vec keep(VecMask c, Vec v) { return reinterpret_cast<Vec>(reinterpret_cast<VecMask>(v) & c); }
-// v where c does not hold, else +0.0.
-inline double drop(bool c, double v) { return keep(!c, v); }
-inline Vec drop(VecMask c, Vec v) { return reinterpret_cast<Vec>(reinterpret_cast<VecMask>(v) & ~c); }
-inline double magnitude(double v) { return std::fabs(v); }
-inline Pair magnitude(Pair v) {
-    return reinterpret_cast<Pair>(reinterpret_cast<PairBits>(v) & std::numeric_limits<std::int64_t>::max());
-}
-inline Vec magnitude(Vec v) {
-    return reinterpret_cast<Vec>(reinterpret_cast<VecMask>(v) & std::numeric_limits<std::int64_t>::max());
-}
-inline bool is_nan(double v) { return v != v; }
-inline VecMask is_nan(Vec v) { return v != v; }
-inline bool sign_set(double v) { return std::signbit(v); }
-inline VecMask sign_set(Vec v) { return reinterpret_cast<VecMask>(v) < 0; }
-// A constant of the step's type.
-template <class T>
-inline T splat(double v) {
-    if constexpr (sizeof(T) == sizeof(double)) {
-        return v;
-    } else {
-        T r;
-        for (std::size_t j = 0; j < kWidth; ++j) r[j] = v;
-        return r;
-    }
-}
-// The NaN-ignoring maximum (maxNum) of fmath.hpp without branches: which
-// operand wins is data, and on hostile data a branch mispredicts half the
-// time. A NaN operand is first replaced by the other one (two NaNs give b).
-// Then x > y ? x : y is taken both ways round: for different numbers both
-// give the larger, for equal ones they give a and b, and ANDing the bits
-// keeps equal numbers (equal bits) and turns +0 and -0 into +0 (preferred
-// over -0, as there). Each selection is written as a ternary on one
-// comparison, which x86-64 compiles to a blend or to maxpd (whose
-// semantics are exactly x > y ? x : y) and aarch64 to a bit select.
-template <class V>
-inline V max_num(V a, V b) {
-    typedef decltype(a != a) M;
-    const V a1 = a == a ? a : b;
-    const V b1 = b == b ? b : a1;
-    const V up = a1 > b1 ? a1 : b1;
-    const V down = b1 > a1 ? b1 : a1;
-    return reinterpret_cast<V>(reinterpret_cast<M>(up) & reinterpret_cast<M>(down));
-}
-// The same on one double, in lane 0 of a pair: the masks stay in
-// floating-point registers.
-inline double max_num(double a, double b) { return max_num(Pair{a, a}, Pair{b, b})[0]; }
-inline bool both(bool a, bool b) { return a & b; }
-inline VecMask both(VecMask a, VecMask b) { return a & b; }
-inline bool either(bool a, bool b) { return a | b; }
-inline VecMask either(VecMask a, VecMask b) { return a | b; }
 
 // Steps of warm-up after which a state contracting by at most `factor` per
 // step (|d state' / d state|, with `stages` such maps chained) has forgotten
@@ -190,8 +106,8 @@ inline bool same_bits(double a, double b) {
 namespace detail {
 
 // 8 x 8 transpose: r[j][k] becomes r[k][j].
-[[gnu::always_inline]] inline void transpose(Vec (&r)[kWidth]) {
-    Vec t[kWidth], u[kWidth];
+[[gnu::always_inline]] inline void transpose(Wide (&r)[kWidth]) {
+    Wide t[kWidth], u[kWidth];
     KORVA_UNROLL
     for (std::size_t j = 0; j < kWidth; j += 2) {
         t[j] = __builtin_shufflevector(r[j], r[j + 1], 0, 8, 2, 10, 4, 12, 6, 14);
@@ -213,68 +129,59 @@ namespace detail {
 }
 
 // Rows j of a tile: 8 consecutive values of stream p from lane j's position.
-[[gnu::always_inline]] inline void load_tile(const double* p, const std::size_t* at, Vec (&r)[kWidth]) {
+[[gnu::always_inline]] inline void load_tile(const double* p, const std::size_t* at, Wide (&r)[kWidth]) {
     KORVA_UNROLL
-    for (std::size_t j = 0; j < kWidth; ++j) __builtin_memcpy(&r[j], p + at[j], sizeof(Vec));
+    for (std::size_t j = 0; j < kWidth; ++j) __builtin_memcpy(&r[j], p + at[j], sizeof(Wide));
     transpose(r);
 }
 
-[[gnu::always_inline]] inline void store_tile(double* p, const std::size_t* at, Vec (&r)[kWidth]) {
+[[gnu::always_inline]] inline void store_tile(double* p, const std::size_t* at, Wide (&r)[kWidth]) {
     transpose(r);
     KORVA_UNROLL
-    for (std::size_t j = 0; j < kWidth; ++j) __builtin_memcpy(p + at[j], &r[j], sizeof(Vec));
+    for (std::size_t j = 0; j < kWidth; ++j) __builtin_memcpy(p + at[j], &r[j], sizeof(Wide));
 }
 
-// Runs G vectors of lanes for `steps` steps (a multiple of kWidth) from the
-// lane positions at[] (G * kWidth of them, advanced as they go).
-template <bool Emit, class Rc, std::size_t G>
+// Runs kWidth lanes for `steps` steps (a multiple of kWidth) from the lane
+// positions at[] (advanced as they go).
+template <bool Emit, class Rc>
 [[gnu::always_inline]] inline void lane_steps(const Rc& r, const double* const* in, double* const* out, std::size_t* at,
-                                              std::size_t steps, Vec (&s)[G][Rc::kState]) {
+                                              std::size_t steps, Wide (&s)[Rc::kState]) {
     constexpr std::size_t M = Rc::kInputs, Q = Emit ? Rc::kOutputs : 0;
     for (std::size_t t = 0; t < steps; t += kWidth) {
-        Vec v[G][M][kWidth];
+        Wide v[M][kWidth];
         KORVA_UNROLL
-        for (std::size_t g = 0; g < G; ++g) {
-            KORVA_UNROLL
-            for (std::size_t m = 0; m < M; ++m) load_tile(in[m], at + g * kWidth, v[g][m]);
-        }
-        Vec o[G][Q > 0 ? Q : 1][kWidth];
+        for (std::size_t m = 0; m < M; ++m) load_tile(in[m], at, v[m]);
+        Wide o[Q > 0 ? Q : 1][kWidth];
         KORVA_UNROLL
         for (std::size_t k = 0; k < kWidth; ++k) {
+            Wide x[M];
             KORVA_UNROLL
-            for (std::size_t g = 0; g < G; ++g) {
-                Vec x[M];
+            for (std::size_t m = 0; m < M; ++m) x[m] = v[m][k];
+            if constexpr (Q > 0) {
+                Wide y[Q];
+                r.template step<true>(s, x, y);
                 KORVA_UNROLL
-                for (std::size_t m = 0; m < M; ++m) x[m] = v[g][m][k];
-                if constexpr (Q > 0) {
-                    Vec y[Q];
-                    r.template step<true>(s[g], x, y);
-                    KORVA_UNROLL
-                    for (std::size_t q = 0; q < Q; ++q) o[g][q][k] = y[q];
-                } else {
-                    Vec* y = nullptr;
-                    r.template step<false>(s[g], x, y);
-                }
+                for (std::size_t q = 0; q < Q; ++q) o[q][k] = y[q];
+            } else {
+                Wide* y = nullptr;
+                r.template step<false>(s, x, y);
             }
         }
         if constexpr (Q > 0) {
             KORVA_UNROLL
-            for (std::size_t g = 0; g < G; ++g) {
-                KORVA_UNROLL
-                for (std::size_t q = 0; q < Q; ++q) store_tile(out[q], at + g * kWidth, o[g][q]);
-            }
+            for (std::size_t q = 0; q < Q; ++q) store_tile(out[q], at, o[q]);
         }
         KORVA_UNROLL
-        for (std::size_t c = 0; c < G * kWidth; ++c) at[c] += kWidth;
+        for (std::size_t c = 0; c < kWidth; ++c) at[c] += kWidth;
     }
 }
 
-// Rounds of G * kWidth chunks from position `pos` (updated) while whole
-// rounds fit; s holds the true state before `pos` and is carried along.
-template <class Rc, std::size_t G>
+// Rounds of kWidth chunks from position `pos` (updated) while whole rounds
+// fit; s holds the true state before `pos` and is carried along.
+template <class Rc>
 [[gnu::always_inline]] inline void lane_rounds_lanes(const Rc& r, const double* const* in, double* const* out,
                                                      std::size_t& pos, std::size_t n, double* s, std::size_t warm) {
-    constexpr std::size_t L = G * kWidth, K = Rc::kState;
+    constexpr std::size_t L = kWidth, K = Rc::kState;
     constexpr bool Emit = Rc::kOutputs > 0;
     // Chunks long against the warm-up (little repeated work) and short
     // against the series (little serial tail, cheap recomputation).
@@ -291,31 +198,30 @@ template <class Rc, std::size_t G>
         // warm-up only needs readable inputs: those of its own chunk.
         at[0] = pos;
         for (std::size_t c = 1; c < L; ++c) at[c] = pos + c * chunk - warm;
-        Vec st[G][K];
-        for (std::size_t g = 0; g < G; ++g) {
-            Vec x[Rc::kInputs];
+        Wide st[K];
+        {
+            Wide x[Rc::kInputs];
             KORVA_UNROLL
             for (std::size_t m = 0; m < Rc::kInputs; ++m)
-                for (std::size_t j = 0; j < kWidth; ++j) x[m][j] = in[m][at[g * kWidth + j]];
-            r.guess(st[g], x);
+                for (std::size_t j = 0; j < kWidth; ++j) x[m][j] = in[m][at[j]];
+            r.guess(st, x);
         }
         lane_steps<false>(r, in, out, at, warm, st);
-        Vec start[G][K];
-        for (std::size_t g = 0; g < G; ++g) KORVA_UNROLL
-        for (std::size_t k = 0; k < K; ++k) start[g][k] = st[g][k];
+        Wide start[K];
         KORVA_UNROLL
-        for (std::size_t k = 0; k < K; ++k) st[0][k][0] = s[k];
+        for (std::size_t k = 0; k < K; ++k) start[k] = st[k];
+        KORVA_UNROLL
+        for (std::size_t k = 0; k < K; ++k) st[k][0] = s[k];
         for (std::size_t c = 0; c < L; ++c) at[c] = pos + c * chunk;
         lane_steps<Emit>(r, in, out, at, chunk, st);
 
         std::size_t misses = 0;
         for (std::size_t c = 0; c < L; ++c) {
-            const std::size_t g = c / kWidth, j = c % kWidth;
             bool exact = true;
-            for (std::size_t k = 0; k < K && c > 0; ++k) exact = exact && same_bits(start[g][k][j], s[k]);
+            for (std::size_t k = 0; k < K && c > 0; ++k) exact = exact && same_bits(start[k][c], s[k]);
             if (exact) {
                 KORVA_UNROLL
-                for (std::size_t k = 0; k < K; ++k) s[k] = st[g][k][j];
+                for (std::size_t k = 0; k < K; ++k) s[k] = st[k][c];
             } else {
                 ++misses;
                 serial(r, in, out, pos + c * chunk, pos + (c + 1) * chunk, s);
@@ -326,10 +232,10 @@ template <class Rc, std::size_t G>
     }
 }
 
-template <class Rc, std::size_t G>
+template <class Rc>
 [[gnu::noinline]] void lane_rounds(const Rc& r, const double* const* in, double* const* out, std::size_t& pos,
                                    std::size_t n, double* s, std::size_t warm) {
-    simd::dispatch([&](auto) KORVA_LANES { lane_rounds_lanes<Rc, G>(r, in, out, pos, n, s, warm); });
+    simd::dispatch([&](auto) KORVA_LANES { lane_rounds_lanes<Rc>(r, in, out, pos, n, s, warm); });
 }
 
 }  // namespace detail
@@ -337,13 +243,13 @@ template <class Rc, std::size_t G>
 // The recurrence r over positions [first, n) from the true state s before
 // `first` (s ends as the state after n - 1). Input and output streams are
 // contiguous and indexed by position; an output must not overlap an input.
-template <class Rc, std::size_t G = 1>
+template <class Rc>
 void run(const Rc& r, const double* const* in, double* const* out, std::size_t first, std::size_t n, double* s) {
     std::size_t pos = first;
     if (n > first) {
         const std::size_t warm = warmup_steps(r.contraction(), Rc::kStages);
-        if (warm != std::numeric_limits<std::size_t>::max() && (n - first) / (G * kWidth) >= 2 * warm)
-            detail::lane_rounds<Rc, G>(r, in, out, pos, n, s, warm);
+        if (warm != std::numeric_limits<std::size_t>::max() && (n - first) / kWidth >= 2 * warm)
+            detail::lane_rounds(r, in, out, pos, n, s, warm);
     }
     serial(r, in, out, pos, n, s);
 }
@@ -362,7 +268,7 @@ inline double* scratch(std::size_t n) {
 // produce(a, b, bufs) writes the input of each position i in [a, b) to
 // bufs[m][i - a]. Used where the inputs are formed from other data (true
 // ranges, a strided column) so that only a block of them is ever held.
-template <class Rc, class Produce, std::size_t G = 1>
+template <class Rc, class Produce>
 void run_blocked(const Rc& r, Produce&& produce, double* const* out, std::size_t first, std::size_t n, double* s) {
     if (n <= first) return;
     constexpr std::size_t M = Rc::kInputs, Q = Rc::kOutputs;
@@ -370,9 +276,9 @@ void run_blocked(const Rc& r, Produce&& produce, double* const* out, std::size_t
     // each) runs serially, its inputs made a few rows at a time into a stack
     // buffer just before their steps: the input work overlaps the
     // recurrence's dependency chain, and no thread-local buffer is looked up.
-    const std::size_t warm = n - first < 2 * kWidth * G * kWidth ? std::numeric_limits<std::size_t>::max()
-                                                                 : warmup_steps(r.contraction(), Rc::kStages);
-    if (warm == std::numeric_limits<std::size_t>::max() || (n - first) / (G * kWidth) < 2 * warm) {
+    const std::size_t warm = n - first < 2 * kWidth * kWidth ? std::numeric_limits<std::size_t>::max()
+                                                             : warmup_steps(r.contraction(), Rc::kStages);
+    if (warm == std::numeric_limits<std::size_t>::max() || (n - first) / kWidth < 2 * warm) {
         constexpr std::size_t kRows = 2 * kWidth;
         double v[M][kRows];
         double* bufs[M];
@@ -391,8 +297,7 @@ void run_blocked(const Rc& r, Produce&& produce, double* const* out, std::size_t
     // The block is capped so that the buffer a thread keeps stays a few MB
     // whatever the period and length: a block too short for lanes at a huge
     // period just runs serially, with the same results.
-    const std::size_t block =
-        std::min({std::max(std::size_t{1} << 17, 32 * G * warm), std::size_t{1} << 18, n - first});
+    const std::size_t block = std::min({std::max(std::size_t{1} << 17, 32 * warm), std::size_t{1} << 18, n - first});
     double* bufs[M];
     double* const base = scratch(M * block);
     for (std::size_t m = 0; m < M; ++m) bufs[m] = base + m * block;
@@ -404,7 +309,7 @@ void run_blocked(const Rc& r, Produce&& produce, double* const* out, std::size_t
         double* o[Q > 0 ? Q : 1] = {};
         KORVA_UNROLL
         for (std::size_t q = 0; q < Q; ++q) o[q] = out[q] + a;
-        run<Rc, G>(r, in, o, 0, b - a, s);
+        run(r, in, o, 0, b - a, s);
     }
 }
 
@@ -423,4 +328,98 @@ void run_view(const Rc& r, const V& x, double* const* out, std::size_t first, st
     }
 }
 
+// Checks of the first two conditions of lanes.hpp on each step structure:
+// its scalar and vector forms run side by side, lane by lane from the same
+// states on the same inputs, and must give the same states and outputs (NaN
+// matching any NaN), whatever the chunking. Each file holding a step
+// registers it (KORVA_CHECK_STEP); the harness runs them all
+// (korva_golden --steps) at the level in use.
+namespace check {
+
+// Ordinary values with the ones exactness arguments trip on mixed in: signed
+// zeros, NaN, infinities, a subnormal and values near overflow.
+inline double hostile(std::uint64_t& x) {
+    x ^= x << 13;
+    x ^= x >> 7;
+    x ^= x << 17;
+    switch (x % 16) {
+        case 0: return 0.0;
+        case 1: return -0.0;
+        case 2: return std::numeric_limits<double>::quiet_NaN();
+        case 3: return kInf;
+        case 4: return -kInf;
+        case 5: return 4.9e-324;
+        case 6: return -1e308;
+        case 7: return 1e308;
+        default: return static_cast<double>(static_cast<std::int64_t>(x >> 20) - (std::int64_t{1} << 43)) * 0x1p-32;
+    }
+}
+
+inline bool agree(double a, double b) { return same_bits(a, b) || (a != a && b != b); }
+
+// Mismatches over `rounds` runs of 16 steps from fresh random states.
+template <class Rc>
+[[gnu::always_inline]] inline std::size_t step_mismatches_lanes(const Rc& r, std::uint64_t seed, std::size_t rounds) {
+    constexpr std::size_t K = Rc::kState, M = Rc::kInputs, Q = Rc::kOutputs > 0 ? Rc::kOutputs : 1;
+    std::uint64_t x = seed * 0x9E3779B97F4A7C15ull | 1;
+    std::size_t bad = 0;
+    for (std::size_t round = 0; round < rounds; ++round) {
+        Wide sv[K];
+        double ss[kWidth][K];
+        for (std::size_t k = 0; k < K; ++k)
+            for (std::size_t j = 0; j < kWidth; ++j) sv[k][j] = ss[j][k] = hostile(x);
+        for (std::size_t t = 0; t < 16; ++t) {
+            Wide xv[M], yv[Q] = {};
+            double xs[kWidth][M], ys[kWidth][Q] = {};
+            for (std::size_t m = 0; m < M; ++m)
+                for (std::size_t j = 0; j < kWidth; ++j) xv[m][j] = xs[j][m] = hostile(x);
+            if constexpr (Rc::kOutputs > 0) {
+                r.template step<true>(sv, xv, yv);
+                for (std::size_t j = 0; j < kWidth; ++j) r.template step<true>(ss[j], xs[j], ys[j]);
+            } else {
+                Wide* none = nullptr;
+                r.template step<false>(sv, xv, none);
+                for (std::size_t j = 0; j < kWidth; ++j) {
+                    double* nothing = nullptr;
+                    r.template step<false>(ss[j], xs[j], nothing);
+                }
+            }
+            for (std::size_t j = 0; j < kWidth; ++j) {
+                for (std::size_t k = 0; k < K; ++k) bad += !agree(sv[k][j], ss[j][k]);
+                for (std::size_t q = 0; q < Rc::kOutputs; ++q) bad += !agree(yv[q][j], ys[j][q]);
+            }
+        }
+    }
+    return bad;
+}
+
+template <class Rc>
+[[gnu::noinline]] std::size_t step_mismatches(const Rc& r, std::uint64_t seed) {
+    return simd::dispatch([&](auto) KORVA_LANES { return step_mismatches_lanes(r, seed, 256); });
+}
+
+struct Registered {
+    const char* name;
+    std::size_t (*mismatches)(std::uint64_t seed);
+};
+// Every registered step check, in no particular order.
+inline std::vector<Registered>& registry() {
+    static std::vector<Registered> checks;
+    return checks;
+}
+inline bool enroll(const char* name, std::size_t (*mismatches)(std::uint64_t)) {
+    registry().push_back({name, mismatches});
+    return true;
+}
+
+}  // namespace check
+
 }  // namespace korva::rec
+
+// Registers the step structure made by the expression after the name for
+// korva_golden --steps (at namespace scope in the file that defines it).
+#define KORVA_CHECK_STEP_NAMED(line, name, ...)                                        \
+    [[maybe_unused]] const bool korva_step_check_##line = ::korva::rec::check::enroll( \
+        name, [](std::uint64_t seed) { return ::korva::rec::check::step_mismatches(__VA_ARGS__, seed); });
+#define KORVA_CHECK_STEP_AT(line, name, ...) KORVA_CHECK_STEP_NAMED(line, name, __VA_ARGS__)
+#define KORVA_CHECK_STEP(name, ...) KORVA_CHECK_STEP_AT(__LINE__, name, __VA_ARGS__)

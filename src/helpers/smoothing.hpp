@@ -11,7 +11,7 @@
 
 #include "recurrence_lanes.hpp"
 
-namespace korva::ma {
+namespace korva {
 
 // Running state of the NaN-aware rolling mean: the sum of the window's
 // non-NaN values and their count.
@@ -21,12 +21,13 @@ struct RollingMean {
 
     template <class V>
     void start(const V& x, std::size_t p) {
-        for (std::size_t i = 0; i < p; ++i) {
-            const double v = x[i];
-            if (!std::isnan(v)) {
-                sum = sum + v;
-                ++count;
-            }
+        for (std::size_t i = 0; i < p; ++i) add(x[i]);
+    }
+    // One value of the first window.
+    void add(double v) {
+        if (!std::isnan(v)) {
+            sum = sum + v;
+            ++count;
         }
     }
     // Subtract the leaving value first, then add the entering one as the left
@@ -39,6 +40,14 @@ struct RollingMean {
     double mean() const {
         return count > 0 ? sum / static_cast<double>(count) : std::numeric_limits<double>::quiet_NaN();
     }
+};
+
+// The plain mean of a first window that seeds a Wilder average: NaN is not
+// skipped.
+struct PlainMean {
+    double sum = 0.0;
+    void add(double v) { sum = sum + v; }
+    double mean(std::uint64_t count) const { return sum / static_cast<double>(count); }
 };
 
 struct EmaCoefficients {
@@ -135,4 +144,4 @@ double linear_weighted_mean(const V& x, std::size_t end, std::uint64_t p) {
     return s / static_cast<double>(denom);
 }
 
-}  // namespace korva::ma
+}  // namespace korva

@@ -1,6 +1,3 @@
-// Wide vectors are passed only between always-inlined functions inside one
-// per-level wrapper, so GCC's note on their calling convention does not apply.
-#pragma GCC diagnostic ignored "-Wpsabi"
 #include "sweeps.hpp"
 
 #include "dispatch.hpp"

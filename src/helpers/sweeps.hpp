@@ -11,30 +11,6 @@
 
 namespace korva {
 
-// Eight doubles: one AVX-512 register, two AVX2 or four SSE2 ones at the
-// kernel levels (dispatch.hpp), four NEON registers on aarch64. Window kernels keep four of
-// these as independent sums (32 windows), enough to cover the latency of
-// the additions on every target. Values of this type are passed only
-// between always-inlined functions inside one per-level wrapper.
-typedef double Wide __attribute__((vector_size(8 * sizeof(double))));
-typedef std::int64_t WideBits __attribute__((vector_size(8 * sizeof(std::int64_t))));
-
-template <class T>
-[[gnu::always_inline]] inline T lanes_at(const double* p) {
-    T v;
-    __builtin_memcpy(&v, p, sizeof v);  // callers' arrays need not be aligned
-    return v;
-}
-template <class T>
-[[gnu::always_inline]] inline void store_lanes(double* p, T v) {
-    __builtin_memcpy(p, &v, sizeof v);
-}
-// keep ? yes : no, lane by lane (keep: all bits set or clear).
-template <class T, class Bits>
-[[gnu::always_inline]] inline T select_lanes(Bits keep, T yes, T no) {
-    return reinterpret_cast<T>((reinterpret_cast<Bits>(yes) & keep) | (reinterpret_cast<Bits>(no) & ~keep));
-}
-
 // Calls block(i) for the positions begin, begin + B, ... while B of them fit
 // below n, then once for the last B positions: a block recomputing outputs
 // already written gives the same bits, so the ragged end needs no scalar

@@ -7,14 +7,15 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #include "dispatch.hpp"
 #include "errors.hpp"
-#include "fmath.hpp"
+#include "lanes.hpp"
 #include "recurrence_lanes.hpp"
 #include "result.hpp"
 
-namespace korva::bands {
+namespace korva {
 
 // True range of a row that has a previous close. The NaN-ignoring maximum
 // lets one missing price through: a NaN high with a finite low and previous
@@ -24,7 +25,11 @@ namespace korva::bands {
 // slower there than on real candles. T is a double or a vector of lanes.
 template <class T>
 inline T true_range_step(T high, T low, T prev_close) {
-    return rec::max_num(rec::max_num(high - low, rec::magnitude(high - prev_close)), rec::magnitude(low - prev_close));
+    if constexpr (std::is_same_v<T, double>) {
+        return true_range_step(Pair{high}, Pair{low}, Pair{prev_close})[0];  // one row in lane 0
+    } else {
+        return max_num(max_num(high - low, magnitude(high - prev_close)), magnitude(low - prev_close));
+    }
 }
 
 // Candle columns are strided views of a row-major matrix. The row kernels
@@ -59,7 +64,7 @@ template <class H, class L, class C>
     const H high = high_in;
     const L low = low_in;
     const C close = close_in;
-    constexpr std::size_t W = rec::kWidth;
+    constexpr std::size_t W = kWidth;
     double hs[kStagedRows + 1], ls[kStagedRows + 1], cs[kStagedRows + 1];
     for (std::size_t i0 = a; i0 < b; i0 += kStagedRows) {
         const std::size_t m = std::min(kStagedRows, b - i0);
@@ -67,11 +72,11 @@ template <class H, class L, class C>
         double* const t = tr + (i0 - a);
         std::size_t k = 0;
         for (; k + W <= m; k += W) {
-            rec::Vec h, l, c;
+            Wide h, l, c;
             __builtin_memcpy(&h, hs + 1 + k, sizeof h);
             __builtin_memcpy(&l, ls + 1 + k, sizeof l);
             __builtin_memcpy(&c, cs + k, sizeof c);
-            const rec::Vec v = true_range_step(h, l, c);
+            const Wide v = true_range_step(h, l, c);
             __builtin_memcpy(t + k, &v, sizeof v);
         }
         for (; k < m; ++k) t[k] = true_range_step(hs[k + 1], ls[k + 1], cs[k]);
@@ -114,6 +119,21 @@ void true_range(const H& high, const L& low, const C& close, double* tr) {
     true_ranges(high, low, close, 1, n, tr + 1);
 }
 
+// The weighted-form Wilder ATR's state: the seed sum of the first p true
+// ranges (from -0.0), then the average ((p - 1) * prev + TR) / p.
+class WilderAtr {
+public:
+    explicit WilderAtr(std::uint64_t p) : pd_(static_cast<double>(p)), q_(pd_ + (-1.0)) {}
+    void seed(double tr) { prev_ = prev_ + tr; }
+    double start() { return prev_ = prev_ / pd_; }
+    double step(double tr) { return prev_ = (q_ * prev_ + tr) / pd_; }
+    double& state() { return prev_; }
+
+private:
+    double pd_, q_;
+    double prev_ = -0.0;  // the seed sum, then the average
+};
+
 // Weighted-form Wilder ATR over close.size() rows into out (that many
 // values): NaN before p-1, the seed mean of TR[0 .. p-1] summed from -0.0 at
 // p-1, then ((p - 1) * prev + TR[k]) / p. This rounds differently from the
@@ -128,16 +148,10 @@ void wilder_atr(const H& high, const L& low, const C& close, std::uint64_t p, do
     std::fill_n(out, n, NaN);
     if (n < p) return;
     if (p == 0) index_out_of_range(static_cast<std::size_t>(-1), n);  // the seed sits at index p - 1
-    const double pd = static_cast<double>(p);
-    double sum = -0.0;
-    for (std::size_t k = 0; k < p; ++k) sum = sum + true_range_at(high, low, close, k);
-    double prev = sum / pd;
-    out[p - 1] = prev;
-    const double q = pd + (-1.0);
-    for (std::size_t k = p; k < n; ++k) {
-        prev = (q * prev + true_range_step(high[k], low[k], close[k - 1])) / pd;
-        out[k] = prev;
-    }
+    WilderAtr atr(p);
+    for (std::size_t k = 0; k < p; ++k) atr.seed(true_range_at(high, low, close, k));
+    out[p - 1] = atr.start();
+    for (std::size_t k = p; k < n; ++k) out[k] = atr.step(true_range_step(high[k], low[k], close[k - 1]));
 }
 
-}  // namespace korva::bands
+}  // namespace korva

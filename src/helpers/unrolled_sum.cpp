@@ -1,8 +1,3 @@
-// Four-double vectors are returned only by always-inlined functions (the
-// eight-lane kernel and its loaders), folded into the per-level wrappers, so
-// no call passes one in registers and GCC's ABI note for such signatures
-// does not apply here.
-#pragma GCC diagnostic ignored "-Wpsabi"
 #include "unrolled_sum.hpp"
 #include "dispatch.hpp"
 #include "lanes.hpp"

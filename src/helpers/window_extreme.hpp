@@ -14,10 +14,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "fmath.hpp"
 #include "lanes.hpp"
 
-namespace korva::bands {
+namespace korva {
 
 // Ring buffer of (row, value) pairs. The capacity is a power of two no
 // smaller than the window, so it never grows: after expiring, at most p - 1
@@ -55,47 +54,17 @@ private:
     std::size_t head_ = 0, size_ = 0;
 };
 
-// Branch-free selections for the block form below; each gives exactly the
-// result of the plain expression next to it (the prefix folds are chains
-// whose branches would be mispredicted on real prices). Written on two lanes
-// (x86-64 compiles `x > y ? x : y` to maxpd, whose rule it is, and aarch64 to
-// a bit select); a scalar runs in lane 0 of a pair, so that its comparison
-// masks stay in vector registers instead of becoming branches.
-namespace select {
-// earlier > later ? earlier : later
-inline Pair max_later(Pair earlier, Pair later) { return earlier > later ? earlier : later; }
-// earlier < later ? earlier : later
-inline Pair min_later(Pair earlier, Pair later) { return earlier < later ? earlier : later; }
-// max_num(a, b): the larger; equal values give a AND b (+0 over -0); a NaN
-// operand gives the other one.
-inline Pair max_num(Pair a, Pair b) {
-    const Pair r = a > b ? a : b;  // b when a is NaN
-    const Pair e = a == b ? reinterpret_cast<Pair>(reinterpret_cast<PairBits>(a) & reinterpret_cast<PairBits>(b)) : r;
-    return b != b ? a : e;
-}
-// min_num(a, b): equal values give a OR b (-0 over +0).
-inline Pair min_num(Pair a, Pair b) {
-    const Pair r = a < b ? a : b;
-    const Pair e = a == b ? reinterpret_cast<Pair>(reinterpret_cast<PairBits>(a) | reinterpret_cast<PairBits>(b)) : r;
-    return b != b ? a : e;
-}
-inline double max_later(double earlier, double later) { return max_later(Pair{earlier}, Pair{later})[0]; }
-inline double min_later(double earlier, double later) { return min_later(Pair{earlier}, Pair{later})[0]; }
-inline double max_num(double a, double b) { return max_num(Pair{a}, Pair{b})[0]; }
-inline double min_num(double a, double b) { return min_num(Pair{a}, Pair{b})[0]; }
-}  // namespace select
-
 // Pop conditions: the new value displaces the back one when it is at least
 // as extreme, false for NaN on either side. `combine` is the block form's
 // fold for NaN-free data.
 struct KeepMax {
     static bool displaces(double v, double back) { return v >= back; }
     // Without NaN: the later of two equal values wins, as in the deque.
-    static double combine(double earlier, double later) { return select::max_later(earlier, later); }
+    static double combine(double earlier, double later) { return max_later(earlier, later); }
 };
 struct KeepMin {
     static bool displaces(double v, double back) { return v <= back; }
-    static double combine(double earlier, double later) { return select::min_later(earlier, later); }
+    static double combine(double earlier, double later) { return min_later(earlier, later); }
 };
 
 // `window_extreme`: add rows 0 .. p-1, then for each later row expire, add,
@@ -117,16 +86,6 @@ public:
 private:
     std::size_t p_;
     MonotonicDeque q_;
-};
-
-// NaN-ignoring extremes (the maxNum/minNum rule, -0 < +0): a window's result
-// is the fold of its values from -inf (maximum) or +inf (minimum), NaN
-// skipped, and does not depend on the fold order.
-struct KeepMaxNum {
-    static double combine(double a, double b) { return select::max_num(a, b); }
-};
-struct KeepMinNum {
-    static double combine(double a, double b) { return select::min_num(a, b); }
 };
 
 // Block form of the same rolling extremes (van Herk / Gil-Werman): the
@@ -204,9 +163,9 @@ template <bool NanAware, class VH, class VL, class Emit>
 bool block_high_low(const VH& high, const VL& low, std::size_t p, Emit&& emit) {
     const auto combine = [](Pair earlier, Pair later) {
         if constexpr (NanAware) {
-            return select::max_num(earlier, later);
+            return max_num(earlier, later);
         } else {
-            return select::max_later(earlier, later);
+            return max_later(earlier, later);
         }
     };
     const auto row = [&](std::size_t j) { return Pair{high[j], -low[j]}; };
@@ -265,4 +224,4 @@ void window_high_low_num(const VH& high, const VL& low, std::size_t p, Emit&& em
     });
 }
 
-}  // namespace korva::bands
+}  // namespace korva

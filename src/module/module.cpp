@@ -11,14 +11,17 @@
 #include "../helpers/dispatch.hpp"
 #include "../helpers/errors.hpp"
 #include "args.hpp"
+#include "guard.hpp"
 #include "numpy_api.hpp"
 #include "python.hpp"
+#include "stream.hpp"
 #include "table.hpp"
 
 namespace korva {
-namespace {
 
-PyObject* internal_error = nullptr;  // the module's InternalError class
+PyObject* internal_error = nullptr;
+
+namespace {
 
 PyObject* to_python(Value&& v);
 
@@ -54,32 +57,6 @@ PyObject* to_python(Value&& v) {
         PyObject* operator()(Dict& d) { return dict_to_python(std::move(d)); }
     };
     return std::visit(Visitor{}, v.v);
-}
-
-PyObject* exception_class(ErrorKind kind) {
-    switch (kind) {
-        case ErrorKind::Value: return PyExc_ValueError;
-        case ErrorKind::Index: return PyExc_IndexError;
-        case ErrorKind::Type: return PyExc_TypeError;
-        case ErrorKind::Internal: break;
-    }
-    return internal_error;
-}
-
-// The one place where C++ failures become Python exceptions.
-template <class F>
-PyObject* guarded(F&& body) noexcept {
-    try {
-        return body();
-    } catch (const py::ErrorAlreadySet&) {
-        if (!PyErr_Occurred()) {
-            PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
-        }
-    } catch (...) {
-        const Failure f = current_failure();
-        PyErr_SetString(exception_class(f.kind), f.text);
-    }
-    return nullptr;
 }
 
 PyObject* call(const table::Function& f, PyObject* const* argv, Py_ssize_t nargs, PyObject* kwnames) {
@@ -206,6 +183,7 @@ PyObject* create_module() {
     for (std::size_t i = 0; i < count; ++i) {
         if (register_function(module.get(), module_name.get(), &methods[i]) < 0) return nullptr;
     }
+    if (add_stream_module(module.get()) < 0) return nullptr;
     return module.release();
 }
 

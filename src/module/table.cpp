@@ -121,159 +121,168 @@ constexpr Function table[] = {
     {"run_coordinator", 0, {}, "Run shared state in a dedicated child; never block the dashboard process.", nullptr},
     fn<ma::cwma>("cwma", {"source", "period"}, "Cubed Weighted Moving Average")
         .in(Family::MovingAverages)
-        .warm("period + 1 copies of `source`"),
+        .warm(copies("period + 1", "source")),
     fn<ma::dema>("dema", {"source", "period"},
                  "Calculate DEMA (Double Exponential Moving Average) - Ultra-optimized version")
         .in(Family::MovingAverages)
-        .warm("none"),
+        .warm(none()),
     fn<ma::ema>("ema", {"source", "period"}, "Calculate EMA (Exponential Moving Average) - Optimized version")
         .in(Family::MovingAverages)
-        .warm("none (all NaN when period > n)"),
+        .warm(nans("n if period > n else 0")),
     fn<ma::ema_last>("ema_last", {"source", "period"}, doc::ema_last).in(Family::MovingAverages),
     fn<ma::epma>("epma", {"source", "period", "offset"}, "End Point Moving Average")
         .in(Family::MovingAverages)
-        .warm("period + offset + 1 copies of `source`"),
+        .warm(copies("n if period + 2 == 2 * offset else period + offset + 1", "source")
+                  .noting("all when the weights sum to zero")),
     fn<ma::frama>("frama", {"candles", "window", "fc", "sc"}, "Calculate FRAMA (Fractal Adaptive Moving Average)")
         .in(Family::MovingAverages)
-        .warm("window - 1 NaN, an odd window counting as window + 1"),
+        .warm(nans("window + window % 2 - 1")),
     fn<ma::hma>("hma", {"source", "period"}, "HMA — Hull Moving Average")
         .in(Family::MovingAverages)
-        .warm("period + isqrt(period) - 2 rest on zero-filled stages (0.0 at first)"),
+        .warm(zeros("max(period // 2, isqrt(period)) - 1")
+                  .noting("the first period + isqrt(period) - 2 rest on zero-filled stages")),
     fn<ma::hwma>("hwma", {"source", "na", "nb", "nc"}, "Holt-Winter Moving Average")
         .in(Family::MovingAverages)
-        .warm("none"),
+        .warm(none()),
     fn<ma::jma>("jma", {"source", "period", "phase", "power"}, "JMA — Jurik Moving Average")
         .in(Family::MovingAverages)
-        .warm("none"),
+        .warm(none())
+        .uses_libm(),
     fn<ma::kama>("kama", {"source", "period", "fast_length", "slow_length"},
                  "Calculate KAMA (Kaufman Adaptive Moving Average) - Optimized version")
         .in(Family::MovingAverages)
-        .warm("period copies of `source`"),
+        .warm(copies("period", "source")),
     fn<ma::maaq>("maaq", {"source", "period", "fast_period", "slow_period"}, "MAAQ — Moving Average Adaptive Q")
         .in(Family::MovingAverages)
-        .warm("period copies of `source`"),
+        .warm(copies("period", "source")),
     fn<ma::mcginley_dynamic>("mcginley_dynamic", {"source", "period", "k"}, "McGinley Dynamic")
         .in(Family::MovingAverages)
-        .warm("none"),
-    fn<ma::mwdx>("mwdx", {"source", "factor"}, "MWDX Average").in(Family::MovingAverages).warm("none"),
+        .warm(none()),
+    fn<ma::mwdx>("mwdx", {"source", "factor"}, "MWDX Average").in(Family::MovingAverages).warm(none()),
     fn<ma::nma>("nma", {"source", "period"}, "NMA — Natural Moving Average")
         .in(Family::MovingAverages)
-        .warm("period + 1 NaN"),
+        .warm(nans("period + 1")),
     fn<ma::rma>("rma", {"source", "length"}, "RMA — Wilder's EMA (alpha = 1/length)")
         .in(Family::MovingAverages)
-        .warm("none"),
+        .warm(none()),
     fn<ma::sma>("sma", {"source", "period"}, "Calculate Simple Moving Average (SMA)")
         .in(Family::MovingAverages)
-        .warm("period - 1 NaN"),
+        .warm(nans("period - 1")),
     fn<ma::sma_last>("sma_last", {"source", "period"}, doc::sma_last).in(Family::MovingAverages),
     fn<ma::smma>("smma", {"source", "length"}, "Calculate SMMA (Smoothed Moving Average)")
         .in(Family::MovingAverages)
-        .warm("length - 1 NaN"),
+        .warm(nans("length - 1")),
     fn<ma::sqwma>("sqwma", {"source", "period"}, "Squared Weighted Moving Average")
         .in(Family::MovingAverages)
-        .warm("period + 1 copies of `source`"),
+        .warm(copies("period + 1", "source")),
     fn<ma::srwma>("srwma", {"source", "period"}, "Square Root Weighted Moving Average")
         .in(Family::MovingAverages)
-        .warm("period + 1 copies of `source`"),
+        .warm(copies("period + 1", "source")),
     fn<ma::t3>("t3", {"candles", "period", "vfactor", "source_type", "sequential"},
                "Calculate T3 (Triple Exponential Moving Average)")
         .in(Family::MovingAverages)
-        .warm("none"),
+        .warm(none()),
     fn<ma::tema>("tema", {"source", "period"}, "Calculate TEMA (Triple Exponential Moving Average)")
         .in(Family::MovingAverages)
-        .warm("none"),
+        .warm(none()),
     fn<ma::trix>("trix", {"source", "period"}, "TRIX — triple EMA of log(price), percent change * 10000")
         .in(Family::MovingAverages)
-        .warm("1 NaN"),
+        .warm(nans("1"))
+        .uses_libm(),
     fn<ma::vidya>("vidya", {"source", "length", "fix_cmo", "select"}, "VIDYA — Variable Index Dynamic Average")
         .in(Family::MovingAverages)
-        .warm("none"),
+        .warm(none()),
     fn<ma::vlma_inner>("vlma_inner", {"source", "a", "b", "c", "d", "min_period", "max_period"},
                        "VLMA inner loop (called from Python after computing deviation bands)")
         .in(Family::MovingAverages)
-        .warm("none"),
+        .warm(none()),
     fn<ma::vpwma>("vpwma", {"source", "period", "power"}, "Variable Power Weighted Moving Average")
         .in(Family::MovingAverages)
-        .warm("period + 1 copies of `source`"),
+        .warm(copies("period + 1", "source"))
+        .uses_libm(),
     fn<ma::vwap>("vwap", {"candles", "source_type", "anchor", "sequential"},
                  "Calculate VWAP (Volume Weighted Average Price)")
         .in(Family::MovingAverages)
-        .warm("none"),
+        .warm(none()),
     fn<ma::vwma>("vwma", {"candles", "period"}, "Calculate Volume Weighted Moving Average - Ultra-optimized version")
         .in(Family::MovingAverages)
-        .warm("none (expanding averages before period rows)"),
+        .warm(none().noting("expanding averages before period rows")),
     fn<ma::wilders>("wilders", {"source", "period"}, "Wilders Smoothing (same as rma with period param)")
         .in(Family::MovingAverages)
-        .warm("none"),
+        .warm(none()),
     fn<ma::wma>("wma", {"source", "period"}, "Calculate Weighted Moving Average - Ultra-optimized version")
         .in(Family::MovingAverages)
-        .warm("period - 1 NaN"),
+        .warm(nans("period - 1")),
     fn<ma::zlema>("zlema", {"source", "period"}, "Calculate ZLEMA (Zero-Lag Exponential Moving Average)")
         .in(Family::MovingAverages)
-        .warm("(period - 1) // 2 NaN"),
+        .warm(nans("(period - 1) // 2")),
     fn<osc::aroonosc>("aroonosc", {"candles", "period"}, "Aroon Oscillator")
         .in(Family::Oscillators)
-        .warm("period - 1 NaN"),
+        .warm(nans("period - 1")),
     fn<osc::cci>("cci", {"candles", "period"}, "CCI — Commodity Channel Index")
         .in(Family::Oscillators)
-        .warm("period - 1 NaN"),
+        .warm(nans("period - 1")),
     fn<osc::cfo>("cfo", {"source", "period", "scalar"}, "CFO — Chande Forecast Oscillator")
         .in(Family::Oscillators)
-        .warm("period - 1 NaN"),
-    fn<osc::cg>("cg", {"source", "period"}, "CG — Center of Gravity").in(Family::Oscillators).warm("period + 1 NaN"),
+        .warm(nans("period - 1")),
+    fn<osc::cg>("cg", {"source", "period"}, "CG — Center of Gravity").in(Family::Oscillators).warm(nans("period + 1")),
     fn<osc::cmo>("cmo", {"source", "period"}, "CMO — Chande Momentum Oscillator")
         .in(Family::Oscillators)
-        .warm("period NaN"),
+        .warm(nans("period")),
     fn<osc::dpo>("dpo", {"source", "period"}, "DPO — Detrended Price Oscillator")
         .in(Family::Oscillators)
-        .warm("period + period // 2 NaN"),
+        .warm(nans("period + period // 2")),
     fn<osc::dti>("dti", {"candles", "r", "s", "u"},
                  "Calculate DTI (Dynamic Trend Index) by William Blau - Optimized version")
         .in(Family::Oscillators)
-        .warm("none"),
+        .warm(none()),
     fn<osc::fisher>("fisher", {"candles", "period"}, "Fisher Transform → (fisher, signal)")
         .in(Family::Oscillators)
         .returns({"fisher", "signal"})
-        .warm("fisher: period zeros; signal: period + 1 zeros"),
+        .warm(zeros("period").only("fisher"))
+        .warm(zeros("period + 1").only("signal")),
     fn<osc::fosc>("fosc", {"source", "period"}, "Calculate FOSC (Forecast Oscillator)")
         .in(Family::Oscillators)
-        .warm("period - 1 NaN"),
-    fn<osc::lrsi>("lrsi", {"candles", "alpha"}, "Laguerre RSI").in(Family::Oscillators).warm("none"),
+        .warm(nans("period - 1")),
+    fn<osc::lrsi>("lrsi", {"candles", "alpha"}, "Laguerre RSI").in(Family::Oscillators).warm(none()),
     fn<osc::macd>("macd", {"source", "fast_period", "slow_period", "signal_period"},
                   "Calculate MACD (Moving Average Convergence/Divergence)")
         .in(Family::Oscillators)
         .returns({"macd", "signal", "hist"})
-        .warm("none"),
-    fn<osc::mass>("mass", {"candles", "period"}, "MASS — Mass Index").in(Family::Oscillators).warm("period - 1 zeros"),
+        .warm(none()),
+    fn<osc::mass>("mass", {"candles", "period"}, "MASS — Mass Index").in(Family::Oscillators).warm(zeros("period - 1")),
     fn<osc::pfe>("pfe", {"source", "period", "smoothing"}, "PFE — Polarized Fractal Efficiency")
         .in(Family::Oscillators)
-        .warm("period - 1 zeros (-0.0)"),
+        .warm(zeros("period - 1").noting("-0.0")),
     fn<osc::rsi>("rsi", {"source", "period"}, "Calculate RSI (Relative Strength Index)")
         .in(Family::Oscillators)
-        .warm("period NaN"),
+        .warm(nans("period")),
     fn<osc::rsi_last>("rsi_last", {"source", "period"}, doc::rsi_last).in(Family::Oscillators),
     fn<osc::rsx>("rsx", {"source", "period"}, "RSX — Relative Strength Xtra")
         .in(Family::Oscillators)
-        .warm("period NaN"),
+        .warm(nans("period")),
     fn<osc::srsi>("srsi", {"source", "period", "period_stoch", "k_period", "d_period"},
                   "Calculate SRSI (Stochastic RSI) - Optimized version")
         .in(Family::Oscillators)
         .returns({"k", "d"})
-        .warm("k: period + period_stoch + max(k_period, 1) - 2 NaN; d: d_period - 1 more"),
+        .warm(nans("period + period_stoch + max(k_period, 1) - 2").only("k"))
+        .warm(nans("period + period_stoch + max(k_period, 1) + d_period - 3").only("d")),
     fn<osc::stoch>("stoch",
                    {"candles", "fastk_period", "slowk_period", "_slowk_matype", "slowd_period", "_slowd_matype"},
                    "Calculate Stochastic Oscillator - Ultra-optimized version")
         .in(Family::Oscillators)
         .returns({"slowk", "slowd"})
-        .warm("fastk_period - 1 NaN"),
+        .warm(nans("max(fastk_period, slowk_period) - 1").only("slowk"))
+        .warm(nans("max(fastk_period, slowk_period, slowd_period) - 1").only("slowd")),
     fn<osc::stochf>("stochf", {"candles", "fastk_period", "fastd_period", "fastd_matype"},
                     "Calculate Stochastic Fast - Ultra-optimized version")
         .in(Family::Oscillators)
         .returns({"fastk", "fastd"})
-        .warm("fastk_period - 1 NaN"),
+        .warm(nans("fastk_period - 1").only("fastk"))
+        .warm(nans("max(fastk_period, fastd_period) - 1").only("fastd")),
     fn<osc::willr>("willr", {"candles", "period"}, "Calculate Williams' %R - Ultra-optimized version")
         .in(Family::Oscillators)
-        .warm("period - 1 NaN"),
+        .warm(nans("period - 1")),
     fn<osc::wt>("wt", {"candles", "wtchannellen", "wtaveragelen", "wtmalen", "oblevel", "oslevel", "source_type"},
                 "Calculate Wavetrend indicator")
         .in(Family::Oscillators)
@@ -284,30 +293,32 @@ constexpr Function table[] = {
                   {"oversold", Item::Mask},
                   {"overbought", Item::Mask},
                   "diff"})
-        .warm("none"),
+        .warm(none()),
     fn<trend::adx>("adx", {"candles", "period"}, "Calculate ADX (Average Directional Index)")
         .in(Family::Trend)
-        .warm("2 * period NaN"),
+        .warm(nans("2 * period")),
     fn<trend::adxr>("adxr", {"candles", "period"}, "ADXR — Average Directional Movement Index Rating")
         .in(Family::Trend)
-        .warm("2 * period - 1 NaN"),
+        .warm(nans("2 * period - 1")),
     fn<trend::alligator>("alligator", {"source"},
                          "Calculate Alligator indicator (Jaw, Teeth, Lips) - Optimized version")
         .in(Family::Trend)
         .returns({"jaw", "teeth", "lips"})
-        .warm("jaw: 20 NaN; teeth: 12 NaN; lips: 7 NaN"),
+        .warm(nans("20").only("jaw"))
+        .warm(nans("12").only("teeth"))
+        .warm(nans("7").only("lips")),
     fn<trend::di>("di", {"candles", "period"}, "Calculate DI (Directional Indicator) - Optimized version")
         .in(Family::Trend)
         .returns({"plus", "minus"})
-        .warm("period NaN"),
+        .warm(nans("period")),
     fn<trend::dm>("dm", {"candles", "period"}, "Calculate Directional Movement (DM) - Ultra-optimized version")
         .in(Family::Trend)
         .returns({"plus", "minus"})
-        .warm("period NaN"),
+        .warm(nans("period")),
     fn<trend::dx>("dx", {"candles", "di_length", "adx_smoothing", "_sequential"}, doc::dx)
         .in(Family::Trend)
         .returns({"adx", "plus_di", "minus_di"})
-        .warm("none"),
+        .warm(none()),
     fn<trend::ichimoku_cloud>(
         "ichimoku_cloud",
         {"candles", "conversion_line_period", "base_line_period", "lagging_line_period", "displacement"},
@@ -320,42 +331,43 @@ constexpr Function table[] = {
     fn<trend::safezonestop>("safezonestop", {"candles", "period", "mult", "max_lookback", "direction"},
                             "SafeZone Stops")
         .in(Family::Trend)
-        .warm("none"),
-    fn<trend::sar>("sar", {"candles", "acceleration", "maximum"}, "Parabolic SAR").in(Family::Trend).warm("none"),
+        .warm(none()),
+    fn<trend::sar>("sar", {"candles", "acceleration", "maximum"}, "Parabolic SAR").in(Family::Trend).warm(none()),
     fn<trend::supertrend>("supertrend", {"candles", "period", "factor"}, "SuperTrend → (trend, changed)")
         .in(Family::Trend)
         .returns({"trend", "changed"})
-        .warm("trend: max(period, 1) - 1 zeros; changed: period zeros"),
+        .warm(zeros("max(period, 1) - 1").only("trend"))
+        .warm(zeros("period").only("changed")),
     fn<trend::vi>("vi", {"candles", "period", "sequential"}, "Calculate VI (Vortex Indicator)")
         .in(Family::Trend)
         .returns({"vi_plus", "vi_minus"})
-        .warm("period NaN"),
+        .warm(nans("period")),
     fn<volume::adosc>("adosc", {"candles", "fast_period", "slow_period"},
                       "Calculate ADOSC (Chaikin A/D Oscillator) - Ultra-optimized version")
         .in(Family::Volume)
-        .warm("none"),
+        .warm(none()),
     fn<volume::cvi>("cvi", {"candles", "period"},
                     "Calculate CVI (Chaikins Volatility Indicator) - Ultra-optimized version")
         .in(Family::Volume)
-        .warm("period NaN"),
+        .warm(nans("period")),
     fn<volume::efi>("efi", {"source", "candles", "period"}, "EFI — Elder's Force Index")
         .in(Family::Volume)
-        .warm("period NaN"),
+        .warm(nans("period")),
     fn<volume::emv>("emv", {"candles", "length", "div"}, "EMV — Ease of Movement")
         .in(Family::Volume)
-        .warm("length - 1 zeros"),
-    fn<volume::nvi>("nvi", {"source", "candles"}, "NVI — Negative Volume Index").in(Family::Volume).warm("none"),
-    fn<volume::pvi>("pvi", {"source", "candles"}, "PVI — Positive Volume Index").in(Family::Volume).warm("none"),
-    fn<volume::wad>("wad", {"candles"}, doc::wad).in(Family::Volume).warm("none"),
+        .warm(zeros("length - 1")),
+    fn<volume::nvi>("nvi", {"source", "candles"}, "NVI — Negative Volume Index").in(Family::Volume).warm(none()),
+    fn<volume::pvi>("pvi", {"source", "candles"}, "PVI — Positive Volume Index").in(Family::Volume).warm(none()),
+    fn<volume::wad>("wad", {"candles"}, doc::wad).in(Family::Volume).warm(none()),
     fn<bands::atr>("atr", {"candles", "period"}, "Calculate ATR (Average True Range) - Ultra-optimized version")
         .in(Family::Bands)
-        .warm("period - 1 NaN"),
+        .warm(nans("period - 1")),
     fn<bands::atr_last>("atr_last", {"candles", "period"}, doc::atr_last).in(Family::Bands),
     fn<bands::bollinger_bands>("bollinger_bands", {"source", "period", "devup", "devdn"},
                                "Calculate Bollinger Bands - Optimized version")
         .in(Family::Bands)
         .returns({"upper", "middle", "lower"})
-        .warm("period - 1 NaN"),
+        .warm(nans("period - 1")),
     fn<bands::bollinger_bands_last>("bollinger_bands_last", {"source", "period", "devup", "devdn"},
                                     doc::bollinger_bands_last)
         .in(Family::Bands)
@@ -363,68 +375,75 @@ constexpr Function table[] = {
     fn<bands::bollinger_bands_width>("bollinger_bands_width", {"source", "period", "mult"},
                                      "Calculate Bollinger Bands Width - Optimized version")
         .in(Family::Bands)
-        .warm("period - 1 NaN"),
+        .warm(nans("period - 1")),
     fn<bands::chande>("chande", {"candles", "period", "mult", "direction"},
                       "Calculate Chande (Chandelier Exit) - Ultra-optimized version")
         .in(Family::Bands)
-        .warm("period - 1 NaN"),
+        .warm(nans("period - 1")),
     fn<bands::chop>("chop", {"candles", "period", "scalar", "drift"},
                     "Calculate CHOP (Choppiness Index) - Ultra-optimized version")
         .in(Family::Bands)
-        .warm("period - 1 NaN"),
+        .warm(nans("max(period, drift) - 1"))
+        .uses_libm(),
     fn<bands::donchian>("donchian", {"candles", "period"}, "Calculate Donchian Channels - Ultra-optimized version")
         .in(Family::Bands)
         .returns({"upperband", "middleband", "lowerband"})
-        .warm("period - 1 NaN"),
+        .warm(nans("period - 1")),
     fn<bands::keltner_inner>("keltner_inner", {"ma_values", "high", "low", "close", "period", "multiplier"},
                              "Keltner Channel inner (takes pre-computed MA) → (upper, middle, lower)")
         .in(Family::Bands)
         .returns({"upper", "middle", "lower"})
-        .warm("upper, lower: period - 1 NaN; middle is `ma_values`"),
+        .warm(nans("period - 1").only("upper, lower"))
+        .warm(copies("n", "ma_values").only("middle")),
     fn<ehlers::bandpass>("bandpass", {"source", "period", "bandwidth"},
                          "Bandpass Filter → (bp, bp_normalized, signal, trigger)")
         .in(Family::Cycles)
         .returns({"bp", "bp_normalized", "signal", "trigger"})
-        .warm("none"),
+        .warm(none())
+        .uses_libm(),
     fn<ehlers::correlation_cycle>("correlation_cycle", {"source", "period", "threshold"},
                                   "Correlation Cycle → (real, imag, angle, state)")
         .in(Family::Cycles)
         .returns({"real", "imag", "angle", "state"})
-        .warm("real, imag, angle: max(period, 2) NaN; state: 1 zero"),
+        .warm(nans("max(period, 2)").only("real, imag, angle"))
+        .warm(zeros("1").only("state"))
+        .uses_libm(),
     fn<ehlers::edcf>("edcf", {"source", "period"}, "EDCF — Ehlers Distance Coefficient Filter")
         .in(Family::Cycles)
-        .warm("2 * period NaN"),
-    fn<ehlers::gauss>("gauss", {"source", "period", "poles"}, "Gaussian Filter").in(Family::Cycles).warm("none"),
-    fn<ehlers::high_pass>("high_pass", {"source", "period"}, "High Pass 1-pole").in(Family::Cycles).warm("none"),
+        .warm(nans("2 * period")),
+    fn<ehlers::gauss>("gauss", {"source", "period", "poles"}, "Gaussian Filter").in(Family::Cycles).warm(none()),
+    fn<ehlers::high_pass>("high_pass", {"source", "period"}, "High Pass 1-pole").in(Family::Cycles).warm(none()),
     fn<ehlers::high_pass_2_pole>("high_pass_2_pole", {"source", "period"}, "High Pass 2-pole")
         .in(Family::Cycles)
-        .warm("none"),
+        .warm(none()),
     fn<ehlers::itrend>("itrend", {"source", "alpha"}, "Instantaneous Trendline → (signal, it, trigger)")
         .in(Family::Cycles)
         .returns({"signal", "it", "trigger"})
-        .warm("none (trigger equals it for the first 20)"),
+        .warm(none().only("signal, it"))
+        .warm(copies("20", "it").only("trigger")),
     fn<ehlers::mama>("mama", {"source", "fastlimit", "slowlimit"}, "MAMA — MESA Adaptive Moving Average → (mama, fama)")
         .in(Family::Cycles)
         .returns({"mama", "fama"})
-        .warm("none"),
+        .warm(none())
+        .uses_libm(),
     fn<ehlers::pma>("pma", {"source"}, "PMA — Predictive Moving Average → (predict, trigger)")
         .in(Family::Cycles)
         .returns({"predict", "trigger"})
-        .warm("6 NaN"),
-    fn<ehlers::reflex>("reflex", {"source", "period"}, "Reflex indicator").in(Family::Cycles).warm("period zeros"),
+        .warm(nans("6")),
+    fn<ehlers::reflex>("reflex", {"source", "period"}, "Reflex indicator").in(Family::Cycles).warm(zeros("period")),
     fn<ehlers::supersmoother>("supersmoother", {"source", "period"}, "SuperSmoother 2-pole")
         .in(Family::Cycles)
-        .warm("none"),
+        .warm(none()),
     fn<ehlers::supersmoother_3_pole>("supersmoother_3_pole", {"source", "period"}, "SuperSmoother 3-pole")
         .in(Family::Cycles)
-        .warm("none"),
+        .warm(none()),
     fn<ehlers::trendflex>("trendflex", {"source", "period"}, "TrendFlex indicator")
         .in(Family::Cycles)
-        .warm("period zeros"),
+        .warm(zeros("period")),
     fn<ehlers::voss>("voss", {"source", "period", "predict", "bandwidth"}, "Voss Predictive Filter → (voss, filt)")
         .in(Family::Cycles)
         .returns({"voss", "filt"})
-        .warm("max(period, 3 * predict, 5) + 1 zeros"),
+        .warm(zeros("max(period, 3 * predict, 5) + 1")),
     fn<trading_hours::trading_hours_mask>("trading_hours_mask", {"timestamps", "starts", "ends"},
                                           doc::trading_hours_mask)
         .in(Family::Candles),
@@ -438,35 +457,37 @@ constexpr Function table[] = {
                     "EMD — Empirical Mode Decomposition → (upperband, middleband, lowerband)")
         .in(Family::Candles)
         .returns({"upperband", "middleband", "lowerband"})
-        .warm("upperband, lowerband: 49 NaN; middleband: 2 * period - 1 NaN"),
+        .warm(nans("49").only("upperband, lowerband"))
+        .warm(nans("2 * period - 1").only("middleband")),
     fn<candle::heikin_ashi_candles>("heikin_ashi_candles", {"candles"},
                                     "Heikin Ashi Candles → (open, close, high, low)")
         .in(Family::Candles)
         .returns({"open", "close", "high", "low"})
-        .warm("1 NaN"),
+        .warm(nans("1")),
     fn<candle::qstick>("qstick", {"candles", "period"}, "QStick — SMA of (close - open)")
         .in(Family::Candles)
-        .warm("period - 1 zeros"),
+        .warm(zeros("period - 1")),
     fn<statistical::damiani_volatmeter>("damiani_volatmeter",
                                         {"candles", "source", "vis_atr", "vis_std", "sed_atr", "sed_std", "threshold"},
                                         "Damiani Volatmeter — returns (vol, anti)")
         .in(Family::Statistics)
         .returns({"vol", "anti"})
-        .warm("sed_std zeros"),
+        .warm(zeros("max(sed_std, vis_atr - 1, sed_atr - 1)").only("vol"))
+        .warm(zeros("sed_std").only("anti")),
     fn<statistical::hurst_rs>("hurst_rs", {"x", "min_chunksize", "max_chunksize", "num_chunksize"},
                               "Hurst RS (R/S method for Hurst exponent)")
         .in(Family::Statistics),
     fn<statistical::linearreg>("linearreg", {"source", "period"}, "Linear Regression Value")
         .in(Family::Statistics)
-        .warm("period - 1 NaN"),
+        .warm(nans("period - 1")),
     fn<statistical::find_order_index>("find_order_index", {"orders", "order_array"}, doc::find_order_index)
         .in(Family::Statistics),
     fn<statistical::moving_std>("moving_std", {"source", "period"}, "Calculate moving standard deviation")
         .in(Family::Statistics)
-        .warm("period - 1 NaN"),
+        .warm(nans("period - 1")),
     fn<statistical::shift>("shift", {"source", "periods"}, "Shift array by a given number of periods")
         .in(Family::Statistics)
-        .warm("periods NaN (trailing when periods < 0)"),
+        .warm(nans("max(periods, 0)").noting("trailing NaN when periods < 0")),
     fn<statistical::subtract_floats>(
         "subtract_floats", {"float1", "float2"},
         "Subtracts two floats without the rounding issue by using precise decimal arithmetic")
@@ -479,16 +500,22 @@ constexpr Function table[] = {
 static_assert(std::size(table) <= kCapacity, "raise table::kCapacity");
 
 // The reference and the stubs need the members of every tuple or dict result
-// (and only of those) and a family for every numeric function.
+// (and only of those), a family for every numeric function, and warm-ups only
+// where a series is among the results.
 constexpr bool described() {
     for (std::size_t i = 1; i < std::size(table); ++i) {
         const Function& f = table[i];
         const bool several = f.result == Result::Tuple || f.result == Result::Dict;
         if (several != (f.output_count > 0) || f.family == Family::Coordinator) return false;
+        bool series = f.result == Result::Series;
+        for (std::size_t k = 0; k < f.output_count; ++k) series = series || f.outputs[k].item == Item::Series;
+        if (f.warmup_count > 0 && !series) return false;
     }
     return true;
 }
-static_assert(described(), "name the members of tuple and dict results, and give each function a family");
+static_assert(described(),
+              "name the members of tuple and dict results, give each function a family, and warm-ups only "
+              "to functions with a series result");
 
 }  // namespace
 

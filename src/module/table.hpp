@@ -65,6 +65,39 @@ constexpr const char* family_name(Family f) {
     return names[static_cast<std::size_t>(f)];
 }
 
+// The warm-up of a series result: how many leading positions hold no
+// computed value, and what they hold instead. `count` is an integer
+// expression in the parameter names and `n` (the input's length): + - * //
+// %, min, max, isqrt and `a if cond else b`. The reference renders it and a
+// test evaluates it against the module for every entry, so it is data, not
+// prose. `members` (comma-separated) limits it to some members of a tuple or
+// dict result; a note adds what the count cannot say.
+enum class Fill : std::uint8_t { NaN, Zero, Copy };
+struct Warmup {
+    const char* count = nullptr;
+    Fill fill = Fill::NaN;
+    const char* of = nullptr;  // Copy: the parameter or member copied
+    const char* members = nullptr;
+    const char* note = nullptr;
+
+    constexpr Warmup only(const char* names) const {
+        Warmup w = *this;
+        w.members = names;
+        return w;
+    }
+    constexpr Warmup noting(const char* text) const {
+        Warmup w = *this;
+        w.note = text;
+        return w;
+    }
+};
+constexpr Warmup nans(const char* count) { return {count, Fill::NaN}; }
+constexpr Warmup zeros(const char* count) { return {count, Fill::Zero}; }
+constexpr Warmup copies(const char* count, const char* of) { return {count, Fill::Copy, of}; }
+// Position 0 already holds a computed value.
+constexpr Warmup none() { return nans("0"); }
+inline constexpr std::size_t kMaxWarmups = 4;
+
 struct Function {
     const char* name;
     std::size_t count;
@@ -75,19 +108,30 @@ struct Function {
     Family family = Family::Coordinator;
     std::size_t output_count = 0;
     std::array<Output, kMaxOutputs> outputs{};
-    // Leading positions of the series results that hold no computed value
-    // (NaN, zeros or input copies), as a formula in the parameters; nullptr
-    // where nothing is a series.
-    const char* warmup = nullptr;
+    // Empty where nothing is a series.
+    std::size_t warmup_count = 0;
+    std::array<Warmup, kMaxWarmups> warmups{};
+    // Computes through the C library's transcendental functions (pow, exp,
+    // log, log10, sin, cos, atan), which C lets round differently in the last
+    // bit: between C libraries, and within glibc between processors (its FMA
+    // and non-FMA variants). Comparisons of results across platforms accept
+    // such differences in these functions only (korva_golden --libm).
+    bool libm = false;
 
     constexpr Function in(Family f) const {
         Function c = *this;
         c.family = f;
         return c;
     }
-    constexpr Function warm(const char* text) const {
+    constexpr Function uses_libm() const {
         Function c = *this;
-        c.warmup = text;
+        c.libm = true;
+        return c;
+    }
+    // One call per group of members with the same warm-up.
+    constexpr Function warm(Warmup w) const {
+        Function c = *this;
+        c.warmups[c.warmup_count++] = w;  // past kMaxWarmups: not a constant expression
         return c;
     }
     template <std::size_t N>

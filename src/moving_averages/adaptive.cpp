@@ -16,6 +16,7 @@
 #include "../helpers/smoothing.hpp"
 #include "adaptive.hpp"
 #include "core.hpp"
+#include "steps.hpp"
 
 namespace korva::ma {
 namespace {
@@ -52,23 +53,16 @@ Series kama(SeriesView source, std::uint64_t period, std::uint64_t fast_length, 
     if (period == 0) zero_period(n);
     Series out(n);
     with_view(source, [&](const auto& x) {
-        auto dif = [&](std::size_t j) { return std::fabs(x[j + 1] - x[j]); };
         for (std::size_t i = 0; i < period; ++i) out[i] = x[i];
         double vol = 0.0;
-        for (std::size_t j = 0; j + 1 < period; ++j) vol = vol + dif(j);
-        const double fast = 2.0 / (static_cast<double>(fast_length) + 1.0);
-        const double slow = 2.0 / (static_cast<double>(slow_length) + 1.0);
+        for (std::size_t j = 0; j + 1 < period; ++j) vol = KamaStep::enter(vol, x[j], x[j + 1]);
+        const KamaStep k(fast_length, slow_length);
         double prev = out[period - 1];
         for (std::size_t i = 0; i + period < n; ++i) {
             const std::size_t p = period + i;
-            // The entering difference is added before the leaving one is
-            // subtracted: the running sum carries that rounding.
-            vol = vol + dif(i + period - 1);
-            if (i > 0) vol = vol - dif(i - 1);
-            const double er = vol == 0.0 ? 0.0 : std::fabs(x[p] - x[i]) / vol;
-            const double s = slow + (fast - slow) * er;
-            const double sc = s * s;
-            out[p] = prev = prev + sc * (x[p] - prev);
+            vol = KamaStep::enter(vol, x[p - 1], x[p]);
+            if (i > 0) vol = KamaStep::leave(vol, x[i - 1], x[i]);
+            out[p] = prev = k.value(vol, prev, x[p], x[i]);
         }
     });
     return out;
@@ -255,28 +249,8 @@ Series mcginley_dynamic(SeriesView source, std::uint64_t period, double k) {
 
 namespace {
 
-// trix's three EMA stages of log prices; the output is the change of the
-// third stage, scaled.
-struct TrixStep : ChainStep<3, 0> {
-    static constexpr std::size_t kOutputs = 1;
-    template <bool Emit, class T>
-    void step(T* s, const T* in, T* out) const {
-        const T prev = s[2];
-        ChainStep<3, 0>::step<false>(s, in, out);
-        if constexpr (Emit) out[0] = (s[2] - prev) * 10000.0;
-    }
-};
-
-// t3's six EMA stages and its weighting of the last four.
-struct T3Step : ChainStep<6, 0> {
-    static constexpr std::size_t kOutputs = 1;
-    double c4, c3, c2b, cube;
-    template <bool Emit, class T>
-    void step(T* s, const T* in, T* out) const {
-        ChainStep<6, 0>::step<false>(s, in, out);
-        if constexpr (Emit) out[0] = c4 * s[2] + (c3 * s[3] + (c2b * s[4] - cube * s[5]));
-    }
-};
+KORVA_CHECK_STEP("trix", TrixStep{{ema_coefficients(30)}})
+KORVA_CHECK_STEP("t3", T3Step(5, 0.7))
 
 }  // namespace
 
@@ -289,9 +263,9 @@ Series trix(SeriesView source, std::uint64_t period) {
         // depend on each other, so they overlap instead of waiting on the
         // recurrence.
         const auto logs = [&](std::size_t a, std::size_t b, double* const* bufs) {
-            for (std::size_t i = a; i < b; ++i) bufs[0][i - a] = std::log(x[i]);
+            for (std::size_t i = a; i < b; ++i) bufs[0][i - a] = TrixStep::input(x[i]);
         };
-        const double l0 = std::log(x[0]);
+        const double l0 = TrixStep::input(x[0]);
         double s[3] = {l0, l0, l0};
         double* o[1] = {out.data()};
         rec::run_blocked(TrixStep{{ema_coefficients(period)}}, logs, o, 1, n, s);
@@ -305,16 +279,10 @@ Series t3(MatrixView candles, std::uint64_t period, double vfactor, std::string_
     const PriceSource price(candles, source_type, NameCase::Fold);
     Series out(n);
     if (n == 0) return out;
-    const double v = vfactor;
-    const double c2 = v * v * 3.0;
-    const double cube = v * (v * v);
-    const double c4 = c2 + (cube + (v * 3.0 + 1.0));
-    const double c3 = ((v * v) * -6.0 - v * 3.0) - cube * 3.0;
-    const double c2b = c2 + cube * 3.0;
-    const T3Step step{{ema_coefficients(period)}, c4, c3, c2b, cube};
+    const T3Step step(period, vfactor);
     with_view(price.view(), [&](const auto& y) {
         const double y0 = y[0];
-        out[0] = c4 * y0 + (c3 * y0 + (c2b * y0 - cube * y0));
+        out[0] = step.first(y0);
         double s[6] = {y0, y0, y0, y0, y0, y0};
         double* o[1] = {out.data()};
         rec::run_view(step, y, o, 1, n, s);

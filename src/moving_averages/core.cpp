@@ -1,6 +1,5 @@
 // Core averages. Every function reproduces the host's earlier NumPy code bit
 // for bit; the kernels in helpers/smoothing.hpp fix the operation order.
-#pragma GCC diagnostic ignored "-Wpsabi"  // wide vectors stay inside inlined code
 #include "core.hpp"
 
 #include <algorithm>
@@ -13,6 +12,7 @@
 #include "../helpers/lanes.hpp"
 #include "../helpers/smoothing.hpp"
 #include "../helpers/sweeps.hpp"
+#include "steps.hpp"
 
 namespace korva::ma {
 namespace {
@@ -53,25 +53,6 @@ template <class V>
     simd::dispatch([&](auto) KORVA_LANES { weighted_means_lanes(x, p, out); });
 }
 
-// dema's and tema's outputs from their EMA stages.
-struct DemaStep : ChainStep<2, 0> {
-    static constexpr std::size_t kOutputs = 1;
-    template <bool Emit, class T>
-    void step(T* s, const T* in, T* out) const {
-        ChainStep<2, 0>::step<false>(s, in, out);
-        if constexpr (Emit) out[0] = s[0] * 2.0 - s[1];
-    }
-};
-
-struct TemaStep : ChainStep<3, 0> {
-    static constexpr std::size_t kOutputs = 1;
-    template <bool Emit, class T>
-    void step(T* s, const T* in, T* out) const {
-        ChainStep<3, 0>::step<false>(s, in, out);
-        if constexpr (Emit) out[0] = (s[0] * 3.0 - s[1] * 3.0) + s[2];
-    }
-};
-
 // Every stage seeded with x[0]; positions 1 .. n-1 written to out.
 template <class Step, class V>
 void chain_from_first(const Step& step, const V& x, double* out) {
@@ -80,6 +61,11 @@ void chain_from_first(const Step& step, const V& x, double* out) {
     double* o[1] = {out};
     rec::run_view(step, x, o, 1, x.size(), s);
 }
+
+KORVA_CHECK_STEP("ema", ChainStep<1, 1>{ema_coefficients(30)})
+KORVA_CHECK_STEP("wilders", ChainStep<1, 1>{wilder_coefficients(14)})
+KORVA_CHECK_STEP("dema", DemaStep{{ema_coefficients(30)}})
+KORVA_CHECK_STEP("tema", TemaStep{{ema_coefficients(30)}})
 
 }  // namespace
 
@@ -153,9 +139,9 @@ Series smma(SeriesView source, std::uint64_t length) {
     std::fill_n(out.data(), length - 1, NaN);
     const EmaCoefficients c = wilder_coefficients(length);
     with_view(source, [&](const auto& x) {
-        double s = 0.0;  // plain sum: NaN is not skipped here
-        for (std::size_t i = 0; i < length; ++i) s = s + x[i];
-        s = s / static_cast<double>(length);
+        PlainMean seed;
+        for (std::size_t i = 0; i < length; ++i) seed.add(x[i]);
+        const double s = seed.mean(length);
         out[length - 1] = s;
         recurrence_from(x, length, n, c, s, out.data());
     });
@@ -203,8 +189,7 @@ Series dema(SeriesView source, std::uint64_t period) {
     }
     const EmaCoefficients c = ema_coefficients(period);
     with_view(source, [&](const auto& x) {
-        const double x0 = x[0];
-        out[0] = x0 * 2.0 - x0;
+        out[0] = DemaStep::first(x[0]);
         chain_from_first(DemaStep{{c}}, x, out.data());
     });
     return out;
@@ -216,8 +201,7 @@ Series tema(SeriesView source, std::uint64_t period) {
     if (n == 0) return out;
     const EmaCoefficients c = ema_coefficients(period);
     with_view(source, [&](const auto& x) {
-        const double x0 = x[0];
-        out[0] = x0 + (x0 * 3.0 - x0 * 3.0);
+        out[0] = TemaStep::first(x[0]);
         chain_from_first(TemaStep{{c}}, x, out.data());
     });
     return out;
@@ -232,7 +216,7 @@ Series zlema(SeriesView source, std::uint64_t period) {
     if (lag >= n) index_out_of_range(static_cast<std::size_t>(lag), n);
     const EmaCoefficients c = ema_coefficients(period);
     with_view(source, [&](const auto& x) {
-        auto compensated = [&](std::size_t i) { return x[i] + (x[i] - x[i - lag]); };
+        auto compensated = [&](std::size_t i) { return zlema_input(x[i], x[i - lag]); };
         double e = compensated(lag);
         out[lag] = e;
         for (std::size_t i = lag + 1; i < n; ++i) out[i] = e = smooth(c, e, compensated(i));

@@ -9,6 +9,7 @@
 
 #include "../helpers/price_source.hpp"
 #include "../helpers/sequential.hpp"
+#include "steps.hpp"
 #include "volume_weighted.hpp"
 
 namespace korva::ma {
@@ -78,15 +79,7 @@ Series vwma(MatrixView candles, std::uint64_t period) {
     // cursor, with the same operations in the same order, so they are the
     // same bits without a stored series of totals (two arrays of n doubles
     // cost more in page faults than the whole computation).
-    struct Totals {
-        double price_volume, volume;
-        // Totals after row i (row 0 starts them with its own values).
-        void add(double c, double vo, bool first) {
-            price_volume = first ? c * vo : price_volume + c * vo;
-            volume = first ? vo : volume + vo;
-        }
-    };
-    Totals lead{0.0, 0.0}, trail{0.0, 0.0};
+    VwmaTotals lead, trail;
     for (std::size_t i = 0; i < n; ++i) {
         lead.add(close[i], volume[i], i == 0);
         double num = lead.price_volume, den = lead.volume;
@@ -96,7 +89,7 @@ Series vwma(MatrixView candles, std::uint64_t period) {
             num = lead.price_volume - trail.price_volume;
             den = lead.volume - trail.volume;
         }
-        out[i] = den == 0.0 ? NaN : num / den;
+        out[i] = VwmaTotals::value(num, den);
     }
     return out;
 }

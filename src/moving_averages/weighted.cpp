@@ -1,6 +1,5 @@
 // Window-weighted and multi-stage smoothers. Each reproduces the host's
 // earlier loop bit for bit, so every sum keeps the order written here.
-#pragma GCC diagnostic ignored "-Wpsabi"  // wide vectors stay inside inlined code
 #include <algorithm>
 #include <cmath>
 #include <cstdint>

@@ -2,7 +2,7 @@
 // index and polarized fractal efficiency. Results are compared bit for bit
 // with the host's earlier code, so every sum and recurrence keeps its
 // operation order; the EMA stages are the shared first-value recurrence
-// (ma::smooth) seeded with their first input.
+// (`smooth`) seeded with their first input.
 #include "momentum.hpp"
 
 #include <algorithm>
@@ -16,6 +16,7 @@
 #include "../helpers/recurrence_lanes.hpp"
 #include "../helpers/smoothing.hpp"
 #include "../helpers/sweeps.hpp"
+#include "momentum_steps.hpp"
 
 namespace korva::osc {
 namespace {
@@ -53,38 +54,7 @@ namespace {
 
 namespace {
 
-// MACD's three stages as a lane recurrence: the fast and slow EMAs of the
-// input, and the signal EMA of the line they make. The line shows a missing
-// difference as 0.0 and the signal smooths what the line shows; the
-// histogram keeps the NaN.
-struct MacdStep {
-    static constexpr std::size_t kState = 3, kInputs = 1, kOutputs = 3;
-    static constexpr int kStages = 2;
-    ma::EmaCoefficients fast, slow, signal;
-
-    double contraction() const {
-        return std::max({std::fabs(fast.beta), std::fabs(slow.beta), std::fabs(signal.beta)});
-    }
-    template <class T>
-    void guess(T* s, const T* in) const {
-        s[0] = in[0];
-        s[1] = in[0];
-        s[2] = rec::splat<T>(0.0);
-    }
-    template <bool Emit, class T>
-    void step(T* s, const T* in, T* out) const {
-        s[0] = ma::smooth(fast, s[0], in[0]);
-        s[1] = ma::smooth(slow, s[1], in[0]);
-        const T d = s[0] - s[1];
-        const T m = rec::pick(rec::is_nan(d), rec::splat<T>(0.0), d);
-        s[2] = ma::smooth(signal, s[2], m);
-        if constexpr (Emit) {
-            out[0] = m;
-            out[1] = s[2];
-            out[2] = d - s[2];
-        }
-    }
-};
+KORVA_CHECK_STEP("macd", MacdStep{ema_coefficients(12), ema_coefficients(26), ema_coefficients(9)})
 
 }  // namespace
 
@@ -92,18 +62,13 @@ Tuple macd(SeriesView source, std::uint64_t fast_period, std::uint64_t slow_peri
     const std::size_t n = source.size();
     Series line(n), signal(n), hist(n);
     if (n > 0) {
-        const MacdStep step{ma::ema_coefficients(fast_period), ma::ema_coefficients(slow_period),
-                            ma::ema_coefficients(signal_period)};
+        const MacdStep step{ema_coefficients(fast_period), ema_coefficients(slow_period),
+                            ema_coefficients(signal_period)};
         with_view(source, [&](const auto& x) {
             // Position 0: both EMAs are x[0] and the signal starts at the line.
-            const double x0 = x[0];
-            const double d = x0 - x0;
-            const double m = std::isnan(d) ? 0.0 : d;
-            line[0] = m;
-            signal[0] = m;
-            hist[0] = d - m;
-            double s[3] = {x0, x0, m};
+            double s[3];
             double* out[3] = {line.data(), signal.data(), hist.data()};
+            MacdStep::start(x[0], s, out);
             rec::run_view(step, x, out, 1, n, s);
         });
     }
@@ -114,7 +79,7 @@ Series dti(MatrixView candles, std::uint64_t r, std::uint64_t s, std::uint64_t u
     const std::size_t n = candles.rows;
     if (!(r < n && s < n && u < n)) return Series(n, NaN);
     const SeriesView high = candles.column(col::high), low = candles.column(col::low);
-    const ma::EmaCoefficients cr = ma::ema_coefficients(r), cs = ma::ema_coefficients(s), cu = ma::ema_coefficients(u);
+    const EmaCoefficients cr = ema_coefficients(r), cs = ema_coefficients(s), cu = ema_coefficients(u);
     Series out(n);
     // Row 0 has no movement: both inputs are 0.0 and so is every stage.
     double e1 = 0.0, e2 = 0.0, e3 = 0.0, a1 = 0.0, a2 = 0.0, a3 = 0.0;
@@ -124,12 +89,12 @@ Series dti(MatrixView candles, std::uint64_t r, std::uint64_t s, std::uint64_t u
         const double up = dh > 0.0 ? dh : 0.0;
         const double dn = dl < 0.0 ? -dl : 0.0;
         const double x = up - dn, xa = std::fabs(up - dn);
-        e1 = ma::smooth(cr, e1, x);
-        e2 = ma::smooth(cs, e2, e1);
-        e3 = ma::smooth(cu, e3, e2);
-        a1 = ma::smooth(cr, a1, xa);
-        a2 = ma::smooth(cs, a2, a1);
-        a3 = ma::smooth(cu, a3, a2);
+        e1 = smooth(cr, e1, x);
+        e2 = smooth(cs, e2, e1);
+        e3 = smooth(cu, e3, e2);
+        a1 = smooth(cr, a1, xa);
+        a2 = smooth(cs, a2, a1);
+        a3 = smooth(cu, a3, a2);
         out[i] = a3 == 0.0 ? 0.0 : (e3 * 100.0) / a3;
     }
     return out;
@@ -188,7 +153,7 @@ Series pfe(SeriesView source, std::uint64_t period, std::uint64_t smoothing) {
         });
     }
     double* y = out.data();
-    ma::seeded_recurrence(y, n, ma::ema_coefficients(smoothing), y);
+    seeded_recurrence(y, n, ema_coefficients(smoothing), y);
     return out;
 }
 }  // namespace korva::osc

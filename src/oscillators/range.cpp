@@ -2,7 +2,6 @@
 // the Aroon oscillator and the Fisher transform. Results are compared bit for
 // bit with the host's earlier code, so every window sum keeps its order and
 // every extreme follows the host's tie and NaN rules.
-#pragma GCC diagnostic ignored "-Wpsabi"  // wide vectors stay inside inlined code
 #include "range.hpp"
 
 #include <algorithm>
@@ -66,7 +65,7 @@ double cci_value(double tp, double mean, double md) { return md == 0.0 ? 0.0 : (
 #pragma GCC unroll 4
         for (std::size_t g = 0; g < 4; ++g) {
             const Wide md = d[g] / P;
-            value[g] = select_lanes(md != 0.0, (lanes_at<Wide>(tp + i + g * W) - m[g]) / (md * 0.015), Wide{});
+            value[g] = pick(md != 0.0, (lanes_at<Wide>(tp + i + g * W) - m[g]) / (md * 0.015), Wide{});
         }
         // Stored only now: with tp == out, the block's own inputs come first.
 #pragma GCC unroll 4

@@ -2,7 +2,6 @@
 // earlier code, so every recurrence keeps its operation order; rsi, rsi_last
 // and srsi share one Wilder average-gain/average-loss routine so that the
 // three can never drift apart.
-#pragma GCC diagnostic ignored "-Wpsabi"  // wide vectors stay inside inlined code
 #include "rsi.hpp"
 
 #include <algorithm>
@@ -18,86 +17,10 @@
 #include "../helpers/lanes.hpp"
 #include "../helpers/recurrence_lanes.hpp"
 #include "../helpers/sweeps.hpp"
+#include "rsi_steps.hpp"
 
 namespace korva::osc {
 namespace {
-
-// One Wilder update of the loss and gain averages by a price difference d:
-// multiply by Q, add the move, divide by P. The loss move is |d| unless
-// d > 0, so a NaN difference lands in the loss; the gain move is d when
-// d > 0, else +0.0 (NaN and -0.0 included). The moves are picked by masks,
-// not branches: the sign of a price change is a coin toss the branch
-// predictor cannot learn. T is a double or a vector of lanes.
-template <class T>
-inline void wilder_update(T& loss, T& gain, T d, double P, double Q) {
-    const auto rising = d > 0.0;
-    loss = (Q * loss + rec::drop(rising, rec::magnitude(d))) / P;
-    gain = (Q * gain + rec::keep(rising, d)) / P;
-}
-
-// The RSI of the averages. A not-equal test: a NaN loss gives NaN, only an
-// exact zero gives 100 (the division by a zero loss is computed and then
-// discarded by the pick).
-template <class T>
-inline T rsi_value(T gain, T loss) {
-    return rec::pick(loss != 0.0, 100.0 - 100.0 / (gain / loss + 1.0), rec::splat<T>(100.0));
-}
-
-// Wilder's average gain and average loss over the differences of s.
-class WilderRsi {
-public:
-    // Seed over the first p differences (requires p < s.size()): the loss
-    // and gain sums, averaged. Adding the +0.0 move of the other side leaves
-    // a sum unchanged (it is never -0.0), so both sums take every step.
-    template <class V>
-    WilderRsi(const V& s, std::uint64_t p) : P_(static_cast<double>(p)), Q_(P_ + (-1.0)) {
-        double loss = 0.0, gain = 0.0;
-        for (std::size_t i = 1; i <= p; ++i) {
-            const double d = s[i] - s[i - 1];
-            const bool rising = d > 0.0;
-            loss = loss + rec::drop(rising, std::fabs(d));
-            gain = gain + rec::keep(rising, d);
-        }
-        loss_ = loss / P_;
-        gain_ = gain / P_;
-    }
-
-    void update(double d) { wilder_update(loss_, gain_, d, P_, Q_); }
-    double value() const { return rsi_value(gain_, loss_); }
-    double P() const { return P_; }
-    double Q() const { return Q_; }
-    double loss() const { return loss_; }
-    double gain() const { return gain_; }
-
-private:
-    double P_, Q_;
-    double loss_, gain_;
-};
-
-// The same recurrence as a lane recurrence over prices: the state is both
-// averages and the previous price (the next step reads all three); Q outputs
-// (1: the RSI value, 0: none, for rsi_last).
-template <std::size_t Q>
-struct RsiStep {
-    static constexpr std::size_t kState = 3, kInputs = 1, kOutputs = Q;
-    static constexpr int kStages = 1;
-    double P, Qf;
-
-    double contraction() const { return Qf / P; }
-    template <class T>
-    void guess(T* s, const T* in) const {
-        s[0] = rec::splat<T>(0.0);
-        s[1] = rec::splat<T>(0.0);
-        s[2] = in[0];
-    }
-    template <bool Emit, class T>
-    void step(T* s, const T* in, T* out) const {
-        const T d = in[0] - s[2];
-        s[2] = in[0];
-        wilder_update(s[0], s[1], d, P, Qf);
-        if constexpr (Emit) out[0] = rsi_value(s[1], s[0]);
-    }
-};
 
 // The averages from position p + 1 to the end (from the seed r), writing each
 // RSI value to out (nullptr: nothing written); returns the last RSI value.
@@ -120,11 +43,11 @@ double rsi_walk(const V& s, std::uint64_t p, const WilderRsi& r, double* out) {
 template <class V>
 [[gnu::always_inline]] inline double largest_move_lanes(const V& s_in, std::size_t j, bool& finite) {
     const V s = s_in;
-    constexpr std::size_t W = rec::kWidth;
-    rec::Vec top{}, bad{};
+    constexpr std::size_t W = kWidth;
+    Wide top{}, bad{};
     std::size_t i = 1;
     for (; i + W <= j + 1; i += W) {
-        rec::Vec a, b;
+        Wide a, b;
         if constexpr (requires { s.p; }) {
             __builtin_memcpy(&a, s.p + i, sizeof a);
             __builtin_memcpy(&b, s.p + i - 1, sizeof b);
@@ -135,7 +58,7 @@ template <class V>
                 b[k] = s[i + k - 1];
             }
         }
-        const rec::Vec m = rec::magnitude(a - b);
+        const Wide m = magnitude(a - b);
         top = m > top ? m : top;
         bad = bad + m * 0.0;
     }
@@ -306,9 +229,9 @@ template <class V>
     constexpr std::size_t W = sizeof(Wide) / sizeof(double);
     constexpr std::size_t kChunk = 256;
     const std::size_t n = s.size();
-    const auto up = [](double d) { return d > 0 ? d : 0.0; };
-    const auto down = [](double d) { return d < 0 ? -d : 0.0; };
-    const auto value = [](double su, double sd) { return su + sd == 0.0 ? 0.0 : ((su - sd) * 100.0) / (su + sd); };
+    const auto up = CmoMoves::up;
+    const auto down = CmoMoves::down;
+    const auto value = CmoMoves::value;
     const auto diffs = [&](std::size_t j) __attribute__((always_inline)) {
         Wide a, b;
         if constexpr (std::is_same_v<V, ContiguousView<double>>) {
@@ -339,8 +262,8 @@ template <class V>
         for (; j + W <= m; j += W) {
             const Wide in = diffs(period + k0 + j), gone = diffs(k0 + j);
             const Wide zero{};
-            store_lanes(du + j, select_lanes(in > 0.0, in, zero) - select_lanes(gone > 0.0, gone, zero));
-            store_lanes(dd + j, select_lanes(in < 0.0, -in, zero) - select_lanes(gone < 0.0, -gone, zero));
+            store_lanes(du + j, pick(in > 0.0, in, zero) - pick(gone > 0.0, gone, zero));
+            store_lanes(dd + j, pick(in < 0.0, -in, zero) - pick(gone < 0.0, -gone, zero));
         }
         for (; j < m; ++j) {
             const double in = s[period + k0 + j + 1] - s[period + k0 + j], gone = s[k0 + j + 1] - s[k0 + j];
@@ -357,7 +280,7 @@ template <class V>
         for (j = 0; j + W <= m; j += W) {
             const Wide u = lanes_at<Wide>(su_at + j), d = lanes_at<Wide>(sd_at + j);
             const Wide total = u + d;
-            store_lanes(o + j, select_lanes(total == 0.0, Wide{}, ((u - d) * 100.0) / total));
+            store_lanes(o + j, pick(total == 0.0, Wide{}, ((u - d) * 100.0) / total));
         }
         for (; j < m; ++j) o[j] = value(su_at[j], sd_at[j]);
     }
@@ -367,6 +290,9 @@ template <class V>
 [[gnu::noinline]] void cmo_sweep(const V& s, std::uint64_t period, double* out) {
     simd::dispatch([&](auto) KORVA_LANES { cmo_sweep_lanes(s, period, out); });
 }
+
+KORVA_CHECK_STEP("rsi", RsiStep<1>{14.0, 13.0})
+KORVA_CHECK_STEP("rsi_last", RsiStep<0>{14.0, 13.0})
 
 }  // namespace
 

@@ -4,7 +4,6 @@
 // NaN-ignoring. Both stochastics smooth with a window mean that restarts its
 // NaN-skipping sum for every window: callers compare the results bit for bit
 // with the host's earlier code, and a running sum would round differently.
-#pragma GCC diagnostic ignored "-Wpsabi"  // wide vectors stay inside inlined code
 #include "stochastic.hpp"
 
 #include <algorithm>
@@ -54,8 +53,8 @@ constexpr std::size_t W = sizeof(Wide) / sizeof(double);
                 for (std::size_t g = 0; g < 4; ++g) {
                     const Wide v = lanes_at<Wide>(first + k + g * W);
                     const WideBits ok = v == v;
-                    s[g] = s[g] + select_lanes(ok, v, Wide{});
-                    c[g] = c[g] + select_lanes(ok, Wide{} + 1.0, Wide{});
+                    s[g] = s[g] + pick(ok, v, Wide{});
+                    c[g] = c[g] + pick(ok, Wide{} + 1.0, Wide{});
                 }
             }
 #pragma GCC unroll 4
@@ -101,7 +100,7 @@ Tuple stoch(MatrixView candles, std::uint64_t fastk_period, std::uint64_t slowk_
     double* fastk = slowd.data();
     std::fill_n(fastk, fk >= 1 ? fk - 1 : n, NaN);
     if (fk >= 1) {
-        bands::block_high_low<true>(high, low, fk, [&](std::size_t i, double h, double l) {
+        block_high_low<true>(high, low, fk, [&](std::size_t i, double h, double l) {
             fastk[i] = h > l ? percent_k(close[i], h, l) : NaN;
         });
     }
@@ -123,8 +122,8 @@ Tuple stochf(MatrixView candles, std::uint64_t fastk_period, std::uint64_t fastd
     const SeriesView high = candles.column(col::high);
     const SeriesView low = candles.column(col::low);
     // A flat window, or a NaN extreme at the front, gives the midpoint.
-    bands::window_high_low(
-        high, low, fk, [&](std::size_t i, double h, double l) { fastk[i] = h > l ? percent_k(close[i], h, l) : 50.0; });
+    window_high_low(high, low, fk,
+                    [&](std::size_t i, double h, double l) { fastk[i] = h > l ? percent_k(close[i], h, l) : 50.0; });
     window_mean(fastk.data(), n, fastd_period, fastd.data());
     return tuple_of(std::move(fastk), std::move(fastd));
 }
@@ -139,7 +138,7 @@ Series willr(MatrixView candles, std::uint64_t period) {
     const SeriesView close = candles.column(col::close);
     const SeriesView high = candles.column(col::high);
     const SeriesView low = candles.column(col::low);
-    bands::window_high_low(high, low, period, [&](std::size_t i, double h, double l) {
+    window_high_low(high, low, period, [&](std::size_t i, double h, double l) {
         const double range = h - l;
         out[i] = range == 0 ? 0.0 : ((h - close[i]) / range) * -100.0;
     });
@@ -159,16 +158,16 @@ Tuple wt(MatrixView candles, std::uint64_t wtchannellen, std::uint64_t wtaverage
     if (n > 0) {
         // esa and de: EMAs of the price and of its absolute deviation from
         // esa; ci, their normalised ratio, is smoothed into wt1.
-        const ma::EmaCoefficients ch = ma::ema_coefficients(wtchannellen);
-        const ma::EmaCoefficients av = ma::ema_coefficients(wtaveragelen);
+        const EmaCoefficients ch = ema_coefficients(wtchannellen);
+        const EmaCoefficients av = ema_coefficients(wtaveragelen);
         double esa = 0, de = 0, w1 = 0;
         for (std::size_t i = 0; i < n; ++i) {
             const double p = ap[i];
-            esa = i == 0 ? p : ma::smooth(ch, esa, p);
+            esa = i == 0 ? p : smooth(ch, esa, p);
             const double dev = std::fabs(p - esa);
-            de = i == 0 ? dev : ma::smooth(ch, de, dev);
+            de = i == 0 ? dev : smooth(ch, de, dev);
             const double ci = de == 0 ? 0.0 : (p - esa) / (de * 0.015);
-            w1 = i == 0 ? ci : ma::smooth(av, w1, ci);
+            w1 = i == 0 ? ci : smooth(av, w1, ci);
             wt1[i] = w1;
         }
         // wt2: a growing mean over the first ml values, then a moving mean

@@ -3,11 +3,6 @@
 // window's memory: eight lanes for a unit-step run (forward or reversed), a
 // plain running sum for any other stride. Callers compare bit for bit, so the
 // layout of the input is part of the result.
-// Four-double vectors are returned only by always-inlined functions (the
-// eight-lane kernel and its loaders), folded into the per-level wrappers, so
-// no call passes one in registers and GCC's ABI note for such signatures
-// does not apply here.
-#pragma GCC diagnostic ignored "-Wpsabi"
 #include "array_helpers.hpp"
 
 #include <algorithm>

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "../helpers/fmath.hpp"
+#include "../helpers/lanes.hpp"
 
 namespace korva::statistical {
 

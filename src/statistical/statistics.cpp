@@ -13,7 +13,6 @@
 
 #include "../helpers/dispatch.hpp"
 #include "../helpers/errors.hpp"
-#include "../helpers/fmath.hpp"
 #include "../helpers/lanes.hpp"
 #include "../helpers/true_range.hpp"
 #include "kernels.hpp"
@@ -76,14 +75,14 @@ template <class Lanes, std::size_t R>
 }
 
 // Four lanes a register where the processor has them (no faster with
-// AVX-512), then two.
+// AVX-512), then two at the baseline.
 [[gnu::noinline]] std::size_t line_values_lanes(const double* x, std::size_t n, std::size_t i, const LineFit& f,
                                                 double* out) {
-    return simd::dispatch<simd::Level::kAvx2>([&](auto level) KORVA_LANES {
-        std::size_t j = i;
-        if constexpr (decltype(level)::value >= simd::Level::kAvx2) j = line_values_block<Lanes, 6>(x, n, j, f, out);
-        return line_values_block<Pair, 8>(x, n, j, f, out);
+    i = simd::dispatch<simd::Level::kAvx2>([&](auto level) KORVA_LANES {
+        if constexpr (decltype(level)::value >= simd::Level::kAvx2) return line_values_block<Lanes, 6>(x, n, i, f, out);
+        return i;
     });
+    return line_values_block<Pair, 8>(x, n, i, f, out);
 }
 
 // Saturating conversion toward zero of a non-negative chunk-size estimate.
@@ -172,8 +171,8 @@ Tuple damiani_volatmeter(MatrixView candles, SeriesView source, std::uint64_t vi
     const SeriesView low = candles.column(col::low);
     const std::size_t n = candles.rows;
     std::vector<double> atr_vis(n), atr_sed(n);
-    bands::wilder_atr(high, low, close, vis_atr, atr_vis.data());
-    bands::wilder_atr(high, low, close, sed_atr, atr_sed.data());
+    wilder_atr(high, low, close, vis_atr, atr_vis.data());
+    wilder_atr(high, low, close, sed_atr, atr_sed.data());
 
     // The ratio starts at sed_std, not at either ATR's first value.
     std::vector<double> ratio(n, 0.0);

@@ -19,6 +19,7 @@
 #include "../helpers/sweeps.hpp"
 #include "../helpers/true_range.hpp"
 #include "../helpers/unrolled_sum.hpp"
+#include "directional_steps.hpp"
 #include "movement.hpp"
 
 namespace korva::trend {
@@ -31,7 +32,7 @@ struct Prices {
     explicit Prices(const MatrixView& candles)
         : close(candles.column(col::close)), high(candles.column(col::high)), low(candles.column(col::low)) {}
 
-    double tr(std::size_t i) const { return bands::true_range_step(high[i], low[i], close[i - 1]); }
+    double tr(std::size_t i) const { return true_range_step(high[i], low[i], close[i - 1]); }
     Movement dm(std::size_t i) const { return movement_at(high, low, i); }
 };
 
@@ -42,7 +43,7 @@ struct Row {
 };
 
 [[gnu::always_inline]] inline Row row_at(const Prices& px, std::size_t i) {
-    if (i == 0) return {bands::true_range_first(px.high, px.low), 0.0, 0.0};
+    if (i == 0) return {true_range_first(px.high, px.low), 0.0, 0.0};
     const Movement m = px.dm(i);
     return {px.tr(i), m.plus, m.minus};
 }
@@ -53,10 +54,10 @@ struct Row {
 // separately. "up > down and up > 0" is "up > t" for t = (0 > down ? +0 :
 // down): a NaN on either side makes both false; for down < 0 both say
 // up > 0, and for down >= 0 (or -0) up > down implies up > 0.
-inline rec::Vec lane_move(rec::Vec up, rec::Vec down) {
-    const rec::Vec zero{};
-    const rec::Vec t = zero > down ? zero : down;
-    return rec::keep(up > t, up);
+inline Wide lane_move(Wide up, Wide down) {
+    const Wide zero{};
+    const Wide t = zero > down ? zero : down;
+    return keep(up > t, up);
 }
 
 // What directional_rows writes to plus and minus: the directional movements
@@ -75,33 +76,33 @@ template <bool Ranged, Moves Kind = Moves::kDirectional>
                                                           double* tr, double* plus, double* minus) {
     // Local copies: the stores cannot change them, so they stay in registers.
     const SeriesView high = high_in, low = low_in, close = close_in;
-    constexpr std::size_t W = rec::kWidth, S = bands::kStagedRows;
+    constexpr std::size_t W = kWidth, S = kStagedRows;
     double hs[S + 1], ls[S + 1], cs[S + 1];
     for (std::size_t i0 = first; i0 < b; i0 += S) {
         const std::size_t m = std::min(S, b - i0), at = i0 - first;
-        bands::stage_rows<Ranged>(high, low, close, i0, m, hs, ls, cs);
+        stage_rows<Ranged>(high, low, close, i0, m, hs, ls, cs);
         std::size_t k = 0;
         for (; k + W <= m; k += W) {
-            rec::Vec h, h1, l, l1;
+            Wide h, h1, l, l1;
             __builtin_memcpy(&h, hs + 1 + k, sizeof h);
             __builtin_memcpy(&h1, hs + k, sizeof h1);
             __builtin_memcpy(&l, ls + 1 + k, sizeof l);
             __builtin_memcpy(&l1, ls + k, sizeof l1);
-            rec::Vec p, mn;
+            Wide p, mn;
             if constexpr (Kind == Moves::kDirectional) {
-                const rec::Vec up = h - h1, down = l1 - l;
+                const Wide up = h - h1, down = l1 - l;
                 p = lane_move(up, down);
                 mn = lane_move(down, up);
             } else {
-                p = rec::magnitude(h - l1);
-                mn = rec::magnitude(l - h1);
+                p = magnitude(h - l1);
+                mn = magnitude(l - h1);
             }
             __builtin_memcpy(plus + at + k, &p, sizeof p);
             __builtin_memcpy(minus + at + k, &mn, sizeof mn);
             if constexpr (Ranged) {
-                rec::Vec c1;
+                Wide c1;
                 __builtin_memcpy(&c1, cs + k, sizeof c1);
-                const rec::Vec t = bands::true_range_step(h, l, c1);
+                const Wide t = true_range_step(h, l, c1);
                 __builtin_memcpy(tr + at + k, &t, sizeof t);
             }
         }
@@ -114,7 +115,7 @@ template <bool Ranged, Moves Kind = Moves::kDirectional>
                 plus[at + k] = std::fabs(hs[k + 1] - ls[k]);
                 minus[at + k] = std::fabs(ls[k + 1] - hs[k]);
             }
-            if constexpr (Ranged) tr[at + k] = bands::true_range_step(hs[k + 1], ls[k + 1], cs[k]);
+            if constexpr (Ranged) tr[at + k] = true_range_step(hs[k + 1], ls[k + 1], cs[k]);
         }
     }
 }
@@ -146,59 +147,12 @@ struct Rows {
     }
 };
 
-// dm: the two sums decayed by x - x/p, then the new movement added.
-struct DmStep {
-    static constexpr std::size_t kState = 2, kInputs = 2, kOutputs = 2;
-    static constexpr int kStages = 1;
-    double pd;
-    double contraction() const { return 1.0 - 1.0 / pd; }
-    template <class T>
-    void guess(T* s, const T* in) const {
-        s[0] = in[0];
-        s[1] = in[1];
-    }
-    template <bool Emit, class T>
-    void step(T* s, const T* in, T* out) const {
-        s[0] = (s[0] - s[0] / pd) + in[0];
-        s[1] = (s[1] - s[1] / pd) + in[1];
-        if constexpr (Emit) {
-            out[0] = s[0];
-            out[1] = s[1];
-        }
-    }
-};
-
-// di: the three averages in the weighted form (x * (p - 1) + v) / p, then
-// the indicators, 0.0 where the smoothed range is not positive.
-struct DiStep {
-    static constexpr std::size_t kState = 3, kInputs = 3, kOutputs = 2;
-    static constexpr int kStages = 1;
-    double w, pd;
-    double contraction() const { return w / pd; }
-    template <class T>
-    void guess(T* s, const T* in) const {
-        KORVA_UNROLL
-        for (std::size_t k = 0; k < 3; ++k) s[k] = in[k];
-    }
-    template <bool Emit, class T>
-    void step(T* s, const T* in, T* out) const {
-        s[0] = (s[0] * w + in[0]) / pd;
-        s[1] = (s[1] * w + in[1]) / pd;
-        s[2] = (s[2] * w + in[2]) / pd;
-        if constexpr (Emit) {
-            const auto positive = s[0] > 0.0;
-            out[0] = rec::keep(positive, (s[1] * 100.0) / s[0]);
-            out[1] = rec::keep(positive, (s[2] * 100.0) / s[0]);
-        }
-    }
-};
-
 // dx's first stage: the RMA of TR, +DM and -DM and the two indicators, 0.0
 // where the smoothed range is zero (NaN counts as non-zero).
 struct DxStep {
     static constexpr std::size_t kState = 3, kInputs = 3, kOutputs = 2;
     static constexpr int kStages = 1;
-    ma::EmaCoefficients c;
+    EmaCoefficients c;
     double contraction() const { return std::fabs(c.beta); }
     template <class T>
     void guess(T* s, const T* in) const {
@@ -208,29 +162,21 @@ struct DxStep {
     template <bool Emit, class T>
     void step(T* s, const T* in, T* out) const {
         KORVA_UNROLL
-        for (std::size_t k = 0; k < 3; ++k) s[k] = ma::smooth(c, s[k], in[k]);
+        for (std::size_t k = 0; k < 3; ++k) s[k] = smooth(c, s[k], in[k]);
         if constexpr (Emit) {
             const auto nonzero = s[0] != 0.0;
-            out[0] = rec::keep(nonzero, (s[1] * 100.0) / s[0]);
-            out[1] = rec::keep(nonzero, (s[2] * 100.0) / s[0]);
+            out[0] = keep(nonzero, (s[1] * 100.0) / s[0]);
+            out[1] = keep(nonzero, (s[2] * 100.0) / s[0]);
         }
     }
 };
 
-// Where DX is defined: the smoothed range and the indicator sum both
-// non-zero (NaN counts as non-zero), as one comparison on a vector: the
-// sum is replaced by zero where the range is zero.
-template <class T>
-inline auto nonzero_sum(T tr, T sum) {
-    return rec::pick(tr != 0.0, sum, rec::splat<T>(0.0)) != 0.0;
-}
-
 // |+DI - -DI| / (+DI + -DI), the difference itself where the sum is zero.
 template <class T>
 inline T di_ratio(T plus, T minus) {
-    const T diff = rec::magnitude(plus - minus);
+    const T diff = magnitude(plus - minus);
     const T sum = minus + plus;
-    return rec::pick(sum == 0.0, diff, diff / sum);
+    return pick(sum == 0.0, diff, diff / sum);
 }
 
 // dx's second stage over the two indicators: prev = b * prev + a100 * ratio.
@@ -250,89 +196,19 @@ struct DxAdxStep {
     }
 };
 
-// adx after its seed: the decayed sums x - x/p plus the new row, DX from
-// them, and ADX in the weighted form (DX + prev * (p - 1)) / p.
-struct AdxStep {
-    static constexpr std::size_t kState = 4, kInputs = 3, kOutputs = 1;
-    static constexpr int kStages = 2;
-    double pd, w;
-    double contraction() const { return w / pd; }
-    template <class T>
-    void guess(T* s, const T* in) const {
-        KORVA_UNROLL
-        for (std::size_t k = 0; k < 3; ++k) s[k] = in[k];
-        s[3] = rec::splat<T>(0.0);
-    }
-    template <class T>
-    static T dx_of(T tr, T plus, T minus) {
-        T pdi, mdi;
-        if constexpr (sizeof(T) == sizeof(double)) {
-            // One division for both on a single row (the same per-lane
-            // operations): the serial loop is bound by its divisions.
-            const Pair d = (Pair{plus, minus} * 100.0) / Pair{tr, tr};
-            pdi = d[0];
-            mdi = d[1];
-        } else {
-            pdi = (plus * 100.0) / tr;
-            mdi = (minus * 100.0) / tr;
-        }
-        const T sum = mdi + pdi;
-        return rec::keep(nonzero_sum(tr, sum), (rec::magnitude(pdi - mdi) * 100.0) / sum);
-    }
-    template <class T>
-    void advance(T* s, const T* in) const {
-        if constexpr (sizeof(T) == sizeof(double)) {
-            const Pair d = Pair{s[1], s[2]} / Pair{pd, pd};
-            s[0] = s[0] - s[0] / pd;
-            s[1] = s[1] - d[0];
-            s[2] = s[2] - d[1];
-        } else {
-            KORVA_UNROLL
-            for (std::size_t k = 0; k < 3; ++k) s[k] = s[k] - s[k] / pd;
-        }
-        KORVA_UNROLL
-        for (std::size_t k = 0; k < 3; ++k) s[k] = in[k] + s[k];
-    }
-    template <bool Emit, class T>
-    void step(T* s, const T* in, T* out) const {
-        advance(s, in);
-        s[3] = (dx_of(s[0], s[1], s[2]) + s[3] * w) / pd;
-        if constexpr (Emit) out[0] = s[3];
-    }
-};
-
-// adxr's smoothing: x - x/p decay with the new row added, then DX (divide
-// first, then scale), 0.0 where the smoothed range is zero.
-struct AdxrStep {
-    static constexpr std::size_t kState = 3, kInputs = 3, kOutputs = 1;
-    static constexpr int kStages = 1;
-    double pd;
-    double contraction() const { return 1.0 - 1.0 / pd; }
-    template <class T>
-    void guess(T* s, const T* in) const {
-        KORVA_UNROLL
-        for (std::size_t k = 0; k < 3; ++k) s[k] = in[k];
-    }
-    template <class T>
-    static T dx_of(T tr, T plus, T minus) {
-        const T pdi = (plus / tr) * 100.0, mdi = (minus / tr) * 100.0;
-        const T sum = pdi + mdi;
-        return rec::keep(nonzero_sum(tr, sum), (rec::magnitude(pdi - mdi) / sum) * 100.0);
-    }
-    template <bool Emit, class T>
-    void step(T* s, const T* in, T* out) const {
-        KORVA_UNROLL
-        for (std::size_t k = 0; k < 3; ++k) s[k] = in[k] + (s[k] - s[k] / pd);
-        if constexpr (Emit) out[0] = dx_of(s[0], s[1], s[2]);
-    }
-};
-
 // adxr reports missing rows or columns as an index failure rather than the
 // missing-dimension error of the other functions.
 void require_candles(const MatrixView& candles) {
     if (candles.rows == 0) index_out_of_range(0, 0);
     if (candles.cols <= col::low) index_out_of_range(col::low, candles.cols);
 }
+
+KORVA_CHECK_STEP("dm", DmStep{14.0})
+KORVA_CHECK_STEP("di", DiStep{13.0, 14.0})
+KORVA_CHECK_STEP("dx", DxStep{wilder_coefficients(14)})
+KORVA_CHECK_STEP("dx adx", DxAdxStep{1.0 - 1.0 / 14.0, 100.0 / 14.0})
+KORVA_CHECK_STEP("adx", AdxStep{14.0, 13.0})
+KORVA_CHECK_STEP("adxr", AdxrStep{14.0})
 
 }  // namespace
 
@@ -345,12 +221,9 @@ Tuple dm(MatrixView candles, std::uint64_t period) {
     const std::size_t p = static_cast<std::size_t>(period);
 
     // Seed: the plain sums of the first p movements (sums, not means).
-    double sp = 0.0, sm = 0.0;
-    for (std::size_t i = 1; i <= p; ++i) {
-        const Movement m = movement_at(high, low, i);
-        sp = sp + m.plus;
-        sm = sm + m.minus;
-    }
+    DirectionalSeed seed;
+    for (std::size_t i = 1; i <= p; ++i) seed.add(0.0, movement_at(high, low, i));
+    const double sp = seed.plus.sum, sm = seed.minus.sum;
     plus[p] = sp;
     minus[p] = sm;
     const auto moves = [&](std::size_t a, std::size_t b, double* const* bufs) __attribute__((always_inline)) {
@@ -369,22 +242,10 @@ Tuple di(MatrixView candles, std::uint64_t period) {
     const Prices px(candles);
     const std::size_t p = static_cast<std::size_t>(period);
 
-    double tr = 0.0, sp = 0.0, sm = 0.0;
-    for (std::size_t i = 1; i <= p; ++i) {
-        const Movement m = px.dm(i);
-        tr = tr + px.tr(i);
-        sp = sp + m.plus;
-        sm = sm + m.minus;
-    }
-    // The seed stays a sum while the recurrence below averages: the mixed
-    // scaling is what callers' stored results were computed with.
-    if (tr > 0.0) {
-        plus[p] = (100.0 * sp) / tr;
-        minus[p] = (100.0 * sm) / tr;
-    } else {
-        plus[p] = 0.0;
-        minus[p] = 0.0;
-    }
+    DirectionalSeed seed;
+    for (std::size_t i = 1; i <= p; ++i) seed.add(px.tr(i), px.dm(i));
+    seed.di(plus[p], minus[p]);
+    const double tr = seed.range.sum, sp = seed.plus.sum, sm = seed.minus.sum;
     // period - 1 is formed in unsigned arithmetic, as the host did: a zero
     // period wraps to 2^64 - 1 instead of -1 (only reachable with p = 0,
     // where every later value is infinite or NaN either way).
@@ -403,7 +264,7 @@ Tuple dx(MatrixView candles, std::uint64_t di_length, std::uint64_t adx_smoothin
 
     // RMA with the wrap-around seed: the value "before" row 0 is the last
     // row's, so the smoothing of every series starts from its final element.
-    const ma::EmaCoefficients c = ma::wilder_coefficients(di_length);
+    const EmaCoefficients c = wilder_coefficients(di_length);
     const Row last = row_at(px, n - 1);
     double s[3] = {last.tr, last.plus, last.minus};
     double* di_out[2] = {plus_di.data(), minus_di.data()};
@@ -434,39 +295,20 @@ Series adx(MatrixView candles, std::uint64_t period) {
     const double pd = static_cast<double>(p);
     const double w = static_cast<double>(p - 1);
 
-    // The plus and minus sums share each vector operation (two lanes, the
-    // same per-lane operations): the loop is bound by its divisions.
-    double tr = 0.0;
-    Pair dm_sums = {0.0, 0.0};
-    const Pair pd2 = {pd, pd};
-    const auto advance = [&](std::size_t i, bool decay) __attribute__((always_inline)) {
-        if (decay) {
-            tr = tr - tr / pd;
-            dm_sums = dm_sums - dm_sums / pd2;
-        }
-        const Movement m = px.dm(i);
-        tr = px.tr(i) + tr;
-        dm_sums = Pair{m.plus, m.minus} + dm_sums;
-    };
-    const auto dx_now = [&] {
-        if (tr == 0.0) return 0.0;
-        const Pair di = (dm_sums * 100.0) / Pair{tr, tr};
-        const double pdi = di[0], mdi = di[1];
-        const double s = mdi + pdi;
-        return s == 0.0 ? 0.0 : (std::fabs(pdi - mdi) * 100.0) / s;
-    };
-
-    for (std::size_t i = 1; i <= p; ++i) advance(i, false);
-    double seed = -0.0 + dx_now();  // DX[p .. 2p-1] summed from -0.0
+    AdxSeed seed(pd);
+    for (std::size_t i = 1; i <= p; ++i) seed.advance(px.tr(i), px.dm(i), false);
+    double sum = -0.0 + seed.dx_now();  // DX[p .. 2p-1] summed from -0.0
     for (std::size_t i = p + 1; i < 2 * p; ++i) {
-        advance(i, true);
-        seed = seed + dx_now();
+        seed.advance(px.tr(i), px.dm(i), true);
+        sum = sum + seed.dx_now();
     }
-    advance(2 * p, true);  // its DX is not used
-    double prev = seed / pd;
+    seed.advance(px.tr(2 * p), px.dm(2 * p), true);  // its DX is not used
+    double prev = sum / pd;
     out[2 * p] = prev;
     // A NaN ADX stays NaN to the end: the walk may stop there.
     if (std::isnan(prev)) return out;
+    const double tr = seed.tr;
+    const Pair dm_sums = seed.dm_sums;
     double s[4] = {tr, dm_sums[0], dm_sums[1], prev};
     double* o[1] = {out.data()};
     rec::run_blocked(AdxStep{pd, w}, Rows{px}, o, 2 * p + 1, n, s);

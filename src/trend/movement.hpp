@@ -17,7 +17,7 @@ struct Movement {
 // The moves are kept by bit masks, not branches: which one wins is a coin
 // flip on real prices, and a branch mispredicts half the time.
 inline Movement directional_movement(double up, double down) {
-    return {rec::keep((up > down) & (up > 0.0), up), rec::keep((down > up) & (down > 0.0), down)};
+    return {keep((up > down) & (up > 0.0), up), keep((down > up) & (down > 0.0), down)};
 }
 
 // Movement of row i >= 1 of a high/low pair.

@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "../helpers/errors.hpp"
-#include "../helpers/fmath.hpp"
 #include "../helpers/lanes.hpp"
 #include "../helpers/true_range.hpp"
 #include "movement.hpp"
+#include "overlay_steps.hpp"
 
 namespace korva::trend {
 namespace {
@@ -162,47 +162,20 @@ Tuple supertrend(MatrixView candles, std::uint64_t period, double factor) {
     // The ATR is written into the trend buffer: row i's ATR is read just
     // before row i's trend value replaces it. A zero period fails inside.
     Series trend(n), changed(n, 0.0);
-    bands::wilder_atr(high, low, close, period, trend.data());
+    wilder_atr(high, low, close, period, trend.data());
     if (period > n) {
         std::fill_n(trend.data(), n, 0.0);
         return tuple_of(std::move(trend), std::move(changed));
     }
     const std::size_t p = static_cast<std::size_t>(period);
-    const auto basic_bands = [&](std::size_t i, double& upper, double& lower) {
-        const double a = std::isnan(trend[i]) ? 0.0 : trend[i];  // warm-up rows count as zero range
-        const double hl2 = (high[i] + low[i]) * 0.5;
-        const double m = factor * a;
-        upper = hl2 + m;
-        lower = hl2 - m;
-    };
-
+    const SupertrendBands bands{factor};
+    const auto atr_at = [&](std::size_t i) { return trend[i]; };
     const std::size_t s = p - 1;
-    double fu, fl;  // final bands of the previous row
-    basic_bands(s, fu, fl);
+    SupertrendState st;
     std::fill_n(trend.data(), s, 0.0);
-    trend[s] = close[s] <= fu ? fu : fl;
+    trend[s] = st.start(bands, atr_at(s), high[s], low[s], close[s]);
     for (std::size_t i = p; i < n; ++i) {
-        double bu, bl;
-        basic_bands(i, bu, bl);
-        const double pc = close[i - 1];
-        const double up = fu >= pc ? min_num(bu, fu) : bu;
-        const double lo = fl <= pc ? max_num(bl, fl) : bl;
-        const double c = close[i];
-        if (trend[i - 1] == fu) {  // the previous row followed the upper band
-            if (c <= up) {
-                trend[i] = up;
-            } else {
-                trend[i] = lo;
-                changed[i] = 1.0;
-            }
-        } else if (c >= lo) {
-            trend[i] = lo;
-        } else {
-            trend[i] = up;
-            changed[i] = 1.0;
-        }
-        fu = up;
-        fl = lo;
+        trend[i] = st.step(bands, atr_at(i), high[i], low[i], close[i], close[i - 1], changed[i]);
     }
     return tuple_of(std::move(trend), std::move(changed));
 }
@@ -214,106 +187,10 @@ Series sar(MatrixView candles, double acceleration, double maximum) {
     if (n == 1) index_out_of_range(1, 1);
     const SeriesView high = candles.column(col::high);
     const SeriesView low = candles.column(col::low);
-    const double a = acceleration;
     Series out(n);
-
-    bool rising;
-    double sar_value, ep, af;
-    if (high[1] > high[0]) {
-        out[0] = low[0];
-        const double c = min_num(low[0] + a * (high[0] - low[0]), low[0]);
-        if (low[1] < c) {
-            rising = false;
-            sar_value = high[0];
-            ep = low[1];
-            af = a;
-        } else {
-            rising = true;
-            sar_value = c;
-            ep = high[1];
-            af = min_num(a + a, maximum);
-        }
-    } else {
-        out[0] = high[0];
-        const double c = max_num(high[0] - a * (high[0] - low[0]), high[0]);
-        if (high[1] > c) {
-            rising = true;
-            sar_value = low[0];
-            ep = high[1];
-            af = a;
-        } else {
-            rising = false;
-            sar_value = c;
-            if (low[1] < low[0]) {
-                ep = low[1];
-                af = min_num(a + a, maximum);
-            } else {
-                ep = low[0];
-                af = a;
-            }
-        }
-    }
-    out[1] = sar_value;
-
-    // The two previous rows travel in registers: each row loads its own
-    // high and low once. The stop is the chain; its clamp to the two
-    // previous rows takes a plain comparison where that equals the
-    // NaN-ignoring one: both bounds and the stop are numbers other than
-    // zero (equal numbers then have equal bits, and no NaN is involved).
-    // Whether that holds is known from the data and rarely changes, so the
-    // test costs the chain nothing.
-    const auto plain = [](double v) { return v < 0.0 || v > 0.0; };  // neither NaN nor a zero
-    double h1 = high[1], h2 = high[0], l1 = low[1], l2 = low[0];
-    bool plain_h = plain(h1) && plain(h2), plain_l = plain(l1) && plain(l2);
-    for (std::size_t i = 2; i < n; ++i) {
-        const double h = high[i], l = low[i];
-        if (rising) {
-            double c = sar_value + af * (ep - sar_value);
-            if (plain_l && plain(c)) {
-                c = c < l1 ? c : l1;
-                c = c < l2 ? c : l2;
-            } else {
-                c = min_num(min_num(c, l1), l2);
-            }
-            if (l < c) {  // reverse: the stop jumps to the extreme point
-                sar_value = ep;
-                ep = l;
-                af = a;
-                rising = false;
-            } else {
-                sar_value = c;
-                const double step = min_num(a + af, maximum);
-                af = h > ep ? step : af;
-                ep = h > ep ? h : ep;
-            }
-        } else {
-            double c = sar_value - af * (sar_value - ep);
-            if (plain_h && plain(c)) {
-                c = c > h1 ? c : h1;
-                c = c > h2 ? c : h2;
-            } else {
-                c = max_num(max_num(c, h1), h2);
-            }
-            if (h > c) {
-                sar_value = ep;
-                ep = h;
-                af = a;
-                rising = true;
-            } else {
-                sar_value = c;
-                const double step = min_num(a + af, maximum);
-                af = l < ep ? step : af;
-                ep = l < ep ? l : ep;
-            }
-        }
-        out[i] = sar_value;
-        plain_h = plain(h) && plain(h1);
-        plain_l = plain(l) && plain(l1);
-        h2 = h1;
-        h1 = h;
-        l2 = l1;
-        l1 = l;
-    }
+    SarState st{acceleration, maximum};
+    out[1] = st.start(high[0], low[0], high[1], low[1], out[0]);
+    for (std::size_t i = 2; i < n; ++i) out[i] = st.step(high[i], low[i]);
     return out;
 }
 

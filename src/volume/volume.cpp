@@ -1,6 +1,6 @@
 // Volume indicators. Results are compared bit for bit with the host's earlier
 // code, so every recurrence keeps its operation order; the EMA stages are the
-// shared first-value recurrence (ma::smooth), seeded with their first input.
+// shared first-value recurrence (`smooth`), seeded with their first input.
 #include "volume.hpp"
 
 #include <cmath>
@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "../helpers/errors.hpp"
-#include "../helpers/fmath.hpp"
+#include "../helpers/lanes.hpp"
 #include "../helpers/smoothing.hpp"
 #include "../helpers/sweeps.hpp"
 
@@ -39,7 +39,7 @@ Series volume_index(SeriesView source, MatrixView candles, Moves moves) {
         double value = 1000.0;
         for (std::size_t i = 1; i < m; ++i) {
             const double grow = ((s[i] - s[i - 1]) / s[i - 1]) + 1.0;
-            value = value * rec::pick(moves(volume[i], volume[i - 1]), grow, 1.0);
+            value = value * pick(moves(volume[i], volume[i - 1]), grow, 1.0);
             out[i] = value;
         }
     });
@@ -56,7 +56,7 @@ Series adosc(MatrixView candles, std::uint64_t fast_period, std::uint64_t slow_p
     const SeriesView volume = candles.column(col::volume);
     const SeriesView close = candles.column(col::close), high = candles.column(col::high),
                      low = candles.column(col::low);
-    const ma::EmaCoefficients cf = ma::ema_coefficients(fast_period), cs = ma::ema_coefficients(slow_period);
+    const EmaCoefficients cf = ema_coefficients(fast_period), cs = ema_coefficients(slow_period);
     auto money_flow_volume = [&](std::size_t j) {
         const double h = high[j], l = low[j], c = close[j];
         const double r = h - l;
@@ -68,8 +68,8 @@ Series adosc(MatrixView candles, std::uint64_t fast_period, std::uint64_t slow_p
     out[0] = fast - slow;
     for (std::size_t j = 1; j < n; ++j) {
         ad = ad + money_flow_volume(j);
-        fast = ma::smooth(cf, fast, ad);
-        slow = ma::smooth(cs, slow, ad);
+        fast = smooth(cf, fast, ad);
+        slow = smooth(cs, slow, ad);
         out[j] = fast - slow;
     }
     return out;
@@ -84,9 +84,9 @@ Series cvi(MatrixView candles, std::uint64_t period) {
     // then written from the end backwards, so E[k - period] is still intact
     // when position k is overwritten.
     double* e = out.data();
-    const ma::EmaCoefficients c = ma::ema_coefficients(period);
+    const EmaCoefficients c = ema_coefficients(period);
     e[0] = high[0] - low[0];
-    for (std::size_t i = 1; i < n; ++i) e[i] = ma::smooth(c, e[i - 1], high[i] - low[i]);
+    for (std::size_t i = 1; i < n; ++i) e[i] = smooth(c, e[i - 1], high[i] - low[i]);
     for (std::size_t k = n; k-- > period;) {
         const double v = e[k - period];
         e[k] = v == 0.0 ? 0.0 : ((e[k] - v) / v) * 100.0;
@@ -104,12 +104,12 @@ Series efi(SeriesView source, MatrixView candles, std::uint64_t period) {
     // Position i shows the EMA of the force up to row i, which sits at index
     // i - 1 of the force series: a zero period would ask for index -1.
     if (period == 0) index_out_of_range(static_cast<std::size_t>(-1), m - 1);
-    const ma::EmaCoefficients c = ma::ema_coefficients(period);
+    const EmaCoefficients c = ema_coefficients(period);
     with_view(source, [&](const auto& s) {
         double e = 0.0;
         for (std::size_t j = 0; j + 1 < m; ++j) {
             const double f = (s[j + 1] - s[j]) * volume[j + 1];
-            e = j == 0 ? f : ma::smooth(c, e, f);
+            e = j == 0 ? f : smooth(c, e, f);
             if (j + 1 >= period) out[j + 1] = e;
         }
     });

@@ -1,0 +1,224 @@
+"""Streams (korva_rust.stream) against recomputing the last value, and
+against ferro-ta's streaming classes, measured in the same run.
+
+Per update, after a history of 1,000 and of 100,000 values:
+- stream: `s.update(v)` in a Python loop (what a live loop does per candle);
+- call floor: the same loop calling a C method that does nothing useful
+  (`dict.get`), i.e. what the Python call and the loop cost by themselves;
+- last: `<name>_last(history, ...)` where it exists, else
+  `<name>(history, ...)[-1]`, on the whole history (what the host did);
+- ferro-ta: its streaming class's `update` in the same kind of loop, in a
+  worker process on bench/.venv-ferro (`make bench-venvs`), where it exists.
+
+    .venv312/bin/python bench/bench_stream.py [--only sma,rsi] [--json out.json]
+"""
+
+import argparse
+import json
+import os
+import subprocess
+import sys
+import time
+
+import numpy as np
+
+import korva_rust
+import korva_rust.stream as ks
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+FERRO_PYTHON = os.path.join(HERE, ".venv-ferro", "bin", "python")
+SIZES = [1_000, 100_000]
+UPDATES = 20_000
+
+# Parameters of each stream; the rest take a period of 14.
+PARAMS = {
+    "bollinger_bands": (20, 2.0, 2.0),
+    "macd": (12, 26, 9),
+    "stoch": (14, 3, 0, 3, 0),
+    "stochf": (14, 3, 0),
+    "epma": (14, 4),
+    "vpwma": (14, 0.382),
+    "kama": (14, 2, 30),
+    "t3": (5, 0.7, "close"),
+    "supertrend": (10, 3.0),
+    "sar": (0.02, 0.2),
+    "bollinger_bands_width": (20, 2.0),
+}
+# ferro-ta's class and how it is built and fed: ("series" | "hlc", constructor arguments).
+FERRO = {
+    "sma": ("StreamingSMA", "series", (14,)),
+    "ema": ("StreamingEMA", "series", (14,)),
+    "rsi": ("StreamingRSI", "series", (14,)),
+    "atr": ("StreamingATR", "hlc", (14,)),
+    "bollinger_bands": ("StreamingBBands", "series", (20, 2.0, 2.0)),
+    "macd": ("StreamingMACD", "series", (12, 26, 9)),
+    "supertrend": ("StreamingSupertrend", "hlc", (10, 3.0)),
+    "stoch": ("StreamingStoch", "hlc", (14, 3, 3)),
+}
+
+# The ferro-ta side, run in its own environment: prints {name: seconds per update}.
+FERRO_WORKER = r"""
+import json, sys, time
+import numpy as np
+import ferro_ta
+spec, n, updates = json.loads(sys.argv[1]), int(sys.argv[2]), int(sys.argv[3])
+rng = np.random.default_rng(1)
+close = (100.0 + np.cumsum(rng.normal(0.0, 1.0, n + updates))).tolist()
+high = [c + 0.5 for c in close]
+low = [c - 0.5 for c in close]
+out = {}
+for name, (cls, feed, args) in spec.items():
+    best = float("inf")
+    for _ in range(5):
+        s = getattr(ferro_ta, cls)(*args)
+        u = s.update
+        if feed == "series":
+            for v in close[:n]:
+                u(v)
+            t0 = time.perf_counter()
+            for v in close[n:]:
+                u(v)
+        else:
+            for h, l, c in zip(high[:n], low[:n], close[:n]):
+                u(h, l, c)
+            rows = list(zip(high[n:], low[n:], close[n:]))
+            t0 = time.perf_counter()
+            for h, l, c in rows:
+                u(h, l, c)
+        best = min(best, (time.perf_counter() - t0) / updates)
+    out[name] = best
+print(json.dumps(out))
+"""
+
+
+def candles(close):
+    n = len(close)
+    return np.column_stack([60000.0 * np.arange(n), close, close, close + 0.5, close - 0.5, np.ones(n)])
+
+
+def is_candle(name):
+    s = getattr(ks, name)(*PARAMS.get(name, (14,)))
+    try:
+        s.update(1.0)
+        return False
+    except (TypeError, korva_rust.InternalError):
+        return True
+
+
+def per_update(fn, values, rounds=5):
+    best = float("inf")
+    for _ in range(rounds):
+        t0 = time.perf_counter()
+        for v in values:
+            fn(v)
+        best = min(best, (time.perf_counter() - t0) / len(values))
+    return best
+
+
+def best_call(fn, budget=0.2):
+    fn()
+    t0 = time.perf_counter()
+    fn()
+    once = time.perf_counter() - t0
+    number = max(1, int(budget / 5 / max(once, 1e-7)))
+    best = float("inf")
+    for _ in range(5):
+        t0 = time.perf_counter()
+        for _ in range(number):
+            fn()
+        best = min(best, (time.perf_counter() - t0) / number)
+    return best
+
+
+def ours(name, n):
+    params = PARAMS.get(name, (14,))
+    rng = np.random.default_rng(1)
+    close = 100.0 + np.cumsum(rng.normal(0.0, 1.0, n + UPDATES))
+    candle = is_candle(name)
+    data = candles(close) if candle else close
+    history = data[:n]
+    # Rows fed as a live loop has them: floats, or candle rows as lists.
+    fresh = [list(r) for r in data[n:].tolist()] if candle else data[n:].tolist()
+
+    def stream_time():
+        best = float("inf")
+        for _ in range(5):
+            s = getattr(ks, name)(*params)
+            s.extend(history)
+            u = s.update
+            t0 = time.perf_counter()
+            for v in fresh:
+                u(v)
+            best = min(best, (time.perf_counter() - t0) / len(fresh))
+        return best
+
+    floor = per_update({}.get, fresh if not candle else [0.0] * len(fresh))
+    last_name = name + "_last"
+    if hasattr(korva_rust, last_name):
+        last_fn = getattr(korva_rust, last_name)
+        last = best_call(lambda: last_fn(history, *params))
+        how = last_name
+    else:
+        fn = getattr(korva_rust, name)
+        whole = (True,) if "sequential" in (fn.__text_signature__ or "") else ()
+
+        def last_of():
+            r = fn(history, *params, *whole)
+            if isinstance(r, dict):
+                r = tuple(r.values())
+            return r[0][-1] if isinstance(r, tuple) else r[-1]
+
+        last = best_call(last_of)
+        how = f"{name}(...)[-1]"
+    return {"stream": stream_time(), "floor": floor, "last": last, "last_how": how}
+
+
+def ferro_times(names, n):
+    spec = {k: v for k, v in FERRO.items() if k in names}
+    if not spec or not os.path.exists(FERRO_PYTHON):
+        return {}
+    out = subprocess.run(
+        [FERRO_PYTHON, "-c", FERRO_WORKER, json.dumps(spec), str(n), str(UPDATES)],
+        capture_output=True,
+        text=True,
+        check=True,
+    )
+    return json.loads(out.stdout)
+
+
+def us(s):
+    return f"{s * 1e6:.3f} us"
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--only", default="")
+    ap.add_argument("--json", default="")
+    a = ap.parse_args()
+    names = [n for n in ks.__all__ if not a.only or n in a.only.split(",")]
+    for name in names:  # every stream's parameters are known before anything is timed
+        getattr(ks, name)(*PARAMS.get(name, (14,)))
+    if not os.path.exists(FERRO_PYTHON):
+        print("(no bench/.venv-ferro: `make bench-venvs` for ferro-ta's streaming classes)", file=sys.stderr)
+    results = {}
+    for n in SIZES:
+        ferro = ferro_times(names, n)
+        print(f"\n### Per update after {n:,} values\n")
+        print("| stream | per update | call floor | last value | by | last / stream | ferro-ta | ferro / stream |")
+        print("|---|---|---|---|---|---|---|---|")
+        for name in names:
+            r = ours(name, n)
+            r["ferro"] = ferro.get(name)
+            results[f"{name}@{n}"] = r
+            fr = f"{us(r['ferro'])} | {r['ferro'] / r['stream']:.2f}x" if r["ferro"] else "- | -"
+            print(
+                f"| {name} | {us(r['stream'])} | {us(r['floor'])} | {us(r['last'])} | `{r['last_how']}` "
+                f"| {r['last'] / r['stream']:.1f}x | {fr} |"
+            )
+    if a.json:
+        with open(a.json, "w") as f:
+            json.dump(results, f, indent=1)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,116 @@
+// Streams of ATR and the Bollinger bands: the state of the batch functions,
+// advanced with their steps (steps.hpp, helpers/true_range.hpp).
+#pragma GCC diagnostic ignored "-Wpsabi"  // wide vectors stay inside inlined code
+#include "streams.hpp"
+
+#include <vector>
+
+#include "../helpers/recurrence_lanes.hpp"
+#include "../helpers/result.hpp"
+#include "../helpers/true_range.hpp"
+#include "steps.hpp"
+
+namespace korva::bands::streams {
+namespace {
+
+using stream::Fields;
+using stream::KernelOf;
+using stream::Tail;
+
+// ATR: the plain mean of the first `period` true ranges seeds the
+// incremental Wilder step; the state is the average and the previous close.
+class Atr : public KernelOf<Atr> {
+public:
+    explicit Atr(std::uint64_t period) : p_(period), step_{1.0 / static_cast<double>(period)} {}
+    void admit(std::uint64_t n) const override {
+        if (p_ == 0) zero_period(static_cast<std::size_t>(n));
+    }
+    void feed(const double* const* in, std::size_t k, double* const* out) override {
+        const double *close = in[0], *high = in[1], *low = in[2];
+        std::size_t i = 0;
+        for (; i < k && n_ < p_; ++i, ++n_) {
+            seed_.add(n_ == 0 ? true_range_first(high + i, low + i) : true_range_step(high[i], low[i], close_));
+            close_ = close[i];
+            out[0][i] = NaN;
+            if (n_ + 1 == p_) out[0][i] = avg_ = seed_.mean(p_);
+        }
+        if (i == k) return;
+        // The rest: true ranges first, then the recurrence over them.
+        ranges_.resize(k - i);
+        ranges_[0] = true_range_step(high[i], low[i], close_);
+        for (std::size_t j = i + 1; j < k; ++j) ranges_[j - i] = true_range_step(high[j], low[j], close[j - 1]);
+        const double* tr[1] = {ranges_.data()};
+        double* o[1] = {out[0] + i};
+        rec::run(step_, tr, o, 0, k - i, &avg_);
+        close_ = close[k - 1];
+        n_ += k - i;
+        if (ranges_.capacity() > 4096) ranges_ = std::vector<double>();
+    }
+    void fields(Fields& f) override {
+        f.count(n_);
+        f.num(seed_.sum);
+        f.num(avg_);
+        f.num(close_);
+    }
+
+private:
+    std::uint64_t p_;
+    AtrStep<1> step_;
+    PlainMean seed_;
+    double avg_ = 0.0, close_ = 0.0;
+    std::vector<double> ranges_;  // scratch of one call
+};
+
+// Bollinger bands (Width: their relative width): the window's running sum
+// and sum of squares, and the window whose leaving values they subtract.
+template <bool Width>
+class Bollinger : public KernelOf<Bollinger<Width>> {
+public:
+    Bollinger(std::uint64_t p, double devup, double devdn) : p_(p), up_(devup), dn_(devdn), tail_(p) {}
+    void admit(std::uint64_t n) const override {
+        if (p_ == 0) zero_period(static_cast<std::size_t>(n));
+    }
+    void feed(const double* const* in, std::size_t k, double* const* out) override {
+        const double pd = static_cast<double>(p_);
+        for (std::size_t i = 0; i < k; ++i, ++this->n_) {
+            const double v = in[0][i];
+            if (this->n_ < p_) {
+                w_.add(v);
+            } else {
+                w_.slide(tail_.back(static_cast<std::size_t>(p_ - 1)), v);
+            }
+            tail_.push(v);
+            if (Width) {
+                out[0][i] = this->n_ + 1 >= p_ ? band_width(w_.s, w_.q, pd, up_) : NaN;
+            } else if (this->n_ + 1 >= p_) {
+                bands_at(w_.s, w_.q, pd, up_, dn_, out[0] + i, out[1] + i, out[2] + i);
+            } else {
+                out[0][i] = out[1][i] = out[2][i] = NaN;
+            }
+        }
+    }
+    void fields(Fields& f) override {
+        f.count(this->n_);
+        f.num(w_.s);
+        f.num(w_.q);
+        tail_.fields(f, this->n_);
+    }
+
+private:
+    std::uint64_t p_;
+    double up_, dn_;
+    WindowMoments w_;
+    Tail tail_;
+};
+
+}  // namespace
+
+std::unique_ptr<stream::Kernel> atr(std::uint64_t period) { return std::make_unique<Atr>(period); }
+std::unique_ptr<stream::Kernel> bollinger_bands(std::uint64_t period, double devup, double devdn) {
+    return std::make_unique<Bollinger<false>>(period, devup, devdn);
+}
+std::unique_ptr<stream::Kernel> bollinger_bands_width(std::uint64_t period, double mult) {
+    return std::make_unique<Bollinger<true>>(period, mult, 0.0);
+}
+
+}  // namespace korva::bands::streams

@@ -1,0 +1,119 @@
+// Streams: the state a batch computation carries from one position to the
+// next, kept between calls and advanced with the batch computation's own
+// step code. Fed the values of a history one chunk at a time, a stream gives
+// for each new position what the batch function gives there on the whole
+// history, bit for bit. Knows nothing about the interpreter: the module layer
+// (src/module/stream.cpp) converts arguments and results.
+#pragma once
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "errors.hpp"
+#include "views.hpp"
+
+namespace korva::stream {
+
+// Visits every field of a stream's state, to save it or to restore it.
+class Fields {
+public:
+    virtual ~Fields() = default;
+    virtual void num(double& v) = 0;
+    virtual void count(std::uint64_t& v) = 0;
+    virtual void values(std::vector<double>& v) = 0;
+};
+
+// p + extra without wrapping: a window longer than any history is never full.
+constexpr std::uint64_t saturated(std::uint64_t p, std::uint64_t extra) {
+    return p + extra < p ? static_cast<std::uint64_t>(-1) : p + extra;
+}
+
+// The last `w` values of a series, kept contiguous (so that a window can be
+// handed to a batch kernel as a plain view) in a buffer of at most 2w values
+// that grows with the history: a huge window costs only what was fed.
+class Tail {
+public:
+    Tail() = default;
+    explicit Tail(std::uint64_t w) : w_(w) {}
+    void push(double v) {
+        if (w_ == 0) return;
+        if (buf_.size() / 2 >= w_) {
+            // Full: keep the newest w - 1, then append (amortised O(1)).
+            const std::size_t keep = static_cast<std::size_t>(w_) - 1;
+            std::memmove(buf_.data(), buf_.data() + (buf_.size() - keep), keep * sizeof(double));
+            buf_.resize(keep);
+        }
+        buf_.push_back(v);
+    }
+    // The value `back` positions before the newest (0: the newest).
+    double back(std::size_t back) const { return buf_[buf_.size() - 1 - back]; }
+    // The newest min(held, w) values, oldest first.
+    ContiguousView<double> window() const {
+        const std::size_t m = buf_.size() < w_ ? buf_.size() : static_cast<std::size_t>(w_);
+        return ContiguousView<double>{buf_.data() + (buf_.size() - m), m};
+    }
+    // The values, and a check that they fit a stream that has been fed
+    // `fed` of them (a restored state must not make a window read outside).
+    void fields(Fields& f, std::uint64_t fed) {
+        f.values(buf_);
+        const std::uint64_t held = buf_.size();
+        const std::uint64_t least = fed < w_ ? fed : w_;
+        if (held < least || held > fed || held / 2 > w_) throw ValueError("invalid stream state");
+    }
+
+private:
+    std::uint64_t w_ = 0;
+    std::vector<double> buf_;
+};
+
+// One stream. `feed` advances the state over k new rows: in[m] holds the k
+// values of input m (a series: one input; candles: the columns the stream
+// names, in order), out[q] receives the k values of output q, each as the
+// batch function gives it at that position on the whole history (whose
+// length is then `fed() + k`: a few functions' early positions depend on it).
+class Kernel {
+public:
+    virtual ~Kernel() = default;
+    virtual std::unique_ptr<Kernel> clone() const = 0;
+    // Raises what the batch function raises on a history of n rows, if
+    // anything, before any state changes.
+    virtual void admit(std::uint64_t /*n*/) const {}
+    virtual void feed(const double* const* in, std::size_t k, double* const* out) = 0;
+    // Every field of the state, rows fed first; a restored state that breaks
+    // an invariant throws ValueError.
+    virtual void fields(Fields& f) = 0;
+    std::uint64_t fed() const { return n_; }
+
+protected:
+    std::uint64_t n_ = 0;
+};
+
+template <class K>
+class KernelOf : public Kernel {
+public:
+    std::unique_ptr<Kernel> clone() const override { return std::make_unique<K>(static_cast<const K&>(*this)); }
+};
+
+// How a stream shares the batch computation (what the reference shows).
+enum class Approach : std::uint8_t {
+    Recurrence,  // the batch recurrence's state and step, O(1) per value
+    RunningSums,  // the batch running sums and the window leaving them, O(1) per value
+    WindowResum,  // the window the batch form re-sums, O(window) per value
+    WindowRerun,  // the batch function itself on the last rows it reads, O(window) per value
+};
+constexpr const char* approach_name(Approach a) {
+    switch (a) {
+        case Approach::Recurrence: return "recurrence";
+        case Approach::RunningSums: return "running sums";
+        case Approach::WindowResum: return "window re-sum";
+        case Approach::WindowRerun: return "window re-run";
+    }
+    return "?";
+}
+
+}  // namespace korva::stream

@@ -1,0 +1,190 @@
+// The stream registry (see stream_table.hpp).
+#include "stream_table.hpp"
+
+#include <algorithm>
+#include <vector>
+
+#include "../bands/streams.hpp"
+#include "../ehlers/streams.hpp"
+#include "../moving_averages/streams.hpp"
+#include "../oscillators/streams.hpp"
+#include "../trend/streams.hpp"
+
+namespace korva::stream {
+namespace {
+
+using enum Approach;
+using args::Arg;
+
+std::uint64_t uint_at(std::span<const Arg> a, std::size_t i) { return std::get<std::uint64_t>(a[i]); }
+
+// The rows before the newest one of a window of w.
+constexpr std::uint64_t before(std::uint64_t w) { return w > 0 ? w - 1 : 0; }
+
+// The batch function's failure for a zero period, whatever the rows.
+template <std::size_t I>
+void zero_period(std::span<const Arg> a, std::uint64_t n) {
+    if (uint_at(a, I) == 0) index_out_of_range(static_cast<std::size_t>(-1), static_cast<std::size_t>(n));
+}
+
+template <std::size_t I>
+std::uint64_t period_at(std::span<const Arg> a) {
+    return uint_at(a, I);
+}
+
+// Twice the period and a few rows more.
+template <std::size_t I>
+std::uint64_t twice(std::span<const Arg> a) {
+    return saturated(saturated(uint_at(a, I), uint_at(a, I)), 2);
+}
+
+// The batch function itself on the rows it reads for the newest positions.
+class Rerun : public KernelOf<Rerun> {
+public:
+    Rerun(const table::Function& fn, std::size_t data, bool candles, std::uint64_t lookback, std::span<const Arg> all,
+          Admit admit, std::span<const Arg> params)
+        : fn_(&fn), data_(data), cols_(candles ? 6 : 1), keep_(before(lookback)), admit_(admit), count_(params.size()) {
+        std::copy(all.begin(), all.end(), args_.begin());
+        std::copy(params.begin(), params.end(), params_.begin());
+    }
+    void admit(std::uint64_t n) const override {
+        if (admit_) admit_(std::span<const Arg>(params_.data(), count_), n);
+    }
+    // The kept rows and the new ones go to the batch function as one input;
+    // a position with a full window before it has its batch value there.
+    void feed(const double* const* in, std::size_t k, double* const* out) override {
+        if (k == 0) return;
+        const std::size_t held = rows_.size() / cols_;
+        rows_.resize((held + k) * cols_);
+        for (std::size_t i = 0; i < k; ++i)
+            for (std::size_t c = 0; c < cols_; ++c) rows_[(held + i) * cols_ + c] = in[c][i];
+        const std::size_t m = held + k;
+        const char* base = reinterpret_cast<const char*>(rows_.data());
+        constexpr auto step = static_cast<std::ptrdiff_t>(sizeof(double));
+        if (cols_ == 1) {
+            args_[data_] = SeriesView{base, step, m};
+        } else {
+            args_[data_] = MatrixView{base, step * static_cast<std::ptrdiff_t>(cols_), step, m, cols_};
+        }
+        Value v = fn_->impl(std::span<const Arg>(args_.data(), fn_->count));
+        std::size_t q = 0;
+        const auto take = [&](Value& item) {
+            Series& s = std::get<Series>(item.v);
+            std::copy_n(s.data() + (s.size() - k), k, out[q++]);
+        };
+        if (auto* t = std::get_if<Tuple>(&v.v)) {
+            for (Value& item : *t) take(item);
+        } else if (auto* d = std::get_if<Dict>(&v.v)) {
+            for (auto& item : d->items) take(item.second);
+        } else {
+            take(v);
+        }
+        n_ += k;
+        if (m > keep_) rows_.erase(rows_.begin(), rows_.begin() + static_cast<std::ptrdiff_t>((m - keep_) * cols_));
+    }
+    void fields(Fields& f) override {
+        f.count(n_);
+        f.values(rows_);
+        const std::uint64_t rows = rows_.size() / cols_;
+        if (rows_.size() % cols_ != 0 || rows != (n_ < keep_ ? n_ : keep_)) throw ValueError("invalid stream state");
+    }
+
+private:
+    const table::Function* fn_;
+    std::size_t data_, cols_;
+    std::uint64_t keep_;
+    Admit admit_;
+    std::size_t count_;
+    std::array<Arg, args::kMaxParams> args_{}, params_{};
+    std::vector<double> rows_;  // the last rows, row-major
+};
+
+constexpr Entry registry[] = {
+    entry<ma::streams::dema>("dema", Recurrence),
+    entry<ma::streams::ema>("ema", Recurrence),
+    entry<ma::streams::kama>("kama", Recurrence),
+    entry<ma::streams::sma>("sma", RunningSums),
+    entry<ma::streams::smma>("smma", Recurrence),
+    entry<ma::streams::zlema>("zlema", Recurrence),
+    entry<ma::streams::t3>("t3", Recurrence).reads({0, 1, 2, 3, 4, 5}),
+    entry<ma::streams::tema>("tema", Recurrence),
+    entry<ma::streams::trix>("trix", Recurrence),
+    entry<ma::streams::vwma>("vwma", RunningSums).reads({col::close, col::volume}),
+    entry<ma::streams::wilders>("wilders", Recurrence),
+    entry<ma::streams::wma>("wma", WindowResum),
+    entry<osc::streams::cmo>("cmo", RunningSums),
+    entry<osc::streams::macd>("macd", Recurrence),
+    entry<osc::streams::rsi>("rsi", Recurrence),
+    entry<bands::streams::atr>("atr", Recurrence).reads({col::close, col::high, col::low}),
+    entry<bands::streams::bollinger_bands>("bollinger_bands", RunningSums),
+    entry<bands::streams::bollinger_bands_width>("bollinger_bands_width", RunningSums),
+    entry<trend::streams::adx>("adx", Recurrence).reads({col::close, col::high, col::low}),
+    entry<trend::streams::adxr>("adxr", WindowResum).reads({col::close, col::high, col::low}).narrow_index(),
+    entry<trend::streams::dm>("dm", Recurrence).reads({col::close, col::high, col::low}),
+    entry<trend::streams::di>("di", Recurrence).reads({col::close, col::high, col::low}),
+    entry<trend::streams::sar>("sar", Recurrence).reads({col::high, col::low}).narrow_index(),
+    entry<trend::streams::supertrend>("supertrend", Recurrence).reads({col::close, col::high, col::low}).narrow_index(),
+    entry<ehlers::streams::high_pass>("high_pass", Recurrence),
+    entry<ehlers::streams::supersmoother>("supersmoother", Recurrence),
+    rerun("cci", period_at<0>).reads({0, 1, 2, 3, 4, 5}),
+    rerun("willr", period_at<0>, zero_period<0>).reads({0, 1, 2, 3, 4, 5}),
+    rerun("donchian", period_at<0>, zero_period<0>).reads({0, 1, 2, 3, 4, 5}),
+    rerun(
+        "stochf", [](std::span<const Arg> a) { return saturated(uint_at(a, 0), before(uint_at(a, 1))); },
+        zero_period<0>)
+        .reads({0, 1, 2, 3, 4, 5}),
+    rerun("stoch",
+          [](std::span<const Arg> a) {
+              return saturated(saturated(uint_at(a, 0), before(uint_at(a, 1))), before(uint_at(a, 3)));
+          })
+        .reads({0, 1, 2, 3, 4, 5}),
+    rerun("aroonosc", period_at<0>).reads({0, 1, 2, 3, 4, 5}),
+    rerun("linearreg", period_at<0>),
+    rerun("moving_std", period_at<0>),
+    rerun("cwma", twice<0>),
+    rerun("sqwma", twice<0>),
+    rerun("srwma", twice<0>),
+    rerun("vpwma", twice<0>),
+    rerun("nma", twice<0>),
+    rerun("hma", twice<0>),
+    rerun("epma", [](std::span<const Arg> a) { return saturated(twice<0>(a), uint_at(a, 1)); }),
+};
+
+}  // namespace
+
+std::unique_ptr<Kernel> window_rerun(const Entry& e, std::span<const Arg> params) {
+    const table::Function* fn = nullptr;
+    for (const table::Function& f : table::functions()) {
+        if (std::string_view(f.name) == e.name) fn = &f;
+    }
+    if (!fn) throw InternalError("a stream names no function of the table");
+    // The table's arguments: the stream's parameters in order, the data
+    // filled in at each run, `sequential` true.
+    std::array<Arg, args::kMaxParams> all{};
+    std::size_t data = 0, next = 0;
+    bool candles = false;
+    for (std::size_t i = 0; i < fn->count; ++i) {
+        const args::Param& p = fn->params[i];
+        if (stream_param(p)) {
+            all[i] = params[next++];
+        } else if (p.type == args::Type::Bool) {
+            all[i] = true;
+        } else {
+            data = i;
+            candles = p.type == args::Type::Candles;
+        }
+    }
+    return std::make_unique<Rerun>(*fn, data, candles, e.lookback(params), std::span<const Arg>(all.data(), fn->count),
+                                   e.admit, params);
+}
+
+std::span<const Entry> streams() { return registry; }
+
+const Entry* find(std::string_view name) {
+    for (const Entry& e : registry) {
+        if (name == e.name) return &e;
+    }
+    return nullptr;
+}
+
+}  // namespace korva::stream

@@ -1,0 +1,377 @@
+// Streams of the core averages: each keeps the state its batch function
+// carries and advances it with the same kernels (helpers/smoothing.hpp,
+// steps.hpp), so a value fed now is the batch value at that position.
+#pragma GCC diagnostic ignored "-Wpsabi"  // wide vectors stay inside inlined code
+#include "streams.hpp"
+
+#include <algorithm>
+#include <limits>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "../helpers/price_source.hpp"
+#include "../helpers/recurrence_lanes.hpp"
+#include "../helpers/result.hpp"
+#include "../helpers/smoothing.hpp"
+#include "steps.hpp"
+
+namespace korva::ma::streams {
+namespace {
+
+using stream::Fields;
+using stream::KernelOf;
+using stream::Tail;
+
+void fill_nan(double* out, std::size_t k) { std::fill_n(out, k, NaN); }
+
+// ema and wilders: the recurrence seeded with the first value. ema's batch
+// form is all NaN while the history is shorter than the period (Warm).
+template <bool Warm>
+class Seeded : public KernelOf<Seeded<Warm>> {
+public:
+    Seeded(EmaCoefficients c, std::uint64_t period) : c_(c), period_(period) {}
+    void feed(const double* const* in, std::size_t k, double* const* out) override {
+        if (k == 0) return;
+        const ContiguousView<double> x{in[0], k};
+        std::size_t first = 0;
+        if (this->n_ == 0) {
+            e_ = out[0][0] = x[0];
+            first = 1;
+        }
+        e_ = recurrence_from(x, first, k, c_, e_, out[0]);
+        this->n_ += k;
+        if (Warm && this->n_ < period_) fill_nan(out[0], k);
+    }
+    void fields(Fields& f) override {
+        f.count(this->n_);
+        f.num(e_);
+    }
+
+private:
+    EmaCoefficients c_;
+    std::uint64_t period_;
+    double e_ = 0.0;
+};
+
+// The NaN-aware rolling mean: the running sum and count, and the window
+// whose leaving values it subtracts.
+class Sma : public KernelOf<Sma> {
+public:
+    explicit Sma(std::uint64_t p) : p_(p), tail_(p) {}
+    void feed(const double* const* in, std::size_t k, double* const* out) override {
+        for (std::size_t i = 0; i < k; ++i, ++n_) {
+            const double v = in[0][i];
+            if (p_ == 0) {
+                out[0][i] = NaN;
+                continue;
+            }
+            if (n_ < p_) {
+                m_.add(v);
+            } else {
+                m_.slide(tail_.back(static_cast<std::size_t>(p_ - 1)), v);
+            }
+            tail_.push(v);
+            out[0][i] = n_ + 1 >= p_ ? m_.mean() : NaN;
+        }
+    }
+    void fields(Fields& f) override {
+        f.count(n_);
+        f.num(m_.sum);
+        f.count(m_.count);
+        tail_.fields(f, n_);
+    }
+
+private:
+    std::uint64_t p_;
+    RollingMean m_;
+    Tail tail_;
+};
+
+// smma: NaN until the plain mean of the first `length` values seeds the
+// Wilder recurrence.
+class Smma : public KernelOf<Smma> {
+public:
+    explicit Smma(std::uint64_t length) : length_(length), c_(wilder_coefficients(length)) {}
+    void admit(std::uint64_t n) const override {
+        if (length_ == 0) index_out_of_range(static_cast<std::size_t>(-1), static_cast<std::size_t>(n));
+    }
+    void feed(const double* const* in, std::size_t k, double* const* out) override {
+        std::size_t i = 0;
+        for (; i < k && n_ < length_; ++i, ++n_) {
+            seed_.add(in[0][i]);
+            out[0][i] = NaN;
+            if (n_ + 1 == length_) out[0][i] = e_ = seed_.mean(length_);
+        }
+        if (i == k) return;
+        e_ = recurrence_from(ContiguousView<double>{in[0], k}, i, k, c_, e_, out[0]);
+        n_ += k - i;
+    }
+    void fields(Fields& f) override {
+        f.count(n_);
+        f.num(seed_.sum);
+        f.num(e_);
+    }
+
+private:
+    std::uint64_t length_;
+    EmaCoefficients c_;
+    PlainMean seed_;
+    double e_ = 0.0;
+};
+
+// The linear-weighted mean of the window, summed afresh at each position as
+// the batch form does: O(period) per value.
+class Wma : public KernelOf<Wma> {
+public:
+    explicit Wma(std::uint64_t p) : p_(p), tail_(p) {}
+    void feed(const double* const* in, std::size_t k, double* const* out) override {
+        for (std::size_t i = 0; i < k; ++i, ++n_) {
+            tail_.push(in[0][i]);
+            out[0][i] = p_ > 0 && n_ + 1 >= p_ ? linear_weighted_mean(tail_.window(), p_ - 1, p_) : NaN;
+        }
+    }
+    void fields(Fields& f) override {
+        f.count(n_);
+        tail_.fields(f, n_);
+    }
+
+private:
+    std::uint64_t p_;
+    Tail tail_;
+};
+
+// dema and tema: chained EMA stages, every stage seeded with x[0]; position
+// 0 of a one-value history is x[0] itself for dema.
+template <class Step, bool LoneFirst>
+class Chain : public KernelOf<Chain<Step, LoneFirst>> {
+public:
+    explicit Chain(EmaCoefficients c) : step_{{c}} {}
+    void feed(const double* const* in, std::size_t k, double* const* out) override {
+        if (k == 0) return;
+        std::size_t first = 0;
+        if (this->n_ == 0) {
+            const double x0 = in[0][0];
+            for (double& v : s_) v = x0;
+            out[0][0] = LoneFirst && k == 1 ? x0 : Step::first(x0);
+            first = 1;
+        }
+        rec::run(step_, in, out, first, k, s_);
+        this->n_ += k;
+    }
+    void fields(Fields& f) override {
+        f.count(this->n_);
+        for (double& v : s_) f.num(v);
+    }
+
+private:
+    Step step_;
+    double s_[Step::kState] = {};
+};
+
+// trix: the EMA stages of log prices; position 0 has no change.
+class Trix : public KernelOf<Trix> {
+public:
+    explicit Trix(EmaCoefficients c) : step_{{c}} {}
+    void feed(const double* const* in, std::size_t k, double* const* out) override {
+        if (k == 0) return;
+        logs_.resize(k);
+        for (std::size_t i = 0; i < k; ++i) logs_[i] = TrixStep::input(in[0][i]);
+        std::size_t first = 0;
+        if (n_ == 0) {
+            for (double& v : s_) v = logs_[0];
+            out[0][0] = NaN;
+            first = 1;
+        }
+        const double* l[1] = {logs_.data()};
+        rec::run(step_, l, out, first, k, s_);
+        n_ += k;
+        if (logs_.capacity() > 4096) logs_ = std::vector<double>();
+    }
+    void fields(Fields& f) override {
+        f.count(n_);
+        for (double& v : s_) f.num(v);
+    }
+
+private:
+    TrixStep step_;
+    double s_[TrixStep::kState] = {};
+    std::vector<double> logs_;  // scratch of one call
+};
+
+// kama: copies of the input up to position period - 1, then the adaptive
+// step over the running volatility of the window.
+class Kama : public KernelOf<Kama> {
+public:
+    Kama(std::uint64_t period, std::uint64_t fast, std::uint64_t slow)
+        : p_(period), step_(fast, slow), tail_(stream::saturated(period, 1)) {}
+    void admit(std::uint64_t n) const override {
+        if (p_ == 0 && n > 0) index_out_of_range(static_cast<std::size_t>(-1), static_cast<std::size_t>(n));
+    }
+    void feed(const double* const* in, std::size_t k, double* const* out) override {
+        for (std::size_t i = 0; i < k; ++i, ++n_) {
+            const double v = in[0][i];
+            if (n_ < p_) {
+                if (n_ > 0) vol_ = KamaStep::enter(vol_, tail_.back(0), v);
+                out[0][i] = prev_ = v;
+            } else {
+                vol_ = KamaStep::enter(vol_, tail_.back(0), v);
+                const double then = tail_.back(static_cast<std::size_t>(p_ - 1));
+                if (n_ > p_) vol_ = KamaStep::leave(vol_, tail_.back(static_cast<std::size_t>(p_)), then);
+                out[0][i] = prev_ = step_.value(vol_, prev_, v, then);
+            }
+            tail_.push(v);
+        }
+    }
+    void fields(Fields& f) override {
+        f.count(n_);
+        f.num(vol_);
+        f.num(prev_);
+        tail_.fields(f, n_);
+    }
+
+private:
+    std::uint64_t p_;
+    KamaStep step_;
+    Tail tail_;
+    double vol_ = 0.0, prev_ = 0.0;
+};
+
+// t3: the price its source_type names, formed by the batch's price source
+// from the new rows, then the six EMA stages.
+class T3 : public KernelOf<T3> {
+public:
+    T3(std::uint64_t period, double vfactor, std::string_view source_type)
+        : step_(period, vfactor), source_(source_type) {}
+    void feed(const double* const* in, std::size_t k, double* const* out) override {
+        if (k == 0) return;
+        rows_.resize(6 * k);
+        for (std::size_t i = 0; i < k; ++i)
+            for (std::size_t c = 0; c < 6; ++c) rows_[6 * i + c] = in[c][i];
+        constexpr auto step = static_cast<std::ptrdiff_t>(sizeof(double));
+        const MatrixView m{reinterpret_cast<const char*>(rows_.data()), 6 * step, step, k, 6};
+        const PriceSource price(m, source_, NameCase::Fold);
+        prices_.resize(k);
+        with_view(price.view(), [&](const auto& y) {
+            for (std::size_t i = 0; i < k; ++i) prices_[i] = y[i];
+        });
+        std::size_t first = 0;
+        if (n_ == 0) {
+            for (double& v : s_) v = prices_[0];
+            out[0][0] = step_.first(prices_[0]);
+            first = 1;
+        }
+        const double* y[1] = {prices_.data()};
+        rec::run(step_, y, out, first, k, s_);
+        n_ += k;
+        if (rows_.capacity() > 6 * 4096) rows_ = prices_ = std::vector<double>();
+    }
+    void fields(Fields& f) override {
+        f.count(n_);
+        for (double& v : s_) f.num(v);
+    }
+
+private:
+    T3Step step_;
+    std::string source_;
+    double s_[6] = {};
+    std::vector<double> rows_, prices_;  // scratch of one call
+};
+
+// zlema: the EMA of the lag-compensated price from position `lag` on; the
+// batch form is all NaN while the history is no longer than the period.
+class Zlema : public KernelOf<Zlema> {
+public:
+    explicit Zlema(std::uint64_t period)
+        : period_(period), lag_((period - 1) / 2), c_(ema_coefficients(period)), tail_(stream::saturated(lag_, 1)) {}
+    void admit(std::uint64_t n) const override {
+        if (period_ < n && lag_ >= n) index_out_of_range(static_cast<std::size_t>(lag_), static_cast<std::size_t>(n));
+    }
+    void feed(const double* const* in, std::size_t k, double* const* out) override {
+        for (std::size_t i = 0; i < k; ++i, ++n_) {
+            const double v = in[0][i];
+            tail_.push(v);
+            out[0][i] = NaN;
+            if (n_ < lag_) continue;
+            const double x = zlema_input(v, tail_.back(static_cast<std::size_t>(lag_)));
+            out[0][i] = e_ = n_ == lag_ ? x : smooth(c_, e_, x);
+        }
+        if (n_ <= period_) std::fill_n(out[0], k, NaN);
+    }
+    void fields(Fields& f) override {
+        f.count(n_);
+        f.num(e_);
+        tail_.fields(f, n_);
+    }
+
+private:
+    std::uint64_t period_, lag_;
+    EmaCoefficients c_;
+    Tail tail_;
+    double e_ = 0.0;
+};
+
+// vwma: the leading totals, and the trailing totals formed again from the
+// rows `period` back (kept), as the batch form does.
+class Vwma : public KernelOf<Vwma> {
+public:
+    explicit Vwma(std::uint64_t period) : p_(period), closes_(period), volumes_(period) {}
+    void feed(const double* const* in, std::size_t k, double* const* out) override {
+        const double *close = in[0], *volume = in[1];
+        for (std::size_t i = 0; i < k; ++i, ++n_) {
+            lead_.add(close[i], volume[i], n_ == 0);
+            double num = lead_.price_volume, den = lead_.volume;
+            if (n_ >= p_) {
+                const auto back = static_cast<std::size_t>(p_ - 1);
+                const double c = p_ == 0 ? close[i] : closes_.back(back);
+                const double v = p_ == 0 ? volume[i] : volumes_.back(back);
+                trail_.add(c, v, n_ == p_);
+                num = lead_.price_volume - trail_.price_volume;
+                den = lead_.volume - trail_.volume;
+            }
+            out[0][i] = VwmaTotals::value(num, den);
+            closes_.push(close[i]);
+            volumes_.push(volume[i]);
+        }
+    }
+    void fields(Fields& f) override {
+        f.count(n_);
+        for (double* v : {&lead_.price_volume, &lead_.volume, &trail_.price_volume, &trail_.volume}) f.num(*v);
+        closes_.fields(f, n_);
+        volumes_.fields(f, n_);
+    }
+
+private:
+    std::uint64_t p_;
+    VwmaTotals lead_, trail_;
+    Tail closes_, volumes_;
+};
+
+}  // namespace
+
+std::unique_ptr<stream::Kernel> vwma(std::uint64_t period) { return std::make_unique<Vwma>(period); }
+std::unique_ptr<stream::Kernel> zlema(std::uint64_t period) { return std::make_unique<Zlema>(period); }
+std::unique_ptr<stream::Kernel> t3(std::uint64_t period, double vfactor, std::string_view source_type) {
+    return std::make_unique<T3>(period, vfactor, source_type);
+}
+std::unique_ptr<stream::Kernel> kama(std::uint64_t period, std::uint64_t fast_length, std::uint64_t slow_length) {
+    return std::make_unique<Kama>(period, fast_length, slow_length);
+}
+std::unique_ptr<stream::Kernel> trix(std::uint64_t period) { return std::make_unique<Trix>(ema_coefficients(period)); }
+std::unique_ptr<stream::Kernel> sma(std::uint64_t period) { return std::make_unique<Sma>(period); }
+std::unique_ptr<stream::Kernel> ema(std::uint64_t period) {
+    return std::make_unique<Seeded<true>>(ema_coefficients(period), period);
+}
+std::unique_ptr<stream::Kernel> smma(std::uint64_t length) { return std::make_unique<Smma>(length); }
+std::unique_ptr<stream::Kernel> wilders(std::uint64_t period) {
+    return std::make_unique<Seeded<false>>(wilder_coefficients(period), 0);
+}
+std::unique_ptr<stream::Kernel> wma(std::uint64_t period) { return std::make_unique<Wma>(period); }
+std::unique_ptr<stream::Kernel> dema(std::uint64_t period) {
+    return std::make_unique<Chain<DemaStep, true>>(ema_coefficients(period));
+}
+std::unique_ptr<stream::Kernel> tema(std::uint64_t period) {
+    return std::make_unique<Chain<TemaStep, false>>(ema_coefficients(period));
+}
+
+}  // namespace korva::ma::streams
