@@ -99,6 +99,10 @@ build-zig-%/.built: $(WHEEL_SOURCES) | system-aarch64 system-windows $(VENV312)/
 	$(CMAKE) --build build-zig-$* -j2
 	touch $@
 
+# Kept after the run: make would otherwise delete the stamps of platforms
+# named only through the pattern, and build them again next time.
+.SECONDARY: $(foreach p,$(ZIG_PLATFORMS),build-zig-$(p)/.built)
+
 zig_module = build-zig-$(1)/korva_rust.$(if $(findstring windows,$(1)),pyd,abi3.so)
 
 dist/.wheel-%: build-zig-%/.built $(WHEEL_STAMP) tools/pack_wheel.py
@@ -129,7 +133,7 @@ install: wheel venvs
 test-py: install golden
 	@for py in $(VENV312)/bin/python $(VENV313)/bin/python; do \
 	  echo "== $$($$py -c 'import sys, numpy; print("CPython", sys.version.split()[0], "NumPy", numpy.__version__)')"; \
-	  KORVA_GOLDEN=$(CURDIR)/$(GOLDEN) $$py -m pytest -q -p no:cacheprovider tests || exit 1; \
+	  KORVA_GOLDEN=$(CURDIR)/$(GOLDEN) $$py -m pytest -q -p no:cacheprovider -n 2 tests || exit 1; \
 	done
 
 # The stubs shipped in the wheel against the module (stubtest), and a typed
@@ -365,7 +369,7 @@ check-levels: install golden
 	@set -e; native=$$($(GOLDEN) --level); for level in $$($(GOLDEN) --levels); do \
 	  [ "$$level" = "$$native" ] && continue; \
 	  echo "== numeric tests at kernel level $$level"; \
-	  KORVA_SIMD=$$level KORVA_GOLDEN=$(CURDIR)/$(GOLDEN) $(VENV312)/bin/python -m pytest -q -p no:cacheprovider tests \
+	  KORVA_SIMD=$$level KORVA_GOLDEN=$(CURDIR)/$(GOLDEN) $(VENV312)/bin/python -m pytest -q -p no:cacheprovider -n 2 tests \
 	    --ignore=tests/coordinator; \
 	done
 
