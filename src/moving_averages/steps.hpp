@@ -93,8 +93,18 @@ struct VwmaTotals {
     double price_volume = 0.0, volume = 0.0;
     // Totals after row i (row 0 starts them with its own values).
     void add(double c, double vo, bool first) {
-        price_volume = first ? c * vo : price_volume + c * vo;
-        volume = first ? vo : volume + vo;
+        if (first) {
+            price_volume = c * vo;
+            volume = vo;
+        } else {
+            next(c, vo);
+        }
+    }
+    // Totals after a row other than row 0: the loops peel row 0 so that
+    // no select lands in the chain of additions.
+    void next(double c, double vo) {
+        price_volume = price_volume + c * vo;
+        volume = volume + vo;
     }
     static double value(double num, double den) {
         return den == 0.0 ? std::numeric_limits<double>::quiet_NaN() : num / den;

@@ -79,17 +79,27 @@ Series vwma(MatrixView candles, std::uint64_t period) {
     // cursor, with the same operations in the same order, so they are the
     // same bits without a stored series of totals (two arrays of n doubles
     // cost more in page faults than the whole computation).
+    // Rows before the first full window (row 0 starts the totals), then the
+    // rows whose window drops row i - period (its first one starts the
+    // trailing totals; with a zero period, row 0 starts both).
     VwmaTotals lead, trail;
-    for (std::size_t i = 0; i < n; ++i) {
-        lead.add(close[i], volume[i], i == 0);
-        double num = lead.price_volume, den = lead.volume;
-        if (i >= period) {
-            const std::size_t k = i - static_cast<std::size_t>(period);
-            trail.add(close[k], volume[k], k == 0);
-            num = lead.price_volume - trail.price_volume;
-            den = lead.volume - trail.volume;
-        }
-        out[i] = VwmaTotals::value(num, den);
+    const std::size_t head = period < n ? static_cast<std::size_t>(period) : n;
+    if (head > 0) {
+        lead.add(close[0], volume[0], true);
+        out[0] = VwmaTotals::value(lead.price_volume, lead.volume);
+    }
+    for (std::size_t i = 1; i < head; ++i) {
+        lead.next(close[i], volume[i]);
+        out[i] = VwmaTotals::value(lead.price_volume, lead.volume);
+    }
+    if (head == n) return out;
+    lead.add(close[head], volume[head], head == 0);
+    trail.add(close[0], volume[0], true);
+    out[head] = VwmaTotals::value(lead.price_volume - trail.price_volume, lead.volume - trail.volume);
+    for (std::size_t i = head + 1; i < n; ++i) {
+        lead.next(close[i], volume[i]);
+        trail.next(close[i - head], volume[i - head]);
+        out[i] = VwmaTotals::value(lead.price_volume - trail.price_volume, lead.volume - trail.volume);
     }
     return out;
 }

@@ -198,11 +198,13 @@ inline Pair first_max(Pair earlier, Pair later) {
 template <class Value>
 std::size_t clean_aroon_rows(const SeriesView& high, const SeriesView& low, std::size_t p, double* out, Value value) {
     const std::size_t n = high.size();
-    const auto hi_at = [&](std::size_t j) { return Pair{high[j], static_cast<double>(j)}; };
-    const auto lo_at = [&](std::size_t j) { return Pair{-low[j], static_cast<double>(j)}; };
+    // Rows are below 2^53: converted as signed values, the same numbers
+    // without the unsigned conversion's fix-up sequence.
+    const auto row = [](std::size_t j) { return static_cast<double>(static_cast<std::int64_t>(j)); };
+    const auto hi_at = [&](std::size_t j) { return Pair{high[j], row(j)}; };
+    const auto lo_at = [&](std::size_t j) { return Pair{-low[j], row(j)}; };
     const auto emit = [&](std::size_t i, Pair h, Pair l) {
         const std::size_t first = i + 1 - p;
-        // Rows are below 2^53, so held exactly, and convert as signed values.
         out[i] = value(static_cast<std::size_t>(static_cast<std::int64_t>(h[1])) - first,
                        static_cast<std::size_t>(static_cast<std::int64_t>(l[1])) - first);
     };

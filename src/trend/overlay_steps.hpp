@@ -69,7 +69,7 @@ struct SarState {
     static bool plain(double v) { return v < 0.0 || v > 0.0; }
 
     // Rows 0 and 1: the value of row 0 into out0, that of row 1 returned.
-    double start(double high0, double low0, double high1, double low1, double& out0) {
+    [[gnu::always_inline]] double start(double high0, double low0, double high1, double low1, double& out0) {
         if (high1 > high0) {
             out0 = low0;
             const double c = min_num(low0 + a * (high0 - low0), low0);
@@ -118,7 +118,10 @@ struct SarState {
     // bounds and the stop are numbers other than zero (equal numbers then
     // have equal bits, and no NaN is involved). Whether that holds is known
     // from the data and rarely changes, so the test costs the chain nothing.
-    double step(double h, double l) {
+    // Both inlined by force: Clang would leave them out of line, and with
+    // the state's address passed out it keeps the state in memory, a store
+    // and a load in the chain at every row.
+    [[gnu::always_inline]] double step(double h, double l) {
         if (rising) {
             double c = value + af * (ep - value);
             if (plain_l && plain(c)) {

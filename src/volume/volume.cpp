@@ -85,8 +85,8 @@ Series cvi(MatrixView candles, std::uint64_t period) {
     // when position k is overwritten.
     double* e = out.data();
     const EmaCoefficients c = ema_coefficients(period);
-    e[0] = high[0] - low[0];
-    for (std::size_t i = 1; i < n; ++i) e[i] = smooth(c, e[i - 1], high[i] - low[i]);
+    double last = e[0] = high[0] - low[0];
+    for (std::size_t i = 1; i < n; ++i) e[i] = last = smooth(c, last, high[i] - low[i]);
     for (std::size_t k = n; k-- > period;) {
         const double v = e[k - period];
         e[k] = v == 0.0 ? 0.0 : ((e[k] - v) / v) * 100.0;
