@@ -43,6 +43,14 @@ PARAMS = {
     "supertrend": (10, 3.0),
     "sar": (0.02, 0.2),
     "bollinger_bands_width": (20, 2.0),
+    "frama": (10, 1, 198),
+    "hwma": (0.2, 0.1, 0.1),
+    "jma": (7, 50.0, 2),
+    "maaq": (14, 2, 30),
+    "mcginley_dynamic": (14, 0.6),
+    "mwdx": (0.2,),
+    "vidya": (14, False, True),
+    "vwap": ("hlc3", "D"),
 }
 # ferro-ta's class and how it is built and fed: ("series" | "hlc", constructor arguments).
 FERRO = {

@@ -34,7 +34,8 @@ PARAMS = {
     "uint": st.one_of(st.sampled_from([0, 1, 2, 3, 5, 14, 50, 2**64 - 1]), st.integers(1, 400)),
     "float": st.sampled_from([2.0, 0.5, 0.0, -1.5, 1e300, float("inf"), float("nan")]),
     "bool": st.booleans(),
-    "str": st.sampled_from(["close", "open", "high", "low", "hl2", "HLC3", "ohlc4", "median", ""]),
+    # Price sources, and anchors that restart vwap every minute row ("M") or hour ("h").
+    "str": st.sampled_from(["close", "open", "high", "low", "hl2", "HLC3", "ohlc4", "median", "", "M", "h"]),
 }
 
 

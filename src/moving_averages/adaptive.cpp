@@ -34,18 +34,12 @@ std::string float_text(double v) {
     return s;
 }
 
-// Clamp that keeps a NaN value as NaN; a NaN or inverted range is the
-// host's "min > max" failure.
-double clamp(double v, double lo, double hi) {
-    if (!(lo <= hi)) {
-        throw InternalError("min > max, or either was NaN. min = " + float_text(lo) + ", max = " + float_text(hi));
-    }
-    if (v < lo) return lo;
-    if (v > hi) return hi;
-    return v;
-}
-
 }  // namespace
+
+// The host's clamp failure.
+void empty_clamp_range(double lo, double hi) {
+    throw InternalError("min > max, or either was NaN. min = " + float_text(lo) + ", max = " + float_text(hi));
+}
 
 Series kama(SeriesView source, std::uint64_t period, std::uint64_t fast_length, std::uint64_t slow_length) {
     const std::size_t n = source.size();
@@ -79,44 +73,14 @@ Series frama(MatrixView candles, std::uint64_t window, std::uint64_t fc, std::ui
     if (window == std::numeric_limits<std::uint64_t>::max()) return out;
     const std::uint64_t w = window + window % 2;
     if (n < w) return out;
-    const std::size_t half = w / 2;
-    const double w0 = 2.0 / (static_cast<double>(sc) + 1.0);
-    const double lw = std::log(w0);
-    const double inv_half = 1.0 / static_cast<double>(half), inv_w = 1.0 / static_cast<double>(w);
-    const double dsc = static_cast<double>(sc), dfc = static_cast<double>(fc);
-
+    const FramaStep step(w, fc, sc);
     double seed = -0.0;
     for (std::size_t i = 0; i < w; ++i) seed = seed + close[i];
     out[w - 1] = seed / static_cast<double>(w);
-
     double dim = 0.0;
     for (std::size_t i = w; i < n; ++i) {
-        // Extremes of the two halves before bar i; NaN never compares
-        // greater or smaller, so it is skipped.
-        double h1 = -kInf, l1 = kInf, h2 = -kInf, l2 = kInf;
-        for (std::size_t j = i - w; j < i - half; ++j) {
-            if (high[j] > h1) h1 = high[j];
-            if (low[j] < l1) l1 = low[j];
-        }
-        for (std::size_t j = i - half; j < i; ++j) {
-            if (high[j] > h2) h2 = high[j];
-            if (low[j] < l2) l2 = low[j];
-        }
-        const double n2 = inv_half * (h2 - l2);
-        const double n1 = inv_half * (h1 - l1);
-        const double n3 = inv_w * ((h1 > h2 ? h1 : h2) - (l1 < l2 ? l1 : l2));
-        if (n2 > 0.0 && n1 > 0.0 && n3 > 0.0) dim = (std::log(n2 + n1) - std::log(n3)) / 0.6931471805599453;
-        const double a = clamp(std::exp(lw * (dim - 1.0)), 0.1, 1.0);
-        const double old_n = (2.0 - a) / a;
-        double t = old_n - 1.0;
-        t = t / (dsc - 1.0);
-        t = (dsc - dfc) * t;
-        t = t + dfc;
-        t = t + 1.0;
-        const double alpha = clamp(2.0 / t, w0, 1.0);
-        // Each of these per-bar blends is the EMA step with that bar's
-        // alpha: products and the sum commute exactly, so the bits match.
-        out[i] = smooth({alpha, 1.0 - alpha}, out[i - 1], close[i]);
+        dim = step.dimension(high, low, i - w, dim);
+        out[i] = FramaStep::blend(step.alpha(dim), out[i - 1], close[i]);
     }
     return out;
 }
@@ -126,19 +90,15 @@ Series maaq(SeriesView source, std::uint64_t period, std::uint64_t fast_period, 
     if (period >= n) return detail::copy_of(source);
     if (period == 0) zero_period(n);
     Series out = detail::copy_of(source);
+    const MaaqStep step(fast_period, slow_period);
     with_view(source, [&](const auto& x) {
-        auto dif = [&](std::size_t j) { return j == 0 ? 0.0 : std::fabs(x[j] - x[j - 1]); };
+        auto dif = [&](std::size_t j) { return MaaqStep::change(x[j - 1], x[j]); };
         double noise = -0.0;
         for (std::size_t j = 1; j <= period; ++j) noise = noise + dif(j);
-        const double fast_sc = 2.0 / (static_cast<double>(fast_period) + 1.0);
-        const double slow_sc = 2.0 / (static_cast<double>(slow_period) + 1.0);
         for (std::size_t i = 0; i + period < n; ++i) {
             const std::size_t p = period + i;
-            // Here the difference of the two is formed first, then added.
-            if (i > 0) noise = noise + (dif(p) - dif(i));
-            const double er = noise == 0.0 ? 0.0 : std::fabs(x[p] - x[i]) / noise;
-            const double t = slow_sc + fast_sc * er;
-            out[p] = out[p - 1] + (t * t) * (x[p] - out[p - 1]);
+            if (i > 0) noise = MaaqStep::slide(noise, dif(p), dif(i));
+            out[p] = step.value(noise, out[p - 1], x[p], x[i]);
         }
     });
     return out;
@@ -150,49 +110,31 @@ Series vidya(SeriesView source, std::uint64_t length, bool fix_cmo, bool select)
     // The volatility mode read its input as one plain slice.
     if (!select) require_plain_slice(source);
     Series out = detail::copy_of(source);
-    const double alpha = 2.0 / (static_cast<double>(length) + 1.0);
-    // First index of the window of at most m values that ends at i.
-    auto window_start = [](std::size_t i, std::uint64_t m) -> std::size_t { return i + 1 > m ? i + 1 - m : 0; };
+    const VidyaStep step(length);
     with_view(source, [&](const auto& x) {
         if (select) {
             const std::uint64_t m = fix_cmo ? 9 : length;
-            auto tally = [](double d, double& up, double& down) {
-                if (d < 0.0) {
-                    down = down - d;
-                } else {
-                    up = up + d;  // zero, positive and NaN differences alike
-                }
-            };
             // While the window still starts at 0 its sums are running sums
             // in the same order, so they are carried instead of re-summed:
             // a long window costs O(n), not O(n^2).
-            double run_up = 0.0, run_down = 0.0;
-            tally(0.0, run_up, run_down);
+            double run_up, run_down;
+            VidyaStep::start(run_up, run_down);
             for (std::size_t i = 1; i < n; ++i) {
-                const std::size_t start = window_start(i, m);
-                double up = 0.0, down = 0.0;
+                const std::size_t start = VidyaStep::window_start(i, m);
+                double up, down;
                 if (start == 0) {
-                    tally(x[i] - x[i - 1], run_up, run_down);
+                    VidyaStep::tally(x[i] - x[i - 1], run_up, run_down);
                     up = run_up;
                     down = run_down;
                 } else {
-                    for (std::size_t l = start; l <= i; ++l) tally(x[l] - x[l - 1], up, down);
+                    VidyaStep::tally_changes(x, start, i, up, down);
                 }
-                const double cmo = up + down == 0.0 ? 0.0 : std::fabs(((up - down) / (up + down)) * 100.0) / 100.0;
-                const double kk = alpha * cmo;
-                out[i] = smooth({kk, 1.0 - kk}, out[i - 1], x[i]);
+                out[i] = VidyaStep::blend(step.momentum_factor(up, down), out[i - 1], x[i]);
             }
         } else {
             for (std::size_t i = 1; i < n; ++i) {
-                const std::size_t s = window_start(i, length);
-                const double c = static_cast<double>(i + 1 - s);
-                double sum = -0.0;
-                for (std::size_t j = s; j <= i; ++j) sum = sum + x[j];
-                const double mean = sum / c;
-                double var = -0.0;
-                for (std::size_t j = s; j <= i; ++j) var = var + (x[j] - mean) * (x[j] - mean);
-                const double kk = alpha * std::sqrt(var / c);  // population standard deviation
-                out[i] = smooth({kk, 1.0 - kk}, out[i - 1], x[i]);
+                const double kk = step.volatility_factor(x, VidyaStep::window_start(i, length), i + 1);
+                out[i] = VidyaStep::blend(kk, out[i - 1], x[i]);
             }
         }
     });
@@ -231,18 +173,11 @@ Series mcginley_dynamic(SeriesView source, std::uint64_t period, double k) {
     const std::size_t n = source.size();
     Series out(n);
     if (n == 0) return out;
-    const double kp = k * static_cast<double>(period);
+    const McGinleyStep step(period, k);
     with_view(source, [&](const auto& x) {
         double md = x[0];
         out[0] = md;
-        for (std::size_t i = 1; i < n; ++i) {
-            const double v = x[i];
-            const double r = v / md;
-            const double prod = kp * ((r * r) * (r * r));
-            const double den = prod > 1.0 ? prod : 1.0;  // a NaN product gives 1.0
-            md = md + (v - md) / den;
-            out[i] = md;
-        }
+        for (std::size_t i = 1; i < n; ++i) out[i] = md = step.next(md, x[i]);
     });
     return out;
 }

@@ -237,14 +237,12 @@ private:
     double vol_ = 0.0, prev_ = 0.0;
 };
 
-// t3: the price its source_type names, formed by the batch's price source
-// from the new rows, then the six EMA stages.
-class T3 : public KernelOf<T3> {
+// The price a source_type names, formed by the batch's price source from
+// the rows of one call (the candle columns in order).
+class Prices {
 public:
-    T3(std::uint64_t period, double vfactor, std::string_view source_type)
-        : step_(period, vfactor), source_(source_type) {}
-    void feed(const double* const* in, std::size_t k, double* const* out) override {
-        if (k == 0) return;
+    explicit Prices(std::string_view source_type) : source_(source_type) {}
+    const double* of(const double* const* in, std::size_t k) {
         rows_.resize(6 * k);
         for (std::size_t i = 0; i < k; ++i)
             for (std::size_t c = 0; c < 6; ++c) rows_[6 * i + c] = in[c][i];
@@ -255,16 +253,35 @@ public:
         with_view(price.view(), [&](const auto& y) {
             for (std::size_t i = 0; i < k; ++i) prices_[i] = y[i];
         });
+        return prices_.data();
+    }
+    // Scratch only: a large call's buffers are not kept.
+    void trim() {
+        if (rows_.capacity() > 6 * 4096) rows_ = prices_ = std::vector<double>();
+    }
+
+private:
+    std::string source_;
+    std::vector<double> rows_, prices_;
+};
+
+// t3: the price its source_type names, then the six EMA stages.
+class T3 : public KernelOf<T3> {
+public:
+    T3(std::uint64_t period, double vfactor, std::string_view source_type)
+        : step_(period, vfactor), prices_(source_type) {}
+    void feed(const double* const* in, std::size_t k, double* const* out) override {
+        if (k == 0) return;
+        const double* y[1] = {prices_.of(in, k)};
         std::size_t first = 0;
         if (n_ == 0) {
-            for (double& v : s_) v = prices_[0];
-            out[0][0] = step_.first(prices_[0]);
+            for (double& v : s_) v = y[0][0];
+            out[0][0] = step_.first(y[0][0]);
             first = 1;
         }
-        const double* y[1] = {prices_.data()};
         rec::run(step_, y, out, first, k, s_);
         n_ += k;
-        if (rows_.capacity() > 6 * 4096) rows_ = prices_ = std::vector<double>();
+        prices_.trim();
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -273,9 +290,8 @@ public:
 
 private:
     T3Step step_;
-    std::string source_;
+    Prices prices_;
     double s_[6] = {};
-    std::vector<double> rows_, prices_;  // scratch of one call
 };
 
 // zlema: the EMA of the lag-compensated price from position `lag` on; the
@@ -347,6 +363,229 @@ private:
     Tail closes_, volumes_;
 };
 
+// jma, hwma and mcginley_dynamic: the batch step's state, one value at a
+// time; the first value seeds it.
+class Jma : public KernelOf<Jma> {
+public:
+    Jma(std::uint64_t period, double phase, std::uint64_t power) : step_(period, phase, power) {}
+    void feed(const double* const* in, std::size_t k, double* const* out) override {
+        for (std::size_t i = 0; i < k; ++i, ++n_) out[0][i] = n_ == 0 ? s_.out = in[0][i] : step_.next(s_, in[0][i]);
+    }
+    void fields(Fields& f) override {
+        f.count(n_);
+        for (double* v : {&s_.ma1, &s_.det0, &s_.det1, &s_.out}) f.num(*v);
+    }
+
+private:
+    JmaStep step_;
+    JmaStep::State s_;
+};
+
+class Hwma : public KernelOf<Hwma> {
+public:
+    Hwma(double na, double nb, double nc) : step_(na, nb, nc) {}
+    void feed(const double* const* in, std::size_t k, double* const* out) override {
+        for (std::size_t i = 0; i < k; ++i, ++n_) {
+            if (n_ == 0) s_ = {in[0][i], 0.0, 0.0};
+            out[0][i] = step_.next(s_, in[0][i]);
+        }
+    }
+    void fields(Fields& f) override {
+        f.count(n_);
+        for (double* v : {&s_.f, &s_.vel, &s_.acc}) f.num(*v);
+    }
+
+private:
+    HwmaStep step_;
+    HwmaStep::State s_;
+};
+
+class McGinley : public KernelOf<McGinley> {
+public:
+    McGinley(std::uint64_t period, double k) : step_(period, k) {}
+    void feed(const double* const* in, std::size_t k, double* const* out) override {
+        for (std::size_t i = 0; i < k; ++i, ++n_) out[0][i] = md_ = n_ == 0 ? in[0][i] : step_.next(md_, in[0][i]);
+    }
+    void fields(Fields& f) override {
+        f.count(n_);
+        f.num(md_);
+    }
+
+private:
+    McGinleyStep step_;
+    double md_ = 0.0;
+};
+
+// maaq: copies of the input up to position period - 1, then the adaptive
+// step over the sliding noise of the last `period` changes.
+class Maaq : public KernelOf<Maaq> {
+public:
+    Maaq(std::uint64_t period, std::uint64_t fast, std::uint64_t slow)
+        : p_(period), step_(fast, slow), tail_(stream::saturated(period, 1)) {}
+    void admit(std::uint64_t n) const override {
+        if (p_ == 0 && n > 0) index_out_of_range(static_cast<std::size_t>(-1), static_cast<std::size_t>(n));
+    }
+    void feed(const double* const* in, std::size_t k, double* const* out) override {
+        for (std::size_t i = 0; i < k; ++i, ++n_) {
+            const double v = in[0][i];
+            if (n_ > 0 && n_ <= p_) noise_ = noise_ + MaaqStep::change(tail_.back(0), v);
+            if (n_ < p_) {
+                out[0][i] = prev_ = v;
+            } else {
+                const auto back = static_cast<std::size_t>(p_ - 1);
+                if (n_ > p_) {
+                    const double leaving = MaaqStep::change(tail_.back(back + 1), tail_.back(back));
+                    noise_ = MaaqStep::slide(noise_, MaaqStep::change(tail_.back(0), v), leaving);
+                }
+                out[0][i] = prev_ = step_.value(noise_, prev_, v, tail_.back(back));
+            }
+            tail_.push(v);
+        }
+    }
+    void fields(Fields& f) override {
+        f.count(n_);
+        f.num(noise_);
+        f.num(prev_);
+        tail_.fields(f, n_);
+    }
+
+private:
+    std::uint64_t p_;
+    MaaqStep step_;
+    Tail tail_;
+    double noise_ = -0.0, prev_ = 0.0;
+};
+
+// frama: NaN until the mean of the first w closes seeds the average, then
+// each bar blends with the smoothing the fractal dimension of the w bars
+// before it gives (their highs and lows kept, re-scanned at each bar as
+// the batch form does: O(w) per value).
+class Frama : public KernelOf<Frama> {
+public:
+    Frama(std::uint64_t window, std::uint64_t fc, std::uint64_t sc)
+        : window_(window),
+          // An odd window becomes the next even one; the largest odd window
+          // is longer than any history anyway.
+          step_(window == std::numeric_limits<std::uint64_t>::max() ? window : window + window % 2, fc, sc),
+          highs_(step_.w),
+          lows_(step_.w) {}
+    void admit(std::uint64_t n) const override {
+        if (window_ == 0) index_out_of_range(static_cast<std::size_t>(-1), static_cast<std::size_t>(n));
+        if (n > step_.w) step_.check();
+    }
+    void feed(const double* const* in, std::size_t k, double* const* out) override {
+        const double *close = in[0], *high = in[1], *low = in[2];
+        for (std::size_t i = 0; i < k; ++i, ++n_) {
+            if (n_ < step_.w) {
+                seed_ = seed_ + close[i];
+                out[0][i] = NaN;
+                if (n_ + 1 == step_.w) out[0][i] = prev_ = seed_ / static_cast<double>(step_.w);
+            } else {
+                dim_ = step_.dimension(highs_.window(), lows_.window(), 0, dim_);
+                out[0][i] = prev_ = FramaStep::blend(step_.alpha(dim_), prev_, close[i]);
+            }
+            highs_.push(high[i]);
+            lows_.push(low[i]);
+        }
+    }
+    void fields(Fields& f) override {
+        f.count(n_);
+        for (double* v : {&seed_, &dim_, &prev_}) f.num(*v);
+        highs_.fields(f, n_);
+        lows_.fields(f, n_);
+    }
+
+private:
+    std::uint64_t window_;
+    FramaStep step_;
+    Tail highs_, lows_;
+    double seed_ = -0.0, dim_ = 0.0, prev_ = 0.0;
+};
+
+// vidya: the momentum mode carries its sums while the window starts at the
+// first value and re-sums the last m changes after that; the volatility
+// mode re-sums the last `length` values at every position, as the batch
+// form does (O(window) per value).
+class Vidya : public KernelOf<Vidya> {
+public:
+    Vidya(std::uint64_t length, bool fix_cmo, bool select)
+        : step_(length),
+          select_(select),
+          m_(select ? (fix_cmo ? 9 : length) : length),
+          tail_(select ? stream::saturated(m_, 1) : length) {
+        VidyaStep::start(up_, down_);
+    }
+    void feed(const double* const* in, std::size_t k, double* const* out) override {
+        for (std::size_t i = 0; i < k; ++i, ++n_) {
+            const double v = in[0][i];
+            tail_.push(v);
+            if (n_ == 0) {
+                out[0][i] = prev_ = v;
+                continue;
+            }
+            double kk;
+            if (!select_) {
+                const ContiguousView<double> x = tail_.window();
+                kk = step_.volatility_factor(x, 0, x.size());
+            } else if (VidyaStep::window_start(static_cast<std::size_t>(n_), m_) == 0) {
+                VidyaStep::tally(v - tail_.back(1), up_, down_);
+                kk = step_.momentum_factor(up_, down_);
+            } else {
+                // The last m changes: the m + 1 values kept.
+                const ContiguousView<double> x = tail_.window();
+                double up, down;
+                VidyaStep::tally_changes(x, 1, x.size() - 1, up, down);
+                kk = step_.momentum_factor(up, down);
+            }
+            out[0][i] = prev_ = VidyaStep::blend(kk, prev_, v);
+        }
+    }
+    void fields(Fields& f) override {
+        f.count(n_);
+        for (double* v : {&up_, &down_, &prev_}) f.num(*v);
+        tail_.fields(f, n_);
+    }
+
+private:
+    VidyaStep step_;
+    bool select_;
+    std::uint64_t m_;
+    Tail tail_;
+    double up_ = 0.0, down_ = 0.0, prev_ = 0.0;
+};
+
+// vwap: the running totals since the period of the previous row began, and
+// that period's key.
+class Vwap : public KernelOf<Vwap> {
+public:
+    Vwap(std::string_view source_type, std::string_view anchor) : step_(anchor), prices_(source_type) {}
+    void feed(const double* const* in, std::size_t k, double* const* out) override {
+        if (k == 0) return;
+        const double* y = prices_.of(in, k);
+        const double *ts = in[0], *volume = in[5];
+        for (std::size_t i = 0; i < k; ++i, ++n_) {
+            const std::int64_t key = step_.key(ts[i]);
+            out[0][i] = VwapStep::add(cum_v_, cum_pv_, n_ > 0 && key != prev_, volume[i], y[i]);
+            prev_ = key;
+        }
+        prices_.trim();
+    }
+    void fields(Fields& f) override {
+        f.count(n_);
+        f.num(cum_v_);
+        f.num(cum_pv_);
+        auto key = static_cast<std::uint64_t>(prev_);
+        f.count(key);
+        prev_ = static_cast<std::int64_t>(key);
+    }
+
+private:
+    VwapStep step_;
+    Prices prices_;
+    double cum_v_ = 0.0, cum_pv_ = 0.0;
+    std::int64_t prev_ = 0;
+};
+
 }  // namespace
 
 std::unique_ptr<stream::Kernel> vwma(std::uint64_t period) { return std::make_unique<Vwma>(period); }
@@ -367,6 +606,28 @@ std::unique_ptr<stream::Kernel> wilders(std::uint64_t period) {
     return std::make_unique<Seeded<false>>(wilder_coefficients(period), 0);
 }
 std::unique_ptr<stream::Kernel> wma(std::uint64_t period) { return std::make_unique<Wma>(period); }
+std::unique_ptr<stream::Kernel> jma(std::uint64_t period, double phase, std::uint64_t power) {
+    return std::make_unique<Jma>(period, phase, power);
+}
+std::unique_ptr<stream::Kernel> hwma(double na, double nb, double nc) { return std::make_unique<Hwma>(na, nb, nc); }
+std::unique_ptr<stream::Kernel> mwdx(double factor) {
+    return std::make_unique<Seeded<false>>(mwdx_coefficients(factor), 0);
+}
+std::unique_ptr<stream::Kernel> mcginley_dynamic(std::uint64_t period, double k) {
+    return std::make_unique<McGinley>(period, k);
+}
+std::unique_ptr<stream::Kernel> maaq(std::uint64_t period, std::uint64_t fast_period, std::uint64_t slow_period) {
+    return std::make_unique<Maaq>(period, fast_period, slow_period);
+}
+std::unique_ptr<stream::Kernel> frama(std::uint64_t window, std::uint64_t fc, std::uint64_t sc) {
+    return std::make_unique<Frama>(window, fc, sc);
+}
+std::unique_ptr<stream::Kernel> vidya(std::uint64_t length, bool fix_cmo, bool select) {
+    return std::make_unique<Vidya>(length, fix_cmo, select);
+}
+std::unique_ptr<stream::Kernel> vwap(std::string_view source_type, std::string_view anchor) {
+    return std::make_unique<Vwap>(source_type, anchor);
+}
 std::unique_ptr<stream::Kernel> dema(std::uint64_t period) {
     return std::make_unique<Chain<DemaStep, true>>(ema_coefficients(period));
 }

@@ -11,6 +11,7 @@
 #include "../helpers/smoothing.hpp"
 #include "../helpers/sweeps.hpp"
 #include "core.hpp"
+#include "steps.hpp"
 #include "weighted.hpp"
 
 namespace korva::ma {
@@ -251,24 +252,13 @@ Series nma(SeriesView source, std::uint64_t period) {
 }
 
 Series jma(SeriesView source, std::uint64_t period, double phase, std::uint64_t power) {
-    const double phase_ratio = phase < -100.0 ? 0.5 : phase > 100.0 ? 2.5 : phase / 100.0 + 1.5;
-    const double b = (static_cast<double>(period) - 1.0) * 0.45;
-    const double beta = b / (b + 2.0);
-    // Only the low 32 bits of the exponent count, read as a signed integer.
-    const auto e = static_cast<std::int32_t>(static_cast<std::uint32_t>(power & 0xffffffffu));
-    const double alpha = std::pow(beta, static_cast<double>(e));
-    const double one_a = 1.0 - alpha, one_b = 1.0 - beta;
-    const double one_a_sq = one_a * one_a, alpha_sq = alpha * alpha;
+    const JmaStep step(period, phase, power);
     Series out = detail::copy_of(source);
     const std::size_t n = out.size();
-    double ma1 = 0.0, det0 = 0.0, det1 = 0.0;  // the state series start at 0.0, not at x[0]
-    for (std::size_t i = 1; i < n; ++i) {
-        const double v = out[i];
-        ma1 = one_a * v + alpha * ma1;
-        det0 = one_b * (v - ma1) + beta * det0;
-        det1 = one_a_sq * ((phase_ratio * det0 + ma1) - out[i - 1]) + alpha_sq * det1;
-        out[i] = det1 + out[i - 1];
-    }
+    if (n == 0) return out;
+    JmaStep::State s;
+    s.out = out[0];
+    for (std::size_t i = 1; i < n; ++i) out[i] = step.next(s, out[i]);
     return out;
 }
 
@@ -276,26 +266,17 @@ Series hwma(SeriesView source, double na, double nb, double nc) {
     const std::size_t n = source.size();
     Series out(n);
     if (n == 0) return out;
+    const HwmaStep step(na, nb, nc);
     with_view(source, [&](const auto& x) {
-        double f = x[0], vel = 0.0, acc = 0.0;
-        for (std::size_t i = 0; i < n; ++i) {
-            const double f1 = na * x[i] + (1.0 - na) * ((vel + f) + acc * 0.5);
-            const double v1 = (1.0 - nb) * (vel + acc) + nb * (f1 - f);
-            const double a1 = (1.0 - nc) * acc + nc * (v1 - vel);
-            out[i] = (f1 + v1) + a1 * 0.5;
-            f = f1;
-            vel = v1;
-            acc = a1;
-        }
+        HwmaStep::State s{x[0], 0.0, 0.0};
+        for (std::size_t i = 0; i < n; ++i) out[i] = step.next(s, x[i]);
     });
     return out;
 }
 
 Series mwdx(SeriesView source, double factor) {
-    // Not simplified to `factor`: the round trip changes the bits.
-    const double f = 2.0 / ((2.0 / factor - 1.0) + 1.0);
+    const EmaCoefficients c = mwdx_coefficients(factor);
     Series out = detail::copy_of(source);
-    const EmaCoefficients c{f, 1.0 - f};
     for (std::size_t i = 1; i < out.size(); ++i) out[i] = smooth(c, out[i - 1], out[i]);
     return out;
 }
