@@ -74,6 +74,9 @@ inline std::size_t warmup_steps(double factor, int stages) {
 template <class Rc>
 [[gnu::always_inline]] inline void serial(const Rc& r, const double* const* in, double* const* out, std::size_t a,
                                           std::size_t b, double* s) {
+    // A copy of the coefficients the outputs cannot alias, so they stay in
+    // registers rather than being reloaded after every store.
+    const Rc rc = r;
     double st[Rc::kState];
     KORVA_UNROLL
     for (std::size_t k = 0; k < Rc::kState; ++k) st[k] = s[k];
@@ -83,12 +86,12 @@ template <class Rc>
         for (std::size_t m = 0; m < Rc::kInputs; ++m) v[m] = in[m][i];
         if constexpr (Rc::kOutputs > 0) {
             double o[Rc::kOutputs];
-            r.template step<true>(st, v, o);
+            rc.template step<true>(st, v, o);
             KORVA_UNROLL
             for (std::size_t q = 0; q < Rc::kOutputs; ++q) out[q][i] = o[q];
         } else {
             double* o = nullptr;
-            r.template step<false>(st, v, o);
+            rc.template step<false>(st, v, o);
         }
     }
     KORVA_UNROLL
@@ -183,6 +186,7 @@ template <class Rc>
                                                      std::size_t& pos, std::size_t n, double* s, std::size_t warm) {
     constexpr std::size_t L = kWidth, K = Rc::kState;
     constexpr bool Emit = Rc::kOutputs > 0;
+    const Rc rc = r;  // coefficients the stores cannot alias (see serial)
     // Chunks long against the warm-up (little repeated work) and short
     // against the series (little serial tail, cheap recomputation).
     const std::size_t longest = std::max<std::size_t>(16 * warm, 4096);
@@ -204,16 +208,16 @@ template <class Rc>
             KORVA_UNROLL
             for (std::size_t m = 0; m < Rc::kInputs; ++m)
                 for (std::size_t j = 0; j < kWidth; ++j) x[m][j] = in[m][at[j]];
-            r.guess(st, x);
+            rc.guess(st, x);
         }
-        lane_steps<false>(r, in, out, at, warm, st);
+        lane_steps<false>(rc, in, out, at, warm, st);
         Wide start[K];
         KORVA_UNROLL
         for (std::size_t k = 0; k < K; ++k) start[k] = st[k];
         KORVA_UNROLL
         for (std::size_t k = 0; k < K; ++k) st[k][0] = s[k];
         for (std::size_t c = 0; c < L; ++c) at[c] = pos + c * chunk;
-        lane_steps<Emit>(r, in, out, at, chunk, st);
+        lane_steps<Emit>(rc, in, out, at, chunk, st);
 
         std::size_t misses = 0;
         for (std::size_t c = 0; c < L; ++c) {

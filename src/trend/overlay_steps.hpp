@@ -34,8 +34,13 @@ struct SupertrendState {
                 double& changed) {
         double bu, bl;
         b.at(atr, high, low, bu, bl);
-        const double up = fu >= prev_close ? min_num(bu, fu) : bu;
-        const double lo = fl <= prev_close ? max_num(bl, fl) : bl;
+        // Both clamps in one branch-free pair: which band wins is a coin
+        // toss on real data. The upper one as the negated maximum of the
+        // negations, the same bits as min_num(bu, fu) (zeros and NaNs
+        // included: negation only flips the sign bit, twice).
+        const Pair clamped = max_num(Pair{-bu, bl}, Pair{-fu, fl});
+        const double up = fu >= prev_close ? -clamped[0] : bu;
+        const double lo = fl <= prev_close ? clamped[1] : bl;
         double t;
         if (trend == fu) {  // the previous row followed the upper band
             if (close <= up) {

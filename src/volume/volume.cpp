@@ -106,10 +106,12 @@ Series efi(SeriesView source, MatrixView candles, std::uint64_t period) {
     if (period == 0) index_out_of_range(static_cast<std::size_t>(-1), m - 1);
     const EmaCoefficients c = ema_coefficients(period);
     with_view(source, [&](const auto& s) {
-        double e = 0.0;
-        for (std::size_t j = 0; j + 1 < m; ++j) {
-            const double f = (s[j + 1] - s[j]) * volume[j + 1];
-            e = j == 0 ? f : smooth(c, e, f);
+        const auto force = [&](std::size_t j) { return (s[j + 1] - s[j]) * volume[j + 1]; };
+        // The first force starts the EMA outside the loop: no select in its chain.
+        double e = force(0);
+        if (period == 1) out[1] = e;
+        for (std::size_t j = 1; j + 1 < m; ++j) {
+            e = smooth(c, e, force(j));
             if (j + 1 >= period) out[j + 1] = e;
         }
     });
