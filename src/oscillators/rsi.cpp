@@ -151,7 +151,9 @@ public:
         ring_[pos_] = v;
         pos_ = pos_ + 1 == ring_.size() ? 0 : pos_ + 1;
     }
-    void extremes(std::size_t, double& lo, double& hi) const { rsi_window_extremes(ring_.data(), ring_.size(), lo, hi); }
+    void extremes(std::size_t, double& lo, double& hi) const {
+        rsi_window_extremes(ring_.data(), ring_.size(), lo, hi);
+    }
 
 private:
     std::vector<double> ring_;

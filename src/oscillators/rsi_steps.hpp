@@ -134,9 +134,7 @@ inline void rsi_window_extremes(const double* v, std::size_t w, double& lo, doub
 }
 
 // srsi's raw stochastic value of the RSI v in its window's range.
-inline double stochastic_of(double v, double lo, double hi) {
-    return lo != hi ? ((v - lo) * 100.0) / (hi - lo) : NaN;
-}
+inline double stochastic_of(double v, double lo, double hi) { return lo != hi ? ((v - lo) * 100.0) / (hi - lo) : NaN; }
 
 // Sum of v[0 .. len-1], left to right from -0.0 (the host's sum of a list),
 // so an all-zero window sums to -0.0 only if every value is -0.0.

@@ -10,5 +10,17 @@ namespace korva::osc::streams {
 std::unique_ptr<stream::Kernel> macd(std::uint64_t fast_period, std::uint64_t slow_period, std::uint64_t signal_period);
 std::unique_ptr<stream::Kernel> rsi(std::uint64_t period);
 std::unique_ptr<stream::Kernel> cmo(std::uint64_t period);
+std::unique_ptr<stream::Kernel> srsi(std::uint64_t period, std::uint64_t period_stoch, std::uint64_t k_period,
+                                     std::uint64_t d_period);
+std::unique_ptr<stream::Kernel> rsx(std::uint64_t period);
+std::unique_ptr<stream::Kernel> lrsi(double alpha);
+std::unique_ptr<stream::Kernel> cfo(std::uint64_t period, double scalar);
+std::unique_ptr<stream::Kernel> fosc(std::uint64_t period);
+std::unique_ptr<stream::Kernel> cg(std::uint64_t period);
+std::unique_ptr<stream::Kernel> dpo(std::uint64_t period);
+std::unique_ptr<stream::Kernel> fisher(std::uint64_t period);
+std::unique_ptr<stream::Kernel> mass(std::uint64_t period);
+std::unique_ptr<stream::Kernel> pfe(std::uint64_t period, std::uint64_t smoothing);
+std::unique_ptr<stream::Kernel> dti(std::uint64_t r, std::uint64_t s, std::uint64_t u);
 
 }  // namespace korva::osc::streams
