@@ -154,7 +154,7 @@ struct RsxState {
 
     // The value at the next position (from position `period` on), x the
     // series value there.
-    double next(double x, std::uint64_t period) {
+    [[gnu::always_inline]] double next(double x, std::uint64_t period) {
         double num = 0.0, den = 0.0;
         const auto stage = [&](double& st, double input) { st = beta * st + alpha * input; };
         if (cnt == 0.0) {
@@ -217,12 +217,18 @@ struct LaguerreRsi {
         l[3] = n3;
         double cu = 0.0, cd = 0.0;
         // A NaN comparison takes the down branch.
-        for (std::size_t j = 0; j < 3; ++j) {
-            if (l[j] >= l[j + 1])
-                cu = cu + (l[j] - l[j + 1]);
-            else
-                cd = cd + (l[j + 1] - l[j]);
-        }
+        if (n0 >= n1)
+            cu = cu + (n0 - n1);
+        else
+            cd = cd + (n1 - n0);
+        if (n1 >= n2)
+            cu = cu + (n1 - n2);
+        else
+            cd = cd + (n2 - n1);
+        if (n2 >= n3)
+            cu = cu + (n2 - n3);
+        else
+            cd = cd + (n3 - n2);
         return cu + cd == 0.0 ? 0.0 : cu / (cu + cd);
     }
 };
