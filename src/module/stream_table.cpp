@@ -126,6 +126,7 @@ constexpr Entry registry[] = {
     entry<osc::streams::mass>("mass", WindowResum).reads({col::high, col::low}),
     entry<osc::streams::pfe>("pfe", RunningSums),
     entry<osc::streams::dti>("dti", Recurrence).reads({col::high, col::low}),
+    entry<osc::streams::wt>("wt", Recurrence).reads({col::open, col::close, col::high, col::low}),
     entry<bands::streams::atr>("atr", Recurrence).reads({col::close, col::high, col::low}),
     entry<bands::streams::bollinger_bands>("bollinger_bands", RunningSums),
     entry<bands::streams::bollinger_bands_width>("bollinger_bands_width", RunningSums),

@@ -5,8 +5,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string>
+#include <string_view>
 
 #include "../helpers/errors.hpp"
+#include "../helpers/price_source.hpp"
 #include "../helpers/recurrence_lanes.hpp"
 #include "../helpers/result.hpp"
 #include "../helpers/smoothing.hpp"
@@ -14,6 +17,7 @@
 #include "momentum_steps.hpp"
 #include "range_steps.hpp"
 #include "rsi_steps.hpp"
+#include "stochastic_steps.hpp"
 
 namespace korva::osc::streams {
 namespace {
@@ -529,6 +533,74 @@ private:
     DtiState st_;
 };
 
+// WaveTrend: each row's price as wt picks it, its three EMA stages, and
+// wt2's growing sum or previous value with the last wtmalen wt1 values. The
+// four flags leave as 1.0 or 0.0; the module hands them out as bools.
+class Wt : public KernelOf<Wt> {
+public:
+    Wt(std::uint64_t channel, std::uint64_t average, std::uint64_t ma, double oblevel, double oslevel,
+       std::string_view source_type)
+        : ch_(ema_coefficients(channel)),
+          av_(ema_coefficients(average)),
+          ml_(ma),
+          ob_(oblevel),
+          os_(oslevel),
+          source_(wt_source_name(source_type)),
+          wt1_(stream::saturated(ma, 1)) {}
+    // Fed open, close, high and low: rows of five columns again for the
+    // price source (the timestamp unread).
+    void feed(const double* const* in, std::size_t k, double* const* out) override {
+        if (k == 0) return;
+        constexpr std::size_t C = 5;
+        rows_.assign(C * k, 0.0);
+        for (std::size_t i = 0; i < k; ++i) {
+            rows_[C * i + col::open] = in[0][i];
+            rows_[C * i + col::close] = in[1][i];
+            rows_[C * i + col::high] = in[2][i];
+            rows_[C * i + col::low] = in[3][i];
+        }
+        constexpr auto step = static_cast<std::ptrdiff_t>(sizeof(double));
+        const MatrixView m{reinterpret_cast<const char*>(rows_.data()), C * step, step, k, C};
+        const PriceSource price(m, source_, NameCase::Exact);
+        const SeriesView ap = price.view();
+        for (std::size_t i = 0; i < k; ++i, ++n_) {
+            const double w1 = st_.next(ch_, av_, ap[i], n_ == 0);
+            wt1_.push(w1);
+            double w2 = 0.0;
+            if (ml_ > 0) {
+                w2 = n_ < ml_ ? WaveTrend::growing_mean(s_, w1, n_)
+                              : WaveTrend::moving_mean(w2_, w1, wt1_.back(static_cast<std::size_t>(ml_)),
+                                                       static_cast<double>(ml_));
+            }
+            w2_ = w2;
+            const WaveTrendFlags f(w1, w2, ob_, os_);
+            out[0][i] = w1;
+            out[1][i] = w2;
+            out[2][i] = f.cross_up ? 1.0 : 0.0;
+            out[3][i] = f.cross_down ? 1.0 : 0.0;
+            out[4][i] = f.oversold ? 1.0 : 0.0;
+            out[5][i] = f.overbought ? 1.0 : 0.0;
+            out[6][i] = f.diff;
+        }
+        if (rows_.capacity() > C * 4096) rows_ = std::vector<double>();
+    }
+    void fields(Fields& f) override {
+        f.count(n_);
+        for (double* v : {&st_.esa, &st_.de, &st_.w1, &s_, &w2_}) f.num(*v);
+        wt1_.fields(f, n_);
+    }
+
+private:
+    EmaCoefficients ch_, av_;
+    std::uint64_t ml_;
+    double ob_, os_;
+    std::string source_;
+    Tail wt1_;
+    WaveTrend st_;
+    double s_ = 0.0, w2_ = 0.0;
+    std::vector<double> rows_;  // scratch of one call
+};
+
 }  // namespace
 
 std::unique_ptr<stream::Kernel> cmo(std::uint64_t period) { return std::make_unique<Cmo>(period); }
@@ -558,6 +630,11 @@ std::unique_ptr<stream::Kernel> pfe(std::uint64_t period, std::uint64_t smoothin
 }
 std::unique_ptr<stream::Kernel> dti(std::uint64_t r, std::uint64_t s, std::uint64_t u) {
     return std::make_unique<Dti>(r, s, u);
+}
+
+std::unique_ptr<stream::Kernel> wt(std::uint64_t wtchannellen, std::uint64_t wtaveragelen, std::uint64_t wtmalen,
+                                   double oblevel, double oslevel, std::string_view source_type) {
+    return std::make_unique<Wt>(wtchannellen, wtaveragelen, wtmalen, oblevel, oslevel, source_type);
 }
 
 }  // namespace korva::osc::streams

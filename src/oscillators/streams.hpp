@@ -2,6 +2,7 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <string_view>
 
 #include "../helpers/stream.hpp"
 
@@ -22,5 +23,7 @@ std::unique_ptr<stream::Kernel> fisher(std::uint64_t period);
 std::unique_ptr<stream::Kernel> mass(std::uint64_t period);
 std::unique_ptr<stream::Kernel> pfe(std::uint64_t period, std::uint64_t smoothing);
 std::unique_ptr<stream::Kernel> dti(std::uint64_t r, std::uint64_t s, std::uint64_t u);
+std::unique_ptr<stream::Kernel> wt(std::uint64_t wtchannellen, std::uint64_t wtaveragelen, std::uint64_t wtmalen,
+                                   double oblevel, double oslevel, std::string_view source_type);
 
 }  // namespace korva::osc::streams
