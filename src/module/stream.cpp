@@ -39,7 +39,7 @@ struct Kind {
     std::string doc;
 };
 
-constexpr std::size_t kCapacity = 64;
+constexpr std::size_t kCapacity = 128;
 std::array<Kind, kCapacity> kinds;
 std::size_t kind_count = 0;
 
@@ -130,20 +130,31 @@ Arg convert_one(const char* name, Type type, PyObject* o, args::Borrows& borrows
     return slots.v[0];
 }
 
+// Whether output q of a several-valued result is a bool array; a kernel
+// writes its values as 1.0 or 0.0.
+bool is_mask(const Kind& k, std::size_t q) {
+    return k.fn->result != table::Result::Series && k.fn->outputs[q].item == table::Item::Mask;
+}
+
+// Output q's value at a new position, as a Python float or bool.
+PyObject* position_item(const Kind& k, std::size_t q, double v) {
+    return py::check(is_mask(k, q) ? PyBool_FromLong(v != 0.0) : PyFloat_FromDouble(v));
+}
+
 // The value of a new position as the batch function returns it there.
 PyObject* position_result(const Kind& k, const double* v) {
     switch (k.fn->result) {
         case table::Result::Tuple: {
             py::Ref t(py::check(PyTuple_New(static_cast<Py_ssize_t>(k.outputs))));
             for (std::size_t q = 0; q < k.outputs; ++q) {
-                PyTuple_SetItem(t.get(), static_cast<Py_ssize_t>(q), py::check(PyFloat_FromDouble(v[q])));
+                PyTuple_SetItem(t.get(), static_cast<Py_ssize_t>(q), position_item(k, q, v[q]));
             }
             return t.release();
         }
         case table::Result::Dict: {
             py::Ref d(py::check(PyDict_New()));
             for (std::size_t q = 0; q < k.outputs; ++q) {
-                py::Ref item(py::check(PyFloat_FromDouble(v[q])));
+                py::Ref item(position_item(k, q, v[q]));
                 if (PyDict_SetItemString(d.get(), k.fn->outputs[q].name, item.get()) < 0) throw py::ErrorAlreadySet{};
             }
             return d.release();
@@ -248,17 +259,24 @@ PyObject* extend(PyObject* self, PyObject* values) {
         }
         s->kernel->feed(in, n, out);
         if (k.fn->result == table::Result::Series) return static_cast<PyObject*>(results[0].release());
+        // Output q as an array: the float64 one itself, or its values as bools.
+        const auto array = [&](std::size_t q) {
+            if (!is_mask(k, q)) return py::Ref(static_cast<PyObject*>(results[q].release()));
+            Mask m(n);
+            for (std::size_t i = 0; i < n; ++i) m[i] = results[q].data()[i] != 0.0;
+            return py::Ref(static_cast<PyObject*>(m.release()));
+        };
         if (k.fn->result == table::Result::Dict) {
             py::Ref d(py::check(PyDict_New()));
             for (std::size_t q = 0; q < k.outputs; ++q) {
-                py::Ref item(static_cast<PyObject*>(results[q].release()));
+                py::Ref item = array(q);
                 if (PyDict_SetItemString(d.get(), k.fn->outputs[q].name, item.get()) < 0) throw py::ErrorAlreadySet{};
             }
             return d.release();
         }
         py::Ref t(py::check(PyTuple_New(static_cast<Py_ssize_t>(k.outputs))));
         for (std::size_t q = 0; q < k.outputs; ++q) {
-            PyTuple_SetItem(t.get(), static_cast<Py_ssize_t>(q), static_cast<PyObject*>(results[q].release()));
+            PyTuple_SetItem(t.get(), static_cast<Py_ssize_t>(q), array(q).release());
         }
         return t.release();
     });

@@ -79,24 +79,13 @@ Series dti(MatrixView candles, std::uint64_t r, std::uint64_t s, std::uint64_t u
     const std::size_t n = candles.rows;
     if (!(r < n && s < n && u < n)) return Series(n, NaN);
     const SeriesView high = candles.column(col::high), low = candles.column(col::low);
-    const EmaCoefficients cr = ema_coefficients(r), cs = ema_coefficients(s), cu = ema_coefficients(u);
+    const EmaCoefficients c[3] = {ema_coefficients(r), ema_coefficients(s), ema_coefficients(u)};
     Series out(n);
     // Row 0 has no movement: both inputs are 0.0 and so is every stage.
-    double e1 = 0.0, e2 = 0.0, e3 = 0.0, a1 = 0.0, a2 = 0.0, a3 = 0.0;
+    DtiState st;
+    st.start(high[0], low[0]);
     out[0] = 0.0;
-    for (std::size_t i = 1; i < n; ++i) {
-        const double dh = high[i] - high[i - 1], dl = low[i] - low[i - 1];
-        const double up = dh > 0.0 ? dh : 0.0;
-        const double dn = dl < 0.0 ? -dl : 0.0;
-        const double x = up - dn, xa = std::fabs(up - dn);
-        e1 = smooth(cr, e1, x);
-        e2 = smooth(cs, e2, e1);
-        e3 = smooth(cu, e3, e2);
-        a1 = smooth(cr, a1, xa);
-        a2 = smooth(cs, a2, a1);
-        a3 = smooth(cu, a3, a2);
-        out[i] = a3 == 0.0 ? 0.0 : (e3 * 100.0) / a3;
-    }
+    for (std::size_t i = 1; i < n; ++i) out[i] = st.next(c, high[i], low[i]);
     return out;
 }
 
@@ -106,17 +95,8 @@ Series mass(MatrixView candles, std::uint64_t period) {
     if (n == 0) return out;
     const SeriesView high = candles.column(col::high), low = candles.column(col::low);
     std::vector<double> ratio(n);
-    double e1 = 0.0, e2 = 0.0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const double rng = high[i] - low[i];
-        if (i == 0) {
-            e1 = e2 = rng;
-        } else {
-            e1 = e1 * 0.8 + rng * 0.2;
-            e2 = e2 * 0.8 + e1 * 0.2;
-        }
-        ratio[i] = e2 == 0.0 ? 0.0 : e1 / e2;
-    }
+    MassRatio m;
+    for (std::size_t i = 0; i < n; ++i) ratio[i] = m.next(high[i], low[i], i == 0);
     if (period == 0 || period > n) return out;
     fresh_window_sums(ratio.data(), n, period, out.data());
     return out;
@@ -135,20 +115,15 @@ Series pfe(SeriesView source, std::uint64_t period, std::uint64_t smoothing) {
             std::vector<double> d(n);
             for (std::size_t i = 0; i < n; ++i) d[i] = s[i];
             forward_differences(d.data(), n, q);
-            auto step = [&](std::size_t i) {
-                const double dd = s[i + 1] - s[i];
-                return std::sqrt(dd * dd + 1.0);
-            };
+            auto step = [&](std::size_t i) { return Efficiency::step(s[i], s[i + 1]); };
             double path = 0.0;  // path length over the q steps ending at i+q
             for (std::size_t k = 0; k < q; ++k) path = path + step(k);
             for (std::size_t i = 0; i + p <= n; ++i) {
                 if (i > 0) {
                     const std::size_t k = i + q - 1;
-                    path = (path + step(k)) - step(k - q);
+                    Efficiency::slide(path, step(k), step(k - q));
                 }
-                const double raw =
-                    (path == 0.0 || std::isnan(path)) ? 0.0 : (std::sqrt(P * P + d[i] * d[i]) * 100.0) / path;
-                out[i + q] = (d[i] > 0.0 ? 1.0 : -1.0) * raw;
+                out[i + q] = Efficiency::value(d[i], path, P);
             }
         });
     }

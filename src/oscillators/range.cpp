@@ -14,13 +14,10 @@
 #include "../helpers/errors.hpp"
 #include "../helpers/lanes.hpp"
 #include "../helpers/sweeps.hpp"
+#include "range_steps.hpp"
 
 namespace korva::osc {
 namespace {
-
-// Ordering of the NaN-ignoring extremes: -0.0 counts below +0.0, as in
-// max_num/min_num, so a window's extreme does not depend on fold order.
-bool below(double a, double b) { return a < b || (a == b && std::signbit(a) && !std::signbit(b)); }
 
 double cci_value(double tp, double mean, double md) { return md == 0.0 ? 0.0 : (tp - mean) / (md * 0.015); }
 
@@ -326,28 +323,21 @@ Tuple fisher(MatrixView candles, std::uint64_t period) {
     if (period >= n) return tuple_of(std::move(fish), std::move(signal));
     const std::size_t p = period;
     std::vector<double> price(n);
-    for (std::size_t i = 0; i < n; ++i) price[i] = (high[i] + low[i]) * 0.5;
+    for (std::size_t i = 0; i < n; ++i) price[i] = FisherState::price(high[i], low[i]);
     // NaN-ignoring extremes of each window, in linear time whatever the
     // period. Under the order of `below` the extreme value is unique, so the
     // queues give the value a maxNum/minNum fold over the window gives.
     const SeriesView pv{reinterpret_cast<const char*>(price.data()), sizeof(double), n};
     QueuedFirstExtreme highs(pv, p, [](double a, double b) { return below(b, a); });
     QueuedFirstExtreme lows(pv, p, [](double a, double b) { return below(a, b); });
-    double v_prev = 0.0;
+    FisherState st;
     for (std::size_t k = 0; k < n; ++k) {
         const std::size_t first = k + 1 >= p ? k + 1 - p : 0;
         const std::size_t top = highs.update(first, k), bottom = lows.update(first, k);
         if (k < p) continue;
-        const double x = price[k];
         const double hi = top == kNone ? -kInf : price[top];
         const double lo = bottom == kNone ? kInf : price[bottom];
-        double v = 0.0;
-        if (hi - lo != 0.0) v = v_prev * 0.67 + (((x - lo) / (hi - lo)) + (-0.5)) * 0.66;
-        if (v < -0.999) v = -0.999;
-        if (v > 0.999) v = 0.999;
-        v_prev = v;
-        fish[k] = std::log((v + 1.0) / (1.0 - v)) * 0.5 + fish[k - 1] * 0.5;
-        signal[k] = fish[k - 1];
+        st.next(price[k], hi, lo, fish[k], signal[k]);
     }
     return tuple_of(std::move(fish), std::move(signal));
 }

@@ -151,24 +151,8 @@ public:
         ring_[pos_] = v;
         pos_ = pos_ + 1 == ring_.size() ? 0 : pos_ + 1;
     }
-    // Starting from +inf / -inf, a NaN never passes the comparisons.
     void extremes(std::size_t, double& lo, double& hi) const {
-        double lo0 = kInf, lo1 = kInf, hi0 = -kInf, hi1 = -kInf;
-        const std::size_t w = ring_.size();
-        std::size_t j = 0;
-        for (; j + 2 <= w; j += 2) {
-            const double a = ring_[j], b = ring_[j + 1];
-            lo0 = a < lo0 ? a : lo0;
-            lo1 = b < lo1 ? b : lo1;
-            hi0 = a > hi0 ? a : hi0;
-            hi1 = b > hi1 ? b : hi1;
-        }
-        if (j < w) {
-            lo0 = ring_[j] < lo0 ? ring_[j] : lo0;
-            hi0 = ring_[j] > hi0 ? ring_[j] : hi0;
-        }
-        lo = lo1 < lo0 ? lo1 : lo0;
-        hi = hi1 > hi0 ? hi1 : hi0;
+        rsi_window_extremes(ring_.data(), ring_.size(), lo, hi);
     }
 
 private:
@@ -208,14 +192,6 @@ private:
 };
 
 constexpr std::size_t kFoldedWindowMax = 64;
-
-// Sum of v[first .. first+len-1], left to right from -0.0 (the host's sum of
-// a list), so an all-zero window sums to -0.0 only if every value is -0.0.
-inline double window_sum(const std::vector<double>& v, std::size_t first, std::size_t len) {
-    double s = -0.0;
-    for (std::size_t u = first; u < first + len; ++u) s = s + v[u];
-    return s;
-}
 
 // CMO's sums of up and down moves over the window, moved along by the
 // entering and leaving moves. Up and down moves of difference j (a zero or
@@ -341,7 +317,7 @@ void stochastic_rsi(const V& s, std::uint64_t period, std::size_t w, std::uint64
 
         double lo, hi;
         window.extremes(t, lo, hi);
-        const double stoch = lo != hi ? ((v - lo) * 100.0) / (hi - lo) : NaN;
+        const double stoch = stochastic_of(v, lo, hi);
         if (k_period < 2) {
             k[i] = stoch;
             continue;
@@ -351,7 +327,7 @@ void stochastic_rsi(const V& s, std::uint64_t period, std::size_t w, std::uint64
         if (std::isnan(stoch)) ++raw_nan;
         if (u >= k_period && std::isnan(raw[u - k_period])) --raw_nan;
         if (u + 1 >= k_period && raw_nan == 0) {
-            k[i] = window_sum(raw, u + 1 - k_period, k_period) / static_cast<double>(k_period);
+            k[i] = list_sum(raw.data() + (u + 1 - k_period), k_period) / static_cast<double>(k_period);
         }
     }
 }
@@ -392,7 +368,7 @@ Tuple srsi(SeriesView source, std::uint64_t period, std::uint64_t period_stoch, 
             if (std::isnan(k[j])) continue;
             kept.push_back(k[j]);
             if (kept.size() >= d_period) {
-                d[j] = window_sum(kept, kept.size() - d_period, d_period) / static_cast<double>(d_period);
+                d[j] = list_sum(kept.data() + (kept.size() - d_period), d_period) / static_cast<double>(d_period);
             }
         }
     }
@@ -404,53 +380,8 @@ Series rsx(SeriesView source, std::uint64_t period) {
     Series out(n, NaN);
     if (period >= n) return out;
     with_view(source, [&](const auto& s) {
-        // Every state is a double, the counter and the change flag included:
-        // the comparisons below mix them with the limit exactly as the host did.
-        double sp = 0.0, sp_prev = 0.0, alpha = 0.0, beta = 0.0, lim = 0.0, cnt = 0.0, chg = 0.0;
-        double m1 = 0.0, m2 = 0.0, m3 = 0.0, m4 = 0.0, m5 = 0.0, m6 = 0.0;
-        double a1 = 0.0, a2 = 0.0, a3 = 0.0, a4 = 0.0, a5 = 0.0, a6 = 0.0;
-        const auto stage = [&](double& st, double input) { st = beta * st + alpha * input; };
-        for (std::size_t i = period; i < n; ++i) {
-            double num = 0.0, den = 0.0;
-            if (cnt == 0.0) {
-                // (Re)start: the smoothing stages keep their values.
-                lim = period > 5 ? static_cast<double>(period - 1) : 5.0;
-                sp = s[i] * 100.0;
-                alpha = 3.0 / (static_cast<double>(period) + 2.0);
-                beta = 1.0 - alpha;
-                chg = 0.0;
-                cnt = 1.0;
-            } else {
-                cnt = (lim <= cnt ? lim : cnt) + 1.0;
-                sp_prev = sp;
-                sp = s[i] * 100.0;
-                const double mom = sp - sp_prev;
-                if (sp != sp_prev && lim >= cnt) chg = 1.0;
-                if (lim == cnt && chg == 0.0) cnt = 0.0;  // uses the flag just updated
-                stage(m1, mom);
-                stage(m2, m1);
-                stage(m3, 1.5 * m1 - 0.5 * m2);
-                stage(m4, m3);
-                stage(m5, 1.5 * m3 - 0.5 * m4);
-                stage(m6, m5);
-                num = 1.5 * m5 - 0.5 * m6;
-                stage(a1, std::fabs(mom));
-                stage(a2, a1);
-                stage(a3, 1.5 * a1 - 0.5 * a2);
-                stage(a4, a3);
-                stage(a5, 1.5 * a3 - 0.5 * a4);
-                stage(a6, a5);
-                den = 1.5 * a5 - 0.5 * a6;
-            }
-            // After a restart lim >= 5 > cnt, so the output is exactly 50.
-            double v = 50.0;
-            if (lim < cnt && den > 1e-10) {
-                v = (num / den + 1.0) * 50.0;
-                if (v < 0.0) v = 0.0;
-                if (v > 100.0) v = 100.0;  // NaN passes both clamps
-            }
-            out[i] = v;
-        }
+        RsxState st;
+        for (std::size_t i = period; i < n; ++i) out[i] = st.next(s[i], period);
     });
     return out;
 }
@@ -462,34 +393,9 @@ Series lrsi(MatrixView candles, double alpha) {
     if (n == 0) index_out_of_range(0, 0);  // the filter states start from the first price
     Series out(n);
     const double a = alpha, g = 1.0 - a;
-    const double first = (high[0] + low[0]) * 0.5;
-    double l0 = first, l1 = first, l2 = first, l3 = first;
-    for (std::size_t i = 0; i < n; ++i) {
-        const double price = (high[i] + low[i]) * 0.5;
-        const double n0 = g * l0 + a * price;
-        const double n1 = g * l1 + (l0 - g * n0);
-        const double n2 = g * l2 + (l1 - g * n1);
-        const double n3 = g * l3 + (l2 - g * n2);
-        l0 = n0;
-        l1 = n1;
-        l2 = n2;
-        l3 = n3;
-        double cu = 0.0, cd = 0.0;
-        // A NaN comparison takes the down branch.
-        if (l0 >= l1)
-            cu = cu + (l0 - l1);
-        else
-            cd = cd + (l1 - l0);
-        if (l1 >= l2)
-            cu = cu + (l1 - l2);
-        else
-            cd = cd + (l2 - l1);
-        if (l2 >= l3)
-            cu = cu + (l2 - l3);
-        else
-            cd = cd + (l3 - l2);
-        out[i] = cu + cd == 0.0 ? 0.0 : cu / (cu + cd);
-    }
+    LaguerreRsi f;
+    f.start(LaguerreRsi::price(high[0], low[0]));
+    for (std::size_t i = 0; i < n; ++i) out[i] = f.next(a, g, LaguerreRsi::price(high[i], low[i]));
     return out;
 }
 

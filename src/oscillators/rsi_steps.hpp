@@ -1,11 +1,13 @@
-// Steps of Wilder's RSI that rsi, rsi_last, srsi and the rsi stream share:
-// one copy of each operation order.
+// Steps of the RSI family shared by the batch functions and their streams
+// (Wilder's RSI for rsi, rsi_last and srsi; srsi's windows; RSX; the Laguerre
+// RSI; CMO's moves): one copy of each operation order.
 #pragma once
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 
 #include "../helpers/recurrence_lanes.hpp"
+#include "../helpers/result.hpp"
 
 namespace korva::osc {
 
@@ -104,6 +106,130 @@ struct CmoMoves {
     static void slide(double& su, double& sd, double in, double gone) {
         su = su + (up(in) - up(gone));
         sd = sd + (down(in) - down(gone));
+    }
+};
+
+// The NaN-ignoring minimum and maximum of w RSI values, folded from +inf and
+// -inf (NaN never passes the comparisons; an all-NaN window gives +inf and
+// -inf). RSI values lie in [0, 100] and are never -0.0, so the extremes do
+// not depend on the order of the values: two accumulators per side take
+// alternate values, each step a compare-and-select with no branch to
+// mispredict.
+inline void rsi_window_extremes(const double* v, std::size_t w, double& lo, double& hi) {
+    double lo0 = kInf, lo1 = kInf, hi0 = -kInf, hi1 = -kInf;
+    std::size_t j = 0;
+    for (; j + 2 <= w; j += 2) {
+        const double a = v[j], b = v[j + 1];
+        lo0 = a < lo0 ? a : lo0;
+        lo1 = b < lo1 ? b : lo1;
+        hi0 = a > hi0 ? a : hi0;
+        hi1 = b > hi1 ? b : hi1;
+    }
+    if (j < w) {
+        lo0 = v[j] < lo0 ? v[j] : lo0;
+        hi0 = v[j] > hi0 ? v[j] : hi0;
+    }
+    lo = lo1 < lo0 ? lo1 : lo0;
+    hi = hi1 > hi0 ? hi1 : hi0;
+}
+
+// srsi's raw stochastic value of the RSI v in its window's range.
+inline double stochastic_of(double v, double lo, double hi) { return lo != hi ? ((v - lo) * 100.0) / (hi - lo) : NaN; }
+
+// Sum of v[0 .. len-1], left to right from -0.0 (the host's sum of a list),
+// so an all-zero window sums to -0.0 only if every value is -0.0.
+inline double list_sum(const double* v, std::size_t len) {
+    double s = -0.0;
+    for (std::size_t u = 0; u < len; ++u) s = s + v[u];
+    return s;
+}
+
+// RSX: a restartable counter and two chains of six smoothing stages, of the
+// momentum of the scaled price and of its magnitude. Every state is a
+// double, the counter and the change flag included: the comparisons mix
+// them with the limit exactly as the host did. All start at 0.0.
+struct RsxState {
+    double sp = 0.0, sp_prev = 0.0, alpha = 0.0, beta = 0.0, lim = 0.0, cnt = 0.0, chg = 0.0;
+    double m[6] = {}, a[6] = {};
+
+    // The value at the next position (from position `period` on), x the
+    // series value there.
+    [[gnu::always_inline]] double next(double x, std::uint64_t period) {
+        double num = 0.0, den = 0.0;
+        const auto stage = [&](double& st, double input) { st = beta * st + alpha * input; };
+        if (cnt == 0.0) {
+            // (Re)start: the smoothing stages keep their values.
+            lim = period > 5 ? static_cast<double>(period - 1) : 5.0;
+            sp = x * 100.0;
+            alpha = 3.0 / (static_cast<double>(period) + 2.0);
+            beta = 1.0 - alpha;
+            chg = 0.0;
+            cnt = 1.0;
+        } else {
+            cnt = (lim <= cnt ? lim : cnt) + 1.0;
+            sp_prev = sp;
+            sp = x * 100.0;
+            const double mom = sp - sp_prev;
+            if (sp != sp_prev && lim >= cnt) chg = 1.0;
+            if (lim == cnt && chg == 0.0) cnt = 0.0;  // uses the flag just updated
+            stage(m[0], mom);
+            stage(m[1], m[0]);
+            stage(m[2], 1.5 * m[0] - 0.5 * m[1]);
+            stage(m[3], m[2]);
+            stage(m[4], 1.5 * m[2] - 0.5 * m[3]);
+            stage(m[5], m[4]);
+            num = 1.5 * m[4] - 0.5 * m[5];
+            stage(a[0], std::fabs(mom));
+            stage(a[1], a[0]);
+            stage(a[2], 1.5 * a[0] - 0.5 * a[1]);
+            stage(a[3], a[2]);
+            stage(a[4], 1.5 * a[2] - 0.5 * a[3]);
+            stage(a[5], a[4]);
+            den = 1.5 * a[4] - 0.5 * a[5];
+        }
+        // After a restart lim >= 5 > cnt, so the output is exactly 50.
+        double v = 50.0;
+        if (lim < cnt && den > 1e-10) {
+            v = (num / den + 1.0) * 50.0;
+            if (v < 0.0) v = 0.0;
+            if (v > 100.0) v = 100.0;  // NaN passes both clamps
+        }
+        return v;
+    }
+};
+
+// Laguerre RSI: four filter stages of the median price, all starting at the
+// first row's price, and the share of upward steps between them.
+struct LaguerreRsi {
+    double l[4] = {};
+
+    static double price(double high, double low) { return (high + low) * 0.5; }
+    void start(double first) { l[0] = l[1] = l[2] = l[3] = first; }
+    // The value at the next row (row 0 included, from the started states).
+    double next(double a, double g, double price) {
+        const double n0 = g * l[0] + a * price;
+        const double n1 = g * l[1] + (l[0] - g * n0);
+        const double n2 = g * l[2] + (l[1] - g * n1);
+        const double n3 = g * l[3] + (l[2] - g * n2);
+        l[0] = n0;
+        l[1] = n1;
+        l[2] = n2;
+        l[3] = n3;
+        double cu = 0.0, cd = 0.0;
+        // A NaN comparison takes the down branch.
+        if (n0 >= n1)
+            cu = cu + (n0 - n1);
+        else
+            cd = cd + (n1 - n0);
+        if (n1 >= n2)
+            cu = cu + (n1 - n2);
+        else
+            cd = cd + (n2 - n1);
+        if (n2 >= n3)
+            cu = cu + (n2 - n3);
+        else
+            cd = cd + (n3 - n2);
+        return cu + cd == 0.0 ? 0.0 : cu / (cu + cd);
     }
 };
 

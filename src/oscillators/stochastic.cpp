@@ -19,6 +19,7 @@
 #include "../helpers/smoothing.hpp"
 #include "../helpers/sweeps.hpp"
 #include "../helpers/window_extreme.hpp"
+#include "stochastic_steps.hpp"
 
 namespace korva::osc {
 namespace {
@@ -149,9 +150,7 @@ Tuple wt(MatrixView candles, std::uint64_t wtchannellen, std::uint64_t wtaverage
          double oblevel, double oslevel, std::string_view source_type) {
     const std::size_t n = candles.rows;
     require_price_columns(candles);
-    // Names are compared exactly as given, and the half-range price is not
-    // one of them here: "hl2" selects the close like any unknown name.
-    const PriceSource source(candles, source_type == "hl2" ? std::string_view("close") : source_type, NameCase::Exact);
+    const PriceSource source(candles, wt_source_name(source_type), NameCase::Exact);
     const SeriesView ap = source.view();
 
     Series wt1(n), wt2(n), diff(n);
@@ -160,16 +159,8 @@ Tuple wt(MatrixView candles, std::uint64_t wtchannellen, std::uint64_t wtaverage
         // esa; ci, their normalised ratio, is smoothed into wt1.
         const EmaCoefficients ch = ema_coefficients(wtchannellen);
         const EmaCoefficients av = ema_coefficients(wtaveragelen);
-        double esa = 0, de = 0, w1 = 0;
-        for (std::size_t i = 0; i < n; ++i) {
-            const double p = ap[i];
-            esa = i == 0 ? p : smooth(ch, esa, p);
-            const double dev = std::fabs(p - esa);
-            de = i == 0 ? dev : smooth(ch, de, dev);
-            const double ci = de == 0 ? 0.0 : (p - esa) / (de * 0.015);
-            w1 = i == 0 ? ci : smooth(av, w1, ci);
-            wt1[i] = w1;
-        }
+        WaveTrend st;
+        for (std::size_t i = 0; i < n; ++i) wt1[i] = st.next(ch, av, ap[i], i == 0);
         // wt2: a growing mean over the first ml values, then a moving mean
         // updated by the entering and leaving differences.
         const std::uint64_t ml = wtmalen;
@@ -178,22 +169,20 @@ Tuple wt(MatrixView candles, std::uint64_t wtchannellen, std::uint64_t wtaverage
         } else {
             double s = 0.0;
             const std::size_t head = ml < n ? ml : n;
-            for (std::size_t i = 0; i < head; ++i) {
-                s = s + wt1[i];
-                wt2[i] = s / (static_cast<double>(i) + 1.0);
-            }
+            for (std::size_t i = 0; i < head; ++i) wt2[i] = WaveTrend::growing_mean(s, wt1[i], i);
             const double mld = static_cast<double>(ml);
-            for (std::size_t i = head; i < n; ++i) wt2[i] = wt2[i - 1] + (wt1[i] - wt1[i - ml]) / mld;
+            for (std::size_t i = head; i < n; ++i)
+                wt2[i] = WaveTrend::moving_mean(wt2[i - 1], wt1[i], wt1[i - ml], mld);
         }
     }
     Mask cross_up(n), cross_down(n), oversold(n), overbought(n);
     for (std::size_t i = 0; i < n; ++i) {
-        const double d = wt2[i] - wt1[i];
-        cross_up[i] = d <= 0;
-        cross_down[i] = d >= 0;
-        oversold[i] = wt2[i] <= oslevel;
-        overbought[i] = wt2[i] >= oblevel;
-        diff[i] = wt1[i] - wt2[i];
+        const WaveTrendFlags f(wt1[i], wt2[i], oblevel, oslevel);
+        cross_up[i] = f.cross_up;
+        cross_down[i] = f.cross_down;
+        oversold[i] = f.oversold;
+        overbought[i] = f.overbought;
+        diff[i] = f.diff;
     }
     return tuple_of(std::move(wt1), std::move(wt2), std::move(cross_up), std::move(cross_down), std::move(oversold),
                     std::move(overbought), std::move(diff));

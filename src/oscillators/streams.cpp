@@ -1,12 +1,23 @@
 // Streams of the oscillators: each keeps the state its batch function carries
-// and advances it with the same steps (rsi_steps.hpp).
+// and advances it with the same steps (the *_steps.hpp headers).
 #pragma GCC diagnostic ignored "-Wpsabi"  // wide vectors stay inside inlined code
 #include "streams.hpp"
 
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <string_view>
+
+#include "../helpers/errors.hpp"
+#include "../helpers/price_source.hpp"
 #include "../helpers/recurrence_lanes.hpp"
 #include "../helpers/result.hpp"
+#include "../helpers/smoothing.hpp"
+#include "forecast_steps.hpp"
 #include "momentum_steps.hpp"
+#include "range_steps.hpp"
 #include "rsi_steps.hpp"
+#include "stochastic_steps.hpp"
 
 namespace korva::osc::streams {
 namespace {
@@ -14,6 +25,9 @@ namespace {
 using stream::Fields;
 using stream::KernelOf;
 using stream::Tail;
+
+// A window of a Tail, as a pointer for the shared folds and sums.
+const double* values_of(const Tail& t) { return t.window().p; }
 
 // Wilder's RSI: NaN until the averages of the first `period` differences
 // seed the recurrence, whose state is both averages and the previous price.
@@ -114,6 +128,479 @@ private:
     double su_ = 0.0, sd_ = 0.0;
 };
 
+// Stochastic RSI: Wilder's RSI as for rsi, the last period_stoch RSI values
+// (their range folded afresh), the last k_period raw values (summed afresh)
+// and the last d_period non-NaN k values (summed afresh).
+class Srsi : public KernelOf<Srsi> {
+public:
+    Srsi(std::uint64_t period, std::uint64_t period_stoch, std::uint64_t k_period, std::uint64_t d_period)
+        : p_(period),
+          w_(period_stoch),
+          kp_(k_period),
+          dp_(d_period),
+          rsi_(period),
+          window_(w_),
+          raw_(kp_),
+          kept_(dp_) {}
+    void feed(const double* const* in, std::size_t k, double* const* out) override {
+        for (std::size_t i = 0; i < k; ++i, ++n_) {
+            const double x = in[0][i];
+            out[0][i] = out[1][i] = NaN;
+            if (n_ <= p_) {
+                if (n_ > 0) rsi_.seed(x - prev_);
+                if (n_ == p_) rsi_.finish();
+            } else {
+                rsi_.update(x - prev_);
+            }
+            prev_ = x;
+            // The RSI value t of this row; a full stochastic window from t = w - 1 on.
+            if (n_ < p_ || w_ == 0) continue;
+            const double v = rsi_.value();
+            window_.push(v);
+            const std::uint64_t t = n_ - p_;
+            if (t < w_ - 1) continue;
+            double lo, hi;
+            rsi_window_extremes(values_of(window_), static_cast<std::size_t>(w_), lo, hi);
+            double kv = stochastic_of(v, lo, hi);
+            if (kp_ >= 2) {
+                raw_.push(kv);
+                kv = NaN;
+                // Written once k_period raw values are in, none of them NaN.
+                if (t - (w_ - 1) >= kp_ - 1) {
+                    const double* r = values_of(raw_);
+                    const auto len = static_cast<std::size_t>(kp_);
+                    if (std::none_of(r, r + len, [](double u) { return std::isnan(u); })) {
+                        kv = list_sum(r, len) / static_cast<double>(kp_);
+                    }
+                }
+            }
+            out[0][i] = kv;
+            if (dp_ == 0 || std::isnan(kv)) continue;
+            kept_.push(kv);
+            if (++kept_n_ >= dp_) {
+                out[1][i] = list_sum(values_of(kept_), static_cast<std::size_t>(dp_)) / static_cast<double>(dp_);
+            }
+        }
+    }
+    void fields(Fields& f) override {
+        f.count(n_);
+        f.num(prev_);
+        double loss = rsi_.loss(), gain = rsi_.gain();
+        f.num(loss);
+        f.num(gain);
+        rsi_.restore(loss, gain);
+        const std::uint64_t values = w_ > 0 && n_ > p_ ? n_ - p_ : 0;
+        const std::uint64_t raws = kp_ >= 2 && w_ > 0 && values >= w_ ? values - (w_ - 1) : 0;
+        window_.fields(f, values);
+        raw_.fields(f, raws);
+        f.count(kept_n_);
+        kept_.fields(f, kept_n_);
+        if (kept_n_ > values) throw ValueError("invalid stream state");
+    }
+
+private:
+    std::uint64_t p_, w_, kp_, dp_;
+    WilderRsi rsi_;
+    Tail window_, raw_, kept_;
+    double prev_ = 0.0;
+    std::uint64_t kept_n_ = 0;
+};
+
+// RSX: its counter and smoothing stages, from position `period` on.
+class Rsx : public KernelOf<Rsx> {
+public:
+    explicit Rsx(std::uint64_t period) : p_(period) {}
+    void feed(const double* const* in, std::size_t k, double* const* out) override {
+        for (std::size_t i = 0; i < k; ++i, ++n_) out[0][i] = n_ < p_ ? NaN : st_.next(in[0][i], p_);
+    }
+    void fields(Fields& f) override {
+        f.count(n_);
+        for (double* v : {&st_.sp, &st_.sp_prev, &st_.alpha, &st_.beta, &st_.lim, &st_.cnt, &st_.chg}) f.num(*v);
+        for (double& v : st_.m) f.num(v);
+        for (double& v : st_.a) f.num(v);
+    }
+
+private:
+    std::uint64_t p_;
+    RsxState st_;
+};
+
+// Laguerre RSI: the four filter stages, started at the first row's price.
+class Lrsi : public KernelOf<Lrsi> {
+public:
+    explicit Lrsi(double alpha) : a_(alpha), g_(1.0 - alpha) {}
+    // The stages start from the first row: a history without one fails.
+    void admit(std::uint64_t n) const override {
+        if (n == 0) index_out_of_range(0, 0);
+    }
+    void feed(const double* const* in, std::size_t k, double* const* out) override {
+        for (std::size_t i = 0; i < k; ++i, ++n_) {
+            const double price = LaguerreRsi::price(in[0][i], in[1][i]);
+            if (n_ == 0) st_.start(price);
+            out[0][i] = st_.next(a_, g_, price);
+        }
+    }
+    void fields(Fields& f) override {
+        f.count(n_);
+        for (double& v : st_.l) f.num(v);
+    }
+
+private:
+    double a_, g_;
+    LaguerreRsi st_;
+};
+
+// cfo: the window's sums of values and of value times position, moved
+// along by the entering value and the one leaving (kept in the tail); the
+// in-window position sums are added as the first window fills.
+class Cfo : public KernelOf<Cfo> {
+public:
+    Cfo(std::uint64_t period, double scalar) : p_(period), scalar_(scalar), tail_(period) {}
+    void feed(const double* const* in, std::size_t k, double* const* out) override {
+        for (std::size_t i = 0; i < k; ++i, ++n_) {
+            const double v = in[0][i];
+            out[0][i] = NaN;
+            if (p_ > 0) {
+                if (n_ < p_) {
+                    add_weighted(sy_, sxy_, v, n_);
+                    ps_.add(n_);
+                } else {
+                    CfoLine::slide(sy_, sxy_, v, tail_.back(static_cast<std::size_t>(p_ - 1)), n_, n_ - p_);
+                }
+                if (n_ >= p_ - 1) out[0][i] = CfoLine(p_, ps_, scalar_).value(n_, v, sy_, sxy_);
+            }
+            tail_.push(v);
+        }
+    }
+    void fields(Fields& f) override {
+        f.count(n_);
+        for (double* v : {&sy_, &sxy_, &ps_.sx, &ps_.sxx}) f.num(*v);
+        tail_.fields(f, n_);
+    }
+
+private:
+    std::uint64_t p_;
+    double scalar_;
+    Tail tail_;
+    PositionSums ps_;
+    double sy_ = 0.0, sxy_ = 0.0;
+};
+
+// fosc: the prefix sums through the window's end and through the position
+// before its start (the second built with the same additions as it leaves).
+class Fosc : public KernelOf<Fosc> {
+public:
+    explicit Fosc(std::uint64_t period) : p_(period), tail_(period) {}
+    void feed(const double* const* in, std::size_t k, double* const* out) override {
+        for (std::size_t i = 0; i < k; ++i, ++n_) {
+            const double v = in[0][i];
+            out[0][i] = NaN;
+            if (p_ > 0) {
+                add_weighted(s_[0], s_[1], v, n_);
+                if (n_ < p_) {
+                    ps_.add(n_);
+                    if (n_ == p_ - 1) out[0][i] = FoscLine(p_, ps_).value(v, s_[0], s_[1]);
+                } else {
+                    const std::uint64_t l = n_ - p_;
+                    add_weighted(s_[2], s_[3], tail_.back(static_cast<std::size_t>(p_ - 1)), l);
+                    out[0][i] = FoscLine(p_, ps_).value_later(v, s_[0], s_[1], s_[2], s_[3], l);
+                }
+            }
+            tail_.push(v);
+        }
+    }
+    void fields(Fields& f) override {
+        f.count(n_);
+        for (double& v : s_) f.num(v);
+        f.num(ps_.sx);
+        f.num(ps_.sxx);
+        tail_.fields(f, n_);
+    }
+
+private:
+    std::uint64_t p_;
+    Tail tail_;
+    PositionSums ps_;
+    double s_[4] = {};  // prefix sums of values and of value x position: to the end, before the start
+};
+
+// cg: the sums over the window of p-1 values, first filled from position 3
+// and valued at p+1, then moved along by the entering and leaving values.
+class Cg : public KernelOf<Cg> {
+public:
+    explicit Cg(std::uint64_t period) : p_(period), tail_(period) {}
+    void feed(const double* const* in, std::size_t k, double* const* out) override {
+        using G = CentreOfGravity;
+        for (std::size_t i = 0; i < k; ++i, ++n_) {
+            const double v = in[0][i];
+            tail_.push(v);
+            out[0][i] = NaN;
+            if (p_ < 2 || n_ < 3) continue;
+            if (n_ - 1 <= p_) {  // n_ <= p + 1, without the wrapping addition
+                G::seed(l_, o_, v, n_);
+                if (n_ - 1 < p_) continue;
+            } else {
+                G::slide(l_, o_, v, tail_.back(static_cast<std::size_t>(p_ - 1)), n_, p_);
+            }
+            out[0][i] = G::value(n_, l_, o_);
+        }
+    }
+    void fields(Fields& f) override {
+        f.count(n_);
+        f.num(l_);
+        f.num(o_);
+        tail_.fields(f, n_);
+    }
+
+private:
+    std::uint64_t p_;
+    Tail tail_;
+    double l_ = 0.0, o_ = 0.0;
+};
+
+// dpo: the running sum of the last p values; the value lagged by p/2 + 1
+// comes from the tail.
+class Dpo : public KernelOf<Dpo> {
+public:
+    explicit Dpo(std::uint64_t period) : p_(period), half_(period / 2), tail_(stream::saturated(period, 1)) {}
+    void feed(const double* const* in, std::size_t k, double* const* out) override {
+        for (std::size_t i = 0; i < k; ++i, ++n_) {
+            const double v = in[0][i];
+            tail_.push(v);
+            out[0][i] = NaN;
+            if (p_ == 0) continue;
+            if (n_ < p_) {
+                s_ = s_ + v;
+            } else {
+                Detrended::slide(s_, v, tail_.back(static_cast<std::size_t>(p_)));
+                if (n_ - p_ >= half_) {
+                    out[0][i] =
+                        Detrended::value(tail_.back(static_cast<std::size_t>(half_ + 1)), s_, static_cast<double>(p_));
+                }
+            }
+        }
+    }
+    void fields(Fields& f) override {
+        f.count(n_);
+        f.num(s_);
+        tail_.fields(f, n_);
+    }
+
+private:
+    std::uint64_t p_, half_;
+    Tail tail_;
+    double s_ = 0.0;
+};
+
+// Fisher transform: its smoothed position and transform, from row `period`
+// on, with the window's extremes folded afresh from the kept prices.
+class Fisher : public KernelOf<Fisher> {
+public:
+    explicit Fisher(std::uint64_t period) : p_(period), prices_(period) {}
+    void admit(std::uint64_t n) const override {
+        if (n > 0 && p_ == 0) throw InternalError("fisher period must be at least 1");
+    }
+    void feed(const double* const* in, std::size_t k, double* const* out) override {
+        for (std::size_t i = 0; i < k; ++i, ++n_) {
+            const double price = FisherState::price(in[0][i], in[1][i]);
+            prices_.push(price);
+            out[0][i] = out[1][i] = 0.0;
+            if (n_ < p_) continue;
+            double hi, lo;
+            extremes_num(values_of(prices_), static_cast<std::size_t>(p_), hi, lo);
+            st_.next(price, hi, lo, out[0][i], out[1][i]);
+        }
+    }
+    void fields(Fields& f) override {
+        f.count(n_);
+        f.num(st_.v);
+        f.num(st_.fish);
+        prices_.fields(f, n_);
+    }
+
+private:
+    std::uint64_t p_;
+    Tail prices_;
+    FisherState st_;
+};
+
+// Mass index: the EMA ratio's recurrence and its last `period` values,
+// summed afresh as the batch windows are.
+class Mass : public KernelOf<Mass> {
+public:
+    explicit Mass(std::uint64_t period) : p_(period), ratios_(period) {}
+    void feed(const double* const* in, std::size_t k, double* const* out) override {
+        for (std::size_t i = 0; i < k; ++i, ++n_) {
+            ratios_.push(st_.next(in[0][i], in[1][i], n_ == 0));
+            out[0][i] = 0.0;
+            if (p_ > 0 && n_ >= p_ - 1) out[0][i] = list_sum(values_of(ratios_), static_cast<std::size_t>(p_));
+        }
+    }
+    void fields(Fields& f) override {
+        f.count(n_);
+        f.num(st_.e1);
+        f.num(st_.e2);
+        ratios_.fields(f, n_);
+    }
+
+private:
+    std::uint64_t p_;
+    Tail ratios_;
+    MassRatio st_;
+};
+
+// PFE: the newest value of every difference order below period-1 (the next
+// value extends each order by one subtraction, as the batch passes do), the
+// path sum with its last steps, and the EMA of the signed efficiency.
+class Pfe : public KernelOf<Pfe> {
+public:
+    Pfe(std::uint64_t period, std::uint64_t smoothing)
+        : p_(period), q_(period >= 2 ? period - 1 : 0), c_(ema_coefficients(smoothing)), steps_(q_) {}
+    void admit(std::uint64_t) const override {
+        if (p_ < 2) throw ValueError("pfe period must be at least 2");
+    }
+    void feed(const double* const* in, std::size_t k, double* const* out) override {
+        const double P = static_cast<double>(p_);
+        for (std::size_t i = 0; i < k; ++i, ++n_) {
+            const double x = in[0][i];
+            double d = x;  // order 0, then each higher order's newest value
+            for (double& older : orders_) {
+                const double next = d - older;
+                older = d;
+                d = next;
+            }
+            if (orders_.size() < q_) orders_.push_back(d);
+            if (n_ > 0) {
+                const double b = Efficiency::step(prev_, x);
+                if (n_ <= q_) {
+                    path_ = path_ + b;
+                } else {
+                    Efficiency::slide(path_, b, steps_.back(static_cast<std::size_t>(q_ - 1)));
+                }
+                steps_.push(b);
+            }
+            prev_ = x;
+            const double y = n_ >= q_ ? Efficiency::value(d, path_, P) : -0.0;
+            e_ = n_ == 0 ? y : smooth(c_, e_, y);
+            out[0][i] = e_;
+        }
+    }
+    void fields(Fields& f) override {
+        f.count(n_);
+        for (double* v : {&prev_, &path_, &e_}) f.num(*v);
+        f.values(orders_);
+        steps_.fields(f, n_ > 0 ? n_ - 1 : 0);
+        if (orders_.size() != std::min(n_, q_)) throw ValueError("invalid stream state");
+    }
+
+private:
+    std::uint64_t p_, q_;
+    EmaCoefficients c_;
+    Tail steps_;
+    std::vector<double> orders_;
+    double prev_ = 0.0, path_ = 0.0, e_ = 0.0;
+};
+
+// DTI: the previous high and low and the six EMA stages from row 0; the
+// batch form is all NaN while any period is at least the history's length.
+class Dti : public KernelOf<Dti> {
+public:
+    Dti(std::uint64_t r, std::uint64_t s, std::uint64_t u)
+        : c_{ema_coefficients(r), ema_coefficients(s), ema_coefficients(u)}, top_(std::max({r, s, u})) {}
+    void feed(const double* const* in, std::size_t k, double* const* out) override {
+        for (std::size_t i = 0; i < k; ++i, ++n_) {
+            const double h = in[0][i], l = in[1][i];
+            if (n_ == 0) {
+                st_.start(h, l);
+                out[0][i] = 0.0;
+            } else {
+                out[0][i] = st_.next(c_, h, l);
+            }
+        }
+        if (n_ <= top_) std::fill_n(out[0], k, NaN);
+    }
+    void fields(Fields& f) override {
+        f.count(n_);
+        f.num(st_.high);
+        f.num(st_.low);
+        for (double& v : st_.e) f.num(v);
+        for (double& v : st_.a) f.num(v);
+    }
+
+private:
+    EmaCoefficients c_[3];
+    std::uint64_t top_;
+    DtiState st_;
+};
+
+// WaveTrend: each row's price as wt picks it, its three EMA stages, and
+// wt2's growing sum or previous value with the last wtmalen wt1 values. The
+// four flags leave as 1.0 or 0.0; the module hands them out as bools.
+class Wt : public KernelOf<Wt> {
+public:
+    Wt(std::uint64_t channel, std::uint64_t average, std::uint64_t ma, double oblevel, double oslevel,
+       std::string_view source_type)
+        : ch_(ema_coefficients(channel)),
+          av_(ema_coefficients(average)),
+          ml_(ma),
+          ob_(oblevel),
+          os_(oslevel),
+          source_(wt_source_name(source_type)),
+          wt1_(stream::saturated(ma, 1)) {}
+    // Fed open, close, high and low: rows of five columns again for the
+    // price source (the timestamp unread).
+    void feed(const double* const* in, std::size_t k, double* const* out) override {
+        if (k == 0) return;
+        constexpr std::size_t C = 5;
+        rows_.assign(C * k, 0.0);
+        for (std::size_t i = 0; i < k; ++i) {
+            rows_[C * i + col::open] = in[0][i];
+            rows_[C * i + col::close] = in[1][i];
+            rows_[C * i + col::high] = in[2][i];
+            rows_[C * i + col::low] = in[3][i];
+        }
+        constexpr auto step = static_cast<std::ptrdiff_t>(sizeof(double));
+        const MatrixView m{reinterpret_cast<const char*>(rows_.data()), C * step, step, k, C};
+        const PriceSource price(m, source_, NameCase::Exact);
+        const SeriesView ap = price.view();
+        for (std::size_t i = 0; i < k; ++i, ++n_) {
+            const double w1 = st_.next(ch_, av_, ap[i], n_ == 0);
+            wt1_.push(w1);
+            double w2 = 0.0;
+            if (ml_ > 0) {
+                w2 = n_ < ml_ ? WaveTrend::growing_mean(s_, w1, n_)
+                              : WaveTrend::moving_mean(w2_, w1, wt1_.back(static_cast<std::size_t>(ml_)),
+                                                       static_cast<double>(ml_));
+            }
+            w2_ = w2;
+            const WaveTrendFlags f(w1, w2, ob_, os_);
+            out[0][i] = w1;
+            out[1][i] = w2;
+            out[2][i] = f.cross_up ? 1.0 : 0.0;
+            out[3][i] = f.cross_down ? 1.0 : 0.0;
+            out[4][i] = f.oversold ? 1.0 : 0.0;
+            out[5][i] = f.overbought ? 1.0 : 0.0;
+            out[6][i] = f.diff;
+        }
+        if (rows_.capacity() > C * 4096) rows_ = std::vector<double>();
+    }
+    void fields(Fields& f) override {
+        f.count(n_);
+        for (double* v : {&st_.esa, &st_.de, &st_.w1, &s_, &w2_}) f.num(*v);
+        wt1_.fields(f, n_);
+    }
+
+private:
+    EmaCoefficients ch_, av_;
+    std::uint64_t ml_;
+    double ob_, os_;
+    std::string source_;
+    Tail wt1_;
+    WaveTrend st_;
+    double s_ = 0.0, w2_ = 0.0;
+    std::vector<double> rows_;  // scratch of one call
+};
+
 }  // namespace
 
 std::unique_ptr<stream::Kernel> cmo(std::uint64_t period) { return std::make_unique<Cmo>(period); }
@@ -123,5 +610,31 @@ std::unique_ptr<stream::Kernel> macd(std::uint64_t fast_period, std::uint64_t sl
         MacdStep{ema_coefficients(fast_period), ema_coefficients(slow_period), ema_coefficients(signal_period)});
 }
 std::unique_ptr<stream::Kernel> rsi(std::uint64_t period) { return std::make_unique<Rsi>(period); }
+
+std::unique_ptr<stream::Kernel> srsi(std::uint64_t period, std::uint64_t period_stoch, std::uint64_t k_period,
+                                     std::uint64_t d_period) {
+    return std::make_unique<Srsi>(period, period_stoch, k_period, d_period);
+}
+std::unique_ptr<stream::Kernel> rsx(std::uint64_t period) { return std::make_unique<Rsx>(period); }
+std::unique_ptr<stream::Kernel> lrsi(double alpha) { return std::make_unique<Lrsi>(alpha); }
+std::unique_ptr<stream::Kernel> cfo(std::uint64_t period, double scalar) {
+    return std::make_unique<Cfo>(period, scalar);
+}
+std::unique_ptr<stream::Kernel> fosc(std::uint64_t period) { return std::make_unique<Fosc>(period); }
+std::unique_ptr<stream::Kernel> cg(std::uint64_t period) { return std::make_unique<Cg>(period); }
+std::unique_ptr<stream::Kernel> dpo(std::uint64_t period) { return std::make_unique<Dpo>(period); }
+std::unique_ptr<stream::Kernel> fisher(std::uint64_t period) { return std::make_unique<Fisher>(period); }
+std::unique_ptr<stream::Kernel> mass(std::uint64_t period) { return std::make_unique<Mass>(period); }
+std::unique_ptr<stream::Kernel> pfe(std::uint64_t period, std::uint64_t smoothing) {
+    return std::make_unique<Pfe>(period, smoothing);
+}
+std::unique_ptr<stream::Kernel> dti(std::uint64_t r, std::uint64_t s, std::uint64_t u) {
+    return std::make_unique<Dti>(r, s, u);
+}
+
+std::unique_ptr<stream::Kernel> wt(std::uint64_t wtchannellen, std::uint64_t wtaveragelen, std::uint64_t wtmalen,
+                                   double oblevel, double oslevel, std::string_view source_type) {
+    return std::make_unique<Wt>(wtchannellen, wtaveragelen, wtmalen, oblevel, oslevel, source_type);
+}
 
 }  // namespace korva::osc::streams
