@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <type_traits>
 #include <vector>
 
 #include "recurrence_lanes.hpp"
@@ -66,9 +67,27 @@ inline EmaCoefficients wilder_coefficients(std::uint64_t length) {
 
 // One step of either recurrence: two products, then one addition.
 // T is a double or a vector of lanes.
+// The value itself, its origin hidden from Clang's straight-line vectoriser.
+// That pass pairs the two products of a scalar recurrence step (beta *
+// previous and alpha * input) in one vector multiply and then pays a shuffle
+// on the chain at every step: the serial EMA ran 20% slower than GCC's code.
+// An empty assembly statement costs nothing and changes no bits.
+[[gnu::always_inline]] inline double unpaired(double v) {
+#if defined(__clang__) && defined(__x86_64__)
+    __asm__("" : "+x"(v));
+#elif defined(__clang__) && defined(__aarch64__)
+    __asm__("" : "+w"(v));
+#endif
+    return v;
+}
+
 template <class T>
 inline T smooth(const EmaCoefficients& c, T prev, T v) {
-    return c.beta * prev + c.alpha * v;
+    if constexpr (std::is_same_v<T, double>) {
+        return c.beta * prev + unpaired(c.alpha * v);
+    } else {
+        return c.beta * prev + c.alpha * v;
+    }
 }
 
 // K chained EMA stages as a lane recurrence (K = 1: the plain EMA or Wilder
