@@ -43,6 +43,12 @@ PARAMS = {
     "supertrend": (10, 3.0),
     "sar": (0.02, 0.2),
     "bollinger_bands_width": (20, 2.0),
+    "bandpass": (20, 0.3),
+    "correlation_cycle": (20, 9.0),
+    "itrend": (0.07,),
+    "mama": (0.5, 0.05),
+    "pma": (),
+    "voss": (20, 3, 0.25),
 }
 # ferro-ta's class and how it is built and fed: ("series" | "hlc", constructor arguments).
 FERRO = {
