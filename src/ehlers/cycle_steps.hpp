@@ -2,7 +2,9 @@
 // functions (cycles.cpp) and their streams (streams.cpp): one copy of each
 // operation order. The window sums are templates over a double or a block of
 // lanes (pair_lanes.hpp) and read their window through a pointer to the
-// newest value, so a batch loop and a stream's kept window run the same code.
+// newest value, so a batch loop and a stream's kept window run the same code;
+// they are inlined into the loops that call them, where the lanes stay in
+// registers.
 #pragma once
 #include <cmath>
 #include <cstddef>
@@ -18,18 +20,18 @@ namespace korva::ehlers {
 
 // ----------------------------------------------------------- reflex, trendflex
 
-// Window sum of the position whose smoothed value is at f[0], over f[-p] ..
-// f[0] (p >= 1), divided by p. Reflex measures each lag against the straight
-// line from f[-p] to f[0]; trendflex against f[0] itself.
+// Window sum of position i over the smoothed series f (p >= 1, i >= p),
+// divided by p. Reflex measures each lag against the straight line from
+// f[i-p] to f[i]; trendflex against f[i] itself.
 template <bool Reflex, class T>
-T flex_window(const double* f, std::size_t p, double pd) {
-    const T fi = load_as<T>(f);
+[[gnu::always_inline]] inline T flex_window(const double* f, std::size_t i, std::size_t p, double pd) {
+    const T fi = load_as<T>(f + i);
     T s = zeros<T>();
     if constexpr (Reflex) {
-        const T slope = (load_as<T>(f - p) - fi) / pd;
-        for (std::size_t j = 1; j <= p; ++j) s = s + ((fi + slope * static_cast<double>(j)) - load_as<T>(f - j));
+        const T slope = (load_as<T>(f + i - p) - fi) / pd;
+        for (std::size_t j = 1; j <= p; ++j) s = s + ((fi + slope * static_cast<double>(j)) - load_as<T>(f + i - j));
     } else {
-        for (std::size_t j = 1; j <= p; ++j) s = s + (fi - load_as<T>(f - j));
+        for (std::size_t j = 1; j <= p; ++j) s = s + (fi - load_as<T>(f + i - j));
     }
     return s / pd;
 }
@@ -104,7 +106,7 @@ struct Voss {
 
 // Squared distances of the value at x[0] to the p - 1 values before it.
 template <class T>
-T edcf_distance(const double* x, std::size_t p) {
+[[gnu::always_inline]] inline T edcf_distance(const double* x, std::size_t p) {
     const T xi = load_as<T>(x);
     T s = zeros<T>();
     for (std::size_t k = 1; k < p; ++k) {
@@ -157,7 +159,7 @@ struct CorrelationTables {
     // The four sums of the window of values that ends just before `end`,
     // newest value first; the values have NaN replaced by 0.0.
     template <class T>
-    void window(const double* end, T& sx, T& sxc, T& sxs, T& sxx) const {
+    [[gnu::always_inline]] void window(const double* end, T& sx, T& sxc, T& sxs, T& sxx) const {
         sx = sxc = sxs = sxx = zeros<T>();
         for (std::size_t k = 0; k < c.size(); ++k) {
             const T v = load_as<T>(end - 1 - k);
@@ -266,7 +268,7 @@ struct MamaState {
 
 // The weighted mean of the input at x[0] and the six before it.
 template <class T>
-T pma_weighted(const double* x) {
+[[gnu::always_inline]] inline T pma_weighted(const double* x) {
     auto at = [&](std::size_t k) { return load_as<T>(x - k); };
     const T x5 = at(5);
     return (at(6) + (((((7.0 * at(0) + 6.0 * at(1)) + 5.0 * at(2)) + 4.0 * at(3)) + 3.0 * at(4)) + (x5 + x5))) / 28.0;
@@ -274,7 +276,7 @@ T pma_weighted(const double* x) {
 
 // The prediction from the weighted mean at w[0] and the six before it.
 template <class T>
-T pma_predict(const double* w) {
+[[gnu::always_inline]] inline T pma_predict(const double* w) {
     auto at = [&](std::size_t k) { return load_as<T>(w - k); };
     const T wi = at(0);
     const T w2 =
@@ -286,7 +288,7 @@ T pma_predict(const double* w) {
 // prediction gives a NaN trigger through its own term; NaN predecessors
 // count as 0.0.
 template <class T>
-T pma_trigger(const double* p) {
+[[gnu::always_inline]] inline T pma_trigger(const double* p) {
     auto at = [&](std::size_t k) { return LaneTraits<T>::zero_nan(load_as<T>(p - k)); };
     const T pr = load_as<T>(p);
     const T p1 = at(1), p2 = at(2), p3 = at(3);

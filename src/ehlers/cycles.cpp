@@ -54,7 +54,7 @@ Series flex(const SeriesView& source, std::uint64_t period) {
     // out[i] holds r[i] until the mean-square pass below replaces it.
     blocked<Lanes<4>>(p, n, [&](std::size_t i, auto lanes) {
         using T = decltype(lanes);
-        store_as<T>(out.data() + i, flex_window<Reflex, T>(f.data() + i, p, pd));
+        store_as<T>(out.data() + i, flex_window<Reflex, T>(f.data(), i, p, pd));
     });
 
     double ms = 0.0;

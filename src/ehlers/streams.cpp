@@ -172,7 +172,8 @@ public:
             f_.push(f);
             double o = 0.0;
             if (this->n_ >= p_) {
-                const double r = flex_window<Reflex, double>(newest(f_), static_cast<std::size_t>(p_), pd_);
+                const ContiguousView<double> w = f_.window();
+                const double r = flex_window<Reflex, double>(w.p, w.n - 1, static_cast<std::size_t>(p_), pd_);
                 o = flex_output<Reflex>(r, ms_);
             }
             out[0][i] = o;
