@@ -28,29 +28,39 @@ const double* newest(const Tail& t) {
     return w.p + (w.n - 1);
 }
 
-// The 2-pole SuperSmoother: copies of the first two inputs, then the step
-// over the previous input and the two previous outputs.
+// The 2-pole SuperSmoother's state: copies of the first two inputs, then the
+// step over the previous input and the two previous outputs.
+struct SmootherState {
+    SuperSmoother c;
+    double x1 = 0.0, o1 = 0.0, o2 = 0.0;
+
+    explicit SmootherState(double p) : c(p) {}
+    // The value at position n.
+    double next(double v, std::uint64_t n) {
+        const double o = n < 2 ? v : c.step(v, x1, o1, o2);
+        x1 = v;
+        o2 = o1;
+        o1 = o;
+        return o;
+    }
+    void fields(Fields& f) {
+        for (double* v : {&x1, &o1, &o2}) f.num(*v);
+    }
+};
+
 class Smoother : public KernelOf<Smoother> {
 public:
-    explicit Smoother(std::uint64_t period) : c_(static_cast<double>(period)) {}
+    explicit Smoother(std::uint64_t period) : s_(static_cast<double>(period)) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
-            const double v = in[0][i];
-            const double o = n_ < 2 ? v : c_.step(v, x1_, o1_, o2_);
-            out[0][i] = o;
-            x1_ = v;
-            o2_ = o1_;
-            o1_ = o;
-        }
+        for (std::size_t i = 0; i < k; ++i, ++n_) out[0][i] = s_.next(in[0][i], n_);
     }
     void fields(Fields& f) override {
         f.count(n_);
-        for (double* v : {&x1_, &o1_, &o2_}) f.num(*v);
+        s_.fields(f);
     }
 
 private:
-    SuperSmoother c_;
-    double x1_ = 0.0, o1_ = 0.0, o2_ = 0.0;
+    SmootherState s_;
 };
 
 // The 1-pole high-pass: the first input, then the step over the previous
@@ -157,19 +167,14 @@ template <bool Reflex>
 class Flex : public KernelOf<Flex<Reflex>> {
 public:
     explicit Flex(std::uint64_t period)
-        : p_(period), pd_(static_cast<double>(period)), c_(pd_ * 0.5), f_(saturated(period, 1)) {}
+        : p_(period), pd_(static_cast<double>(period)), s_(pd_ * 0.5), f_(saturated(period, 1)) {}
     void admit(std::uint64_t n) const override {
         // The batch function reads the mean square of position -1.
         if (p_ == 0 && n > 0) index_out_of_range(std::numeric_limits<std::size_t>::max(), static_cast<std::size_t>(n));
     }
     void feed(const double* const* in, std::size_t k, double* const* out) override {
         for (std::size_t i = 0; i < k; ++i, ++this->n_) {
-            const double v = in[0][i];
-            const double f = this->n_ < 2 ? v : c_.step(v, x1_, o1_, o2_);
-            x1_ = v;
-            o2_ = o1_;
-            o1_ = f;
-            f_.push(f);
+            f_.push(s_.next(in[0][i], this->n_));
             double o = 0.0;
             if (this->n_ >= p_) {
                 const ContiguousView<double> w = f_.window();
@@ -181,16 +186,17 @@ public:
     }
     void fields(Fields& f) override {
         f.count(this->n_);
-        for (double* v : {&x1_, &o1_, &o2_, &ms_}) f.num(*v);
+        s_.fields(f);
+        f.num(ms_);
         f_.fields(f, this->n_);
     }
 
 private:
     std::uint64_t p_;
     double pd_;
-    SuperSmoother c_;
+    SmootherState s_;
     Tail f_;  // the smoothed values of the last period + 1 positions
-    double x1_ = 0.0, o1_ = 0.0, o2_ = 0.0, ms_ = 0.0;
+    double ms_ = 0.0;
 };
 
 // itrend: the trendline's recurrence over the last two inputs and outputs,
