@@ -51,6 +51,12 @@ PARAMS = {
     "mwdx": (0.2,),
     "vidya": (14, False, True),
     "vwap": ("hlc3", "D"),
+    "bandpass": (20, 0.3),
+    "correlation_cycle": (20, 9.0),
+    "itrend": (0.07,),
+    "mama": (0.5, 0.05),
+    "pma": (),
+    "voss": (20, 3, 0.25),
 }
 # ferro-ta's class and how it is built and fed: ("series" | "hlc", constructor arguments).
 FERRO = {

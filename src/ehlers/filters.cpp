@@ -27,16 +27,10 @@ void super_smoother_3(const V& x, double p, double* out) {
     const std::size_t n = x.size();
     copy_prefix(x, out, 3);
     if (n <= 3) return;
-    const double a = std::exp(-kPi / p);
-    const double g = a * a;
-    const double b = std::cos(kPi1738 / p) * (a + a);
-    const double cx = (g * b) + ((1.0 - g * g) - b);
-    const double c1 = g + b;
-    const double c2 = (-(a * a)) - (g * b);
-    const double c3 = g * g;
+    const SuperSmoother3 c(p);
     double o1 = out[2], o2 = out[1], o3 = out[0];
     for (std::size_t i = 3; i < n; ++i) {
-        const double o = (((cx * x[i]) + c1 * o1) + c2 * o2) + c3 * o3;
+        const double o = c.step(x[i], o1, o2, o3);
         out[i] = o;
         o3 = o2;
         o2 = o1;
@@ -49,18 +43,11 @@ void high_pass_2(const V& x, double p, double* out) {
     const std::size_t n = x.size();
     copy_prefix(x, out, 2);
     if (n <= 2) return;
-    const double theta = kPi1414 / p;
-    const double alpha = ((std::sin(theta) + (-1.0)) / std::cos(theta)) + 1.0;
-    const double t = alpha * (-0.5) + 1.0;
-    const double g = t * t;
-    const double h = g + g;
-    const double r = 1.0 - alpha;
-    const double q2 = r * r;
-    const double q1 = 2.0 * r;
+    const HighPass2 c(p);
     double x1 = x[1], x2 = x[0], o1 = out[1], o2 = out[0];
     for (std::size_t i = 2; i < n; ++i) {
         const double v = x[i];
-        const double o = ((((g * v) - h * x1) + g * x2) + q1 * o1) - q2 * o2;
+        const double o = c.step(v, x1, x2, o1, o2);
         out[i] = o;
         x2 = x1;
         x1 = v;
@@ -170,54 +157,17 @@ Tuple bandpass(SeriesView source, std::uint64_t period, double bandwidth) {
     const std::size_t n = source.n;
     Series bp(n), norm(n), signal(n), trigger(n);
     if (n == 0) return tuple_of(std::move(bp), std::move(norm), std::move(signal), std::move(trigger));
-    const double p = static_cast<double>(period);
-    const double w = bandwidth;
-    const HighPass1 pre((p * 4.0) / w);
-    const double beta = std::cos(kTwoPi / p);
-    const double gamma = std::cos((w * kTwoPi) / p);
-    const double alpha = (1.0 / gamma) - std::sqrt((1.0 / (gamma * gamma)) + (-1.0));
-    const double k1 = (1.0 - alpha) * 0.5;
-    const double k2 = beta * (alpha + 1.0);
-    const HighPass1 post((p / w) / 1.5);
-
-    // One pass: the high-pass input filter, the band-pass, the decaying peak,
-    // the normalised band-pass and its high-pass trigger each need only their
-    // own last values, so each position is final when it is written. The
-    // selections are written as plain selects: on a noisy series the peak and
-    // the signal change direction too often for a branch to be predicted.
+    const Bandpass c(static_cast<double>(period), bandwidth);
     with_view(source, [&](const auto& x) {
-        // A NaN peak also divides: only an exact zero peak gives 0.0.
-        auto normalise = [](double b, double peak) { return peak != 0.0 ? b / peak : 0.0; };
-        auto store = [&](std::size_t i, double b, double nb, double tr) {
-            bp[i] = b;
-            norm[i] = nb;
-            trigger[i] = tr;
-            signal[i] = static_cast<double>(nb < tr) - static_cast<double>(tr < nb);
+        auto store = [&](std::size_t i, const BandpassValues& v) {
+            bp[i] = v.bp;
+            norm[i] = v.norm;
+            signal[i] = v.signal;
+            trigger[i] = v.trigger;
         };
-        double x1 = x[0];
-        double hp1 = x1, bp1 = hp1;
-        double peak = bp1;  // the first peak is the value itself, sign included
-        double nb1 = normalise(bp1, peak), tr1 = nb1;
-        store(0, bp1, nb1, tr1);
-        double hp2 = 0.0, bp2 = 0.0;
-        for (std::size_t i = 1; i < n; ++i) {
-            const double v = x[i];
-            const double hp = pre.step(v, x1, hp1);
-            const double b = i == 1 ? hp : ((k1 * (hp - hp2)) + k2 * bp1) - alpha * bp2;
-            peak = peak * 0.991;
-            const double mag = std::fabs(b);
-            peak = mag > peak ? mag : peak;
-            const double nb = normalise(b, peak);
-            const double tr = post.step(nb, nb1, tr1);
-            store(i, b, nb, tr);
-            x1 = v;
-            hp2 = hp1;
-            hp1 = hp;
-            bp2 = bp1;
-            bp1 = b;
-            nb1 = nb;
-            tr1 = tr;
-        }
+        BandpassState st;
+        store(0, st.first(x[0]));
+        for (std::size_t i = 1; i < n; ++i) store(i, st.next(c, x[i], i == 1));
     });
     return tuple_of(std::move(bp), std::move(norm), std::move(signal), std::move(trigger));
 }

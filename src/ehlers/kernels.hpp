@@ -1,5 +1,6 @@
-// Recursive filter kernels shared by the cycle indicators: the 2-pole
-// SuperSmoother and the 1-pole high-pass step. Callers compare results bit for
+// Recursive filter kernels and steps, shared by the batch filters, the cycle
+// indicators and the streams (which advance the same steps one value at a
+// time). Callers compare results bit for
 // bit with the host's earlier code, so every coefficient is built with the
 // same library calls on the same arguments and every recurrence keeps its
 // operation order; nothing here may be reassociated or fused.
@@ -84,5 +85,105 @@ void high_pass_1(const V& y, double q, double* out) {
         y1 = v;
     }
 }
+
+// 3-pole SuperSmoother with period p:
+// out[i] = (((cx * x[i]) + c1 * out[i-1]) + c2 * out[i-2]) + c3 * out[i-3].
+struct SuperSmoother3 {
+    double cx, c1, c2, c3;
+
+    explicit SuperSmoother3(double p) {
+        const double a = std::exp(-kPi / p);
+        const double g = a * a;
+        const double b = std::cos(kPi1738 / p) * (a + a);
+        cx = (g * b) + ((1.0 - g * g) - b);
+        c1 = g + b;
+        c2 = (-(a * a)) - (g * b);
+        c3 = g * g;
+    }
+    double step(double x, double out1, double out2, double out3) const {
+        return (((cx * x) + c1 * out1) + c2 * out2) + c3 * out3;
+    }
+};
+
+// 2-pole high-pass with period p:
+// out[i] = ((((g * x[i]) - h * x[i-1]) + g * x[i-2]) + q1 * out[i-1]) - q2 * out[i-2].
+struct HighPass2 {
+    double g, h, q1, q2;
+
+    explicit HighPass2(double p) {
+        const double theta = kPi1414 / p;
+        const double alpha = ((std::sin(theta) + (-1.0)) / std::cos(theta)) + 1.0;
+        const double t = alpha * (-0.5) + 1.0;
+        g = t * t;
+        h = g + g;
+        const double r = 1.0 - alpha;
+        q2 = r * r;
+        q1 = 2.0 * r;
+    }
+    double step(double x, double x1, double x2, double out1, double out2) const {
+        return ((((g * x) - h * x1) + g * x2) + q1 * out1) - q2 * out2;
+    }
+};
+
+// The band-pass chain's coefficients: the high-pass of its input, the
+// band-pass recurrence and the high-pass that forms the trigger.
+struct Bandpass {
+    HighPass1 pre, post;
+    double alpha, k1, k2;
+
+    Bandpass(double p, double w) : pre((p * 4.0) / w), post((p / w) / 1.5) {
+        const double beta = std::cos(kTwoPi / p);
+        const double gamma = std::cos((w * kTwoPi) / p);
+        alpha = (1.0 / gamma) - std::sqrt((1.0 / (gamma * gamma)) + (-1.0));
+        k1 = (1.0 - alpha) * 0.5;
+        k2 = beta * (alpha + 1.0);
+    }
+};
+
+// The outputs of one position of the band-pass chain.
+struct BandpassValues {
+    double bp, norm, signal, trigger;
+};
+
+// The band-pass chain's state: the high-pass input filter, the band-pass,
+// the decaying peak, the normalised band-pass and its high-pass trigger each
+// need only their own last values, so each position is final when it is
+// computed. The selections are plain selects: on a noisy series the peak and
+// the signal change direction too often for a branch to be predicted.
+struct BandpassState {
+    double x1 = 0.0, hp1 = 0.0, hp2 = 0.0, bp1 = 0.0, bp2 = 0.0, peak = 0.0, nb1 = 0.0, tr1 = 0.0;
+
+    // A NaN peak also divides: only an exact zero peak gives 0.0.
+    static double normalise(double b, double peak) { return peak != 0.0 ? b / peak : 0.0; }
+    static BandpassValues values(double b, double nb, double tr) {
+        return {b, nb, static_cast<double>(nb < tr) - static_cast<double>(tr < nb), tr};
+    }
+    // Position 0: every stage copies the input; the first peak is the value
+    // itself, sign included.
+    BandpassValues first(double v) {
+        x1 = hp1 = bp1 = peak = v;
+        hp2 = bp2 = 0.0;
+        nb1 = tr1 = normalise(bp1, peak);
+        return values(bp1, nb1, tr1);
+    }
+    // Position i >= 1; at i = 1 (`second`) the band-pass copies the high-pass.
+    BandpassValues next(const Bandpass& c, double v, bool second) {
+        const double hp = c.pre.step(v, x1, hp1);
+        const double b = second ? hp : ((c.k1 * (hp - hp2)) + c.k2 * bp1) - c.alpha * bp2;
+        peak = peak * 0.991;
+        const double mag = std::fabs(b);
+        peak = mag > peak ? mag : peak;
+        const double nb = normalise(b, peak);
+        const double tr = c.post.step(nb, nb1, tr1);
+        x1 = v;
+        hp2 = hp1;
+        hp1 = hp;
+        bp2 = bp1;
+        bp1 = b;
+        nb1 = nb;
+        tr1 = tr;
+        return values(b, nb, tr);
+    }
+};
 
 }  // namespace korva::ehlers
