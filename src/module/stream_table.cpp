@@ -9,6 +9,7 @@
 #include "../moving_averages/streams.hpp"
 #include "../oscillators/streams.hpp"
 #include "../trend/streams.hpp"
+#include "../volume/streams.hpp"
 
 namespace korva::stream {
 namespace {
@@ -148,6 +149,11 @@ constexpr Entry registry[] = {
     rerun("nma", twice<0>),
     rerun("hma", twice<0>),
     rerun("epma", [](std::span<const Arg> a) { return saturated(twice<0>(a), uint_at(a, 1)); }),
+    // Volume, trend overlays, channels, candle series and array helpers.
+    entry<volume::streams::adosc>("adosc", Recurrence).reads({col::close, col::high, col::low, col::volume}),
+    entry<volume::streams::cvi>("cvi", Recurrence).reads({col::high, col::low}),
+    entry<volume::streams::emv>("emv", WindowResum).reads({col::high, col::low, col::volume}),
+    entry<volume::streams::wad>("wad", RunningSums).reads({col::open, col::high, col::low}),
 };
 
 }  // namespace
