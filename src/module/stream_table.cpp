@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "../bands/streams.hpp"
+#include "../candle/streams.hpp"
 #include "../ehlers/streams.hpp"
 #include "../moving_averages/streams.hpp"
 #include "../oscillators/streams.hpp"
@@ -154,6 +155,10 @@ constexpr Entry registry[] = {
     entry<volume::streams::cvi>("cvi", Recurrence).reads({col::high, col::low}),
     entry<volume::streams::emv>("emv", WindowResum).reads({col::high, col::low, col::volume}),
     entry<volume::streams::wad>("wad", RunningSums).reads({col::open, col::high, col::low}),
+    entry<candle::streams::emd>("emd", Recurrence).reads({col::high, col::low}),
+    entry<candle::streams::heikin_ashi_candles>("heikin_ashi_candles", Recurrence)
+        .reads({col::open, col::close, col::high, col::low}),
+    entry<candle::streams::qstick>("qstick", RunningSums).reads({col::open, col::close}),
 };
 
 }  // namespace
