@@ -155,6 +155,9 @@ constexpr Entry registry[] = {
     entry<volume::streams::cvi>("cvi", Recurrence).reads({col::high, col::low}),
     entry<volume::streams::emv>("emv", WindowResum).reads({col::high, col::low, col::volume}),
     entry<volume::streams::wad>("wad", RunningSums).reads({col::open, col::high, col::low}),
+    entry<trend::streams::alligator>("alligator", Recurrence),
+    entry<trend::streams::safezonestop>("safezonestop", Recurrence).reads({col::high, col::low}).narrow_index(),
+    entry<trend::streams::vi>("vi", WindowResum).reads({col::close, col::high, col::low}),
     entry<candle::streams::emd>("emd", Recurrence).reads({col::high, col::low}),
     entry<candle::streams::heikin_ashi_candles>("heikin_ashi_candles", Recurrence)
         .reads({col::open, col::close, col::high, col::low}),
