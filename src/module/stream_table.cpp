@@ -158,6 +158,8 @@ constexpr Entry registry[] = {
     entry<trend::streams::alligator>("alligator", Recurrence),
     entry<trend::streams::safezonestop>("safezonestop", Recurrence).reads({col::high, col::low}).narrow_index(),
     entry<trend::streams::vi>("vi", WindowResum).reads({col::close, col::high, col::low}),
+    entry<bands::streams::chande>("chande", Recurrence).reads({col::close, col::high, col::low}),
+    entry<bands::streams::chop>("chop", RunningSums).reads({col::close, col::high, col::low}),
     entry<candle::streams::emd>("emd", Recurrence).reads({col::high, col::low}),
     entry<candle::streams::heikin_ashi_candles>("heikin_ashi_candles", Recurrence)
         .reads({col::open, col::close, col::high, col::low}),
