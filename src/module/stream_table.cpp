@@ -9,6 +9,7 @@
 #include "../ehlers/streams.hpp"
 #include "../moving_averages/streams.hpp"
 #include "../oscillators/streams.hpp"
+#include "../statistical/streams.hpp"
 #include "../trend/streams.hpp"
 #include "../volume/streams.hpp"
 
@@ -164,6 +165,7 @@ constexpr Entry registry[] = {
     entry<candle::streams::heikin_ashi_candles>("heikin_ashi_candles", Recurrence)
         .reads({col::open, col::close, col::high, col::low}),
     entry<candle::streams::qstick>("qstick", RunningSums).reads({col::open, col::close}),
+    entry<statistical::streams::shift>("shift", WindowResum),
 };
 
 }  // namespace
