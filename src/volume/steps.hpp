@@ -35,11 +35,10 @@ struct AdoscState {
 // rows before; 0.0 where that is zero.
 inline double cvi_change(double now, double before) { return before == 0.0 ? 0.0 : ((now - before) / before) * 100.0; }
 
-// emv's value of a row after the first: the midpoint move times the range,
-// over the volume; 0.0 for a zero volume (a NaN volume divides).
+// emv's value of a row after the first whose volume is not zero (a NaN
+// volume is not zero and divides); rows with a zero volume hold 0.0.
 inline double emv_row(double high, double low, double prev_high, double prev_low, double volume, double div) {
-    if (volume != 0.0) return ((high - low) * (div * ((high + low) * 0.5 - (prev_high + prev_low) * 0.5))) / volume;
-    return 0.0;
+    return ((high - low) * (div * ((high + low) * 0.5 - (prev_high + prev_low) * 0.5))) / volume;
 }
 
 // wad's value of a row after the first, with the open c standing in for the
@@ -47,9 +46,13 @@ inline double emv_row(double high, double low, double prev_high, double prev_low
 // that need them.
 template <class Low, class High>
 inline double wad_row(double pc, double c, Low&& low, High&& high) {
-    if (pc < c) return c - min_num(low(), pc);
-    if (pc > c) return c - max_num(high(), pc);
-    return 0.0;
+    double a = 0.0;
+    if (pc < c) {
+        a = c - min_num(low(), pc);
+    } else if (pc > c) {
+        a = c - max_num(high(), pc);
+    }
+    return a;
 }
 
 }  // namespace korva::volume

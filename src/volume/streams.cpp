@@ -84,7 +84,8 @@ public:
     void feed(const double* const* in, std::size_t k, double* const* out) override {
         const double *high = in[0], *low = in[1], *volume = in[2];
         for (std::size_t i = 0; i < k; ++i, ++n_) {
-            tail_.push(n_ == 0 ? 0.0 : emv_row(high[i], low[i], prev_[0], prev_[1], volume[i], div_));
+            const bool moves = n_ > 0 && volume[i] != 0.0;
+            tail_.push(moves ? emv_row(high[i], low[i], prev_[0], prev_[1], volume[i], div_) : 0.0);
             prev_[0] = high[i];
             prev_[1] = low[i];
             out[0][i] = 0.0;

@@ -115,7 +115,9 @@ Series emv(MatrixView candles, std::uint64_t length, double div) {
         const SeriesView volume = candles.column(col::volume);
         const SeriesView high = candles.column(col::high), low = candles.column(col::low);
         double* e = out.data();
-        for (std::size_t i = 1; i < n; ++i) e[i] = emv_row(high[i], low[i], high[i - 1], low[i - 1], volume[i], div);
+        for (std::size_t i = 1; i < n; ++i) {
+            if (volume[i] != 0.0) e[i] = emv_row(high[i], low[i], high[i - 1], low[i - 1], volume[i], div);
+        }
     }
     if (length == 0 || length > n) {
         std::fill_n(out.data(), n, 0.0);
