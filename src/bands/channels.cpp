@@ -7,7 +7,6 @@
 
 #include <cmath>
 #include <cstddef>
-#include <limits>
 #include <utility>
 #include <vector>
 
@@ -16,13 +15,10 @@
 #include "../helpers/true_range.hpp"
 #include "../helpers/window_extreme.hpp"
 #include "atr_bollinger.hpp"
+#include "steps.hpp"
 
 namespace korva::bands {
 namespace {
-
-// The first window's result sits at p - 1, which wraps for p = 0: the host
-// failed there.
-[[noreturn]] void zero_period(std::size_t n) { index_out_of_range(std::numeric_limits<std::size_t>::max(), n); }
 
 // Fails like the host when the matrix lacks the close, high and low columns.
 void require_price_columns(const MatrixView& candles) { (void)candles.column(col::low); }
@@ -32,13 +28,12 @@ void require_price_columns(const MatrixView& candles) { (void)candles.column(col
 // d - 1 and NaN before it. d = 0 or d > n indexes past the series.
 std::vector<double> drift_atr(std::vector<double> tr, std::uint64_t d) {
     const std::size_t n = tr.size();
+    check_drift(d, n);
     if (d == 1) return tr;
-    if (d == 0) index_out_of_range(std::numeric_limits<std::size_t>::max(), n);
-    if (d > n) index_out_of_range(d - 1, n);
     std::vector<double> a(n, NaN);
-    double sum = 0.0;
-    for (std::size_t k = 0; k < d; ++k) sum = sum + tr[k];
-    a[d - 1] = sum / static_cast<double>(d);
+    PlainMean seed;
+    for (std::size_t k = 0; k < d; ++k) seed.add(tr[k]);
+    a[d - 1] = seed.mean(d);
     const EmaCoefficients c = wilder_coefficients(d);
     for (std::size_t i = d; i < n; ++i) a[i] = smooth(c, a[i - 1], tr[i]);
     return a;
@@ -83,7 +78,6 @@ Series chop(MatrixView candles, std::uint64_t period, double scalar, std::uint64
     if (period == 0) return out;
     const std::size_t p = period;
     const double log_p = std::log10(static_cast<double>(p));
-    auto choppiness = [&](double s, double range) { return (scalar * (std::log10(s) - std::log10(range))) / log_p; };
 
     // The window ranges go into the output first, each result then over its
     // own range. From the second window on they come from the deque rule,
@@ -94,19 +88,17 @@ Series chop(MatrixView candles, std::uint64_t period, double scalar, std::uint64
     window_high_low(high, low, p, [&](std::size_t i, double hh, double ll) { range[i] = hh - ll; });
     // First window: NaN-skipping folds (a value replaces the running extreme
     // only when strictly beyond it), not the deque.
-    double s = 0.0, hi = -INFINITY, lo = INFINITY;
+    ChopSum s;
+    FirstRange first;
     for (std::size_t k = 0; k < p; ++k) {
-        if (!std::isnan(a[k])) s = s + a[k];
-        const double h = high[k], l = low[k];
-        if (h > hi) hi = h;
-        if (l < lo) lo = l;
+        s.add(a[k]);
+        first.add(high[k], low[k]);
     }
-    out[p - 1] = s > 0 && hi - lo > 0 ? choppiness(s, hi - lo) : NaN;
+    out[p - 1] = choppiness(s.s, first.hi - first.lo, scalar, log_p);
     for (std::size_t i = p; i < n; ++i) {
-        if (!std::isnan(a[i])) s = s + a[i];
-        if (!std::isnan(a[i - p])) s = s - a[i - p];
-        const double r = range[i];
-        out[i] = s > 0 && r > 0 ? choppiness(s, r) : NaN;
+        s.add(a[i]);
+        s.drop(a[i - p]);
+        out[i] = choppiness(s.s, range[i], scalar, log_p);
     }
     return out;
 }

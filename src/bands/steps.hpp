@@ -79,4 +79,40 @@ inline double band_width(double s, double q, double pd, double mult) {
     return ((mean + h) + (h - mean)) / mean;
 }
 
+// The Choppiness index's drift ATR reads its seed rows 0 .. d-1 (d > 1;
+// d = 0 wraps): fewer rows fail there.
+inline void check_drift(std::uint64_t d, std::size_t n) {
+    if (d == 1) return;
+    if (d == 0) index_out_of_range(std::numeric_limits<std::size_t>::max(), n);
+    if (d > n) index_out_of_range(static_cast<std::size_t>(d - 1), n);
+}
+
+// The Choppiness index's window sum of the drift ATR, NaN values skipped.
+struct ChopSum {
+    double s = 0.0;
+    void add(double a) {
+        if (!std::isnan(a)) s = s + a;
+    }
+    void drop(double a) {
+        if (!std::isnan(a)) s = s - a;
+    }
+};
+
+// The first window's high and low: a value replaces the running extreme
+// only when strictly beyond it, so NaN is skipped.
+struct FirstRange {
+    double hi = -INFINITY, lo = INFINITY;
+    void add(double high, double low) {
+        if (high > hi) hi = high;
+        if (low < lo) lo = low;
+    }
+};
+
+// The index from a window's ATR sum and range; NaN unless both are
+// positive (no logarithm of a non-positive value is taken).
+inline double choppiness(double s, double range, double scalar, double log_p) {
+    if (s > 0 && range > 0) return (scalar * (std::log10(s) - std::log10(range))) / log_p;
+    return std::numeric_limits<double>::quiet_NaN();
+}
+
 }  // namespace korva::bands

@@ -1,12 +1,17 @@
-// Streams of ATR and the Bollinger bands: the state of the batch functions,
-// advanced with their steps (steps.hpp, helpers/true_range.hpp).
+// Streams of ATR, the Bollinger bands and the channels: the state of the
+// batch functions, advanced with their steps (steps.hpp,
+// helpers/true_range.hpp, helpers/stream_deque.hpp).
 #pragma GCC diagnostic ignored "-Wpsabi"  // wide vectors stay inside inlined code
 #include "streams.hpp"
 
+#include <algorithm>
+#include <cmath>
+#include <string_view>
 #include <vector>
 
 #include "../helpers/recurrence_lanes.hpp"
 #include "../helpers/result.hpp"
+#include "../helpers/stream_deque.hpp"
 #include "../helpers/true_range.hpp"
 #include "steps.hpp"
 
@@ -103,8 +108,138 @@ private:
     Tail tail_;
 };
 
+// Chandelier exit: the ATR stream above and the rolling extreme of the
+// highs (long) or lows (short); a direction other than those shows NaN.
+class Chande : public KernelOf<Chande> {
+public:
+    Chande(std::uint64_t period, double mult, std::string_view direction)
+        : p_(period),
+          mult_(mult),
+          long_(direction == "long"),
+          known_(long_ || direction == "short"),
+          atr_(period),
+          hi_(period),
+          lo_(period) {}
+    void admit(std::uint64_t n) const override { atr_.admit(n); }
+    void feed(const double* const* in, std::size_t k, double* const* out) override {
+        if (!known_) {
+            std::fill_n(out[0], k, NaN);
+            n_ += k;
+            return;
+        }
+        atr_.feed(in, k, out);  // NaN before the first full window
+        const double *high = in[1], *low = in[2];
+        for (std::size_t i = 0; i < k; ++i, ++n_) {
+            if (long_) {
+                hi_.add(n_, high[i]);
+                if (n_ + 1 >= p_) out[0][i] = hi_.value() - (mult_ * out[0][i]);
+            } else {
+                lo_.add(n_, low[i]);
+                if (n_ + 1 >= p_) out[0][i] = lo_.value() + (mult_ * out[0][i]);
+            }
+        }
+    }
+    void fields(Fields& f) override {
+        f.count(n_);
+        if (!known_) return;
+        atr_.fields(f);
+        if (atr_.fed() != n_) throw ValueError("invalid stream state");
+        if (long_) {
+            hi_.fields(f, n_);
+        } else {
+            lo_.fields(f, n_);
+        }
+    }
+
+private:
+    std::uint64_t p_;
+    double mult_;
+    bool long_, known_;
+    Atr atr_;
+    stream::StreamExtreme<KeepMax> hi_;
+    stream::StreamExtreme<KeepMin> lo_;
+};
+
+// Choppiness index: the drift ATR's recurrence, its running window sum and
+// the window it subtracts from, the first window's folds, and the rolling
+// extremes of the later windows.
+class Chop : public KernelOf<Chop> {
+public:
+    Chop(std::uint64_t period, double scalar, std::uint64_t drift)
+        : p_(period),
+          d_(drift),
+          scalar_(scalar),
+          log_p_(std::log10(static_cast<double>(period))),
+          c_(wilder_coefficients(drift)),
+          atrs_(period),
+          hi_(period),
+          lo_(period) {}
+    void admit(std::uint64_t n) const override {
+        if (n >= p_) check_drift(d_, static_cast<std::size_t>(n));
+    }
+    void feed(const double* const* in, std::size_t k, double* const* out) override {
+        const double *close = in[0], *high = in[1], *low = in[2];
+        for (std::size_t i = 0; i < k; ++i, ++n_) {
+            const double tr = n_ == 0 ? true_range_first(high + i, low + i) : true_range_step(high[i], low[i], close_);
+            close_ = close[i];
+            if (d_ == 1) {
+                a_ = tr;
+            } else if (n_ < d_) {
+                seed_.add(tr);
+                a_ = n_ + 1 == d_ ? seed_.mean(d_) : NaN;
+            } else {
+                a_ = smooth(c_, a_, tr);
+            }
+            out[0][i] = NaN;
+            if (p_ == 0) continue;  // an empty window's sum is never positive
+            hi_.add(n_, high[i]);
+            lo_.add(n_, low[i]);
+            sum_.add(a_);
+            if (n_ < p_) {
+                first_.add(high[i], low[i]);
+                if (n_ + 1 == p_) out[0][i] = choppiness(sum_.s, first_.hi - first_.lo, scalar_, log_p_);
+            } else {
+                sum_.drop(atrs_.back(static_cast<std::size_t>(p_ - 1)));
+                out[0][i] = choppiness(sum_.s, hi_.value() - lo_.value(), scalar_, log_p_);
+            }
+            atrs_.push(a_);
+        }
+    }
+    void fields(Fields& f) override {
+        f.count(n_);
+        f.num(close_);
+        f.num(seed_.sum);
+        f.num(a_);
+        f.num(sum_.s);
+        f.num(first_.hi);
+        f.num(first_.lo);
+        if (p_ == 0) return;
+        atrs_.fields(f, n_);
+        hi_.fields(f, n_);
+        lo_.fields(f, n_);
+    }
+
+private:
+    std::uint64_t p_, d_;
+    double scalar_, log_p_;
+    EmaCoefficients c_;
+    PlainMean seed_;
+    double close_ = 0.0, a_ = NaN;
+    ChopSum sum_;
+    FirstRange first_;
+    Tail atrs_;
+    stream::StreamExtreme<KeepMax> hi_;
+    stream::StreamExtreme<KeepMin> lo_;
+};
+
 }  // namespace
 
+std::unique_ptr<stream::Kernel> chande(std::uint64_t period, double mult, std::string_view direction) {
+    return std::make_unique<Chande>(period, mult, direction);
+}
+std::unique_ptr<stream::Kernel> chop(std::uint64_t period, double scalar, std::uint64_t drift) {
+    return std::make_unique<Chop>(period, scalar, drift);
+}
 std::unique_ptr<stream::Kernel> atr(std::uint64_t period) { return std::make_unique<Atr>(period); }
 std::unique_ptr<stream::Kernel> bollinger_bands(std::uint64_t period, double devup, double devdn) {
     return std::make_unique<Bollinger<false>>(period, devup, devdn);

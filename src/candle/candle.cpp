@@ -8,6 +8,7 @@
 
 #include "../helpers/errors.hpp"
 #include "../helpers/numpy_folds.hpp"
+#include "steps.hpp"
 
 namespace korva::candle {
 
@@ -54,12 +55,11 @@ Tuple heikin_ashi_candles(MatrixView candles) {
     Series ha_open(n, NaN), ha_close(n, NaN), ha_high(n, NaN), ha_low(n, NaN);
     for (std::size_t i = 1; i < n; ++i) {
         // The previous raw candle, not the previous Heikin-Ashi one.
-        const double o = (open[i - 1] + close[i - 1]) * 0.5;
-        const double c = (((open[i] + close[i]) + high[i]) + low[i]) * 0.25;
-        ha_open[i] = o;
-        ha_close[i] = c;
-        ha_high[i] = std::fmax(std::fmax(high[i], o), c);
-        ha_low[i] = std::fmin(std::fmin(low[i], o), c);
+        const HeikinAshi ha = heikin_ashi_row(open[i - 1], close[i - 1], open[i], close[i], high[i], low[i]);
+        ha_open[i] = ha.open;
+        ha_close[i] = ha.close;
+        ha_high[i] = ha.high;
+        ha_low[i] = ha.low;
     }
     return tuple_of(std::move(ha_open), std::move(ha_close), std::move(ha_high), std::move(ha_low));
 }
@@ -71,12 +71,12 @@ Series qstick(MatrixView candles, std::uint64_t period) {
     const SeriesView open = candles.column(col::open);
     const SeriesView close = candles.column(col::close);
     const double inv = 1.0 / static_cast<double>(period);
-    double sum = -0.0;
-    for (std::size_t i = 0; i < period; ++i) sum = sum + (close[i] - open[i]);
-    out[period - 1] = inv * sum;
+    RunningWindowSum sum;
+    for (std::size_t i = 0; i < period; ++i) sum.add(close[i] - open[i]);
+    out[period - 1] = inv * sum.s;
     for (std::size_t i = 0; i + period < n; ++i) {
-        sum = sum + ((close[period + i] - open[period + i]) - (close[i] - open[i]));
-        out[period + i] = inv * sum;
+        sum.slide(close[i] - open[i], close[period + i] - open[period + i]);
+        out[period + i] = inv * sum.s;
     }
     return out;
 }
@@ -87,21 +87,13 @@ Tuple emd(MatrixView candles, std::uint64_t period, double delta, double fractio
     const SeriesView low = candles.column(col::low);
 
     std::vector<double> price(n);
-    for (std::size_t i = 0; i < n; ++i) price[i] = (high[i] + low[i]) * 0.5;
+    for (std::size_t i = 0; i < n; ++i) price[i] = EmdFilter::price(high[i], low[i]);
 
-    const double p = static_cast<double>(period);
-    const double beta = std::cos(6.283185307179586 / p);
-    const double gamma = 1.0 / std::cos((delta * 12.566370614359172) / p);
-    const double alpha = gamma - std::sqrt(gamma * gamma - 1.0);
-
+    const EmdFilter filter(period, delta);
     std::vector<double> bp(n, 0.0);
     if (n >= 3) {
-        const double e = (1.0 - alpha) * 0.5;
-        const double c1 = beta * (alpha + 1.0);
-        bp[2] = e * (price[2] - price[0]);
-        for (std::size_t i = 3; i < n; ++i) {
-            bp[i] = (e * (price[i] - price[i - 2]) + c1 * bp[i - 1]) - alpha * bp[i - 2];
-        }
+        bp[2] = filter.first(price[2], price[0]);
+        for (std::size_t i = 3; i < n; ++i) bp[i] = filter.step(price[i], price[i - 2], bp[i - 1], bp[i - 2]);
     }
 
     Series upper(n), middle(n), lower(n);
@@ -117,10 +109,10 @@ Tuple emd(MatrixView candles, std::uint64_t period, double delta, double fractio
         valley[i] = valley[i - 1];
     }
     for (std::size_t i = 3; i < n; ++i) {
-        peak[i] = peak[i - 1];
-        valley[i] = valley[i - 1];
-        if (bp[i - 1] > bp[i] && bp[i - 1] > bp[i - 2]) peak[i] = bp[i - 1];
-        if (bp[i - 1] < bp[i] && bp[i - 1] < bp[i - 2]) valley[i] = bp[i - 1];
+        EmdExtremes x{peak[i - 1], valley[i - 1]};
+        x.step(bp[i - 2], bp[i - 1], bp[i]);
+        peak[i] = x.peak;
+        valley[i] = x.valley;
     }
 
     constexpr std::uint64_t kBandWindow = 50;

@@ -102,20 +102,26 @@ double np_pairwise_sum(const V& x, std::size_t start, std::size_t count) {
     return np_pairwise_sum(x, start, half) + np_pairwise_sum(x, start + half, count - half);
 }
 
-// Running-sum mean over a window of w values: the first window summed in
-// order from -0.0, then each step adds (entering - leaving) to the sum, so a
-// NaN poisons every later mean. Positions before the first full window are
-// NaN; w = 0 or w > n leaves everything NaN.
+// A window's running sum: the first window summed in order from -0.0, then
+// each step adds (entering - leaving), so a NaN poisons every later sum.
+struct RunningWindowSum {
+    double s = -0.0;
+    void add(double v) { s = s + v; }
+    void slide(double leaving, double entering) { s = s + (entering - leaving); }
+};
+
+// Running-sum mean over a window of w values. Positions before the first
+// full window are NaN; w = 0 or w > n leaves everything NaN.
 inline void running_mean(const double* x, std::size_t n, std::uint64_t w, double* out) {
     for (std::size_t i = 0; i < n; ++i) out[i] = std::numeric_limits<double>::quiet_NaN();
     if (w == 0 || w > n) return;
     const double denom = static_cast<double>(w);
-    double s = -0.0;
-    for (std::size_t i = 0; i < w; ++i) s = s + x[i];
-    out[w - 1] = s / denom;
+    RunningWindowSum s;
+    for (std::size_t i = 0; i < w; ++i) s.add(x[i]);
+    out[w - 1] = s.s / denom;
     for (std::size_t i = 0; i + w < n; ++i) {
-        s = s + (x[w + i] - x[i]);
-        out[w + i] = s / denom;
+        s.slide(x[i], x[w + i]);
+        out[w + i] = s.s / denom;
     }
 }
 

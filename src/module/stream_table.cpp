@@ -5,10 +5,13 @@
 #include <vector>
 
 #include "../bands/streams.hpp"
+#include "../candle/streams.hpp"
 #include "../ehlers/streams.hpp"
 #include "../moving_averages/streams.hpp"
 #include "../oscillators/streams.hpp"
+#include "../statistical/streams.hpp"
 #include "../trend/streams.hpp"
+#include "../volume/streams.hpp"
 
 namespace korva::stream {
 namespace {
@@ -179,6 +182,21 @@ constexpr Entry registry[] = {
     rerun("nma", twice<0>),
     rerun("hma", twice<0>),
     rerun("epma", [](std::span<const Arg> a) { return saturated(twice<0>(a), uint_at(a, 1)); }),
+    // Volume, trend overlays, channels, candle series and array helpers.
+    entry<volume::streams::adosc>("adosc", Recurrence).reads({col::close, col::high, col::low, col::volume}),
+    entry<volume::streams::cvi>("cvi", Recurrence).reads({col::high, col::low}),
+    entry<volume::streams::emv>("emv", WindowResum).reads({col::high, col::low, col::volume}),
+    entry<volume::streams::wad>("wad", RunningSums).reads({col::open, col::high, col::low}),
+    entry<trend::streams::alligator>("alligator", Recurrence),
+    entry<trend::streams::safezonestop>("safezonestop", Recurrence).reads({col::high, col::low}).narrow_index(),
+    entry<trend::streams::vi>("vi", WindowResum).reads({col::close, col::high, col::low}),
+    entry<bands::streams::chande>("chande", Recurrence).reads({col::close, col::high, col::low}),
+    entry<bands::streams::chop>("chop", RunningSums).reads({col::close, col::high, col::low}),
+    entry<candle::streams::emd>("emd", Recurrence).reads({col::high, col::low}),
+    entry<candle::streams::heikin_ashi_candles>("heikin_ashi_candles", Recurrence)
+        .reads({col::open, col::close, col::high, col::low}),
+    entry<candle::streams::qstick>("qstick", RunningSums).reads({col::open, col::close}),
+    entry<statistical::streams::shift>("shift", WindowResum),
 };
 
 }  // namespace

@@ -94,8 +94,7 @@ template <bool Ranged, Moves Kind = Moves::kDirectional>
                 p = lane_move(up, down);
                 mn = lane_move(down, up);
             } else {
-                p = magnitude(h - l1);
-                mn = magnitude(l - h1);
+                vortex_moves(h, l, h1, l1, p, mn);
             }
             __builtin_memcpy(plus + at + k, &p, sizeof p);
             __builtin_memcpy(minus + at + k, &mn, sizeof mn);
@@ -112,8 +111,7 @@ template <bool Ranged, Moves Kind = Moves::kDirectional>
                 plus[at + k] = mv.plus;
                 minus[at + k] = mv.minus;
             } else {
-                plus[at + k] = std::fabs(hs[k + 1] - ls[k]);
-                minus[at + k] = std::fabs(ls[k + 1] - hs[k]);
+                vortex_moves(hs[k + 1], ls[k + 1], hs[k], ls[k], plus[at + k], minus[at + k]);
             }
             if constexpr (Ranged) tr[at + k] = true_range_step(hs[k + 1], ls[k + 1], cs[k]);
         }
@@ -386,17 +384,14 @@ Tuple vi(MatrixView candles, std::uint64_t period, bool sequential) {
                 __builtin_memcpy(&tv, t.data() + r, sizeof tv);
                 __builtin_memcpy(&uv, su.data() + r, sizeof uv);
                 __builtin_memcpy(&dv, sd.data() + r, sizeof dv);
-                const auto defined = tv != Pair{0.0, 0.0};
-                const Pair pv = defined ? uv / tv : Pair{NaN, NaN};
-                const Pair mv = defined ? dv / tv : Pair{NaN, NaN};
+                const Pair pv = vortex_ratio(uv, tv);
+                const Pair mv = vortex_ratio(dv, tv);
                 __builtin_memcpy(po + r, &pv, sizeof pv);
                 __builtin_memcpy(mo + r, &mv, sizeof mv);
             }
             for (; r < m; ++r) {
-                if (t[r] != 0.0) {
-                    po[r] = su[r] / t[r];
-                    mo[r] = sd[r] / t[r];
-                }
+                po[r] = vortex_ratio(su[r], t[r]);
+                mo[r] = vortex_ratio(sd[r], t[r]);
             }
         }
     }

@@ -3,6 +3,7 @@
 #pragma once
 #include <cmath>
 #include <cstddef>
+#include <limits>
 
 #include "../helpers/lanes.hpp"
 #include "../helpers/recurrence_lanes.hpp"
@@ -180,5 +181,20 @@ struct AdxrStep {
         if constexpr (Emit) out[0] = dx_of(s[0], s[1], s[2]);
     }
 };
+
+// The vortex movements of a row: |high - previous low| and |low - previous
+// high|. T is a double or a vector of lanes.
+template <class T>
+inline void vortex_moves(T high, T low, T prev_high, T prev_low, T& plus, T& minus) {
+    plus = magnitude(high - prev_low);
+    minus = magnitude(low - prev_high);
+}
+
+// A vortex indicator from its window sums: NaN where the summed range is
+// zero (NaN counts as non-zero).
+template <class T>
+inline T vortex_ratio(T sum, T range) {
+    return pick(range != 0.0, sum / range, splat<T>(std::numeric_limits<double>::quiet_NaN()));
+}
 
 }  // namespace korva::trend

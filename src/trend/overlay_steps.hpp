@@ -1,11 +1,71 @@
-// Steps of supertrend that the batch function and its stream share: one
-// copy of each operation order.
+// Steps of the trend overlays that the batch functions and their streams
+// share: one copy of each operation order.
 #pragma once
 #include <cmath>
+#include <cstddef>
+#include <cstdint>
 
 #include "../helpers/lanes.hpp"
+#include "movement.hpp"
 
 namespace korva::trend {
+
+// A line of the alligator: a smoothed average of `period` values seeded
+// with their mean, then prev * keep + x * take (the nearest doubles to
+// (p - 1)/p and 1/p), drawn `shift` rows later.
+struct AlligatorLine {
+    std::size_t period, shift;
+    double keep, take;
+    double seed(double sum) const { return sum / static_cast<double>(period); }
+    double step(double prev, double x) const { return prev * keep + x * take; }
+};
+inline constexpr AlligatorLine kJaw{13, 8, 0.9230769230769231, 0.07692307692307693};
+inline constexpr AlligatorLine kTeeth{8, 5, 0.875, 0.125};
+inline constexpr AlligatorLine kLips{5, 3, 0.8, 0.2};
+// The one running sum that seeds the three lines: value 0 plus 0.0, then
+// each value added in order.
+inline double alligator_sum(std::size_t k, double sum, double x) { return k == 0 ? x + 0.0 : sum + x; }
+
+// SafeZone's candidate stops: the directional movements (a NaN move counts
+// as none) summed with decay k, and the stop of a row from its smoothed
+// movement and the previous row's price.
+struct SafezoneStep {
+    double k, mult;
+    bool is_long;
+    double plus = 0.0, minus = 0.0;
+    double candidate(double high, double low, double prev_high, double prev_low) {
+        double up = high - prev_high;
+        double dn = prev_low - low;
+        if (std::isnan(up)) up = 0.0;
+        if (std::isnan(dn)) dn = 0.0;
+        const Movement m = directional_movement(up, dn);
+        plus = (k * plus) + m.plus;
+        minus = (k * minus) + m.minus;
+        return is_long ? prev_low - (minus * mult) : prev_high + (plus * mult);
+    }
+};
+
+// The NaN-ignoring rolling extreme (maxNum or minNum fold) over a monotonic
+// queue of the window's numbers: the fold orders -0 below +0 and skips NaN,
+// so its result is the window's extreme number whatever the order. Q holds
+// (row, value) pairs: empty(), back(), pop_back(), push_back(row, v), front().
+template <bool Max>
+inline bool num_covers(double x, double y) {  // x at least as extreme as y, -0 < +0
+    if (Max) return x > y || (x == y && (!std::signbit(x) || std::signbit(y)));
+    return x < y || (x == y && (std::signbit(x) || !std::signbit(y)));
+}
+template <bool Max, class Q>
+inline void num_extreme_add(Q& q, std::uint64_t row, double x) {
+    if (std::isnan(x)) return;
+    while (!q.empty() && num_covers<Max>(x, q.back())) q.pop_back();
+    q.push_back(row, x);
+}
+// An all-NaN window folds to the start value, -inf or +inf.
+template <bool Max, class Q>
+inline double num_extreme_value(const Q& q) {
+    if (q.empty()) return Max ? -kInf : kInf;
+    return q.front();
+}
 
 // The basic bands of a row: hl2 +- factor * ATR, a warm-up (NaN) ATR
 // counting as zero range.

@@ -60,33 +60,26 @@ std::size_t displaced_end(std::uint64_t displacement, std::size_t n) {
 }
 
 // Rolling maxNum (Max) or minNum fold over windows whose start never moves
-// back. The fold ignores NaN and orders -0 below +0, so it is the extreme of
-// the window's numbers whatever the order: a monotonic queue of indices
-// gives the same bits as refolding each window. An all-NaN window folds to
-// the start value, -inf or +inf.
+// back, by the monotonic queue of overlay_steps.hpp over the indices of a
+// series of candidates (at most one entry per row, so no bounds to check).
 template <bool Max>
 class NumExtreme {
 public:
     explicit NumExtreme(const std::vector<double>& v) : v_(v), q_(v.size()) {}
 
-    void push(std::size_t i) {
-        const double x = v_[i];
-        if (std::isnan(x)) return;
-        while (tail_ > head_ && covers(x, v_[q_[tail_ - 1]])) --tail_;
-        q_[tail_++] = i;
-    }
+    bool empty() const { return tail_ == head_; }
+    double back() const { return v_[q_[tail_ - 1]]; }
+    double front() const { return v_[q_[head_]]; }
+    void pop_back() { --tail_; }
+    void push_back(std::size_t i, double) { q_[tail_++] = i; }
+
+    void push(std::size_t i) { num_extreme_add<Max>(*this, i, v_[i]); }
     double extreme(std::size_t start) {
         while (head_ < tail_ && q_[head_] < start) ++head_;
-        if (head_ == tail_) return Max ? -kInf : kInf;
-        return v_[q_[head_]];
+        return num_extreme_value<Max>(*this);
     }
 
 private:
-    // x is at least as extreme as y, with -0 < +0.
-    static bool covers(double x, double y) {
-        if (Max) return x > y || (x == y && (!std::signbit(x) || std::signbit(y)));
-        return x < y || (x == y && (std::signbit(x) || !std::signbit(y)));
-    }
     const std::vector<double>& v_;
     std::vector<std::size_t> q_;
     std::size_t head_ = 0, tail_ = 0;
@@ -110,28 +103,24 @@ Tuple alligator(SeriesView source) {
     if (n <= 12) return tuple_of(std::move(jaw), std::move(teeth), std::move(lips));
     with_view(source, [&](const auto& x) {
         // One running sum seeds all three lines.
-        const double s5 = ((((x[0] + 0.0) + x[1]) + x[2]) + x[3]) + x[4];
-        const double s8 = ((s5 + x[5]) + x[6]) + x[7];
-        const double s13 = ((((s8 + x[8]) + x[9]) + x[10]) + x[11]) + x[12];
-
-        double j = s13 / 13.0;
-        put_shifted(jaw, 12 + 8, j);
-        for (std::size_t i = 13; i + 8 < n; ++i) {
-            j = j * 0.9230769230769231 + x[i] * 0.07692307692307693;
-            put_shifted(jaw, i + 8, j);
+        double sum = 0.0, seeds[3] = {};
+        for (std::size_t k = 0; k < kJaw.period; ++k) {
+            sum = alligator_sum(k, sum, x[k]);
+            if (k + 1 == kLips.period) seeds[2] = sum;
+            if (k + 1 == kTeeth.period) seeds[1] = sum;
         }
-        double t = s8 * 0.125;
-        put_shifted(teeth, 7 + 5, t);
-        for (std::size_t i = 8; i + 5 < n; ++i) {
-            t = t * 0.875 + x[i] * 0.125;
-            put_shifted(teeth, i + 5, t);
-        }
-        double l = s5 / 5.0;
-        put_shifted(lips, 4 + 3, l);
-        for (std::size_t i = 5; i + 3 < n; ++i) {
-            l = l * 0.8 + x[i] * 0.2;
-            put_shifted(lips, i + 3, l);
-        }
+        seeds[0] = sum;
+        const auto draw = [&](const AlligatorLine& line, double seed, Series& out) {
+            double v = line.seed(seed);
+            put_shifted(out, line.period - 1 + line.shift, v);
+            for (std::size_t i = line.period; i + line.shift < n; ++i) {
+                v = line.step(v, x[i]);
+                put_shifted(out, i + line.shift, v);
+            }
+        };
+        draw(kJaw, seeds[0], jaw);
+        draw(kTeeth, seeds[1], teeth);
+        draw(kLips, seeds[2], lips);
     });
     return tuple_of(std::move(jaw), std::move(teeth), std::move(lips));
 }
@@ -203,19 +192,9 @@ Series safezonestop(MatrixView candles, std::uint64_t period, double mult, std::
     const SeriesView low = candles.column(col::low);
 
     // Candidate stops: row i's smoothed movement paired with row i-1's price.
-    const double k = 1.0 - (1.0 / static_cast<double>(period));
+    SafezoneStep step{1.0 - (1.0 / static_cast<double>(period)), mult, direction};
     std::vector<double> c(n, 0.0);
-    double s_plus = 0.0, s_minus = 0.0;
-    for (std::size_t i = 1; i < n; ++i) {
-        double up = high[i] - high[i - 1];
-        double dn = low[i - 1] - low[i];
-        if (std::isnan(up)) up = 0.0;
-        if (std::isnan(dn)) dn = 0.0;
-        const Movement m = directional_movement(up, dn);
-        s_plus = (k * s_plus) + m.plus;
-        s_minus = (k * s_minus) + m.minus;
-        c[i] = direction ? low[i - 1] - (s_minus * mult) : high[i - 1] + (s_plus * mult);
-    }
+    for (std::size_t i = 1; i < n; ++i) c[i] = step.candidate(high[i], low[i], high[i - 1], low[i - 1]);
 
     Series out(n);
     if (direction) {

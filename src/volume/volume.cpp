@@ -11,6 +11,7 @@
 #include "../helpers/lanes.hpp"
 #include "../helpers/smoothing.hpp"
 #include "../helpers/sweeps.hpp"
+#include "steps.hpp"
 
 namespace korva::volume {
 namespace {
@@ -57,21 +58,11 @@ Series adosc(MatrixView candles, std::uint64_t fast_period, std::uint64_t slow_p
     const SeriesView close = candles.column(col::close), high = candles.column(col::high),
                      low = candles.column(col::low);
     const EmaCoefficients cf = ema_coefficients(fast_period), cs = ema_coefficients(slow_period);
-    auto money_flow_volume = [&](std::size_t j) {
-        const double h = high[j], l = low[j], c = close[j];
-        const double r = h - l;
-        const double mfm = r == 0.0 ? 0.0 : ((c - l) - (h - c)) / r;
-        return mfm * volume[j];  // 0 x NaN volume stays NaN
-    };
+    const auto mfv = [&](std::size_t j) { return money_flow_volume(high[j], low[j], close[j], volume[j]); };
     Series out(n);
-    double ad = money_flow_volume(0), fast = ad, slow = ad;
-    out[0] = fast - slow;
-    for (std::size_t j = 1; j < n; ++j) {
-        ad = ad + money_flow_volume(j);
-        fast = smooth(cf, fast, ad);
-        slow = smooth(cs, slow, ad);
-        out[j] = fast - slow;
-    }
+    AdoscState st;
+    out[0] = st.start(mfv(0));
+    for (std::size_t j = 1; j < n; ++j) out[j] = st.step(cf, cs, mfv(j));
     return out;
 }
 
@@ -88,8 +79,7 @@ Series cvi(MatrixView candles, std::uint64_t period) {
     double last = e[0] = high[0] - low[0];
     for (std::size_t i = 1; i < n; ++i) e[i] = last = smooth(c, last, high[i] - low[i]);
     for (std::size_t k = n; k-- > period;) {
-        const double v = e[k - period];
-        e[k] = v == 0.0 ? 0.0 : ((e[k] - v) / v) * 100.0;
+        e[k] = cvi_change(e[k], e[k - period]);
     }
     std::fill_n(e, period, NaN);
     return out;
@@ -128,10 +118,7 @@ Series emv(MatrixView candles, std::uint64_t length, double div) {
         const SeriesView high = candles.column(col::high), low = candles.column(col::low);
         double* e = out.data();
         for (std::size_t i = 1; i < n; ++i) {
-            const double h = high[i], l = low[i], v = volume[i];
-            if (v != 0.0) {  // a NaN volume is not zero and divides
-                e[i] = ((h - l) * (div * ((h + l) * 0.5 - (high[i - 1] + low[i - 1]) * 0.5))) / v;
-            }
+            if (volume[i] != 0.0) e[i] = emv_row(high[i], low[i], high[i - 1], low[i - 1], volume[i], div);
         }
     }
     if (length == 0 || length > n) {
@@ -162,13 +149,9 @@ Series wad(MatrixView candles) {
     double pc = c[0];
     for (std::size_t i = 1; i < n; ++i) {
         const double ci = c[i];
-        double a = 0.0;
-        if (pc < ci) {
-            a = ci - min_num(candles.column(col::low)[i], pc);
-        } else if (pc > ci) {
-            a = ci - max_num(candles.column(col::high)[i], pc);
-        }
-        sum = sum + a;
+        sum = sum +
+              wad_row(
+                  pc, ci, [&] { return candles.column(col::low)[i]; }, [&] { return candles.column(col::high)[i]; });
         out[i] = sum;
         pc = ci;
     }

@@ -1,0 +1,155 @@
+// Streams of the candle-shaped series: the batch functions' running values,
+// advanced with their steps (steps.hpp, helpers/numpy_folds.hpp).
+#include "streams.hpp"
+
+#include <cstddef>
+
+#include "../helpers/numpy_folds.hpp"
+#include "../helpers/result.hpp"
+#include "steps.hpp"
+
+namespace korva::candle::streams {
+namespace {
+
+using stream::Fields;
+using stream::KernelOf;
+using stream::Tail;
+
+// Heikin-Ashi: each candle from the previous raw open and close.
+class HeikinAshiCandles : public KernelOf<HeikinAshiCandles> {
+public:
+    void feed(const double* const* in, std::size_t k, double* const* out) override {
+        const double *open = in[0], *close = in[1], *high = in[2], *low = in[3];
+        for (std::size_t i = 0; i < k; ++i, ++n_) {
+            if (n_ == 0) {
+                for (std::size_t q = 0; q < 4; ++q) out[q][i] = NaN;
+            } else {
+                const HeikinAshi ha = heikin_ashi_row(prev_[0], prev_[1], open[i], close[i], high[i], low[i]);
+                out[0][i] = ha.open;
+                out[1][i] = ha.close;
+                out[2][i] = ha.high;
+                out[3][i] = ha.low;
+            }
+            prev_[0] = open[i];
+            prev_[1] = close[i];
+        }
+    }
+    void fields(Fields& f) override {
+        f.count(n_);
+        f.num(prev_[0]);
+        f.num(prev_[1]);
+    }
+
+private:
+    double prev_[2] = {};  // open and close of the previous row
+};
+
+// The running mean of a window of w values, as the batch running_mean
+// gives it at each new position (NaN before the first full window).
+class StreamMean {
+public:
+    StreamMean() = default;
+    explicit StreamMean(std::uint64_t w) : w_(w), tail_(w) {}
+    // Value number `at` (from 0) of the series.
+    double push(std::uint64_t at, double v) {
+        if (w_ == 0) return NaN;
+        if (at < w_) {
+            s_.add(v);
+        } else {
+            s_.slide(tail_.back(static_cast<std::size_t>(w_ - 1)), v);
+        }
+        tail_.push(v);
+        return at + 1 >= w_ ? s_.s / static_cast<double>(w_) : NaN;
+    }
+    double sum() const { return s_.s; }
+    void fields(Fields& f, std::uint64_t fed) {
+        f.num(s_.s);
+        tail_.fields(f, fed);
+    }
+
+private:
+    std::uint64_t w_ = 0;
+    RunningWindowSum s_;
+    Tail tail_;
+};
+
+// QStick: the running sum of close - open over the window, scaled by the
+// reciprocal of the period; 0.0 before the first full window.
+class Qstick : public KernelOf<Qstick> {
+public:
+    explicit Qstick(std::uint64_t period) : p_(period), inv_(1.0 / static_cast<double>(period)), sum_(period) {}
+    void feed(const double* const* in, std::size_t k, double* const* out) override {
+        const double *open = in[0], *close = in[1];
+        for (std::size_t i = 0; i < k; ++i, ++n_) {
+            sum_.push(n_, close[i] - open[i]);
+            out[0][i] = p_ > 0 && n_ + 1 >= p_ ? inv_ * sum_.sum() : 0.0;
+        }
+    }
+    void fields(Fields& f) override {
+        f.count(n_);
+        sum_.fields(f, n_);
+    }
+
+private:
+    std::uint64_t p_;
+    double inv_;
+    StreamMean sum_;
+};
+
+// emd: the band-pass filter's last two values and prices, the carried peak
+// and valley, and the running means of the three.
+class Emd : public KernelOf<Emd> {
+public:
+    Emd(std::uint64_t period, double delta, double fraction)
+        : filter_(period, delta),
+          fraction_(fraction),
+          middle_(stream::saturated(period, period)),
+          upper_(kBandWindow),
+          lower_(kBandWindow) {}
+    void feed(const double* const* in, std::size_t k, double* const* out) override {
+        const double *high = in[0], *low = in[1];
+        for (std::size_t i = 0; i < k; ++i, ++n_) {
+            const double price = EmdFilter::price(high[i], low[i]);
+            double bp = 0.0;
+            if (n_ == 2) bp = filter_.first(price, price_[1]);
+            if (n_ > 2) bp = filter_.step(price, price_[1], bp_[0], bp_[1]);
+            if (n_ == 0) ext_ = {bp, bp};  // rows 0 .. 2 carry the first value
+            if (n_ > 2) ext_.step(bp_[1], bp_[0], bp);
+            out[1][i] = middle_.push(n_, bp);
+            out[0][i] = fraction_ * upper_.push(n_, ext_.peak);
+            out[2][i] = fraction_ * lower_.push(n_, ext_.valley);
+            price_[1] = price_[0];
+            price_[0] = price;
+            bp_[1] = bp_[0];
+            bp_[0] = bp;
+        }
+    }
+    void fields(Fields& f) override {
+        f.count(n_);
+        for (double& v : price_) f.num(v);
+        for (double& v : bp_) f.num(v);
+        f.num(ext_.peak);
+        f.num(ext_.valley);
+        middle_.fields(f, n_);
+        upper_.fields(f, n_);
+        lower_.fields(f, n_);
+    }
+
+private:
+    static constexpr std::uint64_t kBandWindow = 50;
+    EmdFilter filter_;
+    double fraction_;
+    double price_[2] = {}, bp_[2] = {};  // one and two rows back
+    EmdExtremes ext_{0.0, 0.0};
+    StreamMean middle_, upper_, lower_;
+};
+
+}  // namespace
+
+std::unique_ptr<stream::Kernel> heikin_ashi_candles() { return std::make_unique<HeikinAshiCandles>(); }
+std::unique_ptr<stream::Kernel> qstick(std::uint64_t period) { return std::make_unique<Qstick>(period); }
+std::unique_ptr<stream::Kernel> emd(std::uint64_t period, double delta, double fraction) {
+    return std::make_unique<Emd>(period, delta, fraction);
+}
+
+}  // namespace korva::candle::streams
