@@ -46,11 +46,13 @@ inline double emv_row(double high, double low, double prev_high, double prev_low
 // that need them.
 template <class Low, class High>
 inline double wad_row(double pc, double c, Low&& low, High&& high) {
+    // Whether the low (high) or the previous open is the extreme is a coin
+    // toss on real candles: the branch-free form, in lane 0 of a pair.
     double a = 0.0;
     if (pc < c) {
-        a = c - min_num(low(), pc);
+        a = c - min_num(Pair{low()}, Pair{pc})[0];
     } else if (pc > c) {
-        a = c - max_num(high(), pc);
+        a = c - max_num(Pair{high()}, Pair{pc})[0];
     }
     return a;
 }
