@@ -309,8 +309,10 @@ Series aroonosc(MatrixView candles, std::uint64_t period) {
         for (std::size_t d = 0; d < 2 * period - 1; ++d) table[d] = divided(d, mid);
         RescannedFirstExtreme hi(high, higher);
         RescannedFirstExtreme lo(low, lower);
-        aroon_sweep(high, low, period, out.data(), hi, lo,
-                    [&](std::size_t jmax, std::size_t jmin) { return table[mid + jmax - jmin]; });
+        const double* at_mid = table + mid;  // held by value: no reload per row
+        aroon_sweep(high, low, period, out.data(), hi, lo, [at_mid](std::size_t jmax, std::size_t jmin) {
+            return at_mid[static_cast<std::ptrdiff_t>(jmax) - static_cast<std::ptrdiff_t>(jmin)];
+        });
     } else {
         QueuedFirstExtreme hi(high, period, higher);
         QueuedFirstExtreme lo(low, period, lower);
