@@ -57,6 +57,20 @@ PARAMS = {
     "mama": (0.5, 0.05),
     "pma": (),
     "voss": (20, 3, 0.25),
+    "cfo": (14, 100.0),
+    "dti": (14, 10, 5),
+    "pfe": (10, 5),
+    "srsi": (14, 14, 3, 3),
+    "wt": (9, 12, 3, 53.0, -53.0, "hlc3"),
+    "alligator": (),
+    "safezonestop": (22, 2.5, 3, True),
+    "adosc": (3, 10),
+    "emv": (14, 10000.0),
+    "wad": (),
+    "chande": (22, 3.0, "long"),
+    "chop": (14, 100.0, 1),
+    "emd": (20, 0.5, 0.1),
+    "heikin_ashi_candles": (),
 }
 # ferro-ta's class and how it is built and fed: ("series" | "hlc", constructor arguments).
 FERRO = {
