@@ -157,6 +157,16 @@ struct RsxState {
     [[gnu::always_inline]] double next(double x, std::uint64_t period) {
         double num = 0.0, den = 0.0;
         const auto stage = [&](double& st, double input) { st = beta * st + alpha * input; };
+        // Six stages, each pair's output 1.5 * first - 0.5 * second.
+        const auto chain = [&](double* c, double input) {
+            stage(c[0], input);
+            stage(c[1], c[0]);
+            stage(c[2], 1.5 * c[0] - 0.5 * c[1]);
+            stage(c[3], c[2]);
+            stage(c[4], 1.5 * c[2] - 0.5 * c[3]);
+            stage(c[5], c[4]);
+            return 1.5 * c[4] - 0.5 * c[5];
+        };
         if (cnt == 0.0) {
             // (Re)start: the smoothing stages keep their values.
             lim = period > 5 ? static_cast<double>(period - 1) : 5.0;
@@ -172,20 +182,8 @@ struct RsxState {
             const double mom = sp - sp_prev;
             if (sp != sp_prev && lim >= cnt) chg = 1.0;
             if (lim == cnt && chg == 0.0) cnt = 0.0;  // uses the flag just updated
-            stage(m[0], mom);
-            stage(m[1], m[0]);
-            stage(m[2], 1.5 * m[0] - 0.5 * m[1]);
-            stage(m[3], m[2]);
-            stage(m[4], 1.5 * m[2] - 0.5 * m[3]);
-            stage(m[5], m[4]);
-            num = 1.5 * m[4] - 0.5 * m[5];
-            stage(a[0], std::fabs(mom));
-            stage(a[1], a[0]);
-            stage(a[2], 1.5 * a[0] - 0.5 * a[1]);
-            stage(a[3], a[2]);
-            stage(a[4], 1.5 * a[2] - 0.5 * a[3]);
-            stage(a[5], a[4]);
-            den = 1.5 * a[4] - 0.5 * a[5];
+            num = chain(m, mom);
+            den = chain(a, std::fabs(mom));
         }
         // After a restart lim >= 5 > cnt, so the output is exactly 50.
         double v = 50.0;
