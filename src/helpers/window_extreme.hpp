@@ -240,14 +240,23 @@ inline void high_low_of_window(const double* high, const double* low, std::size_
 }
 
 // What block_high_low<true> gives for the one window high[0 .. m-1], low[0
-// .. m-1] (m >= 1), folded afresh from its first row: maxNum is associative
-// and commutative on values, zero signs included, so any grouping of the
+// .. m-1] (m >= 1), folded afresh: maxNum is associative, commutative and
+// idempotent on values, zero signs included, so any grouping of the
 // window's rows gives the block form's extremes (an all-NaN column: NaN).
+// Four folds side by side, each started at the first row, shorten the
+// chain of dependent steps.
 inline void high_low_num_of_window(const double* high, const double* low, std::size_t m, double& hh, double& ll) {
-    Pair acc{high[0], -low[0]};
-    for (std::size_t j = 1; j < m; ++j) acc = high_low_combine<true>(acc, Pair{high[j], -low[j]});
-    hh = acc[0];
-    ll = -acc[1];
+    const auto row = [&](std::size_t j) { return Pair{high[j], -low[j]}; };
+    Pair acc[4] = {row(0), row(0), row(0), row(0)};
+    std::size_t j = 1;
+    for (; j + 4 <= m; j += 4) {
+        for (std::size_t g = 0; g < 4; ++g) acc[g] = high_low_combine<true>(acc[g], row(j + g));
+    }
+    for (; j < m; ++j) acc[0] = high_low_combine<true>(acc[0], row(j));
+    const Pair r =
+        high_low_combine<true>(high_low_combine<true>(acc[0], acc[1]), high_low_combine<true>(acc[2], acc[3]));
+    hh = r[0];
+    ll = -r[1];
 }
 
 // NaN-ignoring extremes of high and low side by side, an all-NaN window
