@@ -92,6 +92,15 @@ def history_for(word, rng, n):
     if n:
         high[rng.integers(0, n, 3)] = np.nan
         low[rng.integers(0, n, 3)] = -np.inf
+    if n and rng.random() < 0.3:
+        # A stretch of rows from a few values: window extremes tied between
+        # +0 and -0 (and closes that show which one won), or with NaN at or
+        # behind the front.
+        a = int(rng.integers(0, n))
+        b = min(n, a + int(rng.integers(1, 100)))
+        few = [0.0, -0.0, np.nan, 1.0][: int(rng.integers(2, 5))]
+        for x in (close, high, low):
+            x[a:b] = rng.choice(few, b - a)
     return np.column_stack([60000.0 * np.arange(n), opened, close, high, low, rng.random(n) * 100.0])
 
 

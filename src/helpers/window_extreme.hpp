@@ -159,15 +159,18 @@ void window_extreme(const V& x, std::size_t p, Emit&& emit) {
 // maximum of the negated values under either rule (negation is exact and
 // mirrors the order, the zero signs and the tie rule included), so one
 // two-lane step does the work of two scalar ones.
+template <bool NanAware>
+[[gnu::always_inline]] inline Pair high_low_combine(Pair earlier, Pair later) {
+    if constexpr (NanAware) {
+        return max_num(earlier, later);
+    } else {
+        return max_later(earlier, later);
+    }
+}
+
 template <bool NanAware, class VH, class VL, class Emit>
 bool block_high_low(const VH& high, const VL& low, std::size_t p, Emit&& emit) {
-    const auto combine = [](Pair earlier, Pair later) {
-        if constexpr (NanAware) {
-            return max_num(earlier, later);
-        } else {
-            return max_later(earlier, later);
-        }
-    };
+    const auto combine = [](Pair earlier, Pair later) { return high_low_combine<NanAware>(earlier, later); };
     const auto row = [&](std::size_t j) { return Pair{high[j], -low[j]}; };
     const auto has_nan = [](Pair v) { return std::isnan(v[0]) || std::isnan(v[1]); };
     const std::size_t n = high.size();
@@ -213,6 +216,47 @@ void window_high_low(const VH& high, const VL& low, std::size_t p, Emit&& emit) 
         ll.add(j, low[j]);
         if (j + 1 >= p) emit(j, hh.value(), ll.value());
     }
+}
+
+// What window_high_low gives for the one window high[0 .. m-1], low[0 ..
+// m-1] (m >= 1), folded afresh, for streams that keep only the last rows.
+// The result at a window end is the deques' front, which depends only on the
+// window's rows (a row leaves a deque from the back only for a later one):
+// a column's first value if it is NaN (a NaN never leaves but from the
+// front), else the latest extreme of the rows before the column's first
+// NaN (a NaN stops the pops of every later value). A NaN-free window gives
+// the block form's value the same way, ties going to the later row.
+inline void high_low_of_window(const double* high, const double* low, std::size_t m, double& hh, double& ll) {
+    Pair acc{high[0], -low[0]};
+    PairBits stopped = acc != acc;
+    for (std::size_t j = 1; j < m; ++j) {
+        const Pair v{high[j], -low[j]};
+        stopped |= v != v;
+        if (stopped[0] && stopped[1]) break;
+        acc = stopped ? acc : high_low_combine<false>(acc, v);
+    }
+    hh = acc[0];
+    ll = -acc[1];
+}
+
+// What block_high_low<true> gives for the one window high[0 .. m-1], low[0
+// .. m-1] (m >= 1), folded afresh: maxNum is associative, commutative and
+// idempotent on values, zero signs included, so any grouping of the
+// window's rows gives the block form's extremes (an all-NaN column: NaN).
+// Four folds side by side, each started at the first row, shorten the
+// chain of dependent steps.
+inline void high_low_num_of_window(const double* high, const double* low, std::size_t m, double& hh, double& ll) {
+    const auto row = [&](std::size_t j) { return Pair{high[j], -low[j]}; };
+    Pair acc[4] = {row(0), row(0), row(0), row(0)};
+    std::size_t j = 1;
+    for (; j + 4 <= m; j += 4) {
+        for (std::size_t g = 0; g < 4; ++g) acc[g] = high_low_combine<true>(acc[g], row(j + g));
+    }
+    for (; j < m; ++j) acc[0] = high_low_combine<true>(acc[0], row(j));
+    const Pair r =
+        high_low_combine<true>(high_low_combine<true>(acc[0], acc[1]), high_low_combine<true>(acc[2], acc[3]));
+    hh = r[0];
+    ll = -r[1];
 }
 
 // NaN-ignoring extremes of high and low side by side, an all-NaN window

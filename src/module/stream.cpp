@@ -185,10 +185,16 @@ void read_row(const Kind& k, PyObject* row, double* values) {
     const Py_ssize_t len = PySequence_Size(row);
     if (len < 0) throw py::ErrorAlreadySet{};
     e.require_columns(static_cast<std::size_t>(len));
-    args::Borrows borrows;
     for (std::size_t c = 0; c < e.column_count; ++c) {
         py::Ref item(py::check(PySequence_GetItem(row, static_cast<Py_ssize_t>(e.columns[c]))));
-        values[c] = std::get<double>(convert_one(k.data.name, Type::Float, item.get(), borrows));
+        // The argument layer's float conversion, called directly; on failure
+        // the layer itself raises its error, named after the argument.
+        values[c] = PyFloat_AsDouble(item.get());
+        if (values[c] == -1.0 && PyErr_Occurred()) {
+            PyErr_Clear();
+            args::Borrows borrows;
+            values[c] = std::get<double>(convert_one(k.data.name, Type::Float, item.get(), borrows));
+        }
     }
 }
 

@@ -138,6 +138,9 @@ constexpr Entry registry[] = {
     entry<osc::streams::pfe>("pfe", RunningSums),
     entry<osc::streams::dti>("dti", Recurrence).reads({col::high, col::low}),
     entry<osc::streams::wt>("wt", Recurrence).reads({col::open, col::close, col::high, col::low}),
+    entry<osc::streams::stoch>("stoch", WindowResum).reads({col::close, col::high, col::low}),
+    entry<osc::streams::stochf>("stochf", WindowResum).reads({col::close, col::high, col::low}),
+    entry<osc::streams::willr>("willr", WindowResum).reads({col::close, col::high, col::low}),
     entry<bands::streams::atr>("atr", Recurrence).reads({col::close, col::high, col::low}),
     entry<bands::streams::bollinger_bands>("bollinger_bands", RunningSums),
     entry<bands::streams::bollinger_bands_width>("bollinger_bands_width", RunningSums),
@@ -161,17 +164,7 @@ constexpr Entry registry[] = {
     entry<ehlers::streams::trendflex>("trendflex", WindowResum),
     entry<ehlers::streams::voss>("voss", WindowResum),
     rerun("cci", period_at<0>).reads({0, 1, 2, 3, 4, 5}),
-    rerun("willr", period_at<0>, zero_period<0>).reads({0, 1, 2, 3, 4, 5}),
     rerun("donchian", period_at<0>, zero_period<0>).reads({0, 1, 2, 3, 4, 5}),
-    rerun(
-        "stochf", [](std::span<const Arg> a) { return saturated(uint_at(a, 0), before(uint_at(a, 1))); },
-        zero_period<0>)
-        .reads({0, 1, 2, 3, 4, 5}),
-    rerun("stoch",
-          [](std::span<const Arg> a) {
-              return saturated(saturated(uint_at(a, 0), before(uint_at(a, 1))), before(uint_at(a, 3)));
-          })
-        .reads({0, 1, 2, 3, 4, 5}),
     rerun("aroonosc", period_at<0>).reads({0, 1, 2, 3, 4, 5}),
     rerun("linearreg", period_at<0>),
     rerun("moving_std", period_at<0>),

@@ -61,25 +61,12 @@ constexpr std::size_t W = sizeof(Wide) / sizeof(double);
 #pragma GCC unroll 4
             for (std::size_t g = 0; g < 4; ++g) store_lanes(out + i + g * W, s[g] / c[g]);
         });
-    for (; i < n; ++i) {
-        double s = 0.0;
-        std::uint64_t c = 0;
-        for (std::size_t k = i + 1 - w; k <= i; ++k) {
-            if (!std::isnan(x[k])) {
-                s = s + x[k];
-                ++c;
-            }
-        }
-        out[i] = c > 0 ? s / static_cast<double>(c) : NaN;
-    }
+    for (; i < n; ++i) out[i] = window_mean_of(x + (i + 1 - w), w);
 }
 
 [[gnu::noinline]] void window_mean(const double* x, std::size_t n, std::uint64_t w, double* out) {
     simd::dispatch([&](auto) KORVA_LANES { window_mean_lanes(x, n, w, out); });
 }
-
-// Position of the close inside the high-low range, in percent.
-inline double percent_k(double close, double hh, double ll) { return ((close - ll) * 100.0) / (hh - ll); }
 
 void require_price_columns(const MatrixView& candles) { (void)candles.column(col::low); }
 
@@ -95,15 +82,12 @@ Tuple stoch(MatrixView candles, std::uint64_t fastk_period, std::uint64_t slowk_
     const SeriesView high = candles.column(col::high);
     const SeriesView low = candles.column(col::low);
     Series slowk(n), slowd(n);
-    // fastk lives in slowd until slowk has been taken from it. A flat or
-    // all-NaN window leaves it NaN (the mean then skips it): the NaN-ignoring
-    // extremes of such a window are NaN or equal, and NaN > x is false.
+    // fastk lives in slowd until slowk has been taken from it.
     double* fastk = slowd.data();
     std::fill_n(fastk, fk >= 1 ? fk - 1 : n, NaN);
     if (fk >= 1) {
-        block_high_low<true>(high, low, fk, [&](std::size_t i, double h, double l) {
-            fastk[i] = h > l ? percent_k(close[i], h, l) : NaN;
-        });
+        block_high_low<true>(high, low, fk,
+                             [&](std::size_t i, double h, double l) { fastk[i] = slow_fastk(close[i], h, l); });
     }
     window_mean(fastk, n, slowk_period, slowk.data());
     window_mean(slowk.data(), n, slowd_period, slowd.data());
@@ -122,9 +106,7 @@ Tuple stochf(MatrixView candles, std::uint64_t fastk_period, std::uint64_t fastd
     const SeriesView close = candles.column(col::close);
     const SeriesView high = candles.column(col::high);
     const SeriesView low = candles.column(col::low);
-    // A flat window, or a NaN extreme at the front, gives the midpoint.
-    window_high_low(high, low, fk,
-                    [&](std::size_t i, double h, double l) { fastk[i] = h > l ? percent_k(close[i], h, l) : 50.0; });
+    window_high_low(high, low, fk, [&](std::size_t i, double h, double l) { fastk[i] = fast_fastk(close[i], h, l); });
     window_mean(fastk.data(), n, fastd_period, fastd.data());
     return tuple_of(std::move(fastk), std::move(fastd));
 }
@@ -139,10 +121,7 @@ Series willr(MatrixView candles, std::uint64_t period) {
     const SeriesView close = candles.column(col::close);
     const SeriesView high = candles.column(col::high);
     const SeriesView low = candles.column(col::low);
-    window_high_low(high, low, period, [&](std::size_t i, double h, double l) {
-        const double range = h - l;
-        out[i] = range == 0 ? 0.0 : ((h - close[i]) / range) * -100.0;
-    });
+    window_high_low(high, low, period, [&](std::size_t i, double h, double l) { out[i] = williams_r(close[i], h, l); });
     return out;
 }
 

@@ -1,13 +1,46 @@
-// WaveTrend's steps, shared by wt and its stream: one copy of each operation
-// order (callers compare results bit for bit).
+// Steps of the range oscillators (the stochastics, Williams' %R and
+// WaveTrend), shared by the batch functions and their streams: one copy of
+// each operation order (callers compare results bit for bit).
 #pragma once
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
+#include "../helpers/result.hpp"
 #include "../helpers/smoothing.hpp"
 
 namespace korva::osc {
+
+// Position of the close inside the high-low range, in percent.
+inline double percent_k(double close, double hh, double ll) { return ((close - ll) * 100.0) / (hh - ll); }
+
+// The slow stochastic's fastk: NaN for a flat or all-NaN window (its
+// NaN-ignoring extremes are NaN or equal, and NaN > x is false), which the
+// means then skip.
+inline double slow_fastk(double close, double hh, double ll) { return hh > ll ? percent_k(close, hh, ll) : NaN; }
+// The fast stochastic's: a flat window, or a NaN extreme, gives the midpoint.
+inline double fast_fastk(double close, double hh, double ll) { return hh > ll ? percent_k(close, hh, ll) : 50.0; }
+
+// Williams' %R of the close in its window's range; 0 for a flat one.
+inline double williams_r(double close, double hh, double ll) {
+    const double range = hh - ll;
+    return range == 0 ? 0.0 : ((hh - close) / range) * -100.0;
+}
+
+// The stochastics' window mean of x[0 .. w-1] (w >= 1): its non-NaN values
+// summed from +0.0 in order, divided by their count; NaN when it has none.
+inline double window_mean_of(const double* x, std::uint64_t w) {
+    double s = 0.0;
+    std::uint64_t c = 0;
+    for (std::uint64_t k = 0; k < w; ++k) {
+        if (!std::isnan(x[k])) {
+            s = s + x[k];
+            ++c;
+        }
+    }
+    return c > 0 ? s / static_cast<double>(c) : NaN;
+}
 
 // The price name as wt hands it to the price source (compared exactly as
 // given): the half-range price is not one of its names, so "hl2" selects the

@@ -13,6 +13,7 @@
 #include "../helpers/recurrence_lanes.hpp"
 #include "../helpers/result.hpp"
 #include "../helpers/smoothing.hpp"
+#include "../helpers/window_extreme.hpp"
 #include "forecast_steps.hpp"
 #include "momentum_steps.hpp"
 #include "range_steps.hpp"
@@ -601,6 +602,143 @@ private:
     std::vector<double> rows_;  // scratch of one call
 };
 
+// The last rows' highs and lows, whose window extremes are folded afresh
+// for each new row, as the stochastics and Williams' %R take them.
+class HighLowTail {
+public:
+    explicit HighLowTail(std::uint64_t p) : p_(p), high_(p), low_(p) {}
+    void push(double h, double l) {
+        high_.push(h);
+        low_.push(l);
+    }
+    // Whether a window of p rows ends at row n (rows 0 .. n pushed).
+    bool full(std::uint64_t n) const { return p_ >= 1 && n >= p_ - 1; }
+    // The extremes window_high_low gives there (NaN-ignoring: those of
+    // block_high_low<true>).
+    template <bool NanAware>
+    void extremes(double& hh, double& ll) const {
+        const auto m = static_cast<std::size_t>(p_);
+        if constexpr (NanAware) {
+            high_low_num_of_window(values_of(high_), values_of(low_), m, hh, ll);
+        } else {
+            high_low_of_window(values_of(high_), values_of(low_), m, hh, ll);
+        }
+    }
+    void fields(Fields& f, std::uint64_t fed) {
+        high_.fields(f, fed);
+        low_.fields(f, fed);
+    }
+
+private:
+    std::uint64_t p_;
+    Tail high_, low_;
+};
+
+// The stochastics' window mean over the last w values of `t`, from the
+// row where w values are in (rows 0 .. n pushed).
+double mean_at(const Tail& t, std::uint64_t w, std::uint64_t n) {
+    return w >= 1 && n >= w - 1 ? window_mean_of(values_of(t), w) : NaN;
+}
+
+// The batch functions' failure for a zero period, whatever the rows.
+void require_period(std::uint64_t p, std::uint64_t n) {
+    if (p == 0) index_out_of_range(static_cast<std::size_t>(-1), static_cast<std::size_t>(n));
+}
+
+// Slow stochastic: fastk from the NaN-ignoring extremes of the last
+// fastk_period rows, slowk the mean of the last slowk_period fastk values,
+// slowd that of the last slowd_period slowk values, each summed afresh.
+class Stoch : public KernelOf<Stoch> {
+public:
+    Stoch(std::uint64_t fastk_period, std::uint64_t slowk_period, std::uint64_t slowd_period)
+        : sk_(slowk_period), sd_(slowd_period), rows_(fastk_period), fastk_(sk_), slowk_(sd_) {}
+    void feed(const double* const* in, std::size_t k, double* const* out) override {
+        for (std::size_t i = 0; i < k; ++i, ++n_) {
+            rows_.push(in[1][i], in[2][i]);
+            double fastk = NaN;
+            if (rows_.full(n_)) {
+                double hh, ll;
+                rows_.extremes<true>(hh, ll);
+                fastk = slow_fastk(in[0][i], hh, ll);
+            }
+            fastk_.push(fastk);
+            const double slowk = mean_at(fastk_, sk_, n_);
+            slowk_.push(slowk);
+            out[0][i] = slowk;
+            out[1][i] = mean_at(slowk_, sd_, n_);
+        }
+    }
+    void fields(Fields& f) override {
+        f.count(n_);
+        rows_.fields(f, n_);
+        fastk_.fields(f, n_);
+        slowk_.fields(f, n_);
+    }
+
+private:
+    std::uint64_t sk_, sd_;
+    HighLowTail rows_;
+    Tail fastk_, slowk_;
+};
+
+// Fast stochastic: fastk from the window extremes of the last fastk_period
+// rows, fastd the mean of the last fastd_period fastk values.
+class Stochf : public KernelOf<Stochf> {
+public:
+    Stochf(std::uint64_t fastk_period, std::uint64_t fastd_period)
+        : fk_(fastk_period), fd_(fastd_period), rows_(fk_), fastk_(fd_) {}
+    void admit(std::uint64_t n) const override { require_period(fk_, n); }
+    void feed(const double* const* in, std::size_t k, double* const* out) override {
+        for (std::size_t i = 0; i < k; ++i, ++n_) {
+            rows_.push(in[1][i], in[2][i]);
+            double fastk = NaN;
+            if (rows_.full(n_)) {
+                double hh, ll;
+                rows_.extremes<false>(hh, ll);
+                fastk = fast_fastk(in[0][i], hh, ll);
+            }
+            fastk_.push(fastk);
+            out[0][i] = fastk;
+            out[1][i] = mean_at(fastk_, fd_, n_);
+        }
+    }
+    void fields(Fields& f) override {
+        f.count(n_);
+        rows_.fields(f, n_);
+        fastk_.fields(f, n_);
+    }
+
+private:
+    std::uint64_t fk_, fd_;
+    HighLowTail rows_;
+    Tail fastk_;
+};
+
+// Williams' %R from the window extremes of the last `period` rows.
+class Willr : public KernelOf<Willr> {
+public:
+    explicit Willr(std::uint64_t period) : p_(period), rows_(period) {}
+    void admit(std::uint64_t n) const override { require_period(p_, n); }
+    void feed(const double* const* in, std::size_t k, double* const* out) override {
+        for (std::size_t i = 0; i < k; ++i, ++n_) {
+            rows_.push(in[1][i], in[2][i]);
+            out[0][i] = NaN;
+            if (!rows_.full(n_)) continue;
+            double hh, ll;
+            rows_.extremes<false>(hh, ll);
+            out[0][i] = williams_r(in[0][i], hh, ll);
+        }
+    }
+    void fields(Fields& f) override {
+        f.count(n_);
+        rows_.fields(f, n_);
+    }
+
+private:
+    std::uint64_t p_;
+    HighLowTail rows_;
+};
+
 }  // namespace
 
 std::unique_ptr<stream::Kernel> cmo(std::uint64_t period) { return std::make_unique<Cmo>(period); }
@@ -636,5 +774,14 @@ std::unique_ptr<stream::Kernel> wt(std::uint64_t wtchannellen, std::uint64_t wta
                                    double oblevel, double oslevel, std::string_view source_type) {
     return std::make_unique<Wt>(wtchannellen, wtaveragelen, wtmalen, oblevel, oslevel, source_type);
 }
+
+std::unique_ptr<stream::Kernel> stoch(std::uint64_t fastk_period, std::uint64_t slowk_period, std::uint64_t,
+                                      std::uint64_t slowd_period, std::uint64_t) {
+    return std::make_unique<Stoch>(fastk_period, slowk_period, slowd_period);
+}
+std::unique_ptr<stream::Kernel> stochf(std::uint64_t fastk_period, std::uint64_t fastd_period, std::uint64_t) {
+    return std::make_unique<Stochf>(fastk_period, fastd_period);
+}
+std::unique_ptr<stream::Kernel> willr(std::uint64_t period) { return std::make_unique<Willr>(period); }
 
 }  // namespace korva::osc::streams

@@ -23,6 +23,12 @@ std::unique_ptr<stream::Kernel> fisher(std::uint64_t period);
 std::unique_ptr<stream::Kernel> mass(std::uint64_t period);
 std::unique_ptr<stream::Kernel> pfe(std::uint64_t period, std::uint64_t smoothing);
 std::unique_ptr<stream::Kernel> dti(std::uint64_t r, std::uint64_t s, std::uint64_t u);
+std::unique_ptr<stream::Kernel> stoch(std::uint64_t fastk_period, std::uint64_t slowk_period,
+                                      std::uint64_t slowk_matype, std::uint64_t slowd_period,
+                                      std::uint64_t slowd_matype);
+std::unique_ptr<stream::Kernel> stochf(std::uint64_t fastk_period, std::uint64_t fastd_period,
+                                       std::uint64_t fastd_matype);
+std::unique_ptr<stream::Kernel> willr(std::uint64_t period);
 std::unique_ptr<stream::Kernel> wt(std::uint64_t wtchannellen, std::uint64_t wtaveragelen, std::uint64_t wtmalen,
                                    double oblevel, double oslevel, std::string_view source_type);
 
