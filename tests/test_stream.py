@@ -241,6 +241,17 @@ def test_bad_input_raises_the_batch_error_and_leaves_the_stream_as_it_was(name):
             s.extend(bad)
         assert str(stream_error.value) == str(batch_error.value)
         assert pickle.dumps(s) == state
+    if word == "candles":
+        # An empty matrix too narrow for the columns read: the batch
+        # function's answer on it, whether empty arrays or its error.
+        empty = np.zeros((0, 2))
+        expected, error = batch(name, empty, params)
+        if error is None:
+            assert_same(s.extend(empty), expected, False)
+        else:
+            with pytest.raises(type(error), match=re.escape(str(error))):
+                s.extend(empty)
+        assert pickle.dumps(s) == state
     bad_values = ["1.0", None, object()]
     if word == "candles":
         bad_values += [7.0, ["x"] * 6]

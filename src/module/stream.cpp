@@ -224,6 +224,31 @@ PyObject* update(PyObject* self, PyObject* value) {
     });
 }
 
+// The batch function on an empty matrix narrower than the columns a stream
+// reads: whether that is an error is its to say (some take their columns
+// before they look at the rows), so it runs on it and raises what it raises.
+void batch_on_empty(const StreamObject* s, const Arg& data) {
+    const Kind& k = *s->kind;
+    PyObject* given[args::kMaxParams] = {};
+    for (std::size_t i = 0; i < k.count; ++i) given[i] = PyTuple_GetItem(s->params, static_cast<Py_ssize_t>(i));
+    Slots slots;
+    args::Borrows borrows;
+    args::parse(args::Signature{k.fn->name, k.count, k.params.data()}, given, static_cast<Py_ssize_t>(k.count),
+                nullptr, slots.v, borrows);
+    std::array<Arg, args::kMaxParams> all{};
+    for (std::size_t i = 0, j = 0; i < k.fn->count; ++i) {
+        const Param& p = k.fn->params[i];
+        if (stream::stream_param(p)) {
+            all[i] = slots.v[j++];
+        } else if (p.type == Type::Series || p.type == Type::Candles) {
+            all[i] = data;
+        } else {
+            all[i] = true;  // sequential: the whole (empty) series
+        }
+    }
+    k.fn->impl(std::span<const Arg>(all.data(), k.fn->count));
+}
+
 PyObject* extend(PyObject* self, PyObject* values) {
     return guarded([&]() -> PyObject* {
         StreamObject* s = as_stream(self);
@@ -236,14 +261,18 @@ PyObject* extend(PyObject* self, PyObject* values) {
         std::size_t n = 0;
         if (e.column_count > 0) {
             const MatrixView m = std::get<MatrixView>(a);
-            e.require_columns(m.cols);
             n = m.rows;
-            for (std::size_t c = 0; c < e.column_count; ++c) {
+            if (n > 0) {
+                e.require_columns(m.cols);
+            } else if (!e.has_columns(m.cols)) {
+                batch_on_empty(s, a);
+            }
+            for (std::size_t c = 0; c < e.column_count && n > 0; ++c) {
                 const SeriesView col = m.column(e.columns[c]);
                 columns.emplace_back(n);
                 for (std::size_t i = 0; i < n; ++i) columns.back()[i] = col[i];
             }
-            for (std::size_t c = 0; c < e.column_count; ++c) in[c] = columns[c].data();
+            for (std::size_t c = 0; c < columns.size(); ++c) in[c] = columns[c].data();
         } else {
             const SeriesView x = std::get<SeriesView>(a);
             n = x.size();

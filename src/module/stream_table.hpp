@@ -44,9 +44,14 @@ struct Entry {
     bool narrow_as_index = false;
 
     // Rows of `cols` values lack a column read: the batch function's error.
-    void require_columns(std::size_t cols) const {
+    constexpr std::size_t columns_needed() const {
         std::size_t need = 0;
         for (std::size_t c = 0; c < column_count; ++c) need = columns[c] + 1 > need ? columns[c] + 1 : need;
+        return need;
+    }
+    constexpr bool has_columns(std::size_t cols) const { return cols >= columns_needed(); }
+    void require_columns(std::size_t cols) const {
+        const std::size_t need = columns_needed();
         if (cols >= need) return;
         if (narrow_as_index) index_out_of_range(need - 1, cols);
         missing_dimension();
