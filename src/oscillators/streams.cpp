@@ -624,6 +624,15 @@ public:
             high_low_of_window(values_of(high_), values_of(low_), m, hh, ll);
         }
     }
+    // What `step(close, highest, lowest)` gives on the window ending at row
+    // n, NaN until a whole window is in.
+    template <bool NanAware, class Step>
+    double from_window(double close, std::uint64_t n, Step step) const {
+        if (!full(n)) return NaN;
+        double hh, ll;
+        extremes<NanAware>(hh, ll);
+        return step(close, hh, ll);
+    }
     void fields(Fields& f, std::uint64_t fed) {
         high_.fields(f, fed);
         low_.fields(f, fed);
@@ -655,13 +664,9 @@ public:
     void feed(const double* const* in, std::size_t k, double* const* out) override {
         for (std::size_t i = 0; i < k; ++i, ++n_) {
             rows_.push(in[1][i], in[2][i]);
-            double fastk = NaN;
-            if (rows_.full(n_)) {
-                double hh, ll;
-                rows_.extremes<true>(hh, ll);
-                fastk = slow_fastk(in[0][i], hh, ll);
-            }
-            fastk_.push(fastk);
+            fastk_.push(rows_.from_window<true>(in[0][i], n_, [](double c, double hh, double ll) {
+                return slow_fastk(c, hh, ll);
+            }));
             const double slowk = mean_at(fastk_, sk_, n_);
             slowk_.push(slowk);
             out[0][i] = slowk;
@@ -691,12 +696,9 @@ public:
     void feed(const double* const* in, std::size_t k, double* const* out) override {
         for (std::size_t i = 0; i < k; ++i, ++n_) {
             rows_.push(in[1][i], in[2][i]);
-            double fastk = NaN;
-            if (rows_.full(n_)) {
-                double hh, ll;
-                rows_.extremes<false>(hh, ll);
-                fastk = fast_fastk(in[0][i], hh, ll);
-            }
+            const double fastk = rows_.from_window<false>(in[0][i], n_, [](double c, double hh, double ll) {
+                return fast_fastk(c, hh, ll);
+            });
             fastk_.push(fastk);
             out[0][i] = fastk;
             out[1][i] = mean_at(fastk_, fd_, n_);
@@ -722,11 +724,9 @@ public:
     void feed(const double* const* in, std::size_t k, double* const* out) override {
         for (std::size_t i = 0; i < k; ++i, ++n_) {
             rows_.push(in[1][i], in[2][i]);
-            out[0][i] = NaN;
-            if (!rows_.full(n_)) continue;
-            double hh, ll;
-            rows_.extremes<false>(hh, ll);
-            out[0][i] = williams_r(in[0][i], hh, ll);
+            out[0][i] = rows_.from_window<false>(in[0][i], n_, [](double c, double hh, double ll) {
+                return williams_r(c, hh, ll);
+            });
         }
     }
     void fields(Fields& f) override {
