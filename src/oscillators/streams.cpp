@@ -724,9 +724,11 @@ public:
     void feed(const double* const* in, std::size_t k, double* const* out) override {
         for (std::size_t i = 0; i < k; ++i, ++n_) {
             rows_.push(in[1][i], in[2][i]);
-            out[0][i] = rows_.from_window<false>(in[0][i], n_, [](double c, double hh, double ll) {
-                return williams_r(c, hh, ll);
-            });
+            out[0][i] = NaN;
+            if (!rows_.full(n_)) continue;
+            double hh, ll;
+            rows_.extremes<false>(hh, ll);
+            out[0][i] = williams_r(in[0][i], hh, ll);
         }
     }
     void fields(Fields& f) override {
