@@ -236,16 +236,7 @@ void batch_on_empty(const StreamObject* s, const Arg& data) {
     args::parse(args::Signature{k.fn->name, k.count, k.params.data()}, given, static_cast<Py_ssize_t>(k.count),
                 nullptr, slots.v, borrows);
     std::array<Arg, args::kMaxParams> all{};
-    for (std::size_t i = 0, j = 0; i < k.fn->count; ++i) {
-        const Param& p = k.fn->params[i];
-        if (stream::stream_param(p)) {
-            all[i] = slots.v[j++];
-        } else if (p.type == Type::Series || p.type == Type::Candles) {
-            all[i] = data;
-        } else {
-            all[i] = true;  // sequential: the whole (empty) series
-        }
-    }
+    all[stream::table_arguments(*k.fn, std::span<const Arg>(slots.v, k.count), all)] = data;
     k.fn->impl(std::span<const Arg>(all.data(), k.fn->count));
 }
 
@@ -262,15 +253,15 @@ PyObject* extend(PyObject* self, PyObject* values) {
         if (e.column_count > 0) {
             const MatrixView m = std::get<MatrixView>(a);
             n = m.rows;
-            if (n > 0) {
+            if (n == 0) {
+                if (!e.has_columns(m.cols)) batch_on_empty(s, a);
+            } else {
                 e.require_columns(m.cols);
-            } else if (!e.has_columns(m.cols)) {
-                batch_on_empty(s, a);
-            }
-            for (std::size_t c = 0; c < e.column_count && n > 0; ++c) {
-                const SeriesView col = m.column(e.columns[c]);
-                columns.emplace_back(n);
-                for (std::size_t i = 0; i < n; ++i) columns.back()[i] = col[i];
+                for (std::size_t c = 0; c < e.column_count; ++c) {
+                    const SeriesView col = m.column(e.columns[c]);
+                    columns.emplace_back(n);
+                    for (std::size_t i = 0; i < n; ++i) columns.back()[i] = col[i];
+                }
             }
             for (std::size_t c = 0; c < columns.size(); ++c) in[c] = columns[c].data();
         } else {

@@ -194,28 +194,32 @@ constexpr Entry registry[] = {
 
 }  // namespace
 
-std::unique_ptr<Kernel> window_rerun(const Entry& e, std::span<const Arg> params) {
-    const table::Function* fn = nullptr;
-    for (const table::Function& f : table::functions()) {
-        if (std::string_view(f.name) == e.name) fn = &f;
-    }
-    if (!fn) throw InternalError("a stream names no function of the table");
-    // The table's arguments: the stream's parameters in order, the data
-    // filled in at each run, `sequential` true.
-    std::array<Arg, args::kMaxParams> all{};
+std::size_t table_arguments(const table::Function& fn, std::span<const Arg> params,
+                            std::array<Arg, args::kMaxParams>& all) {
     std::size_t data = 0, next = 0;
-    bool candles = false;
-    for (std::size_t i = 0; i < fn->count; ++i) {
-        const args::Param& p = fn->params[i];
+    for (std::size_t i = 0; i < fn.count; ++i) {
+        const args::Param& p = fn.params[i];
         if (stream_param(p)) {
             all[i] = params[next++];
         } else if (p.type == args::Type::Bool) {
             all[i] = true;
         } else {
             data = i;
-            candles = p.type == args::Type::Candles;
         }
     }
+    return data;
+}
+
+std::unique_ptr<Kernel> window_rerun(const Entry& e, std::span<const Arg> params) {
+    const table::Function* fn = nullptr;
+    for (const table::Function& f : table::functions()) {
+        if (std::string_view(f.name) == e.name) fn = &f;
+    }
+    if (!fn) throw InternalError("a stream names no function of the table");
+    // The data is filled in at each run.
+    std::array<Arg, args::kMaxParams> all{};
+    const std::size_t data = table_arguments(*fn, params, all);
+    const bool candles = fn->params[data].type == args::Type::Candles;
     return std::make_unique<Rerun>(*fn, data, candles, e.lookback(params), std::span<const Arg>(all.data(), fn->count),
                                    e.admit, params);
 }

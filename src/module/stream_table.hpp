@@ -97,6 +97,11 @@ constexpr Entry entry(const char* name, Approach approach) {
 // keeps those rows and runs the batch function itself on them. O(window)
 // memory and time per value.
 std::unique_ptr<Kernel> window_rerun(const Entry& e, std::span<const args::Arg> params);
+// The table function's arguments for a stream's parameters, in the table's
+// order and with `sequential` true; returns the position of the series or
+// candles, which the caller fills in.
+std::size_t table_arguments(const table::Function& fn, std::span<const args::Arg> params,
+                            std::array<args::Arg, args::kMaxParams>& all);
 
 constexpr Entry rerun(const char* name, Lookback lookback, Admit admit = nullptr) {
     Entry e{name, Approach::WindowRerun, kTableParams, {}, &window_rerun};
