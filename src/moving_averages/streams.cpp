@@ -5,6 +5,7 @@
 #include "streams.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 #include <string>
 #include <string_view>
@@ -80,6 +81,12 @@ public:
         f.num(m_.sum);
         f.count(m_.count);
         tail_.fields(f, n_);
+        // The running count is the window's non-NaN values: a count that
+        // disagrees would divide the sum by another number of them.
+        const ContiguousView<double> w = tail_.window();
+        std::uint64_t held = 0;
+        for (std::size_t i = 0; i < w.size(); ++i) held += std::isnan(w[i]) ? 0 : 1;
+        if (m_.count != held) throw ValueError("invalid stream state");
     }
 
 private:
