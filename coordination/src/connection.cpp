@@ -160,7 +160,7 @@ constexpr const char* kSubscribe[] = {kMissingPrefix, kNameTooLong, kSubscriptio
 // the day those limits change.
 constexpr Unreachable kPublishUnreachable[] = {
     {kSerialization,
-     "a channel is text the body's JSON parser accepted (valid UTF-8, at most 1024 bytes), which always "
+     "a channel is text the body's JSON parser accepted, valid UTF-8 of at most 1024 bytes, which always "
      "serialises; only an allocation failure could give it"},
     {kFrameBudget,
      "a payload is at most 8 MiB and a channel at most 1024 bytes, so an event frame stays far below the "

@@ -4,7 +4,9 @@
 #include "streams.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -219,9 +221,23 @@ public:
         for (double* v : {&st_.sp, &st_.sp_prev, &st_.alpha, &st_.beta, &st_.lim, &st_.cnt, &st_.chg}) f.num(*v);
         for (double& v : st_.m) f.num(v);
         for (double& v : st_.a) f.num(v);
+        if (!fits(st_, n_, p_)) throw ValueError("invalid stream state");
     }
 
 private:
+    // Untouched (all +0.0) until position `period`; from there on the
+    // coefficients are the period's own, the counter a whole number up to
+    // one past the limit and the change flag 0 or 1.
+    static bool fits(const RsxState& s, std::uint64_t n, std::uint64_t p) {
+        const RsxState untouched{};
+        if (n <= p) return std::memcmp(&s, &untouched, sizeof s) == 0;
+        RsxState own;
+        own.next(0.0, p);
+        return std::bit_cast<std::uint64_t>(s.alpha) == std::bit_cast<std::uint64_t>(own.alpha) &&
+               std::bit_cast<std::uint64_t>(s.beta) == std::bit_cast<std::uint64_t>(own.beta) &&
+               std::bit_cast<std::uint64_t>(s.lim) == std::bit_cast<std::uint64_t>(own.lim) &&
+               (s.chg == 0.0 || s.chg == 1.0) && s.cnt >= 0.0 && s.cnt <= s.lim + 1.0 && s.cnt == std::floor(s.cnt);
+    }
     std::uint64_t p_;
     RsxState st_;
 };
