@@ -423,8 +423,16 @@ def test_forged_counts_are_refused():
         forged = seal(head, [*words[:2], struct.pack("<Q", count), *words[3:]])
         with pytest.raises(ValueError, match="invalid stream state"):
             kstream.sma(3).__setstate__(forged)
+    # sma's window holds as many values as its count leaves (here 3 or 4 in
+    # turn), so a count off by one is refused; ema keeps only the count and
+    # its value, so every count up to the bound fits it.
+    for fed in (2, 4, 2**62):
+        assert restored("sma", [3], seal(head, [struct.pack("<Q", fed), *words[1:]]))[0] is None
+    e = kstream.ema(3)
+    e.extend(np.array([1.0, 2.0, 3.0]))
+    head, words = split_state(state_of(e))
     for fed, accepted in ((2**62, True), (2**62 + 1, False), (2**63, False), (2**64 - 1, False)):
-        t, error = restored("sma", [3], seal(head, [struct.pack("<Q", fed), *words[1:]]))
+        t, error = restored("ema", [3], seal(head, [struct.pack("<Q", fed), *words[1:]]))
         assert (t is not None) == accepted, fed
         if accepted:
             assert len(t) == fed

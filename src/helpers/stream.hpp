@@ -57,13 +57,19 @@ public:
         const std::size_t m = buf_.size() < w_ ? buf_.size() : static_cast<std::size_t>(w_);
         return ContiguousView<double>{buf_.data() + (buf_.size() - m), m};
     }
-    // The values, and a check that they fit a stream that has been fed
-    // `fed` of them (a restored state must not make a window read outside).
+    // The values, and a check that they are as many as `fed` pushes leave
+    // (a restored state must not make a window read outside, nor claim a
+    // count of values its buffer disagrees with).
     void fields(Fields& f, std::uint64_t fed) {
         f.values(buf_);
-        const std::uint64_t held = buf_.size();
-        const std::uint64_t least = fed < w_ ? fed : w_;
-        if (held < least || held > fed || held / 2 > w_) throw ValueError("invalid stream state");
+        if (buf_.size() != held_after(fed, w_)) throw ValueError("invalid stream state");
+    }
+    // The values held after `fed` pushes: every one up to 2w, then w to 2w
+    // in turn (a full buffer keeps the newest w - 1 before the next value).
+    static constexpr std::uint64_t held_after(std::uint64_t fed, std::uint64_t w) {
+        if (w == 0) return 0;
+        if (fed <= w || fed - w <= w) return fed;
+        return w + (fed - 2 * w - 1) % (w + 1);
     }
 
 private:

@@ -39,6 +39,16 @@ public:
         rows_.push_back(row);
         vals_.push_back(v);
     }
+    std::uint64_t back_row() const { return rows_.back(); }
+    // Whether no entry displaces the one before it under `Rule`, as adding
+    // through `displaces` leaves them.
+    template <class Rule>
+    bool kept_by() const {
+        for (std::size_t i = head_ + 1; i < vals_.size(); ++i) {
+            if (Rule::displaces(vals_[i], vals_[i - 1])) return false;
+        }
+        return true;
+    }
     // Drops the rows that left a window of p rows ending at `row` (those at
     // least p rows back), without forming row - p + 1: p may exceed row.
     void expire(std::uint64_t row, std::uint64_t p) {
@@ -82,10 +92,13 @@ public:
         q_.push_back(j, v);
     }
     double value() const { return q_.front(); }
-    // A deque that is empty after rows were fed would have no front.
+    // Every row added is kept at the back until a later one displaces it,
+    // so after rows were fed the newest is there, and the entries are in
+    // the order adding leaves them.
     void fields(Fields& f, std::uint64_t fed) {
         q_.fields(f, fed, p_);
-        if (fed > 0 && q_.empty()) throw ValueError("invalid stream state");
+        if (fed > 0 && (q_.empty() || q_.back_row() != fed - 1)) throw ValueError("invalid stream state");
+        if (!q_.kept_by<Rule>()) throw ValueError("invalid stream state");
     }
 
 private:
