@@ -114,7 +114,8 @@ def global_budget(c, server):
     for _ in range(3):
         subs = []
         try:
-            subs = [subscriber(server, c.namespace, str(i), rcvbuf=4096) for i in range(9)]
+            for i in range(9):
+                subs.append(subscriber(server, c.namespace, str(i), rcvbuf=4096))
             for i in range(8):
                 c.publish(str(i), payload)
             try:
@@ -131,8 +132,10 @@ def global_budget(c, server):
 
 
 def subscription_limit(c, server):
-    subs = [subscriber(server, c.namespace, str(i)) for i in range(32)]
+    subs = []
     try:
+        for i in range(32):
+            subs.append(subscriber(server, c.namespace, str(i)))
         return failure(c, "subscribe", {"prefix": ""})
     finally:
         for s in subs:
