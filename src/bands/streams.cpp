@@ -172,9 +172,7 @@ public:
 
 private:
     // The exit at the window's extreme high (long) or low (short).
-    double exit(double extreme, double atr) const {
-        return long_ ? extreme - (mult_ * atr) : extreme + (mult_ * atr);
-    }
+    double exit(double extreme, double atr) const { return long_ ? extreme - (mult_ * atr) : extreme + (mult_ * atr); }
     std::uint64_t p_;
     double mult_;
     bool long_, known_;

@@ -506,7 +506,8 @@ bool derive(const stream::Entry& e, const table::Function& f, Kind& k) {
     std::string sig = std::string(f.name) + "(";
     for (std::size_t i = 0; i < k.count; ++i) sig += (i ? ", " : "") + std::string(k.params[i].name);
     k.doc = sig + ")\n--\n\nStream of `" + f.name + "` (" + stream::approach_name(e.approach) +
-            "): update() and extend() return what `" + f.name + "(history, ...)` returns at the new positions; peek() what update() would, feeding nothing.";
+            "): update() and extend() return what `" + f.name +
+            "(history, ...)` returns at the new positions; peek() what update() would, feeding nothing.";
     return true;
 }
 

@@ -428,8 +428,8 @@ public:
     void peek(const double* const* in, double* const* out, std::unique_ptr<Kernel>&) const override {
         SafezoneStep step = step_;
         const double c = candidate(step, in[0][0], in[1][0]);
-        out[0][0] = step_.is_long ? num_extreme_peek<true>(q_, n_, window_, c)
-                                  : num_extreme_peek<false>(q_, n_, window_, c);
+        out[0][0] =
+            step_.is_long ? num_extreme_peek<true>(q_, n_, window_, c) : num_extreme_peek<false>(q_, n_, window_, c);
     }
     void fields(Fields& f) override {
         f.count(n_);
