@@ -259,7 +259,7 @@ public:
             for (std::size_t c = 0; c < 6; ++c) rows_[6 * i + c] = in[c][i];
         constexpr auto step = static_cast<std::ptrdiff_t>(sizeof(double));
         const MatrixView m{reinterpret_cast<const char*>(rows_.data()), 6 * step, step, k, 6};
-        const PriceSource price(m, source_, NameCase::Fold);
+        const PriceSource price(m, source_, NameCase::Fold, derived_);
         prices_.resize(k);
         with_view(price.view(), [&](const auto& y) {
             for (std::size_t i = 0; i < k; ++i) prices_[i] = y[i];
@@ -271,12 +271,13 @@ public:
         if (rows_.capacity() > 6 * 4096) {
             rows_.release();
             prices_.release();
+            derived_.release();
         }
     }
 
 private:
     std::string source_;
-    Scratch rows_, prices_;
+    Scratch rows_, prices_, derived_;
 };
 
 // t3: the price its source_type names, then the six EMA stages.

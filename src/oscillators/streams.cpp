@@ -600,17 +600,20 @@ public:
     void feed(const double* const* in, std::size_t k, double* const* out) override {
         if (k == 0) return;
         rows_.resize(kCols * k);
-        const PriceSource price = prices(in, k, rows_.data());
+        const PriceSource price = prices(in, k, rows_.data(), derived_);
         const SeriesView ap = price.view();
         for (std::size_t i = 0; i < k; ++i, ++n_) {
             const double w1 = next(st_, s_, w2_, ap[i], out, i);
             wt1_.push(w1);
         }
-        if (rows_.capacity() > kCols * 4096) rows_.release();
+        if (rows_.capacity() > kCols * 4096) {
+            rows_.release();
+            derived_.release();
+        }
     }
     void peek(const double* const* in, double* const* out, std::unique_ptr<Kernel>&) const override {
         double row[kCols];
-        const PriceSource price = prices(in, 1, row);
+        const PriceSource price = prices(in, 1, row, peek_derived_);
         WaveTrend st = st_;
         double s = s_, w2 = w2_;
         next(st, s, w2, price.view()[0], out, 0);
@@ -624,8 +627,8 @@ public:
 private:
     static constexpr std::size_t kCols = 5;
     // The price of k rows as wt picks it, the rows written to `rows` (kCols
-    // values each).
-    PriceSource prices(const double* const* in, std::size_t k, double* rows) const {
+    // values each), a derived price to `derived`.
+    PriceSource prices(const double* const* in, std::size_t k, double* rows, std::vector<double>& derived) const {
         std::fill_n(rows, kCols * k, 0.0);
         for (std::size_t i = 0; i < k; ++i) {
             rows[kCols * i + col::open] = in[0][i];
@@ -635,7 +638,7 @@ private:
         }
         constexpr auto step = static_cast<std::ptrdiff_t>(sizeof(double));
         const MatrixView m{reinterpret_cast<const char*>(rows), kCols * step, step, k, kCols};
-        return PriceSource(m, source_, NameCase::Exact);
+        return PriceSource(m, source_, NameCase::Exact, derived);
     }
     // Row n_'s outputs (out[q][i]) from its price; returns its wt1, to keep
     // (wt1 of the row wtmalen back is the kept one wtmalen - 1 back).
@@ -665,7 +668,8 @@ private:
     Tail wt1_;
     WaveTrend st_;
     double s_ = 0.0, w2_ = 0.0;
-    Scratch rows_;  // of one call
+    Scratch rows_, derived_;  // of one call
+    mutable Scratch peek_derived_;  // peek's derived price
 };
 
 // The last rows' highs and lows, whose window extremes are folded afresh
