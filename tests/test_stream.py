@@ -482,3 +482,94 @@ def test_strided_input_gives_the_values_of_a_contiguous_copy(name):
     strided = history[::-2] if word == "series" else np.asfortranarray(history)[::-2]
     a, b = getattr(kstream, name)(*params), getattr(kstream, name)(*params)
     assert same_outputs(a.extend(strided), b.extend(np.ascontiguousarray(strided)))
+
+
+def assert_identical(got, expected):
+    """Two results of update or peek: the same shape of result, bit for bit."""
+    assert type(got) is type(expected)
+    if isinstance(expected, tuple):
+        assert len(got) == len(expected)
+        pairs = zip(got, expected)
+    elif isinstance(expected, dict):
+        assert list(got) == list(expected)
+        pairs = ((got[key], expected[key]) for key in expected)
+    elif isinstance(expected, np.ndarray):
+        assert got.dtype == expected.dtype
+        pairs = [(got, expected)]
+    else:
+        pairs = [(np.array([got]), np.array([expected]))]
+    for g, e in pairs:
+        if isinstance(e, (tuple, dict, np.ndarray)) and not isinstance(g, np.ndarray):
+            assert_identical(g, e)
+        else:
+            assert type(g) is type(e)
+            assert_bits_equal(np.asarray(g, dtype=np.float64), np.asarray(e, dtype=np.float64))
+
+
+def outcome(call):
+    try:
+        return call(), None
+    except (korva_rust.InternalError, Exception) as e:  # noqa: BLE001 (InternalError is a BaseException)
+        return None, e
+
+
+HOSTILE = [np.nan, np.inf, -np.inf, -0.0, 0.0, 1e308, -1e308, 5e-324, 1e-300]
+
+
+@pytest.mark.parametrize("name", STREAMS)
+@settings(settings.get_profile("stream"))
+@given(data=st.data(), seed=st.integers(0, 2**32 - 1))
+def test_peek_is_update_on_a_copy_and_changes_nothing(name, data, seed):
+    _, word = data_param(name)
+    params = [data.draw(PARAMS[word_], label=p) for p, word_ in stream_params(name)]
+    rng = np.random.default_rng(seed)
+    history = history_for(word, rng, int(rng.integers(1, 40 if rng.random() < 0.3 else 700)))
+    s = getattr(kstream, name)(*params)  # peeked at
+    plain = getattr(kstream, name)(*params)  # never peeked at
+
+    def forming(i):
+        """A value for the bar still forming after row i - 1: the next row,
+        another row, a hostile value, or a value of the wrong kind."""
+        r = rng.random()
+        row = history[min(i, len(history) - 1)] if r < 0.6 else history[int(rng.integers(0, len(history)))]
+        if word == "series":
+            return float(row) if r < 0.9 else (rng.choice(HOSTILE) if r < 0.97 else "x")
+        row = row.copy()
+        if r >= 0.8:
+            row[int(rng.integers(0, 6))] = rng.choice(HOSTILE)
+        kind = rng.integers(0, 5)
+        if r >= 0.97:
+            return [1.0, 2.0] if kind < 2 else ["x"] * 6
+        if kind == 0:
+            return [float(v) for v in row]
+        if kind == 1:
+            return np.asfortranarray(np.tile(row, (2, 1)))[1]  # a strided row
+        return row
+
+    pos = 0
+    for size in [*chunk_plan(rng, len(history)), 0]:
+        for _ in range(int(rng.integers(0, 4))):
+            value = forming(pos)
+            state = pickle.dumps(s)
+            expected, error = outcome(lambda: s.copy().update(value))
+            got, raised = outcome(lambda: s.peek(value))
+            if error is None:
+                assert raised is None, raised
+                assert_identical(got, expected)
+            else:
+                assert type(raised) is type(error) and str(raised) == str(error)
+            assert pickle.dumps(s) == state and len(s) == pos
+        if size == 0:
+            continue
+        rows = history[pos : pos + size]
+        if size == 1 and rng.random() < 0.8:
+            call = lambda t: t.update(rows[0] if word == "series" or rng.random() < 0.5 else list(rows[0]))
+        else:
+            call = lambda t: t.extend(rows)
+        got, raised = outcome(lambda: call(s))
+        expected, error = outcome(lambda: call(plain))
+        assert type(raised) is type(error) and str(raised) == str(error)
+        if error is None:
+            assert_identical(got, expected)
+            pos += size
+        assert pickle.dumps(s) == pickle.dumps(plain)

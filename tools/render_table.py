@@ -193,10 +193,12 @@ def render_stream_stubs(table):
         "class Stream(Generic[_V, _A, _One, _Many]):",
         quote_doc(
             "A stream of one function: update() and extend() return, for each value fed, what the function "
-            "returns at that position on the whole history fed so far, bit for bit.",
+            "returns at that position on the whole history fed so far, bit for bit; peek() returns what update() "
+            "would, feeding nothing.",
             4,
         ),
         "    def update(self, value: _V, /) -> _One: ...",
+        "    def peek(self, value: _V, /) -> _One: ...",
         "    def extend(self, values: _A, /) -> _Many: ...",
         "    def copy(self) -> Self: ...",
         "    def __copy__(self) -> Self: ...",

@@ -10,6 +10,7 @@
 #include <bit>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -49,6 +50,7 @@ struct StreamObject {
     PyObject_HEAD const Kind* kind;
     stream::Kernel* kernel;
     PyObject* params;  // tuple of the parameters, as Python values
+    std::unique_ptr<stream::Kernel> scratch;  // what peek feeds, kept for its buffers
 };
 
 PyTypeObject* stream_type = nullptr;
@@ -62,6 +64,7 @@ PyObject* new_stream(const Kind* kind, std::unique_ptr<stream::Kernel> kernel, P
     StreamObject* s = as_stream(o);
     s->kind = kind;
     s->kernel = kernel.release();
+    new (&s->scratch) std::unique_ptr<stream::Kernel>();
     Py_INCREF(params);
     s->params = params;
     return o;
@@ -70,6 +73,7 @@ PyObject* new_stream(const Kind* kind, std::unique_ptr<stream::Kernel> kernel, P
 void dealloc(PyObject* self) {
     StreamObject* s = as_stream(self);
     delete s->kernel;
+    s->scratch.~unique_ptr();
     Py_XDECREF(s->params);
     PyTypeObject* tp = Py_TYPE(self);
     reinterpret_cast<freefunc>(PyType_GetSlot(tp, Py_tp_free))(self);
@@ -225,11 +229,17 @@ void make_room(const stream::Kernel& kernel, std::uint64_t n) {
     throw py::ErrorAlreadySet{};
 }
 
-PyObject* update(PyObject* self, PyObject* value) {
-    return guarded([&]() -> PyObject* {
-        StreamObject* s = as_stream(self);
+// One more value (or candle row) for update and peek: converted, and what
+// the batch function raises on the longer history raised, before anything
+// is fed; `in` and `out` point into the row and the outputs.
+struct OneRow {
+    double row[6];
+    double v[table::kMaxOutputs];
+    const double* in[6];
+    double* out[table::kMaxOutputs];
+
+    OneRow(const StreamObject* s, PyObject* value) {
         const Kind& k = *s->kind;
-        double row[6];
         if (k.entry->column_count > 0) {
             read_row(k, value, row);
         } else {
@@ -242,13 +252,26 @@ PyObject* update(PyObject* self, PyObject* value) {
         }
         make_room(*s->kernel, 1);
         s->kernel->admit(s->kernel->fed() + 1);
-        const double* in[6];
         for (std::size_t c = 0; c < 6; ++c) in[c] = row + c;
-        double v[table::kMaxOutputs];
-        double* out[table::kMaxOutputs];
         for (std::size_t q = 0; q < table::kMaxOutputs; ++q) out[q] = v + q;
-        s->kernel->feed(in, 1, out);
-        return position_result(k, v);
+    }
+};
+
+PyObject* update(PyObject* self, PyObject* value) {
+    return guarded([&]() -> PyObject* {
+        StreamObject* s = as_stream(self);
+        OneRow r(s, value);
+        s->kernel->feed(r.in, 1, r.out);
+        return position_result(*s->kind, r.v);
+    });
+}
+
+PyObject* peek(PyObject* self, PyObject* value) {
+    return guarded([&]() -> PyObject* {
+        StreamObject* s = as_stream(self);
+        OneRow r(s, value);
+        s->kernel->peek(r.in, r.out, s->scratch);
+        return position_result(*s->kind, r.v);
     });
 }
 
@@ -535,6 +558,9 @@ PyMethodDef methods[] = {
      "update($self, value, /)\n--\n\nFeeds one value (a candle row for candle functions); returns the function's value "
      "at "
      "the new position."},
+    {"peek", peek, METH_O,
+     "peek($self, value, /)\n--\n\nWhat update(value) would return (a forming bar's value), feeding nothing: the "
+     "stream stays as it was."},
     {"extend", extend, METH_O,
      "extend($self, values, /)\n--\n\nFeeds an array (a candle matrix for candle functions); returns the function's "
      "values "
@@ -549,8 +575,8 @@ PyMethodDef methods[] = {
 
 const char* const kTypeDoc =
     "A stream of one function: update() and extend() return, for each value fed, what the function returns at "
-    "that position on the whole history fed so far, bit for bit. len() counts the values fed; copies and pickles "
-    "keep the exact state.";
+    "that position on the whole history fed so far, bit for bit; peek() returns what update() would, feeding "
+    "nothing. len() counts the values fed; copies and pickles keep the exact state.";
 
 PyType_Slot type_slots[] = {
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc)}, {Py_tp_methods, methods},
@@ -587,7 +613,8 @@ bool derive(const stream::Entry& e, const table::Function& f, Kind& k) {
     std::string sig = std::string(f.name) + "(";
     for (std::size_t i = 0; i < k.count; ++i) sig += (i ? ", " : "") + std::string(k.params[i].name);
     k.doc = sig + ")\n--\n\nStream of `" + f.name + "` (" + stream::approach_name(e.approach) +
-            "): update() and extend() return what `" + f.name + "(history, ...)` returns at the new positions.";
+            "): update() and extend() return what `" + f.name +
+            "(history, ...)` returns at the new positions; peek() what update() would, feeding nothing.";
     return true;
 }
 
