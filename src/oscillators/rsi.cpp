@@ -292,6 +292,27 @@ std::size_t cmo_sweep_mismatches(std::uint64_t seed) {
 }
 KORVA_CHECK_KERNEL("cmo sweep", cmo_sweep_mismatches)
 
+// The lanes' largest move and its finiteness against one move at a time,
+// over prefixes that end inside and after a vector.
+std::size_t largest_move_mismatches(std::uint64_t seed) {
+    const std::vector<double> x = rec::check::hostile_values(seed, 64);
+    std::size_t bad = 0;
+    for (std::size_t j = 1; j < x.size(); j += 3) {
+        bool finite = false;
+        const double lanes = largest_move(ContiguousView<double>{x.data(), x.size()}, j, finite);
+        double top = 0.0;
+        bool all_finite = true;
+        for (std::size_t i = 1; i <= j; ++i) {
+            const double m = std::fabs(x[i] - x[i - 1]);
+            top = m > top ? m : top;
+            all_finite = all_finite && std::isfinite(m);
+        }
+        bad += !rec::check::agree(lanes, top) + (finite != all_finite);
+    }
+    return bad;
+}
+KORVA_CHECK_KERNEL("largest move", largest_move_mismatches)
+
 }  // namespace
 
 Series rsi(SeriesView source, std::uint64_t period) {
