@@ -180,10 +180,12 @@ ubsan-tests: system $(VENV312)/.ready
 	    $(VENV312)/bin/python -m pytest -q -p no:cacheprovider tests --ignore=tests/coordinator
 
 # The inner loop: one incremental development build (build-dev: module,
-# golden harness and table describer, configured once), then the numeric and
-# coordinator tests on 3.12 against it, two at a time, the module's results
-# compared with the harness's golden file on the way; the table fuzz test
-# searches a quarter as long as in test-py.
+# golden harness and table describer, configured once); the harness at every
+# kernel level this processor has, each level's golden file identical to the
+# native level's and every step's scalar and vector forms agreeing (about a
+# second in all); then the numeric and coordinator tests on 3.12 against it,
+# two at a time, the module's results compared with the harness's golden file
+# on the way; the table fuzz test searches a quarter as long as in test-py.
 DEV := build-dev
 $(DEV)/build.ninja: | $(VENV312)/.ready
 	$(CMAKE) -S . -B $(DEV) -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVA_HARNESS=ON \
@@ -191,6 +193,13 @@ $(DEV)/build.ninja: | $(VENV312)/.ready
 
 check: system $(VENV312)/.ready $(DEV)/build.ninja
 	$(CMAKE) --build $(DEV) -j2
+	@set -e; native=$$($(DEV)/korva_golden --level); $(DEV)/korva_golden $(DEV)/golden-$$native.txt; \
+	for level in $$($(DEV)/korva_golden --levels); do \
+	  KORVA_SIMD=$$level $(DEV)/korva_golden --steps > $(DEV)/steps-$$level.txt || { cat $(DEV)/steps-$$level.txt; exit 1; }; \
+	  [ "$$level" = "$$native" ] || { KORVA_SIMD=$$level $(DEV)/korva_golden $(DEV)/golden-$$level.txt; \
+	    cmp $(DEV)/golden-$$native.txt $(DEV)/golden-$$level.txt; }; \
+	  echo "kernel level $$level: golden file identical to level $$native's, $$(tail -1 $(DEV)/steps-$$level.txt)"; \
+	done
 	PYTHONPATH=$(DEV) KORVA_GOLDEN=$(CURDIR)/$(DEV)/korva_golden HYPOTHESIS_PROFILE=quick \
 	    $(VENV312)/bin/python -m pytest -q -p no:cacheprovider -n 2 tests
 
