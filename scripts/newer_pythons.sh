@@ -1,0 +1,175 @@
+#!/usr/bin/env bash
+# The numeric and coordinator suites on the CPython releases after 3.13, as
+# Debian unstable ships them: a minimal Debian unstable root (debootstrap)
+# with python3.X and its venv package, one virtual environment per version
+# holding NumPy and the test tools, the Linux x86-64 wheel installed by that
+# interpreter's own pip, the suites run in the root through chroot.
+#
+#   scripts/newer_pythons.sh WHEEL SOURCE [GOLDEN]
+#   scripts/newer_pythons.sh --prepare      (the root only)
+#
+# WHEEL is the manylinux x86-64 wheel, SOURCE the checkout whose tests/ run,
+# GOLDEN the golden harness executable (a plain binary of this machine; the
+# root's C and C++ runtimes are newer, so it runs there as it is).
+#
+# The root is built on first use and kept (NEWER_ROOT, by default
+# /var/cache/korva-newer/sid): each layer (the base system, the Python
+# packages, each version's environment) carries a stamp naming what it holds,
+# and is redone only when that changes. The test dependencies are wheels
+# downloaded on this machine (its pip knows the network's proxy and CA) and
+# installed offline in the root. Every run happens in a mount namespace of
+# its own, so the mounts (/proc, /dev, /sys, the source read-only, a fresh
+# /tmp) vanish with it even when it is killed, and runs on other checkouts
+# can share the root at the same time (they hold a shared lock, a build an
+# exclusive one).
+#
+# Environment: NEWER_ROOT, NEWER_MIRROR (Debian mirror), NEWER_PYTHONS
+# (versions, "3.14 3.15"), PIP (this machine's pip, for the downloads),
+# KORVA_CANDLES_DIR (the real candles; SOURCE/../shared/data otherwise),
+# PYTEST_ARGS (extra pytest arguments).
+set -euo pipefail
+
+if [ "$(id -u)" != 0 ]; then
+  echo "newer_pythons.sh: needs root (debootstrap, chroot, mounts)" >&2
+  exit 1
+fi
+# Into a private mount namespace first: nothing mounted below leaks out.
+if [ -z "${KORVA_NEWER_NS:-}" ]; then
+  KORVA_NEWER_NS=1 exec unshare --mount --propagation private -- "$0" "$@"
+fi
+
+prepare_only=
+if [ "${1:-}" = --prepare ]; then
+  prepare_only=1
+else
+  [ $# -ge 2 ] || { echo "usage: $0 WHEEL SOURCE [GOLDEN] | --prepare" >&2; exit 2; }
+  wheel=$(realpath "$1")
+  src=$(realpath "$2")
+  golden=${3:+$(realpath "$3")}
+fi
+root=${NEWER_ROOT:-/var/cache/korva-newer/sid}
+mirror=${NEWER_MIRROR:-http://deb.debian.org/debian}
+versions=${NEWER_PYTHONS:-3.14 3.15}
+pip=${PIP:-pip}
+
+# What the suites need beyond the standard library (tests/requirements.txt
+# less the type checkers, which only the typecheck target runs). NumPy is
+# the newest release with a wheel for the version; dask is left out (its
+# test skips without it).
+TEST_PACKAGES="numpy pytest hypothesis pytest-xdist"
+debs() { for v in $versions; do printf 'python%s python%s-venv ' "$v" "$v"; done; }
+
+case "$root" in /|"") echo "NEWER_ROOT must name a folder of its own" >&2; exit 1;; esac
+mkdir -p "$(dirname "$root")"
+exec 9>"$root.lock"
+
+mounted=()
+unmount_all() {
+  local i
+  for ((i = ${#mounted[@]} - 1; i >= 0; i--)); do umount -l "${mounted[$i]}" 2>/dev/null || true; done
+  mounted=()
+}
+trap unmount_all EXIT
+mount_in_root() {  # mount_in_root TARGET MOUNT-ARGS...
+  local target=$root$1; shift
+  mkdir -p "$target"
+  mount "$@" "$target"
+  mounted+=("$target")
+}
+system_mounts() {
+  mount_in_root /proc -t proc proc
+  mount_in_root /dev --rbind /dev
+  mount_in_root /sys --rbind /sys
+  mount_in_root /tmp -t tmpfs tmpfs
+  # The host's resolver and CA bundle (the network's proxy re-signs TLS).
+  cp /etc/resolv.conf "$root/etc/resolv.conf"
+  mkdir -p "$root/etc/ssl/certs"
+  cp /etc/ssl/certs/ca-certificates.crt "$root/etc/ssl/certs/ca-certificates.crt"
+}
+in_root() { chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/tmp LANG=C.UTF-8 "$@"; }
+stamp_is() { [ -f "$1" ] && [ "$(cat "$1")" = "$2" ]; }
+
+build_root() {
+  local base_stamp=$root/.korva-base apt_stamp=$root/.korva-debs v env_dir wheels deps
+  if [ ! -f "$base_stamp" ]; then
+    echo "== building the Debian unstable root in $root (once)"
+    if [ -e "$root" ]; then
+      # A build that stopped half-way; nothing is mounted there outside
+      # this namespace's own mounts, which are not made yet.
+      if grep -q " $root/" /proc/self/mounts; then echo "$root has mounts: not removing it" >&2; exit 1; fi
+      rm -rf --one-file-system "$root"
+    fi
+    debootstrap --variant=minbase --keyring=/usr/share/keyrings/debian-archive-keyring.gpg \
+      sid "$root" "$mirror" >"$root.debootstrap.log" 2>&1 || { tail -30 "$root.debootstrap.log"; exit 1; }
+    # The archive's Release file may be older than its Valid-Until on a
+    # frozen mirror; the proxy's CA is the host's bundle, which the root
+    # keeps as it is (no ca-certificates package to rewrite it).
+    cat >"$root/etc/apt/apt.conf.d/99korva" <<'EOF'
+Acquire::Check-Valid-Until "false";
+Acquire::https::CAInfo "/etc/ssl/certs/ca-certificates.crt";
+APT::Install-Recommends "false";
+EOF
+    echo "sid minbase from $mirror" >"$base_stamp"
+  fi
+  system_mounts
+  if ! stamp_is "$apt_stamp" "$(debs)"; then
+    echo "== installing $(debs)into the root"
+    in_root apt-get -qq update
+    in_root env DEBIAN_FRONTEND=noninteractive apt-get -qq install -y $(debs) >/dev/null
+    in_root apt-get -qq clean
+    debs >"$apt_stamp"
+  fi
+  for v in $versions; do
+    env_dir=$root/opt/korva/py$v
+    wheels=$root/opt/korva/wheels/$v
+    deps="$TEST_PACKAGES for $(in_root python$v -c 'import sys; print(sys.version.split()[0])')"
+    stamp_is "$env_dir/.korva-ready" "$deps" && continue
+    echo "== CPython $v: environment with $TEST_PACKAGES"
+    rm -rf "$env_dir" "$wheels" && mkdir -p "$wheels"
+    # Wheels only: nothing may build from source in the root.
+    "$pip" download -q --only-binary=:all: --python-version "$v" --implementation cp \
+      --platform manylinux_2_28_x86_64 --platform manylinux_2_17_x86_64 -d "$wheels" $TEST_PACKAGES
+    in_root "python$v" -m venv "/opt/korva/py$v"
+    in_root "/opt/korva/py$v/bin/pip" install -q --no-index --find-links "/opt/korva/wheels/$v" $TEST_PACKAGES
+    echo "$deps" >"$env_dir/.korva-ready"
+  done
+  unmount_all
+}
+
+flock -x 9
+build_root
+[ -z "$prepare_only" ] || exit 0
+candles=${KORVA_CANDLES_DIR:-$src/../shared/data}
+# Runs share the root; a build (above) excludes them.
+flock -s 9
+
+system_mounts
+mount_in_root /mnt/korva/src --bind "$src"
+mount -o remount,bind,ro "$root/mnt/korva/src"
+have_candles=
+if [ -d "$candles" ]; then
+  mount_in_root /mnt/korva/candles --bind "$candles"
+  mount -o remount,bind,ro "$root/mnt/korva/candles"
+  have_candles=1
+fi
+mkdir -p "$root/tmp/korva"
+cp "$wheel" "$root/tmp/korva/"
+[ -n "$golden" ] && cp "$golden" "$root/tmp/korva/korva_golden"
+
+status=0
+for v in $versions; do
+  py=/opt/korva/py$v/bin/python
+  site=/tmp/korva/site-$v
+  # The interpreter's own pip decides whether the wheel's tags fit it; the
+  # module goes to a folder of this run, the cached environment stays as is.
+  in_root "$py" -m pip install -q --no-index --no-deps --target "$site" "/tmp/korva/$(basename "$wheel")"
+  echo "== $(in_root PYTHONPATH=$site "$py" -c 'import sys, numpy, korva_rust
+print("CPython", sys.version.split()[0], "NumPy", numpy.__version__, "in Debian unstable:", korva_rust.__file__)')"
+  # From /tmp: hypothesis keeps its database in the working folder, which
+  # the source (read-only) and the cached root must not receive.
+  in_root PYTHONPATH="$site" PYTHONDONTWRITEBYTECODE=1 \
+    ${golden:+KORVA_GOLDEN=/tmp/korva/korva_golden} ${have_candles:+KORVA_CANDLES_DIR=/mnt/korva/candles} \
+    /bin/sh -c 'cd /tmp && exec "$0" "$@"' "$py" -m pytest -q -p no:cacheprovider -n 2 \
+    ${PYTEST_ARGS:-} /mnt/korva/src/tests || { status=1; break; }
+done
+exit $status
