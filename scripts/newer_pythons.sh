@@ -54,9 +54,12 @@ pip=${PIP:-pip}
 
 # What the suites need beyond the standard library (tests/requirements.txt
 # less the type checkers, which only the typecheck target runs). NumPy is
-# the newest release with a wheel for the version; dask is left out (its
-# test skips without it).
-TEST_PACKAGES="numpy pytest hypothesis pytest-xdist"
+# the newest release with a wheel for the version. An optional package
+# without a wheel for a version is left out: without pytest-xdist the suites
+# run in one process, without dask its test skips (dask is never installed
+# here: the recipe it tests is a 3.13 one).
+TEST_PACKAGES="numpy pytest hypothesis"
+OPTIONAL_PACKAGES="pytest-xdist"
 debs() { for v in $versions; do printf 'python%s python%s-venv ' "$v" "$v"; done; }
 
 case "$root" in /|"") echo "NEWER_ROOT must name a folder of its own" >&2; exit 1;; esac
@@ -122,15 +125,27 @@ EOF
   for v in $versions; do
     env_dir=$root/opt/korva/py$v
     wheels=$root/opt/korva/wheels/$v
-    deps="$TEST_PACKAGES for $(in_root python$v -c 'import sys; print(sys.version.split()[0])')"
+    deps="$TEST_PACKAGES $OPTIONAL_PACKAGES for $(in_root python$v -c 'import sys; print(sys.version.split()[0])')"
     stamp_is "$env_dir/.korva-ready" "$deps" && continue
-    echo "== CPython $v: environment with $TEST_PACKAGES"
+    echo "== CPython $v: environment with $TEST_PACKAGES $OPTIONAL_PACKAGES"
     rm -rf "$env_dir" "$wheels" && mkdir -p "$wheels"
-    # Wheels only: nothing may build from source in the root.
-    "$pip" download -q --only-binary=:all: --python-version "$v" --implementation cp \
-      --platform manylinux_2_28_x86_64 --platform manylinux_2_17_x86_64 -d "$wheels" $TEST_PACKAGES
+    local have=()
+    for p in $TEST_PACKAGES $OPTIONAL_PACKAGES; do
+      # Wheels only: nothing may build from source in the root. (This
+      # machine's pip configuration may name local indexes it then warns
+      # about; those lines are dropped.)
+      if "$pip" download -q --only-binary=:all: --python-version "$v" --implementation cp \
+           --platform manylinux_2_28_x86_64 --platform manylinux_2_17_x86_64 -d "$wheels" "$p" \
+           2> >(grep -v "^WARNING: Location 'file:" >&2); then
+        have+=("$p")
+      elif [[ " $OPTIONAL_PACKAGES " == *" $p "* ]]; then
+        echo "no wheel of $p for CPython $v: left out"
+      else
+        echo "no wheel of $p for CPython $v: the suites cannot run" >&2; exit 1
+      fi
+    done
     in_root "python$v" -m venv "/opt/korva/py$v"
-    in_root "/opt/korva/py$v/bin/pip" install -q --no-index --find-links "/opt/korva/wheels/$v" $TEST_PACKAGES
+    in_root "/opt/korva/py$v/bin/pip" install -q --no-index --find-links "/opt/korva/wheels/$v" "${have[@]}"
     echo "$deps" >"$env_dir/.korva-ready"
   done
   unmount_all
@@ -165,11 +180,13 @@ for v in $versions; do
   in_root "$py" -m pip install -q --no-index --no-deps --target "$site" "/tmp/korva/$(basename "$wheel")"
   echo "== $(in_root PYTHONPATH=$site "$py" -c 'import sys, numpy, korva_rust
 print("CPython", sys.version.split()[0], "NumPy", numpy.__version__, "in Debian unstable:", korva_rust.__file__)')"
+  workers=
+  in_root "$py" -c 'import xdist' 2>/dev/null && workers="-n 2"
   # From /tmp: hypothesis keeps its database in the working folder, which
   # the source (read-only) and the cached root must not receive.
   in_root PYTHONPATH="$site" PYTHONDONTWRITEBYTECODE=1 \
     ${golden:+KORVA_GOLDEN=/tmp/korva/korva_golden} ${have_candles:+KORVA_CANDLES_DIR=/mnt/korva/candles} \
-    /bin/sh -c 'cd /tmp && exec "$0" "$@"' "$py" -m pytest -q -p no:cacheprovider -n 2 \
+    /bin/sh -c 'cd /tmp && exec "$0" "$@"' "$py" -m pytest -q -p no:cacheprovider $workers \
     ${PYTEST_ARGS:-} /mnt/korva/src/tests || { status=1; break; }
 done
 exit $status
