@@ -178,10 +178,9 @@ for v in $versions; do
   # The interpreter's own pip decides whether the wheel's tags fit it; the
   # module goes to a folder of this run, the cached environment stays as is.
   in_root "$py" -m pip install -q --no-index --no-deps --target "$site" "/tmp/korva/$(basename "$wheel")"
-  echo "== $(in_root PYTHONPATH=$site "$py" -c 'import sys, numpy, korva_rust
-print("CPython", sys.version.split()[0], "NumPy", numpy.__version__, "in Debian unstable:", korva_rust.__file__)')"
-  workers=
-  in_root "$py" -c 'import xdist' 2>/dev/null && workers="-n 2"
+  in_root PYTHONPATH="$site" "$py" -c 'import importlib.util, sys, numpy, korva_rust
+print("== CPython", sys.version.split()[0], "NumPy", numpy.__version__, "in Debian unstable:", korva_rust.__file__)
+sys.exit(importlib.util.find_spec("xdist") is None)' && workers="-n 2" || workers=
   # From /tmp: hypothesis keeps its database in the working folder, which
   # the source (read-only) and the cached root must not receive.
   in_root PYTHONPATH="$site" PYTHONDONTWRITEBYTECODE=1 \
