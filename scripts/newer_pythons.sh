@@ -13,9 +13,9 @@
 # root's C and C++ runtimes are newer, so it runs there as it is).
 #
 # The root is built on first use and kept (NEWER_ROOT, by default
-# /var/cache/korva-newer/sid): each layer (the base system, the Python
-# packages, each version's environment) carries a stamp naming what it holds,
-# and is redone only when that changes. The test dependencies are wheels
+# /var/cache/korva-newer/sid): the base system and each version's
+# environment carry a stamp naming what they hold and are redone only when
+# that changes; the Python packages are installed when dpkg lacks one. The test dependencies are wheels
 # downloaded on this machine (its pip knows the network's proxy and CA) and
 # installed offline in the root. Every run happens in a mount namespace of
 # its own, so the mounts (/proc, /dev, /sys, the source read-only, a fresh
@@ -93,7 +93,7 @@ in_root() { chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HO
 stamp_is() { [ -f "$1" ] && [ "$(cat "$1")" = "$2" ]; }
 
 build_root() {
-  local base_stamp=$root/.korva-base apt_stamp=$root/.korva-debs v env_dir wheels deps
+  local base_stamp=$root/.korva-base v env_dir wheels deps
   if [ ! -f "$base_stamp" ]; then
     echo "== building the Debian unstable root in $root (once)"
     if [ -e "$root" ]; then
@@ -115,12 +115,13 @@ EOF
     echo "sid minbase from $mirror" >"$base_stamp"
   fi
   system_mounts
-  if ! stamp_is "$apt_stamp" "$(debs)"; then
+  # Asked of dpkg itself: a run naming fewer versions leaves the others be.
+  if [ "$(in_root dpkg-query -W -f='${db:Status-Status}\n' $(debs) 2>/dev/null | grep -c '^installed$')" \
+       != "$(debs | wc -w)" ]; then
     echo "== installing $(debs)into the root"
     in_root apt-get -qq update
     in_root env DEBIAN_FRONTEND=noninteractive apt-get -qq install -y $(debs) >/dev/null
     in_root apt-get -qq clean
-    debs >"$apt_stamp"
   fi
   for v in $versions; do
     env_dir=$root/opt/korva/py$v
