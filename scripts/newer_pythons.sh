@@ -15,13 +15,14 @@
 # The root is built on first use and kept (NEWER_ROOT, by default
 # /var/cache/korva-newer/sid): the base system and each version's
 # environment carry a stamp naming what they hold and are redone only when
-# that changes; the Python packages are installed when dpkg lacks one. The test dependencies are wheels
-# downloaded on this machine (its pip knows the network's proxy and CA) and
-# installed offline in the root. Every run happens in a mount namespace of
-# its own, so the mounts (/proc, /dev, /sys, the source read-only, a fresh
-# /tmp) vanish with it even when it is killed, and runs on other checkouts
-# can share the root at the same time (they hold a shared lock, a build an
-# exclusive one).
+# that changes; a version's Debian packages are installed when dpkg lacks
+# one. The test dependencies are wheels downloaded on this machine (its pip
+# knows the network's proxy and CA) and installed offline in the root. Every
+# run happens in a mount namespace of its own, so the mounts (/proc, /dev,
+# /sys, the source read-only, a fresh /tmp) vanish with it even when it is
+# killed, and runs on other checkouts share the root at the same time: they
+# hold a shared lock, a build (only when something is missing) an exclusive
+# one.
 #
 # Environment: NEWER_ROOT, NEWER_MIRROR (Debian mirror), NEWER_PYTHONS
 # (versions, "3.14 3.15"), PIP (this machine's pip, for the downloads),
@@ -91,9 +92,18 @@ system_mounts() {
 }
 in_root() { chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/tmp LANG=C.UTF-8 "$@"; }
 stamp_is() { [ -f "$1" ] && [ "$(cat "$1")" = "$2" ]; }
+env_stamp="$TEST_PACKAGES $OPTIONAL_PACKAGES"
+# Everything a run needs is there (stamps and files only: no mounts needed).
+root_ready() {
+  local v
+  [ -f "$root/.korva-base" ] || return 1
+  for v in $versions; do
+    [ -x "$root/usr/bin/python$v" ] && stamp_is "$root/opt/korva/py$v/.korva-ready" "$env_stamp" || return 1
+  done
+}
 
 build_root() {
-  local base_stamp=$root/.korva-base v env_dir wheels deps
+  local base_stamp=$root/.korva-base v env_dir wheels
   if [ ! -f "$base_stamp" ]; then
     echo "== building the Debian unstable root in $root (once)"
     if [ -e "$root" ]; then
@@ -126,8 +136,7 @@ EOF
   for v in $versions; do
     env_dir=$root/opt/korva/py$v
     wheels=$root/opt/korva/wheels/$v
-    deps="$TEST_PACKAGES $OPTIONAL_PACKAGES for $(in_root python$v -c 'import sys; print(sys.version.split()[0])')"
-    stamp_is "$env_dir/.korva-ready" "$deps" && continue
+    stamp_is "$env_dir/.korva-ready" "$env_stamp" && continue
     echo "== CPython $v: environment with $TEST_PACKAGES $OPTIONAL_PACKAGES"
     rm -rf "$env_dir" "$wheels" && mkdir -p "$wheels"
     local have=()
@@ -147,17 +156,20 @@ EOF
     done
     in_root "python$v" -m venv "/opt/korva/py$v"
     in_root "/opt/korva/py$v/bin/pip" install -q --no-index --find-links "/opt/korva/wheels/$v" "${have[@]}"
-    echo "$deps" >"$env_dir/.korva-ready"
+    echo "$env_stamp" >"$env_dir/.korva-ready"
   done
   unmount_all
 }
 
-flock -x 9
-build_root
+flock -s 9
+if ! root_ready; then
+  # Built by one process at a time, while no run uses the root.
+  flock -x 9
+  root_ready || build_root
+  flock -s 9
+fi
 [ -z "$prepare_only" ] || exit 0
 candles=${KORVA_CANDLES_DIR:-$src/../shared/data}
-# Runs share the root; a build (above) excludes them.
-flock -s 9
 
 system_mounts
 mount_in_root /mnt/korva/src --bind "$src"
