@@ -40,16 +40,21 @@ public:
             if (n_ + 1 == p_) out[0][i] = avg_ = seed_.mean(p_);
         }
         if (i == k) return;
-        // The rest: true ranges first, then the recurrence over them.
-        ranges_.resize(k - i);
-        ranges_[0] = true_range_step(high[i], low[i], close_);
-        for (std::size_t j = i + 1; j < k; ++j) ranges_[j - i] = true_range_step(high[j], low[j], close[j - 1]);
-        const double* tr[1] = {ranges_.data()};
-        double* o[1] = {out[0] + i};
-        rec::run(step_, tr, o, 0, k - i, &avg_);
+        // The rest: the batch function's true ranges (row 0 of the chunk
+        // against the close kept from before it) and recurrence.
+        const ContiguousView<double> c{close, k}, h{high, k}, l{low, k};
+        const auto ranges = [&](std::size_t a, std::size_t b, double* const* bufs) __attribute__((always_inline)) {
+            std::size_t first = a;
+            if (a == 0) {
+                bufs[0][0] = true_range_step(high[0], low[0], close_);
+                first = 1;
+            }
+            if (first < b) true_ranges(h, l, c, first, b, bufs[0] + (first - a));
+        };
+        double* o[1] = {out[0]};
+        rec::run_blocked(step_, ranges, o, i, k, &avg_);
         close_ = close[k - 1];
         n_ += k - i;
-        if (ranges_.capacity() > 4096) ranges_ = std::vector<double>();
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -63,7 +68,6 @@ private:
     AtrStep<1> step_;
     PlainMean seed_;
     double avg_ = 0.0, close_ = 0.0;
-    std::vector<double> ranges_;  // scratch of one call
 };
 
 // Bollinger bands (Width: their relative width): the window's running sum

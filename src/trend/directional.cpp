@@ -210,6 +210,15 @@ KORVA_CHECK_STEP("adxr", AdxrStep{14.0})
 
 }  // namespace
 
+void movement_rows(const SeriesView& high, const SeriesView& low, const SeriesView& close, std::size_t first,
+                   std::size_t b, double* tr, double* plus, double* minus) {
+    if (tr) {
+        directional_rows<true>(high, low, close, first, b, tr, plus, minus);
+    } else {
+        directional_rows<false>(high, low, high, first, b, nullptr, plus, minus);
+    }
+}
+
 Tuple dm(MatrixView candles, std::uint64_t period) {
     const std::size_t n = candles.rows;
     Series plus(n, NaN), minus(n, NaN);

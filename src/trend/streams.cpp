@@ -14,6 +14,7 @@
 #include "../helpers/sweeps.hpp"
 #include "../helpers/true_range.hpp"
 #include "../helpers/unrolled_sum.hpp"
+#include "directional.hpp"
 #include "directional_steps.hpp"
 #include "overlay_steps.hpp"
 
@@ -24,37 +25,46 @@ using stream::Fields;
 using stream::KernelOf;
 using stream::Tail;
 
-// Scratch of one call: the true range and directional movements of rows
-// [i, k) of a chunk, each against the row before it; `prev` (close, high
-// and low of the row before i) becomes row k - 1.
-class MovementRows {
-public:
-    std::size_t fill(const double* close, const double* high, const double* low, std::size_t i, std::size_t k,
-                     double* prev) {
-        const std::size_t m = k - i;
-        buf_.resize(3 * m);
-        for (std::size_t j = i; j < k; ++j) {
-            const Movement mv = directional_movement(high[j] - prev[1], prev[2] - low[j]);
-            buf_[j - i] = true_range_step(high[j], low[j], prev[0]);
-            buf_[m + (j - i)] = mv.plus;
-            buf_[2 * m + (j - i)] = mv.minus;
-            prev[0] = close[j];
-            prev[1] = high[j];
-            prev[2] = low[j];
-        }
-        return m;
-    }
-    // The true ranges, the plus and the minus movements of the rows filled.
-    const double* tr() const { return buf_.data(); }
-    const double* plus() const { return buf_.data() + buf_.size() / 3; }
-    const double* minus() const { return buf_.data() + 2 * (buf_.size() / 3); }
-    // A chunk of many rows leaves no large buffer behind.
-    void release() {
-        if (buf_.capacity() > 3 * 4096) buf_ = std::vector<double>();
-    }
+// A chunk's column as the batch kernels read one.
+SeriesView column_of(const double* p, std::size_t k) {
+    return SeriesView{reinterpret_cast<const char*>(p), static_cast<std::ptrdiff_t>(sizeof(double)), k};
+}
 
-private:
-    std::vector<double> buf_;
+// Close, high and low of row k - 1 of a chunk, for the next chunk's first row.
+void last_row(const double* close, const double* high, const double* low, std::size_t k, double* prev) {
+    prev[0] = close[k - 1];
+    prev[1] = high[k - 1];
+    prev[2] = low[k - 1];
+}
+
+// The inputs of the directional recurrences for rows [a, b) of a chunk, as
+// rec::run_blocked asks for them: the true range (Ranged) and the two
+// movements, each row against the one before it. Row 0 of the chunk is
+// against `prev` (close, high and low of the last row fed before it); the
+// others come from the batch functions' vector kernel (movement_rows).
+template <bool Ranged>
+struct ChunkRows {
+    const double *close, *high, *low;
+    std::size_t k;
+    const double* prev;
+    void operator()(std::size_t a, std::size_t b, double* const* bufs) const {
+        double* const tr = Ranged ? bufs[0] : nullptr;
+        double* const plus = bufs[Ranged ? 1 : 0];
+        double* const minus = bufs[Ranged ? 2 : 1];
+        std::size_t first = a;
+        if (a == 0) {
+            const Movement mv = directional_movement(high[0] - prev[1], prev[2] - low[0]);
+            if (Ranged) tr[0] = true_range_step(high[0], low[0], prev[0]);
+            plus[0] = mv.plus;
+            minus[0] = mv.minus;
+            first = 1;
+        }
+        if (first < b) {
+            const std::size_t at = first - a;
+            movement_rows(column_of(high, k), column_of(low, k), column_of(close, k), first, b,
+                          Ranged ? tr + at : nullptr, plus + at, minus + at);
+        }
+    }
 };
 
 // Di: true; dm otherwise. dm is NaN up to row p - 1 and then the sums; di
@@ -94,18 +104,11 @@ public:
             }
         }
         if (i < k) {
-            // The rest: each row's inputs, then the recurrence over them.
-            const std::size_t m = rows_.fill(close, high, low, i, k, prev_);
-            double* o[2] = {out[0] + i, out[1] + i};
-            if constexpr (Di) {
-                const double* x[3] = {rows_.tr(), rows_.plus(), rows_.minus()};
-                rec::run(step_, x, o, 0, m, s_);
-            } else {
-                const double* x[2] = {rows_.plus(), rows_.minus()};
-                rec::run(step_, x, o, 0, m, s_);
-            }
-            this->n_ += m;
-            rows_.release();
+            // The rest: the batch function's rows and recurrence.
+            double* o[2] = {out[0], out[1]};
+            rec::run_blocked(step_, ChunkRows<Di>{close, high, low, k, prev_}, o, i, k, s_);
+            last_row(close, high, low, k, prev_);
+            this->n_ += k - i;
         }
         // di of a single row has nothing to show yet.
         if (Di && start == 0 && this->n_ < 2 && k > 0) out[0][0] = out[1][0] = NaN;
@@ -125,7 +128,6 @@ private:
     DirectionalSeed seed_;
     double prev_[3] = {};  // close, high and low of the previous row
     double s_[3] = {};
-    MovementRows rows_;
 };
 
 // supertrend: the weighted Wilder ATR, then the final bands of the rows
@@ -236,12 +238,10 @@ public:
             prev_[2] = low[i];
         }
         if (i == k) return;
-        const std::size_t m = rows_.fill(close, high, low, i, k, prev_);
-        const double* x[3] = {rows_.tr(), rows_.plus(), rows_.minus()};
-        double* o[1] = {out[0] + i};
-        rec::run(step_, x, o, 0, m, s_);
-        n_ += m;
-        rows_.release();
+        double* o[1] = {out[0]};
+        rec::run_blocked(step_, ChunkRows<true>{close, high, low, k, prev_}, o, i, k, s_);
+        last_row(close, high, low, k, prev_);
+        n_ += k - i;
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -262,7 +262,6 @@ private:
     double prev_[3] = {};  // close, high and low of the previous row
     double sum_ = -0.0;
     double s_[4] = {};
-    MovementRows rows_;
 };
 
 // adxr: DX from the batch smoothing step, ADX as each window of p DX values
