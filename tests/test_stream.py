@@ -288,3 +288,85 @@ def test_module_surface():
         kstream.sma(2.5)
     with pytest.raises(TypeError, match="unexpected keyword argument 'window'"):
         kstream.sma(window=3)
+
+
+# Long chunks: extend runs the batch function's own kernels there (vector
+# lanes over recurrences, window sums, the batch function in place for
+# window re-runs), and must end in the state the single steps reach. The
+# lane recurrences start at about 11,000 rows for a period of 14.
+LONG_ROWS = 30_000
+LONG_SPLITS = [1, 2, 13, 14, 15, 28, 29, 30, 100, 1_000, 4_000, 11_263, 11_264, 11_265, 15_500, 18_000, 29_999]
+LONG_PARAMS = {"uint": 14, "int": 3, "float": 2.0, "bool": True, "str": "hl2"}
+LONG_NAMED = {"direction": "long", "anchor": "h"}
+
+
+@np.errstate(all="ignore")
+def long_history(word, hostile):
+    """A random walk (candles around it) of LONG_ROWS rows; `hostile` adds a
+    NaN run, infinities, signed-zero and constant stretches and huge values
+    to every price column past the first lane thresholds."""
+    rng = np.random.default_rng(11)
+    n = LONG_ROWS
+    close = 100.0 + np.cumsum(rng.normal(0.0, 1.0, n))
+    if word == "series":
+        columns = [close]
+    else:
+        opened = close + rng.normal(0.0, 0.5, n)
+        high = np.maximum(opened, close) + rng.random(n)
+        low = np.minimum(opened, close) - rng.random(n)
+        columns = [opened, close, high, low]
+    if hostile:
+        for j, x in enumerate(columns):
+            x[15_000 + j : 15_040] = np.nan
+            x[16_000] = np.inf
+            x[16_500 + j] = -np.inf
+            x[17_000:17_100] = -0.0
+            x[17_100:17_200] = 0.0
+            x[18_000:18_600] = x[17_999]
+            x[19_000 : 19_002 + j] = 1e308
+            x[20_000:20_010] = 5e-324
+    if word == "series":
+        return close
+    return np.column_stack([60000.0 * np.arange(n), *columns, rng.random(n) * 100.0])
+
+
+def row_of(result, i):
+    if isinstance(result, tuple):
+        return tuple(r[i : i + 1] for r in result)
+    if isinstance(result, dict):
+        return {key: r[i : i + 1] for key, r in result.items()}
+    return result[i : i + 1]
+
+
+@pytest.mark.parametrize("hostile", [False, True], ids=["plain", "hostile"])
+@pytest.mark.parametrize("name", STREAMS)
+def test_long_extends_split_anywhere_match_batch_and_updates(name, hostile):
+    _, word = data_param(name)
+    params = [LONG_NAMED.get(p, LONG_PARAMS[w]) for p, w in stream_params(name)]
+    history = long_history(word, hostile)
+    expected, error = batch(name, history, params)
+    if error is not None:
+        return
+    whole = getattr(kstream, name)(*params)
+    assert_same(whole.extend(history), expected, False)
+    for a in LONG_SPLITS:
+        head, error = batch(name, history[:a], params)
+        if error is not None:
+            continue
+        s = getattr(kstream, name)(*params)
+        assert_same(s.extend(history[:a]), head, False)
+        assert_same(s.extend(history[a:]), last_rows(expected, LONG_ROWS - a), False)
+    # Single updates after a long extend continue from its exact state, and
+    # a long extend after single updates starts from theirs.
+    s = getattr(kstream, name)(*params)
+    s.extend(history[:15_500])
+    part = batch_call(name, history[:15_800], params)
+    for i in range(15_500, 15_800):
+        assert_same(s.update(history[i]), row_of(part, i), True)
+    assert_same(s.extend(history[15_800:]), last_rows(expected, LONG_ROWS - 15_800), False)
+    s = getattr(kstream, name)(*params)
+    assert_same(s.extend(history[:2]), batch_call(name, history[:2], params), False)
+    for i in range(2, 40):
+        got = s.update(history[i])
+        assert_same(got, last_rows(batch_call(name, history[: i + 1], params), 1), True)
+    assert_same(s.extend(history[40:]), last_rows(expected, LONG_ROWS - 40), False)
