@@ -13,6 +13,7 @@
 #include "../helpers/result.hpp"
 #include "../helpers/stream_deque.hpp"
 #include "../helpers/true_range.hpp"
+#include "atr_bollinger.hpp"
 #include "steps.hpp"
 
 namespace korva::bands::streams {
@@ -81,7 +82,10 @@ public:
     }
     void feed(const double* const* in, std::size_t k, double* const* out) override {
         const double pd = static_cast<double>(p_);
-        for (std::size_t i = 0; i < k; ++i, ++this->n_) {
+        // Rows whose leaving value is in the chunk continue bollinger_bands'
+        // own loop (its bands run several windows at a time).
+        const std::size_t scalar = Width || p_ == 0 || k <= p_ ? k : static_cast<std::size_t>(p_);
+        for (std::size_t i = 0; i < scalar; ++i, ++this->n_) {
             const double v = in[0][i];
             if (this->n_ < p_) {
                 w_.add(v);
@@ -96,6 +100,15 @@ public:
             } else {
                 out[0][i] = out[1][i] = out[2][i] = NaN;
             }
+        }
+        if constexpr (!Width) {
+            if (scalar == k) return;
+            const ContiguousView<double> x{in[0], k};
+            w_.slide(x[scalar - p_], x[scalar]);
+            bands_over(x, w_, scalar, k, p_, up_, dn_, out[0], out[1], out[2]);
+            for (std::size_t i = k - scalar > p_ ? k - static_cast<std::size_t>(p_) : scalar; i < k; ++i)
+                tail_.push(x[i]);
+            this->n_ += k - scalar;
         }
     }
     void fields(Fields& f) override {
