@@ -52,7 +52,11 @@ class Smoother : public KernelOf<Smoother> {
 public:
     explicit Smoother(std::uint64_t period) : s_(static_cast<double>(period)) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
-        for (std::size_t i = 0; i < k; ++i, ++n_) out[0][i] = s_.next(in[0][i], n_);
+        std::size_t i = 0;
+        for (; i < k && n_ < 2; ++i, ++n_) out[0][i] = s_.next(in[0][i], n_);
+        if (i == k) return;
+        super_smoother_run(ContiguousView<double>{in[0], k}, s_.c, i, k, out[0], s_.x1, s_.o1, s_.o2);
+        n_ += k - i;
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -69,11 +73,14 @@ class HighPass : public KernelOf<HighPass> {
 public:
     explicit HighPass(std::uint64_t period) : c_(static_cast<double>(period)) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
-            const double v = in[0][i];
-            out[0][i] = o1_ = n_ == 0 ? v : c_.step(v, y1_, o1_);
-            y1_ = v;
+        if (k == 0) return;
+        std::size_t i = 0;
+        if (n_ == 0) {
+            out[0][0] = o1_ = y1_ = in[0][0];
+            i = 1;
         }
+        high_pass_1_run(ContiguousView<double>{in[0], k}, c_, i, k, out[0], y1_, o1_);
+        n_ += k;
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -92,14 +99,17 @@ class Smoother3 : public KernelOf<Smoother3> {
 public:
     explicit Smoother3(std::uint64_t period) : c_(static_cast<double>(period)) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
-            const double v = in[0][i];
-            const double o = n_ < 3 ? v : c_.step(v, o1_, o2_, o3_);
+        std::size_t i = 0;
+        for (; i < k && n_ < 3; ++i, ++n_) {
+            const double o = in[0][i];
             out[0][i] = o;
             o3_ = o2_;
             o2_ = o1_;
             o1_ = o;
         }
+        if (i == k) return;
+        super_smoother_3_run(ContiguousView<double>{in[0], k}, c_, i, k, out[0], o1_, o2_, o3_);
+        n_ += k - i;
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -117,15 +127,18 @@ class HighPassTwo : public KernelOf<HighPassTwo> {
 public:
     explicit HighPassTwo(std::uint64_t period) : c_(static_cast<double>(period)) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
+        std::size_t i = 0;
+        for (; i < k && n_ < 2; ++i, ++n_) {
             const double v = in[0][i];
-            const double o = n_ < 2 ? v : c_.step(v, x1_, x2_, o1_, o2_);
-            out[0][i] = o;
+            out[0][i] = v;
             x2_ = x1_;
             x1_ = v;
             o2_ = o1_;
-            o1_ = o;
+            o1_ = v;
         }
+        if (i == k) return;
+        high_pass_2_run(ContiguousView<double>{in[0], k}, c_, i, k, out[0], x1_, x2_, o1_, o2_);
+        n_ += k - i;
     }
     void fields(Fields& f) override {
         f.count(n_);
