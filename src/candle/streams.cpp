@@ -62,6 +62,11 @@ public:
         return at + 1 >= w_ ? s_.s / static_cast<double>(w_) : NaN;
     }
     double sum() const { return s_.s; }
+    // The running sum, and a value kept without being summed, for a caller
+    // that moves the sum along over a chunk itself (the last w values of the
+    // chunk are then kept).
+    RunningWindowSum& sums() { return s_; }
+    void keep(double v) { tail_.push(v); }
     void fields(Fields& f, std::uint64_t fed) {
         f.num(s_.s);
         tail_.fields(f, fed);
@@ -80,10 +85,18 @@ public:
     explicit Qstick(std::uint64_t period) : p_(period), inv_(1.0 / static_cast<double>(period)), sum_(period) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
         const double *open = in[0], *close = in[1];
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
+        // Rows whose leaving value is in the chunk continue the batch loop.
+        const std::size_t one_by_one = p_ == 0 || k <= p_ ? k : static_cast<std::size_t>(p_);
+        for (std::size_t i = 0; i < one_by_one; ++i, ++n_) {
             sum_.push(n_, close[i] - open[i]);
             out[0][i] = p_ > 0 && n_ + 1 >= p_ ? inv_ * sum_.sum() : 0.0;
         }
+        if (one_by_one == k) return;
+        const std::size_t p = static_cast<std::size_t>(p_);
+        qstick_slide(ContiguousView<double>{open, k}, ContiguousView<double>{close, k}, p, k, p, inv_, sum_.sums(),
+                     out[0]);
+        for (std::size_t i = k - p > p ? k - p : p; i < k; ++i) sum_.keep(close[i] - open[i]);
+        n_ += k - p;
     }
     void fields(Fields& f) override {
         f.count(n_);
