@@ -295,4 +295,24 @@ template <class T>
     return (p3 + ((p2 + p2) + ((4.0 * pr) + (3.0 * p1)))) / 10.0;
 }
 
+// pma's three passes over positions [first, n), first >= 6, each several
+// positions at a time (no step feeds back into itself): the weighted means
+// into w, the predictions from them, the triggers from those. Each reads the
+// six (three) positions before its own, which the caller fills.
+inline void pma_run(const double* x, double* w, double* predict, double* trigger, std::size_t first, std::size_t n) {
+    blocked<Lanes<2>>(first, n, [&](std::size_t i, auto lanes) {
+        using T = decltype(lanes);
+        store_as<T>(w + i, pma_weighted<T>(x + i));
+    });
+    blocked<Lanes<2>>(first, n, [&](std::size_t i, auto lanes) {
+        using T = decltype(lanes);
+        store_as<T>(predict + i, pma_predict<T>(w + i));
+    });
+    // A NaN predict gives the NaN trigger that would otherwise be the fill.
+    blocked<Lanes<2>>(first, n, [&](std::size_t i, auto lanes) {
+        using T = decltype(lanes);
+        store_as<T>(trigger + i, pma_trigger<T>(predict + i));
+    });
+}
+
 }  // namespace korva::ehlers

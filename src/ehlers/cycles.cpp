@@ -204,19 +204,7 @@ Tuple pma(SeriesView source) {
     // Positions of w before 6 are 0.0.
     const std::unique_ptr<double[]> w(new double[n]);
     std::fill_n(w.get(), 6, 0.0);
-    blocked<Lanes<2>>(6, n, [&](std::size_t i, auto lanes) {
-        using T = decltype(lanes);
-        store_as<T>(w.get() + i, pma_weighted<T>(x + i));
-    });
-    blocked<Lanes<2>>(6, n, [&](std::size_t i, auto lanes) {
-        using T = decltype(lanes);
-        store_as<T>(predict.data() + i, pma_predict<T>(w.get() + i));
-    });
-    // A NaN predict gives the NaN trigger that would otherwise be the fill.
-    blocked<Lanes<2>>(6, n, [&](std::size_t i, auto lanes) {
-        using T = decltype(lanes);
-        store_as<T>(trigger.data() + i, pma_trigger<T>(predict.data() + i));
-    });
+    pma_run(x, w.get(), predict.data(), trigger.data(), 6, n);
     return tuple_of(std::move(predict), std::move(trigger));
 }
 

@@ -418,7 +418,9 @@ class Pma : public KernelOf<Pma> {
 public:
     Pma() : x_(7), w_(7), predict_(4) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
+        // One by one until the chunk holds the six rows before its next one.
+        std::size_t i = 0;
+        for (; i < k && (n_ < 6 || i < 6); ++i, ++n_) {
             x_.push(in[0][i]);
             // Weighted means before position 6 are 0.0, predictions NaN.
             const bool on = n_ >= 6;
@@ -427,6 +429,20 @@ public:
             out[0][i] = predict_.back(0);
             out[1][i] = on ? pma_trigger<double>(newest(predict_)) : NaN;
         }
+        if (i == k) return;
+        // The batch passes over the rest; the weighted means of the six rows
+        // before come from the kept ones, the predictions before from out.
+        w_buf_.resize(k);
+        double* const w = w_buf_.data();
+        for (std::size_t j = i - 6; j < i; ++j) w[j] = w_.back(i - 1 - j);
+        pma_run(in[0], w, out[0], out[1], i, k);
+        for (std::size_t j = k - i > 7 ? k - 7 : i; j < k; ++j) {
+            x_.push(in[0][j]);
+            w_.push(w[j]);
+            predict_.push(out[0][j]);
+        }
+        n_ += k - i;
+        if (w_buf_.capacity() > 4096) w_buf_ = std::vector<double>();
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -437,6 +453,7 @@ public:
 
 private:
     Tail x_, w_, predict_;
+    std::vector<double> w_buf_;  // scratch of one call
 };
 
 }  // namespace
