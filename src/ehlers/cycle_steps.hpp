@@ -73,6 +73,25 @@ struct Itrend {
     static double signal(double t, double it) { return t > it ? 1.0 : (t < it ? -1.0 : 0.0); }
 };
 
+// The trendline over positions [first, n), first >= 7, from the inputs and
+// its own two previous values in it[]: the batch loop, which a stream
+// continues over a chunk (first >= 7 there too).
+template <class V>
+void itrend_run(const V& x, const Itrend& c, std::size_t first, std::size_t n, double* it) {
+    for (std::size_t k = first; k < n; ++k) it[k] = c.step(x[k], x[k - 1], x[k - 2], it[k - 1], it[k - 2]);
+}
+
+// The trigger and signal of positions [first, n) from the trendline in
+// it[], which reaches 20 positions back from position 20 on.
+inline void itrend_signals(const double* it, std::size_t first, std::size_t n, double* signal, double* trigger) {
+    for (std::size_t i = first; i < n; ++i) {
+        const double v = it[i];
+        const double t = Itrend::trigger(v, it[i >= 20 ? i - 20 : i]);
+        trigger[i] = t;
+        signal[i] = Itrend::signal(t, v);
+    }
+}
+
 // ----------------------------------------------------------------------- voss
 
 struct Voss {

@@ -75,14 +75,9 @@ Tuple itrend(SeriesView source, double alpha) {
     with_view(source, [&](const auto& x) {
         for (std::size_t k = 0; k < n && k < 2; ++k) it[k] = x[k];
         for (std::size_t k = 2; k < n && k < 7; ++k) it[k] = Itrend::warm(x[k], x[k - 1], x[k - 2]);
-        for (std::size_t k = 7; k < n; ++k) it[k] = c.step(x[k], x[k - 1], x[k - 2], it[k - 1], it[k - 2]);
+        itrend_run(x, c, 7, n, it.data());
     });
-    for (std::size_t i = 0; i < n; ++i) {
-        const double v = it[i];
-        const double t = Itrend::trigger(v, it[i >= 20 ? i - 20 : i]);
-        trigger[i] = t;
-        signal[i] = Itrend::signal(t, v);
-    }
+    itrend_signals(it.data(), 0, n, signal.data(), trigger.data());
     return tuple_of(std::move(signal), std::move(it), std::move(trigger));
 }
 

@@ -218,7 +218,9 @@ class ItrendStream : public KernelOf<ItrendStream> {
 public:
     explicit ItrendStream(double alpha) : c_(alpha), it_(21) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
+        // One by one until the chunk holds the 20 rows its trigger reads back.
+        std::size_t i = 0;
+        for (; i < k && i < 20; ++i, ++n_) {
             const double v = in[0][i];
             double it = v;
             if (n_ >= 7) {
@@ -234,6 +236,15 @@ public:
             out[1][i] = it;
             out[2][i] = t;
         }
+        if (i == k) return;
+        // The batch loops over the rest, the trendline written to its output.
+        const double* x = in[0];
+        itrend_run(x, c_, i, k, out[1]);
+        itrend_signals(out[1], i, k, out[0], out[2]);
+        for (std::size_t j = k - i > 21 ? k - 21 : i; j < k; ++j) it_.push(out[1][j]);
+        x2_ = x[k - 2];
+        x1_ = x[k - 1];
+        n_ += k - i;
     }
     void fields(Fields& f) override {
         f.count(n_);
