@@ -46,6 +46,23 @@ double flex_output(double r, double& ms) {
     return divide ? r / std::sqrt(ms) : 0.0;
 }
 
+// reflex and trendflex over positions [first, n) of the smoothed series f
+// (first >= p): the window sums several positions at a time, then the mean
+// square's recurrence from ms (updated); position j's value goes to
+// out[j - first].
+template <bool Reflex>
+void flex_run(const double* f, std::size_t first, std::size_t n, std::size_t p, double* out, double& ms) {
+    const double pd = static_cast<double>(p);
+    // out holds the window sums until the mean-square pass replaces them.
+    blocked<Lanes<4>>(first, n, [&](std::size_t i, auto lanes) {
+        using T = decltype(lanes);
+        store_as<T>(out + (i - first), flex_window<Reflex, T>(f, i, p, pd));
+    });
+    double m = ms;
+    for (std::size_t i = 0; i < n - first; ++i) out[i] = flex_output<Reflex>(out[i], m);
+    ms = m;
+}
+
 // --------------------------------------------------------------------- itrend
 
 struct Itrend {

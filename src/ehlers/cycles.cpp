@@ -51,14 +51,8 @@ Series flex(const SeriesView& source, std::uint64_t period) {
     std::vector<double> f(n);
     with_view(source, [&](const auto& x) { super_smoother(x, pd * 0.5, f.data()); });
 
-    // out[i] holds r[i] until the mean-square pass below replaces it.
-    blocked<Lanes<4>>(p, n, [&](std::size_t i, auto lanes) {
-        using T = decltype(lanes);
-        store_as<T>(out.data() + i, flex_window<Reflex, T>(f.data(), i, p, pd));
-    });
-
     double ms = 0.0;
-    for (std::size_t i = p; i < n; ++i) out[i] = flex_output<Reflex>(out[i], ms);
+    flex_run<Reflex>(f.data(), p, n, p, out.data() + p, ms);
     return out;
 }
 

@@ -186,7 +186,10 @@ public:
         if (p_ == 0 && n > 0) index_out_of_range(std::numeric_limits<std::size_t>::max(), static_cast<std::size_t>(n));
     }
     void feed(const double* const* in, std::size_t k, double* const* out) override {
-        for (std::size_t i = 0; i < k; ++i, ++this->n_) {
+        // One by one until every position has a full window and the
+        // smoother runs its recurrence.
+        std::size_t i = 0;
+        for (; i < k && (this->n_ < p_ || this->n_ < 2); ++i, ++this->n_) {
             f_.push(s_.next(in[0][i], this->n_));
             double o = 0.0;
             if (this->n_ >= p_) {
@@ -196,6 +199,18 @@ public:
             }
             out[0][i] = o;
         }
+        if (i == k) return;
+        // The batch passes over the rest: the smoothed values after the p
+        // kept ones, then the windows over them.
+        const std::size_t p = static_cast<std::size_t>(p_), m = k - i;
+        const ContiguousView<double> kept = f_.window();
+        f_buf_.assign(kept.p + (kept.n - p), kept.p + kept.n);
+        f_buf_.resize(p + m);
+        super_smoother_run(ContiguousView<double>{in[0] + i, m}, s_.c, 0, m, f_buf_.data() + p, s_.x1, s_.o1, s_.o2);
+        flex_run<Reflex>(f_buf_.data(), p, p + m, p, out[0] + i, ms_);
+        for (std::size_t j = m > p ? m - 1 : p; j < p + m; ++j) f_.push(f_buf_[j]);
+        this->n_ += m;
+        if (f_buf_.capacity() > 4096) f_buf_ = std::vector<double>();
     }
     void fields(Fields& f) override {
         f.count(this->n_);
@@ -210,6 +225,7 @@ private:
     SmootherState s_;
     Tail f_;  // the smoothed values of the last period + 1 positions
     double ms_ = 0.0;
+    std::vector<double> f_buf_;  // scratch of one call
 };
 
 // itrend: the trendline's recurrence over the last two inputs and outputs,
