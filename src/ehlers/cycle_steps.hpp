@@ -169,6 +169,28 @@ struct EdcfSums {
     double value() const { return den == 0.0 ? 0.0 : num / den; }
 };
 
+// The distances of positions [first, n) of x (first > p), several at a time.
+inline void edcf_distances(const double* x, std::size_t first, std::size_t n, std::size_t p, double* dist) {
+    blocked<Lanes<4>>(first, n, [&](std::size_t i, auto lanes) {
+        using T = decltype(lanes);
+        store_as<T>(dist + i, edcf_distance<T>(x + i, p));
+    });
+}
+
+// The sums slid over positions [first, n) (first >= p), the values and
+// distances p positions back leaving: the batch loop, which a stream
+// continues over a chunk, the sums in a local the stores cannot change.
+inline void edcf_slide(const double* x, const double* dist, std::size_t first, std::size_t n, std::size_t p,
+                       EdcfSums& sums, double* out) {
+    EdcfSums s = sums;
+    for (std::size_t m = first; m < n; ++m) {
+        const std::size_t o = m - p;
+        s.slide(dist[o], x[o], dist[m], x[m]);
+        out[m] = s.value();
+    }
+    sums = s;
+}
+
 // ---------------------------------------------------------- correlation cycle
 
 // The cosine and sine tables of a window of L and their sums.

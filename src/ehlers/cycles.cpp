@@ -110,19 +110,12 @@ Series edcf(SeriesView source, std::uint64_t period) {
     // Squared distances of each value to the p - 1 values before it; only
     // positions p + 1 onwards enter a window.
     std::vector<double> dist(n, 0.0);
-    blocked<Lanes<4>>(p + 1, n, [&](std::size_t i, auto lanes) {
-        using T = decltype(lanes);
-        store_as<T>(dist.data() + i, edcf_distance<T>(x + i, p));
-    });
+    edcf_distances(x, p + 1, n, p, dist.data());
 
     EdcfSums sums;
     for (std::size_t j = p + 1; j <= 2 * p; ++j) sums.add(dist[j], x[j]);
     out[2 * p] = sums.value();
-    for (std::size_t m = 2 * p + 1; m < n; ++m) {
-        const std::size_t o = m - p;
-        sums.slide(dist[o], x[o], dist[m], x[m]);
-        out[m] = sums.value();
-    }
+    edcf_slide(x, dist.data(), 2 * p + 1, n, p, sums, out.data());
     return out;
 }
 

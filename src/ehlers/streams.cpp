@@ -329,7 +329,10 @@ public:
     explicit Edcf(std::uint64_t period)
         : p_(period), first_(saturated(period, period)), x_(saturated(period, 1)), dist_(saturated(period, 1)) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
+        // One by one until the sums slide and the chunk holds the p rows
+        // before its next one.
+        std::size_t i = 0;
+        for (; i < k && (p_ < 2 || n_ <= first_ || i < p_); ++i, ++n_) {
             const double v = in[0][i];
             out[0][i] = NaN;
             if (p_ < 2) continue;
@@ -347,6 +350,22 @@ public:
                 out[0][i] = sums_.value();
             }
         }
+        if (i == k) return;
+        // The batch passes over the rest; the distances of the p rows before
+        // come from the kept ones.
+        const std::size_t p = static_cast<std::size_t>(p_);
+        const double* x = in[0];
+        dist_buf_.resize(k);
+        double* const dist = dist_buf_.data();
+        for (std::size_t j = i - p; j < i; ++j) dist[j] = dist_.back(i - 1 - j);
+        edcf_distances(x, i, k, p, dist);
+        edcf_slide(x, dist, i, k, p, sums_, out[0]);
+        for (std::size_t j = k - i > p + 1 ? k - (p + 1) : i; j < k; ++j) {
+            x_.push(x[j]);
+            dist_.push(dist[j]);
+        }
+        n_ += k - i;
+        if (dist_buf_.capacity() > 4096) dist_buf_ = std::vector<double>();
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -361,6 +380,7 @@ private:
     std::uint64_t p_, first_;
     Tail x_, dist_;  // the last period + 1 values and distances
     EdcfSums sums_;
+    std::vector<double> dist_buf_;  // scratch of one call
 };
 
 // correlation_cycle: the window of the L values before each position (NaN as
