@@ -24,5 +24,10 @@ Tuple vi(MatrixView candles, std::uint64_t period, bool sequential);
 // minus indexed from `first`. The batch functions' own vector kernel.
 void movement_rows(const SeriesView& high, const SeriesView& low, const SeriesView& close, std::size_t first,
                    std::size_t b, double* tr, double* plus, double* minus);
+// vi's values of the windows of p rows ending at [e_begin, n), e_begin >= p
+// (no window reaches row 0), into plus and minus indexed from e_begin: the
+// batch function's own window sums, for streams that continue it.
+void vortex_windows(const SeriesView& high, const SeriesView& low, const SeriesView& close, std::size_t e_begin,
+                    std::size_t n, std::size_t p, double* plus, double* minus);
 
 }  // namespace korva::trend

@@ -333,7 +333,10 @@ public:
     explicit Vi(std::uint64_t period) : p_(period), tr_(period), up_(period), down_(period) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
         const double *close = in[0], *high = in[1], *low = in[2];
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
+        // Windows that reach back before the chunk one by one; those inside
+        // it (from row p on) by the batch function's window sums.
+        const std::size_t one_by_one = p_ == 0 || k <= p_ ? k : static_cast<std::size_t>(p_);
+        for (std::size_t i = 0; i < one_by_one; ++i, ++n_) {
             if (n_ > 0) {
                 double up, down;
                 vortex_moves(high[i], low[i], prev_[1], prev_[2], up, down);
@@ -352,6 +355,19 @@ public:
                 out[1][i] = vortex_ratio(unrolled_sum(down_.window().p, w), t);
             }
         }
+        if (one_by_one == k) return;
+        const std::size_t p = one_by_one;
+        vortex_windows(column_of(high, k), column_of(low, k), column_of(close, k), p, k, p, out[0] + p, out[1] + p);
+        // The last p rows' ranges and movements are kept for later windows.
+        for (std::size_t j = k - p > p ? k - p : p; j < k; ++j) {
+            double up, down;
+            vortex_moves(high[j], low[j], high[j - 1], low[j - 1], up, down);
+            tr_.push(true_range_step(high[j], low[j], close[j - 1]));
+            up_.push(up);
+            down_.push(down);
+        }
+        last_row(close, high, low, k, prev_);
+        n_ += k - p;
     }
     void fields(Fields& f) override {
         f.count(n_);
