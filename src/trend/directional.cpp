@@ -387,8 +387,7 @@ Series adxr(MatrixView candles, std::uint64_t period) {
     fresh_window_sums(dxs.data(), n, p, adx_values);
     for (std::size_t j = p - 1; j < n; ++j) adx_values[j] = adx_values[j] / pd;
     for (std::size_t i = n; i-- > p;) {
-        const double now = adx_values[i], before = adx_values[i - p];
-        out[i] = !std::isnan(now) && !std::isnan(before) ? (now + before) * 0.5 : NaN;
+        out[i] = AdxrStep::rating(adx_values[i], adx_values[i - p]);
     }
     std::fill_n(out.data(), p, NaN);
     return out;

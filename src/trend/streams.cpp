@@ -276,7 +276,11 @@ public:
     }
     void feed(const double* const* in, std::size_t k, double* const* out) override {
         const double *close = in[0], *high = in[1], *low = in[2];
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
+        // One by one until the chunk holds the rows its windows and ratings
+        // read back (2p), then the batch function's steps.
+        const std::uint64_t twice = stream::saturated(p_, p_);
+        const std::size_t one_by_one = p_ == 0 || k <= twice ? k : static_cast<std::size_t>(twice);
+        for (std::size_t i = 0; i < one_by_one; ++i, ++n_) {
             double dx;
             if (n_ == 0) {
                 s_[0] = true_range_first(high + i, low + i);
@@ -301,11 +305,9 @@ public:
                 adx = sums_[p - 1] / static_cast<double>(p_);
             }
             adxs_.push(adx);
-            if (n_ >= p_) {
-                const double before = adxs_.back(static_cast<std::size_t>(p_));
-                out[0][i] = !std::isnan(adx) && !std::isnan(before) ? (adx + before) * 0.5 : NaN;
-            }
+            if (n_ >= p_) out[0][i] = AdxrStep::rating(adx, adxs_.back(static_cast<std::size_t>(p_)));
         }
+        if (one_by_one < k) feed_long(close, high, low, one_by_one, k, out[0]);
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -317,6 +319,34 @@ public:
     }
 
 private:
+    // Rows [i0, k) of a chunk, i0 = 2p: DX by the batch recurrence over the
+    // rows from i0 on, each window of p DX values (the last p - 1 kept ones
+    // first) summed afresh as the batch function sums them, then rated.
+    void feed_long(const double* close, const double* high, const double* low, std::size_t i0, std::size_t k,
+                   double* out) {
+        const std::size_t p = static_cast<std::size_t>(p_), rows = k - i0, m = rows + (p - 1);
+        const double pd = static_cast<double>(p_);
+        sums_.resize(2 * m);
+        double *const dx = sums_.data(), *const adx = dx + m;  // entry t: row i0 - (p - 1) + t
+        for (std::size_t t = 0; t + 1 < p; ++t) dx[t] = dxs_.back(p - 2 - t);
+        const double before[3] = {close[i0 - 1], high[i0 - 1], low[i0 - 1]};
+        double* o[1] = {dx + (p - 1)};
+        rec::run_blocked(step_, ChunkRows<true>{close + i0, high + i0, low + i0, rows, before}, o, 0, rows, s_);
+        fresh_window_sums(dx, m, p_, adx);
+        for (std::size_t t = p - 1; t < m; ++t) adx[t] = adx[t] / pd;
+        for (std::size_t j = i0; j < k; ++j) {
+            const double then = j - p >= i0 ? adx[j - i0 - 1] : adxs_.back(i0 - 1 - (j - p));
+            out[j] = AdxrStep::rating(adx[j - i0 + (p - 1)], then);
+        }
+        for (std::size_t j = k - i0 > p + 1 ? k - (p + 1) : i0; j < k; ++j) {
+            dxs_.push(dx[j - i0 + (p - 1)]);
+            adxs_.push(adx[j - i0 + (p - 1)]);
+        }
+        last_row(close, high, low, k, prev_);
+        n_ += rows;
+        if (sums_.capacity() > 4096) sums_ = std::vector<double>();
+    }
+
     std::uint64_t p_;
     AdxrStep step_;
     stream::Tail dxs_, adxs_;
