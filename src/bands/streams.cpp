@@ -146,7 +146,11 @@ public:
         }
         atr_.feed(in, k, out);  // NaN before the first full window
         const double *high = in[1], *low = in[2];
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
+        // Windows that reach back before the chunk one by one through the
+        // deque; those inside it by the batch function's rolling extreme.
+        const std::uint64_t n0 = n_;
+        const std::size_t one_by_one = p_ == 0 || k < p_ ? k : static_cast<std::size_t>(p_ - 1);
+        for (std::size_t i = 0; i < one_by_one; ++i, ++n_) {
             if (long_) {
                 hi_.add(n_, high[i]);
                 if (n_ + 1 >= p_) out[0][i] = hi_.value() - (mult_ * out[0][i]);
@@ -155,6 +159,26 @@ public:
                 if (n_ + 1 >= p_) out[0][i] = lo_.value() + (mult_ * out[0][i]);
             }
         }
+        if (one_by_one == k) return;
+        const std::size_t p = static_cast<std::size_t>(p_);
+        double* const o = out[0];
+        if (long_) {
+            window_extreme<KeepMax>(ContiguousView<double>{high, k}, p,
+                                    [&](std::size_t i, double hi) { o[i] = hi - (mult_ * o[i]); });
+        } else {
+            window_extreme<KeepMin>(ContiguousView<double>{low, k}, p,
+                                    [&](std::size_t i, double lo) { o[i] = lo + (mult_ * o[i]); });
+        }
+        // A deque holds what the window's rows alone decide (a row leaves it
+        // from the back only for a later one): built again from the last p.
+        if (long_) {
+            hi_ = stream::StreamExtreme<KeepMax>(p_);
+            for (std::size_t j = k - p; j < k; ++j) hi_.add(n0 + j, high[j]);
+        } else {
+            lo_ = stream::StreamExtreme<KeepMin>(p_);
+            for (std::size_t j = k - p; j < k; ++j) lo_.add(n0 + j, low[j]);
+        }
+        n_ = n0 + k;
     }
     void fields(Fields& f) override {
         f.count(n_);
