@@ -2,7 +2,9 @@
 // advanced with their steps (steps.hpp, helpers/numpy_folds.hpp).
 #include "streams.hpp"
 
+#include <algorithm>
 #include <cstddef>
+#include <vector>
 
 #include "../helpers/numpy_folds.hpp"
 #include "../helpers/result.hpp"
@@ -67,6 +69,17 @@ public:
     // chunk are then kept).
     RunningWindowSum& sums() { return s_; }
     void keep(double v) { tail_.push(v); }
+    // The means of positions [a, k) of a chunk whose values v[] reach w back
+    // inside it (a >= w), by the batch function's loop; the last w are kept.
+    void slide_over(const double* v, std::size_t a, std::size_t k, double* out) {
+        if (w_ == 0) {
+            std::fill(out + a, out + k, NaN);
+            return;
+        }
+        running_mean_slide(v, a, k, w_, s_, out);
+        const std::size_t w = static_cast<std::size_t>(w_);
+        for (std::size_t i = k - a > w ? k - w : a; i < k; ++i) tail_.push(v[i]);
+    }
     void fields(Fields& f, std::uint64_t fed) {
         f.num(s_.s);
         tail_.fields(f, fed);
@@ -114,14 +127,25 @@ private:
 class Emd : public KernelOf<Emd> {
 public:
     Emd(std::uint64_t period, double delta, double fraction)
-        : filter_(period, delta),
+        : middle_window_(stream::saturated(period, period)),
+          filter_(period, delta),
           fraction_(fraction),
           middle_(stream::saturated(period, period)),
           upper_(kBandWindow),
           lower_(kBandWindow) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
         const double *high = in[0], *low = in[1];
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
+        // A chunk longer than the windows keeps its band-pass values and
+        // extremes, and its rows past the windows' reach continue the batch
+        // loops over them.
+        const std::uint64_t reach = std::max<std::uint64_t>(middle_window_, kBandWindow);
+        const bool whole = k > reach;
+        const std::size_t one_by_one = whole ? static_cast<std::size_t>(reach) : k;
+        if (whole) buf_.resize(3 * k);
+        double* const bps = whole ? buf_.data() : nullptr;
+        double* const peaks = whole ? bps + k : nullptr;
+        double* const valleys = whole ? bps + 2 * k : nullptr;
+        for (std::size_t i = 0; i < one_by_one; ++i, ++n_) {
             const double price = EmdFilter::price(high[i], low[i]);
             double bp = 0.0;
             if (n_ == 2) bp = filter_.first(price, price_[1]);
@@ -135,7 +159,37 @@ public:
             price_[0] = price;
             bp_[1] = bp_[0];
             bp_[0] = bp;
+            if (whole) {
+                bps[i] = bp;
+                peaks[i] = ext_.peak;
+                valleys[i] = ext_.valley;
+            }
         }
+        if (!whole) return;
+        const std::size_t a = one_by_one;
+        // n_ > 2 here: the filter's recurrence and the extremes' steps.
+        EmdExtremes ext = ext_;
+        for (std::size_t i = a; i < k; ++i) {
+            const double p2 = EmdFilter::price(high[i - 2], low[i - 2]);
+            bps[i] = filter_.step(EmdFilter::price(high[i], low[i]), p2, bps[i - 1], bps[i - 2]);
+            ext.step(bps[i - 2], bps[i - 1], bps[i]);
+            peaks[i] = ext.peak;
+            valleys[i] = ext.valley;
+        }
+        ext_ = ext;
+        middle_.slide_over(bps, a, k, out[1]);
+        upper_.slide_over(peaks, a, k, out[0]);
+        lower_.slide_over(valleys, a, k, out[2]);
+        for (std::size_t i = a; i < k; ++i) {
+            out[0][i] = fraction_ * out[0][i];
+            out[2][i] = fraction_ * out[2][i];
+        }
+        price_[1] = EmdFilter::price(high[k - 2], low[k - 2]);
+        price_[0] = EmdFilter::price(high[k - 1], low[k - 1]);
+        bp_[1] = bps[k - 2];
+        bp_[0] = bps[k - 1];
+        n_ += k - a;
+        if (buf_.capacity() > 4096) buf_ = std::vector<double>();
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -150,11 +204,13 @@ public:
 
 private:
     static constexpr std::uint64_t kBandWindow = 50;
+    std::uint64_t middle_window_;
     EmdFilter filter_;
     double fraction_;
     double price_[2] = {}, bp_[2] = {};  // one and two rows back
     EmdExtremes ext_{0.0, 0.0};
     StreamMean middle_, upper_, lower_;
+    std::vector<double> buf_;  // scratch of one call: band-pass values, peaks, valleys
 };
 
 }  // namespace

@@ -155,13 +155,19 @@ class BandpassStream : public KernelOf<BandpassStream> {
 public:
     BandpassStream(std::uint64_t period, double bandwidth) : c_(static_cast<double>(period), bandwidth) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
-            const BandpassValues v = n_ == 0 ? s_.first(in[0][i]) : s_.next(c_, in[0][i], n_ == 1);
+        // The state in locals that the stores cannot change.
+        BandpassState st = s_;
+        const Bandpass c = c_;
+        std::uint64_t n = n_;
+        for (std::size_t i = 0; i < k; ++i, ++n) {
+            const BandpassValues v = n == 0 ? st.first(in[0][i]) : st.next(c, in[0][i], n == 1);
             out[0][i] = v.bp;
             out[1][i] = v.norm;
             out[2][i] = v.signal;
             out[3][i] = v.trigger;
         }
+        s_ = st;
+        n_ = n;
     }
     void fields(Fields& f) override {
         f.count(n_);

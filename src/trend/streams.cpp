@@ -141,20 +141,30 @@ public:
     }
     void feed(const double* const* in, std::size_t k, double* const* out) override {
         const double *close = in[0], *high = in[1], *low = in[2];
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
-            const double tr = n_ == 0 ? true_range_first(high + i, low + i) : true_range_step(high[i], low[i], close_);
+        // The state in locals that the stores cannot change.
+        std::uint64_t n = n_;
+        WilderAtr atr = atr_;
+        SupertrendState st = st_;
+        const SupertrendBands bands = bands_;
+        double prev = close_;
+        for (std::size_t i = 0; i < k; ++i, ++n) {
+            const double tr = n == 0 ? true_range_first(high + i, low + i) : true_range_step(high[i], low[i], prev);
             out[1][i] = 0.0;
-            if (n_ + 1 < p_) {
-                atr_.seed(tr);
+            if (n + 1 < p_) {
+                atr.seed(tr);
                 out[0][i] = 0.0;
-            } else if (n_ + 1 == p_) {
-                atr_.seed(tr);
-                out[0][i] = st_.start(bands_, atr_.start(), high[i], low[i], close[i]);
+            } else if (n + 1 == p_) {
+                atr.seed(tr);
+                out[0][i] = st.start(bands, atr.start(), high[i], low[i], close[i]);
             } else {
-                out[0][i] = st_.step(bands_, atr_.step(tr), high[i], low[i], close[i], close_, out[1][i]);
+                out[0][i] = st.step(bands, atr.step(tr), high[i], low[i], close[i], prev, out[1][i]);
             }
-            close_ = close[i];
+            prev = close[i];
         }
+        n_ = n;
+        atr_ = atr;
+        st_ = st;
+        close_ = prev;
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -189,7 +199,11 @@ public:
             i = 2;
             n_ = 2;
         }
-        for (; i < k; ++i, ++n_) out[0][i] = st_.step(high[i], low[i]);
+        // The batch loop, its state in a local that the stores cannot change.
+        SarState st = st_;
+        for (std::size_t j = i; j < k; ++j) out[0][j] = st.step(high[j], low[j]);
+        st_ = st;
+        n_ += k - i;
     }
     void fields(Fields& f) override {
         f.count(n_);
