@@ -13,6 +13,7 @@
 #include "../helpers/result.hpp"
 #include "../helpers/stream_deque.hpp"
 #include "../helpers/true_range.hpp"
+#include "../helpers/window_extreme.hpp"
 #include "atr_bollinger.hpp"
 #include "steps.hpp"
 
@@ -220,7 +221,13 @@ public:
     }
     void feed(const double* const* in, std::size_t k, double* const* out) override {
         const double *close = in[0], *high = in[1], *low = in[2];
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
+        // One by one while a window reaches back before the chunk or the
+        // drift ATR is seeding; then the batch function's loops.
+        const std::uint64_t n0 = n_;
+        const bool long_chunk = p_ > 0 && k > p_;
+        if (long_chunk) a_buf_.resize(k);  // the drift ATR values, for the window sums
+        std::size_t i = 0;
+        for (; i < k && (p_ == 0 || i < p_ || n_ < d_); ++i, ++n_) {
             const double tr = n_ == 0 ? true_range_first(high + i, low + i) : true_range_step(high[i], low[i], close_);
             close_ = close[i];
             if (d_ == 1) {
@@ -244,7 +251,10 @@ public:
                 out[0][i] = choppiness(sum_.s, hi_.value() - lo_.value(), scalar_, log_p_);
             }
             atrs_.push(a_);
+            if (long_chunk) a_buf_[i] = a_;
         }
+        if (i < k) feed_long(close, high, low, i, k, n0, out[0]);
+        if (a_buf_.capacity() > 4096) a_buf_ = std::vector<double>();
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -261,6 +271,46 @@ public:
     }
 
 private:
+    // Rows [i0, k) of a chunk, i0 >= p: drift ATR, the windows' ranges by the
+    // batch function's rolling extremes (into out first, as there) and the
+    // window sums. The deques hold what the last p rows alone decide (a row
+    // leaves one from the back only for a later one): built again from them.
+    void feed_long(const double* close, const double* high, const double* low, std::size_t i0, std::size_t k,
+                   std::uint64_t n0, double* out) {
+        const std::size_t p = static_cast<std::size_t>(p_);
+        double* const a = a_buf_.data();
+        // Locals, which the stores cannot change.
+        const EmaCoefficients c = c_;
+        const bool raw = d_ == 1;
+        const double scalar = scalar_, log_p = log_p_;
+        double v = a_;
+        for (std::size_t i = i0; i < k; ++i) {
+            const double tr = true_range_step(high[i], low[i], close[i - 1]);
+            a[i] = v = raw ? tr : smooth(c, v, tr);
+        }
+        window_high_low(ContiguousView<double>{high, k}, ContiguousView<double>{low, k}, p,
+                        [&](std::size_t i, double hh, double ll) {
+                            if (i >= i0) out[i] = hh - ll;
+                        });
+        ChopSum s = sum_;
+        for (std::size_t i = i0; i < k; ++i) {
+            s.add(a[i]);
+            s.drop(a[i - p]);
+            out[i] = choppiness(s.s, out[i], scalar, log_p);
+        }
+        sum_ = s;
+        a_ = v;
+        close_ = close[k - 1];
+        for (std::size_t i = k - i0 > p ? k - p : i0; i < k; ++i) atrs_.push(a[i]);
+        hi_ = stream::StreamExtreme<KeepMax>(p_);
+        lo_ = stream::StreamExtreme<KeepMin>(p_);
+        for (std::size_t i = k - p; i < k; ++i) {
+            hi_.add(n0 + i, high[i]);
+            lo_.add(n0 + i, low[i]);
+        }
+        n_ = n0 + k;
+    }
+
     std::uint64_t p_, d_;
     double scalar_, log_p_;
     EmaCoefficients c_;
@@ -271,6 +321,7 @@ private:
     Tail atrs_;
     stream::StreamExtreme<KeepMax> hi_;
     stream::StreamExtreme<KeepMin> lo_;
+    std::vector<double> a_buf_;  // scratch of one call: the chunk's drift ATR values
 };
 
 }  // namespace
