@@ -439,7 +439,10 @@ public:
     void feed(const double* const* in, std::size_t k, double* const* out) override {
         const double* x = in[0];
         const bool shows = n_ + k > kJaw.period - 1;
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
+        // One by one until every line is drawn from its shifted values.
+        constexpr std::uint64_t kSteady = kJaw.period + kJaw.shift;
+        std::size_t i = 0;
+        for (; i < k && n_ < kSteady; ++i, ++n_) {
             if (n_ < kJaw.period) sum_ = alligator_sum(static_cast<std::size_t>(n_), sum_, x[i]);
             for (std::size_t q = 0; q < 3; ++q) {
                 const AlligatorLine& line = *kLines[q];
@@ -449,6 +452,23 @@ public:
                 out[q][i] = shows && n_ >= line.period - 1 + line.shift ? drawn_[q].back(line.shift) : NaN;
             }
         }
+        if (i == k) return;
+        // The batch function's line steps, each value drawn `shift` rows on;
+        // the rows whose drawn value precedes the chunk's rest read it kept.
+        for (std::size_t q = 0; q < 3; ++q) {
+            const AlligatorLine line = *kLines[q];
+            const std::size_t sh = line.shift;
+            double* const o = out[q];
+            for (std::size_t j = i; j < k && j < i + sh; ++j) o[j] = drawn_[q].back(sh - 1 - (j - i));
+            double v = v_[q];
+            for (std::size_t j = i; j < k; ++j) {
+                v = line.step(v, x[j]);
+                if (j + sh < k) o[j + sh] = v;
+                if (j + sh + 1 >= k) drawn_[q].push(v);
+            }
+            v_[q] = v;
+        }
+        n_ += k - i;
     }
     void fields(Fields& f) override {
         f.count(n_);
