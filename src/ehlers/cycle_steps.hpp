@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 #include <vector>
 
 #include "../helpers/lanes.hpp"
@@ -237,6 +238,25 @@ struct CorrelationTables {
         if (vs > 0.0) imag = (sxs * ld - ss * sx) / (vs * root);
     }
 };
+
+// The real and imaginary parts of positions [first, n) (first >= L) from
+// the values xc (NaN as 0.0), each from the L values before it, into
+// real[l - first] and imag[l - first]: two pairs of positions at a time (four
+// sums of four pairs would not fit in the sixteen vector registers).
+inline void correlation_windows(const CorrelationTables& tables, const double* xc, std::size_t first, std::size_t n,
+                                double* real, double* imag) {
+    blocked<Lanes<2>>(first, n, [&](std::size_t l, auto lanes) {
+        using T = decltype(lanes);
+        T sx, sxc, sxs, sxx;
+        tables.window<T>(xc + l, sx, sxc, sxs, sxx);
+        if constexpr (std::is_same_v<T, double>) {
+            tables.values(sx, sxc, sxs, sxx, real[l - first], imag[l - first]);
+        } else {
+            for (std::size_t q = 0; q < T::width; ++q)
+                tables.values(sx[q], sxc[q], sxs[q], sxx[q], real[l + q - first], imag[l + q - first]);
+        }
+    });
+}
 
 // The phase angle in degrees, kept from going backwards, and the state. The
 // no-backward rule compares with the previous angle before its own

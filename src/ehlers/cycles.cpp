@@ -133,19 +133,8 @@ Tuple correlation_cycle(SeriesView source, std::uint64_t period, double threshol
     std::vector<double> xc = contiguous(source);
     for (double& v : xc) v = std::isnan(v) ? 0.0 : v;
 
-    // Two pairs per block: four sums of four pairs would not fit in the
-    // sixteen vector registers.
-    blocked<Lanes<2>>(static_cast<std::size_t>(len), n, [&](std::size_t l, auto lanes) {
-        using T = decltype(lanes);
-        T sx, sxc, sxs, sxx;
-        tables.window<T>(xc.data() + l, sx, sxc, sxs, sxx);
-        if constexpr (std::is_same_v<T, double>) {
-            tables.values(sx, sxc, sxs, sxx, real[l], imag[l]);
-        } else {
-            for (std::size_t q = 0; q < T::width; ++q)
-                tables.values(sx[q], sxc[q], sxs[q], sxx[q], real[l + q], imag[l + q]);
-        }
-    });
+    const std::size_t first = static_cast<std::size_t>(len);
+    correlation_windows(tables, xc.data(), first, n, real.data() + first, imag.data() + first);
 
     CycleAngle phase;
     for (std::size_t i = 0; i < n; ++i) angle[i] = phase.step(real[i], imag[i], threshold, state[i]);

@@ -398,7 +398,10 @@ public:
     CorrelationCycle(std::uint64_t period, double threshold)
         : len_(std::max<std::uint64_t>(period, 2)), threshold_(threshold), x_(len_) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
+        // One by one until the tables are built; a long chunk then runs the
+        // batch passes.
+        std::size_t i = 0;
+        for (; i < k && (n_ < len_ || k - i < kLong); ++i, ++n_) {
             double re = NaN, im = NaN;
             if (n_ >= len_) {
                 if (!tables_) tables_.emplace(static_cast<std::size_t>(len_));
@@ -415,6 +418,24 @@ public:
             out[1][i] = im;
             out[3][i] = state;
         }
+        if (i == k) return;
+        // The kept L values, then the rest of the chunk, NaN as 0.0.
+        const std::size_t L = static_cast<std::size_t>(len_), m = k - i;
+        if (!tables_) tables_.emplace(L);
+        const ContiguousView<double> kept = x_.window();
+        xc_.assign(kept.p, kept.p + kept.n);
+        xc_.resize(L + m);
+        for (std::size_t j = 0; j < m; ++j) xc_[L + j] = std::isnan(in[0][i + j]) ? 0.0 : in[0][i + j];
+        std::fill_n(out[0] + i, m, NaN);  // left so where a window has no variance
+        std::fill_n(out[1] + i, m, NaN);
+        correlation_windows(*tables_, xc_.data(), L, L + m, out[0] + i, out[1] + i);
+        CycleAngle phase = angle_;
+        const double threshold = threshold_;
+        for (std::size_t j = i; j < k; ++j) out[2][j] = phase.step(out[0][j], out[1][j], threshold, out[3][j]);
+        angle_ = phase;
+        for (std::size_t j = m > L ? m : L; j < L + m; ++j) x_.push(xc_[j]);
+        n_ += m;
+        if (xc_.capacity() > 4096) xc_ = std::vector<double>();
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -429,6 +450,8 @@ private:
     Tail x_;  // the last L values, NaN as 0.0
     CycleAngle angle_;
     std::optional<CorrelationTables> tables_;
+    std::vector<double> xc_;  // scratch of one call
+    static constexpr std::size_t kLong = 64;  // rows from which the batch passes run
 };
 
 // mama: the batch loop's state (its rings of working values and its
