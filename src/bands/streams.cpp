@@ -11,6 +11,7 @@
 
 #include "../helpers/recurrence_lanes.hpp"
 #include "../helpers/result.hpp"
+#include "../helpers/stream_batch.hpp"
 #include "../helpers/stream_deque.hpp"
 #include "../helpers/true_range.hpp"
 #include "../helpers/window_extreme.hpp"
@@ -107,8 +108,7 @@ public:
             const ContiguousView<double> x{in[0], k};
             w_.slide(x[scalar - p_], x[scalar]);
             bands_over(x, w_, scalar, k, p_, up_, dn_, out[0], out[1], out[2]);
-            for (std::size_t i = k - scalar > p_ ? k - static_cast<std::size_t>(p_) : scalar; i < k; ++i)
-                tail_.push(x[i]);
+            stream::push_newest(tail_, p_, this->n_, k - scalar, [&](std::size_t j) { return x[scalar + j]; });
             this->n_ += k - scalar;
         }
     }
@@ -301,7 +301,7 @@ private:
         sum_ = s;
         a_ = v;
         close_ = close[k - 1];
-        for (std::size_t i = k - i0 > p ? k - p : i0; i < k; ++i) atrs_.push(a[i]);
+        stream::push_newest(atrs_, p_, n0 + i0, k - i0, [&](std::size_t j) { return a[i0 + j]; });
         hi_ = stream::StreamExtreme<KeepMax>(p_);
         lo_ = stream::StreamExtreme<KeepMin>(p_);
         for (std::size_t i = k - p; i < k; ++i) {

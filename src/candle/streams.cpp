@@ -8,6 +8,7 @@
 
 #include "../helpers/numpy_folds.hpp"
 #include "../helpers/result.hpp"
+#include "../helpers/stream_batch.hpp"
 #include "steps.hpp"
 
 namespace korva::candle::streams {
@@ -64,21 +65,24 @@ public:
         return at + 1 >= w_ ? s_.s / static_cast<double>(w_) : NaN;
     }
     double sum() const { return s_.s; }
-    // The running sum, and a value kept without being summed, for a caller
-    // that moves the sum along over a chunk itself (the last w values of the
-    // chunk are then kept).
+    // The running sum, and `count` values kept without being summed
+    // (value(j), oldest first) after `before` pushed, for a caller that moves
+    // the sum along over a chunk itself.
     RunningWindowSum& sums() { return s_; }
-    void keep(double v) { tail_.push(v); }
+    template <class Value>
+    void keep(std::uint64_t before, std::size_t count, Value&& value) {
+        stream::push_newest(tail_, w_, before, count, value);
+    }
     // The means of positions [a, k) of a chunk whose values v[] reach w back
-    // inside it (a >= w), by the batch function's loop; the last w are kept.
-    void slide_over(const double* v, std::size_t a, std::size_t k, double* out) {
+    // inside it (a >= w), by the batch function's loop, `before` values
+    // having been pushed.
+    void slide_over(const double* v, std::size_t a, std::size_t k, std::uint64_t before, double* out) {
         if (w_ == 0) {
             std::fill(out + a, out + k, NaN);
             return;
         }
         running_mean_slide(v, a, k, w_, s_, out);
-        const std::size_t w = static_cast<std::size_t>(w_);
-        for (std::size_t i = k - a > w ? k - w : a; i < k; ++i) tail_.push(v[i]);
+        keep(before, k - a, [&](std::size_t j) { return v[a + j]; });
     }
     void fields(Fields& f, std::uint64_t fed) {
         f.num(s_.s);
@@ -108,7 +112,7 @@ public:
         const std::size_t p = static_cast<std::size_t>(p_);
         qstick_slide(ContiguousView<double>{open, k}, ContiguousView<double>{close, k}, p, k, p, inv_, sum_.sums(),
                      out[0]);
-        for (std::size_t i = k - p > p ? k - p : p; i < k; ++i) sum_.keep(close[i] - open[i]);
+        sum_.keep(n_, k - p, [&](std::size_t j) { return close[p + j] - open[p + j]; });
         n_ += k - p;
     }
     void fields(Fields& f) override {
@@ -177,9 +181,9 @@ public:
             valleys[i] = ext.valley;
         }
         ext_ = ext;
-        middle_.slide_over(bps, a, k, out[1]);
-        upper_.slide_over(peaks, a, k, out[0]);
-        lower_.slide_over(valleys, a, k, out[2]);
+        middle_.slide_over(bps, a, k, n_, out[1]);
+        upper_.slide_over(peaks, a, k, n_, out[0]);
+        lower_.slide_over(valleys, a, k, n_, out[2]);
         for (std::size_t i = a; i < k; ++i) {
             out[0][i] = fraction_ * out[0][i];
             out[2][i] = fraction_ * out[2][i];

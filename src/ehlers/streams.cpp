@@ -10,6 +10,7 @@
 
 #include "../helpers/errors.hpp"
 #include "../helpers/result.hpp"
+#include "../helpers/stream_batch.hpp"
 #include "cycle_steps.hpp"
 #include "kernels.hpp"
 
@@ -214,7 +215,7 @@ public:
         f_buf_.resize(p + m);
         super_smoother_run(ContiguousView<double>{in[0] + i, m}, s_.c, 0, m, f_buf_.data() + p, s_.x1, s_.o1, s_.o2);
         flex_run<Reflex>(f_buf_.data(), p, p + m, p, out[0] + i, ms_);
-        for (std::size_t j = m > p ? m - 1 : p; j < p + m; ++j) f_.push(f_buf_[j]);
+        stream::push_newest(f_, saturated(p_, 1), this->n_, m, [&](std::size_t j) { return f_buf_[p + j]; });
         this->n_ += m;
         if (f_buf_.capacity() > 4096) f_buf_ = std::vector<double>();
     }
@@ -263,7 +264,7 @@ public:
         const double* x = in[0];
         itrend_run(x, c_, i, k, out[1]);
         itrend_signals(out[1], i, k, out[0], out[2]);
-        for (std::size_t j = k - i > 21 ? k - 21 : i; j < k; ++j) it_.push(out[1][j]);
+        stream::push_newest(it_, 21, n_, k - i, [&](std::size_t j) { return out[1][i + j]; });
         x2_ = x[k - 2];
         x1_ = x[k - 1];
         n_ += k - i;
@@ -366,10 +367,8 @@ public:
         for (std::size_t j = i - p; j < i; ++j) dist[j] = dist_.back(i - 1 - j);
         edcf_distances(x, i, k, p, dist);
         edcf_slide(x, dist, i, k, p, sums_, out[0]);
-        for (std::size_t j = k - i > p + 1 ? k - (p + 1) : i; j < k; ++j) {
-            x_.push(x[j]);
-            dist_.push(dist[j]);
-        }
+        stream::push_newest(x_, saturated(p_, 1), n_, k - i, [&](std::size_t j) { return x[i + j]; });
+        stream::push_newest(dist_, saturated(p_, 1), n_, k - i, [&](std::size_t j) { return dist[i + j]; });
         n_ += k - i;
         if (dist_buf_.capacity() > 4096) dist_buf_ = std::vector<double>();
     }
@@ -433,7 +432,7 @@ public:
         const double threshold = threshold_;
         for (std::size_t j = i; j < k; ++j) out[2][j] = phase.step(out[0][j], out[1][j], threshold, out[3][j]);
         angle_ = phase;
-        for (std::size_t j = m > L ? m : L; j < L + m; ++j) x_.push(xc_[j]);
+        stream::push_newest(x_, len_, n_, m, [&](std::size_t j) { return xc_[L + j]; });
         n_ += m;
         if (xc_.capacity() > 4096) xc_ = std::vector<double>();
     }
@@ -512,11 +511,9 @@ public:
         double* const w = w_buf_.data();
         for (std::size_t j = i - 6; j < i; ++j) w[j] = w_.back(i - 1 - j);
         pma_run(in[0], w, out[0], out[1], i, k);
-        for (std::size_t j = k - i > 7 ? k - 7 : i; j < k; ++j) {
-            x_.push(in[0][j]);
-            w_.push(w[j]);
-            predict_.push(out[0][j]);
-        }
+        stream::push_newest(x_, 7, n_, k - i, [&](std::size_t j) { return in[0][i + j]; });
+        stream::push_newest(w_, 7, n_, k - i, [&](std::size_t j) { return w[i + j]; });
+        stream::push_newest(predict_, 4, n_, k - i, [&](std::size_t j) { return out[0][i + j]; });
         n_ += k - i;
         if (w_buf_.capacity() > 4096) w_buf_ = std::vector<double>();
     }

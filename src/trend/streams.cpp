@@ -10,6 +10,7 @@
 
 #include "../helpers/recurrence_lanes.hpp"
 #include "../helpers/result.hpp"
+#include "../helpers/stream_batch.hpp"
 #include "../helpers/stream_deque.hpp"
 #include "../helpers/sweeps.hpp"
 #include "../helpers/true_range.hpp"
@@ -352,10 +353,8 @@ private:
             const double then = j - p >= i0 ? adx[j - i0 - 1] : adxs_.back(i0 - 1 - (j - p));
             out[j] = AdxrStep::rating(adx[j - i0 + (p - 1)], then);
         }
-        for (std::size_t j = k - i0 > p + 1 ? k - (p + 1) : i0; j < k; ++j) {
-            dxs_.push(dx[j - i0 + (p - 1)]);
-            adxs_.push(adx[j - i0 + (p - 1)]);
-        }
+        stream::push_newest(dxs_, p_, n_, rows, [&](std::size_t j) { return dx[j + (p - 1)]; });
+        stream::push_newest(adxs_, stream::saturated(p_, 1), n_, rows, [&](std::size_t j) { return adx[j + (p - 1)]; });
         last_row(close, high, low, k, prev_);
         n_ += rows;
         if (sums_.capacity() > 4096) sums_ = std::vector<double>();
@@ -403,13 +402,16 @@ public:
         const std::size_t p = one_by_one;
         vortex_windows(column_of(high, k), column_of(low, k), column_of(close, k), p, k, p, out[0] + p, out[1] + p);
         // The last p rows' ranges and movements are kept for later windows.
-        for (std::size_t j = k - p > p ? k - p : p; j < k; ++j) {
+        const std::uint64_t moved = n_ - 1;  // row 0 has no movement
+        stream::push_newest(tr_, p_, moved, k - p,
+                            [&](std::size_t j) { return true_range_step(high[p + j], low[p + j], close[p + j - 1]); });
+        const auto move = [&](std::size_t r, bool plus) {
             double up, down;
-            vortex_moves(high[j], low[j], high[j - 1], low[j - 1], up, down);
-            tr_.push(true_range_step(high[j], low[j], close[j - 1]));
-            up_.push(up);
-            down_.push(down);
-        }
+            vortex_moves(high[r], low[r], high[r - 1], low[r - 1], up, down);
+            return plus ? up : down;
+        };
+        stream::push_newest(up_, p_, moved, k - p, [&](std::size_t j) { return move(p + j, true); });
+        stream::push_newest(down_, p_, moved, k - p, [&](std::size_t j) { return move(p + j, false); });
         last_row(close, high, low, k, prev_);
         n_ += k - p;
     }
@@ -461,10 +463,11 @@ public:
             double* const o = out[q];
             for (std::size_t j = i; j < k && j < i + sh; ++j) o[j] = drawn_[q].back(sh - 1 - (j - i));
             double v = v_[q];
+            const std::size_t kept_from = k - stream::pushes_needed(sh + 1, n_, k - i);
             for (std::size_t j = i; j < k; ++j) {
                 v = line.step(v, x[j]);
                 if (j + sh < k) o[j + sh] = v;
-                if (j + sh + 1 >= k) drawn_[q].push(v);
+                if (j >= kept_from) drawn_[q].push(v);
             }
             v_[q] = v;
         }
