@@ -571,3 +571,109 @@ def test_peek_is_update_on_a_copy_and_changes_nothing(name, data, seed):
             assert_identical(got, expected)
             pos += size
         assert pickle.dumps(s) == pickle.dumps(plain)
+
+
+# Long chunks: extend runs the batch function's own kernels there (vector
+# lanes over recurrences, window sums, the batch function in place for
+# window re-runs), and must end in the state the single steps reach. The
+# lane recurrences start at about 11,000 rows for a period of 14.
+LONG_ROWS = 30_000
+LONG_SPLITS = [1, 2, 13, 14, 15, 28, 29, 30, 100, 1_000, 4_000, 11_263, 11_264, 11_265, 15_500, 18_000, 29_999]
+LONG_PARAMS = {"uint": 14, "int": 3, "float": 2.0, "bool": True, "str": "hl2"}
+LONG_NAMED = {"direction": "long", "anchor": "h"}
+
+
+@np.errstate(all="ignore")
+def long_history(word, hostile):
+    """A random walk (candles around it) of LONG_ROWS rows; `hostile` adds a
+    NaN run, infinities, signed-zero and constant stretches and huge values
+    to every price column past the first lane thresholds."""
+    rng = np.random.default_rng(11)
+    n = LONG_ROWS
+    close = 100.0 + np.cumsum(rng.normal(0.0, 1.0, n))
+    if word == "series":
+        columns = [close]
+    else:
+        opened = close + rng.normal(0.0, 0.5, n)
+        high = np.maximum(opened, close) + rng.random(n)
+        low = np.minimum(opened, close) - rng.random(n)
+        columns = [opened, close, high, low]
+    if hostile:
+        for j, x in enumerate(columns):
+            x[15_000 + j : 15_040] = np.nan
+            x[16_000] = np.inf
+            x[16_500 + j] = -np.inf
+            x[17_000:17_100] = -0.0
+            x[17_100:17_200] = 0.0
+            x[18_000:18_600] = x[17_999]
+            x[19_000 : 19_002 + j] = 1e308
+            x[20_000:20_010] = 5e-324
+    if word == "series":
+        return close
+    return np.column_stack([60000.0 * np.arange(n), *columns, rng.random(n) * 100.0])
+
+
+def assert_same_state(a, b):
+    """Two streams' saved states: the same fields, bit for bit except that
+    any NaN matches any NaN (a NaN's sign and payload are no part of a
+    result, and operands may reach an operation in either order)."""
+    (ctor_a, params_a, state_a), (ctor_b, params_b, state_b) = a.__reduce__(), b.__reduce__()
+    assert ctor_a is ctor_b and params_a == params_b
+    (head_a, fields_a), (head_b, fields_b) = split_state(state_a), split_state(state_b)
+    assert head_a == head_b and len(fields_a) == len(fields_b)
+    # The check word covers the bits, so it is left out: NaNs may differ.
+    words_a = np.frombuffer(b"".join(fields_a), dtype="<u8")
+    words_b = np.frombuffer(b"".join(fields_b), dtype="<u8")
+    both_nan = np.isnan(words_a.view("<f8")) & np.isnan(words_b.view("<f8"))
+    assert ((words_a == words_b) | both_nan).all()
+
+
+def row_of(result, i):
+    if isinstance(result, tuple):
+        return tuple(r[i : i + 1] for r in result)
+    if isinstance(result, dict):
+        return {key: r[i : i + 1] for key, r in result.items()}
+    return result[i : i + 1]
+
+
+@pytest.mark.parametrize("hostile", [False, True], ids=["plain", "hostile"])
+@pytest.mark.parametrize("name", STREAMS)
+def test_long_extends_split_anywhere_match_batch_and_updates(name, hostile):
+    _, word = data_param(name)
+    params = [LONG_NAMED.get(p, LONG_PARAMS[w]) for p, w in stream_params(name)]
+    history = long_history(word, hostile)
+    expected, error = batch(name, history, params)
+    if error is not None:
+        return
+    whole = getattr(kstream, name)(*params)
+    assert_same(whole.extend(history), expected, False)
+    for a in LONG_SPLITS:
+        head, error = batch(name, history[:a], params)
+        if error is not None:
+            continue
+        s = getattr(kstream, name)(*params)
+        assert_same(s.extend(history[:a]), head, False)
+        assert_same(s.extend(history[a:]), last_rows(expected, LONG_ROWS - a), False)
+        # The state too: the same however the rows came.
+        assert_same_state(s, whole)
+    # Single updates after a long extend continue from its exact state, and
+    # a long extend after single updates starts from theirs.
+    s = getattr(kstream, name)(*params)
+    s.extend(history[:15_500])
+    part = batch_call(name, history[:15_800], params)
+    for i in range(15_500, 15_800):
+        assert_same(s.update(history[i]), row_of(part, i), True)
+    assert_same(s.extend(history[15_800:]), last_rows(expected, LONG_ROWS - 15_800), False)
+    s = getattr(kstream, name)(*params)
+    assert_same(s.extend(history[:2]), batch_call(name, history[:2], params), False)
+    for i in range(2, 40):
+        got = s.update(history[i])
+        assert_same(got, last_rows(batch_call(name, history[: i + 1], params), 1), True)
+    assert_same(s.extend(history[40:]), last_rows(expected, LONG_ROWS - 40), False)
+    assert_same_state(s, whole)
+    # And the state single updates reach over the whole history.
+    one = getattr(kstream, name)(*params)
+    one.extend(history[:2])
+    for row in history[2:]:
+        one.update(row)
+    assert_same_state(one, whole)

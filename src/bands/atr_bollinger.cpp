@@ -87,6 +87,28 @@ template <class T>
 // are a chain, the bands are independent per window and run two at a time.
 constexpr std::size_t kBlock = 256;
 
+// Bands of the windows ending at [j, n), w holding the window ending at j
+// (then at n - 1).
+template <class V>
+void bands_from(const V& x, WindowMoments& w, std::size_t j, std::size_t n, std::uint64_t period, double devup,
+                double devdn, double* upper, double* middle, double* lower) {
+    const double pd = static_cast<double>(period);
+    double s[kBlock], q[kBlock];
+    while (j < n) {  // j: end of the block's first window
+        std::size_t m = 0;
+        while (true) {
+            s[m] = w.s;
+            q[m] = w.q;
+            const std::size_t next = j + ++m;  // end of the following window
+            if (next >= n || m == kBlock) break;
+            w.slide(x[next - period], x[next]);
+        }
+        finish_bands(s, q, m, pd, devup, devdn, upper + j, middle + j, lower + j);
+        j += m;
+        if (j < n) w.slide(x[j - period], x[j]);
+    }
+}
+
 KORVA_CHECK_STEP("atr", AtrStep<1>{1.0 / 14.0})
 KORVA_CHECK_STEP("atr_last", AtrStep<0>{1.0 / 14.0})
 
@@ -129,26 +151,17 @@ Tuple bollinger_bands(SeriesView source, std::uint64_t period, double devup, dou
     if (period == 0) zero_period(n);
     Series upper(n), middle(n), lower(n);
     for (Series* b : {&upper, &middle, &lower}) std::fill_n(b->data(), period - 1, NaN);
-    const double pd = static_cast<double>(period);
     with_view(source, [&](const auto& x) {
         WindowMoments w;
         w.seed(x, period);
-        double s[kBlock], q[kBlock];
-        for (std::size_t j = period - 1; j < n;) {  // j: end of the block's first window
-            std::size_t m = 0;
-            while (true) {
-                s[m] = w.s;
-                q[m] = w.q;
-                const std::size_t next = j + ++m;  // end of the following window
-                if (next >= n || m == kBlock) break;
-                w.slide(x[next - period], x[next]);
-            }
-            finish_bands(s, q, m, pd, devup, devdn, upper.data() + j, middle.data() + j, lower.data() + j);
-            j += m;
-            if (j < n) w.slide(x[j - period], x[j]);
-        }
+        bands_from(x, w, period - 1, n, period, devup, devdn, upper.data(), middle.data(), lower.data());
     });
     return tuple_of(std::move(upper), std::move(middle), std::move(lower));
+}
+
+void bands_over(ContiguousView<double> x, WindowMoments& w, std::size_t j, std::size_t n, std::uint64_t period,
+                double devup, double devdn, double* upper, double* middle, double* lower) {
+    bands_from(x, w, j, n, period, devup, devdn, upper, middle, lower);
 }
 
 Tuple bollinger_bands_last(SeriesView source, std::uint64_t period, double devup, double devdn) {

@@ -11,8 +11,11 @@
 
 #include "../helpers/recurrence_lanes.hpp"
 #include "../helpers/result.hpp"
+#include "../helpers/stream_batch.hpp"
 #include "../helpers/stream_deque.hpp"
 #include "../helpers/true_range.hpp"
+#include "../helpers/window_extreme.hpp"
+#include "atr_bollinger.hpp"
 #include "steps.hpp"
 
 namespace korva::bands::streams {
@@ -40,16 +43,21 @@ public:
             if (n_ + 1 == p_) out[0][i] = avg_ = seed_.mean(p_);
         }
         if (i == k) return;
-        // The rest: true ranges first, then the recurrence over them.
-        ranges_.resize(k - i);
-        ranges_[0] = true_range_step(high[i], low[i], close_);
-        for (std::size_t j = i + 1; j < k; ++j) ranges_[j - i] = true_range_step(high[j], low[j], close[j - 1]);
-        const double* tr[1] = {ranges_.data()};
-        double* o[1] = {out[0] + i};
-        rec::run(step_, tr, o, 0, k - i, &avg_);
+        // The rest: the batch function's true ranges (row 0 of the chunk
+        // against the close kept from before it) and recurrence.
+        const ContiguousView<double> c{close, k}, h{high, k}, l{low, k};
+        const auto ranges = [&](std::size_t a, std::size_t b, double* const* bufs) __attribute__((always_inline)) {
+            std::size_t first = a;
+            if (a == 0) {
+                bufs[0][0] = true_range_step(high[0], low[0], close_);
+                first = 1;
+            }
+            if (first < b) true_ranges(h, l, c, first, b, bufs[0] + (first - a));
+        };
+        double* o[1] = {out[0]};
+        rec::run_blocked(step_, ranges, o, i, k, &avg_);
         close_ = close[k - 1];
         n_ += k - i;
-        if (ranges_.capacity() > 4096) ranges_.release();
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -63,7 +71,6 @@ private:
     AtrStep<1> step_;
     PlainMean seed_;
     double avg_ = 0.0, close_ = 0.0;
-    stream::Scratch ranges_;  // of one call
 };
 
 // Bollinger bands (Width: their relative width): the window's running sum
@@ -76,9 +83,21 @@ public:
         if (p_ == 0) zero_period(static_cast<std::size_t>(n));
     }
     void feed(const double* const* in, std::size_t k, double* const* out) override {
-        for (std::size_t i = 0; i < k; ++i, ++this->n_) {
+        // Rows whose leaving value is in the chunk one by one; the rest
+        // continue bollinger_bands' own loop (its bands run several windows
+        // at a time).
+        const std::size_t scalar = Width || p_ == 0 || k <= p_ ? k : static_cast<std::size_t>(p_);
+        for (std::size_t i = 0; i < scalar; ++i, ++this->n_) {
             next(w_, in[0][i], out, i);
             tail_.push(in[0][i]);
+        }
+        if constexpr (!Width) {
+            if (scalar == k) return;
+            const ContiguousView<double> x{in[0], k};
+            w_.slide(x[scalar - p_], x[scalar]);
+            bands_over(x, w_, scalar, k, p_, up_, dn_, out[0], out[1], out[2]);
+            stream::push_newest(tail_, p_, this->n_, k - scalar, [&](std::size_t j) { return x[scalar + j]; });
+            this->n_ += k - scalar;
         }
     }
     void peek(const double* const* in, double* const* out, std::unique_ptr<stream::Kernel>&) const override {
@@ -137,7 +156,11 @@ public:
         }
         atr_.feed(in, k, out);  // NaN before the first full window
         const double *high = in[1], *low = in[2];
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
+        // Windows that reach back before the chunk one by one through the
+        // deque; those inside it by the batch function's rolling extreme.
+        const std::uint64_t n0 = n_;
+        const std::size_t one_by_one = p_ == 0 || k < p_ ? k : static_cast<std::size_t>(p_ - 1);
+        for (std::size_t i = 0; i < one_by_one; ++i, ++n_) {
             if (long_) {
                 hi_.add(n_, high[i]);
                 if (n_ + 1 >= p_) out[0][i] = exit(hi_.value(), out[0][i]);
@@ -146,6 +169,26 @@ public:
                 if (n_ + 1 >= p_) out[0][i] = exit(lo_.value(), out[0][i]);
             }
         }
+        if (one_by_one == k) return;
+        const std::size_t p = static_cast<std::size_t>(p_);
+        double* const o = out[0];
+        if (long_) {
+            window_extreme<KeepMax>(ContiguousView<double>{high, k}, p,
+                                    [&](std::size_t i, double hi) { o[i] = exit(hi, o[i]); });
+        } else {
+            window_extreme<KeepMin>(ContiguousView<double>{low, k}, p,
+                                    [&](std::size_t i, double lo) { o[i] = exit(lo, o[i]); });
+        }
+        // A deque holds what the window's rows alone decide (a row leaves it
+        // from the back only for a later one): built again from the last p.
+        if (long_) {
+            hi_ = stream::StreamExtreme<KeepMax>(p_);
+            for (std::size_t j = k - p; j < k; ++j) hi_.add(n0 + j, high[j]);
+        } else {
+            lo_ = stream::StreamExtreme<KeepMin>(p_);
+            for (std::size_t j = k - p; j < k; ++j) lo_.add(n0 + j, low[j]);
+        }
+        n_ = n0 + k;
     }
     // The ATR's one row goes through its own peek (a copy of its few
     // scalars); the extreme is read without moving the window.
@@ -200,7 +243,13 @@ public:
     }
     void feed(const double* const* in, std::size_t k, double* const* out) override {
         const double *close = in[0], *high = in[1], *low = in[2];
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
+        // One by one while a window reaches back before the chunk or the
+        // drift ATR is seeding; then the batch function's loops.
+        const std::uint64_t n0 = n_;
+        const bool long_chunk = p_ > 0 && k > p_;
+        if (long_chunk) a_buf_.resize(k);  // the drift ATR values, for the window sums
+        std::size_t i = 0;
+        for (; i < k && (p_ == 0 || i < p_ || n_ < d_); ++i, ++n_) {
             if (p_ > 0) {
                 hi_.add(n_, high[i]);
                 lo_.add(n_, low[i]);
@@ -208,7 +257,10 @@ public:
             const auto range = [&] { return hi_.value() - lo_.value(); };
             out[0][i] = next(close_, seed_, a_, sum_, first_, close[i], high[i], low[i], range);
             if (p_ > 0) atrs_.push(a_);
+            if (long_chunk) a_buf_[i] = a_;
         }
+        if (i < k) feed_long(close, high, low, i, k, n0, out[0]);
+        if (a_buf_.capacity() > 4096) a_buf_.release();
     }
     void peek(const double* const* in, double* const* out, std::unique_ptr<Kernel>&) const override {
         const double high = in[1][0], low = in[2][0];
@@ -258,6 +310,47 @@ private:
         sum.drop(atrs_.back(static_cast<std::size_t>(p_ - 1)));
         return choppiness(sum.s, range(), scalar_, log_p_);
     }
+
+    // Rows [i0, k) of a chunk, i0 >= p: drift ATR, the windows' ranges by the
+    // batch function's rolling extremes (into out first, as there) and the
+    // window sums. The deques hold what the last p rows alone decide (a row
+    // leaves one from the back only for a later one): built again from them.
+    void feed_long(const double* close, const double* high, const double* low, std::size_t i0, std::size_t k,
+                   std::uint64_t n0, double* out) {
+        const std::size_t p = static_cast<std::size_t>(p_);
+        double* const a = a_buf_.data();
+        // Locals, which the stores cannot change.
+        const EmaCoefficients c = c_;
+        const bool raw = d_ == 1;
+        const double scalar = scalar_, log_p = log_p_;
+        double v = a_;
+        for (std::size_t i = i0; i < k; ++i) {
+            const double tr = true_range_step(high[i], low[i], close[i - 1]);
+            a[i] = v = raw ? tr : smooth(c, v, tr);
+        }
+        window_high_low(ContiguousView<double>{high, k}, ContiguousView<double>{low, k}, p,
+                        [&](std::size_t i, double hh, double ll) {
+                            if (i >= i0) out[i] = hh - ll;
+                        });
+        ChopSum s = sum_;
+        for (std::size_t i = i0; i < k; ++i) {
+            s.add(a[i]);
+            s.drop(a[i - p]);
+            out[i] = choppiness(s.s, out[i], scalar, log_p);
+        }
+        sum_ = s;
+        a_ = v;
+        close_ = close[k - 1];
+        stream::push_newest(atrs_, p_, n0 + i0, k - i0, [&](std::size_t j) { return a[i0 + j]; });
+        hi_ = stream::StreamExtreme<KeepMax>(p_);
+        lo_ = stream::StreamExtreme<KeepMin>(p_);
+        for (std::size_t i = k - p; i < k; ++i) {
+            hi_.add(n0 + i, high[i]);
+            lo_.add(n0 + i, low[i]);
+        }
+        n_ = n0 + k;
+    }
+
     std::uint64_t p_, d_;
     double scalar_, log_p_;
     EmaCoefficients c_;
@@ -268,6 +361,7 @@ private:
     Tail atrs_;
     stream::StreamExtreme<KeepMax> hi_;
     stream::StreamExtreme<KeepMin> lo_;
+    stream::Scratch a_buf_;  // of one call: the chunk's drift ATR values
 };
 
 }  // namespace

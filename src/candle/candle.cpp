@@ -74,10 +74,7 @@ Series qstick(MatrixView candles, std::uint64_t period) {
     RunningWindowSum sum;
     for (std::size_t i = 0; i < period; ++i) sum.add(close[i] - open[i]);
     out[period - 1] = inv * sum.s;
-    for (std::size_t i = 0; i + period < n; ++i) {
-        sum.slide(close[i] - open[i], close[period + i] - open[period + i]);
-        out[period + i] = inv * sum.s;
-    }
+    qstick_slide(open, close, period, n, period, inv, sum, out.data());
     return out;
 }
 

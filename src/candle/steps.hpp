@@ -2,9 +2,27 @@
 // streams share: one copy of each operation order.
 #pragma once
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 
+#include "../helpers/numpy_folds.hpp"
+
 namespace korva::candle {
+
+// QStick's window sum moved along over positions [a, n) (a >= p): the
+// close - open of each position enters and the one p rows back leaves, and
+// out[j] is inv times the sum. The batch loop, which a stream continues over
+// a chunk; the sum is worked on in a local that the stores cannot change.
+template <class O, class C>
+void qstick_slide(const O& open, const C& close, std::size_t a, std::size_t n, std::size_t p, double inv,
+                  RunningWindowSum& sum, double* out) {
+    RunningWindowSum s = sum;
+    for (std::size_t j = a; j < n; ++j) {
+        s.slide(close[j - p] - open[j - p], close[j] - open[j]);
+        out[j] = inv * s.s;
+    }
+    sum = s;
+}
 
 // A Heikin-Ashi candle from the previous raw candle's open and close and
 // the current raw candle; the extremes ignore a NaN operand.

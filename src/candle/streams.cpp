@@ -2,10 +2,13 @@
 // advanced with their steps (steps.hpp, helpers/numpy_folds.hpp).
 #include "streams.hpp"
 
+#include <algorithm>
 #include <cstddef>
+#include <vector>
 
 #include "../helpers/numpy_folds.hpp"
 #include "../helpers/result.hpp"
+#include "../helpers/stream_batch.hpp"
 #include "steps.hpp"
 
 namespace korva::candle::streams {
@@ -64,6 +67,25 @@ public:
         return mean;
     }
     double sum() const { return s_.s; }
+    // The running sum, and `count` values kept without being summed
+    // (value(j), oldest first) after `before` pushed, for a caller that moves
+    // the sum along over a chunk itself.
+    RunningWindowSum& sums() { return s_; }
+    template <class Value>
+    void keep(std::uint64_t before, std::size_t count, Value&& value) {
+        stream::push_newest(tail_, w_, before, count, value);
+    }
+    // The means of positions [a, k) of a chunk whose values v[] reach w back
+    // inside it (a >= w), by the batch function's loop, `before` values
+    // having been pushed.
+    void slide_over(const double* v, std::size_t a, std::size_t k, std::uint64_t before, double* out) {
+        if (w_ == 0) {
+            std::fill(out + a, out + k, NaN);
+            return;
+        }
+        running_mean_slide(v, a, k, w_, s_, out);
+        keep(before, k - a, [&](std::size_t j) { return v[a + j]; });
+    }
     void fields(Fields& f, std::uint64_t fed) {
         f.num(s_.s);
         tail_.fields(f, fed);
@@ -92,10 +114,18 @@ public:
     explicit Qstick(std::uint64_t period) : p_(period), inv_(1.0 / static_cast<double>(period)), sum_(period) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
         const double *open = in[0], *close = in[1];
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
+        // Rows whose leaving value is in the chunk continue the batch loop.
+        const std::size_t one_by_one = p_ == 0 || k <= p_ ? k : static_cast<std::size_t>(p_);
+        for (std::size_t i = 0; i < one_by_one; ++i, ++n_) {
             sum_.push(n_, close[i] - open[i]);
             out[0][i] = value(sum_.sum());
         }
+        if (one_by_one == k) return;
+        const std::size_t p = static_cast<std::size_t>(p_);
+        qstick_slide(ContiguousView<double>{open, k}, ContiguousView<double>{close, k}, p, k, p, inv_, sum_.sums(),
+                     out[0]);
+        sum_.keep(n_, k - p, [&](std::size_t j) { return close[p + j] - open[p + j]; });
+        n_ += k - p;
     }
     void peek(const double* const* in, double* const* out, std::unique_ptr<Kernel>&) const override {
         double sum;
@@ -120,14 +150,25 @@ private:
 class Emd : public KernelOf<Emd> {
 public:
     Emd(std::uint64_t period, double delta, double fraction)
-        : filter_(period, delta),
+        : middle_window_(stream::saturated(period, period)),
+          filter_(period, delta),
           fraction_(fraction),
           middle_(stream::saturated(period, period)),
           upper_(kBandWindow),
           lower_(kBandWindow) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
         const double *high = in[0], *low = in[1];
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
+        // A chunk longer than the windows keeps its band-pass values and
+        // extremes, and its rows past the windows' reach continue the batch
+        // loops over them.
+        const std::uint64_t reach = std::max<std::uint64_t>(middle_window_, kBandWindow);
+        const bool whole = k > reach;
+        const std::size_t one_by_one = whole ? static_cast<std::size_t>(reach) : k;
+        if (whole) buf_.resize(3 * k);
+        double* const bps = whole ? buf_.data() : nullptr;
+        double* const peaks = whole ? bps + k : nullptr;
+        double* const valleys = whole ? bps + 2 * k : nullptr;
+        for (std::size_t i = 0; i < one_by_one; ++i, ++n_) {
             const Row r = row(high[i], low[i]);
             bands(*this, r, out, i, [&](StreamMean& m, double v) { return m.push(n_, v); });
             ext_ = r.ext;
@@ -135,7 +176,37 @@ public:
             price_[0] = r.price;
             bp_[1] = bp_[0];
             bp_[0] = r.bp;
+            if (whole) {
+                bps[i] = r.bp;
+                peaks[i] = r.ext.peak;
+                valleys[i] = r.ext.valley;
+            }
         }
+        if (!whole) return;
+        const std::size_t a = one_by_one;
+        // n_ > 2 here: the filter's recurrence and the extremes' steps.
+        EmdExtremes ext = ext_;
+        for (std::size_t i = a; i < k; ++i) {
+            const double p2 = EmdFilter::price(high[i - 2], low[i - 2]);
+            bps[i] = filter_.step(EmdFilter::price(high[i], low[i]), p2, bps[i - 1], bps[i - 2]);
+            ext.step(bps[i - 2], bps[i - 1], bps[i]);
+            peaks[i] = ext.peak;
+            valleys[i] = ext.valley;
+        }
+        ext_ = ext;
+        middle_.slide_over(bps, a, k, n_, out[1]);
+        upper_.slide_over(peaks, a, k, n_, out[0]);
+        lower_.slide_over(valleys, a, k, n_, out[2]);
+        for (std::size_t i = a; i < k; ++i) {
+            out[0][i] = fraction_ * out[0][i];
+            out[2][i] = fraction_ * out[2][i];
+        }
+        price_[1] = EmdFilter::price(high[k - 2], low[k - 2]);
+        price_[0] = EmdFilter::price(high[k - 1], low[k - 1]);
+        bp_[1] = bps[k - 2];
+        bp_[0] = bps[k - 1];
+        n_ += k - a;
+        if (buf_.capacity() > 4096) buf_.release();
     }
     void peek(const double* const* in, double* const* out, std::unique_ptr<Kernel>&) const override {
         bands(*this, row(in[0][0], in[1][0]), out, 0, [&](const StreamMean& m, double v) {
@@ -177,11 +248,13 @@ private:
         out[2][i] = self.fraction_ * mean(self.lower_, r.ext.valley);
     }
     static constexpr std::uint64_t kBandWindow = 50;
+    std::uint64_t middle_window_;
     EmdFilter filter_;
     double fraction_;
     double price_[2] = {}, bp_[2] = {};  // one and two rows back
     EmdExtremes ext_{0.0, 0.0};
     StreamMean middle_, upper_, lower_;
+    stream::Scratch buf_;  // of one call: band-pass values, peaks, valleys
 };
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 #include <vector>
 
 #include "../helpers/lanes.hpp"
@@ -46,6 +47,23 @@ double flex_output(double r, double& ms) {
     return divide ? r / std::sqrt(ms) : 0.0;
 }
 
+// reflex and trendflex over positions [first, n) of the smoothed series f
+// (first >= p): the window sums several positions at a time, then the mean
+// square's recurrence from ms (updated); position j's value goes to
+// out[j - first].
+template <bool Reflex>
+void flex_run(const double* f, std::size_t first, std::size_t n, std::size_t p, double* out, double& ms) {
+    const double pd = static_cast<double>(p);
+    // out holds the window sums until the mean-square pass replaces them.
+    blocked<Lanes<4>>(first, n, [&](std::size_t i, auto lanes) {
+        using T = decltype(lanes);
+        store_as<T>(out + (i - first), flex_window<Reflex, T>(f, i, p, pd));
+    });
+    double m = ms;
+    for (std::size_t i = 0; i < n - first; ++i) out[i] = flex_output<Reflex>(out[i], m);
+    ms = m;
+}
+
 // --------------------------------------------------------------------- itrend
 
 struct Itrend {
@@ -72,6 +90,25 @@ struct Itrend {
     static double trigger(double it, double then) { return (it + it) - then; }
     static double signal(double t, double it) { return t > it ? 1.0 : (t < it ? -1.0 : 0.0); }
 };
+
+// The trendline over positions [first, n), first >= 7, from the inputs and
+// its own two previous values in it[]: the batch loop, which a stream
+// continues over a chunk (first >= 7 there too).
+template <class V>
+void itrend_run(const V& x, const Itrend& c, std::size_t first, std::size_t n, double* it) {
+    for (std::size_t k = first; k < n; ++k) it[k] = c.step(x[k], x[k - 1], x[k - 2], it[k - 1], it[k - 2]);
+}
+
+// The trigger and signal of positions [first, n) from the trendline in
+// it[], which reaches 20 positions back from position 20 on.
+inline void itrend_signals(const double* it, std::size_t first, std::size_t n, double* signal, double* trigger) {
+    for (std::size_t i = first; i < n; ++i) {
+        const double v = it[i];
+        const double t = Itrend::trigger(v, it[i >= 20 ? i - 20 : i]);
+        trigger[i] = t;
+        signal[i] = Itrend::signal(t, v);
+    }
+}
 
 // ----------------------------------------------------------------------- voss
 
@@ -133,6 +170,28 @@ struct EdcfSums {
     double value() const { return den == 0.0 ? 0.0 : num / den; }
 };
 
+// The distances of positions [first, n) of x (first > p), several at a time.
+inline void edcf_distances(const double* x, std::size_t first, std::size_t n, std::size_t p, double* dist) {
+    blocked<Lanes<4>>(first, n, [&](std::size_t i, auto lanes) {
+        using T = decltype(lanes);
+        store_as<T>(dist + i, edcf_distance<T>(x + i, p));
+    });
+}
+
+// The sums slid over positions [first, n) (first >= p), the values and
+// distances p positions back leaving: the batch loop, which a stream
+// continues over a chunk, the sums in a local the stores cannot change.
+inline void edcf_slide(const double* x, const double* dist, std::size_t first, std::size_t n, std::size_t p,
+                       EdcfSums& sums, double* out) {
+    EdcfSums s = sums;
+    for (std::size_t m = first; m < n; ++m) {
+        const std::size_t o = m - p;
+        s.slide(dist[o], x[o], dist[m], x[m]);
+        out[m] = s.value();
+    }
+    sums = s;
+}
+
 // ---------------------------------------------------------- correlation cycle
 
 // The cosine and sine tables of a window of L and their sums.
@@ -179,6 +238,25 @@ struct CorrelationTables {
         if (vs > 0.0) imag = (sxs * ld - ss * sx) / (vs * root);
     }
 };
+
+// The real and imaginary parts of positions [first, n) (first >= L) from
+// the values xc (NaN as 0.0), each from the L values before it, into
+// real[l - first] and imag[l - first]: two pairs of positions at a time (four
+// sums of four pairs would not fit in the sixteen vector registers).
+inline void correlation_windows(const CorrelationTables& tables, const double* xc, std::size_t first, std::size_t n,
+                                double* real, double* imag) {
+    blocked<Lanes<2>>(first, n, [&](std::size_t l, auto lanes) {
+        using T = decltype(lanes);
+        T sx, sxc, sxs, sxx;
+        tables.window<T>(xc + l, sx, sxc, sxs, sxx);
+        if constexpr (std::is_same_v<T, double>) {
+            tables.values(sx, sxc, sxs, sxx, real[l - first], imag[l - first]);
+        } else {
+            for (std::size_t q = 0; q < T::width; ++q)
+                tables.values(sx[q], sxc[q], sxs[q], sxx[q], real[l + q - first], imag[l + q - first]);
+        }
+    });
+}
 
 // The phase angle in degrees, kept from going backwards, and the state. The
 // no-backward rule compares with the previous angle before its own
@@ -293,6 +371,26 @@ template <class T>
     const T pr = load_as<T>(p);
     const T p1 = at(1), p2 = at(2), p3 = at(3);
     return (p3 + ((p2 + p2) + ((4.0 * pr) + (3.0 * p1)))) / 10.0;
+}
+
+// pma's three passes over positions [first, n), first >= 6, each several
+// positions at a time (no step feeds back into itself): the weighted means
+// into w, the predictions from them, the triggers from those. Each reads the
+// six (three) positions before its own, which the caller fills.
+inline void pma_run(const double* x, double* w, double* predict, double* trigger, std::size_t first, std::size_t n) {
+    blocked<Lanes<2>>(first, n, [&](std::size_t i, auto lanes) {
+        using T = decltype(lanes);
+        store_as<T>(w + i, pma_weighted<T>(x + i));
+    });
+    blocked<Lanes<2>>(first, n, [&](std::size_t i, auto lanes) {
+        using T = decltype(lanes);
+        store_as<T>(predict + i, pma_predict<T>(w + i));
+    });
+    // A NaN predict gives the NaN trigger that would otherwise be the fill.
+    blocked<Lanes<2>>(first, n, [&](std::size_t i, auto lanes) {
+        using T = decltype(lanes);
+        store_as<T>(trigger + i, pma_trigger<T>(predict + i));
+    });
 }
 
 }  // namespace korva::ehlers

@@ -51,14 +51,8 @@ Series flex(const SeriesView& source, std::uint64_t period) {
     std::vector<double> f(n);
     with_view(source, [&](const auto& x) { super_smoother(x, pd * 0.5, f.data()); });
 
-    // out[i] holds r[i] until the mean-square pass below replaces it.
-    blocked<Lanes<4>>(p, n, [&](std::size_t i, auto lanes) {
-        using T = decltype(lanes);
-        store_as<T>(out.data() + i, flex_window<Reflex, T>(f.data(), i, p, pd));
-    });
-
     double ms = 0.0;
-    for (std::size_t i = p; i < n; ++i) out[i] = flex_output<Reflex>(out[i], ms);
+    flex_run<Reflex>(f.data(), p, n, p, out.data() + p, ms);
     return out;
 }
 
@@ -75,14 +69,9 @@ Tuple itrend(SeriesView source, double alpha) {
     with_view(source, [&](const auto& x) {
         for (std::size_t k = 0; k < n && k < 2; ++k) it[k] = x[k];
         for (std::size_t k = 2; k < n && k < 7; ++k) it[k] = Itrend::warm(x[k], x[k - 1], x[k - 2]);
-        for (std::size_t k = 7; k < n; ++k) it[k] = c.step(x[k], x[k - 1], x[k - 2], it[k - 1], it[k - 2]);
+        itrend_run(x, c, 7, n, it.data());
     });
-    for (std::size_t i = 0; i < n; ++i) {
-        const double v = it[i];
-        const double t = Itrend::trigger(v, it[i >= 20 ? i - 20 : i]);
-        trigger[i] = t;
-        signal[i] = Itrend::signal(t, v);
-    }
+    itrend_signals(it.data(), 0, n, signal.data(), trigger.data());
     return tuple_of(std::move(signal), std::move(it), std::move(trigger));
 }
 
@@ -121,19 +110,12 @@ Series edcf(SeriesView source, std::uint64_t period) {
     // Squared distances of each value to the p - 1 values before it; only
     // positions p + 1 onwards enter a window.
     std::vector<double> dist(n, 0.0);
-    blocked<Lanes<4>>(p + 1, n, [&](std::size_t i, auto lanes) {
-        using T = decltype(lanes);
-        store_as<T>(dist.data() + i, edcf_distance<T>(x + i, p));
-    });
+    edcf_distances(x, p + 1, n, p, dist.data());
 
     EdcfSums sums;
     for (std::size_t j = p + 1; j <= 2 * p; ++j) sums.add(dist[j], x[j]);
     out[2 * p] = sums.value();
-    for (std::size_t m = 2 * p + 1; m < n; ++m) {
-        const std::size_t o = m - p;
-        sums.slide(dist[o], x[o], dist[m], x[m]);
-        out[m] = sums.value();
-    }
+    edcf_slide(x, dist.data(), 2 * p + 1, n, p, sums, out.data());
     return out;
 }
 
@@ -151,19 +133,8 @@ Tuple correlation_cycle(SeriesView source, std::uint64_t period, double threshol
     std::vector<double> xc = contiguous(source);
     for (double& v : xc) v = std::isnan(v) ? 0.0 : v;
 
-    // Two pairs per block: four sums of four pairs would not fit in the
-    // sixteen vector registers.
-    blocked<Lanes<2>>(static_cast<std::size_t>(len), n, [&](std::size_t l, auto lanes) {
-        using T = decltype(lanes);
-        T sx, sxc, sxs, sxx;
-        tables.window<T>(xc.data() + l, sx, sxc, sxs, sxx);
-        if constexpr (std::is_same_v<T, double>) {
-            tables.values(sx, sxc, sxs, sxx, real[l], imag[l]);
-        } else {
-            for (std::size_t q = 0; q < T::width; ++q)
-                tables.values(sx[q], sxc[q], sxs[q], sxx[q], real[l + q], imag[l + q]);
-        }
-    });
+    const std::size_t first = static_cast<std::size_t>(len);
+    correlation_windows(tables, xc.data(), first, n, real.data() + first, imag.data() + first);
 
     CycleAngle phase;
     for (std::size_t i = 0; i < n; ++i) angle[i] = phase.step(real[i], imag[i], threshold, state[i]);
@@ -204,19 +175,7 @@ Tuple pma(SeriesView source) {
     // Positions of w before 6 are 0.0.
     const std::unique_ptr<double[]> w(new double[n]);
     std::fill_n(w.get(), 6, 0.0);
-    blocked<Lanes<2>>(6, n, [&](std::size_t i, auto lanes) {
-        using T = decltype(lanes);
-        store_as<T>(w.get() + i, pma_weighted<T>(x + i));
-    });
-    blocked<Lanes<2>>(6, n, [&](std::size_t i, auto lanes) {
-        using T = decltype(lanes);
-        store_as<T>(predict.data() + i, pma_predict<T>(w.get() + i));
-    });
-    // A NaN predict gives the NaN trigger that would otherwise be the fill.
-    blocked<Lanes<2>>(6, n, [&](std::size_t i, auto lanes) {
-        using T = decltype(lanes);
-        store_as<T>(trigger.data() + i, pma_trigger<T>(predict.data() + i));
-    });
+    pma_run(x, w.get(), predict.data(), trigger.data(), 6, n);
     return tuple_of(std::move(predict), std::move(trigger));
 }
 

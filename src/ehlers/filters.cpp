@@ -27,15 +27,8 @@ void super_smoother_3(const V& x, double p, double* out) {
     const std::size_t n = x.size();
     copy_prefix(x, out, 3);
     if (n <= 3) return;
-    const SuperSmoother3 c(p);
     double o1 = out[2], o2 = out[1], o3 = out[0];
-    for (std::size_t i = 3; i < n; ++i) {
-        const double o = c.step(x[i], o1, o2, o3);
-        out[i] = o;
-        o3 = o2;
-        o2 = o1;
-        o1 = o;
-    }
+    super_smoother_3_run(x, SuperSmoother3(p), 3, n, out, o1, o2, o3);
 }
 
 template <class V>
@@ -43,17 +36,8 @@ void high_pass_2(const V& x, double p, double* out) {
     const std::size_t n = x.size();
     copy_prefix(x, out, 2);
     if (n <= 2) return;
-    const HighPass2 c(p);
     double x1 = x[1], x2 = x[0], o1 = out[1], o2 = out[0];
-    for (std::size_t i = 2; i < n; ++i) {
-        const double v = x[i];
-        const double o = c.step(v, x1, x2, o1, o2);
-        out[i] = o;
-        x2 = x1;
-        x1 = v;
-        o2 = o1;
-        o1 = o;
-    }
+    high_pass_2_run(x, HighPass2(p), 2, n, out, x1, x2, o1, o2);
 }
 
 // Gaussian filter coefficients: d multiplies the input, e[0..3] the previous

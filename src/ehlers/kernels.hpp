@@ -37,16 +37,15 @@ struct SuperSmoother {
     }
 };
 
-// Writes the SuperSmoother of x (length x.size()) to out; the first two
-// outputs are copies of the input.
+// The SuperSmoother's recurrence over positions [first, n) of x from the
+// previous input and the two previous outputs (updated): the batch loop,
+// which a stream continues over a chunk. The state is worked on in locals,
+// which stores to out cannot change.
 template <class V>
-void super_smoother(const V& x, double p, double* out) {
-    const std::size_t n = x.size();
-    for (std::size_t i = 0; i < n && i < 2; ++i) out[i] = x[i];
-    if (n <= 2) return;
-    const SuperSmoother c(p);
-    double x1 = x[1], o1 = out[1], o2 = out[0];
-    for (std::size_t i = 2; i < n; ++i) {
+void super_smoother_run(const V& x, const SuperSmoother& c, std::size_t first, std::size_t n, double* out,
+                        double& x1_io, double& o1_io, double& o2_io) {
+    double x1 = x1_io, o1 = o1_io, o2 = o2_io;
+    for (std::size_t i = first; i < n; ++i) {
         const double v = x[i];
         const double o = c.step(v, x1, o1, o2);
         out[i] = o;
@@ -54,6 +53,20 @@ void super_smoother(const V& x, double p, double* out) {
         o2 = o1;
         o1 = o;
     }
+    x1_io = x1;
+    o1_io = o1;
+    o2_io = o2;
+}
+
+// Writes the SuperSmoother of x (length x.size()) to out; the first two
+// outputs are copies of the input.
+template <class V>
+void super_smoother(const V& x, double p, double* out) {
+    const std::size_t n = x.size();
+    for (std::size_t i = 0; i < n && i < 2; ++i) out[i] = x[i];
+    if (n <= 2) return;
+    double x1 = x[1], o1 = out[1], o2 = out[0];
+    super_smoother_run(x, SuperSmoother(p), 2, n, out, x1, o1, o2);
 }
 
 // 1-pole high-pass step with period q:
@@ -70,20 +83,30 @@ struct HighPass1 {
     double step(double y, double y1, double out1) const { return ((k * y) - (k * y1)) + r * out1; }
 };
 
-// Writes the 1-pole high-pass of y to out; out[0] = y[0].
+// The 1-pole high-pass over positions [first, n) of y from the previous
+// input and output (updated), as super_smoother_run.
 template <class V>
-void high_pass_1(const V& y, double q, double* out) {
-    const std::size_t n = y.size();
-    if (n == 0) return;
-    const HighPass1 c(q);
-    double y1 = y[0], o1 = y1;
-    out[0] = y1;
-    for (std::size_t i = 1; i < n; ++i) {
+void high_pass_1_run(const V& y, const HighPass1& c, std::size_t first, std::size_t n, double* out, double& y1_io,
+                     double& o1_io) {
+    double y1 = y1_io, o1 = o1_io;
+    for (std::size_t i = first; i < n; ++i) {
         const double v = y[i];
         o1 = c.step(v, y1, o1);
         out[i] = o1;
         y1 = v;
     }
+    y1_io = y1;
+    o1_io = o1;
+}
+
+// Writes the 1-pole high-pass of y to out; out[0] = y[0].
+template <class V>
+void high_pass_1(const V& y, double q, double* out) {
+    const std::size_t n = y.size();
+    if (n == 0) return;
+    double y1 = y[0], o1 = y1;
+    out[0] = y1;
+    high_pass_1_run(y, HighPass1(q), 1, n, out, y1, o1);
 }
 
 // 3-pole SuperSmoother with period p:
@@ -105,6 +128,24 @@ struct SuperSmoother3 {
     }
 };
 
+// The 3-pole SuperSmoother over positions [first, n) of x from the three
+// previous outputs (updated), as super_smoother_run.
+template <class V>
+void super_smoother_3_run(const V& x, const SuperSmoother3& c, std::size_t first, std::size_t n, double* out,
+                          double& o1_io, double& o2_io, double& o3_io) {
+    double o1 = o1_io, o2 = o2_io, o3 = o3_io;
+    for (std::size_t i = first; i < n; ++i) {
+        const double o = c.step(x[i], o1, o2, o3);
+        out[i] = o;
+        o3 = o2;
+        o2 = o1;
+        o1 = o;
+    }
+    o1_io = o1;
+    o2_io = o2;
+    o3_io = o3;
+}
+
 // 2-pole high-pass with period p:
 // out[i] = ((((g * x[i]) - h * x[i-1]) + g * x[i-2]) + q1 * out[i-1]) - q2 * out[i-2].
 struct HighPass2 {
@@ -124,6 +165,27 @@ struct HighPass2 {
         return ((((g * x) - h * x1) + g * x2) + q1 * out1) - q2 * out2;
     }
 };
+
+// The 2-pole high-pass over positions [first, n) of x from the two previous
+// inputs and outputs (updated), as super_smoother_run.
+template <class V>
+void high_pass_2_run(const V& x, const HighPass2& c, std::size_t first, std::size_t n, double* out, double& x1_io,
+                     double& x2_io, double& o1_io, double& o2_io) {
+    double x1 = x1_io, x2 = x2_io, o1 = o1_io, o2 = o2_io;
+    for (std::size_t i = first; i < n; ++i) {
+        const double v = x[i];
+        const double o = c.step(v, x1, x2, o1, o2);
+        out[i] = o;
+        x2 = x1;
+        x1 = v;
+        o2 = o1;
+        o1 = o;
+    }
+    x1_io = x1;
+    x2_io = x2;
+    o1_io = o1;
+    o2_io = o2;
+}
 
 // The band-pass chain's coefficients: the high-pass of its input, the
 // band-pass recurrence and the high-pass that forms the trigger.

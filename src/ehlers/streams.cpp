@@ -10,6 +10,7 @@
 
 #include "../helpers/errors.hpp"
 #include "../helpers/result.hpp"
+#include "../helpers/stream_batch.hpp"
 #include "cycle_steps.hpp"
 #include "kernels.hpp"
 
@@ -52,7 +53,11 @@ class Smoother : public KernelOf<Smoother> {
 public:
     explicit Smoother(std::uint64_t period) : s_(static_cast<double>(period)) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
-        for (std::size_t i = 0; i < k; ++i, ++n_) out[0][i] = s_.next(in[0][i], n_);
+        std::size_t i = 0;
+        for (; i < k && n_ < 2; ++i, ++n_) out[0][i] = s_.next(in[0][i], n_);
+        if (i == k) return;
+        super_smoother_run(ContiguousView<double>{in[0], k}, s_.c, i, k, out[0], s_.x1, s_.o1, s_.o2);
+        n_ += k - i;
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -69,11 +74,14 @@ class HighPass : public KernelOf<HighPass> {
 public:
     explicit HighPass(std::uint64_t period) : c_(static_cast<double>(period)) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
-            const double v = in[0][i];
-            out[0][i] = o1_ = n_ == 0 ? v : c_.step(v, y1_, o1_);
-            y1_ = v;
+        if (k == 0) return;
+        std::size_t i = 0;
+        if (n_ == 0) {
+            out[0][0] = o1_ = y1_ = in[0][0];
+            i = 1;
         }
+        high_pass_1_run(ContiguousView<double>{in[0], k}, c_, i, k, out[0], y1_, o1_);
+        n_ += k;
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -92,14 +100,17 @@ class Smoother3 : public KernelOf<Smoother3> {
 public:
     explicit Smoother3(std::uint64_t period) : c_(static_cast<double>(period)) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
-            const double v = in[0][i];
-            const double o = n_ < 3 ? v : c_.step(v, o1_, o2_, o3_);
+        std::size_t i = 0;
+        for (; i < k && n_ < 3; ++i, ++n_) {
+            const double o = in[0][i];
             out[0][i] = o;
             o3_ = o2_;
             o2_ = o1_;
             o1_ = o;
         }
+        if (i == k) return;
+        super_smoother_3_run(ContiguousView<double>{in[0], k}, c_, i, k, out[0], o1_, o2_, o3_);
+        n_ += k - i;
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -117,15 +128,18 @@ class HighPassTwo : public KernelOf<HighPassTwo> {
 public:
     explicit HighPassTwo(std::uint64_t period) : c_(static_cast<double>(period)) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
+        std::size_t i = 0;
+        for (; i < k && n_ < 2; ++i, ++n_) {
             const double v = in[0][i];
-            const double o = n_ < 2 ? v : c_.step(v, x1_, x2_, o1_, o2_);
-            out[0][i] = o;
+            out[0][i] = v;
             x2_ = x1_;
             x1_ = v;
             o2_ = o1_;
-            o1_ = o;
+            o1_ = v;
         }
+        if (i == k) return;
+        high_pass_2_run(ContiguousView<double>{in[0], k}, c_, i, k, out[0], x1_, x2_, o1_, o2_);
+        n_ += k - i;
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -142,13 +156,19 @@ class BandpassStream : public KernelOf<BandpassStream> {
 public:
     BandpassStream(std::uint64_t period, double bandwidth) : c_(static_cast<double>(period), bandwidth) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
-            const BandpassValues v = n_ == 0 ? s_.first(in[0][i]) : s_.next(c_, in[0][i], n_ == 1);
+        // The state in locals that the stores cannot change.
+        BandpassState st = s_;
+        const Bandpass c = c_;
+        std::uint64_t n = n_;
+        for (std::size_t i = 0; i < k; ++i, ++n) {
+            const BandpassValues v = n == 0 ? st.first(in[0][i]) : st.next(c, in[0][i], n == 1);
             out[0][i] = v.bp;
             out[1][i] = v.norm;
             out[2][i] = v.signal;
             out[3][i] = v.trigger;
         }
+        s_ = st;
+        n_ = n;
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -173,7 +193,10 @@ public:
         if (p_ == 0 && n > 0) index_out_of_range(std::numeric_limits<std::size_t>::max(), static_cast<std::size_t>(n));
     }
     void feed(const double* const* in, std::size_t k, double* const* out) override {
-        for (std::size_t i = 0; i < k; ++i, ++this->n_) {
+        // One by one until every position has a full window and the
+        // smoother runs its recurrence.
+        std::size_t i = 0;
+        for (; i < k && (this->n_ < p_ || this->n_ < 2); ++i, ++this->n_) {
             f_.push(s_.next(in[0][i], this->n_));
             double o = 0.0;
             if (this->n_ >= p_) {
@@ -183,6 +206,18 @@ public:
             }
             out[0][i] = o;
         }
+        if (i == k) return;
+        // The batch passes over the rest: the smoothed values after the p
+        // kept ones, then the windows over them.
+        const std::size_t p = static_cast<std::size_t>(p_), m = k - i;
+        const ContiguousView<double> kept = f_.window();
+        f_buf_.assign(kept.p + (kept.n - p), kept.p + kept.n);
+        f_buf_.resize(p + m);
+        super_smoother_run(ContiguousView<double>{in[0] + i, m}, s_.c, 0, m, f_buf_.data() + p, s_.x1, s_.o1, s_.o2);
+        flex_run<Reflex>(f_buf_.data(), p, p + m, p, out[0] + i, ms_);
+        stream::push_newest(f_, saturated(p_, 1), this->n_, m, [&](std::size_t j) { return f_buf_[p + j]; });
+        this->n_ += m;
+        if (f_buf_.capacity() > 4096) f_buf_.release();
     }
     void fields(Fields& f) override {
         f.count(this->n_);
@@ -197,6 +232,7 @@ private:
     SmootherState s_;
     Tail f_;  // the smoothed values of the last period + 1 positions
     double ms_ = 0.0;
+    stream::Scratch f_buf_;  // of one call
 };
 
 // itrend: the trendline's recurrence over the last two inputs and outputs,
@@ -205,7 +241,9 @@ class ItrendStream : public KernelOf<ItrendStream> {
 public:
     explicit ItrendStream(double alpha) : c_(alpha), it_(21) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
+        // One by one until the chunk holds the 20 rows its trigger reads back.
+        std::size_t i = 0;
+        for (; i < k && i < 20; ++i, ++n_) {
             const double v = in[0][i];
             double it = v;
             if (n_ >= 7) {
@@ -221,6 +259,15 @@ public:
             out[1][i] = it;
             out[2][i] = t;
         }
+        if (i == k) return;
+        // The batch loops over the rest, the trendline written to its output.
+        const double* x = in[0];
+        itrend_run(x, c_, i, k, out[1]);
+        itrend_signals(out[1], i, k, out[0], out[2]);
+        stream::push_newest(it_, 21, n_, k - i, [&](std::size_t j) { return out[1][i + j]; });
+        x2_ = x[k - 2];
+        x1_ = x[k - 1];
+        n_ += k - i;
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -289,7 +336,10 @@ public:
     explicit Edcf(std::uint64_t period)
         : p_(period), first_(saturated(period, period)), x_(saturated(period, 1)), dist_(saturated(period, 1)) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
+        // One by one until the sums slide and the chunk holds the p rows
+        // before its next one.
+        std::size_t i = 0;
+        for (; i < k && (p_ < 2 || n_ <= first_ || i < p_); ++i, ++n_) {
             const double v = in[0][i];
             out[0][i] = NaN;
             if (p_ < 2) continue;
@@ -299,6 +349,20 @@ public:
             out[0][i] = next(sums_, v, d, 1);
             dist_.push(d);
         }
+        if (i == k) return;
+        // The batch passes over the rest; the distances of the p rows before
+        // come from the kept ones.
+        const std::size_t p = static_cast<std::size_t>(p_);
+        const double* x = in[0];
+        dist_buf_.resize(k);
+        double* const dist = dist_buf_.data();
+        for (std::size_t j = i - p; j < i; ++j) dist[j] = dist_.back(i - 1 - j);
+        edcf_distances(x, i, k, p, dist);
+        edcf_slide(x, dist, i, k, p, sums_, out[0]);
+        stream::push_newest(x_, saturated(p_, 1), n_, k - i, [&](std::size_t j) { return x[i + j]; });
+        stream::push_newest(dist_, saturated(p_, 1), n_, k - i, [&](std::size_t j) { return dist[i + j]; });
+        n_ += k - i;
+        if (dist_buf_.capacity() > 4096) dist_buf_.release();
     }
     // The distance needs the last period values with the new one after
     // them: copied (O(period), as the distance itself) to a buffer of its own.
@@ -344,6 +408,7 @@ private:
     Tail x_, dist_;  // the last period + 1 values and distances
     EdcfSums sums_;
     mutable stream::Scratch peek_x_;  // peek's copy of the last values
+    stream::Scratch dist_buf_;  // of one call
 };
 
 // correlation_cycle: the window of the L values before each position (NaN as
@@ -355,7 +420,10 @@ public:
     CorrelationCycle(std::uint64_t period, double threshold)
         : len_(std::max<std::uint64_t>(period, 2)), threshold_(threshold), x_(len_) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
+        // One by one until the tables are built; a long chunk then runs the
+        // batch passes.
+        std::size_t i = 0;
+        for (; i < k && (n_ < len_ || k - i < kLong); ++i, ++n_) {
             double re = NaN, im = NaN;
             if (n_ >= len_) {
                 if (!tables_) tables_.emplace(static_cast<std::size_t>(len_));
@@ -372,6 +440,24 @@ public:
             out[1][i] = im;
             out[3][i] = state;
         }
+        if (i == k) return;
+        // The kept L values, then the rest of the chunk, NaN as 0.0.
+        const std::size_t L = static_cast<std::size_t>(len_), m = k - i;
+        if (!tables_) tables_.emplace(L);
+        const ContiguousView<double> kept = x_.window();
+        xc_.assign(kept.p, kept.p + kept.n);
+        xc_.resize(L + m);
+        for (std::size_t j = 0; j < m; ++j) xc_[L + j] = std::isnan(in[0][i + j]) ? 0.0 : in[0][i + j];
+        std::fill_n(out[0] + i, m, NaN);  // left so where a window has no variance
+        std::fill_n(out[1] + i, m, NaN);
+        correlation_windows(*tables_, xc_.data(), L, L + m, out[0] + i, out[1] + i);
+        CycleAngle phase = angle_;
+        const double threshold = threshold_;
+        for (std::size_t j = i; j < k; ++j) out[2][j] = phase.step(out[0][j], out[1][j], threshold, out[3][j]);
+        angle_ = phase;
+        stream::push_newest(x_, len_, n_, m, [&](std::size_t j) { return xc_[L + j]; });
+        n_ += m;
+        if (xc_.capacity() > 4096) xc_.release();
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -386,6 +472,8 @@ private:
     Tail x_;  // the last L values, NaN as 0.0
     CycleAngle angle_;
     std::optional<CorrelationTables> tables_;
+    stream::Scratch xc_;  // of one call
+    static constexpr std::size_t kLong = 64;  // rows from which the batch passes run
 };
 
 // mama: the batch loop's state (its rings of working values and its
@@ -428,7 +516,9 @@ class Pma : public KernelOf<Pma> {
 public:
     Pma() : x_(7), w_(7), predict_(4) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
+        // One by one until the chunk holds the six rows before its next one.
+        std::size_t i = 0;
+        for (; i < k && (n_ < 6 || i < 6); ++i, ++n_) {
             x_.push(in[0][i]);
             // Weighted means before position 6 are 0.0, predictions NaN.
             const bool on = n_ >= 6;
@@ -437,6 +527,18 @@ public:
             out[0][i] = predict_.back(0);
             out[1][i] = on ? pma_trigger<double>(newest(predict_)) : NaN;
         }
+        if (i == k) return;
+        // The batch passes over the rest; the weighted means of the six rows
+        // before come from the kept ones, the predictions before from out.
+        w_buf_.resize(k);
+        double* const w = w_buf_.data();
+        for (std::size_t j = i - 6; j < i; ++j) w[j] = w_.back(i - 1 - j);
+        pma_run(in[0], w, out[0], out[1], i, k);
+        stream::push_newest(x_, 7, n_, k - i, [&](std::size_t j) { return in[0][i + j]; });
+        stream::push_newest(w_, 7, n_, k - i, [&](std::size_t j) { return w[i + j]; });
+        stream::push_newest(predict_, 4, n_, k - i, [&](std::size_t j) { return out[0][i + j]; });
+        n_ += k - i;
+        if (w_buf_.capacity() > 4096) w_buf_.release();
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -447,6 +549,7 @@ public:
 
 private:
     Tail x_, w_, predict_;
+    stream::Scratch w_buf_;  // of one call
 };
 
 }  // namespace

@@ -110,6 +110,21 @@ struct RunningWindowSum {
     void slide(double leaving, double entering) { s = s + (entering - leaving); }
 };
 
+// The running sum s moved along over positions [a, n) of x (a >= w >= 1),
+// the value w positions back leaving; out[i] is the window's mean. The loop
+// of running_mean, which streams continue over a chunk.
+inline void running_mean_slide(const double* x, std::size_t a, std::size_t n, std::uint64_t w, RunningWindowSum& s,
+                               double* out) {
+    const double denom = static_cast<double>(w);
+    const std::size_t back = static_cast<std::size_t>(w);
+    RunningWindowSum r = s;  // a local that the stores cannot change
+    for (std::size_t i = a; i < n; ++i) {
+        r.slide(x[i - back], x[i]);
+        out[i] = r.s / denom;
+    }
+    s = r;
+}
+
 // Running-sum mean over a window of w values. Positions before the first
 // full window are NaN; w = 0 or w > n leaves everything NaN.
 inline void running_mean(const double* x, std::size_t n, std::uint64_t w, double* out) {
@@ -119,10 +134,7 @@ inline void running_mean(const double* x, std::size_t n, std::uint64_t w, double
     RunningWindowSum s;
     for (std::size_t i = 0; i < w; ++i) s.add(x[i]);
     out[w - 1] = s.s / denom;
-    for (std::size_t i = 0; i + w < n; ++i) {
-        s.slide(x[i], x[w + i]);
-        out[w + i] = s.s / denom;
-    }
+    running_mean_slide(x, static_cast<std::size_t>(w), n, w, s, out);
 }
 
 }  // namespace korva

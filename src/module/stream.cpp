@@ -308,6 +308,7 @@ PyObject* extend(PyObject* self, PyObject* values) {
         std::vector<std::vector<double>> columns;
         const double* in[6] = {};
         std::size_t n = 0;
+        std::unique_ptr<double[]> block;  // the columns read, one after another
         if (e.column_count > 0) {
             const MatrixView m = std::get<MatrixView>(a);
             n = m.rows;
@@ -315,13 +316,18 @@ PyObject* extend(PyObject* self, PyObject* values) {
                 if (!e.has_columns(m.cols)) batch_on_empty(s, a);
             } else {
                 e.require_columns(m.cols);
-                for (std::size_t c = 0; c < e.column_count; ++c) {
-                    const SeriesView col = m.column(e.columns[c]);
-                    columns.emplace_back(n);
-                    for (std::size_t i = 0; i < n; ++i) columns.back()[i] = col[i];
-                }
+                // One pass over the rows (a row's prices share a cache line),
+                // into storage nothing is written to twice: on long chunks the
+                // copy otherwise costs about what a cheap kernel does.
+                const std::size_t cols = e.column_count;
+                block.reset(new double[cols * n]);
+                SeriesView src[6];
+                for (std::size_t c = 0; c < cols; ++c) src[c] = m.column(e.columns[c]);
+                double* const dst = block.get();
+                for (std::size_t i = 0; i < n; ++i)
+                    for (std::size_t c = 0; c < cols; ++c) dst[c * n + i] = src[c][i];
+                for (std::size_t c = 0; c < cols; ++c) in[c] = dst + c * n;
             }
-            for (std::size_t c = 0; c < columns.size(); ++c) in[c] = columns[c].data();
         } else {
             const SeriesView x = std::get<SeriesView>(a);
             n = x.size();

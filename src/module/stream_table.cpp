@@ -55,35 +55,29 @@ public:
     }
     // The kept rows and the new ones go to the batch function as one input;
     // a position with a full window before it has its batch value there.
+    // A long chunk is not copied: its positions from `keep_` on have their
+    // whole window inside it, so the batch function runs on the chunk in
+    // place for them, and on the kept rows and the chunk's first `keep_`
+    // rows for the others. On a fresh stream the chunk is the whole history.
     void feed(const double* const* in, std::size_t k, double* const* out) override {
         if (k == 0) return;
-        const std::size_t held = rows_.size() / cols_;
-        rows_.resize((held + k) * cols_);
-        for (std::size_t i = 0; i < k; ++i)
-            for (std::size_t c = 0; c < cols_; ++c) rows_[(held + i) * cols_ + c] = in[c][i];
-        const std::size_t m = held + k;
-        const char* base = reinterpret_cast<const char*>(rows_.data());
-        constexpr auto step = static_cast<std::ptrdiff_t>(sizeof(double));
-        if (cols_ == 1) {
-            args_[data_] = SeriesView{base, step, m};
+        Arg chunk;
+        const std::size_t lead = n_ == 0 ? 0 : static_cast<std::size_t>(keep_);
+        if ((n_ == 0 || (n_ >= keep_ && k > lead)) && in_place(in, k, chunk)) {
+            if (lead > 0) {
+                append(in, 0, lead);
+                take(run(rows_), lead, out, 0);
+            }
+            if (k > lead) take(run(chunk), k - lead, out, lead);
+            rows_.clear();
+            append(in, k - std::min<std::size_t>(k, keep_), k);
         } else {
-            args_[data_] = MatrixView{base, step * static_cast<std::ptrdiff_t>(cols_), step, m, cols_};
-        }
-        Value v = fn_->impl(std::span<const Arg>(args_.data(), fn_->count));
-        std::size_t q = 0;
-        const auto take = [&](Value& item) {
-            Series& s = std::get<Series>(item.v);
-            std::copy_n(s.data() + (s.size() - k), k, out[q++]);
-        };
-        if (auto* t = std::get_if<Tuple>(&v.v)) {
-            for (Value& item : *t) take(item);
-        } else if (auto* d = std::get_if<Dict>(&v.v)) {
-            for (auto& item : d->items) take(item.second);
-        } else {
-            take(v);
+            append(in, 0, k);
+            take(run(rows_), k, out, 0);
+            const std::size_t m = rows_.size() / cols_;
+            if (m > keep_) rows_.erase(rows_.begin(), rows_.begin() + static_cast<std::ptrdiff_t>((m - keep_) * cols_));
         }
         n_ += k;
-        if (m > keep_) rows_.erase(rows_.begin(), rows_.begin() + static_cast<std::ptrdiff_t>((m - keep_) * cols_));
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -93,6 +87,56 @@ public:
     }
 
 private:
+    // Rows [a, b) of a chunk appended to the kept rows, row-major.
+    void append(const double* const* in, std::size_t a, std::size_t b) {
+        const std::size_t held = rows_.size() / cols_;
+        rows_.resize((held + b - a) * cols_);
+        for (std::size_t i = a; i < b; ++i)
+            for (std::size_t c = 0; c < cols_; ++c) rows_[(held + i - a) * cols_ + c] = in[c][i];
+    }
+    // The chunk as the batch function's input without a copy: a series, or
+    // candle columns that extend hands over one after another in one block
+    // (a Fortran-order matrix); false for columns laid out otherwise.
+    bool in_place(const double* const* in, std::size_t k, Arg& chunk) const {
+        const char* base = reinterpret_cast<const char*>(in[0]);
+        constexpr auto step = static_cast<std::ptrdiff_t>(sizeof(double));
+        if (cols_ == 1) {
+            chunk = SeriesView{base, step, k};
+            return true;
+        }
+        for (std::size_t c = 1; c < cols_; ++c)
+            if (in[c] != in[0] + c * k) return false;
+        chunk = MatrixView{base, step, step * static_cast<std::ptrdiff_t>(k), k, cols_};
+        return true;
+    }
+    // The batch function on the kept rows (row-major) or on a chunk.
+    Value run(const std::vector<double>& rows) {
+        const std::size_t m = rows.size() / cols_;
+        const char* base = reinterpret_cast<const char*>(rows.data());
+        constexpr auto step = static_cast<std::ptrdiff_t>(sizeof(double));
+        if (cols_ == 1) return run(Arg{SeriesView{base, step, m}});
+        return run(Arg{MatrixView{base, step * static_cast<std::ptrdiff_t>(cols_), step, m, cols_}});
+    }
+    Value run(const Arg& data) {
+        args_[data_] = data;
+        return fn_->impl(std::span<const Arg>(args_.data(), fn_->count));
+    }
+    // The last `count` positions of each output of v into out[q][at ..].
+    static void take(Value v, std::size_t count, double* const* out, std::size_t at) {
+        std::size_t q = 0;
+        const auto last = [&](Value& item) {
+            Series& s = std::get<Series>(item.v);
+            std::copy_n(s.data() + (s.size() - count), count, out[q++] + at);
+        };
+        if (auto* t = std::get_if<Tuple>(&v.v)) {
+            for (Value& item : *t) last(item);
+        } else if (auto* d = std::get_if<Dict>(&v.v)) {
+            for (auto& item : d->items) last(item.second);
+        } else {
+            last(v);
+        }
+    }
+
     const table::Function* fn_;
     std::size_t data_, cols_;
     std::uint64_t keep_;

@@ -210,6 +210,54 @@ KORVA_CHECK_STEP("adxr", AdxrStep{14.0})
 
 }  // namespace
 
+void movement_rows(const SeriesView& high, const SeriesView& low, const SeriesView& close, std::size_t first,
+                   std::size_t b, double* tr, double* plus, double* minus) {
+    if (tr) {
+        directional_rows<true>(high, low, close, first, b, tr, plus, minus);
+    } else {
+        directional_rows<false>(high, low, high, first, b, nullptr, plus, minus);
+    }
+}
+
+void vortex_windows(const SeriesView& high, const SeriesView& low, const SeriesView& close, std::size_t e_begin,
+                    std::size_t n, std::size_t p, double* plus, double* minus) {
+    // Each window is summed with the eight-lane kernel over contiguous
+    // copies of TR, VM+ and VM-, made for blocks of window ends so the
+    // copies stay small.
+    const std::size_t block = std::max<std::size_t>(4096, p);
+    const std::size_t rows = std::min(n, block + p - 1);
+    std::vector<double> tr(rows), up(rows), down(rows), t(rows), su(rows), sd(rows);
+    for (std::size_t e0 = e_begin; e0 < n; e0 += block) {
+        const std::size_t e1 = std::min(n, e0 + block);
+        const std::size_t first = e0 + 1 - p;
+        const std::size_t m = e1 - first;
+        directional_rows<true, Moves::kVortex>(high, low, close, first, first + m, tr.data(), up.data(), down.data());
+        unrolled_window_sums(tr.data(), m, p, t.data());
+        unrolled_window_sums(up.data(), m, p, su.data());
+        unrolled_window_sums(down.data(), m, p, sd.data());
+        // A zero range leaves NaN (NaN counts as non-zero); two rows at a
+        // time, with the same division per row. Row r of the block is the
+        // window ending at first + r.
+        double* const po = plus + (e0 - e_begin);
+        double* const mo = minus + (e0 - e_begin);
+        std::size_t r = p - 1;
+        for (; r + 2 <= m; r += 2) {
+            Pair tv, uv, dv;
+            __builtin_memcpy(&tv, t.data() + r, sizeof tv);
+            __builtin_memcpy(&uv, su.data() + r, sizeof uv);
+            __builtin_memcpy(&dv, sd.data() + r, sizeof dv);
+            const Pair pv = vortex_ratio(uv, tv);
+            const Pair mv = vortex_ratio(dv, tv);
+            __builtin_memcpy(po + (r - (p - 1)), &pv, sizeof pv);
+            __builtin_memcpy(mo + (r - (p - 1)), &mv, sizeof mv);
+        }
+        for (; r < m; ++r) {
+            po[r - (p - 1)] = vortex_ratio(su[r], t[r]);
+            mo[r - (p - 1)] = vortex_ratio(sd[r], t[r]);
+        }
+    }
+}
+
 Tuple dm(MatrixView candles, std::uint64_t period) {
     const std::size_t n = candles.rows;
     Series plus(n, NaN), minus(n, NaN);
@@ -339,8 +387,7 @@ Series adxr(MatrixView candles, std::uint64_t period) {
     fresh_window_sums(dxs.data(), n, p, adx_values);
     for (std::size_t j = p - 1; j < n; ++j) adx_values[j] = adx_values[j] / pd;
     for (std::size_t i = n; i-- > p;) {
-        const double now = adx_values[i], before = adx_values[i - p];
-        out[i] = !std::isnan(now) && !std::isnan(before) ? (now + before) * 0.5 : NaN;
+        out[i] = AdxrStep::rating(adx_values[i], adx_values[i - p]);
     }
     std::fill_n(out.data(), p, NaN);
     return out;
@@ -358,42 +405,10 @@ Tuple vi(MatrixView candles, std::uint64_t period, bool sequential) {
 
     // Windows end at p .. n-1 and so never include row 0 (position p - 1
     // stays NaN although a full window exists there); an empty window
-    // (p = 0) sums to zero and leaves NaN. Each window is summed with the
-    // eight-lane kernel over contiguous copies of TR, VM+ and VM-, made for
-    // blocks of window ends so the copies stay small.
+    // (p = 0) sums to zero and leaves NaN.
     if (p > 0) {
-        const std::size_t block = std::max<std::size_t>(4096, p);
-        const std::size_t rows = std::min(n, block + p - 1);
-        std::vector<double> tr(rows), up(rows), down(rows), t(rows), su(rows), sd(rows);
-        for (std::size_t e0 = sequential ? p : n - 1; e0 < n; e0 += block) {
-            const std::size_t e1 = std::min(n, e0 + block);
-            const std::size_t first = e0 + 1 - p;
-            const std::size_t m = e1 - first;
-            directional_rows<true, Moves::kVortex>(px.high, px.low, px.close, first, first + m, tr.data(), up.data(),
-                                                   down.data());
-            unrolled_window_sums(tr.data(), m, p, t.data());
-            unrolled_window_sums(up.data(), m, p, su.data());
-            unrolled_window_sums(down.data(), m, p, sd.data());
-            // A zero range leaves NaN (NaN counts as non-zero); two rows at a
-            // time, with the same division per row.
-            double* const po = plus.data() + (first - offset);
-            double* const mo = minus.data() + (first - offset);
-            std::size_t r = p - 1;
-            for (; r + 2 <= m; r += 2) {
-                Pair tv, uv, dv;
-                __builtin_memcpy(&tv, t.data() + r, sizeof tv);
-                __builtin_memcpy(&uv, su.data() + r, sizeof uv);
-                __builtin_memcpy(&dv, sd.data() + r, sizeof dv);
-                const Pair pv = vortex_ratio(uv, tv);
-                const Pair mv = vortex_ratio(dv, tv);
-                __builtin_memcpy(po + r, &pv, sizeof pv);
-                __builtin_memcpy(mo + r, &mv, sizeof mv);
-            }
-            for (; r < m; ++r) {
-                po[r] = vortex_ratio(su[r], t[r]);
-                mo[r] = vortex_ratio(sd[r], t[r]);
-            }
-        }
+        const std::size_t e = sequential ? p : n - 1;
+        vortex_windows(px.high, px.low, px.close, e, n, p, plus.data() + (e - offset), minus.data() + (e - offset));
     }
     return tuple_of(std::move(plus), std::move(minus));
 }

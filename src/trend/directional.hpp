@@ -3,6 +3,7 @@
 // indicator. Each smooths differently; callers compare results bit for bit
 // with the host's earlier code, so every seed and operation order is fixed.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "../helpers/result.hpp"
@@ -16,5 +17,17 @@ Tuple dx(MatrixView candles, std::uint64_t di_length, std::uint64_t adx_smoothin
 Series adx(MatrixView candles, std::uint64_t period);
 Series adxr(MatrixView candles, std::uint64_t period);
 Tuple vi(MatrixView candles, std::uint64_t period, bool sequential);
+
+// The rows the batch recurrences above read, for streams that continue them:
+// the true range (when tr is not null) and the directional movements of rows
+// [first, b), first >= 1, each against the row before it, into tr, plus and
+// minus indexed from `first`. The batch functions' own vector kernel.
+void movement_rows(const SeriesView& high, const SeriesView& low, const SeriesView& close, std::size_t first,
+                   std::size_t b, double* tr, double* plus, double* minus);
+// vi's values of the windows of p rows ending at [e_begin, n), e_begin >= p
+// (no window reaches row 0), into plus and minus indexed from e_begin: the
+// batch function's own window sums, for streams that continue it.
+void vortex_windows(const SeriesView& high, const SeriesView& low, const SeriesView& close, std::size_t e_begin,
+                    std::size_t n, std::size_t p, double* plus, double* minus);
 
 }  // namespace korva::trend

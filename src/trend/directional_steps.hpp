@@ -180,6 +180,10 @@ struct AdxrStep {
         for (std::size_t k = 0; k < 3; ++k) s[k] = in[k] + (s[k] - s[k] / pd);
         if constexpr (Emit) out[0] = dx_of(s[0], s[1], s[2]);
     }
+    // The rating of the ADX now and p rows before; NaN unless both are numbers.
+    static double rating(double now, double before) {
+        return !std::isnan(now) && !std::isnan(before) ? (now + before) * 0.5 : NaN;
+    }
 };
 
 // The vortex movements of a row: |high - previous low| and |low - previous

@@ -10,10 +10,12 @@
 
 #include "../helpers/recurrence_lanes.hpp"
 #include "../helpers/result.hpp"
+#include "../helpers/stream_batch.hpp"
 #include "../helpers/stream_deque.hpp"
 #include "../helpers/sweeps.hpp"
 #include "../helpers/true_range.hpp"
 #include "../helpers/unrolled_sum.hpp"
+#include "directional.hpp"
 #include "directional_steps.hpp"
 #include "overlay_steps.hpp"
 
@@ -24,37 +26,46 @@ using stream::Fields;
 using stream::KernelOf;
 using stream::Tail;
 
-// Scratch of one call: the true range and directional movements of rows
-// [i, k) of a chunk, each against the row before it; `prev` (close, high
-// and low of the row before i) becomes row k - 1.
-class MovementRows {
-public:
-    std::size_t fill(const double* close, const double* high, const double* low, std::size_t i, std::size_t k,
-                     double* prev) {
-        const std::size_t m = k - i;
-        buf_.resize(3 * m);
-        for (std::size_t j = i; j < k; ++j) {
-            const Movement mv = directional_movement(high[j] - prev[1], prev[2] - low[j]);
-            buf_[j - i] = true_range_step(high[j], low[j], prev[0]);
-            buf_[m + (j - i)] = mv.plus;
-            buf_[2 * m + (j - i)] = mv.minus;
-            prev[0] = close[j];
-            prev[1] = high[j];
-            prev[2] = low[j];
-        }
-        return m;
-    }
-    // The true ranges, the plus and the minus movements of the rows filled.
-    const double* tr() const { return buf_.data(); }
-    const double* plus() const { return buf_.data() + buf_.size() / 3; }
-    const double* minus() const { return buf_.data() + 2 * (buf_.size() / 3); }
-    // A chunk of many rows leaves no large buffer behind.
-    void release() {
-        if (buf_.capacity() > 3 * 4096) buf_.release();
-    }
+// A chunk's column as the batch kernels read one.
+SeriesView column_of(const double* p, std::size_t k) {
+    return SeriesView{reinterpret_cast<const char*>(p), static_cast<std::ptrdiff_t>(sizeof(double)), k};
+}
 
-private:
-    stream::Scratch buf_;
+// Close, high and low of row k - 1 of a chunk, for the next chunk's first row.
+void last_row(const double* close, const double* high, const double* low, std::size_t k, double* prev) {
+    prev[0] = close[k - 1];
+    prev[1] = high[k - 1];
+    prev[2] = low[k - 1];
+}
+
+// The inputs of the directional recurrences for rows [a, b) of a chunk, as
+// rec::run_blocked asks for them: the true range (Ranged) and the two
+// movements, each row against the one before it. Row 0 of the chunk is
+// against `prev` (close, high and low of the last row fed before it); the
+// others come from the batch functions' vector kernel (movement_rows).
+template <bool Ranged>
+struct ChunkRows {
+    const double *close, *high, *low;
+    std::size_t k;
+    const double* prev;
+    void operator()(std::size_t a, std::size_t b, double* const* bufs) const {
+        double* const tr = Ranged ? bufs[0] : nullptr;
+        double* const plus = bufs[Ranged ? 1 : 0];
+        double* const minus = bufs[Ranged ? 2 : 1];
+        std::size_t first = a;
+        if (a == 0) {
+            const Movement mv = directional_movement(high[0] - prev[1], prev[2] - low[0]);
+            if (Ranged) tr[0] = true_range_step(high[0], low[0], prev[0]);
+            plus[0] = mv.plus;
+            minus[0] = mv.minus;
+            first = 1;
+        }
+        if (first < b) {
+            const std::size_t at = first - a;
+            movement_rows(column_of(high, k), column_of(low, k), column_of(close, k), first, b,
+                          Ranged ? tr + at : nullptr, plus + at, minus + at);
+        }
+    }
 };
 
 // Di: true; dm otherwise. dm is NaN up to row p - 1 and then the sums; di
@@ -94,18 +105,11 @@ public:
             }
         }
         if (i < k) {
-            // The rest: each row's inputs, then the recurrence over them.
-            const std::size_t m = rows_.fill(close, high, low, i, k, prev_);
-            double* o[2] = {out[0] + i, out[1] + i};
-            if constexpr (Di) {
-                const double* x[3] = {rows_.tr(), rows_.plus(), rows_.minus()};
-                rec::run(step_, x, o, 0, m, s_);
-            } else {
-                const double* x[2] = {rows_.plus(), rows_.minus()};
-                rec::run(step_, x, o, 0, m, s_);
-            }
-            this->n_ += m;
-            rows_.release();
+            // The rest: the batch function's rows and recurrence.
+            double* o[2] = {out[0], out[1]};
+            rec::run_blocked(step_, ChunkRows<Di>{close, high, low, k, prev_}, o, i, k, s_);
+            last_row(close, high, low, k, prev_);
+            this->n_ += k - i;
         }
         // di of a single row has nothing to show yet.
         if (Di && start == 0 && this->n_ < 2 && k > 0) out[0][0] = out[1][0] = NaN;
@@ -125,7 +129,6 @@ private:
     DirectionalSeed seed_;
     double prev_[3] = {};  // close, high and low of the previous row
     double s_[3] = {};
-    MovementRows rows_;
 };
 
 // supertrend: the weighted Wilder ATR, then the final bands of the rows
@@ -139,20 +142,30 @@ public:
     }
     void feed(const double* const* in, std::size_t k, double* const* out) override {
         const double *close = in[0], *high = in[1], *low = in[2];
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
-            const double tr = n_ == 0 ? true_range_first(high + i, low + i) : true_range_step(high[i], low[i], close_);
+        // The state in locals that the stores cannot change.
+        std::uint64_t n = n_;
+        WilderAtr atr = atr_;
+        SupertrendState st = st_;
+        const SupertrendBands bands = bands_;
+        double prev = close_;
+        for (std::size_t i = 0; i < k; ++i, ++n) {
+            const double tr = n == 0 ? true_range_first(high + i, low + i) : true_range_step(high[i], low[i], prev);
             out[1][i] = 0.0;
-            if (n_ + 1 < p_) {
-                atr_.seed(tr);
+            if (n + 1 < p_) {
+                atr.seed(tr);
                 out[0][i] = 0.0;
-            } else if (n_ + 1 == p_) {
-                atr_.seed(tr);
-                out[0][i] = st_.start(bands_, atr_.start(), high[i], low[i], close[i]);
+            } else if (n + 1 == p_) {
+                atr.seed(tr);
+                out[0][i] = st.start(bands, atr.start(), high[i], low[i], close[i]);
             } else {
-                out[0][i] = st_.step(bands_, atr_.step(tr), high[i], low[i], close[i], close_, out[1][i]);
+                out[0][i] = st.step(bands, atr.step(tr), high[i], low[i], close[i], prev, out[1][i]);
             }
-            close_ = close[i];
+            prev = close[i];
         }
+        n_ = n;
+        atr_ = atr;
+        st_ = st;
+        close_ = prev;
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -187,7 +200,11 @@ public:
             i = 2;
             n_ = 2;
         }
-        for (; i < k; ++i, ++n_) out[0][i] = st_.step(high[i], low[i]);
+        // The batch loop, its state in a local that the stores cannot change.
+        SarState st = st_;
+        for (std::size_t j = i; j < k; ++j) out[0][j] = st.step(high[j], low[j]);
+        st_ = st;
+        n_ += k - i;
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -236,12 +253,10 @@ public:
             prev_[2] = low[i];
         }
         if (i == k) return;
-        const std::size_t m = rows_.fill(close, high, low, i, k, prev_);
-        const double* x[3] = {rows_.tr(), rows_.plus(), rows_.minus()};
-        double* o[1] = {out[0] + i};
-        rec::run(step_, x, o, 0, m, s_);
-        n_ += m;
-        rows_.release();
+        double* o[1] = {out[0]};
+        rec::run_blocked(step_, ChunkRows<true>{close, high, low, k, prev_}, o, i, k, s_);
+        last_row(close, high, low, k, prev_);
+        n_ += k - i;
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -262,7 +277,6 @@ private:
     double prev_[3] = {};  // close, high and low of the previous row
     double sum_ = -0.0;
     double s_[4] = {};
-    MovementRows rows_;
 };
 
 // adxr: DX from the batch smoothing step, ADX as each window of p DX values
@@ -277,7 +291,11 @@ public:
     }
     void feed(const double* const* in, std::size_t k, double* const* out) override {
         const double *close = in[0], *high = in[1], *low = in[2];
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
+        // One by one until the chunk holds the rows its windows and ratings
+        // read back (2p), then the batch function's steps.
+        const std::uint64_t twice = stream::saturated(p_, p_);
+        const std::size_t one_by_one = p_ == 0 || k <= twice ? k : static_cast<std::size_t>(twice);
+        for (std::size_t i = 0; i < one_by_one; ++i, ++n_) {
             double dx;
             if (n_ == 0) {
                 s_[0] = true_range_first(high + i, low + i);
@@ -302,11 +320,9 @@ public:
                 adx = sums_[p - 1] / static_cast<double>(p_);
             }
             adxs_.push(adx);
-            if (n_ >= p_) {
-                const double before = adxs_.back(static_cast<std::size_t>(p_));
-                out[0][i] = !std::isnan(adx) && !std::isnan(before) ? (adx + before) * 0.5 : NaN;
-            }
+            if (n_ >= p_) out[0][i] = AdxrStep::rating(adx, adxs_.back(static_cast<std::size_t>(p_)));
         }
+        if (one_by_one < k) feed_long(close, high, low, one_by_one, k, out[0]);
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -318,6 +334,32 @@ public:
     }
 
 private:
+    // Rows [i0, k) of a chunk, i0 = 2p: DX by the batch recurrence over the
+    // rows from i0 on, each window of p DX values (the last p - 1 kept ones
+    // first) summed afresh as the batch function sums them, then rated.
+    void feed_long(const double* close, const double* high, const double* low, std::size_t i0, std::size_t k,
+                   double* out) {
+        const std::size_t p = static_cast<std::size_t>(p_), rows = k - i0, m = rows + (p - 1);
+        const double pd = static_cast<double>(p_);
+        sums_.resize(2 * m);
+        double *const dx = sums_.data(), *const adx = dx + m;  // entry t: row i0 - (p - 1) + t
+        for (std::size_t t = 0; t + 1 < p; ++t) dx[t] = dxs_.back(p - 2 - t);
+        const double before[3] = {close[i0 - 1], high[i0 - 1], low[i0 - 1]};
+        double* o[1] = {dx + (p - 1)};
+        rec::run_blocked(step_, ChunkRows<true>{close + i0, high + i0, low + i0, rows, before}, o, 0, rows, s_);
+        fresh_window_sums(dx, m, p_, adx);
+        for (std::size_t t = p - 1; t < m; ++t) adx[t] = adx[t] / pd;
+        for (std::size_t j = i0; j < k; ++j) {
+            const double then = j - p >= i0 ? adx[j - i0 - 1] : adxs_.back(i0 - 1 - (j - p));
+            out[j] = AdxrStep::rating(adx[j - i0 + (p - 1)], then);
+        }
+        stream::push_newest(dxs_, p_, n_, rows, [&](std::size_t j) { return dx[j + (p - 1)]; });
+        stream::push_newest(adxs_, stream::saturated(p_, 1), n_, rows, [&](std::size_t j) { return adx[j + (p - 1)]; });
+        last_row(close, high, low, k, prev_);
+        n_ += rows;
+        if (sums_.capacity() > 4096) sums_ = std::vector<double>();
+    }
+
     std::uint64_t p_;
     AdxrStep step_;
     stream::Tail dxs_, adxs_;
@@ -334,7 +376,10 @@ public:
     explicit Vi(std::uint64_t period) : p_(period), tr_(period), up_(period), down_(period) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
         const double *close = in[0], *high = in[1], *low = in[2];
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
+        // Windows that reach back before the chunk one by one; those inside
+        // it (from row p on) by the batch function's window sums.
+        const std::size_t one_by_one = p_ == 0 || k <= p_ ? k : static_cast<std::size_t>(p_);
+        for (std::size_t i = 0; i < one_by_one; ++i, ++n_) {
             if (n_ > 0) {
                 double up, down;
                 vortex_moves(high[i], low[i], prev_[1], prev_[2], up, down);
@@ -353,6 +398,22 @@ public:
                 out[1][i] = vortex_ratio(unrolled_sum(down_.window().p, w), t);
             }
         }
+        if (one_by_one == k) return;
+        const std::size_t p = one_by_one;
+        vortex_windows(column_of(high, k), column_of(low, k), column_of(close, k), p, k, p, out[0] + p, out[1] + p);
+        // The last p rows' ranges and movements are kept for later windows.
+        const std::uint64_t moved = n_ - 1;  // row 0 has no movement
+        stream::push_newest(tr_, p_, moved, k - p,
+                            [&](std::size_t j) { return true_range_step(high[p + j], low[p + j], close[p + j - 1]); });
+        const auto move = [&](std::size_t r, bool plus) {
+            double up, down;
+            vortex_moves(high[r], low[r], high[r - 1], low[r - 1], up, down);
+            return plus ? up : down;
+        };
+        stream::push_newest(up_, p_, moved, k - p, [&](std::size_t j) { return move(p + j, true); });
+        stream::push_newest(down_, p_, moved, k - p, [&](std::size_t j) { return move(p + j, false); });
+        last_row(close, high, low, k, prev_);
+        n_ += k - p;
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -380,7 +441,10 @@ public:
     void feed(const double* const* in, std::size_t k, double* const* out) override {
         const double* x = in[0];
         const bool shows = n_ + k > kJaw.period - 1;
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
+        // One by one until every line is drawn from its shifted values.
+        constexpr std::uint64_t kSteady = kJaw.period + kJaw.shift;
+        std::size_t i = 0;
+        for (; i < k && n_ < kSteady; ++i, ++n_) {
             if (n_ < kJaw.period) sum_ = alligator_sum(static_cast<std::size_t>(n_), sum_, x[i]);
             for (std::size_t q = 0; q < 3; ++q) {
                 const AlligatorLine& line = *kLines[q];
@@ -390,6 +454,24 @@ public:
                 out[q][i] = shows && n_ >= line.period - 1 + line.shift ? drawn_[q].back(line.shift) : NaN;
             }
         }
+        if (i == k) return;
+        // The batch function's line steps, each value drawn `shift` rows on;
+        // the rows whose drawn value precedes the chunk's rest read it kept.
+        for (std::size_t q = 0; q < 3; ++q) {
+            const AlligatorLine line = *kLines[q];
+            const std::size_t sh = line.shift;
+            double* const o = out[q];
+            for (std::size_t j = i; j < k && j < i + sh; ++j) o[j] = drawn_[q].back(sh - 1 - (j - i));
+            double v = v_[q];
+            const std::size_t kept_from = k - stream::pushes_needed(sh + 1, n_, k - i);
+            for (std::size_t j = i; j < k; ++j) {
+                v = line.step(v, x[j]);
+                if (j + sh < k) o[j + sh] = v;
+                if (j >= kept_from) drawn_[q].push(v);
+            }
+            v_[q] = v;
+        }
+        n_ += k - i;
     }
     void fields(Fields& f) override {
         f.count(n_);

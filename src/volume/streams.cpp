@@ -2,11 +2,13 @@
 // advanced with their steps (steps.hpp).
 #include "streams.hpp"
 
+#include <algorithm>
 #include <cstddef>
 #include <vector>
 
 #include "../helpers/result.hpp"
 #include "../helpers/smoothing.hpp"
+#include "../helpers/stream_batch.hpp"
 #include "../helpers/sweeps.hpp"
 #include "steps.hpp"
 
@@ -25,16 +27,19 @@ public:
     Adosc(std::uint64_t fast, std::uint64_t slow) : cf_(ema_coefficients(fast)), cs_(ema_coefficients(slow)) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
         const double *close = in[0], *high = in[1], *low = in[2], *volume = in[3];
-        const std::uint64_t total = n_ + k;
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
-            const double mfv = money_flow_volume(high[i], low[i], close[i], volume[i]);
-            if (n_ == 0) {
-                const double v = st_.start(mfv);
-                out[0][i] = total < 2 ? 0.0 : v;
-            } else {
-                out[0][i] = st_.step(cf_, cs_, mfv);
-            }
+        if (k == 0) return;
+        std::size_t i = 0;
+        if (n_ == 0) {
+            const double v = st_.start(money_flow_volume(high[0], low[0], close[0], volume[0]));
+            out[0][0] = k < 2 ? 0.0 : v;
+            i = 1;
         }
+        // The batch loop, its state in locals that the stores cannot change.
+        AdoscState st = st_;
+        const EmaCoefficients cf = cf_, cs = cs_;
+        for (; i < k; ++i) out[0][i] = st.step(cf, cs, money_flow_volume(high[i], low[i], close[i], volume[i]));
+        st_ = st;
+        n_ += k;
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -92,6 +97,7 @@ class Emv : public KernelOf<Emv> {
 public:
     Emv(std::uint64_t length, double div) : len_(length), div_(div), tail_(length) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
+        if (len_ > 0 && k > len_) return feed_long(in, k, out[0]);
         const double *high = in[0], *low = in[1], *volume = in[2];
         for (std::size_t i = 0; i < k; ++i, ++n_) {
             const bool moves = n_ > 0 && volume[i] != 0.0;
@@ -115,6 +121,31 @@ public:
     }
 
 private:
+    // A chunk longer than the window: its rows' values go into the output,
+    // whose windows inside the chunk then become their means in place as in
+    // the batch function; the first L - 1 positions, whose windows reach
+    // back before the chunk, are summed from the kept values.
+    void feed_long(const double* const* in, std::size_t k, double* out) {
+        const double *high = in[0], *low = in[1], *volume = in[2];
+        const std::size_t len = static_cast<std::size_t>(len_);
+        for (std::size_t i = 0; i < k; ++i) {
+            const double h1 = i == 0 ? prev_[0] : high[i - 1], l1 = i == 0 ? prev_[1] : low[i - 1];
+            const bool moves = (i > 0 || n_ > 0) && volume[i] != 0.0;
+            out[i] = moves ? emv_row(high[i], low[i], h1, l1, volume[i], div_) : 0.0;
+        }
+        const ContiguousView<double> kept = tail_.window();
+        const std::size_t before = std::min(kept.n, len - 1);
+        sums_.assign(kept.p + (kept.n - before), kept.p + kept.n);
+        sums_.insert(sums_.end(), out, out + (len - 1));
+        if (sums_.size() >= len) fresh_window_means_in_place(sums_.data(), sums_.size(), len_);
+        stream::push_newest(tail_, len_, n_, k, [&](std::size_t j) { return out[j]; });
+        fresh_window_means_in_place(out, k, len_);
+        for (std::size_t i = 0; i + 1 < len; ++i) out[i] = before + i + 1 >= len ? sums_[before + i] : 0.0;
+        prev_[0] = high[k - 1];
+        prev_[1] = low[k - 1];
+        n_ += k;
+    }
+
     std::uint64_t len_;
     double div_;
     Tail tail_;
@@ -127,13 +158,24 @@ class Wad : public KernelOf<Wad> {
 public:
     void feed(const double* const* in, std::size_t k, double* const* out) override {
         const double *open = in[0], *high = in[1], *low = in[2];
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
-            if (n_ > 0)
-                sum_ = sum_ + wad_row(
-                                  pc_, open[i], [&] { return low[i]; }, [&] { return high[i]; });
-            pc_ = open[i];
-            out[0][i] = sum_;
+        if (k == 0) return;
+        std::size_t i = 0;
+        if (n_ == 0) {
+            pc_ = open[0];
+            out[0][0] = sum_;
+            i = 1;
         }
+        // The batch loop, its state in locals that the stores cannot change.
+        double pc = pc_, sum = sum_;
+        for (; i < k; ++i) {
+            sum = sum + wad_row(
+                            pc, open[i], [&] { return low[i]; }, [&] { return high[i]; });
+            pc = open[i];
+            out[0][i] = sum;
+        }
+        pc_ = pc;
+        sum_ = sum;
+        n_ += k;
     }
     void fields(Fields& f) override {
         f.count(n_);
