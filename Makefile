@@ -298,15 +298,14 @@ check-windows-arm64: system-windows build-zig-aarch64-windows/.built
 # - linked statically, at every kernel level this processor has, and for
 #   aarch64 under qemu-aarch64 (no sysroot needed). zig's copy of musl carries
 #   zig's own exp, log, sin, cos, atan, log10, exp2 and log2 in place of
-#   musl's (only pow is musl's), so beyond the C library functions
-#   (LIBM_FUNCTIONS) the filters whose coefficients come from exp and cos
-#   round differently, as on Windows, where zig's exp and cos win too.
+#   musl's (only pow is musl's): the maths of that build, not of a musl
+#   system.
 # - linked against musl's shared C library, as the module is, and run under
 #   musl's own loader (Debian's musl package): the maths the module gets on a
-#   musl system. Only LIBM_FUNCTIONS may differ from glibc there.
-# Each difference is listed with its distance.
+#   musl system.
+# Only the functions computing through C library maths (LIBM_FUNCTIONS) may
+# differ from glibc; each difference is listed with its distance.
 MUSL_LIBC := /usr/lib/x86_64-linux-musl/libc.so
-MUSL_STATIC_LIBM_FUNCTIONS = $(LIBM_FUNCTIONS),frama,gauss,high_pass,high_pass_2_pole,supersmoother,supersmoother_3_pole
 MUSL_SHARED := build-zig-x86_64-linux-musl-shared-libc
 
 $(MUSL_SHARED)/korva_golden: $(WHEEL_SOURCES) | system-musl $(VENV312)/.ready
@@ -319,7 +318,7 @@ check-musl: system-musl golden build-zig-x86_64-linux-musl/.built build-zig-aarc
 	@set -e -o pipefail; dir=build-zig-x86_64-linux-musl; for level in $$($$dir/korva_golden --levels); do \
 	  test "$$(KORVA_SIMD=$$level $$dir/korva_golden --level)" = "$$level"; \
 	  KORVA_SIMD=$$level $$dir/korva_golden $$dir/golden-$$level.txt; \
-	  $(PY312) tools/golden_compare.py $(GOLDEN_FILE) $$dir/golden-$$level.txt --libm $(MUSL_STATIC_LIBM_FUNCTIONS); \
+	  $(PY312) tools/golden_compare.py $(GOLDEN_FILE) $$dir/golden-$$level.txt --libm $(LIBM_FUNCTIONS); \
 	  KORVA_SIMD=$$level $$dir/korva_golden --steps | tail -1; \
 	  echo "golden file: x86-64 musl wheel build (static) at kernel level $$level identical to glibc x86-64 apart from maths rounding"; \
 	done
@@ -334,7 +333,7 @@ check-musl: system-musl golden build-zig-x86_64-linux-musl/.built build-zig-aarc
 	@set -e -o pipefail; dir=build-zig-aarch64-linux-musl; \
 	  file $$dir/korva_golden | grep -q 'ARM aarch64.*statically linked' || { echo "$$dir/korva_golden is not a static aarch64 program"; exit 1; }; \
 	  qemu-aarch64 $$dir/korva_golden $$dir/golden.txt; \
-	  $(PY312) tools/golden_compare.py $(GOLDEN_FILE) $$dir/golden.txt --libm $(MUSL_STATIC_LIBM_FUNCTIONS); \
+	  $(PY312) tools/golden_compare.py $(GOLDEN_FILE) $$dir/golden.txt --libm $(LIBM_FUNCTIONS); \
 	  qemu-aarch64 $$dir/korva_golden --steps | tail -1; \
 	  echo "golden file: aarch64 musl wheel build (static, qemu) identical to glibc x86-64 apart from maths rounding"
 
