@@ -305,6 +305,8 @@ check-windows-arm64: system-windows build-zig-aarch64-windows/.built
 #   musl system.
 # Only the functions computing through C library maths (LIBM_FUNCTIONS) may
 # differ from glibc; each difference is listed with its distance.
+# Before those, the x86-64 module itself is loaded by musl's loader with
+# every symbol bound (tools/load_probe.cpp, with stand-ins for Python's).
 MUSL_LIBC := /usr/lib/x86_64-linux-musl/libc.so
 MUSL_SHARED := build-zig-x86_64-linux-musl-shared-libc
 
@@ -317,6 +319,13 @@ $(MUSL_SHARED)/korva_golden: $(WHEEL_SOURCES) | system-musl $(VENV312)/.ready
 	$(CMAKE) --build $(MUSL_SHARED) -j2 --target korva_golden
 
 check-musl: system-musl golden build-zig-x86_64-linux-musl/.built build-zig-aarch64-linux-musl/.built $(MUSL_SHARED)/korva_golden
+	@set -e; so=build-zig-x86_64-linux-musl/korva_rust.abi3.so; mkdir -p build; \
+	  { echo 'extern "C" {'; llvm-nm-14 -D --undefined-only $$so | \
+	    awk '$$1 == "U" && $$2 ~ /^_*Py/ {print "[[gnu::visibility(\"default\"), gnu::used]] char " $$2 "[256];"}'; echo '}'; } \
+	    > build/python-standins.cpp; \
+	  $(WITH_ZIG) python -m ziglang c++ -target x86_64-linux-musl -dynamic -rdynamic -std=c++20 -O2 -Wall -Wextra -Werror \
+	    tools/load_probe.cpp build/python-standins.cpp -o build/load_probe-musl; \
+	  build/load_probe-musl $$so
 	@file build-zig-x86_64-linux-musl/korva_golden | grep -q 'statically linked' || { echo "the musl harness is not static"; exit 1; }
 	@set -e -o pipefail; dir=build-zig-x86_64-linux-musl; for level in $$($$dir/korva_golden --levels); do \
 	  test "$$(KORVA_SIMD=$$level $$dir/korva_golden --level)" = "$$level"; \
