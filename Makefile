@@ -293,8 +293,8 @@ check-windows-arm64: system-windows build-zig-aarch64-windows/.built
 
 # Linux on musl (musllinux_1_2; Alpine and other musl systems): the wheels'
 # builds (zig's Clang and its copy of musl), the module linking the system's
-# musl C library. No musl CPython here, so the module is not loaded; the
-# harness is, three ways:
+# musl C library. No musl CPython here, so the module is loaded by no
+# interpreter; the harness runs, two ways:
 # - linked statically, at every kernel level this processor has, and for
 #   aarch64 under qemu-aarch64 (no sysroot needed). zig's copy of musl carries
 #   zig's own exp, log, sin, cos, atan, log10, exp2 and log2 in place of
@@ -306,7 +306,9 @@ check-windows-arm64: system-windows build-zig-aarch64-windows/.built
 # Only the functions computing through C library maths (LIBM_FUNCTIONS) may
 # differ from glibc; each difference is listed with its distance.
 # Before those, the x86-64 module itself is loaded by musl's loader with
-# every symbol bound (tools/load_probe.cpp, with stand-ins for Python's).
+# every symbol bound (tools/load_probe.cpp, with stand-ins for Python's);
+# the aarch64 harness is statically linked and the same file as the x86-64
+# one byte for byte.
 MUSL_LIBC := /usr/lib/x86_64-linux-musl/libc.so
 MUSL_SHARED := build-zig-x86_64-linux-musl-shared-libc
 
@@ -358,7 +360,10 @@ check-musl: system-musl golden build-zig-x86_64-linux-musl/.built build-zig-aarc
 # Runtime and system libraries, no msvcrt.dll; the macOS modules link
 # libSystem only, leave Python's symbols to the loader (flat lookup) and
 # export the entry point (and the C++ runtime's replaceable operator
-# new/delete, which zig's Mach-O linker keeps exported).
+# new/delete, which zig's Mach-O linker keeps exported); auditwheel finds the
+# musl modules within the musllinux_1_2 policy, and they need musl's C
+# library alone, nothing from it that musl 1.2.3 (Debian's) does not export,
+# and export the entry point only.
 WHEEL_TAGS := manylinux_2_17_x86_64 manylinux_2_17_aarch64 win_amd64 win_arm64 macosx_11_0_arm64 macosx_11_0_x86_64 \
 	musllinux_1_2_x86_64 musllinux_1_2_aarch64
 MACOS_EXPORTS := _PyInit_korva_rust __mh_dylib_header ___dso_handle __Znwm __Znam __ZnwmSt11align_val_t \
