@@ -11,7 +11,7 @@ VENV313 := .venv313
 WHEEL_STAMP := dist/.built
 
 .PHONY: demo test system venvs wheel install check-abi test-py typecheck docs fuzz-smoke asan-tests bench bench-venvs bench-numpy clean \
-	golden check-clang check-aarch64 check-windows check-windows-arm64 check-levels coordinator-wine \
+	golden check-clang check-aarch64 check-windows check-windows-arm64 check-levels coordinator-wine check-musl \
 	wheels check-wheels check-cibuildwheel check-sdist check ubsan-tests format lint system-aarch64 system-windows system-bench
 
 # Debian packages: apt runs only when one of a list's packages is missing
@@ -68,12 +68,14 @@ $(VENV312)/.wheel-tools: $(VENV312)/.ready
 # Everything is rebuilt only when a source changed.
 WHEEL_SOURCES := $(shell git ls-files src coordination/src coordination/tools coordination/CMakeLists.txt 'tools/*.cpp' \
 	'tools/*.hpp' tools/render_table.py cmake CMakeLists.txt pyproject.toml 2>/dev/null)
-ZIG_PLATFORMS := aarch64-linux x86_64-windows aarch64-windows aarch64-macos x86_64-macos
+ZIG_PLATFORMS := aarch64-linux x86_64-windows aarch64-windows aarch64-macos x86_64-macos x86_64-linux-musl aarch64-linux-musl
 TAG_aarch64-linux := manylinux_2_17_aarch64.manylinux2014_aarch64
 TAG_x86_64-windows := win_amd64
 TAG_aarch64-windows := win_arm64
 TAG_aarch64-macos := macosx_11_0_arm64
 TAG_x86_64-macos := macosx_11_0_x86_64
+TAG_x86_64-linux-musl := musllinux_1_2_x86_64
+TAG_aarch64-linux-musl := musllinux_1_2_aarch64
 # Expanded by the shell when a recipe runs: make's own wildcard may not
 # see a wheel that an earlier recipe of the same run wrote.
 NATIVE_WHEEL = $$(ls dist/korva_rust-*manylinux*_x86_64.whl)
@@ -203,7 +205,7 @@ check: system $(VENV312)/.ready $(DEV)/build.ninja
 	PYTHONPATH=$(DEV) KORVA_GOLDEN=$(CURDIR)/$(DEV)/korva_golden HYPOTHESIS_PROFILE=quick \
 	    $(VENV312)/bin/python -m pytest -q -p no:cacheprovider -n 2 tests
 
-test: check-abi check-wheels check-cibuildwheel check-workflow test-py test-newer typecheck fuzz-smoke asan-tests ubsan-tests check-clang check-aarch64 check-windows check-windows-arm64 check-levels
+test: check-abi check-wheels check-cibuildwheel check-workflow test-py test-newer typecheck fuzz-smoke asan-tests ubsan-tests check-clang check-aarch64 check-windows check-windows-arm64 check-levels check-musl
 
 # ---- platforms
 # The golden harness (tools/golden.cpp) writes every numeric function's
@@ -298,6 +300,68 @@ check-windows-arm64: system-windows build-zig-aarch64-windows/.built
 	$(call check_imports,llvm-objdump-14,build-zig-aarch64-windows/korva_rust.pyd)
 	@echo "Windows ARM64: harness, module and coordinator built (not run)"
 
+# Linux on musl (musllinux_1_2; Alpine and other musl systems): the wheels'
+# builds (zig's Clang and its copy of musl), the module linking the system's
+# musl C library. No musl CPython here, so the module is loaded by no
+# interpreter; the harness runs, two ways:
+# - linked statically, at every kernel level this processor has, and for
+#   aarch64 under qemu-aarch64 (no sysroot needed). zig's copy of musl carries
+#   zig's own exp, log, sin, cos, atan, log10, exp2 and log2 in place of
+#   musl's (only pow is musl's): the maths of that build, not of a musl
+#   system.
+# - linked against musl's shared C library, as the module is, and run under
+#   musl's own loader (Debian's musl package): the maths the module gets on a
+#   musl system.
+# Only the functions computing through C library maths (LIBM_FUNCTIONS) may
+# differ from glibc; each difference is listed with its distance.
+# Before those, the x86-64 module itself is loaded by musl's loader with
+# every symbol bound (tools/load_probe.cpp, with stand-ins for Python's);
+# the aarch64 harness is statically linked and the same file as the x86-64
+# one byte for byte.
+MUSL_LIBC := /usr/lib/x86_64-linux-musl/libc.so
+MUSL_SHARED := build-zig-x86_64-linux-musl-shared-libc
+
+# The modules' build renames their C library with patchelf; the aarch64
+# build takes GCC's runtime library from Debian's aarch64 cross compiler.
+build-zig-x86_64-linux-musl/.built build-zig-aarch64-linux-musl/.built: | system-musl $(VENV312)/.wheel-tools
+
+$(MUSL_SHARED)/korva_golden: $(WHEEL_SOURCES) | system-musl $(VENV312)/.ready
+	$(CMAKE) -S . -B $(MUSL_SHARED) $(CORE_BUILD) $(GOLDEN_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/zig-x86_64-linux-musl.cmake \
+	    -DKORVA_MUSL_SHARED_LIBC=ON >/dev/null
+	$(CMAKE) --build $(MUSL_SHARED) -j2 --target korva_golden
+
+check-musl: system-musl golden build-zig-x86_64-linux-musl/.built build-zig-aarch64-linux-musl/.built $(MUSL_SHARED)/korva_golden
+	@set -e; so=build-zig-x86_64-linux-musl/korva_rust.abi3.so; mkdir -p build; \
+	  { echo 'extern "C" {'; llvm-nm-14 -D --undefined-only $$so | \
+	    awk '$$1 == "U" && $$2 ~ /^_*Py/ {print "[[gnu::visibility(\"default\"), gnu::used]] char " $$2 "[256];"}'; echo '}'; } \
+	    > build/python-standins.cpp; \
+	  $(WITH_ZIG) python -m ziglang c++ -target x86_64-linux-musl -dynamic -rdynamic -std=c++20 -O2 -Wall -Wextra -Werror \
+	    tools/load_probe.cpp build/python-standins.cpp -o build/load_probe-musl; \
+	  build/load_probe-musl $$so
+	@file build-zig-x86_64-linux-musl/korva_golden | grep -q 'statically linked' || { echo "the musl harness is not static"; exit 1; }
+	@set -e -o pipefail; dir=build-zig-x86_64-linux-musl; for level in $$($$dir/korva_golden --levels); do \
+	  test "$$(KORVA_SIMD=$$level $$dir/korva_golden --level)" = "$$level"; \
+	  KORVA_SIMD=$$level $$dir/korva_golden $$dir/golden-$$level.txt; \
+	  $(PY312) tools/golden_compare.py $(GOLDEN_FILE) $$dir/golden-$$level.txt --libm $(LIBM_FUNCTIONS); \
+	  KORVA_SIMD=$$level $$dir/korva_golden --steps | tail -1; \
+	  echo "golden file: x86-64 musl wheel build (static) at kernel level $$level identical to glibc x86-64 apart from maths rounding"; \
+	done
+	@llvm-readelf-14 -l $(MUSL_SHARED)/korva_golden | grep -q 'interpreter: /lib/ld-musl-x86_64.so.1' || \
+	  { echo "$(MUSL_SHARED)/korva_golden does not run under musl's loader"; exit 1; }
+	@set -e -o pipefail; dir=$(MUSL_SHARED); for level in $$($$dir/korva_golden --levels); do \
+	  KORVA_SIMD=$$level $$dir/korva_golden $$dir/golden-$$level.txt; \
+	  $(PY312) tools/golden_compare.py $(GOLDEN_FILE) $$dir/golden-$$level.txt --libm $(LIBM_FUNCTIONS); \
+	  KORVA_SIMD=$$level $$dir/korva_golden --steps | tail -1; \
+	  echo "golden file: x86-64 musl build on musl's C library at kernel level $$level identical to glibc x86-64 apart from C library rounding"; \
+	done
+	@set -e -o pipefail; dir=build-zig-aarch64-linux-musl; \
+	  file $$dir/korva_golden | grep -q 'ARM aarch64.*statically linked' || { echo "$$dir/korva_golden is not a static aarch64 program"; exit 1; }; \
+	  qemu-aarch64 $$dir/korva_golden $$dir/golden.txt; \
+	  $(PY312) tools/golden_compare.py $(GOLDEN_FILE) $$dir/golden.txt --libm $(LIBM_FUNCTIONS); \
+	  cmp build-zig-x86_64-linux-musl/golden-baseline.txt $$dir/golden.txt; \
+	  qemu-aarch64 $$dir/korva_golden --steps | tail -1; \
+	  echo "golden file: aarch64 musl wheel build (static, qemu) identical to the x86-64 musl one, and to glibc x86-64 apart from maths rounding"
+
 # The wheels as an installer sees them: pip takes each for its platform on
 # CPython 3.12 and 3.13 (the platform's oldest tag a wheel claims, so a
 # newer system takes it too); auditwheel finds the Linux modules within the
@@ -306,13 +370,17 @@ check-windows-arm64: system-windows build-zig-aarch64-windows/.built
 # Runtime and system libraries, no msvcrt.dll; the macOS modules link
 # libSystem only, leave Python's symbols to the loader (flat lookup) and
 # export the entry point (and the C++ runtime's replaceable operator
-# new/delete, which zig's Mach-O linker keeps exported).
-WHEEL_TAGS := manylinux_2_17_x86_64 manylinux_2_17_aarch64 win_amd64 win_arm64 macosx_11_0_arm64 macosx_11_0_x86_64
+# new/delete, which zig's Mach-O linker keeps exported); auditwheel finds the
+# musl modules within the musllinux_1_2 policy, and they need musl's C
+# library alone, nothing from it that musl 1.2.3 (Debian's) does not export,
+# and export the entry point only.
+WHEEL_TAGS := manylinux_2_17_x86_64 manylinux_2_17_aarch64 win_amd64 win_arm64 macosx_11_0_arm64 macosx_11_0_x86_64 \
+	musllinux_1_2_x86_64 musllinux_1_2_aarch64
 MACOS_EXPORTS := _PyInit_korva_rust __mh_dylib_header ___dso_handle __Znwm __Znam __ZnwmSt11align_val_t \
 	__ZnamSt11align_val_t __ZdlPv __ZdaPv __ZdlPvm __ZdaPvm __ZdlPvSt11align_val_t __ZdaPvSt11align_val_t \
 	__ZdlPvmSt11align_val_t __ZdaPvmSt11align_val_t
 
-check-wheels: wheels
+check-wheels: wheels | system-musl
 	@for tag in $(WHEEL_TAGS); do whl=$$(ls dist/korva_rust-*-*$$tag*.whl) || exit 1; \
 	  for py in 3.12 3.13; do \
 	    $(VENV312)/bin/pip install -q --dry-run --no-deps --only-binary=:all: --platform $$tag --python-version $$py \
@@ -341,6 +409,22 @@ check-wheels: wheels
 	  exports=$$(llvm-objdump-14 --macho --exports-trie $$so | awk '/^0x/ {print $$2}' | sort | tr '\n' ' '); \
 	  for e in $$exports; do case " $(MACOS_EXPORTS) " in *" $$e "*) ;; *) echo "$$so exports $$e"; exit 1;; esac; done; \
 	  echo "$$so exports:" $$exports; done
+	@mkdir -p build && llvm-nm-14 -D --defined-only $(MUSL_LIBC) | awk '{print $$NF}' | LC_ALL=C sort -u > build/musl-libc-symbols.txt
+	@for whl in dist/korva_rust-*musllinux*.whl; do \
+	  $(VENV312)/bin/auditwheel show $$whl | tr '\n' ' ' | grep -q 'consistent with the following platform tag: "musllinux_1_2_' || \
+	    { $(VENV312)/bin/auditwheel show $$whl; echo "$$whl: not musllinux_1_2"; exit 1; }; \
+	  echo "auditwheel: $$whl is musllinux_1_2"; done
+	@for p in x86_64-linux-musl aarch64-linux-musl; do so=build-zig-$$p/korva_rust.abi3.so; \
+	  needed=$$(llvm-readelf-14 -d $$so | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | tr '\n' ' '); echo "$$so needs:" $$needed; \
+	  [ "$$needed" = "libc.musl-$${p%%-*}.so.1 " ] || { echo "$$so must need musl's C library only"; exit 1; }; \
+	  ! llvm-readelf-14 -V $$so | grep -q 'GLIBC' || { echo "$$so asks for glibc symbol versions"; exit 1; }; \
+	  llvm-nm-14 -D --undefined-only $$so | awk '$$1 == "U" {print $$2}' | LC_ALL=C sort -u > build-zig-$$p/undefined.txt; \
+	  grep -q '^Py' build-zig-$$p/undefined.txt || { echo "$$so: Python's symbols are not left to the loader"; exit 1; }; \
+	  extra=$$(grep -v '^_*Py' build-zig-$$p/undefined.txt | comm -23 - build/musl-libc-symbols.txt | tr '\n' ' '); \
+	  [ -z "$$extra" ] || { echo "$$so needs symbols musl's C library lacks: $$extra"; exit 1; }; \
+	  exports=$$(llvm-nm-14 -D --defined-only $$so | awk '{print $$NF}' | tr '\n' ' '); \
+	  [ "$$exports" = "PyInit_korva_rust " ] || { echo "$$so exports $$exports"; exit 1; }; \
+	  echo "$$so: undefined symbols are Python's and musl's C library's ($$(grep -vc '^_*Py' build-zig-$$p/undefined.txt)), exports PyInit_korva_rust only"; done
 
 # The release configuration ([tool.cibuildwheel] in pyproject.toml) names a
 # build for each platform.

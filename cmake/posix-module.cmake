@@ -39,3 +39,13 @@ else()
 endif()
 korva_static_runtime(korva_rust)
 install(TARGETS korva_rust LIBRARY DESTINATION .)
+# zig links musl's C library as libc.so; musl systems name it
+# libc.musl-<arch>.so.1 (Alpine's soname, and the name the musllinux wheel
+# policy allows), and musl's loader takes any libc.* name as itself. The
+# toolchain file names it (KORVA_MUSL_LIBC_SONAME).
+if(KORVA_MUSL_LIBC_SONAME)
+  find_program(KORVA_PATCHELF patchelf REQUIRED)
+  add_custom_command(TARGET korva_rust POST_BUILD
+                     COMMAND ${KORVA_PATCHELF} --replace-needed libc.so ${KORVA_MUSL_LIBC_SONAME} $<TARGET_FILE:korva_rust>
+                     VERBATIM)
+endif()

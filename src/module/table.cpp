@@ -136,7 +136,8 @@ constexpr Function table[] = {
                   .noting("all when the weights sum to zero")),
     fn<ma::frama>("frama", {"candles", "window", "fc", "sc"}, "Calculate FRAMA (Fractal Adaptive Moving Average)")
         .in(Family::MovingAverages)
-        .warm(nans("window + window % 2 - 1")),
+        .warm(nans("window + window % 2 - 1"))
+        .uses_libm(),
     fn<ma::hma>("hma", {"source", "period"}, "HMA — Hull Moving Average")
         .in(Family::MovingAverages)
         .warm(zeros("max(period // 2, isqrt(period)) - 1")
@@ -411,11 +412,18 @@ constexpr Function table[] = {
     fn<ehlers::edcf>("edcf", {"source", "period"}, "EDCF — Ehlers Distance Coefficient Filter")
         .in(Family::Cycles)
         .warm(nans("2 * period")),
-    fn<ehlers::gauss>("gauss", {"source", "period", "poles"}, "Gaussian Filter").in(Family::Cycles).warm(none()),
-    fn<ehlers::high_pass>("high_pass", {"source", "period"}, "High Pass 1-pole").in(Family::Cycles).warm(none()),
+    fn<ehlers::gauss>("gauss", {"source", "period", "poles"}, "Gaussian Filter")
+        .in(Family::Cycles)
+        .warm(none())
+        .uses_libm(),
+    fn<ehlers::high_pass>("high_pass", {"source", "period"}, "High Pass 1-pole")
+        .in(Family::Cycles)
+        .warm(none())
+        .uses_libm(),
     fn<ehlers::high_pass_2_pole>("high_pass_2_pole", {"source", "period"}, "High Pass 2-pole")
         .in(Family::Cycles)
-        .warm(none()),
+        .warm(none())
+        .uses_libm(),
     fn<ehlers::itrend>("itrend", {"source", "alpha"}, "Instantaneous Trendline → (signal, it, trigger)")
         .in(Family::Cycles)
         .returns({"signal", "it", "trigger"})
@@ -433,10 +441,12 @@ constexpr Function table[] = {
     fn<ehlers::reflex>("reflex", {"source", "period"}, "Reflex indicator").in(Family::Cycles).warm(zeros("period")),
     fn<ehlers::supersmoother>("supersmoother", {"source", "period"}, "SuperSmoother 2-pole")
         .in(Family::Cycles)
-        .warm(none()),
+        .warm(none())
+        .uses_libm(),
     fn<ehlers::supersmoother_3_pole>("supersmoother_3_pole", {"source", "period"}, "SuperSmoother 3-pole")
         .in(Family::Cycles)
-        .warm(none()),
+        .warm(none())
+        .uses_libm(),
     fn<ehlers::trendflex>("trendflex", {"source", "period"}, "TrendFlex indicator")
         .in(Family::Cycles)
         .warm(zeros("period")),
