@@ -12,25 +12,38 @@ WHEEL_STAMP := dist/.built
 
 .PHONY: demo test system venvs wheel install check-abi test-py typecheck docs fuzz-smoke asan-tests bench bench-venvs bench-numpy clean \
 	golden check-clang check-aarch64 check-windows check-windows-arm64 check-levels coordinator-wine \
-	wheels check-wheels check-cibuildwheel check-sdist check ubsan-tests format lint system-aarch64 system-windows system-bench
+	wheels check-wheels check-cibuildwheel check-sdist check ubsan-tests format lint lint-quick check-system check-fresh
 
-# Debian packages: apt runs only when one of a list's packages is missing
-# (no package-list update on a machine that has them all), and waits for
-# another apt to finish rather than failing on its lock.
+# Debian packages: apt runs when any package of a list is not installed
+# (unknown to dpkg, or known only as removed or half-installed), never on a
+# machine that has them all (no package-list update), and waits for another
+# apt to finish rather than failing on its lock.
 APT_INSTALL = if [ "$$(id -u)" = 0 ]; then \
-	  pkgs="$$(grep -v '^\#' $(1))"; \
-	  if ! dpkg-query -W -f='$${Status}\n' $$pkgs 2>/dev/null | grep -vq '^install ok installed$$' \
-	     && [ "$$(dpkg-query -W -f='$${Status}\n' $$pkgs 2>/dev/null | wc -l)" = "$$(echo $$pkgs | wc -w)" ]; then :; \
-	  else apt-get -o DPkg::Lock::Timeout=900 update -qq && DEBIAN_FRONTEND=noninteractive \
+	  pkgs="$$(grep -v '^\#' $(1))"; missing=; \
+	  for p in $$pkgs; do \
+	    dpkg-query -W -f='$${db:Status-Abbrev}' "$$p" 2>/dev/null | grep -q '^ii' || missing="$$missing $$p"; \
+	  done; \
+	  if [ -n "$$missing" ]; then echo "$(1): installing$$missing"; \
+	    apt-get -o DPkg::Lock::Timeout=900 update -qq && DEBIAN_FRONTEND=noninteractive \
 	    apt-get -o DPkg::Lock::Timeout=900 install -y -qq $(2) $$pkgs >/dev/null; fi; \
 	else echo "not root: assuming these are installed: $$(grep -v '^\#' $(1) | tr '\n' ' ')"; fi
 
 system:
 	@$(call APT_INSTALL,scripts/apt-packages.txt)
 
-# Extra Debian packages of one platform check: scripts/apt-packages-<name>.txt.
-system-%:
-	@$(call APT_INSTALL,scripts/apt-packages-$*.txt,--no-install-recommends)
+# The extra Debian packages of one platform check or of the benchmark,
+# scripts/apt-packages-<name>.txt, are installed by `system-<name>`. The
+# targets are phony and make never looks for a pattern rule to make a phony
+# target (it would find nothing to do), so each gets this explicit rule.
+SYSTEM_EXTRAS := $(patsubst scripts/apt-packages-%.txt,system-%,$(wildcard scripts/apt-packages-*.txt))
+.PHONY: $(SYSTEM_EXTRAS)
+$(SYSTEM_EXTRAS):
+	@$(call APT_INSTALL,scripts/apt-packages-$(@:system-%=%).txt,--no-install-recommends)
+
+# Every package list's target really calls apt when one of its packages is
+# missing, and test or bench reaches it (scripts/check-install-step.sh).
+check-system:
+	bash scripts/check-install-step.sh
 
 $(VENV312)/.ready: tests/requirements.txt
 	@test -n "$(PY312)" || { echo "no CPython 3.12 under $(PYENV)"; exit 1; }
@@ -189,12 +202,12 @@ $(DEV)/build.ninja: | $(VENV312)/.ready
 	$(CMAKE) -S . -B $(DEV) -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVA_HARNESS=ON \
 	    -DPython_EXECUTABLE=$(CURDIR)/$(VENV312)/bin/python >/dev/null
 
-check: system $(VENV312)/.ready $(DEV)/build.ninja
+check: system $(VENV312)/.ready lint-quick $(DEV)/build.ninja
 	$(CMAKE) --build $(DEV) -j2
 	PYTHONPATH=$(DEV) KORVA_GOLDEN=$(CURDIR)/$(DEV)/korva_golden HYPOTHESIS_PROFILE=quick \
 	    $(VENV312)/bin/python -m pytest -q -p no:cacheprovider -n 2 tests
 
-test: check-abi check-wheels check-cibuildwheel test-py typecheck fuzz-smoke asan-tests ubsan-tests check-clang check-aarch64 check-windows check-windows-arm64 check-levels
+test: check-system lint-quick check-abi check-wheels check-cibuildwheel test-py typecheck fuzz-smoke asan-tests ubsan-tests check-clang check-aarch64 check-windows check-windows-arm64 check-levels
 
 # ---- platforms
 # The golden harness (tools/golden.cpp) writes every numeric function's
@@ -407,8 +420,9 @@ bench-numpy: install
 	$(VENV312)/bin/python bench/bench_ehlers.py
 
 # Style: clang-format for C++, ruff for Python. `make format` applies both;
-# `make lint` checks them and runs clang-tidy's small set of fault checks
-# (.clang-tidy) over the C++ sources.
+# `make lint-quick` checks them (part of check and test); `make lint` also
+# runs clang-tidy's small set of fault checks (.clang-tidy) over the C++
+# sources.
 CXX_FILES = $(shell git ls-files '*.cpp' '*.hpp')
 PY_FILES = $(shell git ls-files '*.py')
 
@@ -416,9 +430,13 @@ format: $(VENV312)/.ready
 	clang-format -i $(CXX_FILES)
 	$(VENV312)/bin/ruff check --fix-only -q $(PY_FILES)
 
-lint: system $(VENV312)/.ready
-	clang-format --dry-run --Werror $(CXX_FILES)
-	$(VENV312)/bin/ruff check $(PY_FILES)
+# The format and ruff checks alone take seconds: check and test run them.
+lint-quick: system $(VENV312)/.ready
+	@clang-format --dry-run --Werror $(CXX_FILES)
+	@$(VENV312)/bin/ruff check -q $(PY_FILES)
+	@echo "clang-format and ruff: no findings"
+
+lint: lint-quick
 	PATH=$(CURDIR)/$(VENV312)/bin:$$PATH cmake -S . -B build-lint -G Ninja \
 	    -DPython_EXECUTABLE=$(CURDIR)/$(VENV312)/bin/python >/dev/null
 	clang-tidy -p build-lint --quiet $(filter-out %_windows.cpp,$(filter src/%.cpp coordination/src/%.cpp,$(CXX_FILES)))

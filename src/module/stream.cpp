@@ -233,8 +233,8 @@ void batch_on_empty(const StreamObject* s, const Arg& data) {
     for (std::size_t i = 0; i < k.count; ++i) given[i] = PyTuple_GetItem(s->params, static_cast<Py_ssize_t>(i));
     Slots slots;
     args::Borrows borrows;
-    args::parse(args::Signature{k.fn->name, k.count, k.params.data()}, given, static_cast<Py_ssize_t>(k.count),
-                nullptr, slots.v, borrows);
+    args::parse(args::Signature{k.fn->name, k.count, k.params.data()}, given, static_cast<Py_ssize_t>(k.count), nullptr,
+                slots.v, borrows);
     std::array<Arg, args::kMaxParams> all{};
     all[stream::table_arguments(*k.fn, std::span<const Arg>(slots.v, k.count), all)] = data;
     k.fn->impl(std::span<const Arg>(all.data(), k.fn->count));
