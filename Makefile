@@ -361,6 +361,12 @@ check-sdist: dist/.sdist
 	build/sdist-venv/bin/pip install -q $$(ls dist/korva_rust-*.tar.gz)
 	cd build && sdist-venv/bin/python -c 'import korva_rust, numpy; print(korva_rust.sma(numpy.arange(5.0), 2))'
 
+# The CI run (.ci/run, make test) of a committed ref, main or REF=<ref>, in
+# a Debian 12 root holding only what a new machine has, built once and
+# cached (scripts/check-fresh.sh). Slow, so not part of `make test`.
+check-fresh:
+	bash scripts/check-fresh.sh $(REF)
+
 # Kernel levels (src/helpers/dispatch.hpp): the lane kernels are built for
 # every level of the architecture (x86-64: baseline, avx2, avx512) and run at
 # the highest the processor has, or at a lower one named by KORVA_SIMD. The
