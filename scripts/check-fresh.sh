@@ -33,6 +33,11 @@ DATA=${KORVA_FRESH_DATA:-$(dirname "$common")/../shared/data}
 PYENV_VERSIONS=(3.12.1 3.13.0)
 
 [ "$(id -u)" = 0 ] || { echo "check-fresh: needs root (debootstrap, mounts, chroot)" >&2; exit 2; }
+# A mount namespace of its own: the root's mounts neither show in the
+# machine's nor propagate into them, and vanish with the run at the latest.
+if [ "${KORVA_FRESH_NAMESPACE:-}" != 1 ]; then
+  KORVA_FRESH_NAMESPACE=1 exec unshare --mount --propagation private bash "$0" "$@"
+fi
 sha=$(git -C "$top" rev-parse --verify --quiet "$REF^{commit}") || { echo "check-fresh: no commit $REF" >&2; exit 2; }
 
 # What a new machine has before the project's set-up: the tools, and the
@@ -60,35 +65,58 @@ CARRIED_VARS=(
 
 log() { echo "check-fresh: $*"; }
 
+# The root's packages: debootstrap runs again only when the list changes.
 build_root() {
   local new=$CACHE/root.new
   command -v debootstrap >/dev/null || {
     apt-get -o DPkg::Lock::Timeout=900 update -qq
     DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install -y -qq debootstrap >/dev/null
   }
-  log "building the Debian 12 root in $CACHE (once)"
-  rm -rf "$new" && mkdir -p "$new"
+  log "building the Debian 12 root in $CACHE (several minutes, once)"
+  rm -rf "$new" "$CACHE/root" && mkdir -p "$new"
   debootstrap --variant=minbase --include="$(IFS=,; echo "${BASE_PACKAGES[*]}")" \
     bookworm "$new" "$MIRROR" > "$CACHE/debootstrap.log" 2>&1 ||
     { tail -20 "$CACHE/debootstrap.log"; log "debootstrap failed"; exit 1; }
-  mkdir -p "$new/root/.pyenv/versions"
+  rm -f "$new/var/cache/apt/archives/"*.deb
+  echo "${BASE_PACKAGES[*]}" > "$new/.korva-fresh-packages"
+  mv "$new" "$CACHE/root"
+}
+
+# What the machine gives a new machine of its kind besides packages; applied
+# again to the cached root whenever this function or the interpreters
+# change.
+provision() {
+  local root=$CACHE/root v
+  mkdir -p "$root/root/.pyenv/versions"
   for v in "${PYENV_VERSIONS[@]}"; do
-    cp -a "/root/.pyenv/versions/$v" "$new/root/.pyenv/versions/"
+    rm -rf "$root/root/.pyenv/versions/$v"
+    cp -a "/root/.pyenv/versions/$v" "$root/root/.pyenv/versions/"
   done
   # The proxy's authorities as local certificates too, so that the bundle
   # keeps them when a package's installation renews it.
-  cp -a /usr/local/share/ca-certificates/. "$new/usr/local/share/ca-certificates/"
-  cp /etc/ssl/certs/ca-certificates.crt "$new/etc/ssl/certs/ca-certificates.crt"
-  cp /etc/pip.conf "$new/etc/pip.conf"
-  rm -rf "$new/var/cache/apt/archives/"*.deb "$new/var/lib/apt/lists/"*_Packages
-  mv "$new" "$CACHE/root"
+  cp -a /usr/local/share/ca-certificates/. "$root/usr/local/share/ca-certificates/"
+  cp /etc/ssl/certs/ca-certificates.crt "$root/etc/ssl/certs/ca-certificates.crt"
+  cp /etc/pip.conf "$root/etc/pip.conf"
+  # The machine's package sources (with the updates and security suites),
+  # in place of debootstrap's single line.
+  if [ -f /etc/apt/sources.list.d/debian.sources ]; then
+    cp /etc/apt/sources.list.d/debian.sources "$root/etc/apt/sources.list.d/"
+    rm -f "$root/etc/apt/sources.list"
+  fi
 }
 
 mkdir -p "$CACHE"
 exec 9> "$CACHE/.lock"
 flock 9
-[ -d "$CACHE/root" ] || build_root
-flock -u 9
+[ "$(cat "$CACHE/root/.korva-fresh-packages" 2>/dev/null)" = "${BASE_PACKAGES[*]}" ] || build_root
+provisioned=$({ declare -f provision; echo "${PYENV_VERSIONS[*]}"; } | sha256sum | cut -c1-16)
+if [ "$(cat "$CACHE/root/.korva-fresh-provisioned" 2>/dev/null)" != "$provisioned" ]; then
+  log "provisioning the cached root"
+  provision
+  echo "$provisioned" > "$CACHE/root/.korva-fresh-provisioned"
+fi
+# Shared while the run reads the root: a rebuild waits for the runs.
+flock -s 9
 
 run=$(mktemp -d "${KORVA_FRESH_RUNS:-/var/tmp}/korva-fresh.XXXXXX")
 merged=$run/root
@@ -121,7 +149,7 @@ done
 cp -L /etc/resolv.conf "$merged/etc/resolv.conf"
 
 mkdir -p "$merged/work"
-git clone -q --no-checkout "$common" "$merged/work/main"
+git clone -q --no-hardlinks --no-checkout "$common" "$merged/work/main"
 git -C "$merged/work/main" checkout -q --detach "$sha"
 if [ -d "$DATA" ]; then
   mkdir -p "$merged/work/shared/data"
@@ -139,7 +167,7 @@ done
 log "$REF ($sha) in a fresh Debian 12 root: $CMD"
 start=$(date +%s)
 set +e
-env -i "${env_args[@]}" chroot "$merged" /bin/bash -c "cd /work/main && $CMD"
+env -i "${env_args[@]}" chroot "$merged" /bin/bash -c "cd /work/main && $CMD" 9>&-
 status=$?
 set -e
 elapsed=$(($(date +%s) - start))
