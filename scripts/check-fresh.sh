@@ -12,8 +12,10 @@
 # The root is built once with debootstrap and cached (KORVA_FRESH_CACHE,
 # default /var/cache/korva-fresh/bookworm); each run works in an overlay over
 # it, thrown away afterwards, so the virtual environments, build folders and
-# Debian packages a run installs never reach the next one. Delete the cache
-# folder to rebuild the root. KORVA_FRESH_CMD replaces the command run in
+# Debian packages a run installs never reach the next one. The root is
+# built again when its package list below changes (or the cache folder is
+# deleted); the interpreters and the machine's settings are copied in again
+# when that step changes. KORVA_FRESH_CMD replaces the command run in
 # the clone (default `bash .ci/run`; `make demo` is a quick smoke test).
 # KORVA_FRESH_KEEP=1 keeps the run's overlay (its upper folder) afterwards.
 set -euo pipefail
@@ -171,5 +173,6 @@ env -i "${env_args[@]}" chroot "$merged" /bin/bash -c "cd /work/main && $CMD" 9>
 status=$?
 set -e
 elapsed=$(($(date +%s) - start))
-log "$REF ($sha): '$CMD' $( [ $status = 0 ] && echo passed || echo "failed (status $status)" ) in $((elapsed / 60)) min $((elapsed % 60)) s"
+result=$([ $status = 0 ] && echo passed || echo "FAILED (status $status)")
+log "$REF ($sha): '$CMD' $result in $((elapsed / 60)) min $((elapsed % 60)) s ($SECONDS s with the set-up)"
 exit $status
