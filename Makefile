@@ -15,13 +15,15 @@ WHEEL_STAMP := dist/.built
 	wheels check-wheels check-cibuildwheel check-sdist check ubsan-tests format lint lint-quick check-system check-fresh
 
 # Debian packages: apt runs when any package of a list is not installed
-# (unknown to dpkg, or known only as removed or half-installed), never on a
-# machine that has them all (no package-list update), and waits for another
-# apt to finish rather than failing on its lock.
+# (unknown to dpkg, or known only as removed or half-installed; in dpkg's
+# abbreviated status, installed is a second letter `i` and no error flag,
+# whatever the selection, so a held package counts), never on a machine that
+# has them all (no package-list update), and waits for another apt to finish
+# rather than failing on its lock.
 APT_INSTALL = if [ "$$(id -u)" = 0 ]; then \
 	  pkgs="$$(grep -v '^\#' $(1))"; missing=; \
 	  for p in $$pkgs; do \
-	    dpkg-query -W -f='$${db:Status-Abbrev}' "$$p" 2>/dev/null | grep -q '^ii' || missing="$$missing $$p"; \
+	    dpkg-query -W -f='$${db:Status-Abbrev}' "$$p" 2>/dev/null | grep -q '^.i ' || missing="$$missing $$p"; \
 	  done; \
 	  if [ -n "$$missing" ]; then echo "$(1): installing$$missing"; \
 	    apt-get -o DPkg::Lock::Timeout=900 update -qq && DEBIAN_FRONTEND=noninteractive \

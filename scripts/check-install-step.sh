@@ -6,9 +6,10 @@
 # the target runs here against stand-ins for dpkg-query (answering from
 # FAKE_DPKG: package=state, everything else installed), apt-get (recording
 # its calls) and id (root):
-#   - all installed: apt does not run;
-#   - one package not installed, unknown to dpkg, or removed with its
-#     configuration kept: apt updates and installs the whole list;
+#   - all installed (one of them held at its version): apt does not run;
+#   - one package not installed, unknown to dpkg, removed with its
+#     configuration kept, or only unpacked: apt updates and installs the
+#     whole list;
 # and `make -n test bench` reaches every list's target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -40,6 +41,8 @@ for p in "${packages[@]}"; do
     installed) abbrev='ii ' full='install ok installed' ;;
     missing) abbrev='un ' full='unknown ok not-installed' ;;
     removed) abbrev='rc ' full='deinstall ok config-files' ;;
+    held) abbrev='hi ' full='hold ok installed' ;;
+    half) abbrev='iU ' full='install ok unpacked' ;;
     unknown) echo "dpkg-query: no packages found matching $p" >&2; status=1; continue ;;
   esac
   out=${format//'${db:Status-Abbrev}'/$abbrev}
@@ -80,10 +83,12 @@ for list in "${lists[@]}"; do
   [ ${#packages[@]} -gt 0 ] || { fail "$list lists no package"; continue; }
   first=${packages[0]} last=${packages[-1]} before=$failures
 
-  calls=$(apt_calls "$list" "$target" "")
-  [ -z "$calls" ] || fail "make $target runs apt with every package of $list installed: $calls"
+  for case in "" "$last=held"; do
+    calls=$(apt_calls "$list" "$target" "$case")
+    [ -z "$calls" ] || fail "make $target runs apt with every package of $list installed ($case): $calls"
+  done
 
-  for case in "$first=missing" "$last=unknown" "$first=removed"; do
+  for case in "$first=missing" "$last=unknown" "$first=removed" "$last=half"; do
     calls=$(apt_calls "$list" "$target" "$case")
     grep -q '\bupdate\b' <<< "$calls" || fail "make $target ($case) does not update apt's package lists"
     install=$(grep '\binstall\b' <<< "$calls" || true)
@@ -96,7 +101,7 @@ for list in "${lists[@]}"; do
     done
   done
   [ $failures != "$before" ] ||
-    echo "$list: make $target installs it when a package is missing, unknown or removed; not when all are installed"
+    echo "$list: make $target installs it when a package is missing, unknown, removed or half-installed; not when all are installed"
 done
 
 # The lists' targets must be reached by what needs them: a dry run of test and
