@@ -107,18 +107,27 @@ provision() {
   fi
 }
 
+provisioned=$({ declare -f provision; echo "${PYENV_VERSIONS[*]}"; } | sha256sum | cut -c1-16)
+root_ready() {
+  [ "$(cat "$CACHE/root/.korva-fresh-packages" 2>/dev/null)" = "${BASE_PACKAGES[*]}" ] &&
+    [ "$(cat "$CACHE/root/.korva-fresh-provisioned" 2>/dev/null)" = "$provisioned" ]
+}
+# Runs hold the cache's lock shared while they read the root; building or
+# provisioning it takes the lock alone, so it waits for the runs.
 mkdir -p "$CACHE"
 exec 9> "$CACHE/.lock"
-flock 9
-[ "$(cat "$CACHE/root/.korva-fresh-packages" 2>/dev/null)" = "${BASE_PACKAGES[*]}" ] || build_root
-provisioned=$({ declare -f provision; echo "${PYENV_VERSIONS[*]}"; } | sha256sum | cut -c1-16)
-if [ "$(cat "$CACHE/root/.korva-fresh-provisioned" 2>/dev/null)" != "$provisioned" ]; then
-  log "provisioning the cached root"
-  provision
-  echo "$provisioned" > "$CACHE/root/.korva-fresh-provisioned"
-fi
-# Shared while the run reads the root: a rebuild waits for the runs.
 flock -s 9
+if ! root_ready; then
+  flock -u 9
+  flock 9
+  [ "$(cat "$CACHE/root/.korva-fresh-packages" 2>/dev/null)" = "${BASE_PACKAGES[*]}" ] || build_root
+  if ! root_ready; then
+    log "provisioning the cached root"
+    provision
+    echo "$provisioned" > "$CACHE/root/.korva-fresh-provisioned"
+  fi
+  flock -s 9
+fi
 
 run=$(mktemp -d "${KORVA_FRESH_RUNS:-/var/tmp}/korva-fresh.XXXXXX")
 merged=$run/root
@@ -168,8 +177,12 @@ done
 
 log "$REF ($sha) in a fresh Debian 12 root: $CMD"
 start=$(date +%s)
+# In the background, so that an interrupt is handled at once (bash runs a
+# trap only after its foreground command ends): the trap's clean-up stops
+# everything in the root.
 set +e
-env -i "${env_args[@]}" chroot "$merged" /bin/bash -c "cd /work/main && $CMD" 9>&-
+env -i "${env_args[@]}" chroot "$merged" /bin/bash -c "cd /work/main && $CMD" 9>&- &
+wait $!
 status=$?
 set -e
 elapsed=$(($(date +%s) - start))
