@@ -12,25 +12,40 @@ WHEEL_STAMP := dist/.built
 
 .PHONY: demo test system venvs wheel install check-abi test-py typecheck docs fuzz-smoke asan-tests bench bench-venvs bench-numpy clean \
 	golden check-clang check-aarch64 check-windows check-windows-arm64 check-levels coordinator-wine check-musl \
-	wheels check-wheels check-cibuildwheel check-sdist check ubsan-tests format lint system-aarch64 system-windows system-bench
+	wheels check-wheels check-cibuildwheel check-sdist check ubsan-tests format lint lint-quick check-system check-fresh
 
-# Debian packages: apt runs only when one of a list's packages is missing
-# (no package-list update on a machine that has them all), and waits for
-# another apt to finish rather than failing on its lock.
+# Debian packages: apt runs when any package of a list is not installed
+# (unknown to dpkg, or known only as removed or half-installed; in dpkg's
+# abbreviated status, installed is a second letter `i` and no error flag,
+# whatever the selection, so a held package counts), never on a machine that
+# has them all (no package-list update), and waits for another apt to finish
+# rather than failing on its lock.
 APT_INSTALL = if [ "$$(id -u)" = 0 ]; then \
-	  pkgs="$$(grep -v '^\#' $(1))"; \
-	  if ! dpkg-query -W -f='$${Status}\n' $$pkgs 2>/dev/null | grep -vq '^install ok installed$$' \
-	     && [ "$$(dpkg-query -W -f='$${Status}\n' $$pkgs 2>/dev/null | wc -l)" = "$$(echo $$pkgs | wc -w)" ]; then :; \
-	  else apt-get -o DPkg::Lock::Timeout=900 update -qq && DEBIAN_FRONTEND=noninteractive \
+	  pkgs="$$(grep -v '^\#' $(1))"; missing=; \
+	  for p in $$pkgs; do \
+	    dpkg-query -W -f='$${db:Status-Abbrev}' "$$p" 2>/dev/null | grep -q '^.i ' || missing="$$missing $$p"; \
+	  done; \
+	  if [ -n "$$missing" ]; then echo "$(1): installing$$missing"; \
+	    apt-get -o DPkg::Lock::Timeout=900 update -qq && DEBIAN_FRONTEND=noninteractive \
 	    apt-get -o DPkg::Lock::Timeout=900 install -y -qq $(2) $$pkgs >/dev/null; fi; \
 	else echo "not root: assuming these are installed: $$(grep -v '^\#' $(1) | tr '\n' ' ')"; fi
 
 system:
 	@$(call APT_INSTALL,scripts/apt-packages.txt)
 
-# Extra Debian packages of one platform check: scripts/apt-packages-<name>.txt.
-system-%:
-	@$(call APT_INSTALL,scripts/apt-packages-$*.txt,--no-install-recommends)
+# The extra Debian packages of one platform check or of the benchmark,
+# scripts/apt-packages-<name>.txt, are installed by `system-<name>`. The
+# targets are phony and make never looks for a pattern rule to make a phony
+# target (it would find nothing to do), so each gets this explicit rule.
+SYSTEM_EXTRAS := $(patsubst scripts/apt-packages-%.txt,system-%,$(wildcard scripts/apt-packages-*.txt))
+.PHONY: $(SYSTEM_EXTRAS)
+$(SYSTEM_EXTRAS):
+	@$(call APT_INSTALL,scripts/apt-packages-$(@:system-%=%).txt,--no-install-recommends)
+
+# Every package list's target really calls apt when one of its packages is
+# missing, and test or bench reaches it (scripts/check-install-step.sh).
+check-system:
+	bash scripts/check-install-step.sh
 
 $(VENV312)/.ready: tests/requirements.txt
 	@test -n "$(PY312)" || { echo "no CPython 3.12 under $(PYENV)"; exit 1; }
@@ -193,7 +208,7 @@ $(DEV)/build.ninja: | $(VENV312)/.ready
 	$(CMAKE) -S . -B $(DEV) -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVA_HARNESS=ON \
 	    -DPython_EXECUTABLE=$(CURDIR)/$(VENV312)/bin/python >/dev/null
 
-check: system $(VENV312)/.ready $(DEV)/build.ninja
+check: system $(VENV312)/.ready lint-quick $(DEV)/build.ninja
 	$(CMAKE) --build $(DEV) -j2
 	@set -e; native=$$($(DEV)/korva_golden --level); $(DEV)/korva_golden $(DEV)/golden-$$native.txt; \
 	for level in $$($(DEV)/korva_golden --levels); do \
@@ -205,7 +220,7 @@ check: system $(VENV312)/.ready $(DEV)/build.ninja
 	PYTHONPATH=$(DEV) KORVA_GOLDEN=$(CURDIR)/$(DEV)/korva_golden HYPOTHESIS_PROFILE=quick \
 	    $(VENV312)/bin/python -m pytest -q -p no:cacheprovider -n 2 tests
 
-test: check-abi check-wheels check-cibuildwheel check-workflow test-py test-newer typecheck fuzz-smoke asan-tests ubsan-tests check-clang check-aarch64 check-windows check-windows-arm64 check-levels check-musl
+test: check-system lint-quick check-abi check-wheels check-cibuildwheel check-workflow test-py test-newer typecheck fuzz-smoke asan-tests ubsan-tests check-clang check-aarch64 check-windows check-windows-arm64 check-levels check-musl
 
 # ---- platforms
 # The golden harness (tools/golden.cpp) writes every numeric function's
@@ -382,10 +397,10 @@ MACOS_EXPORTS := _PyInit_korva_rust __mh_dylib_header ___dso_handle __Znwm __Zna
 
 check-wheels: wheels | system-musl
 	@for tag in $(WHEEL_TAGS); do whl=$$(ls dist/korva_rust-*-*$$tag*.whl) || exit 1; \
-	  for py in 3.12 3.13; do \
+	  for py in 3.12 3.13 3.14 3.15; do \
 	    $(VENV312)/bin/pip install -q --dry-run --no-deps --only-binary=:all: --platform $$tag --python-version $$py \
 	      --target build/pip-dry-run $$whl || { echo "pip refuses $$whl for $$tag on $$py"; exit 1; }; \
-	  done; echo "pip takes $$whl on $$tag for CPython 3.12 and 3.13"; done
+	  done; echo "pip takes $$whl on $$tag for CPython 3.12 to 3.15"; done
 	@for whl in dist/korva_rust-*manylinux*.whl; do \
 	  $(VENV312)/bin/auditwheel show $$whl | tr '\n' ' ' | grep -q 'consistent with the following platform tag: "manylinux_2_17_' || \
 	    { $(VENV312)/bin/auditwheel show $$whl; echo "$$whl: not manylinux_2_17"; exit 1; }; \
@@ -441,6 +456,12 @@ check-sdist: dist/.sdist
 	build/sdist-venv/bin/pip install -q $$(ls dist/korva_rust-*.tar.gz)
 	cd build && sdist-venv/bin/python -c 'import korva_rust, numpy; print(korva_rust.sma(numpy.arange(5.0), 2))'
 
+# The CI run (.ci/run, make test) of a committed ref, main or REF=<ref>, in
+# a Debian 12 root holding only what a new machine has, built once and
+# cached (scripts/check-fresh.sh). Slow, so not part of `make test`.
+check-fresh:
+	bash scripts/check-fresh.sh $(REF)
+
 # Kernel levels (src/helpers/dispatch.hpp): the lane kernels are built for
 # every level of the architecture (x86-64: baseline, avx2, avx512) and run at
 # the highest the processor has, or at a lower one named by KORVA_SIMD. The
@@ -477,7 +498,7 @@ NEWER_ROOT ?= /var/cache/korva-newer/sid
 NEWER_PYTHONS ?= 3.14 3.15
 .PHONY: test-newer check-workflow
 
-test-newer: wheel golden | $(VENV312)/.ready
+test-newer: system-newer wheel golden | $(VENV312)/.ready
 	NEWER_ROOT=$(NEWER_ROOT) NEWER_PYTHONS="$(NEWER_PYTHONS)" PIP=$(CURDIR)/$(VENV312)/bin/pip \
 	    scripts/newer_pythons.sh $(NATIVE_WHEEL) . $(GOLDEN)
 
@@ -529,8 +550,9 @@ bench-numpy: install
 	$(VENV312)/bin/python bench/bench_ehlers.py
 
 # Style: clang-format for C++, ruff for Python. `make format` applies both;
-# `make lint` checks them and runs clang-tidy's small set of fault checks
-# (.clang-tidy) over the C++ sources.
+# `make lint-quick` checks them (part of check and test); `make lint` also
+# runs clang-tidy's small set of fault checks (.clang-tidy) over the C++
+# sources.
 CXX_FILES = $(shell git ls-files '*.cpp' '*.hpp')
 PY_FILES = $(shell git ls-files '*.py')
 
@@ -538,9 +560,13 @@ format: $(VENV312)/.ready
 	clang-format -i $(CXX_FILES)
 	$(VENV312)/bin/ruff check --fix-only -q $(PY_FILES)
 
-lint: system $(VENV312)/.ready
-	clang-format --dry-run --Werror $(CXX_FILES)
-	$(VENV312)/bin/ruff check $(PY_FILES)
+# The format and ruff checks alone take seconds: check and test run them.
+lint-quick: system $(VENV312)/.ready
+	@clang-format --dry-run --Werror $(CXX_FILES)
+	@$(VENV312)/bin/ruff check -q $(PY_FILES)
+	@echo "clang-format and ruff: no findings"
+
+lint: lint-quick
 	PATH=$(CURDIR)/$(VENV312)/bin:$$PATH cmake -S . -B build-lint -G Ninja \
 	    -DPython_EXECUTABLE=$(CURDIR)/$(VENV312)/bin/python >/dev/null
 	clang-tidy -p build-lint --quiet $(filter-out %_windows.cpp,$(filter src/%.cpp coordination/src/%.cpp,$(CXX_FILES)))

@@ -750,9 +750,8 @@ public:
     void feed(const double* const* in, std::size_t k, double* const* out) override {
         for (std::size_t i = 0; i < k; ++i, ++n_) {
             rows_.push(in[1][i], in[2][i]);
-            fastk_.push(rows_.from_window<true>(in[0][i], n_, [](double c, double hh, double ll) {
-                return slow_fastk(c, hh, ll);
-            }));
+            fastk_.push(rows_.from_window<true>(in[0][i], n_,
+                                                [](double c, double hh, double ll) { return slow_fastk(c, hh, ll); }));
             const double slowk = mean_at(fastk_, sk_, n_);
             slowk_.push(slowk);
             out[0][i] = slowk;
@@ -782,9 +781,8 @@ public:
     void feed(const double* const* in, std::size_t k, double* const* out) override {
         for (std::size_t i = 0; i < k; ++i, ++n_) {
             rows_.push(in[1][i], in[2][i]);
-            const double fastk = rows_.from_window<false>(in[0][i], n_, [](double c, double hh, double ll) {
-                return fast_fastk(c, hh, ll);
-            });
+            const double fastk = rows_.from_window<false>(
+                in[0][i], n_, [](double c, double hh, double ll) { return fast_fastk(c, hh, ll); });
             fastk_.push(fastk);
             out[0][i] = fastk;
             out[1][i] = mean_at(fastk_, fd_, n_);
