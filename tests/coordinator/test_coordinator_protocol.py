@@ -93,6 +93,9 @@ def test_surrounding_whitespace_is_allowed(server):
     b'"hello"', b"2", b"null", b"", b"   ", b"{", b"\xff\xfe",
     b"\xef\xbb\xbf" + encode(hello_header()),                       # byte order mark
     b'{"version":2,"token":"\xff","namespace":"p","op":"hello"}',     # invalid UTF-8
+    # the same faults deep in a long string, where the scan reads eight bytes at a time
+    b'{"version":2,"token":"%s\x01%s","namespace":"p","op":"hello"}' % (TOKEN[:20].encode(), TOKEN[21:].encode()),
+    b'{"version":2,"token":"%s\xff%s","namespace":"p","op":"hello"}' % (TOKEN[:20].encode(), TOKEN[21:].encode()),
     b"[" * 200 + b"]" * 200,
 ])
 def test_malformed_headers_close_with_one_reply(server, line):
