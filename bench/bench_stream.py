@@ -10,7 +10,11 @@ Per update, after a history of 1,000 and of 100,000 values:
 - ferro-ta: its streaming class's `update` in the same kind of loop, in a
   worker process on bench/.venv-ferro (`make bench-venvs`), where it exists.
 
-    .venv312/bin/python bench/bench_stream.py [--only sma,rsi] [--json out.json]
+A start from history (`--extend`, or the first table of a full run):
+`extend` of 100,000 values on a fresh stream against the batch function on
+the same values, the two timed in turn (best of 7 each), and their ratio.
+
+    .venv312/bin/python bench/bench_stream.py [--only sma,rsi] [--extend] [--json out.json]
 """
 
 import argparse
@@ -30,6 +34,8 @@ FERRO_PYTHON = os.path.join(HERE, ".venv-ferro", "bin", "python")
 SIZES = [1_000, 100_000]
 UPDATES = 20_000
 ALTERNATIONS = 3
+START = 100_000
+START_ROUNDS = 7
 
 # Parameters of each stream; the rest take a period of 14.
 PARAMS = {
@@ -204,6 +210,48 @@ def ours(name, n, stream_only=False):
     return {"stream": stream_time(), "floor": floor, "last": last, "last_how": how}
 
 
+def batch_of(name, params):
+    """The batch function with its whole series asked for."""
+    fn = getattr(korva_rust, name)
+    whole = (True,) if "sequential" in (fn.__text_signature__ or "") else ()
+    return lambda data: fn(data, *params, *whole)
+
+
+def start_times(name, n=START, rounds=START_ROUNDS):
+    """Best times of extend on a fresh stream and of the batch function on
+    the same n values, taken in turn."""
+    params = PARAMS.get(name, (14,))
+    rng = np.random.default_rng(2)
+    close = 100.0 + np.cumsum(rng.normal(0.0, 1.0, n))
+    data = candles(close) if is_candle(name) else close
+    make = getattr(ks, name)
+    run = batch_of(name, params)
+    ours = whole = float("inf")
+    for _ in range(rounds):
+        s = make(*params)
+        t0 = time.perf_counter()
+        s.extend(data)
+        ours = min(ours, time.perf_counter() - t0)
+        t0 = time.perf_counter()
+        run(data)
+        whole = min(whole, time.perf_counter() - t0)
+    return {"extend": ours, "batch": whole}
+
+
+def ms(s):
+    return f"{s * 1e3:.3f} ms"
+
+
+def start_table(names, results):
+    print(f"\n### Start from history: extend of {START:,} values on a fresh stream\n")
+    print("| stream | extend | batch | extend / batch |")
+    print("|---|---|---|---|")
+    for name in names:
+        r = start_times(name)
+        results[f"{name}@start"] = r
+        print(f"| {name} | {ms(r['extend'])} | {ms(r['batch'])} | {r['extend'] / r['batch']:.2f}x |")
+
+
 def ferro_times(names, n):
     spec = {k: v for k, v in FERRO.items() if k in names}
     if not spec or not os.path.exists(FERRO_PYTHON):
@@ -225,6 +273,7 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--only", default="")
     ap.add_argument("--json", default="")
+    ap.add_argument("--extend", action="store_true", help="only the start from history")
     a = ap.parse_args()
     names = [n for n in ks.__all__ if not a.only or n in a.only.split(",")]
     for name in names:  # every stream's parameters are known before anything is timed
@@ -232,7 +281,8 @@ def main():
     if not os.path.exists(FERRO_PYTHON):
         print("(no bench/.venv-ferro: `make bench-venvs` for ferro-ta's streaming classes)", file=sys.stderr)
     results = {}
-    for n in SIZES:
+    start_table(names, results)
+    for n in SIZES if not a.extend else []:
         ferro = ferro_times(names, n)
         rows = {}
         for name in names:
