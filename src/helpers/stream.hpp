@@ -33,6 +33,13 @@ constexpr std::uint64_t saturated(std::uint64_t p, std::uint64_t extra) {
     return p + extra < p ? static_cast<std::uint64_t>(-1) : p + extra;
 }
 
+// A chunk at least this long is fed through the batch function's own
+// kernels, run over the kept values and the chunk joined (see Tail::join),
+// once the state is past its start; shorter chunks take the per-value
+// steps, for which the join's copy would cost more than it saves. Either
+// way gives the same bits.
+inline constexpr std::size_t kLongChunk = 64;
+
 // The last `w` values of a series, kept contiguous (so that a window can be
 // handed to a batch kernel as a plain view) in a buffer of at most 2w values
 // that grows with the history: a huge window costs only what was fed.
@@ -50,6 +57,23 @@ public:
         }
         buf_.push_back(v);
     }
+    // The values held, then x[0 .. k-1], contiguous: a batch kernel runs
+    // over them as over its own series, the new values from index
+    // `size() - k` on. settle() then keeps the newest w again.
+    ContiguousView<double> join(const double* x, std::size_t k) {
+        buf_.insert(buf_.end(), x, x + k);
+        return ContiguousView<double>{buf_.data(), buf_.size()};
+    }
+    void settle() {
+        if (buf_.size() > w_) {
+            const auto keep = static_cast<std::size_t>(w_);
+            std::memmove(buf_.data(), buf_.data() + (buf_.size() - keep), keep * sizeof(double));
+            buf_.resize(keep);
+        }
+        // A long chunk's copy is not kept beyond what push() would use.
+        if (buf_.capacity() > 4096 && buf_.capacity() / 4 > buf_.size()) buf_.shrink_to_fit();
+    }
+    std::size_t held() const { return buf_.size(); }
     // The value `back` positions before the newest (0: the newest).
     double back(std::size_t back) const { return buf_[buf_.size() - 1 - back]; }
     // The newest min(held, w) values, oldest first.

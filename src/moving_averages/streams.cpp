@@ -14,6 +14,7 @@
 #include "../helpers/recurrence_lanes.hpp"
 #include "../helpers/result.hpp"
 #include "../helpers/smoothing.hpp"
+#include "core.hpp"
 #include "steps.hpp"
 
 namespace korva::ma::streams {
@@ -60,7 +61,8 @@ class Sma : public KernelOf<Sma> {
 public:
     explicit Sma(std::uint64_t p) : p_(p), tail_(p) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
+        std::size_t i = 0;
+        for (; i < k && (n_ < p_ || p_ == 0 || k - i < stream::kLongChunk); ++i, ++n_) {
             const double v = in[0][i];
             if (p_ == 0) {
                 out[0][i] = NaN;
@@ -74,6 +76,12 @@ public:
             tail_.push(v);
             out[0][i] = n_ + 1 >= p_ ? m_.mean() : NaN;
         }
+        if (i == k) return;
+        // A full window is kept: the batch loop over it and the rest.
+        const ContiguousView<double> x = tail_.join(in[0] + i, k - i);
+        slide_mean(x, static_cast<std::size_t>(p_), x.size() - (k - i), x.size(), m_, out[0] + i);
+        tail_.settle();
+        n_ += k - i;
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -126,6 +134,14 @@ class Wma : public KernelOf<Wma> {
 public:
     explicit Wma(std::uint64_t p) : p_(p), tail_(p) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
+        if (k >= stream::kLongChunk) {
+            // The kept values start the first new window, or the history.
+            const ContiguousView<double> x = tail_.join(in[0], k);
+            wma_from(x, p_, x.size() - k, out[0]);
+            tail_.settle();
+            n_ += k;
+            return;
+        }
         for (std::size_t i = 0; i < k; ++i, ++n_) {
             tail_.push(in[0][i]);
             out[0][i] = p_ > 0 && n_ + 1 >= p_ ? linear_weighted_mean(tail_.window(), p_ - 1, p_) : NaN;

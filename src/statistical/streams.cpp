@@ -1,7 +1,9 @@
 // Streams of the statistical family.
 #include "streams.hpp"
 
+#include <algorithm>
 #include <cstddef>
+#include <cstring>
 
 #include "../helpers/result.hpp"
 
@@ -23,6 +25,20 @@ public:
           k_(lag_ ? static_cast<std::uint64_t>(periods) : 0 - static_cast<std::uint64_t>(periods)),
           tail_(lag_ ? stream::saturated(k_, 1) : 0) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
+        if (lag_ && k >= stream::kLongChunk) {
+            // The batch function's move of bit patterns, over the kept values
+            // and the chunk: position j shows the value at j - k_.
+            const ContiguousView<double> x = tail_.join(in[0], k);
+            const std::size_t from = x.size() - k;
+            const std::size_t lag = k_ < x.size() ? static_cast<std::size_t>(k_) : x.size();
+            const std::size_t first = std::max(from, lag);
+            std::fill_n(out[0], first - from, NaN);
+            if (first < x.size())
+                std::memcpy(out[0] + (first - from), x.p + (first - lag), (x.size() - first) * sizeof(double));
+            tail_.settle();
+            n_ += k;
+            return;
+        }
         const double* x = in[0];
         for (std::size_t i = 0; i < k; ++i, ++n_) {
             if (lag_) {
