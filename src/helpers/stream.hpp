@@ -6,6 +6,7 @@
 // (src/module/stream.cpp) converts arguments and results.
 #pragma once
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -34,10 +35,9 @@ constexpr std::uint64_t saturated(std::uint64_t p, std::uint64_t extra) {
 }
 
 // A chunk at least this long is fed through the batch function's own
-// kernels, run over the kept values and the chunk joined (see Tail::join),
-// once the state is past its start; shorter chunks take the per-value
-// steps, for which the join's copy would cost more than it saves. Either
-// way gives the same bits.
+// kernels (see run_long), once the state is past its start; shorter chunks
+// take the per-value steps, for which the kernels' set-up would cost more
+// than it saves. Either way gives the same bits.
 inline constexpr std::size_t kLongChunk = 64;
 
 // The last `w` values of a series, kept contiguous (so that a window can be
@@ -70,10 +70,13 @@ public:
             std::memmove(buf_.data(), buf_.data() + (buf_.size() - keep), keep * sizeof(double));
             buf_.resize(keep);
         }
-        // A long chunk's copy is not kept beyond what push() would use.
-        if (buf_.capacity() > 4096 && buf_.capacity() / 4 > buf_.size()) buf_.shrink_to_fit();
     }
-    std::size_t held() const { return buf_.size(); }
+    // The newest w of x[0 .. k-1] in place of all held (k >= w).
+    void refill(const double* x, std::size_t k) {
+        const auto keep = static_cast<std::size_t>(w_);
+        buf_.assign(x + (k - keep), x + k);
+    }
+    std::uint64_t width() const { return w_; }
     // The value `back` positions before the newest (0: the newest).
     double back(std::size_t back) const { return buf_[buf_.size() - 1 - back]; }
     // The newest min(held, w) values, oldest first.
@@ -94,6 +97,30 @@ private:
     std::uint64_t w_ = 0;
     std::vector<double> buf_;
 };
+
+// A long chunk x[0 .. k-1] of each of N series (their tails of one width w)
+// through a batch kernel, `run(views, from, at)`, which writes the positions
+// from .. size-1 of the views to the outputs' positions at, at+1, ...: first
+// over the kept values joined with the chunk's first min(k, w) (the windows
+// that reach back into the kept values; a copy of at most 2w values), then
+// over the chunk itself from w on, where every window lies in the chunk.
+// The tails then hold the newest values. A kernel carrying running state
+// between its positions is called in that order.
+template <std::size_t N, class Run>
+void run_long(const std::array<Tail*, N>& tails, const std::array<const double*, N>& x, std::size_t k, Run&& run) {
+    const std::uint64_t w = tails[0]->width();
+    const std::size_t m = k < w ? k : static_cast<std::size_t>(w);
+    std::array<ContiguousView<double>, N> v;
+    for (std::size_t c = 0; c < N; ++c) v[c] = tails[c]->join(x[c], m);
+    run(v, v[0].size() - m, std::size_t{0});
+    if (m == k) {
+        for (Tail* t : tails) t->settle();
+        return;
+    }
+    for (std::size_t c = 0; c < N; ++c) v[c] = ContiguousView<double>{x[c], k};
+    run(v, m, m);
+    for (std::size_t c = 0; c < N; ++c) tails[c]->refill(x[c], k);
+}
 
 // One stream. `feed` advances the state over k new rows: in[m] holds the k
 // values of input m (a series: one input; candles: the columns the stream

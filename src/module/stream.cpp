@@ -233,11 +233,46 @@ void batch_on_empty(const StreamObject* s, const Arg& data) {
     for (std::size_t i = 0; i < k.count; ++i) given[i] = PyTuple_GetItem(s->params, static_cast<Py_ssize_t>(i));
     Slots slots;
     args::Borrows borrows;
-    args::parse(args::Signature{k.fn->name, k.count, k.params.data()}, given, static_cast<Py_ssize_t>(k.count),
-                nullptr, slots.v, borrows);
+    args::parse(args::Signature{k.fn->name, k.count, k.params.data()}, given, static_cast<Py_ssize_t>(k.count), nullptr,
+                slots.v, borrows);
     std::array<Arg, args::kMaxParams> all{};
     all[stream::table_arguments(*k.fn, std::span<const Arg>(slots.v, k.count), all)] = data;
     k.fn->impl(std::span<const Arg>(all.data(), k.fn->count));
+}
+
+// The columns a stream reads, out of the matrix in one pass over its rows
+// (each row's values share a cache line), into scratch the thread keeps for
+// the next call: a long history's copy then costs no fresh pages. Scratch
+// beyond kKeptScratch values is given back after the call.
+constexpr std::size_t kKeptScratch = std::size_t{1} << 21;
+thread_local std::vector<double> column_scratch;
+
+struct ScratchTrim {
+    ~ScratchTrim() {
+        if (column_scratch.capacity() > kKeptScratch) column_scratch = std::vector<double>();
+    }
+};
+
+template <std::size_t Cols>
+void copy_rows(const MatrixView& m, double* const* dst, const std::ptrdiff_t* at) {
+    for (std::size_t i = 0; i < m.rows; ++i) {
+        const char* row = m.base + static_cast<std::ptrdiff_t>(i) * m.row_stride;
+        for (std::size_t c = 0; c < Cols; ++c) dst[c][i] = load<double>(row + at[c]);
+    }
+}
+
+void copy_columns(const MatrixView& m, const stream::Entry& e, const double** in) {
+    const std::size_t n = m.rows, cols = e.column_count;
+    if (column_scratch.size() < n * cols) column_scratch.resize(n * cols);
+    double* dst[6];
+    std::ptrdiff_t at[6];
+    for (std::size_t c = 0; c < cols; ++c) {
+        dst[c] = column_scratch.data() + c * n;
+        at[c] = static_cast<std::ptrdiff_t>(e.columns[c]) * m.col_stride;
+        in[c] = dst[c];
+    }
+    [&]<std::size_t... C>(std::index_sequence<C...>) { ((cols == C + 1 ? copy_rows<C + 1>(m, dst, at) : void()), ...); }
+    (std::make_index_sequence<6>{});
 }
 
 PyObject* extend(PyObject* self, PyObject* values) {
@@ -257,13 +292,8 @@ PyObject* extend(PyObject* self, PyObject* values) {
                 if (!e.has_columns(m.cols)) batch_on_empty(s, a);
             } else {
                 e.require_columns(m.cols);
-                for (std::size_t c = 0; c < e.column_count; ++c) {
-                    const SeriesView col = m.column(e.columns[c]);
-                    columns.emplace_back(n);
-                    for (std::size_t i = 0; i < n; ++i) columns.back()[i] = col[i];
-                }
+                copy_columns(m, e, in);
             }
-            for (std::size_t c = 0; c < columns.size(); ++c) in[c] = columns[c].data();
         } else {
             const SeriesView x = std::get<SeriesView>(a);
             n = x.size();
@@ -275,6 +305,7 @@ PyObject* extend(PyObject* self, PyObject* values) {
                 in[0] = columns[0].data();
             }
         }
+        const ScratchTrim trim;
         s->kernel->admit(s->kernel->fed() + n);
         std::vector<Series> results;
         results.reserve(k.outputs);

@@ -77,10 +77,10 @@ public:
             out[0][i] = n_ + 1 >= p_ ? m_.mean() : NaN;
         }
         if (i == k) return;
-        // A full window is kept: the batch loop over it and the rest.
-        const ContiguousView<double> x = tail_.join(in[0] + i, k - i);
-        slide_mean(x, static_cast<std::size_t>(p_), x.size() - (k - i), x.size(), m_, out[0] + i);
-        tail_.settle();
+        // A full window is kept: the batch loop from there.
+        stream::run_long<1>({&tail_}, {in[0] + i}, k - i, [&](const auto& x, std::size_t from, std::size_t at) {
+            slide_mean(x[0], static_cast<std::size_t>(p_), from, x[0].size(), m_, out[0] + i + at);
+        });
         n_ += k - i;
     }
     void fields(Fields& f) override {
@@ -136,9 +136,9 @@ public:
     void feed(const double* const* in, std::size_t k, double* const* out) override {
         if (k >= stream::kLongChunk) {
             // The kept values start the first new window, or the history.
-            const ContiguousView<double> x = tail_.join(in[0], k);
-            wma_from(x, p_, x.size() - k, out[0]);
-            tail_.settle();
+            stream::run_long<1>({&tail_}, {in[0]}, k, [&](const auto& x, std::size_t from, std::size_t at) {
+                wma_from(x[0], p_, from, out[0] + at);
+            });
             n_ += k;
             return;
         }

@@ -7,6 +7,8 @@
 #include <cmath>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "../helpers/errors.hpp"
 #include "../helpers/price_source.hpp"
@@ -18,6 +20,7 @@
 #include "momentum_steps.hpp"
 #include "range_steps.hpp"
 #include "rsi_steps.hpp"
+#include "stochastic.hpp"
 #include "stochastic_steps.hpp"
 
 namespace korva::osc::streams {
@@ -637,6 +640,11 @@ public:
         high_.fields(f, fed);
         low_.fields(f, fed);
     }
+    // A long chunk of highs and lows through a batch kernel (stream::run_long).
+    template <class Run>
+    void run_long(const double* high, const double* low, std::size_t k, Run&& run) {
+        stream::run_long<2>({&high_, &low_}, {high, low}, k, run);
+    }
 
 private:
     std::uint64_t p_;
@@ -660,13 +668,27 @@ void require_period(std::uint64_t p, std::uint64_t n) {
 class Stoch : public KernelOf<Stoch> {
 public:
     Stoch(std::uint64_t fastk_period, std::uint64_t slowk_period, std::uint64_t slowd_period)
-        : sk_(slowk_period), sd_(slowd_period), rows_(fastk_period), fastk_(sk_), slowk_(sd_) {}
+        : fk_(fastk_period), sk_(slowk_period), sd_(slowd_period), rows_(fastk_period), fastk_(sk_), slowk_(sd_) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
+        if (k >= stream::kLongChunk) {
+            // The batch kernels, stage by stage over each stage's kept
+            // values; fastk waits in out[1] until slowk has been taken from it.
+            rows_.run_long(in[1], in[2], k, [&](const auto& x, std::size_t from, std::size_t at) {
+                slow_fastk_from(x[0], x[1], in[0] + at, fk_, from, out[1] + at);
+            });
+            stream::run_long<1>({&fastk_}, {out[1]}, k, [&](const auto& x, std::size_t from, std::size_t at) {
+                window_mean_from(x[0].p, x[0].size(), sk_, from, out[0] + at);
+            });
+            stream::run_long<1>({&slowk_}, {out[0]}, k, [&](const auto& x, std::size_t from, std::size_t at) {
+                window_mean_from(x[0].p, x[0].size(), sd_, from, out[1] + at);
+            });
+            n_ += k;
+            return;
+        }
         for (std::size_t i = 0; i < k; ++i, ++n_) {
             rows_.push(in[1][i], in[2][i]);
-            fastk_.push(rows_.from_window<true>(in[0][i], n_, [](double c, double hh, double ll) {
-                return slow_fastk(c, hh, ll);
-            }));
+            fastk_.push(rows_.from_window<true>(in[0][i], n_,
+                                                [](double c, double hh, double ll) { return slow_fastk(c, hh, ll); }));
             const double slowk = mean_at(fastk_, sk_, n_);
             slowk_.push(slowk);
             out[0][i] = slowk;
@@ -681,7 +703,7 @@ public:
     }
 
 private:
-    std::uint64_t sk_, sd_;
+    std::uint64_t fk_, sk_, sd_;
     HighLowTail rows_;
     Tail fastk_, slowk_;
 };
@@ -694,11 +716,20 @@ public:
         : fk_(fastk_period), fd_(fastd_period), rows_(fk_), fastk_(fd_) {}
     void admit(std::uint64_t n) const override { require_period(fk_, n); }
     void feed(const double* const* in, std::size_t k, double* const* out) override {
+        if (k >= stream::kLongChunk) {
+            rows_.run_long(in[1], in[2], k, [&](const auto& x, std::size_t from, std::size_t at) {
+                fast_fastk_from(x[0], x[1], in[0] + at, fk_, from, out[0] + at);
+            });
+            stream::run_long<1>({&fastk_}, {out[0]}, k, [&](const auto& x, std::size_t from, std::size_t at) {
+                window_mean_from(x[0].p, x[0].size(), fd_, from, out[1] + at);
+            });
+            n_ += k;
+            return;
+        }
         for (std::size_t i = 0; i < k; ++i, ++n_) {
             rows_.push(in[1][i], in[2][i]);
-            const double fastk = rows_.from_window<false>(in[0][i], n_, [](double c, double hh, double ll) {
-                return fast_fastk(c, hh, ll);
-            });
+            const double fastk = rows_.from_window<false>(
+                in[0][i], n_, [](double c, double hh, double ll) { return fast_fastk(c, hh, ll); });
             fastk_.push(fastk);
             out[0][i] = fastk;
             out[1][i] = mean_at(fastk_, fd_, n_);
@@ -722,6 +753,13 @@ public:
     explicit Willr(std::uint64_t period) : p_(period), rows_(period) {}
     void admit(std::uint64_t n) const override { require_period(p_, n); }
     void feed(const double* const* in, std::size_t k, double* const* out) override {
+        if (k >= stream::kLongChunk) {
+            rows_.run_long(in[1], in[2], k, [&](const auto& x, std::size_t from, std::size_t at) {
+                willr_from(x[0], x[1], in[0] + at, p_, from, out[0] + at);
+            });
+            n_ += k;
+            return;
+        }
         for (std::size_t i = 0; i < k; ++i, ++n_) {
             rows_.push(in[1][i], in[2][i]);
             out[0][i] = NaN;

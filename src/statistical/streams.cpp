@@ -26,16 +26,17 @@ public:
           tail_(lag_ ? stream::saturated(k_, 1) : 0) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
         if (lag_ && k >= stream::kLongChunk) {
-            // The batch function's move of bit patterns, over the kept values
-            // and the chunk: position j shows the value at j - k_.
-            const ContiguousView<double> x = tail_.join(in[0], k);
-            const std::size_t from = x.size() - k;
-            const std::size_t lag = k_ < x.size() ? static_cast<std::size_t>(k_) : x.size();
-            const std::size_t first = std::max(from, lag);
-            std::fill_n(out[0], first - from, NaN);
-            if (first < x.size())
-                std::memcpy(out[0] + (first - from), x.p + (first - lag), (x.size() - first) * sizeof(double));
-            tail_.settle();
+            // The batch function's move of bit patterns: position j shows
+            // the value at j - k_.
+            stream::run_long<1>({&tail_}, {in[0]}, k, [&](const auto& v, std::size_t from, std::size_t at) {
+                const ContiguousView<double> x = v[0];
+                const std::size_t lag = k_ < x.size() ? static_cast<std::size_t>(k_) : x.size();
+                const std::size_t first = std::max(from, lag);
+                double* o = out[0] + at;
+                std::fill_n(o, first - from, NaN);
+                if (first < x.size())
+                    std::memcpy(o + (first - from), x.p + (first - lag), (x.size() - first) * sizeof(double));
+            });
             n_ += k;
             return;
         }
