@@ -18,10 +18,10 @@ Tuple wt(MatrixView candles, std::uint64_t wtchannellen, std::uint64_t wtaverage
 // The batch kernels for a stream's long chunk: high and low hold the rows it
 // keeps, then the chunk's; close and out the chunk's only (rows from ..
 // n-1). Each gives what its batch function gives at those rows.
-void slow_fastk_from(ContiguousView<double> high, ContiguousView<double> low, const double* close,
-                     std::uint64_t period, std::size_t from, double* out);
-void fast_fastk_from(ContiguousView<double> high, ContiguousView<double> low, const double* close,
-                     std::uint64_t period, std::size_t from, double* out);
+void slow_fastk_from(ContiguousView<double> high, ContiguousView<double> low, const double* close, std::uint64_t period,
+                     std::size_t from, double* out);
+void fast_fastk_from(ContiguousView<double> high, ContiguousView<double> low, const double* close, std::uint64_t period,
+                     std::size_t from, double* out);
 void willr_from(ContiguousView<double> high, ContiguousView<double> low, const double* close, std::uint64_t period,
                 std::size_t from, double* out);
 // The stochastics' window means of x[0 .. n-1] ending at from .. n-1.

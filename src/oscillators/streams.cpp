@@ -19,6 +19,7 @@
 #include "forecast_steps.hpp"
 #include "momentum_steps.hpp"
 #include "range_steps.hpp"
+#include "rsi.hpp"
 #include "rsi_steps.hpp"
 #include "stochastic.hpp"
 #include "stochastic_steps.hpp"
@@ -102,22 +103,30 @@ class Cmo : public KernelOf<Cmo> {
 public:
     explicit Cmo(std::uint64_t period) : p_(period), tail_(stream::saturated(period, 1)) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
-            const double v = in[0][i];
-            out[0][i] = NaN;
-            if (p_ > 0 && n_ > 0) {
-                const double d = v - tail_.back(0);
-                if (n_ <= p_) {
-                    su_ = su_ + CmoMoves::up(d);
-                    sd_ = sd_ + CmoMoves::down(d);
-                } else {
-                    const auto at = [&](std::uint64_t back) { return tail_.back(static_cast<std::size_t>(back)); };
-                    CmoMoves::slide(su_, sd_, d, at(p_ - 1) - at(p_));
-                }
-                if (n_ >= p_) out[0][i] = CmoMoves::value(su_, sd_);
+        std::size_t i = 0;
+        for (; i < k && (p_ == 0 || n_ <= p_ || k - i < stream::kLongChunk); ++i, ++n_) step(in[0][i], out[0] + i);
+        if (i == k) return;
+        // Past the first window: the batch sweep from its sums on.
+        stream::run_long<1>({&tail_}, {in[0] + i}, k - i, [&](const auto& x, std::size_t from, std::size_t at) {
+            cmo_from(x[0], p_, from, su_, sd_, out[0] + i + at);
+        });
+        n_ += k - i;
+    }
+    // One value by the scalar steps.
+    void step(double v, double* out) {
+        *out = NaN;
+        if (p_ > 0 && n_ > 0) {
+            const double d = v - tail_.back(0);
+            if (n_ <= p_) {
+                su_ = su_ + CmoMoves::up(d);
+                sd_ = sd_ + CmoMoves::down(d);
+            } else {
+                const auto at = [&](std::uint64_t back) { return tail_.back(static_cast<std::size_t>(back)); };
+                CmoMoves::slide(su_, sd_, d, at(p_ - 1) - at(p_));
             }
-            tail_.push(v);
+            if (n_ >= p_) *out = CmoMoves::value(su_, sd_);
         }
+        tail_.push(v);
     }
     void fields(Fields& f) override {
         f.count(n_);
