@@ -227,10 +227,9 @@ Series zlema(SeriesView source, std::uint64_t period) {
     if (lag >= n) index_out_of_range(static_cast<std::size_t>(lag), n);
     const EmaCoefficients c = ema_coefficients(period);
     with_view(source, [&](const auto& x) {
-        auto compensated = [&](std::size_t i) { return zlema_input(x[i], x[i - lag]); };
-        double e = compensated(lag);
+        double e = zlema_input(x[lag], x[0]);
         out[lag] = e;
-        for (std::size_t i = lag + 1; i < n; ++i) out[i] = e = smooth(c, e, compensated(i));
+        zlema_run(x, lag, lag + 1, c, e, out.data() + lag + 1);
     });
     return out;
 }

@@ -5,6 +5,7 @@
 #include "streams.hpp"
 
 #include <algorithm>
+#include <cstdint>
 #include <limits>
 #include <string>
 #include <string_view>
@@ -225,19 +226,27 @@ public:
         if (p_ == 0 && n > 0) index_out_of_range(static_cast<std::size_t>(-1), static_cast<std::size_t>(n));
     }
     void feed(const double* const* in, std::size_t k, double* const* out) override {
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
-            const double v = in[0][i];
-            if (n_ < p_) {
-                if (n_ > 0) vol_ = KamaStep::enter(vol_, tail_.back(0), v);
-                out[0][i] = prev_ = v;
-            } else {
-                vol_ = KamaStep::enter(vol_, tail_.back(0), v);
-                const double then = tail_.back(static_cast<std::size_t>(p_ - 1));
-                if (n_ > p_) vol_ = KamaStep::leave(vol_, tail_.back(static_cast<std::size_t>(p_)), then);
-                out[0][i] = prev_ = step_.value(vol_, prev_, v, then);
-            }
-            tail_.push(v);
+        std::size_t i = 0;
+        for (; i < k && (n_ <= p_ || k - i < stream::kLongChunk); ++i, ++n_) step(in[0][i], out[0] + i);
+        if (i == k) return;
+        // Past the first window: the batch loop from the stream's state.
+        stream::run_long<1>({&tail_}, {in[0] + i}, k - i, [&](const auto& x, std::size_t from, std::size_t at) {
+            step_.run(x[0], static_cast<std::size_t>(p_), from, vol_, prev_, out[0] + i + at);
+        });
+        n_ += k - i;
+    }
+    // One value by the scalar steps.
+    void step(double v, double* out) {
+        if (n_ < p_) {
+            if (n_ > 0) vol_ = KamaStep::enter(vol_, tail_.back(0), v);
+            *out = prev_ = v;
+        } else {
+            vol_ = KamaStep::enter(vol_, tail_.back(0), v);
+            const double then = tail_.back(static_cast<std::size_t>(p_ - 1));
+            if (n_ > p_) vol_ = KamaStep::leave(vol_, tail_.back(static_cast<std::size_t>(p_)), then);
+            *out = prev_ = step_.value(vol_, prev_, v, then);
         }
+        tail_.push(v);
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -258,27 +267,33 @@ private:
 class Prices {
 public:
     explicit Prices(std::string_view source_type) : source_(source_type) {}
-    const double* of(const double* const* in, std::size_t k) {
-        rows_.resize(6 * k);
-        for (std::size_t i = 0; i < k; ++i)
-            for (std::size_t c = 0; c < 6; ++c) rows_[6 * i + c] = in[c][i];
-        constexpr auto step = static_cast<std::ptrdiff_t>(sizeof(double));
-        const MatrixView m{reinterpret_cast<const char*>(rows_.data()), 6 * step, step, k, 6};
-        const PriceSource price(m, source_, NameCase::Fold);
-        prices_.resize(k);
-        with_view(price.view(), [&](const auto& y) {
-            for (std::size_t i = 0; i < k; ++i) prices_[i] = y[i];
-        });
-        return prices_.data();
-    }
-    // Scratch only: a large call's buffers are not kept.
-    void trim() {
-        if (rows_.capacity() > 6 * 4096) rows_ = prices_ = std::vector<double>();
+    // f(view of the k prices), the view as the batch function's own.
+    template <class F>
+    void with(const double* const* in, std::size_t k, F&& f) {
+        const PriceSource price(matrix(in, k), source_, NameCase::Fold);
+        with_view(price.view(), f);
+        if (rows_.capacity() > 6 * 4096) rows_ = std::vector<double>();  // scratch of one call only
     }
 
 private:
+    // The columns as one matrix: read in place when they lie evenly spaced
+    // in memory (a long chunk's copied columns, or one row's values), else
+    // copied into rows.
+    MatrixView matrix(const double* const* in, std::size_t k) {
+        constexpr auto step = static_cast<std::ptrdiff_t>(sizeof(double));
+        const auto at = [&](std::size_t c) { return reinterpret_cast<std::uintptr_t>(in[c]); };
+        const std::uintptr_t gap = at(1) - at(0);
+        bool even = at(1) > at(0) && gap % sizeof(double) == 0;
+        for (std::size_t c = 2; c < 6 && even; ++c) even = at(c) - at(c - 1) == gap && at(c) > at(c - 1);
+        if (even) return MatrixView{reinterpret_cast<const char*>(in[0]), step, static_cast<std::ptrdiff_t>(gap), k, 6};
+        rows_.resize(6 * k);
+        for (std::size_t i = 0; i < k; ++i)
+            for (std::size_t c = 0; c < 6; ++c) rows_[6 * i + c] = in[c][i];
+        return MatrixView{reinterpret_cast<const char*>(rows_.data()), 6 * step, step, k, 6};
+    }
+
     std::string source_;
-    std::vector<double> rows_, prices_;
+    std::vector<double> rows_;
 };
 
 // t3: the price its source_type names, then the six EMA stages.
@@ -288,16 +303,16 @@ public:
         : step_(period, vfactor), prices_(source_type) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
         if (k == 0) return;
-        const double* y[1] = {prices_.of(in, k)};
-        std::size_t first = 0;
-        if (n_ == 0) {
-            for (double& v : s_) v = y[0][0];
-            out[0][0] = step_.first(y[0][0]);
-            first = 1;
-        }
-        rec::run(step_, y, out, first, k, s_);
+        prices_.with(in, k, [&](const auto& y) {
+            std::size_t first = 0;
+            if (n_ == 0) {
+                for (double& v : s_) v = y[0];
+                out[0][0] = step_.first(y[0]);
+                first = 1;
+            }
+            rec::run_view(step_, y, out, first, k, s_);
+        });
         n_ += k;
-        prices_.trim();
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -320,13 +335,21 @@ public:
         if (period_ < n && lag_ >= n) index_out_of_range(static_cast<std::size_t>(lag_), static_cast<std::size_t>(n));
     }
     void feed(const double* const* in, std::size_t k, double* const* out) override {
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
+        std::size_t i = 0;
+        for (; i < k && (n_ <= lag_ || k - i < stream::kLongChunk); ++i, ++n_) {
             const double v = in[0][i];
             tail_.push(v);
             out[0][i] = NaN;
             if (n_ < lag_) continue;
             const double x = zlema_input(v, tail_.back(static_cast<std::size_t>(lag_)));
             out[0][i] = e_ = n_ == lag_ ? x : smooth(c_, e_, x);
+        }
+        if (i < k) {
+            // Past the seed: the batch loop from the stream's average.
+            stream::run_long<1>({&tail_}, {in[0] + i}, k - i, [&](const auto& x, std::size_t from, std::size_t at) {
+                zlema_run(x[0], static_cast<std::size_t>(lag_), from, c_, e_, out[0] + i + at);
+            });
+            n_ += k - i;
         }
         if (n_ <= period_) std::fill_n(out[0], k, NaN);
     }
@@ -442,21 +465,28 @@ public:
         if (p_ == 0 && n > 0) index_out_of_range(static_cast<std::size_t>(-1), static_cast<std::size_t>(n));
     }
     void feed(const double* const* in, std::size_t k, double* const* out) override {
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
-            const double v = in[0][i];
-            if (n_ > 0 && n_ <= p_) noise_ = noise_ + MaaqStep::change(tail_.back(0), v);
-            if (n_ < p_) {
-                out[0][i] = prev_ = v;
-            } else {
-                const auto back = static_cast<std::size_t>(p_ - 1);
-                if (n_ > p_) {
-                    const double leaving = MaaqStep::change(tail_.back(back + 1), tail_.back(back));
-                    noise_ = MaaqStep::slide(noise_, MaaqStep::change(tail_.back(0), v), leaving);
-                }
-                out[0][i] = prev_ = step_.value(noise_, prev_, v, tail_.back(back));
+        std::size_t i = 0;
+        for (; i < k && (n_ <= p_ || k - i < stream::kLongChunk); ++i, ++n_) step(in[0][i], out[0] + i);
+        if (i == k) return;
+        stream::run_long<1>({&tail_}, {in[0] + i}, k - i, [&](const auto& x, std::size_t from, std::size_t at) {
+            step_.run(x[0], static_cast<std::size_t>(p_), from, noise_, prev_, out[0] + i + at);
+        });
+        n_ += k - i;
+    }
+    // One value by the scalar steps.
+    void step(double v, double* out) {
+        if (n_ > 0 && n_ <= p_) noise_ = noise_ + MaaqStep::change(tail_.back(0), v);
+        if (n_ < p_) {
+            *out = prev_ = v;
+        } else {
+            const auto back = static_cast<std::size_t>(p_ - 1);
+            if (n_ > p_) {
+                const double leaving = MaaqStep::change(tail_.back(back + 1), tail_.back(back));
+                noise_ = MaaqStep::slide(noise_, MaaqStep::change(tail_.back(0), v), leaving);
             }
-            tail_.push(v);
+            *out = prev_ = step_.value(noise_, prev_, v, tail_.back(back));
         }
+        tail_.push(v);
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -577,14 +607,21 @@ public:
     Vwap(std::string_view source_type, std::string_view anchor) : step_(anchor), prices_(source_type) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
         if (k == 0) return;
-        const double* y = prices_.of(in, k);
         const double *ts = in[0], *volume = in[5];
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
-            const std::int64_t key = step_.key(ts[i]);
-            out[0][i] = VwapStep::add(cum_v_, cum_pv_, n_ > 0 && key != prev_, volume[i], y[i]);
-            prev_ = key;
-        }
-        prices_.trim();
+        prices_.with(in, k, [&](const auto& y) {
+            // The running totals in locals, where the outputs' stores cannot alias them.
+            double cum_v = cum_v_, cum_pv = cum_pv_;
+            std::int64_t prev = prev_;
+            for (std::size_t i = 0; i < k; ++i) {
+                const std::int64_t key = step_.key(ts[i]);
+                out[0][i] = VwapStep::add(cum_v, cum_pv, n_ + i > 0 && key != prev, volume[i], y[i]);
+                prev = key;
+            }
+            cum_v_ = cum_v;
+            cum_pv_ = cum_pv;
+            prev_ = prev;
+        });
+        n_ += k;
     }
     void fields(Fields& f) override {
         f.count(n_);
