@@ -408,7 +408,9 @@ class Jma : public KernelOf<Jma> {
 public:
     Jma(std::uint64_t period, double phase, std::uint64_t power) : step_(period, phase, power) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
-        for (std::size_t i = 0; i < k; ++i, ++n_) out[0][i] = n_ == 0 ? s_.out = in[0][i] : step_.next(s_, in[0][i]);
+        JmaStep::State s = s_;  // a local the outputs' stores cannot alias, as in the batch loop
+        for (std::size_t i = 0; i < k; ++i, ++n_) out[0][i] = n_ == 0 ? s.out = in[0][i] : step_.next(s, in[0][i]);
+        s_ = s;
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -424,10 +426,12 @@ class Hwma : public KernelOf<Hwma> {
 public:
     Hwma(double na, double nb, double nc) : step_(na, nb, nc) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
+        HwmaStep::State s = s_;
         for (std::size_t i = 0; i < k; ++i, ++n_) {
-            if (n_ == 0) s_ = {in[0][i], 0.0, 0.0};
-            out[0][i] = step_.next(s_, in[0][i]);
+            if (n_ == 0) s = {in[0][i], 0.0, 0.0};
+            out[0][i] = step_.next(s, in[0][i]);
         }
+        s_ = s;
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -443,7 +447,9 @@ class McGinley : public KernelOf<McGinley> {
 public:
     McGinley(std::uint64_t period, double k) : step_(period, k) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
-        for (std::size_t i = 0; i < k; ++i, ++n_) out[0][i] = md_ = n_ == 0 ? in[0][i] : step_.next(md_, in[0][i]);
+        double md = md_;
+        for (std::size_t i = 0; i < k; ++i, ++n_) out[0][i] = md = n_ == 0 ? in[0][i] : step_.next(md, in[0][i]);
+        md_ = md;
     }
     void fields(Fields& f) override {
         f.count(n_);

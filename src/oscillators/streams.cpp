@@ -224,7 +224,9 @@ class Rsx : public KernelOf<Rsx> {
 public:
     explicit Rsx(std::uint64_t period) : p_(period) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
-        for (std::size_t i = 0; i < k; ++i, ++n_) out[0][i] = n_ < p_ ? NaN : st_.next(in[0][i], p_);
+        RsxState st = st_;  // a local the outputs' stores cannot alias, as in the batch loop
+        for (std::size_t i = 0; i < k; ++i, ++n_) out[0][i] = n_ < p_ ? NaN : st.next(in[0][i], p_);
+        st_ = st;
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -247,11 +249,13 @@ public:
         if (n == 0) index_out_of_range(0, 0);
     }
     void feed(const double* const* in, std::size_t k, double* const* out) override {
+        LaguerreRsi st = st_;
         for (std::size_t i = 0; i < k; ++i, ++n_) {
             const double price = LaguerreRsi::price(in[0][i], in[1][i]);
-            if (n_ == 0) st_.start(price);
-            out[0][i] = st_.next(a_, g_, price);
+            if (n_ == 0) st.start(price);
+            out[0][i] = st.next(a_, g_, price);
         }
+        st_ = st;
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -270,20 +274,30 @@ class Cfo : public KernelOf<Cfo> {
 public:
     Cfo(std::uint64_t period, double scalar) : p_(period), scalar_(scalar), tail_(period) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
-            const double v = in[0][i];
-            out[0][i] = NaN;
-            if (p_ > 0) {
-                if (n_ < p_) {
-                    add_weighted(sy_, sxy_, v, n_);
-                    ps_.add(n_);
-                } else {
-                    CfoLine::slide(sy_, sxy_, v, tail_.back(static_cast<std::size_t>(p_ - 1)), n_, n_ - p_);
-                }
-                if (n_ >= p_ - 1) out[0][i] = CfoLine(p_, ps_, scalar_).value(n_, v, sy_, sxy_);
+        std::size_t i = 0;
+        for (; i < k && (p_ == 0 || n_ < p_ || k - i < stream::kLongChunk); ++i, ++n_) step(in[0][i], out[0] + i);
+        if (i == k) return;
+        // Past the window's start: the batch loop from the stream's sums.
+        const std::uint64_t n0 = n_;
+        stream::run_long<1>({&tail_}, {in[0] + i}, k - i, [&](const auto& x, std::size_t from, std::size_t at) {
+            CfoLine(p_, ps_, scalar_)
+                .run(x[0], static_cast<std::size_t>(p_), from, n0 + at - from, sy_, sxy_, out[0] + i + at);
+        });
+        n_ += k - i;
+    }
+    // One value by the scalar steps.
+    void step(double v, double* out) {
+        *out = NaN;
+        if (p_ > 0) {
+            if (n_ < p_) {
+                add_weighted(sy_, sxy_, v, n_);
+                ps_.add(n_);
+            } else {
+                CfoLine::slide(sy_, sxy_, v, tail_.back(static_cast<std::size_t>(p_ - 1)), n_, n_ - p_);
             }
-            tail_.push(v);
+            if (n_ >= p_ - 1) *out = CfoLine(p_, ps_, scalar_).value(n_, v, sy_, sxy_);
         }
+        tail_.push(v);
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -305,22 +319,31 @@ class Fosc : public KernelOf<Fosc> {
 public:
     explicit Fosc(std::uint64_t period) : p_(period), tail_(period) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
-            const double v = in[0][i];
-            out[0][i] = NaN;
-            if (p_ > 0) {
-                add_weighted(s_[0], s_[1], v, n_);
-                if (n_ < p_) {
-                    ps_.add(n_);
-                    if (n_ == p_ - 1) out[0][i] = FoscLine(p_, ps_).value(v, s_[0], s_[1]);
-                } else {
-                    const std::uint64_t l = n_ - p_;
-                    add_weighted(s_[2], s_[3], tail_.back(static_cast<std::size_t>(p_ - 1)), l);
-                    out[0][i] = FoscLine(p_, ps_).value_later(v, s_[0], s_[1], s_[2], s_[3], l);
-                }
+        std::size_t i = 0;
+        for (; i < k && (p_ == 0 || n_ < p_ || k - i < stream::kLongChunk); ++i, ++n_) step(in[0][i], out[0] + i);
+        if (i == k) return;
+        // Past the window's start: the batch loop from the stream's sums.
+        const std::uint64_t n0 = n_;
+        stream::run_long<1>({&tail_}, {in[0] + i}, k - i, [&](const auto& x, std::size_t from, std::size_t at) {
+            FoscLine(p_, ps_).run(x[0], static_cast<std::size_t>(p_), from, n0 + at - from, s_, out[0] + i + at);
+        });
+        n_ += k - i;
+    }
+    // One value by the scalar steps.
+    void step(double v, double* out) {
+        *out = NaN;
+        if (p_ > 0) {
+            add_weighted(s_[0], s_[1], v, n_);
+            if (n_ < p_) {
+                ps_.add(n_);
+                if (n_ == p_ - 1) *out = FoscLine(p_, ps_).value(v, s_[0], s_[1]);
+            } else {
+                const std::uint64_t l = n_ - p_;
+                add_weighted(s_[2], s_[3], tail_.back(static_cast<std::size_t>(p_ - 1)), l);
+                *out = FoscLine(p_, ps_).value_later(v, s_[0], s_[1], s_[2], s_[3], l);
             }
-            tail_.push(v);
         }
+        tail_.push(v);
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -340,23 +363,34 @@ private:
 // cg: the sums over the window of p-1 values, first filled from position 3
 // and valued at p+1, then moved along by the entering and leaving values.
 class Cg : public KernelOf<Cg> {
+    using G = CentreOfGravity;
+
 public:
     explicit Cg(std::uint64_t period) : p_(period), tail_(period) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
-        using G = CentreOfGravity;
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
-            const double v = in[0][i];
-            tail_.push(v);
-            out[0][i] = NaN;
-            if (p_ < 2 || n_ < 3) continue;
-            if (n_ - 1 <= p_) {  // n_ <= p + 1, without the wrapping addition
-                G::seed(l_, o_, v, n_);
-                if (n_ - 1 < p_) continue;
-            } else {
-                G::slide(l_, o_, v, tail_.back(static_cast<std::size_t>(p_ - 1)), n_, p_);
-            }
-            out[0][i] = G::value(n_, l_, o_);
+        std::size_t i = 0;
+        for (; i < k && (p_ < 2 || n_ < 3 || n_ - 1 <= p_ || k - i < stream::kLongChunk); ++i, ++n_)
+            step(in[0][i], out[0] + i);
+        if (i == k) return;
+        // Past the window's start: the batch loop from the stream's sums.
+        const std::uint64_t n0 = n_;
+        stream::run_long<1>({&tail_}, {in[0] + i}, k - i, [&](const auto& x, std::size_t from, std::size_t at) {
+            G::run(x[0], static_cast<std::size_t>(p_), from, n0 + at - from, l_, o_, out[0] + i + at);
+        });
+        n_ += k - i;
+    }
+    // One value by the scalar steps.
+    void step(double v, double* out) {
+        tail_.push(v);
+        *out = NaN;
+        if (p_ < 2 || n_ < 3) return;
+        if (n_ - 1 <= p_) {  // n_ <= p + 1, without the wrapping addition
+            G::seed(l_, o_, v, n_);
+            if (n_ - 1 < p_) return;
+        } else {
+            G::slide(l_, o_, v, tail_.back(static_cast<std::size_t>(p_ - 1)), n_, p_);
         }
+        *out = G::value(n_, l_, o_);
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -377,19 +411,27 @@ class Dpo : public KernelOf<Dpo> {
 public:
     explicit Dpo(std::uint64_t period) : p_(period), half_(period / 2), tail_(stream::saturated(period, 1)) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
-            const double v = in[0][i];
-            tail_.push(v);
-            out[0][i] = NaN;
-            if (p_ == 0) continue;
-            if (n_ < p_) {
-                s_ = s_ + v;
-            } else {
-                Detrended::slide(s_, v, tail_.back(static_cast<std::size_t>(p_)));
-                if (n_ - p_ >= half_) {
-                    out[0][i] =
-                        Detrended::value(tail_.back(static_cast<std::size_t>(half_ + 1)), s_, static_cast<double>(p_));
-                }
+        std::size_t i = 0;
+        for (; i < k && (p_ == 0 || n_ < p_ || n_ - p_ < half_ || k - i < stream::kLongChunk); ++i, ++n_)
+            step(in[0][i], out[0] + i);
+        if (i == k) return;
+        // Past the window's start: the batch loop from the stream's sum.
+        stream::run_long<1>({&tail_}, {in[0] + i}, k - i, [&](const auto& x, std::size_t from, std::size_t at) {
+            Detrended::run(x[0], static_cast<std::size_t>(p_), from, s_, out[0] + i + at);
+        });
+        n_ += k - i;
+    }
+    // One value by the scalar steps.
+    void step(double v, double* out) {
+        tail_.push(v);
+        *out = NaN;
+        if (p_ == 0) return;
+        if (n_ < p_) {
+            s_ = s_ + v;
+        } else {
+            Detrended::slide(s_, v, tail_.back(static_cast<std::size_t>(p_)));
+            if (n_ - p_ >= half_) {
+                *out = Detrended::value(tail_.back(static_cast<std::size_t>(half_ + 1)), s_, static_cast<double>(p_));
             }
         }
     }
@@ -521,15 +563,17 @@ public:
     Dti(std::uint64_t r, std::uint64_t s, std::uint64_t u)
         : c_{ema_coefficients(r), ema_coefficients(s), ema_coefficients(u)}, top_(std::max({r, s, u})) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
+        DtiState st = st_;
         for (std::size_t i = 0; i < k; ++i, ++n_) {
             const double h = in[0][i], l = in[1][i];
             if (n_ == 0) {
-                st_.start(h, l);
+                st.start(h, l);
                 out[0][i] = 0.0;
             } else {
-                out[0][i] = st_.next(c_, h, l);
+                out[0][i] = st.next(c_, h, l);
             }
         }
+        st_ = st;
         if (n_ <= top_) std::fill_n(out[0], k, NaN);
     }
     void fields(Fields& f) override {
