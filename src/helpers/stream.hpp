@@ -64,6 +64,10 @@ public:
         buf_.insert(buf_.end(), x, x + k);
         return ContiguousView<double>{buf_.data(), buf_.size()};
     }
+    ContiguousView<double> join(const SeriesView& x, std::size_t k) {
+        for (std::size_t i = 0; i < k; ++i) buf_.push_back(x[i]);
+        return ContiguousView<double>{buf_.data(), buf_.size()};
+    }
     void settle() {
         if (buf_.size() > w_) {
             const auto keep = static_cast<std::size_t>(w_);
@@ -75,6 +79,11 @@ public:
     void refill(const double* x, std::size_t k) {
         const auto keep = static_cast<std::size_t>(w_);
         buf_.assign(x + (k - keep), x + k);
+    }
+    void refill(const SeriesView& x, std::size_t k) {
+        const auto keep = static_cast<std::size_t>(w_);
+        buf_.clear();
+        for (std::size_t i = k - keep; i < k; ++i) buf_.push_back(x[i]);
     }
     std::uint64_t width() const { return w_; }
     // The value `back` positions before the newest (0: the newest).
@@ -103,11 +112,15 @@ private:
 // from .. size-1 of the views to the outputs' positions at, at+1, ...: first
 // over the kept values joined with the chunk's first min(k, w) (the windows
 // that reach back into the kept values; a copy of at most 2w values), then
-// over the chunk itself from w on, where every window lies in the chunk.
-// The tails then hold the newest values. A kernel carrying running state
+// over the chunk itself from w on, where every window lies in the chunk
+// (as plain arrays, or as the candle matrix's columns read in place). The
+// tails then hold the newest values. A kernel carrying running state
 // between its positions is called in that order.
-template <std::size_t N, class Run>
-void run_long(const std::array<Tail*, N>& tails, const std::array<const double*, N>& x, std::size_t k, Run&& run) {
+inline ContiguousView<double> chunk_view(const double* x, std::size_t k) { return ContiguousView<double>{x, k}; }
+inline SeriesView chunk_view(const SeriesView& x, std::size_t) { return x; }
+
+template <std::size_t N, class X, class Run>
+void run_long(const std::array<Tail*, N>& tails, const std::array<X, N>& x, std::size_t k, Run&& run) {
     const std::uint64_t w = tails[0]->width();
     const std::size_t m = k < w ? k : static_cast<std::size_t>(w);
     std::array<ContiguousView<double>, N> v;
@@ -117,9 +130,21 @@ void run_long(const std::array<Tail*, N>& tails, const std::array<const double*,
         for (Tail* t : tails) t->settle();
         return;
     }
-    for (std::size_t c = 0; c < N; ++c) v[c] = ContiguousView<double>{x[c], k};
-    run(v, m, m);
+    std::array<decltype(chunk_view(x[0], k)), N> whole;
+    for (std::size_t c = 0; c < N; ++c) whole[c] = chunk_view(x[c], k);
+    run(whole, m, m);
     for (std::size_t c = 0; c < N; ++c) tails[c]->refill(x[c], k);
+}
+
+template <std::size_t N, class Run>
+void run_long(const std::array<Tail*, N>& tails, const std::array<const double*, N>& x, std::size_t k, Run&& run) {
+    run_long<N, const double*>(tails, x, k, run);
+}
+
+// The rows from `at` on of a view or array.
+inline const double* rows_from(const double* x, std::size_t at) { return x + at; }
+inline SeriesView rows_from(const SeriesView& x, std::size_t at) {
+    return SeriesView{x.base + static_cast<std::ptrdiff_t>(at) * x.stride, x.stride, x.n - at};
 }
 
 // One stream. `feed` advances the state over k new rows: in[m] holds the k
@@ -135,6 +160,11 @@ public:
     // anything, before any state changes.
     virtual void admit(std::uint64_t /*n*/) const {}
     virtual void feed(const double* const* in, std::size_t k, double* const* out) = 0;
+    // A long chunk of candle rows read in place, as the batch function reads
+    // its matrix (the columns copied out would cost as much as its kernel):
+    // a kernel that can, does so and returns true; otherwise the caller
+    // copies the columns and calls feed.
+    virtual bool feed_rows(const MatrixView& /*candles*/, double* const* /*out*/) { return false; }
     // Every field of the state, rows fed first; a restored state that breaks
     // an invariant throws ValueError.
     virtual void fields(Fields& f) = 0;

@@ -285,14 +285,15 @@ PyObject* extend(PyObject* self, PyObject* values) {
         std::vector<std::vector<double>> columns;
         const double* in[6] = {};
         std::size_t n = 0;
+        const MatrixView* rows = nullptr;
         if (e.column_count > 0) {
-            const MatrixView m = std::get<MatrixView>(a);
+            const MatrixView& m = std::get<MatrixView>(a);
             n = m.rows;
             if (n == 0) {
                 if (!e.has_columns(m.cols)) batch_on_empty(s, a);
             } else {
                 e.require_columns(m.cols);
-                copy_columns(m, e, in);
+                rows = &m;
             }
         } else {
             const SeriesView x = std::get<SeriesView>(a);
@@ -314,7 +315,10 @@ PyObject* extend(PyObject* self, PyObject* values) {
             results.emplace_back(n);
             out[q] = results.back().data();
         }
-        s->kernel->feed(in, n, out);
+        if (!rows || n < stream::kLongChunk || !s->kernel->feed_rows(*rows, out)) {
+            if (rows) copy_columns(*rows, e, in);
+            s->kernel->feed(in, n, out);
+        }
         if (k.fn->result == table::Result::Series) return static_cast<PyObject*>(results[0].release());
         // Output q as an array: the float64 one itself, or its values as bools.
         const auto array = [&](std::size_t q) {

@@ -270,9 +270,13 @@ public:
     // f(view of the k prices), the view as the batch function's own.
     template <class F>
     void with(const double* const* in, std::size_t k, F&& f) {
-        const PriceSource price(matrix(in, k), source_, NameCase::Fold);
-        with_view(price.view(), f);
+        with(matrix(in, k), f);
         if (rows_.capacity() > 6 * 4096) rows_ = std::vector<double>();  // scratch of one call only
+    }
+    template <class F>
+    void with(const MatrixView& candles, F&& f) const {
+        const PriceSource price(candles, source_, NameCase::Fold);
+        with_view(price.view(), f);
     }
 
 private:
@@ -303,15 +307,22 @@ public:
         : step_(period, vfactor), prices_(source_type) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
         if (k == 0) return;
-        prices_.with(in, k, [&](const auto& y) {
-            std::size_t first = 0;
-            if (n_ == 0) {
-                for (double& v : s_) v = y[0];
-                out[0][0] = step_.first(y[0]);
-                first = 1;
-            }
-            rec::run_view(step_, y, out, first, k, s_);
-        });
+        prices_.with(in, k, [&](const auto& y) { run(y, k, out); });
+    }
+    bool feed_rows(const MatrixView& m, double* const* out) override {
+        prices_.with(m, [&](const auto& y) { run(y, m.rows, out); });
+        return true;
+    }
+    // The batch recurrence over the chunk's prices.
+    template <class V>
+    void run(const V& y, std::size_t k, double* const* out) {
+        std::size_t first = 0;
+        if (n_ == 0) {
+            for (double& v : s_) v = y[0];
+            out[0][0] = step_.first(y[0]);
+            first = 1;
+        }
+        rec::run_view(step_, y, out, first, k, s_);
         n_ += k;
     }
     void fields(Fields& f) override {
@@ -613,20 +624,26 @@ public:
     Vwap(std::string_view source_type, std::string_view anchor) : step_(anchor), prices_(source_type) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
         if (k == 0) return;
-        const double *ts = in[0], *volume = in[5];
-        prices_.with(in, k, [&](const auto& y) {
-            // The running totals in locals, where the outputs' stores cannot alias them.
-            double cum_v = cum_v_, cum_pv = cum_pv_;
-            std::int64_t prev = prev_;
-            for (std::size_t i = 0; i < k; ++i) {
-                const std::int64_t key = step_.key(ts[i]);
-                out[0][i] = VwapStep::add(cum_v, cum_pv, n_ + i > 0 && key != prev, volume[i], y[i]);
-                prev = key;
-            }
-            cum_v_ = cum_v;
-            cum_pv_ = cum_pv;
-            prev_ = prev;
-        });
+        prices_.with(in, k, [&](const auto& y) { run(in[0], in[5], y, k, out[0]); });
+    }
+    bool feed_rows(const MatrixView& m, double* const* out) override {
+        prices_.with(m,
+                     [&](const auto& y) { run(m.column(col::timestamp), m.column(col::volume), y, m.rows, out[0]); });
+        return true;
+    }
+    template <class T, class U, class V>
+    void run(const T& ts, const U& volume, const V& y, std::size_t k, double* out) {
+        // The running totals in locals, where the outputs' stores cannot alias them.
+        double cum_v = cum_v_, cum_pv = cum_pv_;
+        std::int64_t prev = prev_;
+        for (std::size_t i = 0; i < k; ++i) {
+            const std::int64_t key = step_.key(ts[i]);
+            out[i] = VwapStep::add(cum_v, cum_pv, n_ + i > 0 && key != prev, volume[i], y[i]);
+            prev = key;
+        }
+        cum_v_ = cum_v;
+        cum_pv_ = cum_pv;
+        prev_ = prev;
         n_ += k;
     }
     void fields(Fields& f) override {

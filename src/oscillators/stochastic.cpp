@@ -73,53 +73,11 @@ void window_mean(const double* x, std::size_t n, std::uint64_t w, double* out) {
 
 void require_price_columns(const MatrixView& candles) { (void)candles.column(col::low); }
 
-// The window extremes of the rows ending at from .. n-1, as `value(j,
-// highest, lowest)` makes them into out[j] (j counted from `from`; NaN
-// until a window of p rows is in). NanAware: the NaN-ignoring block form
-// (the slow stochastic's); otherwise the deque's extremes.
-template <bool NanAware, class Value>
-void extremes_from(ContiguousView<double> high, ContiguousView<double> low, std::uint64_t p, std::size_t from,
-                   double* out, Value value) {
-    const std::size_t n = high.size();
-    if (p == 0 || p > n) {
-        std::fill_n(out, n - from, NaN);
-        return;
-    }
-    const std::size_t first = std::max<std::size_t>(from, p - 1);
-    std::fill_n(out, first - from, NaN);
-    const auto emit = [&](std::size_t i, double h, double l) {
-        if (i >= first) out[i - from] = value(i - from, h, l);
-    };
-    if constexpr (NanAware) {
-        block_high_low<true>(high, low, p, emit);
-    } else {
-        window_high_low(high, low, p, emit);
-    }
-}
-
 }  // namespace
 
 [[gnu::noinline]] void window_mean_from(const double* x, std::size_t n, std::uint64_t w, std::size_t from,
                                         double* out) {
     simd::dispatch([&](auto) KORVA_LANES { window_mean_lanes(x, n, w, from, out); });
-}
-
-void slow_fastk_from(ContiguousView<double> high, ContiguousView<double> low, const double* close, std::uint64_t period,
-                     std::size_t from, double* out) {
-    extremes_from<true>(high, low, period, from, out,
-                        [&](std::size_t j, double h, double l) { return slow_fastk(close[j], h, l); });
-}
-
-void fast_fastk_from(ContiguousView<double> high, ContiguousView<double> low, const double* close, std::uint64_t period,
-                     std::size_t from, double* out) {
-    extremes_from<false>(high, low, period, from, out,
-                         [&](std::size_t j, double h, double l) { return fast_fastk(close[j], h, l); });
-}
-
-void willr_from(ContiguousView<double> high, ContiguousView<double> low, const double* close, std::uint64_t period,
-                std::size_t from, double* out) {
-    extremes_from<false>(high, low, period, from, out,
-                         [&](std::size_t j, double h, double l) { return williams_r(close[j], h, l); });
 }
 
 Tuple stoch(MatrixView candles, std::uint64_t fastk_period, std::uint64_t slowk_period, std::uint64_t,

@@ -15,15 +15,6 @@ Series willr(MatrixView candles, std::uint64_t period);
 Tuple wt(MatrixView candles, std::uint64_t wtchannellen, std::uint64_t wtaveragelen, std::uint64_t wtmalen,
          double oblevel, double oslevel, std::string_view source_type);
 
-// The batch kernels for a stream's long chunk: high and low hold the rows it
-// keeps, then the chunk's; close and out the chunk's only (rows from ..
-// n-1). Each gives what its batch function gives at those rows.
-void slow_fastk_from(ContiguousView<double> high, ContiguousView<double> low, const double* close, std::uint64_t period,
-                     std::size_t from, double* out);
-void fast_fastk_from(ContiguousView<double> high, ContiguousView<double> low, const double* close, std::uint64_t period,
-                     std::size_t from, double* out);
-void willr_from(ContiguousView<double> high, ContiguousView<double> low, const double* close, std::uint64_t period,
-                std::size_t from, double* out);
 // The stochastics' window means of x[0 .. n-1] ending at from .. n-1.
 void window_mean_from(const double* x, std::size_t n, std::uint64_t w, std::size_t from, double* out);
 

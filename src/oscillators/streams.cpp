@@ -694,9 +694,9 @@ public:
         low_.fields(f, fed);
     }
     // A long chunk of highs and lows through a batch kernel (stream::run_long).
-    template <class Run>
-    void run_long(const double* high, const double* low, std::size_t k, Run&& run) {
-        stream::run_long<2>({&high_, &low_}, {high, low}, k, run);
+    template <class X, class Run>
+    void run_long(const X& high, const X& low, std::size_t k, Run&& run) {
+        stream::run_long<2>({&high_, &low_}, std::array<X, 2>{high, low}, k, run);
     }
 
 private:
@@ -723,21 +723,7 @@ public:
     Stoch(std::uint64_t fastk_period, std::uint64_t slowk_period, std::uint64_t slowd_period)
         : fk_(fastk_period), sk_(slowk_period), sd_(slowd_period), rows_(fastk_period), fastk_(sk_), slowk_(sd_) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
-        if (k >= stream::kLongChunk) {
-            // The batch kernels, stage by stage over each stage's kept
-            // values; fastk waits in out[1] until slowk has been taken from it.
-            rows_.run_long(in[1], in[2], k, [&](const auto& x, std::size_t from, std::size_t at) {
-                slow_fastk_from(x[0], x[1], in[0] + at, fk_, from, out[1] + at);
-            });
-            stream::run_long<1>({&fastk_}, {out[1]}, k, [&](const auto& x, std::size_t from, std::size_t at) {
-                window_mean_from(x[0].p, x[0].size(), sk_, from, out[0] + at);
-            });
-            stream::run_long<1>({&slowk_}, {out[0]}, k, [&](const auto& x, std::size_t from, std::size_t at) {
-                window_mean_from(x[0].p, x[0].size(), sd_, from, out[1] + at);
-            });
-            n_ += k;
-            return;
-        }
+        if (k >= stream::kLongChunk) return chunk(in[0], in[1], in[2], k, out);
         for (std::size_t i = 0; i < k; ++i, ++n_) {
             rows_.push(in[1][i], in[2][i]);
             fastk_.push(rows_.from_window<true>(in[0][i], n_,
@@ -748,6 +734,10 @@ public:
             out[1][i] = mean_at(slowk_, sd_, n_);
         }
     }
+    bool feed_rows(const MatrixView& m, double* const* out) override {
+        chunk(m.column(col::close), m.column(col::high), m.column(col::low), m.rows, out);
+        return true;
+    }
     void fields(Fields& f) override {
         f.count(n_);
         rows_.fields(f, n_);
@@ -756,6 +746,25 @@ public:
     }
 
 private:
+    // A long chunk through the batch kernels, stage by stage over each
+    // stage's kept values; fastk waits in out[1] until slowk has been taken
+    // from it.
+    template <class X>
+    void chunk(const X& close, const X& high, const X& low, std::size_t k, double* const* out) {
+        rows_.run_long(high, low, k, [&](const auto& x, std::size_t from, std::size_t at) {
+            extremes_from<true>(x[0], x[1], stream::rows_from(close, at), fk_, from, out[1] + at, slow_fastk);
+        });
+        stream::run_long<1>({&fastk_}, std::array<const double*, 1>{out[1]}, k,
+                            [&](const auto& x, std::size_t from, std::size_t at) {
+                                window_mean_from(x[0].p, x[0].size(), sk_, from, out[0] + at);
+                            });
+        stream::run_long<1>({&slowk_}, std::array<const double*, 1>{out[0]}, k,
+                            [&](const auto& x, std::size_t from, std::size_t at) {
+                                window_mean_from(x[0].p, x[0].size(), sd_, from, out[1] + at);
+                            });
+        n_ += k;
+    }
+
     std::uint64_t fk_, sk_, sd_;
     HighLowTail rows_;
     Tail fastk_, slowk_;
@@ -769,16 +778,7 @@ public:
         : fk_(fastk_period), fd_(fastd_period), rows_(fk_), fastk_(fd_) {}
     void admit(std::uint64_t n) const override { require_period(fk_, n); }
     void feed(const double* const* in, std::size_t k, double* const* out) override {
-        if (k >= stream::kLongChunk) {
-            rows_.run_long(in[1], in[2], k, [&](const auto& x, std::size_t from, std::size_t at) {
-                fast_fastk_from(x[0], x[1], in[0] + at, fk_, from, out[0] + at);
-            });
-            stream::run_long<1>({&fastk_}, {out[0]}, k, [&](const auto& x, std::size_t from, std::size_t at) {
-                window_mean_from(x[0].p, x[0].size(), fd_, from, out[1] + at);
-            });
-            n_ += k;
-            return;
-        }
+        if (k >= stream::kLongChunk) return chunk(in[0], in[1], in[2], k, out);
         for (std::size_t i = 0; i < k; ++i, ++n_) {
             rows_.push(in[1][i], in[2][i]);
             const double fastk = rows_.from_window<false>(
@@ -788,6 +788,10 @@ public:
             out[1][i] = mean_at(fastk_, fd_, n_);
         }
     }
+    bool feed_rows(const MatrixView& m, double* const* out) override {
+        chunk(m.column(col::close), m.column(col::high), m.column(col::low), m.rows, out);
+        return true;
+    }
     void fields(Fields& f) override {
         f.count(n_);
         rows_.fields(f, n_);
@@ -795,6 +799,18 @@ public:
     }
 
 private:
+    template <class X>
+    void chunk(const X& close, const X& high, const X& low, std::size_t k, double* const* out) {
+        rows_.run_long(high, low, k, [&](const auto& x, std::size_t from, std::size_t at) {
+            extremes_from<false>(x[0], x[1], stream::rows_from(close, at), fk_, from, out[0] + at, fast_fastk);
+        });
+        stream::run_long<1>({&fastk_}, std::array<const double*, 1>{out[0]}, k,
+                            [&](const auto& x, std::size_t from, std::size_t at) {
+                                window_mean_from(x[0].p, x[0].size(), fd_, from, out[1] + at);
+                            });
+        n_ += k;
+    }
+
     std::uint64_t fk_, fd_;
     HighLowTail rows_;
     Tail fastk_;
@@ -806,13 +822,7 @@ public:
     explicit Willr(std::uint64_t period) : p_(period), rows_(period) {}
     void admit(std::uint64_t n) const override { require_period(p_, n); }
     void feed(const double* const* in, std::size_t k, double* const* out) override {
-        if (k >= stream::kLongChunk) {
-            rows_.run_long(in[1], in[2], k, [&](const auto& x, std::size_t from, std::size_t at) {
-                willr_from(x[0], x[1], in[0] + at, p_, from, out[0] + at);
-            });
-            n_ += k;
-            return;
-        }
+        if (k >= stream::kLongChunk) return chunk(in[0], in[1], in[2], k, out);
         for (std::size_t i = 0; i < k; ++i, ++n_) {
             rows_.push(in[1][i], in[2][i]);
             out[0][i] = NaN;
@@ -822,12 +832,24 @@ public:
             out[0][i] = williams_r(in[0][i], hh, ll);
         }
     }
+    bool feed_rows(const MatrixView& m, double* const* out) override {
+        chunk(m.column(col::close), m.column(col::high), m.column(col::low), m.rows, out);
+        return true;
+    }
     void fields(Fields& f) override {
         f.count(n_);
         rows_.fields(f, n_);
     }
 
 private:
+    template <class X>
+    void chunk(const X& close, const X& high, const X& low, std::size_t k, double* const* out) {
+        rows_.run_long(high, low, k, [&](const auto& x, std::size_t from, std::size_t at) {
+            extremes_from<false>(x[0], x[1], stream::rows_from(close, at), p_, from, out[0] + at, williams_r);
+        });
+        n_ += k;
+    }
+
     std::uint64_t p_;
     HighLowTail rows_;
 };
