@@ -752,7 +752,8 @@ private:
     template <class X>
     void chunk(const X& close, const X& high, const X& low, std::size_t k, double* const* out) {
         rows_.run_long(high, low, k, [&](const auto& x, std::size_t from, std::size_t at) {
-            extremes_from<true>(x[0], x[1], stream::rows_from(close, at), fk_, from, out[1] + at, slow_fastk);
+            extremes_from<true>(x[0], x[1], stream::rows_from(close, at), fk_, from, out[1] + at,
+                                [](double c, double h, double l) { return slow_fastk(c, h, l); });
         });
         stream::run_long<1>({&fastk_}, std::array<const double*, 1>{out[1]}, k,
                             [&](const auto& x, std::size_t from, std::size_t at) {
@@ -802,7 +803,8 @@ private:
     template <class X>
     void chunk(const X& close, const X& high, const X& low, std::size_t k, double* const* out) {
         rows_.run_long(high, low, k, [&](const auto& x, std::size_t from, std::size_t at) {
-            extremes_from<false>(x[0], x[1], stream::rows_from(close, at), fk_, from, out[0] + at, fast_fastk);
+            extremes_from<false>(x[0], x[1], stream::rows_from(close, at), fk_, from, out[0] + at,
+                                 [](double c, double h, double l) { return fast_fastk(c, h, l); });
         });
         stream::run_long<1>({&fastk_}, std::array<const double*, 1>{out[0]}, k,
                             [&](const auto& x, std::size_t from, std::size_t at) {
@@ -845,7 +847,8 @@ private:
     template <class X>
     void chunk(const X& close, const X& high, const X& low, std::size_t k, double* const* out) {
         rows_.run_long(high, low, k, [&](const auto& x, std::size_t from, std::size_t at) {
-            extremes_from<false>(x[0], x[1], stream::rows_from(close, at), p_, from, out[0] + at, williams_r);
+            extremes_from<false>(x[0], x[1], stream::rows_from(close, at), p_, from, out[0] + at,
+                                 [](double c, double h, double l) { return williams_r(c, h, l); });
         });
         n_ += k;
     }
