@@ -137,6 +137,21 @@ struct VwmaTotals {
     static double value(double num, double den) {
         return den == 0.0 ? std::numeric_limits<double>::quiet_NaN() : num / den;
     }
+    // Rows from .. close.size()-1 (from > p) into out[0 ..]: the leading
+    // totals take row i and the trailing ones row i - p. The batch loop, and
+    // a stream's over its kept rows and a new chunk.
+    template <class C, class V>
+    static void run(const C& close, const V& volume, std::size_t p, std::size_t from, VwmaTotals& lead,
+                    VwmaTotals& trail, double* out) {
+        VwmaTotals a = lead, b = trail;  // locals the outputs' stores cannot alias
+        for (std::size_t i = from; i < close.size(); ++i) {
+            a.next(close[i], volume[i]);
+            b.next(close[i - p], volume[i - p]);
+            out[i - from] = value(a.price_volume - b.price_volume, a.volume - b.volume);
+        }
+        lead = a;
+        trail = b;
+    }
 };
 
 // jma: the adaptive average, its detrended part and the phase-shifted

@@ -382,9 +382,17 @@ private:
 class Vwma : public KernelOf<Vwma> {
 public:
     explicit Vwma(std::uint64_t period) : p_(period), closes_(period), volumes_(period) {}
-    void feed(const double* const* in, std::size_t k, double* const* out) override {
-        const double *close = in[0], *volume = in[1];
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
+    void feed(const double* const* in, std::size_t k, double* const* out) override { run(in[0], in[1], k, out[0]); }
+    bool feed_rows(const MatrixView& m, double* const* out) override {
+        run(m.column(col::close), m.column(col::volume), m.rows, out[0]);
+        return true;
+    }
+    // The rows by the scalar steps until the first window is past, then a
+    // long rest by the batch loop from the stream's totals.
+    template <class X>
+    void run(const X& close, const X& volume, std::size_t k, double* out) {
+        std::size_t i = 0;
+        for (; i < k && (p_ == 0 || n_ <= p_ || k - i < stream::kLongChunk); ++i, ++n_) {
             lead_.add(close[i], volume[i], n_ == 0);
             double num = lead_.price_volume, den = lead_.volume;
             if (n_ >= p_) {
@@ -395,10 +403,18 @@ public:
                 num = lead_.price_volume - trail_.price_volume;
                 den = lead_.volume - trail_.volume;
             }
-            out[0][i] = VwmaTotals::value(num, den);
+            out[i] = VwmaTotals::value(num, den);
             closes_.push(close[i]);
             volumes_.push(volume[i]);
         }
+        if (i == k) return;
+        const auto c = stream::rows_from(close, i), v = stream::rows_from(volume, i);
+        stream::run_long<2>({&closes_, &volumes_}, std::array<decltype(c), 2>{c, v}, k - i,
+                            [&](const auto& x, std::size_t from, std::size_t at) {
+                                VwmaTotals::run(x[0], x[1], static_cast<std::size_t>(p_), from, lead_, trail_,
+                                                out + i + at);
+                            });
+        n_ += k - i;
     }
     void fields(Fields& f) override {
         f.count(n_);

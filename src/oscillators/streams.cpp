@@ -15,6 +15,7 @@
 #include "../helpers/recurrence_lanes.hpp"
 #include "../helpers/result.hpp"
 #include "../helpers/smoothing.hpp"
+#include "../helpers/sweeps.hpp"
 #include "../helpers/window_extreme.hpp"
 #include "forecast_steps.hpp"
 #include "momentum_steps.hpp"
@@ -485,11 +486,16 @@ class Mass : public KernelOf<Mass> {
 public:
     explicit Mass(std::uint64_t period) : p_(period), ratios_(period) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
+        if (k >= stream::kLongChunk) return chunk(in[0], in[1], k, out[0]);
         for (std::size_t i = 0; i < k; ++i, ++n_) {
             ratios_.push(st_.next(in[0][i], in[1][i], n_ == 0));
             out[0][i] = 0.0;
             if (p_ > 0 && n_ >= p_ - 1) out[0][i] = list_sum(values_of(ratios_), static_cast<std::size_t>(p_));
         }
+    }
+    bool feed_rows(const MatrixView& m, double* const* out) override {
+        chunk(m.column(col::high), m.column(col::low), m.rows, out[0]);
+        return true;
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -499,6 +505,23 @@ public:
     }
 
 private:
+    // A long chunk as the batch function runs: the ratio recurrence, then
+    // the window sums over the kept ratios and the chunk's.
+    template <class X>
+    void chunk(const X& high, const X& low, std::size_t k, double* out) {
+        std::vector<double> r(k);
+        MassRatio st = st_;
+        for (std::size_t i = 0; i < k; ++i) r[i] = st.next(high[i], low[i], n_ + i == 0);
+        st_ = st;
+        stream::run_long<1>({&ratios_}, {r.data()}, k, [&](const auto& x, std::size_t from, std::size_t at) {
+            const std::size_t n = x[0].size();
+            const std::size_t first = p_ == 0 || p_ > n ? n : std::max<std::size_t>(from, p_ - 1);
+            std::fill_n(out + at, first - from, 0.0);
+            if (first < n) fresh_window_sums_from(x[0].p, n, p_, first, out + at + (first - from));
+        });
+        n_ += k;
+    }
+
     std::uint64_t p_;
     Tail ratios_;
     MassRatio st_;
