@@ -642,27 +642,13 @@ public:
         constexpr auto step = static_cast<std::ptrdiff_t>(sizeof(double));
         const MatrixView m{reinterpret_cast<const char*>(rows_.data()), C * step, step, k, C};
         const PriceSource price(m, source_, NameCase::Exact);
-        const SeriesView ap = price.view();
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
-            const double w1 = st_.next(ch_, av_, ap[i], n_ == 0);
-            wt1_.push(w1);
-            double w2 = 0.0;
-            if (ml_ > 0) {
-                w2 = n_ < ml_ ? WaveTrend::growing_mean(s_, w1, n_)
-                              : WaveTrend::moving_mean(w2_, w1, wt1_.back(static_cast<std::size_t>(ml_)),
-                                                       static_cast<double>(ml_));
-            }
-            w2_ = w2;
-            const WaveTrendFlags f(w1, w2, ob_, os_);
-            out[0][i] = w1;
-            out[1][i] = w2;
-            out[2][i] = f.cross_up ? 1.0 : 0.0;
-            out[3][i] = f.cross_down ? 1.0 : 0.0;
-            out[4][i] = f.oversold ? 1.0 : 0.0;
-            out[5][i] = f.overbought ? 1.0 : 0.0;
-            out[6][i] = f.diff;
-        }
+        run(price.view(), k, out);
         if (rows_.capacity() > C * 4096) rows_ = std::vector<double>();
+    }
+    bool feed_rows(const MatrixView& m, double* const* out) override {
+        const PriceSource price(m, source_, NameCase::Exact);
+        run(price.view(), m.rows, out);
+        return true;
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -671,6 +657,50 @@ public:
     }
 
 private:
+    // The batch function's passes over the chunk: wt1's EMA stages, wt2's
+    // growing then moving mean (a long rest over the kept wt1 values and
+    // the chunk's), then the flags.
+    void run(const SeriesView& ap, std::size_t k, double* const* out) {
+        WaveTrend st = st_;  // a local the outputs' stores cannot alias
+        for (std::size_t i = 0; i < k; ++i) out[0][i] = st.next(ch_, av_, ap[i], n_ + i == 0);
+        st_ = st;
+        const double mld = static_cast<double>(ml_);
+        std::size_t i = 0;
+        for (; i < k && (n_ + i < ml_ || k - i < stream::kLongChunk); ++i) {
+            const double w1 = out[0][i];
+            wt1_.push(w1);
+            double w2 = 0.0;
+            if (ml_ > 0) {
+                w2 = n_ + i < ml_ ? WaveTrend::growing_mean(s_, w1, n_ + i)
+                                  : WaveTrend::moving_mean(w2_, w1, wt1_.back(static_cast<std::size_t>(ml_)), mld);
+            }
+            out[1][i] = w2_ = w2;
+        }
+        if (i < k) {
+            stream::run_long<1>({&wt1_}, {out[0] + i}, k - i, [&](const auto& x, std::size_t from, std::size_t at) {
+                double* o = out[1] + i + at;
+                if (ml_ == 0) {
+                    std::fill_n(o, x[0].size() - from, 0.0);
+                    return;
+                }
+                const auto ml = static_cast<std::size_t>(ml_);
+                double w2 = w2_;
+                for (std::size_t j = from; j < x[0].size(); ++j)
+                    o[j - from] = w2 = WaveTrend::moving_mean(w2, x[0][j], x[0][j - ml], mld);
+                w2_ = w2;
+            });
+        }
+        for (std::size_t q = 0; q < k; ++q) {
+            const WaveTrendFlags f(out[0][q], out[1][q], ob_, os_);
+            out[2][q] = f.cross_up ? 1.0 : 0.0;
+            out[3][q] = f.cross_down ? 1.0 : 0.0;
+            out[4][q] = f.oversold ? 1.0 : 0.0;
+            out[5][q] = f.overbought ? 1.0 : 0.0;
+            out[6][q] = f.diff;
+        }
+        n_ += k;
+    }
+
     EmaCoefficients ch_, av_;
     std::uint64_t ml_;
     double ob_, os_;
