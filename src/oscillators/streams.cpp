@@ -19,6 +19,7 @@
 #include "../helpers/window_extreme.hpp"
 #include "forecast_steps.hpp"
 #include "momentum_steps.hpp"
+#include "range.hpp"
 #include "range_steps.hpp"
 #include "rsi.hpp"
 #include "rsi_steps.hpp"
@@ -457,6 +458,7 @@ public:
         if (n > 0 && p_ == 0) throw InternalError("fisher period must be at least 1");
     }
     void feed(const double* const* in, std::size_t k, double* const* out) override {
+        if (k >= stream::kLongChunk) return chunk(in[0], in[1], k, out);
         for (std::size_t i = 0; i < k; ++i, ++n_) {
             const double price = FisherState::price(in[0][i], in[1][i]);
             prices_.push(price);
@@ -467,6 +469,10 @@ public:
             st_.next(price, hi, lo, out[0][i], out[1][i]);
         }
     }
+    bool feed_rows(const MatrixView& m, double* const* out) override {
+        chunk(m.column(col::high), m.column(col::low), m.rows, out);
+        return true;
+    }
     void fields(Fields& f) override {
         f.count(n_);
         f.num(st_.v);
@@ -475,6 +481,18 @@ public:
     }
 
 private:
+    // A long chunk as the batch function runs: the prices, then the
+    // window extremes' queues over the kept prices and the chunk's.
+    template <class X>
+    void chunk(const X& high, const X& low, std::size_t k, double* const* out) {
+        std::vector<double> price(k);
+        for (std::size_t i = 0; i < k; ++i) price[i] = FisherState::price(high[i], low[i]);
+        stream::run_long<1>({&prices_}, {price.data()}, k, [&](const auto& x, std::size_t from, std::size_t at) {
+            fisher_from(x[0], p_, from, st_, out[0] + at, out[1] + at);
+        });
+        n_ += k;
+    }
+
     std::uint64_t p_;
     Tail prices_;
     FisherState st_;
