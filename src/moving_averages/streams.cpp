@@ -553,19 +553,44 @@ public:
         if (n > step_.w) step_.check();
     }
     void feed(const double* const* in, std::size_t k, double* const* out) override {
-        const double *close = in[0], *high = in[1], *low = in[2];
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
+        run(in[0], in[1], in[2], k, out[0]);
+    }
+    bool feed_rows(const MatrixView& m, double* const* out) override {
+        run(m.column(col::close), m.column(col::high), m.column(col::low), m.rows, out[0]);
+        return true;
+    }
+    // The rows by the scalar steps until the seed is in, then a long rest
+    // by the batch loop over the kept rows and the chunk's.
+    template <class X>
+    void run(const X& close, const X& high, const X& low, std::size_t k, double* out) {
+        std::size_t i = 0;
+        for (; i < k && (n_ < step_.w || k - i < stream::kLongChunk); ++i, ++n_) {
             if (n_ < step_.w) {
                 seed_ = seed_ + close[i];
-                out[0][i] = NaN;
-                if (n_ + 1 == step_.w) out[0][i] = prev_ = seed_ / static_cast<double>(step_.w);
+                out[i] = NaN;
+                if (n_ + 1 == step_.w) out[i] = prev_ = seed_ / static_cast<double>(step_.w);
             } else {
                 dim_ = step_.dimension(highs_.window(), lows_.window(), 0, dim_);
-                out[0][i] = prev_ = FramaStep::blend(step_.alpha(dim_), prev_, close[i]);
+                out[i] = prev_ = FramaStep::blend(step_.alpha(dim_), prev_, close[i]);
             }
             highs_.push(high[i]);
             lows_.push(low[i]);
         }
+        if (i == k) return;
+        const auto c = stream::rows_from(close, i), h = stream::rows_from(high, i), l = stream::rows_from(low, i);
+        stream::run_long<2>({&highs_, &lows_}, std::array<decltype(h), 2>{h, l}, k - i,
+                            [&](const auto& x, std::size_t from, std::size_t at) {
+                                const auto w = static_cast<std::size_t>(step_.w);
+                                double dim = dim_, prev = prev_;
+                                for (std::size_t j = from; j < x[0].size(); ++j) {
+                                    dim = step_.dimension(x[0], x[1], j - w, dim);
+                                    out[i + at + (j - from)] = prev =
+                                        FramaStep::blend(step_.alpha(dim), prev, c[at + (j - from)]);
+                                }
+                                dim_ = dim;
+                                prev_ = prev;
+                            });
+        n_ += k - i;
     }
     void fields(Fields& f) override {
         f.count(n_);
