@@ -250,12 +250,18 @@ public:
     void admit(std::uint64_t n) const override {
         if (n == 0) index_out_of_range(0, 0);
     }
-    void feed(const double* const* in, std::size_t k, double* const* out) override {
+    void feed(const double* const* in, std::size_t k, double* const* out) override { run(in[0], in[1], k, out[0]); }
+    bool feed_rows(const MatrixView& m, double* const* out) override {
+        run(m.column(col::high), m.column(col::low), m.rows, out[0]);
+        return true;
+    }
+    template <class X>
+    void run(const X& high, const X& low, std::size_t k, double* out) {
         LaguerreRsi st = st_;
         for (std::size_t i = 0; i < k; ++i, ++n_) {
-            const double price = LaguerreRsi::price(in[0][i], in[1][i]);
+            const double price = LaguerreRsi::price(high[i], low[i]);
             if (n_ == 0) st.start(price);
-            out[0][i] = st.next(a_, g_, price);
+            out[i] = st.next(a_, g_, price);
         }
         st_ = st;
     }
@@ -603,19 +609,25 @@ class Dti : public KernelOf<Dti> {
 public:
     Dti(std::uint64_t r, std::uint64_t s, std::uint64_t u)
         : c_{ema_coefficients(r), ema_coefficients(s), ema_coefficients(u)}, top_(std::max({r, s, u})) {}
-    void feed(const double* const* in, std::size_t k, double* const* out) override {
+    void feed(const double* const* in, std::size_t k, double* const* out) override { run(in[0], in[1], k, out[0]); }
+    bool feed_rows(const MatrixView& m, double* const* out) override {
+        run(m.column(col::high), m.column(col::low), m.rows, out[0]);
+        return true;
+    }
+    template <class X>
+    void run(const X& high, const X& low, std::size_t k, double* out) {
         DtiState st = st_;
         for (std::size_t i = 0; i < k; ++i, ++n_) {
-            const double h = in[0][i], l = in[1][i];
+            const double h = high[i], l = low[i];
             if (n_ == 0) {
                 st.start(h, l);
-                out[0][i] = 0.0;
+                out[i] = 0.0;
             } else {
-                out[0][i] = st.next(c_, h, l);
+                out[i] = st.next(c_, h, l);
             }
         }
         st_ = st;
-        if (n_ <= top_) std::fill_n(out[0], k, NaN);
+        if (n_ <= top_) std::fill_n(out, k, NaN);
     }
     void fields(Fields& f) override {
         f.count(n_);
