@@ -96,7 +96,7 @@ public:
             const ContiguousView<double> x{in[0], k};
             w_.slide(x[scalar - p_], x[scalar]);
             bands_over(x, w_, scalar, k, p_, up_, dn_, out[0], out[1], out[2]);
-            stream::push_newest(tail_, p_, this->n_, k - scalar, [&](std::size_t j) { return x[scalar + j]; });
+            stream::push_newest(tail_, k - scalar, [&](std::size_t j) { return x[scalar + j]; });
             this->n_ += k - scalar;
         }
     }
@@ -341,7 +341,7 @@ private:
         sum_ = s;
         a_ = v;
         close_ = close[k - 1];
-        stream::push_newest(atrs_, p_, n0 + i0, k - i0, [&](std::size_t j) { return a[i0 + j]; });
+        stream::push_newest(atrs_, k - i0, [&](std::size_t j) { return a[i0 + j]; });
         hi_ = stream::StreamExtreme<KeepMax>(p_);
         lo_ = stream::StreamExtreme<KeepMin>(p_);
         for (std::size_t i = k - p; i < k; ++i) {

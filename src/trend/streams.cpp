@@ -353,8 +353,8 @@ private:
             const double then = j - p >= i0 ? adx[j - i0 - 1] : adxs_.back(i0 - 1 - (j - p));
             out[j] = AdxrStep::rating(adx[j - i0 + (p - 1)], then);
         }
-        stream::push_newest(dxs_, p_, n_, rows, [&](std::size_t j) { return dx[j + (p - 1)]; });
-        stream::push_newest(adxs_, stream::saturated(p_, 1), n_, rows, [&](std::size_t j) { return adx[j + (p - 1)]; });
+        stream::push_newest(dxs_, rows, [&](std::size_t j) { return dx[j + (p - 1)]; });
+        stream::push_newest(adxs_, rows, [&](std::size_t j) { return adx[j + (p - 1)]; });
         last_row(close, high, low, k, prev_);
         n_ += rows;
         if (sums_.capacity() > 4096) sums_ = std::vector<double>();
@@ -402,16 +402,15 @@ public:
         const std::size_t p = one_by_one;
         vortex_windows(column_of(high, k), column_of(low, k), column_of(close, k), p, k, p, out[0] + p, out[1] + p);
         // The last p rows' ranges and movements are kept for later windows.
-        const std::uint64_t moved = n_ - 1;  // row 0 has no movement
-        stream::push_newest(tr_, p_, moved, k - p,
+        stream::push_newest(tr_, k - p,
                             [&](std::size_t j) { return true_range_step(high[p + j], low[p + j], close[p + j - 1]); });
         const auto move = [&](std::size_t r, bool plus) {
             double up, down;
             vortex_moves(high[r], low[r], high[r - 1], low[r - 1], up, down);
             return plus ? up : down;
         };
-        stream::push_newest(up_, p_, moved, k - p, [&](std::size_t j) { return move(p + j, true); });
-        stream::push_newest(down_, p_, moved, k - p, [&](std::size_t j) { return move(p + j, false); });
+        stream::push_newest(up_, k - p, [&](std::size_t j) { return move(p + j, true); });
+        stream::push_newest(down_, k - p, [&](std::size_t j) { return move(p + j, false); });
         last_row(close, high, low, k, prev_);
         n_ += k - p;
     }

@@ -138,7 +138,7 @@ private:
         sums_.assign(kept.p + (kept.n - before), kept.p + kept.n);
         sums_.insert(sums_.end(), out, out + (len - 1));
         if (sums_.size() >= len) fresh_window_means_in_place(sums_.data(), sums_.size(), len_);
-        stream::push_newest(tail_, len_, n_, k, [&](std::size_t j) { return out[j]; });
+        stream::push_newest(tail_, k, [&](std::size_t j) { return out[j]; });
         fresh_window_means_in_place(out, k, len_);
         for (std::size_t i = 0; i + 1 < len; ++i) out[i] = before + i + 1 >= len ? sums_[before + i] : 0.0;
         prev_[0] = high[k - 1];
