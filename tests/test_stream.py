@@ -677,3 +677,66 @@ def test_long_extends_split_anywhere_match_batch_and_updates(name, hostile):
     for row in history[2:]:
         one.update(row)
     assert_same_state(one, whole)
+
+
+# Periods small, around a long chunk's length and beyond it.
+CHUNK_PERIODS = [2, 14, 70]
+# Where the first chunk ends: around the warm-ups of those periods and
+# around the length from which extend runs the batch kernels.
+CHUNK_SPLITS = [0, 1, 13, 14, 15, 63, 64, 65, 69, 70, 71, 140, 333]
+
+
+@np.errstate(all="ignore")
+def marked_history(word, n, seed):
+    """A hostile history with NaN runs, infinities and signed zeros placed
+    on both sides of every split."""
+    history = history_for(word, np.random.default_rng(seed), n)
+    columns = [history] if word == "series" else [history[:, c] for c in (1, 2, 3, 4)]
+    for c, x in enumerate(columns):
+        x[[10 + c, 64, 65 + c, 300]] = np.nan
+        x[[100 + c, 141]] = np.inf
+        x[[101, 142 + c]] = -np.inf
+        x[200 + c : 215] = -0.0
+        x[216 : 220 + c] = 0.0
+        x[400 : 405 + 20 * c] = np.nan
+    return history
+
+
+@pytest.mark.parametrize("name", STREAMS)
+@pytest.mark.parametrize("period", CHUNK_PERIODS)
+def test_long_chunks_and_their_boundaries_match_the_batch_function(name, period):
+    """Long chunks after any history, then single updates and a last long
+    chunk: every value as the batch function gives it, and the state the
+    long chunk leaves goes on exactly."""
+    _, word = data_param(name)
+    params = [period if w == "uint" else DEFAULTS[w] for _, w in stream_params(name)]
+    history = marked_history(word, 600, period)
+    expected, error = batch(name, history, params)
+    if error is not None:
+        return
+    one = getattr(kstream, name)(*params)
+    one.extend(history[:2])
+    for row in history[2:]:
+        one.update(row if word == "series" else list(row))
+    for a in CHUNK_SPLITS:
+        b = a + 100 + period
+        s = getattr(kstream, name)(*params)
+        pos = end = 0
+        for step in [a, b - a, 1, 1, 1, 1, 1, 1, 1, len(history) - b - 7]:
+            end += step
+            size = end - pos
+            rows = history[pos:end]
+            want, error = batch(name, history[:end], params)
+            if error is not None:  # refused as the batch function refuses it (lrsi on no rows,
+                with pytest.raises(type(error)):  # sar on one): the rows come again with the next
+                    s.extend(rows)
+                continue
+            want = last_rows(want, size)
+            if size == 1:
+                assert_same(s.update(rows[0] if word == "series" else list(rows[0])), want, True)
+            else:
+                assert_same(s.extend(rows), want, False)
+            pos += size
+        assert len(s) == len(history)
+        # The state the long chunks leave is the one single updates reach.
+        assert_same_state(s, one)

@@ -33,11 +33,26 @@ public:
     void admit(std::uint64_t n) const override {
         if (p_ == 0) zero_period(static_cast<std::size_t>(n));
     }
-    void feed(const double* const* in, std::size_t k, double* const* out) override {
-        const double *close = in[0], *high = in[1], *low = in[2];
+    void feed(const double* const* in, std::size_t k, double* const* out) override { run(in[0], in[1], in[2], k, out); }
+    bool feed_rows(const MatrixView& m, double* const* out) override {
+        run(m.column(col::close), m.column(col::high), m.column(col::low), m.rows, out);
+        return true;
+    }
+    void fields(Fields& f) override {
+        f.count(n_);
+        f.num(seed_.sum);
+        f.num(avg_);
+        f.num(close_);
+    }
+
+private:
+    // The rows (arrays, or the candle matrix's columns in place).
+    template <class X>
+    void run(const X& close, const X& high, const X& low, std::size_t k, double* const* out) {
         std::size_t i = 0;
         for (; i < k && n_ < p_; ++i, ++n_) {
-            seed_.add(n_ == 0 ? true_range_first(high + i, low + i) : true_range_step(high[i], low[i], close_));
+            seed_.add(n_ == 0 ? true_range_first(stream::rows_from(high, i), stream::rows_from(low, i))
+                              : true_range_step(high[i], low[i], close_));
             close_ = close[i];
             out[0][i] = NaN;
             if (n_ + 1 == p_) out[0][i] = avg_ = seed_.mean(p_);
@@ -45,7 +60,7 @@ public:
         if (i == k) return;
         // The rest: the batch function's true ranges (row 0 of the chunk
         // against the close kept from before it) and recurrence.
-        const ContiguousView<double> c{close, k}, h{high, k}, l{low, k};
+        const auto c = stream::chunk_view(close, k), h = stream::chunk_view(high, k), l = stream::chunk_view(low, k);
         const auto ranges = [&](std::size_t a, std::size_t b, double* const* bufs) __attribute__((always_inline)) {
             std::size_t first = a;
             if (a == 0) {
@@ -59,14 +74,7 @@ public:
         close_ = close[k - 1];
         n_ += k - i;
     }
-    void fields(Fields& f) override {
-        f.count(n_);
-        f.num(seed_.sum);
-        f.num(avg_);
-        f.num(close_);
-    }
 
-private:
     std::uint64_t p_;
     AtrStep<1> step_;
     PlainMean seed_;
@@ -96,7 +104,7 @@ public:
             const ContiguousView<double> x{in[0], k};
             w_.slide(x[scalar - p_], x[scalar]);
             bands_over(x, w_, scalar, k, p_, up_, dn_, out[0], out[1], out[2]);
-            stream::push_newest(tail_, p_, this->n_, k - scalar, [&](std::size_t j) { return x[scalar + j]; });
+            stream::push_newest(tail_, k - scalar, [&](std::size_t j) { return x[scalar + j]; });
             this->n_ += k - scalar;
         }
     }
@@ -155,40 +163,13 @@ public:
             return;
         }
         atr_.feed(in, k, out);  // NaN before the first full window
-        const double *high = in[1], *low = in[2];
-        // Windows that reach back before the chunk one by one through the
-        // deque; those inside it by the batch function's rolling extreme.
-        const std::uint64_t n0 = n_;
-        const std::size_t one_by_one = p_ == 0 || k < p_ ? k : static_cast<std::size_t>(p_ - 1);
-        for (std::size_t i = 0; i < one_by_one; ++i, ++n_) {
-            if (long_) {
-                hi_.add(n_, high[i]);
-                if (n_ + 1 >= p_) out[0][i] = exit(hi_.value(), out[0][i]);
-            } else {
-                lo_.add(n_, low[i]);
-                if (n_ + 1 >= p_) out[0][i] = exit(lo_.value(), out[0][i]);
-            }
-        }
-        if (one_by_one == k) return;
-        const std::size_t p = static_cast<std::size_t>(p_);
-        double* const o = out[0];
-        if (long_) {
-            window_extreme<KeepMax>(ContiguousView<double>{high, k}, p,
-                                    [&](std::size_t i, double hi) { o[i] = exit(hi, o[i]); });
-        } else {
-            window_extreme<KeepMin>(ContiguousView<double>{low, k}, p,
-                                    [&](std::size_t i, double lo) { o[i] = exit(lo, o[i]); });
-        }
-        // A deque holds what the window's rows alone decide (a row leaves it
-        // from the back only for a later one): built again from the last p.
-        if (long_) {
-            hi_ = stream::StreamExtreme<KeepMax>(p_);
-            for (std::size_t j = k - p; j < k; ++j) hi_.add(n0 + j, high[j]);
-        } else {
-            lo_ = stream::StreamExtreme<KeepMin>(p_);
-            for (std::size_t j = k - p; j < k; ++j) lo_.add(n0 + j, low[j]);
-        }
-        n_ = n0 + k;
+        exits(in[1], in[2], k, out);
+    }
+    bool feed_rows(const MatrixView& m, double* const* out) override {
+        if (!known_) return false;
+        atr_.feed_rows(m, out);
+        exits(m.column(col::high), m.column(col::low), m.rows, out);
+        return true;
     }
     // The ATR's one row goes through its own peek (a copy of its few
     // scalars); the extreme is read without moving the window.
@@ -214,6 +195,44 @@ public:
     }
 
 private:
+    // The exits from the window extremes of the rows (arrays, or the candle
+    // matrix's columns in place), out[0] holding their ATR.
+    template <class X>
+    void exits(const X& high, const X& low, std::size_t k, double* const* out) {
+        // Windows that reach back before the chunk one by one through the
+        // deque; those inside it by the batch function's rolling extreme.
+        const std::uint64_t n0 = n_;
+        const std::size_t one_by_one = p_ == 0 || k < p_ ? k : static_cast<std::size_t>(p_ - 1);
+        for (std::size_t i = 0; i < one_by_one; ++i, ++n_) {
+            if (long_) {
+                hi_.add(n_, high[i]);
+                if (n_ + 1 >= p_) out[0][i] = exit(hi_.value(), out[0][i]);
+            } else {
+                lo_.add(n_, low[i]);
+                if (n_ + 1 >= p_) out[0][i] = exit(lo_.value(), out[0][i]);
+            }
+        }
+        if (one_by_one == k) return;
+        const std::size_t p = static_cast<std::size_t>(p_);
+        double* const o = out[0];
+        if (long_) {
+            window_extreme<KeepMax>(stream::chunk_view(high, k), p,
+                                    [&](std::size_t i, double hi) { o[i] = exit(hi, o[i]); });
+        } else {
+            window_extreme<KeepMin>(stream::chunk_view(low, k), p,
+                                    [&](std::size_t i, double lo) { o[i] = exit(lo, o[i]); });
+        }
+        // A deque holds what the window's rows alone decide (a row leaves it
+        // from the back only for a later one): built again from the last p.
+        if (long_) {
+            hi_ = stream::StreamExtreme<KeepMax>(p_);
+            for (std::size_t j = k - p; j < k; ++j) hi_.add(n0 + j, high[j]);
+        } else {
+            lo_ = stream::StreamExtreme<KeepMin>(p_);
+            for (std::size_t j = k - p; j < k; ++j) lo_.add(n0 + j, low[j]);
+        }
+        n_ = n0 + k;
+    }
     // The exit at the window's extreme high (long) or low (short).
     double exit(double extreme, double atr) const { return long_ ? extreme - (mult_ * atr) : extreme + (mult_ * atr); }
     std::uint64_t p_;
@@ -341,7 +360,7 @@ private:
         sum_ = s;
         a_ = v;
         close_ = close[k - 1];
-        stream::push_newest(atrs_, p_, n0 + i0, k - i0, [&](std::size_t j) { return a[i0 + j]; });
+        stream::push_newest(atrs_, k - i0, [&](std::size_t j) { return a[i0 + j]; });
         hi_ = stream::StreamExtreme<KeepMax>(p_);
         lo_ = stream::StreamExtreme<KeepMin>(p_);
         for (std::size_t i = k - p; i < k; ++i) {

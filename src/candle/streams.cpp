@@ -68,23 +68,22 @@ public:
     }
     double sum() const { return s_.s; }
     // The running sum, and `count` values kept without being summed
-    // (value(j), oldest first) after `before` pushed, for a caller that moves
-    // the sum along over a chunk itself.
+    // (value(j), oldest first), for a caller that moves the sum along over a
+    // chunk itself.
     RunningWindowSum& sums() { return s_; }
     template <class Value>
-    void keep(std::uint64_t before, std::size_t count, Value&& value) {
-        stream::push_newest(tail_, w_, before, count, value);
+    void keep(std::size_t count, Value&& value) {
+        stream::push_newest(tail_, count, value);
     }
     // The means of positions [a, k) of a chunk whose values v[] reach w back
-    // inside it (a >= w), by the batch function's loop, `before` values
-    // having been pushed.
-    void slide_over(const double* v, std::size_t a, std::size_t k, std::uint64_t before, double* out) {
+    // inside it (a >= w), by the batch function's loop.
+    void slide_over(const double* v, std::size_t a, std::size_t k, double* out) {
         if (w_ == 0) {
             std::fill(out + a, out + k, NaN);
             return;
         }
         running_mean_slide(v, a, k, w_, s_, out);
-        keep(before, k - a, [&](std::size_t j) { return v[a + j]; });
+        keep(k - a, [&](std::size_t j) { return v[a + j]; });
     }
     void fields(Fields& f, std::uint64_t fed) {
         f.num(s_.s);
@@ -112,20 +111,10 @@ private:
 class Qstick : public KernelOf<Qstick> {
 public:
     explicit Qstick(std::uint64_t period) : p_(period), inv_(1.0 / static_cast<double>(period)), sum_(period) {}
-    void feed(const double* const* in, std::size_t k, double* const* out) override {
-        const double *open = in[0], *close = in[1];
-        // Rows whose leaving value is in the chunk continue the batch loop.
-        const std::size_t one_by_one = p_ == 0 || k <= p_ ? k : static_cast<std::size_t>(p_);
-        for (std::size_t i = 0; i < one_by_one; ++i, ++n_) {
-            sum_.push(n_, close[i] - open[i]);
-            out[0][i] = value(sum_.sum());
-        }
-        if (one_by_one == k) return;
-        const std::size_t p = static_cast<std::size_t>(p_);
-        qstick_slide(ContiguousView<double>{open, k}, ContiguousView<double>{close, k}, p, k, p, inv_, sum_.sums(),
-                     out[0]);
-        sum_.keep(n_, k - p, [&](std::size_t j) { return close[p + j] - open[p + j]; });
-        n_ += k - p;
+    void feed(const double* const* in, std::size_t k, double* const* out) override { run(in[0], in[1], k, out); }
+    bool feed_rows(const MatrixView& m, double* const* out) override {
+        run(m.column(col::open), m.column(col::close), m.rows, out);
+        return true;
     }
     void peek(const double* const* in, double* const* out, std::unique_ptr<Kernel>&) const override {
         double sum;
@@ -138,6 +127,21 @@ public:
     }
 
 private:
+    // The rows (arrays, or the candle matrix's columns in place).
+    template <class X>
+    void run(const X& open, const X& close, std::size_t k, double* const* out) {
+        // Rows whose leaving value is in the chunk continue the batch loop.
+        const std::size_t one_by_one = p_ == 0 || k <= p_ ? k : static_cast<std::size_t>(p_);
+        for (std::size_t i = 0; i < one_by_one; ++i, ++n_) {
+            sum_.push(n_, close[i] - open[i]);
+            out[0][i] = value(sum_.sum());
+        }
+        if (one_by_one == k) return;
+        const std::size_t p = static_cast<std::size_t>(p_);
+        qstick_slide(stream::chunk_view(open, k), stream::chunk_view(close, k), p, k, p, inv_, sum_.sums(), out[0]);
+        sum_.keep(k - p, [&](std::size_t j) { return close[p + j] - open[p + j]; });
+        n_ += k - p;
+    }
     // Row n_'s value from the window's sum.
     double value(double sum) const { return p_ > 0 && n_ + 1 >= p_ ? inv_ * sum : 0.0; }
     std::uint64_t p_;
@@ -194,9 +198,9 @@ public:
             valleys[i] = ext.valley;
         }
         ext_ = ext;
-        middle_.slide_over(bps, a, k, n_, out[1]);
-        upper_.slide_over(peaks, a, k, n_, out[0]);
-        lower_.slide_over(valleys, a, k, n_, out[2]);
+        middle_.slide_over(bps, a, k, out[1]);
+        upper_.slide_over(peaks, a, k, out[0]);
+        lower_.slide_over(valleys, a, k, out[2]);
         for (std::size_t i = a; i < k; ++i) {
             out[0][i] = fraction_ * out[0][i];
             out[2][i] = fraction_ * out[2][i];

@@ -215,7 +215,7 @@ public:
         f_buf_.resize(p + m);
         super_smoother_run(ContiguousView<double>{in[0] + i, m}, s_.c, 0, m, f_buf_.data() + p, s_.x1, s_.o1, s_.o2);
         flex_run<Reflex>(f_buf_.data(), p, p + m, p, out[0] + i, ms_);
-        stream::push_newest(f_, saturated(p_, 1), this->n_, m, [&](std::size_t j) { return f_buf_[p + j]; });
+        stream::push_newest(f_, m, [&](std::size_t j) { return f_buf_[p + j]; });
         this->n_ += m;
         if (f_buf_.capacity() > 4096) f_buf_.release();
     }
@@ -264,7 +264,7 @@ public:
         const double* x = in[0];
         itrend_run(x, c_, i, k, out[1]);
         itrend_signals(out[1], i, k, out[0], out[2]);
-        stream::push_newest(it_, 21, n_, k - i, [&](std::size_t j) { return out[1][i + j]; });
+        stream::push_newest(it_, k - i, [&](std::size_t j) { return out[1][i + j]; });
         x2_ = x[k - 2];
         x1_ = x[k - 1];
         n_ += k - i;
@@ -359,8 +359,8 @@ public:
         for (std::size_t j = i - p; j < i; ++j) dist[j] = dist_.back(i - 1 - j);
         edcf_distances(x, i, k, p, dist);
         edcf_slide(x, dist, i, k, p, sums_, out[0]);
-        stream::push_newest(x_, saturated(p_, 1), n_, k - i, [&](std::size_t j) { return x[i + j]; });
-        stream::push_newest(dist_, saturated(p_, 1), n_, k - i, [&](std::size_t j) { return dist[i + j]; });
+        stream::push_newest(x_, k - i, [&](std::size_t j) { return x[i + j]; });
+        stream::push_newest(dist_, k - i, [&](std::size_t j) { return dist[i + j]; });
         n_ += k - i;
         if (dist_buf_.capacity() > 4096) dist_buf_.release();
     }
@@ -455,7 +455,7 @@ public:
         const double threshold = threshold_;
         for (std::size_t j = i; j < k; ++j) out[2][j] = phase.step(out[0][j], out[1][j], threshold, out[3][j]);
         angle_ = phase;
-        stream::push_newest(x_, len_, n_, m, [&](std::size_t j) { return xc_[L + j]; });
+        stream::push_newest(x_, m, [&](std::size_t j) { return xc_[L + j]; });
         n_ += m;
         if (xc_.capacity() > 4096) xc_.release();
     }
@@ -534,9 +534,9 @@ public:
         double* const w = w_buf_.data();
         for (std::size_t j = i - 6; j < i; ++j) w[j] = w_.back(i - 1 - j);
         pma_run(in[0], w, out[0], out[1], i, k);
-        stream::push_newest(x_, 7, n_, k - i, [&](std::size_t j) { return in[0][i + j]; });
-        stream::push_newest(w_, 7, n_, k - i, [&](std::size_t j) { return w[i + j]; });
-        stream::push_newest(predict_, 4, n_, k - i, [&](std::size_t j) { return out[0][i + j]; });
+        stream::push_newest(x_, k - i, [&](std::size_t j) { return in[0][i + j]; });
+        stream::push_newest(w_, k - i, [&](std::size_t j) { return w[i + j]; });
+        stream::push_newest(predict_, k - i, [&](std::size_t j) { return out[0][i + j]; });
         n_ += k - i;
         if (w_buf_.capacity() > 4096) w_buf_.release();
     }

@@ -43,6 +43,20 @@ struct RollingMean {
     }
 };
 
+// The rolling mean of p values moved along positions from .. to-1 of x
+// (from >= p): at position i, x[i - p] leaves and x[i] enters, and the mean
+// goes to out[i - from]. The batch sma's loop, and a stream's over its kept
+// values and a new chunk.
+template <class V>
+void slide_mean(const V& x, std::size_t p, std::size_t from, std::size_t to, RollingMean& m, double* out) {
+    RollingMean r = m;  // a local the outputs' stores cannot alias
+    for (std::size_t i = from; i < to; ++i) {
+        r.slide(x[i - p], x[i]);
+        out[i - from] = r.mean();
+    }
+    m = r;
+}
+
 // The plain mean of a first window that seeds a Wilder average: NaN is not
 // skipped.
 struct PlainMean {

@@ -34,6 +34,12 @@ constexpr std::uint64_t saturated(std::uint64_t p, std::uint64_t extra) {
     return p + extra < p ? static_cast<std::uint64_t>(-1) : p + extra;
 }
 
+// A chunk at least this long is fed through the batch function's own
+// kernels (see stream_batch.hpp), once the state is past its start; shorter chunks
+// take the per-value steps, for which the kernels' set-up would cost more
+// than it saves. Either way gives the same bits.
+inline constexpr std::size_t kLongChunk = 64;
+
 // The last `w` values of a series, kept contiguous (so that a window can be
 // handed to a batch kernel as a plain view) in a buffer of at most 2w values
 // that grows with the history: a huge window costs only what was fed.
@@ -51,6 +57,21 @@ public:
         }
         buf_.push_back(v);
     }
+    // The values held, then x[0 .. k-1], contiguous: a batch kernel runs
+    // over them as over its own series, the new values from index
+    // `size() - k` on. unjoin(k) then drops them again.
+    ContiguousView<double> join(const double* x, std::size_t k) {
+        buf_.insert(buf_.end(), x, x + k);
+        return ContiguousView<double>{buf_.data(), buf_.size()};
+    }
+    ContiguousView<double> join(const SeriesView& x, std::size_t k) {
+        for (std::size_t i = 0; i < k; ++i) buf_.push_back(x[i]);
+        return ContiguousView<double>{buf_.data(), buf_.size()};
+    }
+    void unjoin(std::size_t k) { buf_.resize(buf_.size() - k); }
+    std::uint64_t width() const { return w_; }
+    // How many values the buffer holds (held_after the pushes so far).
+    std::uint64_t held() const { return buf_.size(); }
     // The value `back` positions before the newest (0: the newest).
     double back(std::size_t back) const { return buf_[buf_.size() - 1 - back]; }
     // The newest min(held, w) values, oldest first.
@@ -117,6 +138,11 @@ public:
         }
         scratch->feed(in, 1, out);
     }
+    // A long chunk of candle rows read in place, as the batch function reads
+    // its matrix (the columns copied out would cost as much as its kernel):
+    // a kernel that can, does so and returns true; otherwise the caller
+    // copies the columns and calls feed.
+    virtual bool feed_rows(const MatrixView& /*candles*/, double* const* /*out*/) { return false; }
     // Every field of the state, rows fed first; a restored state that breaks
     // an invariant throws ValueError.
     virtual void fields(Fields& f) = 0;

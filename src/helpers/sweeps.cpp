@@ -14,8 +14,9 @@ constexpr std::size_t W = sizeof(Wide) / sizeof(double);
 // own accumulator adding in index order from -0.0, so every window rounds
 // exactly as the one-at-a-time loop.
 // With Mean, each sum is then divided by p.
+// The sums go to dst[0 .. 4W-1].
 template <bool Mean = false>
-[[gnu::always_inline]] inline void sum_block(const double* v, std::size_t i, std::uint64_t p, double* out) {
+[[gnu::always_inline]] inline void sum_block(const double* v, std::size_t i, std::uint64_t p, double* dst) {
     const double* first = v + (i + 1 - p);
     const Wide z = -Wide{};  // -0.0 in every lane
     Wide s0 = z, s1 = z, s2 = z, s3 = z;
@@ -32,10 +33,10 @@ template <bool Mean = false>
         s2 = s2 / pd;
         s3 = s3 / pd;
     }
-    store_lanes(out + i, s0);
-    store_lanes(out + i + W, s1);
-    store_lanes(out + i + 2 * W, s2);
-    store_lanes(out + i + 3 * W, s3);
+    store_lanes(dst, s0);
+    store_lanes(dst + W, s1);
+    store_lanes(dst + 2 * W, s2);
+    store_lanes(dst + 3 * W, s3);
 }
 
 inline double sum_one(const double* v, std::size_t i, std::uint64_t p) {
@@ -44,21 +45,28 @@ inline double sum_one(const double* v, std::size_t i, std::uint64_t p) {
     return s;
 }
 
-[[gnu::always_inline]] inline void window_sums_lanes(const double* v, std::size_t n, std::uint64_t p, double* out) {
-    std::size_t i = in_blocks<4 * W>(p - 1, n, [&](std::size_t i) KORVA_LANES { sum_block(v, i, p, out); });
-    for (; i < n; ++i) out[i] = sum_one(v, i, p);
+// Windows ending at `first` (>= p - 1) and later, into out[i - first].
+[[gnu::always_inline]] inline void window_sums_lanes(const double* v, std::size_t n, std::uint64_t p, std::size_t first,
+                                                     double* out) {
+    std::size_t i =
+        in_blocks<4 * W>(first, n, [&](std::size_t i) KORVA_LANES { sum_block(v, i, p, out + (i - first)); });
+    for (; i < n; ++i) out[i - first] = sum_one(v, i, p);
 }
 
 [[gnu::always_inline]] inline void window_means_lanes(double* v, std::size_t n, std::uint64_t p) {
     windows_in_place<4 * W>(
-        v, n, p, [&](const double* x, std::size_t i) KORVA_LANES { sum_block<true>(x, i, p, v); },
+        v, n, p, [&](const double* x, std::size_t i) KORVA_LANES { sum_block<true>(x, i, p, v + i); },
         [&](const double* x, std::size_t i) { v[i] = sum_one(x, i, p) / static_cast<double>(p); });
 }
 
 }  // namespace
 
 void fresh_window_sums(const double* v, std::size_t n, std::uint64_t p, double* out) {
-    simd::dispatch([&](auto) KORVA_LANES { window_sums_lanes(v, n, p, out); });
+    simd::dispatch([&](auto) KORVA_LANES { window_sums_lanes(v, n, p, p - 1, out + (p - 1)); });
+}
+
+void fresh_window_sums_from(const double* v, std::size_t n, std::uint64_t p, std::size_t first, double* out) {
+    simd::dispatch([&](auto) KORVA_LANES { window_sums_lanes(v, n, p, first, out); });
 }
 
 void fresh_window_means_in_place(double* v, std::size_t n, std::uint64_t p) {

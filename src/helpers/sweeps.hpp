@@ -56,6 +56,9 @@ template <std::size_t B, class Block, class One>
 // afresh left to right from -0.0 (the identity, so a window of -0.0 values
 // keeps its sign). Requires 1 <= p <= n.
 void fresh_window_sums(const double* v, std::size_t n, std::uint64_t p, double* out);
+// The same for the windows ending at first .. n-1 (first >= p - 1), into
+// out[0 ..]: a stream's over its kept values and a new chunk.
+void fresh_window_sums_from(const double* v, std::size_t n, std::uint64_t p, std::size_t first, double* out);
 // The same sums divided by p, written over v itself: v[p-1 .. n-1] become
 // the means.
 void fresh_window_means_in_place(double* v, std::size_t n, std::uint64_t p);

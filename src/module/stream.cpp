@@ -298,6 +298,41 @@ void batch_on_empty(const StreamObject* s, const Arg& data) {
     k.fn->impl(std::span<const Arg>(all.data(), k.fn->count));
 }
 
+// The columns a stream reads, out of the matrix in one pass over its rows
+// (each row's values share a cache line), into scratch the thread keeps for
+// the next call: a long history's copy then costs no fresh pages. Scratch
+// beyond kKeptScratch values is given back after the call.
+constexpr std::size_t kKeptScratch = std::size_t{1} << 21;
+thread_local std::vector<double> column_scratch;
+
+struct ScratchTrim {
+    ~ScratchTrim() {
+        if (column_scratch.capacity() > kKeptScratch) column_scratch = std::vector<double>();
+    }
+};
+
+template <std::size_t Cols>
+void copy_rows(const MatrixView& m, double* const* dst, const std::ptrdiff_t* at) {
+    for (std::size_t i = 0; i < m.rows; ++i) {
+        const char* row = m.base + static_cast<std::ptrdiff_t>(i) * m.row_stride;
+        for (std::size_t c = 0; c < Cols; ++c) dst[c][i] = load<double>(row + at[c]);
+    }
+}
+
+void copy_columns(const MatrixView& m, const stream::Entry& e, const double** in) {
+    const std::size_t n = m.rows, cols = e.column_count;
+    if (column_scratch.size() < n * cols) column_scratch.resize(n * cols);
+    double* dst[6];
+    std::ptrdiff_t at[6];
+    for (std::size_t c = 0; c < cols; ++c) {
+        dst[c] = column_scratch.data() + c * n;
+        at[c] = static_cast<std::ptrdiff_t>(e.columns[c]) * m.col_stride;
+        in[c] = dst[c];
+    }
+    [&]<std::size_t... C>(std::index_sequence<C...>) { ((cols == C + 1 ? copy_rows<C + 1>(m, dst, at) : void()), ...); }
+    (std::make_index_sequence<6>{});
+}
+
 PyObject* extend(PyObject* self, PyObject* values) {
     return guarded([&]() -> PyObject* {
         StreamObject* s = as_stream(self);
@@ -308,25 +343,15 @@ PyObject* extend(PyObject* self, PyObject* values) {
         std::vector<std::vector<double>> columns;
         const double* in[6] = {};
         std::size_t n = 0;
-        std::unique_ptr<double[]> block;  // the columns read, one after another
+        const MatrixView* rows = nullptr;
         if (e.column_count > 0) {
-            const MatrixView m = std::get<MatrixView>(a);
+            const MatrixView& m = std::get<MatrixView>(a);
             n = m.rows;
             if (n == 0) {
                 if (!e.has_columns(m.cols)) batch_on_empty(s, a);
             } else {
                 e.require_columns(m.cols);
-                // One pass over the rows (a row's prices share a cache line),
-                // into storage nothing is written to twice: on long chunks the
-                // copy otherwise costs about what a cheap kernel does.
-                const std::size_t cols = e.column_count;
-                block.reset(new double[cols * n]);
-                SeriesView src[6];
-                for (std::size_t c = 0; c < cols; ++c) src[c] = m.column(e.columns[c]);
-                double* const dst = block.get();
-                for (std::size_t i = 0; i < n; ++i)
-                    for (std::size_t c = 0; c < cols; ++c) dst[c * n + i] = src[c][i];
-                for (std::size_t c = 0; c < cols; ++c) in[c] = dst + c * n;
+                rows = &m;
             }
         } else {
             const SeriesView x = std::get<SeriesView>(a);
@@ -340,6 +365,7 @@ PyObject* extend(PyObject* self, PyObject* values) {
             }
         }
         make_room(*s->kernel, n);
+        const ScratchTrim trim;
         s->kernel->admit(s->kernel->fed() + n);
         std::vector<Series> results;
         results.reserve(k.outputs);
@@ -348,7 +374,10 @@ PyObject* extend(PyObject* self, PyObject* values) {
             results.emplace_back(n);
             out[q] = results.back().data();
         }
-        s->kernel->feed(in, n, out);
+        if (!rows || n < stream::kLongChunk || !s->kernel->feed_rows(*rows, out)) {
+            if (rows) copy_columns(*rows, e, in);
+            s->kernel->feed(in, n, out);
+        }
         if (k.fn->result == table::Result::Series) return static_cast<PyObject*>(results[0].release());
         // Output q as an array: the float64 one itself, or its values as bools.
         const auto array = [&](std::size_t q) {

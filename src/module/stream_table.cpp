@@ -62,22 +62,24 @@ public:
     void feed(const double* const* in, std::size_t k, double* const* out) override {
         if (k == 0) return;
         Arg chunk;
-        const std::size_t lead = n_ == 0 ? 0 : static_cast<std::size_t>(keep_);
-        if ((n_ == 0 || (n_ >= keep_ && k > lead)) && in_place(in, k, chunk)) {
-            if (lead > 0) {
-                append(in, 0, lead);
-                take(run(rows_), lead, out, 0);
-            }
-            if (k > lead) take(run(chunk), k - lead, out, lead);
-            rows_.clear();
-            append(in, k - std::min<std::size_t>(k, keep_), k);
-        } else {
-            append(in, 0, k);
-            take(run(rows_), k, out, 0);
-            const std::size_t m = rows_.size() / cols_;
-            if (m > keep_) rows_.erase(rows_.begin(), rows_.begin() + static_cast<std::ptrdiff_t>((m - keep_) * cols_));
+        if (whole_windows(k) && in_place(in, k, chunk)) {
+            feed_long(in, chunk, k, out);
+            return;
         }
+        append(in, 0, k);
+        take(run(rows_), k, out, 0);
+        const std::size_t m = rows_.size() / cols_;
+        if (m > keep_) rows_.erase(rows_.begin(), rows_.begin() + static_cast<std::ptrdiff_t>((m - keep_) * cols_));
         n_ += k;
+    }
+    // The candle matrix itself is the batch function's input there, as a
+    // caller's own call would pass it.
+    bool feed_rows(const MatrixView& m, double* const* out) override {
+        if (cols_ != 6 || !whole_windows(m.rows)) return false;
+        SeriesView columns[6];
+        for (std::size_t c = 0; c < 6; ++c) columns[c] = m.column(c);
+        feed_long(columns, Arg{m}, m.rows, out);
+        return true;
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -87,8 +89,27 @@ public:
     }
 
 private:
-    // Rows [a, b) of a chunk appended to the kept rows, row-major.
-    void append(const double* const* in, std::size_t a, std::size_t b) {
+    // Whether positions of a chunk of k rows have their whole window in it
+    // (the kept rows are then the window of its first positions).
+    bool whole_windows(std::size_t k) const { return n_ == 0 || (n_ >= keep_ && k > static_cast<std::size_t>(keep_)); }
+    // The chunk's leading positions over the kept rows, the rest over the
+    // chunk itself (`chunk`, the same rows as in[]).
+    template <class X>
+    void feed_long(const X* in, const Arg& chunk, std::size_t k, double* const* out) {
+        const std::size_t lead = n_ == 0 ? 0 : static_cast<std::size_t>(keep_);
+        if (lead > 0) {
+            append(in, 0, lead);
+            take(run(rows_), lead, out, 0);
+        }
+        if (k > lead) take(run(chunk), k - lead, out, lead);
+        rows_.clear();
+        append(in, k - std::min<std::size_t>(k, keep_), k);
+        n_ += k;
+    }
+    // Rows [a, b) of a chunk (arrays or column views) appended to the kept
+    // rows, row-major.
+    template <class X>
+    void append(const X* in, std::size_t a, std::size_t b) {
         const std::size_t held = rows_.size() / cols_;
         rows_.resize((held + b - a) * cols_);
         for (std::size_t i = a; i < b; ++i)

@@ -52,12 +52,9 @@ Series kama(SeriesView source, std::uint64_t period, std::uint64_t fast_length, 
         for (std::size_t j = 0; j + 1 < period; ++j) vol = KamaStep::enter(vol, x[j], x[j + 1]);
         const KamaStep k(fast_length, slow_length);
         double prev = out[period - 1];
-        for (std::size_t i = 0; i + period < n; ++i) {
-            const std::size_t p = period + i;
-            vol = KamaStep::enter(vol, x[p - 1], x[p]);
-            if (i > 0) vol = KamaStep::leave(vol, x[i - 1], x[i]);
-            out[p] = prev = k.value(vol, prev, x[p], x[i]);
-        }
+        vol = KamaStep::enter(vol, x[period - 1], x[period]);
+        out[period] = prev = k.value(vol, prev, x[period], x[0]);
+        k.run(x, period, period + 1, vol, prev, out.data() + period + 1);
     });
     return out;
 }
@@ -95,11 +92,8 @@ Series maaq(SeriesView source, std::uint64_t period, std::uint64_t fast_period, 
         auto dif = [&](std::size_t j) { return MaaqStep::change(x[j - 1], x[j]); };
         double noise = -0.0;
         for (std::size_t j = 1; j <= period; ++j) noise = noise + dif(j);
-        for (std::size_t i = 0; i + period < n; ++i) {
-            const std::size_t p = period + i;
-            if (i > 0) noise = MaaqStep::slide(noise, dif(p), dif(i));
-            out[p] = step.value(noise, out[p - 1], x[p], x[i]);
-        }
+        double prev = out[period] = step.value(noise, out[period - 1], x[period], x[0]);
+        step.run(x, period, period + 1, noise, prev, out.data() + period + 1);
     });
     return out;
 }

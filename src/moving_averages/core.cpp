@@ -20,12 +20,14 @@ namespace {
 // Output rows of the weighted mean computed thirty-two at a time: each lane
 // is its own accumulator summed in index order, so rounding is unchanged;
 // four independent vector chains hide the latency of the additions.
+// The windows ending at positions from .. n-1 (from >= p - 1) go to
+// out[i - from]: a stream runs it over its kept values and a new chunk.
 template <class V>
-[[gnu::always_inline]] inline void weighted_means_lanes(const V& x, std::uint64_t p, double* out) {
+[[gnu::always_inline]] inline void weighted_means_lanes(const V& x, std::uint64_t p, std::size_t from, double* out) {
     const std::size_t n = x.size();
     // p(p + 1) is even, so the integer division is exact, as in the host's code.
     const double denom = static_cast<double>((p + p * p) / 2);  // NOLINT(bugprone-integer-division)
-    std::size_t i = p - 1;
+    std::size_t i = from;
     if constexpr (std::is_same_v<V, ContiguousView<double>>) {
         constexpr std::size_t W = sizeof(Wide) / sizeof(double);
         i = in_blocks<4 * W>(
@@ -39,18 +41,19 @@ template <class V>
                     s2 = s2 + lanes_at<Wide>(first + j + 2 * W) * w;
                     s3 = s3 + lanes_at<Wide>(first + j + 3 * W) * w;
                 }
-                store_lanes(out + i, s0 / denom);
-                store_lanes(out + i + W, s1 / denom);
-                store_lanes(out + i + 2 * W, s2 / denom);
-                store_lanes(out + i + 3 * W, s3 / denom);
+                double* o = out + (i - from);
+                store_lanes(o, s0 / denom);
+                store_lanes(o + W, s1 / denom);
+                store_lanes(o + 2 * W, s2 / denom);
+                store_lanes(o + 3 * W, s3 / denom);
             });
     }
-    for (; i < n; ++i) out[i] = linear_weighted_mean(x, i, p);
+    for (; i < n; ++i) out[i - from] = linear_weighted_mean(x, i, p);
 }
 
 template <class V>
-[[gnu::noinline]] void weighted_means(const V& x, std::uint64_t p, double* out) {
-    simd::dispatch([&](auto) KORVA_LANES { weighted_means_lanes(x, p, out); });
+[[gnu::noinline]] void weighted_means(const V& x, std::uint64_t p, std::size_t from, double* out) {
+    simd::dispatch([&](auto) KORVA_LANES { weighted_means_lanes(x, p, from, out); });
 }
 
 // Every stage seeded with x[0]; positions 1 .. n-1 written to out.
@@ -78,10 +81,7 @@ Series sma(SeriesView source, std::uint64_t period) {
         RollingMean m;
         m.start(x, period);
         out[period - 1] = m.mean();
-        for (std::size_t i = 0; i + period < n; ++i) {
-            m.slide(x[i], x[i + period]);
-            out[i + period] = m.mean();
-        }
+        slide_mean(x, period, period, n, m, out.data() + period);
     });
     return out;
 }
@@ -175,8 +175,19 @@ Series wma(SeriesView source, std::uint64_t period) {
     if (period == 0 || period > n) return Series(n, NaN);
     Series out(n);
     std::fill_n(out.data(), period - 1, NaN);
-    with_view(source, [&](const auto& x) { weighted_means(x, period, out.data()); });
+    with_view(source, [&](const auto& x) { weighted_means(x, period, period - 1, out.data() + (period - 1)); });
     return out;
+}
+
+void wma_from(ContiguousView<double> x, std::uint64_t period, std::size_t from, double* out) {
+    const std::size_t n = x.size();
+    if (period == 0 || period > n) {
+        std::fill_n(out, n - from, NaN);
+        return;
+    }
+    const std::size_t first = std::max<std::size_t>(from, period - 1);
+    std::fill_n(out, first - from, NaN);
+    weighted_means(x, period, first, out + (first - from));
 }
 
 Series dema(SeriesView source, std::uint64_t period) {
@@ -216,10 +227,9 @@ Series zlema(SeriesView source, std::uint64_t period) {
     if (lag >= n) index_out_of_range(static_cast<std::size_t>(lag), n);
     const EmaCoefficients c = ema_coefficients(period);
     with_view(source, [&](const auto& x) {
-        auto compensated = [&](std::size_t i) { return zlema_input(x[i], x[i - lag]); };
-        double e = compensated(lag);
+        double e = zlema_input(x[lag], x[0]);
         out[lag] = e;
-        for (std::size_t i = lag + 1; i < n; ++i) out[i] = e = smooth(c, e, compensated(i));
+        zlema_run(x, lag, lag + 1, c, e, out.data() + lag + 1);
     });
     return out;
 }

@@ -16,6 +16,8 @@ Series smma(SeriesView source, std::uint64_t length);
 Series rma(SeriesView source, std::uint64_t length);
 Series wilders(SeriesView source, std::uint64_t period);
 Series wma(SeriesView source, std::uint64_t period);
+// wma's values at positions from .. x.size()-1 of x, into out[0 ..].
+void wma_from(ContiguousView<double> x, std::uint64_t period, std::size_t from, double* out);
 Series dema(SeriesView source, std::uint64_t period);
 Series tema(SeriesView source, std::uint64_t period);
 Series zlema(SeriesView source, std::uint64_t period);

@@ -65,6 +65,21 @@ struct KamaStep {
         const double sc = s * s;
         return prev + sc * (now - prev);
     }
+    // Positions from .. x.size()-1 of x (from > period) into out[0 ..]: the
+    // window's volatility moved along (x[p-1] to x[p] entering, x[p-period-1]
+    // to x[p-period] leaving) and the average from `prev`, both left at the
+    // last position. The batch loop, and a stream's over its kept values and
+    // a new chunk.
+    template <class V>
+    void run(const V& x, std::size_t period, std::size_t from, double& vol, double& prev, double* out) const {
+        double v = vol, pr = prev;  // locals the outputs' stores cannot alias
+        for (std::size_t p = from; p < x.size(); ++p) {
+            v = leave(enter(v, x[p - 1], x[p]), x[p - period - 1], x[p - period]);
+            out[p - from] = pr = value(v, pr, x[p], x[p - period]);
+        }
+        vol = v;
+        prev = pr;
+    }
 };
 
 // t3's six EMA stages and its weighting of the last four; `first` is its
@@ -90,6 +105,15 @@ struct T3Step : ChainStep<6, 0> {
 // zlema's lag-compensated input: the price plus its change over the lag.
 inline double zlema_input(double now, double lagged) { return now + (now - lagged); }
 
+// zlema's EMA at positions from .. x.size()-1 of x (from > lag) into
+// out[0 ..], from `e`, which is left at the last.
+template <class V>
+void zlema_run(const V& x, std::size_t lag, std::size_t from, const EmaCoefficients& c, double& e, double* out) {
+    double v = e;
+    for (std::size_t i = from; i < x.size(); ++i) out[i - from] = v = smooth(c, v, zlema_input(x[i], x[i - lag]));
+    e = v;
+}
+
 // vwma's running totals of price x volume and of volume. Window sums are
 // differences of running totals, not re-summed windows: they carry the
 // totals' rounding, as the host's cumulative sums did.
@@ -112,6 +136,21 @@ struct VwmaTotals {
     }
     static double value(double num, double den) {
         return den == 0.0 ? std::numeric_limits<double>::quiet_NaN() : num / den;
+    }
+    // Rows from .. close.size()-1 (from > p) into out[0 ..]: the leading
+    // totals take row i and the trailing ones row i - p. The batch loop, and
+    // a stream's over its kept rows and a new chunk.
+    template <class C, class V>
+    static void run(const C& close, const V& volume, std::size_t p, std::size_t from, VwmaTotals& lead,
+                    VwmaTotals& trail, double* out) {
+        VwmaTotals a = lead, b = trail;  // locals the outputs' stores cannot alias
+        for (std::size_t i = from; i < close.size(); ++i) {
+            a.next(close[i], volume[i]);
+            b.next(close[i - p], volume[i - p]);
+            out[i - from] = value(a.price_volume - b.price_volume, a.volume - b.volume);
+        }
+        lead = a;
+        trail = b;
     }
 };
 
@@ -195,6 +234,17 @@ struct MaaqStep {
         const double er = noise == 0.0 ? 0.0 : std::fabs(now - then) / noise;
         const double t = slow_sc + fast_sc * er;
         return prev + (t * t) * (now - prev);
+    }
+    // As KamaStep::run, with the noise of the last `period` changes.
+    template <class V>
+    void run(const V& x, std::size_t period, std::size_t from, double& noise, double& prev, double* out) const {
+        double nz = noise, pr = prev;
+        for (std::size_t p = from; p < x.size(); ++p) {
+            nz = slide(nz, change(x[p - 1], x[p]), change(x[p - period - 1], x[p - period]));
+            out[p - from] = pr = value(nz, pr, x[p], x[p - period]);
+        }
+        noise = nz;
+        prev = pr;
     }
 };
 

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <string>
 #include <string_view>
@@ -15,6 +16,8 @@
 #include "../helpers/recurrence_lanes.hpp"
 #include "../helpers/result.hpp"
 #include "../helpers/smoothing.hpp"
+#include "../helpers/stream_batch.hpp"
+#include "core.hpp"
 #include "steps.hpp"
 
 namespace korva::ma::streams {
@@ -62,10 +65,17 @@ class Sma : public KernelOf<Sma> {
 public:
     explicit Sma(std::uint64_t p) : p_(p), tail_(p) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
+        std::size_t i = 0;
+        for (; i < k && (n_ < p_ || p_ == 0 || k - i < stream::kLongChunk); ++i, ++n_) {
             out[0][i] = next(m_, in[0][i]);
             tail_.push(in[0][i]);
         }
+        if (i == k) return;
+        // A full window is kept: the batch loop from there.
+        stream::run_long<1>({&tail_}, {in[0] + i}, k - i, [&](const auto& x, std::size_t from, std::size_t at) {
+            slide_mean(x[0], static_cast<std::size_t>(p_), from, x[0].size(), m_, out[0] + i + at);
+        });
+        n_ += k - i;
     }
     void peek(const double* const* in, double* const* out, std::unique_ptr<Kernel>&) const override {
         RollingMean m = m_;
@@ -138,6 +148,14 @@ class Wma : public KernelOf<Wma> {
 public:
     explicit Wma(std::uint64_t p) : p_(p), tail_(p) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
+        if (k >= stream::kLongChunk) {
+            // The kept values start the first new window, or the history.
+            stream::run_long<1>({&tail_}, {in[0]}, k, [&](const auto& x, std::size_t from, std::size_t at) {
+                wma_from(x[0], p_, from, out[0] + at);
+            });
+            n_ += k;
+            return;
+        }
         for (std::size_t i = 0; i < k; ++i, ++n_) {
             tail_.push(in[0][i]);
             out[0][i] = p_ > 0 && n_ + 1 >= p_ ? linear_weighted_mean(tail_.window(), p_ - 1, p_) : NaN;
@@ -221,10 +239,17 @@ public:
         if (p_ == 0 && n > 0) index_out_of_range(static_cast<std::size_t>(-1), static_cast<std::size_t>(n));
     }
     void feed(const double* const* in, std::size_t k, double* const* out) override {
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
+        std::size_t i = 0;
+        for (; i < k && (n_ <= p_ || k - i < stream::kLongChunk); ++i, ++n_) {
             out[0][i] = next(vol_, prev_, in[0][i]);
             tail_.push(in[0][i]);
         }
+        if (i == k) return;
+        // Past the first window: the batch loop from the stream's state.
+        stream::run_long<1>({&tail_}, {in[0] + i}, k - i, [&](const auto& x, std::size_t from, std::size_t at) {
+            step_.run(x[0], static_cast<std::size_t>(p_), from, vol_, prev_, out[0] + i + at);
+        });
+        n_ += k - i;
     }
     void peek(const double* const* in, double* const* out, std::unique_ptr<Kernel>&) const override {
         double vol = vol_, prev = prev_;
@@ -260,31 +285,43 @@ private:
 class Prices {
 public:
     explicit Prices(std::string_view source_type) : source_(source_type) {}
-    const double* of(const double* const* in, std::size_t k) {
-        rows_.resize(6 * k);
-        for (std::size_t i = 0; i < k; ++i)
-            for (std::size_t c = 0; c < 6; ++c) rows_[6 * i + c] = in[c][i];
-        constexpr auto step = static_cast<std::ptrdiff_t>(sizeof(double));
-        const MatrixView m{reinterpret_cast<const char*>(rows_.data()), 6 * step, step, k, 6};
-        const PriceSource price(m, source_, NameCase::Fold, derived_);
-        prices_.resize(k);
-        with_view(price.view(), [&](const auto& y) {
-            for (std::size_t i = 0; i < k; ++i) prices_[i] = y[i];
-        });
-        return prices_.data();
+    // f(view of the k prices), the view as the batch function's own.
+    template <class F>
+    void with(const double* const* in, std::size_t k, F&& f) {
+        with(matrix(in, k), f);
     }
-    // Scratch only: a large call's buffers are not kept.
-    void trim() {
-        if (rows_.capacity() > 6 * 4096) {
+    template <class F>
+    void with(const MatrixView& candles, F&& f) {
+        {
+            const PriceSource price(candles, source_, NameCase::Fold, derived_);
+            with_view(price.view(), f);
+        }
+        // Scratch only: a large call's buffers are not kept.
+        if (rows_.capacity() > 6 * 4096 || derived_.capacity() > 4096) {
             rows_.release();
-            prices_.release();
             derived_.release();
         }
     }
 
 private:
+    // The columns as one matrix: read in place when they lie evenly spaced
+    // in memory (a long chunk's copied columns, or one row's values), else
+    // copied into rows.
+    MatrixView matrix(const double* const* in, std::size_t k) {
+        constexpr auto step = static_cast<std::ptrdiff_t>(sizeof(double));
+        const auto at = [&](std::size_t c) { return reinterpret_cast<std::uintptr_t>(in[c]); };
+        const std::uintptr_t gap = at(1) - at(0);
+        bool even = at(1) > at(0) && gap % sizeof(double) == 0;
+        for (std::size_t c = 2; c < 6 && even; ++c) even = at(c) - at(c - 1) == gap && at(c) > at(c - 1);
+        if (even) return MatrixView{reinterpret_cast<const char*>(in[0]), step, static_cast<std::ptrdiff_t>(gap), k, 6};
+        rows_.resize(6 * k);
+        for (std::size_t i = 0; i < k; ++i)
+            for (std::size_t c = 0; c < 6; ++c) rows_[6 * i + c] = in[c][i];
+        return MatrixView{reinterpret_cast<const char*>(rows_.data()), 6 * step, step, k, 6};
+    }
+
     std::string source_;
-    Scratch rows_, prices_, derived_;
+    Scratch rows_, derived_;
 };
 
 // t3: the price its source_type names, then the six EMA stages.
@@ -294,16 +331,23 @@ public:
         : step_(period, vfactor), prices_(source_type) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
         if (k == 0) return;
-        const double* y[1] = {prices_.of(in, k)};
+        prices_.with(in, k, [&](const auto& y) { run(y, k, out); });
+    }
+    bool feed_rows(const MatrixView& m, double* const* out) override {
+        prices_.with(m, [&](const auto& y) { run(y, m.rows, out); });
+        return true;
+    }
+    // The batch recurrence over the chunk's prices.
+    template <class V>
+    void run(const V& y, std::size_t k, double* const* out) {
         std::size_t first = 0;
         if (n_ == 0) {
-            for (double& v : s_) v = y[0][0];
-            out[0][0] = step_.first(y[0][0]);
+            for (double& v : s_) v = y[0];
+            out[0][0] = step_.first(y[0]);
             first = 1;
         }
-        rec::run(step_, y, out, first, k, s_);
+        rec::run_view(step_, y, out, first, k, s_);
         n_ += k;
-        prices_.trim();
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -326,9 +370,17 @@ public:
         if (period_ < n && lag_ >= n) index_out_of_range(static_cast<std::size_t>(lag_), static_cast<std::size_t>(n));
     }
     void feed(const double* const* in, std::size_t k, double* const* out) override {
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
+        std::size_t i = 0;
+        for (; i < k && (n_ <= lag_ || k - i < stream::kLongChunk); ++i, ++n_) {
             out[0][i] = next(e_, in[0][i]);
             tail_.push(in[0][i]);
+        }
+        if (i < k) {
+            // Past the seed: the batch loop from the stream's average.
+            stream::run_long<1>({&tail_}, {in[0] + i}, k - i, [&](const auto& x, std::size_t from, std::size_t at) {
+                zlema_run(x[0], static_cast<std::size_t>(lag_), from, c_, e_, out[0] + i + at);
+            });
+            n_ += k - i;
         }
         if (!shown(n_)) std::fill_n(out[0], k, NaN);
     }
@@ -364,13 +416,29 @@ private:
 class Vwma : public KernelOf<Vwma> {
 public:
     explicit Vwma(std::uint64_t period) : p_(period), closes_(period), volumes_(period) {}
-    void feed(const double* const* in, std::size_t k, double* const* out) override {
-        const double *close = in[0], *volume = in[1];
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
-            out[0][i] = next(lead_, trail_, close[i], volume[i]);
+    void feed(const double* const* in, std::size_t k, double* const* out) override { run(in[0], in[1], k, out[0]); }
+    bool feed_rows(const MatrixView& m, double* const* out) override {
+        run(m.column(col::close), m.column(col::volume), m.rows, out[0]);
+        return true;
+    }
+    // The rows by the scalar steps until the first window is past, then a
+    // long rest by the batch loop from the stream's totals.
+    template <class X>
+    void run(const X& close, const X& volume, std::size_t k, double* out) {
+        std::size_t i = 0;
+        for (; i < k && (p_ == 0 || n_ <= p_ || k - i < stream::kLongChunk); ++i, ++n_) {
+            out[i] = next(lead_, trail_, close[i], volume[i]);
             closes_.push(close[i]);
             volumes_.push(volume[i]);
         }
+        if (i == k) return;
+        const auto c = stream::rows_from(close, i), v = stream::rows_from(volume, i);
+        stream::run_long<2>({&closes_, &volumes_}, std::array<decltype(c), 2>{c, v}, k - i,
+                            [&](const auto& x, std::size_t from, std::size_t at) {
+                                VwmaTotals::run(x[0], x[1], static_cast<std::size_t>(p_), from, lead_, trail_,
+                                                out + i + at);
+                            });
+        n_ += k - i;
     }
     void peek(const double* const* in, double* const* out, std::unique_ptr<Kernel>&) const override {
         VwmaTotals lead = lead_, trail = trail_;
@@ -409,7 +477,9 @@ class Jma : public KernelOf<Jma> {
 public:
     Jma(std::uint64_t period, double phase, std::uint64_t power) : step_(period, phase, power) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
-        for (std::size_t i = 0; i < k; ++i, ++n_) out[0][i] = n_ == 0 ? s_.out = in[0][i] : step_.next(s_, in[0][i]);
+        JmaStep::State s = s_;  // a local the outputs' stores cannot alias, as in the batch loop
+        for (std::size_t i = 0; i < k; ++i, ++n_) out[0][i] = n_ == 0 ? s.out = in[0][i] : step_.next(s, in[0][i]);
+        s_ = s;
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -425,10 +495,12 @@ class Hwma : public KernelOf<Hwma> {
 public:
     Hwma(double na, double nb, double nc) : step_(na, nb, nc) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
+        HwmaStep::State s = s_;
         for (std::size_t i = 0; i < k; ++i, ++n_) {
-            if (n_ == 0) s_ = {in[0][i], 0.0, 0.0};
-            out[0][i] = step_.next(s_, in[0][i]);
+            if (n_ == 0) s = {in[0][i], 0.0, 0.0};
+            out[0][i] = step_.next(s, in[0][i]);
         }
+        s_ = s;
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -444,7 +516,9 @@ class McGinley : public KernelOf<McGinley> {
 public:
     McGinley(std::uint64_t period, double k) : step_(period, k) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
-        for (std::size_t i = 0; i < k; ++i, ++n_) out[0][i] = md_ = n_ == 0 ? in[0][i] : step_.next(md_, in[0][i]);
+        double md = md_;
+        for (std::size_t i = 0; i < k; ++i, ++n_) out[0][i] = md = n_ == 0 ? in[0][i] : step_.next(md, in[0][i]);
+        md_ = md;
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -466,10 +540,16 @@ public:
         if (p_ == 0 && n > 0) index_out_of_range(static_cast<std::size_t>(-1), static_cast<std::size_t>(n));
     }
     void feed(const double* const* in, std::size_t k, double* const* out) override {
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
+        std::size_t i = 0;
+        for (; i < k && (n_ <= p_ || k - i < stream::kLongChunk); ++i, ++n_) {
             out[0][i] = next(noise_, prev_, in[0][i]);
             tail_.push(in[0][i]);
         }
+        if (i == k) return;
+        stream::run_long<1>({&tail_}, {in[0] + i}, k - i, [&](const auto& x, std::size_t from, std::size_t at) {
+            step_.run(x[0], static_cast<std::size_t>(p_), from, noise_, prev_, out[0] + i + at);
+        });
+        n_ += k - i;
     }
     void peek(const double* const* in, double* const* out, std::unique_ptr<Kernel>&) const override {
         double noise = noise_, prev = prev_;
@@ -518,19 +598,44 @@ public:
         if (n > step_.w) step_.check();
     }
     void feed(const double* const* in, std::size_t k, double* const* out) override {
-        const double *close = in[0], *high = in[1], *low = in[2];
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
+        run(in[0], in[1], in[2], k, out[0]);
+    }
+    bool feed_rows(const MatrixView& m, double* const* out) override {
+        run(m.column(col::close), m.column(col::high), m.column(col::low), m.rows, out[0]);
+        return true;
+    }
+    // The rows by the scalar steps until the seed is in, then a long rest
+    // by the batch loop over the kept rows and the chunk's.
+    template <class X>
+    void run(const X& close, const X& high, const X& low, std::size_t k, double* out) {
+        std::size_t i = 0;
+        for (; i < k && (n_ < step_.w || k - i < stream::kLongChunk); ++i, ++n_) {
             if (n_ < step_.w) {
                 seed_ = seed_ + close[i];
-                out[0][i] = NaN;
-                if (n_ + 1 == step_.w) out[0][i] = prev_ = seed_ / static_cast<double>(step_.w);
+                out[i] = NaN;
+                if (n_ + 1 == step_.w) out[i] = prev_ = seed_ / static_cast<double>(step_.w);
             } else {
                 dim_ = step_.dimension(highs_.window(), lows_.window(), 0, dim_);
-                out[0][i] = prev_ = FramaStep::blend(step_.alpha(dim_), prev_, close[i]);
+                out[i] = prev_ = FramaStep::blend(step_.alpha(dim_), prev_, close[i]);
             }
             highs_.push(high[i]);
             lows_.push(low[i]);
         }
+        if (i == k) return;
+        const auto c = stream::rows_from(close, i), h = stream::rows_from(high, i), l = stream::rows_from(low, i);
+        stream::run_long<2>({&highs_, &lows_}, std::array<decltype(h), 2>{h, l}, k - i,
+                            [&](const auto& x, std::size_t from, std::size_t at) {
+                                const auto w = static_cast<std::size_t>(step_.w);
+                                double dim = dim_, prev = prev_;
+                                for (std::size_t j = from; j < x[0].size(); ++j) {
+                                    dim = step_.dimension(x[0], x[1], j - w, dim);
+                                    out[i + at + (j - from)] = prev =
+                                        FramaStep::blend(step_.alpha(dim), prev, c[at + (j - from)]);
+                                }
+                                dim_ = dim;
+                                prev_ = prev;
+                            });
+        n_ += k - i;
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -605,14 +710,27 @@ public:
     Vwap(std::string_view source_type, std::string_view anchor) : step_(anchor), prices_(source_type) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
         if (k == 0) return;
-        const double* y = prices_.of(in, k);
-        const double *ts = in[0], *volume = in[5];
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
+        prices_.with(in, k, [&](const auto& y) { run(in[0], in[5], y, k, out[0]); });
+    }
+    bool feed_rows(const MatrixView& m, double* const* out) override {
+        prices_.with(m,
+                     [&](const auto& y) { run(m.column(col::timestamp), m.column(col::volume), y, m.rows, out[0]); });
+        return true;
+    }
+    template <class T, class U, class V>
+    void run(const T& ts, const U& volume, const V& y, std::size_t k, double* out) {
+        // The running totals in locals, where the outputs' stores cannot alias them.
+        double cum_v = cum_v_, cum_pv = cum_pv_;
+        std::int64_t prev = prev_;
+        for (std::size_t i = 0; i < k; ++i) {
             const std::int64_t key = step_.key(ts[i]);
-            out[0][i] = VwapStep::add(cum_v_, cum_pv_, n_ > 0 && key != prev_, volume[i], y[i]);
-            prev_ = key;
+            out[i] = VwapStep::add(cum_v, cum_pv, n_ + i > 0 && key != prev, volume[i], y[i]);
+            prev = key;
         }
-        prices_.trim();
+        cum_v_ = cum_v;
+        cum_pv_ = cum_pv;
+        prev_ = prev;
+        n_ += k;
     }
     void fields(Fields& f) override {
         f.count(n_);

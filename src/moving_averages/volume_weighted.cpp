@@ -58,11 +58,7 @@ Series vwma(MatrixView candles, std::uint64_t period) {
     lead.add(close[head], volume[head], head == 0);
     trail.add(close[0], volume[0], true);
     out[head] = VwmaTotals::value(lead.price_volume - trail.price_volume, lead.volume - trail.volume);
-    for (std::size_t i = head + 1; i < n; ++i) {
-        lead.next(close[i], volume[i]);
-        trail.next(close[i - head], volume[i - head]);
-        out[i] = VwmaTotals::value(lead.price_volume - trail.price_volume, lead.volume - trail.volume);
-    }
+    VwmaTotals::run(close, volume, head, head + 1, lead, trail, out.data() + head + 1);
     return out;
 }
 

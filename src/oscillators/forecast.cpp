@@ -27,13 +27,8 @@ Series fosc(SeriesView source, std::uint64_t period) {
         double cs = 0.0, cw = 0.0;
         for (std::size_t k = 0; k < p; ++k) add_weighted(cs, cw, x[k], k);
         out[p - 1] = line.value(x[p - 1], cs, cw);
-        double ls = 0.0, lw = 0.0;
-        for (std::size_t l = 0; l + p < n; ++l) {
-            const std::size_t e = p + l;
-            add_weighted(cs, cw, x[e], e);
-            add_weighted(ls, lw, x[l], l);
-            out[e] = line.value_later(x[e], cs, cw, ls, lw, l);
-        }
+        double s[4] = {cs, cw, 0.0, 0.0};
+        line.run(x, p, p, 0, s, out.data() + p);
     });
     return out;
 }
@@ -48,11 +43,7 @@ Series cfo(SeriesView source, std::uint64_t period, double scalar) {
         double sy = 0.0, sxy = 0.0;
         for (std::size_t j = 0; j < p; ++j) add_weighted(sy, sxy, x[j], j);
         out[p - 1] = line.value(p - 1, x[p - 1], sy, sxy);
-        for (std::size_t l = 0; l + p < n; ++l) {
-            const std::size_t e = p + l;
-            CfoLine::slide(sy, sxy, x[e], x[l], e, l);
-            out[e] = line.value(e, x[e], sy, sxy);
-        }
+        line.run(x, p, p, 0, sy, sxy, out.data() + p);
     });
     return out;
 }
@@ -70,10 +61,7 @@ Series cg(SeriesView source, std::uint64_t period) {
         double l = 0.0, o = 0.0;
         for (std::size_t j = 3; j <= p + 1; ++j) G::seed(l, o, x[j], j);
         out[p + 1] = G::value(p + 1, l, o);
-        for (std::size_t k = p + 2; k < n; ++k) {
-            G::slide(l, o, x[k], x[k - p + 1], k, p);
-            out[k] = G::value(k, l, o);
-        }
+        G::run(x, p, p + 2, 0, l, o, out.data() + p + 2);
     });
     return out;
 }
@@ -85,14 +73,13 @@ Series dpo(SeriesView source, std::uint64_t period) {
     Series out(n, NaN);
     if (period == 0 || period > n) return out;
     const std::size_t p = period, half = p / 2;
-    const double P = static_cast<double>(p);
     with_view(source, [&](const auto& x) {
         double s = 0.0;
         for (std::size_t i = 0; i < p; ++i) s = s + x[i];
-        for (std::size_t i = p - 1; i < n; ++i) {
-            if (i >= p) Detrended::slide(s, x[i], x[i - p]);
-            if (i >= p + half) out[i] = Detrended::value(x[i - half - 1], s, P);
-        }
+        // The positions before p + half slide the sum only.
+        std::size_t i = p;
+        for (; i < n && i < p + half; ++i) Detrended::slide(s, x[i], x[i - p]);
+        if (i < n) Detrended::run(x, p, i, s, out.data() + i);
     });
     return out;
 }

@@ -49,6 +49,24 @@ struct FoscLine {
         const double sy = cs - ls;
         return value(v, sy, (cw - lw) - sy * static_cast<double>(l + 1));
     }
+    // Windows ending at from .. x.size()-1 of x (from >= p) into out[0 ..];
+    // x[0] is at position `origin` of the series, s holds the prefix sums
+    // (cs, cw, ls, lw), left at the last window. The batch loop, and a
+    // stream's over its kept values and a new chunk.
+    template <class V>
+    void run(const V& x, std::size_t p, std::size_t from, std::uint64_t origin, double* s, double* out) const {
+        double cs = s[0], cw = s[1], ls = s[2], lw = s[3];
+        for (std::size_t j = from; j < x.size(); ++j) {
+            const std::uint64_t e = origin + j, l = e - p;
+            add_weighted(cs, cw, x[j], e);
+            add_weighted(ls, lw, x[j - p], l);
+            out[j - from] = value_later(x[j], cs, cw, ls, lw, l);
+        }
+        s[0] = cs;
+        s[1] = cw;
+        s[2] = ls;
+        s[3] = lw;
+    }
 };
 
 // cfo: the same line from sums over absolute positions, moved along the
@@ -69,6 +87,19 @@ struct CfoLine {
         sy = sy + (neu - old);
         sxy = sxy + (neu * static_cast<double>(e) - old * static_cast<double>(l));
     }
+    // As FoscLine::run, with the window's sums sy and sxy.
+    template <class V>
+    void run(const V& x, std::size_t p, std::size_t from, std::uint64_t origin, double& sy, double& sxy,
+             double* out) const {
+        double a = sy, b = sxy;
+        for (std::size_t j = from; j < x.size(); ++j) {
+            const std::uint64_t e = origin + j;
+            slide(a, b, x[j], x[j - p], e, e - p);
+            out[j - from] = value(e, x[j], a, b);
+        }
+        sy = a;
+        sxy = b;
+    }
 };
 
 // cg: the window's sum l and position-weighted sum o of its p-1 values.
@@ -86,12 +117,38 @@ struct CentreOfGravity {
         const double k1 = static_cast<double>(k) + 1.0;
         return l == 0.0 ? 0.0 : -(k1 * l - o) / l;
     }
+    // As FoscLine::run (from >= p - 1), with the window's sums l and o.
+    template <class V>
+    static void run(const V& x, std::size_t p, std::size_t from, std::uint64_t origin, double& l, double& o,
+                    double* out) {
+        double a = l, b = o;
+        for (std::size_t j = from; j < x.size(); ++j) {
+            const std::uint64_t k = origin + j;
+            slide(a, b, x[j], x[j - p + 1], k, p);
+            out[j - from] = value(k, a, b);
+        }
+        l = a;
+        o = b;
+    }
 };
 
 // dpo: the running sum of the last p values and the detrended value.
 struct Detrended {
     static void slide(double& s, double in, double gone) { s = s + (in - gone); }
     static double value(double lagged, double s, double P) { return lagged - s / P; }
+    // Positions from .. x.size()-1 of x (from > p/2 and from >= p) into
+    // out[0 ..], the sum s left at the last.
+    template <class V>
+    static void run(const V& x, std::size_t p, std::size_t from, double& s, double* out) {
+        const double P = static_cast<double>(p);
+        const std::size_t half = p / 2;
+        double r = s;
+        for (std::size_t i = from; i < x.size(); ++i) {
+            slide(r, x[i], x[i - p]);
+            out[i - from] = value(x[i - half - 1], r, P);
+        }
+        s = r;
+    }
 };
 
 }  // namespace korva::osc

@@ -366,18 +366,31 @@ Tuple fisher(MatrixView candles, std::uint64_t period) {
     // NaN-ignoring extremes of each window, in linear time whatever the
     // period. Under the order of `below` the extreme value is unique, so the
     // queues give the value a maxNum/minNum fold over the window gives.
-    const SeriesView pv{reinterpret_cast<const char*>(price.data()), sizeof(double), n};
+    FisherState st;
+    fisher_from(ContiguousView<double>{price.data(), n}, p, 0, st, fish.data(), signal.data());
+    return tuple_of(std::move(fish), std::move(signal));
+}
+
+void fisher_from(ContiguousView<double> price, std::uint64_t period, std::size_t from, FisherState& st, double* fish,
+                 double* signal) {
+    const std::size_t n = price.size();
+    const std::size_t p = period < n ? static_cast<std::size_t>(period) : n;
+    const SeriesView pv{reinterpret_cast<const char*>(price.p), sizeof(double), n};
     QueuedFirstExtreme highs(pv, p, [](double a, double b) { return below(b, a); });
     QueuedFirstExtreme lows(pv, p, [](double a, double b) { return below(a, b); });
-    FisherState st;
+    FisherState s = st;
     for (std::size_t k = 0; k < n; ++k) {
         const std::size_t first = k + 1 >= p ? k + 1 - p : 0;
         const std::size_t top = highs.update(first, k), bottom = lows.update(first, k);
-        if (k < p) continue;
+        if (k < from) continue;
+        if (k < period) {
+            fish[k - from] = signal[k - from] = 0.0;
+            continue;
+        }
         const double hi = top == kNone ? -kInf : price[top];
         const double lo = bottom == kNone ? kInf : price[bottom];
-        st.next(price[k], hi, lo, fish[k], signal[k]);
+        s.next(price[k], hi, lo, fish[k - from], signal[k - from]);
     }
-    return tuple_of(std::move(fish), std::move(signal));
+    st = s;
 }
 }  // namespace korva::osc

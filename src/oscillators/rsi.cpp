@@ -200,8 +200,13 @@ constexpr std::size_t kFoldedWindowMax = 64;
 // running sums are a chain; the moves entering and leaving, and the final
 // quotients, are independent per position and run in vector lanes a few
 // hundred positions at a time, each lane with the scalar operations.
+//
+// Positions from .. n-1 (from > period) go to out[0 ..], from the sums su
+// and sd of the window ending at from - 1, which are left at the last one: a
+// stream runs it over its kept values and a new chunk.
 template <class V>
-[[gnu::always_inline]] inline void cmo_sweep_lanes(const V& s, std::uint64_t period, double* out) {
+[[gnu::always_inline]] inline void cmo_slide_lanes(const V& s, std::uint64_t period, std::size_t from, double& sums_up,
+                                                   double& sums_down, double* out) {
     constexpr std::size_t W = sizeof(Wide) / sizeof(double);
     constexpr std::size_t kChunk = 256;
     const std::size_t n = s.size();
@@ -219,27 +224,22 @@ template <class V>
         }
         return a - b;
     };
-    double su = 0.0, sd = 0.0;
-    for (std::size_t j = 0; j < period; ++j) {
-        const double d = s[j + 1] - s[j];
-        su = su + M::up(d);
-        sd = sd + M::down(d);
-    }
-    out[period] = M::value(su, sd);
-    // Step k (k = 0 .. n-period-2) adds the move of difference period + k,
-    // drops that of difference k and writes position period + k + 1.
-    const std::size_t steps = n - 1 - period;
+    double su = sums_up, sd = sums_down;
+    // Step k (k = 0 .. n-from-1) adds the move of difference from - 1 + k,
+    // drops that of difference from - 1 - period + k and writes position
+    // from + k.
+    const std::size_t steps = n - from, in0 = from - 1, gone0 = from - 1 - static_cast<std::size_t>(period);
     double du[kChunk], dd[kChunk], su_at[kChunk], sd_at[kChunk];
     for (std::size_t k0 = 0; k0 < steps; k0 += kChunk) {
         const std::size_t m = steps - k0 < kChunk ? steps - k0 : kChunk;
         std::size_t j = 0;
         for (; j + W <= m; j += W) {
-            const Wide in = diffs(period + k0 + j), gone = diffs(k0 + j);
+            const Wide in = diffs(in0 + k0 + j), gone = diffs(gone0 + k0 + j);
             store_lanes(du + j, M::up(in) - M::up(gone));
             store_lanes(dd + j, M::down(in) - M::down(gone));
         }
         for (; j < m; ++j) {
-            const double in = s[period + k0 + j + 1] - s[period + k0 + j], gone = s[k0 + j + 1] - s[k0 + j];
+            const double in = s[in0 + k0 + j + 1] - s[in0 + k0 + j], gone = s[gone0 + k0 + j + 1] - s[gone0 + k0 + j];
             du[j] = M::up(in) - M::up(gone);
             dd[j] = M::down(in) - M::down(gone);
         }
@@ -249,12 +249,26 @@ template <class V>
             su_at[j] = su;
             sd_at[j] = sd;
         }
-        double* o = out + period + k0 + 1;
+        double* o = out + k0;
         for (j = 0; j + W <= m; j += W) {
             store_lanes(o + j, M::value(lanes_at<Wide>(su_at + j), lanes_at<Wide>(sd_at + j)));
         }
         for (; j < m; ++j) o[j] = M::value(su_at[j], sd_at[j]);
     }
+    sums_up = su;
+    sums_down = sd;
+}
+
+template <class V>
+[[gnu::always_inline]] inline void cmo_sweep_lanes(const V& s, std::uint64_t period, double* out) {
+    double su = 0.0, sd = 0.0;
+    for (std::size_t j = 0; j < period; ++j) {
+        const double d = s[j + 1] - s[j];
+        su = su + CmoMoves::up(d);
+        sd = sd + CmoMoves::down(d);
+    }
+    out[period] = CmoMoves::value(su, sd);
+    cmo_slide_lanes(s, period, period + 1, su, sd, out + period + 1);
 }
 
 template <class V>
@@ -440,6 +454,10 @@ Series lrsi(MatrixView candles, double alpha) {
     f.start(LaguerreRsi::price(high[0], low[0]));
     for (std::size_t i = 0; i < n; ++i) out[i] = f.next(a, g, LaguerreRsi::price(high[i], low[i]));
     return out;
+}
+
+void cmo_from(ContiguousView<double> s, std::uint64_t period, std::size_t from, double& su, double& sd, double* out) {
+    simd::dispatch([&](auto) KORVA_LANES { cmo_slide_lanes(s, period, from, su, sd, out); });
 }
 
 Series cmo(SeriesView source, std::uint64_t period) {

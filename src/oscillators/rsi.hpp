@@ -15,5 +15,8 @@ Tuple srsi(SeriesView source, std::uint64_t period, std::uint64_t period_stoch, 
 Series rsx(SeriesView source, std::uint64_t period);
 Series lrsi(MatrixView candles, double alpha);
 Series cmo(SeriesView source, std::uint64_t period);
+// cmo's values at positions from .. s.size()-1 (from > period) into out[0 ..],
+// its window sums carried from the window ending at from - 1.
+void cmo_from(ContiguousView<double> s, std::uint64_t period, std::size_t from, double& su, double& sd, double* out);
 
 }  // namespace korva::osc

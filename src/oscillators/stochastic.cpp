@@ -40,14 +40,19 @@ constexpr std::size_t W = sizeof(Wide) / sizeof(double);
 // unchanged (a sum started at +0.0 is never -0.0), and a window without
 // values has sum +0.0 and count 0, whose quotient is the NaN it needs, so
 // the lanes need no branches.
-[[gnu::always_inline]] inline void window_mean_lanes(const double* x, std::size_t n, std::uint64_t w, double* out) {
+//
+// Only the windows ending at from .. n-1 are written, to out[0 ..]: a stream
+// runs it over its kept values and a new chunk.
+[[gnu::always_inline]] inline void window_mean_lanes(const double* x, std::size_t n, std::uint64_t w, std::size_t from,
+                                                     double* out) {
     if (w < 1 || w > n) {
-        std::fill_n(out, n, NaN);
+        std::fill_n(out, n - from, NaN);
         return;
     }
-    std::fill_n(out, w - 1, NaN);  // every later position is written below
+    const std::size_t first = std::max<std::size_t>(from, w - 1);
+    std::fill_n(out, first - from, NaN);  // every later position is written below
     std::size_t i = in_blocks<4 * W>(
-        w - 1, n, [&](std::size_t i) __attribute__((always_inline)) {
+        first, n, [&](std::size_t i) __attribute__((always_inline)) {
             const double* first = x + (i + 1 - w);
             Wide s[4] = {}, c[4] = {};
             for (std::uint64_t k = 0; k < w; ++k) {
@@ -60,14 +65,12 @@ constexpr std::size_t W = sizeof(Wide) / sizeof(double);
                 }
             }
 #pragma GCC unroll 4
-            for (std::size_t g = 0; g < 4; ++g) store_lanes(out + i + g * W, s[g] / c[g]);
+            for (std::size_t g = 0; g < 4; ++g) store_lanes(out + (i - from) + g * W, s[g] / c[g]);
         });
-    for (; i < n; ++i) out[i] = window_mean_of(x + (i + 1 - w), w);
+    for (; i < n; ++i) out[i - from] = window_mean_of(x + (i + 1 - w), w);
 }
 
-[[gnu::noinline]] void window_mean(const double* x, std::size_t n, std::uint64_t w, double* out) {
-    simd::dispatch([&](auto) KORVA_LANES { window_mean_lanes(x, n, w, out); });
-}
+void window_mean(const double* x, std::size_t n, std::uint64_t w, double* out) { window_mean_from(x, n, w, 0, out); }
 
 // The lanes' NaN-skipping window means against the stream's one window at a
 // time, on hostile values.
@@ -89,6 +92,11 @@ KORVA_CHECK_KERNEL("window means skipping NaN", window_mean_mismatches)
 void require_price_columns(const MatrixView& candles) { (void)candles.column(col::low); }
 
 }  // namespace
+
+[[gnu::noinline]] void window_mean_from(const double* x, std::size_t n, std::uint64_t w, std::size_t from,
+                                        double* out) {
+    simd::dispatch([&](auto) KORVA_LANES { window_mean_lanes(x, n, w, from, out); });
+}
 
 Tuple stoch(MatrixView candles, std::uint64_t fastk_period, std::uint64_t slowk_period, std::uint64_t,
             std::uint64_t slowd_period, std::uint64_t) {

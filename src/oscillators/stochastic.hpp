@@ -15,4 +15,7 @@ Series willr(MatrixView candles, std::uint64_t period);
 Tuple wt(MatrixView candles, std::uint64_t wtchannellen, std::uint64_t wtaveragelen, std::uint64_t wtmalen,
          double oblevel, double oslevel, std::string_view source_type);
 
+// The stochastics' window means of x[0 .. n-1] ending at from .. n-1.
+void window_mean_from(const double* x, std::size_t n, std::uint64_t w, std::size_t from, double* out);
+
 }  // namespace korva::osc

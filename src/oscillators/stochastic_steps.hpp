@@ -2,6 +2,7 @@
 // WaveTrend), shared by the batch functions and their streams: one copy of
 // each operation order (callers compare results bit for bit).
 #pragma once
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -9,6 +10,7 @@
 
 #include "../helpers/result.hpp"
 #include "../helpers/smoothing.hpp"
+#include "../helpers/window_extreme.hpp"
 
 namespace korva::osc {
 
@@ -84,5 +86,31 @@ struct WaveTrendFlags {
         diff = wt1 - wt2;
     }
 };
+
+// The window extremes of the rows ending at from .. n-1 of high and low (a
+// stream's kept rows, then a chunk's), as `value(close[j], highest,
+// lowest)` makes them, into out[j] (j counted from `from`; NaN until a
+// window of p rows is in). NanAware: the NaN-ignoring block form (the slow
+// stochastic's); otherwise the deque's extremes. The batch functions run
+// the same kernels over the whole matrix.
+template <bool NanAware, class VH, class VL, class VC, class Value>
+void extremes_from(const VH& high, const VL& low, const VC& close, std::uint64_t p, std::size_t from, double* out,
+                   Value value) {
+    const std::size_t n = high.size();
+    if (p == 0 || p > n) {
+        std::fill_n(out, n - from, NaN);
+        return;
+    }
+    const std::size_t first = std::max<std::size_t>(from, p - 1);
+    std::fill_n(out, first - from, NaN);
+    const auto emit = [&](std::size_t i, double h, double l) {
+        if (i >= first) out[i - from] = value(close[i - from], h, l);
+    };
+    if constexpr (NanAware) {
+        block_high_low<true>(high, low, p, emit);
+    } else {
+        window_high_low(high, low, p, emit);
+    }
+}
 
 }  // namespace korva::osc

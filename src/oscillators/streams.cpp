@@ -10,17 +10,24 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <utility>
+#include <vector>
 
 #include "../helpers/errors.hpp"
 #include "../helpers/price_source.hpp"
 #include "../helpers/recurrence_lanes.hpp"
 #include "../helpers/result.hpp"
 #include "../helpers/smoothing.hpp"
+#include "../helpers/stream_batch.hpp"
+#include "../helpers/sweeps.hpp"
 #include "../helpers/window_extreme.hpp"
 #include "forecast_steps.hpp"
 #include "momentum_steps.hpp"
+#include "range.hpp"
 #include "range_steps.hpp"
+#include "rsi.hpp"
 #include "rsi_steps.hpp"
+#include "stochastic.hpp"
 #include "stochastic_steps.hpp"
 
 namespace korva::osc::streams {
@@ -103,10 +110,17 @@ class Cmo : public KernelOf<Cmo> {
 public:
     explicit Cmo(std::uint64_t period) : p_(period), tail_(stream::saturated(period, 1)) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
+        std::size_t i = 0;
+        for (; i < k && (p_ == 0 || n_ <= p_ || k - i < stream::kLongChunk); ++i, ++n_) {
             out[0][i] = next(su_, sd_, in[0][i]);
             tail_.push(in[0][i]);
         }
+        if (i == k) return;
+        // Past the first window: the batch sweep from its sums on.
+        stream::run_long<1>({&tail_}, {in[0] + i}, k - i, [&](const auto& x, std::size_t from, std::size_t at) {
+            cmo_from(x[0], p_, from, su_, sd_, out[0] + i + at);
+        });
+        n_ += k - i;
     }
     void peek(const double* const* in, double* const* out, std::unique_ptr<Kernel>&) const override {
         double su = su_, sd = sd_;
@@ -221,7 +235,9 @@ class Rsx : public KernelOf<Rsx> {
 public:
     explicit Rsx(std::uint64_t period) : p_(period) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
-        for (std::size_t i = 0; i < k; ++i, ++n_) out[0][i] = n_ < p_ ? NaN : st_.next(in[0][i], p_);
+        RsxState st = st_;  // a local the outputs' stores cannot alias, as in the batch loop
+        for (std::size_t i = 0; i < k; ++i, ++n_) out[0][i] = n_ < p_ ? NaN : st.next(in[0][i], p_);
+        st_ = st;
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -257,12 +273,20 @@ public:
     void admit(std::uint64_t n) const override {
         if (n == 0) index_out_of_range(0, 0);
     }
-    void feed(const double* const* in, std::size_t k, double* const* out) override {
+    void feed(const double* const* in, std::size_t k, double* const* out) override { run(in[0], in[1], k, out[0]); }
+    bool feed_rows(const MatrixView& m, double* const* out) override {
+        run(m.column(col::high), m.column(col::low), m.rows, out[0]);
+        return true;
+    }
+    template <class X>
+    void run(const X& high, const X& low, std::size_t k, double* out) {
+        LaguerreRsi st = st_;
         for (std::size_t i = 0; i < k; ++i, ++n_) {
-            const double price = LaguerreRsi::price(in[0][i], in[1][i]);
-            if (n_ == 0) st_.start(price);
-            out[0][i] = st_.next(a_, g_, price);
+            const double price = LaguerreRsi::price(high[i], low[i]);
+            if (n_ == 0) st.start(price);
+            out[i] = st.next(a_, g_, price);
         }
+        st_ = st;
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -281,10 +305,19 @@ class Cfo : public KernelOf<Cfo> {
 public:
     Cfo(std::uint64_t period, double scalar) : p_(period), scalar_(scalar), tail_(period) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
+        std::size_t i = 0;
+        for (; i < k && (p_ == 0 || n_ < p_ || k - i < stream::kLongChunk); ++i, ++n_) {
             out[0][i] = next(sy_, sxy_, ps_, in[0][i]);
             tail_.push(in[0][i]);
         }
+        if (i == k) return;
+        // Past the window's start: the batch loop from the stream's sums.
+        const std::uint64_t n0 = n_;
+        stream::run_long<1>({&tail_}, {in[0] + i}, k - i, [&](const auto& x, std::size_t from, std::size_t at) {
+            CfoLine(p_, ps_, scalar_)
+                .run(x[0], static_cast<std::size_t>(p_), from, n0 + at - from, sy_, sxy_, out[0] + i + at);
+        });
+        n_ += k - i;
     }
     void peek(const double* const* in, double* const* out, std::unique_ptr<Kernel>&) const override {
         double sy = sy_, sxy = sxy_;
@@ -322,10 +355,18 @@ class Fosc : public KernelOf<Fosc> {
 public:
     explicit Fosc(std::uint64_t period) : p_(period), tail_(period) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
+        std::size_t i = 0;
+        for (; i < k && (p_ == 0 || n_ < p_ || k - i < stream::kLongChunk); ++i, ++n_) {
             out[0][i] = next(s_, ps_, in[0][i]);
             tail_.push(in[0][i]);
         }
+        if (i == k) return;
+        // Past the window's start: the batch loop from the stream's sums.
+        const std::uint64_t n0 = n_;
+        stream::run_long<1>({&tail_}, {in[0] + i}, k - i, [&](const auto& x, std::size_t from, std::size_t at) {
+            FoscLine(p_, ps_).run(x[0], static_cast<std::size_t>(p_), from, n0 + at - from, s_, out[0] + i + at);
+        });
+        n_ += k - i;
     }
     void peek(const double* const* in, double* const* out, std::unique_ptr<Kernel>&) const override {
         double s[4] = {s_[0], s_[1], s_[2], s_[3]};
@@ -362,13 +403,23 @@ private:
 // cg: the sums over the window of p-1 values, first filled from position 3
 // and valued at p+1, then moved along by the entering and leaving values.
 class Cg : public KernelOf<Cg> {
+    using G = CentreOfGravity;
+
 public:
     explicit Cg(std::uint64_t period) : p_(period), tail_(period) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
+        std::size_t i = 0;
+        for (; i < k && (p_ < 2 || n_ < 3 || n_ - 1 <= p_ || k - i < stream::kLongChunk); ++i, ++n_) {
             out[0][i] = next(l_, o_, in[0][i]);
             tail_.push(in[0][i]);
         }
+        if (i == k) return;
+        // Past the window's start: the batch loop from the stream's sums.
+        const std::uint64_t n0 = n_;
+        stream::run_long<1>({&tail_}, {in[0] + i}, k - i, [&](const auto& x, std::size_t from, std::size_t at) {
+            G::run(x[0], static_cast<std::size_t>(p_), from, n0 + at - from, l_, o_, out[0] + i + at);
+        });
+        n_ += k - i;
     }
     void peek(const double* const* in, double* const* out, std::unique_ptr<Kernel>&) const override {
         double l = l_, o = o_;
@@ -406,10 +457,17 @@ class Dpo : public KernelOf<Dpo> {
 public:
     explicit Dpo(std::uint64_t period) : p_(period), half_(period / 2), tail_(stream::saturated(period, 1)) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
+        std::size_t i = 0;
+        for (; i < k && (p_ == 0 || n_ < p_ || n_ - p_ < half_ || k - i < stream::kLongChunk); ++i, ++n_) {
             out[0][i] = next(s_, in[0][i]);
             tail_.push(in[0][i]);
         }
+        if (i == k) return;
+        // Past the window's start: the batch loop from the stream's sum.
+        stream::run_long<1>({&tail_}, {in[0] + i}, k - i, [&](const auto& x, std::size_t from, std::size_t at) {
+            Detrended::run(x[0], static_cast<std::size_t>(p_), from, s_, out[0] + i + at);
+        });
+        n_ += k - i;
     }
     void peek(const double* const* in, double* const* out, std::unique_ptr<Kernel>&) const override {
         double s = s_;
@@ -448,6 +506,7 @@ public:
         if (n > 0 && p_ == 0) throw InternalError("fisher period must be at least 1");
     }
     void feed(const double* const* in, std::size_t k, double* const* out) override {
+        if (k >= stream::kLongChunk) return chunk(in[0], in[1], k, out);
         for (std::size_t i = 0; i < k; ++i, ++n_) {
             const double price = FisherState::price(in[0][i], in[1][i]);
             prices_.push(price);
@@ -458,6 +517,10 @@ public:
             st_.next(price, hi, lo, out[0][i], out[1][i]);
         }
     }
+    bool feed_rows(const MatrixView& m, double* const* out) override {
+        chunk(m.column(col::high), m.column(col::low), m.rows, out);
+        return true;
+    }
     void fields(Fields& f) override {
         f.count(n_);
         f.num(st_.v);
@@ -466,6 +529,18 @@ public:
     }
 
 private:
+    // A long chunk as the batch function runs: the prices, then the
+    // window extremes' queues over the kept prices and the chunk's.
+    template <class X>
+    void chunk(const X& high, const X& low, std::size_t k, double* const* out) {
+        std::vector<double> price(k);
+        for (std::size_t i = 0; i < k; ++i) price[i] = FisherState::price(high[i], low[i]);
+        stream::run_long<1>({&prices_}, {price.data()}, k, [&](const auto& x, std::size_t from, std::size_t at) {
+            fisher_from(x[0], p_, from, st_, out[0] + at, out[1] + at);
+        });
+        n_ += k;
+    }
+
     std::uint64_t p_;
     Tail prices_;
     FisherState st_;
@@ -477,11 +552,16 @@ class Mass : public KernelOf<Mass> {
 public:
     explicit Mass(std::uint64_t period) : p_(period), ratios_(period) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
+        if (k >= stream::kLongChunk) return chunk(in[0], in[1], k, out[0]);
         for (std::size_t i = 0; i < k; ++i, ++n_) {
             ratios_.push(st_.next(in[0][i], in[1][i], n_ == 0));
             out[0][i] = 0.0;
             if (p_ > 0 && n_ >= p_ - 1) out[0][i] = list_sum(values_of(ratios_), static_cast<std::size_t>(p_));
         }
+    }
+    bool feed_rows(const MatrixView& m, double* const* out) override {
+        chunk(m.column(col::high), m.column(col::low), m.rows, out[0]);
+        return true;
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -491,6 +571,23 @@ public:
     }
 
 private:
+    // A long chunk as the batch function runs: the ratio recurrence, then
+    // the window sums over the kept ratios and the chunk's.
+    template <class X>
+    void chunk(const X& high, const X& low, std::size_t k, double* out) {
+        std::vector<double> r(k);
+        MassRatio st = st_;
+        for (std::size_t i = 0; i < k; ++i) r[i] = st.next(high[i], low[i], n_ + i == 0);
+        st_ = st;
+        stream::run_long<1>({&ratios_}, {r.data()}, k, [&](const auto& x, std::size_t from, std::size_t at) {
+            const std::size_t n = x[0].size();
+            const std::size_t first = p_ == 0 || p_ > n ? n : std::max<std::size_t>(from, p_ - 1);
+            std::fill_n(out + at, first - from, 0.0);
+            if (first < n) fresh_window_sums_from(x[0].p, n, p_, first, out + at + (first - from));
+        });
+        n_ += k;
+    }
+
     std::uint64_t p_;
     Tail ratios_;
     MassRatio st_;
@@ -571,17 +668,25 @@ class Dti : public KernelOf<Dti> {
 public:
     Dti(std::uint64_t r, std::uint64_t s, std::uint64_t u)
         : c_{ema_coefficients(r), ema_coefficients(s), ema_coefficients(u)}, top_(std::max({r, s, u})) {}
-    void feed(const double* const* in, std::size_t k, double* const* out) override {
+    void feed(const double* const* in, std::size_t k, double* const* out) override { run(in[0], in[1], k, out[0]); }
+    bool feed_rows(const MatrixView& m, double* const* out) override {
+        run(m.column(col::high), m.column(col::low), m.rows, out[0]);
+        return true;
+    }
+    template <class X>
+    void run(const X& high, const X& low, std::size_t k, double* out) {
+        DtiState st = st_;
         for (std::size_t i = 0; i < k; ++i, ++n_) {
-            const double h = in[0][i], l = in[1][i];
+            const double h = high[i], l = low[i];
             if (n_ == 0) {
-                st_.start(h, l);
-                out[0][i] = 0.0;
+                st.start(h, l);
+                out[i] = 0.0;
             } else {
-                out[0][i] = st_.next(c_, h, l);
+                out[i] = st.next(c_, h, l);
             }
         }
-        if (n_ <= top_) std::fill_n(out[0], k, NaN);
+        st_ = st;
+        if (n_ <= top_) std::fill_n(out, k, NaN);
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -616,11 +721,9 @@ public:
     void feed(const double* const* in, std::size_t k, double* const* out) override {
         if (k == 0) return;
         rows_.resize(kCols * k);
-        const PriceSource price = prices(in, k, rows_.data(), derived_);
-        const SeriesView ap = price.view();
-        for (std::size_t i = 0; i < k; ++i, ++n_) {
-            const double w1 = next(st_, s_, w2_, ap[i], out, i);
-            wt1_.push(w1);
+        {
+            const PriceSource price = prices(in, k, rows_.data(), derived_);
+            run(price.view(), k, out);
         }
         if (rows_.capacity() > kCols * 4096) {
             rows_.release();
@@ -633,6 +736,14 @@ public:
         WaveTrend st = st_;
         double s = s_, w2 = w2_;
         next(st, s, w2, price.view()[0], out, 0);
+    }
+    bool feed_rows(const MatrixView& m, double* const* out) override {
+        {
+            const PriceSource price(m, source_, NameCase::Exact, derived_);
+            run(price.view(), m.rows, out);
+        }
+        if (derived_.capacity() > 4096) derived_.release();
+        return true;
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -667,15 +778,46 @@ private:
                                                    static_cast<double>(ml_));
         }
         w2 = v2;
-        const WaveTrendFlags f(w1, v2, ob_, os_);
         out[0][i] = w1;
         out[1][i] = v2;
+        flags(out, i);
+        return w1;
+    }
+    // The flags of row i from its wt1 and wt2.
+    void flags(double* const* out, std::size_t i) const {
+        const WaveTrendFlags f(out[0][i], out[1][i], ob_, os_);
         out[2][i] = f.cross_up ? 1.0 : 0.0;
         out[3][i] = f.cross_down ? 1.0 : 0.0;
         out[4][i] = f.oversold ? 1.0 : 0.0;
         out[5][i] = f.overbought ? 1.0 : 0.0;
         out[6][i] = f.diff;
-        return w1;
+    }
+    // Row by row while wt2's mean grows or the rest is short; a long rest
+    // by the batch function's passes: wt1's EMA stages, wt2's moving mean
+    // over the kept wt1 values and the chunk's, then the flags.
+    void run(const SeriesView& ap, std::size_t k, double* const* out) {
+        std::size_t i = 0;
+        for (; i < k && (n_ < ml_ || k - i < stream::kLongChunk); ++i, ++n_)
+            wt1_.push(next(st_, s_, w2_, ap[i], out, i));
+        if (i == k) return;
+        WaveTrend st = st_;  // a local the outputs' stores cannot alias
+        for (std::size_t j = i; j < k; ++j) out[0][j] = st.next(ch_, av_, ap[j], n_ + (j - i) == 0);
+        st_ = st;
+        const double mld = static_cast<double>(ml_);
+        stream::run_long<1>({&wt1_}, {out[0] + i}, k - i, [&](const auto& x, std::size_t from, std::size_t at) {
+            double* o = out[1] + i + at;
+            if (ml_ == 0) {
+                std::fill_n(o, x[0].size() - from, 0.0);
+                return;
+            }
+            const auto ml = static_cast<std::size_t>(ml_);
+            double w2 = w2_;
+            for (std::size_t j = from; j < x[0].size(); ++j)
+                o[j - from] = w2 = WaveTrend::moving_mean(w2, x[0][j], x[0][j - ml], mld);
+            w2_ = w2;
+        });
+        for (std::size_t q = i; q < k; ++q) flags(out, q);
+        n_ += k - i;
     }
     EmaCoefficients ch_, av_;
     std::uint64_t ml_;
@@ -723,6 +865,11 @@ public:
         high_.fields(f, fed);
         low_.fields(f, fed);
     }
+    // A long chunk of highs and lows through a batch kernel (stream::run_long).
+    template <class X, class Run>
+    void run_long(const X& high, const X& low, std::size_t k, Run&& run) {
+        stream::run_long<2>({&high_, &low_}, std::array<X, 2>{high, low}, k, run);
+    }
 
 private:
     std::uint64_t p_;
@@ -746,8 +893,9 @@ void require_period(std::uint64_t p, std::uint64_t n) {
 class Stoch : public KernelOf<Stoch> {
 public:
     Stoch(std::uint64_t fastk_period, std::uint64_t slowk_period, std::uint64_t slowd_period)
-        : sk_(slowk_period), sd_(slowd_period), rows_(fastk_period), fastk_(sk_), slowk_(sd_) {}
+        : fk_(fastk_period), sk_(slowk_period), sd_(slowd_period), rows_(fastk_period), fastk_(sk_), slowk_(sd_) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
+        if (k >= stream::kLongChunk) return chunk(in[0], in[1], in[2], k, out);
         for (std::size_t i = 0; i < k; ++i, ++n_) {
             rows_.push(in[1][i], in[2][i]);
             fastk_.push(rows_.from_window<true>(in[0][i], n_,
@@ -758,6 +906,10 @@ public:
             out[1][i] = mean_at(slowk_, sd_, n_);
         }
     }
+    bool feed_rows(const MatrixView& m, double* const* out) override {
+        chunk(m.column(col::close), m.column(col::high), m.column(col::low), m.rows, out);
+        return true;
+    }
     void fields(Fields& f) override {
         f.count(n_);
         rows_.fields(f, n_);
@@ -766,7 +918,27 @@ public:
     }
 
 private:
-    std::uint64_t sk_, sd_;
+    // A long chunk through the batch kernels, stage by stage over each
+    // stage's kept values; fastk waits in out[1] until slowk has been taken
+    // from it.
+    template <class X>
+    void chunk(const X& close, const X& high, const X& low, std::size_t k, double* const* out) {
+        rows_.run_long(high, low, k, [&](const auto& x, std::size_t from, std::size_t at) {
+            extremes_from<true>(x[0], x[1], stream::rows_from(close, at), fk_, from, out[1] + at,
+                                [](double c, double h, double l) { return slow_fastk(c, h, l); });
+        });
+        stream::run_long<1>({&fastk_}, std::array<const double*, 1>{out[1]}, k,
+                            [&](const auto& x, std::size_t from, std::size_t at) {
+                                window_mean_from(x[0].p, x[0].size(), sk_, from, out[0] + at);
+                            });
+        stream::run_long<1>({&slowk_}, std::array<const double*, 1>{out[0]}, k,
+                            [&](const auto& x, std::size_t from, std::size_t at) {
+                                window_mean_from(x[0].p, x[0].size(), sd_, from, out[1] + at);
+                            });
+        n_ += k;
+    }
+
+    std::uint64_t fk_, sk_, sd_;
     HighLowTail rows_;
     Tail fastk_, slowk_;
 };
@@ -779,6 +951,7 @@ public:
         : fk_(fastk_period), fd_(fastd_period), rows_(fk_), fastk_(fd_) {}
     void admit(std::uint64_t n) const override { require_period(fk_, n); }
     void feed(const double* const* in, std::size_t k, double* const* out) override {
+        if (k >= stream::kLongChunk) return chunk(in[0], in[1], in[2], k, out);
         for (std::size_t i = 0; i < k; ++i, ++n_) {
             rows_.push(in[1][i], in[2][i]);
             const double fastk = rows_.from_window<false>(
@@ -788,6 +961,10 @@ public:
             out[1][i] = mean_at(fastk_, fd_, n_);
         }
     }
+    bool feed_rows(const MatrixView& m, double* const* out) override {
+        chunk(m.column(col::close), m.column(col::high), m.column(col::low), m.rows, out);
+        return true;
+    }
     void fields(Fields& f) override {
         f.count(n_);
         rows_.fields(f, n_);
@@ -795,6 +972,19 @@ public:
     }
 
 private:
+    template <class X>
+    void chunk(const X& close, const X& high, const X& low, std::size_t k, double* const* out) {
+        rows_.run_long(high, low, k, [&](const auto& x, std::size_t from, std::size_t at) {
+            extremes_from<false>(x[0], x[1], stream::rows_from(close, at), fk_, from, out[0] + at,
+                                 [](double c, double h, double l) { return fast_fastk(c, h, l); });
+        });
+        stream::run_long<1>({&fastk_}, std::array<const double*, 1>{out[0]}, k,
+                            [&](const auto& x, std::size_t from, std::size_t at) {
+                                window_mean_from(x[0].p, x[0].size(), fd_, from, out[1] + at);
+                            });
+        n_ += k;
+    }
+
     std::uint64_t fk_, fd_;
     HighLowTail rows_;
     Tail fastk_;
@@ -806,6 +996,7 @@ public:
     explicit Willr(std::uint64_t period) : p_(period), rows_(period) {}
     void admit(std::uint64_t n) const override { require_period(p_, n); }
     void feed(const double* const* in, std::size_t k, double* const* out) override {
+        if (k >= stream::kLongChunk) return chunk(in[0], in[1], in[2], k, out);
         for (std::size_t i = 0; i < k; ++i, ++n_) {
             rows_.push(in[1][i], in[2][i]);
             out[0][i] = NaN;
@@ -815,12 +1006,25 @@ public:
             out[0][i] = williams_r(in[0][i], hh, ll);
         }
     }
+    bool feed_rows(const MatrixView& m, double* const* out) override {
+        chunk(m.column(col::close), m.column(col::high), m.column(col::low), m.rows, out);
+        return true;
+    }
     void fields(Fields& f) override {
         f.count(n_);
         rows_.fields(f, n_);
     }
 
 private:
+    template <class X>
+    void chunk(const X& close, const X& high, const X& low, std::size_t k, double* const* out) {
+        rows_.run_long(high, low, k, [&](const auto& x, std::size_t from, std::size_t at) {
+            extremes_from<false>(x[0], x[1], stream::rows_from(close, at), p_, from, out[0] + at,
+                                 [](double c, double h, double l) { return williams_r(c, h, l); });
+        });
+        n_ += k;
+    }
+
     std::uint64_t p_;
     HighLowTail rows_;
 };

@@ -30,9 +30,12 @@ using stream::Tail;
 SeriesView column_of(const double* p, std::size_t k) {
     return SeriesView{reinterpret_cast<const char*>(p), static_cast<std::ptrdiff_t>(sizeof(double)), k};
 }
+// A column of the candle matrix, read in place.
+SeriesView column_of(const SeriesView& x, std::size_t) { return x; }
 
 // Close, high and low of row k - 1 of a chunk, for the next chunk's first row.
-void last_row(const double* close, const double* high, const double* low, std::size_t k, double* prev) {
+template <class X>
+void last_row(const X& close, const X& high, const X& low, std::size_t k, double* prev) {
     prev[0] = close[k - 1];
     prev[1] = high[k - 1];
     prev[2] = low[k - 1];
@@ -43,9 +46,9 @@ void last_row(const double* close, const double* high, const double* low, std::s
 // movements, each row against the one before it. Row 0 of the chunk is
 // against `prev` (close, high and low of the last row fed before it); the
 // others come from the batch functions' vector kernel (movement_rows).
-template <bool Ranged>
+template <bool Ranged, class X = const double*>
 struct ChunkRows {
-    const double *close, *high, *low;
+    X close, high, low;
     std::size_t k;
     const double* prev;
     void operator()(std::size_t a, std::size_t b, double* const* bufs) const {
@@ -80,8 +83,24 @@ public:
             step_ = DmStep{static_cast<double>(period)};
         }
     }
-    void feed(const double* const* in, std::size_t k, double* const* out) override {
-        const double *close = in[0], *high = in[1], *low = in[2];
+    void feed(const double* const* in, std::size_t k, double* const* out) override { run(in[0], in[1], in[2], k, out); }
+    bool feed_rows(const MatrixView& m, double* const* out) override {
+        run(m.column(col::close), m.column(col::high), m.column(col::low), m.rows, out);
+        return true;
+    }
+    void fields(Fields& f) override {
+        f.count(this->n_);
+        for (double& v : prev_) f.num(v);
+        f.num(seed_.range.sum);
+        f.num(seed_.plus.sum);
+        f.num(seed_.minus.sum);
+        for (double& v : s_) f.num(v);
+    }
+
+private:
+    // The rows (arrays, or the candle matrix's columns in place).
+    template <class X>
+    void run(const X& close, const X& high, const X& low, std::size_t k, double* const* out) {
         const std::uint64_t start = this->n_;
         std::size_t i = 0;
         for (; i < k && this->n_ <= p_; ++i, ++this->n_) {
@@ -107,23 +126,14 @@ public:
         if (i < k) {
             // The rest: the batch function's rows and recurrence.
             double* o[2] = {out[0], out[1]};
-            rec::run_blocked(step_, ChunkRows<Di>{close, high, low, k, prev_}, o, i, k, s_);
+            rec::run_blocked(step_, ChunkRows<Di, X>{close, high, low, k, prev_}, o, i, k, s_);
             last_row(close, high, low, k, prev_);
             this->n_ += k - i;
         }
         // di of a single row has nothing to show yet.
         if (Di && start == 0 && this->n_ < 2 && k > 0) out[0][0] = out[1][0] = NaN;
     }
-    void fields(Fields& f) override {
-        f.count(this->n_);
-        for (double& v : prev_) f.num(v);
-        f.num(seed_.range.sum);
-        f.num(seed_.plus.sum);
-        f.num(seed_.minus.sum);
-        for (double& v : s_) f.num(v);
-    }
 
-private:
     std::uint64_t p_;
     std::conditional_t<Di, DiStep, DmStep> step_{};
     DirectionalSeed seed_;
@@ -230,8 +240,27 @@ public:
         : p_(period),
           seed_(static_cast<double>(period)),
           step_{static_cast<double>(period), static_cast<double>(period - 1)} {}
-    void feed(const double* const* in, std::size_t k, double* const* out) override {
-        const double *close = in[0], *high = in[1], *low = in[2];
+    void feed(const double* const* in, std::size_t k, double* const* out) override { run(in[0], in[1], in[2], k, out); }
+    bool feed_rows(const MatrixView& m, double* const* out) override {
+        run(m.column(col::close), m.column(col::high), m.column(col::low), m.rows, out);
+        return true;
+    }
+    void fields(Fields& f) override {
+        f.count(n_);
+        for (double& v : prev_) f.num(v);
+        f.num(seed_.tr);
+        double plus = seed_.dm_sums[0], minus = seed_.dm_sums[1];
+        f.num(plus);
+        f.num(minus);
+        seed_.dm_sums = Pair{plus, minus};
+        f.num(sum_);
+        for (double& v : s_) f.num(v);
+    }
+
+private:
+    // The rows (arrays, or the candle matrix's columns in place).
+    template <class X>
+    void run(const X& close, const X& high, const X& low, std::size_t k, double* const* out) {
         const std::uint64_t last_seed = stream::saturated(p_, p_);
         std::size_t i = 0;
         for (; i < k && (p_ == 0 || n_ <= last_seed); ++i, ++n_) {
@@ -254,23 +283,11 @@ public:
         }
         if (i == k) return;
         double* o[1] = {out[0]};
-        rec::run_blocked(step_, ChunkRows<true>{close, high, low, k, prev_}, o, i, k, s_);
+        rec::run_blocked(step_, ChunkRows<true, X>{close, high, low, k, prev_}, o, i, k, s_);
         last_row(close, high, low, k, prev_);
         n_ += k - i;
     }
-    void fields(Fields& f) override {
-        f.count(n_);
-        for (double& v : prev_) f.num(v);
-        f.num(seed_.tr);
-        double plus = seed_.dm_sums[0], minus = seed_.dm_sums[1];
-        f.num(plus);
-        f.num(minus);
-        seed_.dm_sums = Pair{plus, minus};
-        f.num(sum_);
-        for (double& v : s_) f.num(v);
-    }
 
-private:
     std::uint64_t p_;
     AdxSeed seed_;
     AdxStep step_;
@@ -353,8 +370,8 @@ private:
             const double then = j - p >= i0 ? adx[j - i0 - 1] : adxs_.back(i0 - 1 - (j - p));
             out[j] = AdxrStep::rating(adx[j - i0 + (p - 1)], then);
         }
-        stream::push_newest(dxs_, p_, n_, rows, [&](std::size_t j) { return dx[j + (p - 1)]; });
-        stream::push_newest(adxs_, stream::saturated(p_, 1), n_, rows, [&](std::size_t j) { return adx[j + (p - 1)]; });
+        stream::push_newest(dxs_, rows, [&](std::size_t j) { return dx[j + (p - 1)]; });
+        stream::push_newest(adxs_, rows, [&](std::size_t j) { return adx[j + (p - 1)]; });
         last_row(close, high, low, k, prev_);
         n_ += rows;
         if (sums_.capacity() > 4096) sums_ = std::vector<double>();
@@ -402,16 +419,15 @@ public:
         const std::size_t p = one_by_one;
         vortex_windows(column_of(high, k), column_of(low, k), column_of(close, k), p, k, p, out[0] + p, out[1] + p);
         // The last p rows' ranges and movements are kept for later windows.
-        const std::uint64_t moved = n_ - 1;  // row 0 has no movement
-        stream::push_newest(tr_, p_, moved, k - p,
+        stream::push_newest(tr_, k - p,
                             [&](std::size_t j) { return true_range_step(high[p + j], low[p + j], close[p + j - 1]); });
         const auto move = [&](std::size_t r, bool plus) {
             double up, down;
             vortex_moves(high[r], low[r], high[r - 1], low[r - 1], up, down);
             return plus ? up : down;
         };
-        stream::push_newest(up_, p_, moved, k - p, [&](std::size_t j) { return move(p + j, true); });
-        stream::push_newest(down_, p_, moved, k - p, [&](std::size_t j) { return move(p + j, false); });
+        stream::push_newest(up_, k - p, [&](std::size_t j) { return move(p + j, true); });
+        stream::push_newest(down_, k - p, [&](std::size_t j) { return move(p + j, false); });
         last_row(close, high, low, k, prev_);
         n_ += k - p;
     }

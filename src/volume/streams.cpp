@@ -26,7 +26,23 @@ class Adosc : public KernelOf<Adosc> {
 public:
     Adosc(std::uint64_t fast, std::uint64_t slow) : cf_(ema_coefficients(fast)), cs_(ema_coefficients(slow)) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
-        const double *close = in[0], *high = in[1], *low = in[2], *volume = in[3];
+        run(in[0], in[1], in[2], in[3], k, out);
+    }
+    bool feed_rows(const MatrixView& m, double* const* out) override {
+        run(m.column(col::close), m.column(col::high), m.column(col::low), m.column(col::volume), m.rows, out);
+        return true;
+    }
+    void fields(Fields& f) override {
+        f.count(n_);
+        f.num(st_.ad);
+        f.num(st_.fast);
+        f.num(st_.slow);
+    }
+
+private:
+    // The rows (arrays, or the candle matrix's columns in place).
+    template <class X>
+    void run(const X& close, const X& high, const X& low, const X& volume, std::size_t k, double* const* out) {
         if (k == 0) return;
         std::size_t i = 0;
         if (n_ == 0) {
@@ -41,14 +57,7 @@ public:
         st_ = st;
         n_ += k;
     }
-    void fields(Fields& f) override {
-        f.count(n_);
-        f.num(st_.ad);
-        f.num(st_.fast);
-        f.num(st_.slow);
-    }
 
-private:
     EmaCoefficients cf_, cs_;
     AdoscState st_;
 };
@@ -97,7 +106,7 @@ class Emv : public KernelOf<Emv> {
 public:
     Emv(std::uint64_t length, double div) : len_(length), div_(div), tail_(length) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
-        if (len_ > 0 && k > len_) return feed_long(in, k, out[0]);
+        if (len_ > 0 && k > len_) return feed_long(in[0], in[1], in[2], k, out[0]);
         const double *high = in[0], *low = in[1], *volume = in[2];
         for (std::size_t i = 0; i < k; ++i, ++n_) {
             const bool moves = n_ > 0 && volume[i] != 0.0;
@@ -113,6 +122,11 @@ public:
             }
         }
     }
+    bool feed_rows(const MatrixView& m, double* const* out) override {
+        if (len_ == 0 || m.rows <= len_) return false;
+        feed_long(m.column(col::high), m.column(col::low), m.column(col::volume), m.rows, out[0]);
+        return true;
+    }
     void fields(Fields& f) override {
         f.count(n_);
         f.num(prev_[0]);
@@ -125,8 +139,9 @@ private:
     // whose windows inside the chunk then become their means in place as in
     // the batch function; the first L - 1 positions, whose windows reach
     // back before the chunk, are summed from the kept values.
-    void feed_long(const double* const* in, std::size_t k, double* out) {
-        const double *high = in[0], *low = in[1], *volume = in[2];
+    // (The rows: arrays, or the candle matrix's columns in place.)
+    template <class X>
+    void feed_long(const X& high, const X& low, const X& volume, std::size_t k, double* out) {
         const std::size_t len = static_cast<std::size_t>(len_);
         for (std::size_t i = 0; i < k; ++i) {
             const double h1 = i == 0 ? prev_[0] : high[i - 1], l1 = i == 0 ? prev_[1] : low[i - 1];
@@ -138,7 +153,7 @@ private:
         sums_.assign(kept.p + (kept.n - before), kept.p + kept.n);
         sums_.insert(sums_.end(), out, out + (len - 1));
         if (sums_.size() >= len) fresh_window_means_in_place(sums_.data(), sums_.size(), len_);
-        stream::push_newest(tail_, len_, n_, k, [&](std::size_t j) { return out[j]; });
+        stream::push_newest(tail_, k, [&](std::size_t j) { return out[j]; });
         fresh_window_means_in_place(out, k, len_);
         for (std::size_t i = 0; i + 1 < len; ++i) out[i] = before + i + 1 >= len ? sums_[before + i] : 0.0;
         prev_[0] = high[k - 1];
@@ -156,8 +171,21 @@ private:
 // wad: the running sum of the rows' values and the previous open.
 class Wad : public KernelOf<Wad> {
 public:
-    void feed(const double* const* in, std::size_t k, double* const* out) override {
-        const double *open = in[0], *high = in[1], *low = in[2];
+    void feed(const double* const* in, std::size_t k, double* const* out) override { run(in[0], in[1], in[2], k, out); }
+    bool feed_rows(const MatrixView& m, double* const* out) override {
+        run(m.column(col::open), m.column(col::high), m.column(col::low), m.rows, out);
+        return true;
+    }
+    void fields(Fields& f) override {
+        f.count(n_);
+        f.num(pc_);
+        f.num(sum_);
+    }
+
+private:
+    // The rows (arrays, or the candle matrix's columns in place).
+    template <class X>
+    void run(const X& open, const X& high, const X& low, std::size_t k, double* const* out) {
         if (k == 0) return;
         std::size_t i = 0;
         if (n_ == 0) {
@@ -177,13 +205,7 @@ public:
         sum_ = sum;
         n_ += k;
     }
-    void fields(Fields& f) override {
-        f.count(n_);
-        f.num(pc_);
-        f.num(sum_);
-    }
 
-private:
     double pc_ = 0.0, sum_ = 0.0;
 };
 
