@@ -636,6 +636,21 @@ def row_of(result, i):
     return result[i : i + 1]
 
 
+def other_layouts(history):
+    """The same values read backwards from a reversed copy, through a stride
+    of two, and for candles in Fortran order and sliced out of a wider matrix."""
+    yield np.ascontiguousarray(history[::-1])[::-1]
+    if history.ndim == 1:
+        wide = np.zeros(2 * len(history))
+        wide[::2] = history
+        yield wide[::2]
+    else:
+        yield np.asfortranarray(history)
+        wide = np.zeros((len(history), history.shape[1] + 2))
+        wide[:, 1:-1] = history
+        yield wide[:, 1:-1]
+
+
 @pytest.mark.parametrize("hostile", [False, True], ids=["plain", "hostile"])
 @pytest.mark.parametrize("name", STREAMS)
 def test_long_extends_split_anywhere_match_batch_and_updates(name, hostile):
@@ -647,6 +662,9 @@ def test_long_extends_split_anywhere_match_batch_and_updates(name, hostile):
         return
     whole = getattr(kstream, name)(*params)
     assert_same(whole.extend(history), expected, False)
+    # A long chunk is read in place: the same rows in other layouts.
+    for view in other_layouts(history):
+        assert_same(getattr(kstream, name)(*params).extend(view), expected, False)
     for a in LONG_SPLITS:
         head, error = batch(name, history[:a], params)
         if error is not None:
