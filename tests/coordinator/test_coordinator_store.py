@@ -65,7 +65,8 @@ def test_increment(client):
     assert client.get("c") == b"-12"
     client.put("c", b"+5")
     assert client.increment("c", -5) == 0
-    for bad in [b" 1", b"1 ", b"", b"-", b"1.0", b"0x1", b"9223372036854775808", b"\xd9\xa1"]:
+    for bad in [b" 1", b"1 ", b"", b"-", b"1.0", b"0x1", b"9223372036854775808",
+                b"-9223372036854775809", b"18446744073709551617", b"\xd9\xa1"]:
         client.put("bad", bad)
         fails(client, "invalid: value is not an integer", "increment", {"key": "bad", "amount": 1})
         assert client.get("bad") == bad
