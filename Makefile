@@ -12,7 +12,7 @@ WHEEL_STAMP := dist/.built
 
 .PHONY: demo test system venvs wheel install check-abi test-py typecheck docs fuzz-smoke asan-tests bench bench-venvs bench-numpy clean \
 	golden check-clang check-aarch64 check-windows check-windows-arm64 check-levels coordinator-wine \
-	wheels check-wheels check-cibuildwheel check-sdist check ubsan-tests format lint system-aarch64 system-windows system-bench
+	wheels check-wheels check-cibuildwheel check-sdist check ubsan-tests format lint mutants system-aarch64 system-windows system-bench
 
 # Debian packages: apt runs only when one of a list's packages is missing
 # (no package-list update on a machine that has them all), and waits for
@@ -405,6 +405,17 @@ bench: install bench-venvs system-bench
 bench-numpy: install
 	$(VENV312)/bin/python bench/bench_candles.py
 	$(VENV312)/bin/python bench/bench_ehlers.py
+
+# Mutation testing: a seeded sample of small source faults (flipped or
+# off-by-one comparisons, constants one off, dropped guards and NaN tests,
+# swapped operands, warm-up statements one off) in the numeric kernels,
+# streams, the table, the argument layer and the coordinator, each built and
+# checked (golden file first, then the suite); the report lists what
+# survived. Slow (a minute or so per mutant), so not part of `make test`:
+# `make mutants MUTANTS="--count 80 --seed 7"`.
+MUTANTS ?= --count 60 --seed 1
+mutants: system $(VENV312)/.ready
+	PATH=$(CURDIR)/$(VENV312)/bin:$$PATH $(VENV312)/bin/python tools/mutants.py $(MUTANTS)
 
 # Style: clang-format for C++, ruff for Python. `make format` applies both;
 # `make lint` checks them and runs clang-tidy's small set of fault checks
