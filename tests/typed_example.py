@@ -69,10 +69,12 @@ def main() -> None:
     assert_type(rsi.update(close[-1]), float)
     assert_type(len(rsi), int)
     assert_type(rsi.copy().update(1.0), float)
+    assert_type(rsi.peek(close[-1]), float)
     atr = k.stream.atr(14)
     assert_type(atr.update(c[0]), float)
     assert_type(atr.update([1.0, 2.0, 3.0, 4.0, 1.0, 5.0]), float)
     assert_type(atr.extend(c[1:]), F64)
+    assert_type(atr.peek(c[-1]), float)
     assert_type(ks.bollinger_bands(20, 2.0, 2.0).update(1.0), tuple[float, float, float])
 
 

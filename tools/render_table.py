@@ -193,10 +193,12 @@ def render_stream_stubs(table):
         "class Stream(Generic[_V, _A, _One, _Many]):",
         quote_doc(
             "A stream of one function: update() and extend() return, for each value fed, what the function "
-            "returns at that position on the whole history fed so far, bit for bit.",
+            "returns at that position on the whole history fed so far, bit for bit; peek() returns what update() "
+            "would, feeding nothing.",
             4,
         ),
         "    def update(self, value: _V, /) -> _One: ...",
+        "    def peek(self, value: _V, /) -> _One: ...",
         "    def extend(self, values: _A, /) -> _Many: ...",
         "    def copy(self) -> Self: ...",
         "    def __copy__(self) -> Self: ...",
@@ -278,6 +280,11 @@ def mib(n):
     return f"{n} bytes ({n // 1048576} MiB)" if n % 1048576 == 0 else f"{n} bytes"
 
 
+def failure(text, unreachable):
+    """A failure text of the reference, with the reason when no request reaches it."""
+    return f"`{text}` (unreachable: {unreachable[text]})" if text in unreachable else f"`{text}`"
+
+
 def render_coordinator(table):
     lim = table["limits"]
     ops = table["operations"]
@@ -320,7 +327,8 @@ def render_coordinator(table):
         "",
         *(f"- `{e}`" for e in table["request_errors"]),
         "",
-        f"Any operation may also fail with `{table['unavailable']}`, and an unknown `op` gets"
+        f"Any operation may also fail with `{table['unavailable']}`"
+        f" (unreachable: {table['unavailable_unreachable']}), and an unknown `op` gets"
         f" `{table['unknown_operation']}` (after the `key` checks of a keyed operation). Operation"
         " failures leave the connection open, except those of \"subscribe\". A server already serving"
         f" {lim['connections']} connections answers a new one `{table['connection_limit']}` and closes it.",
@@ -346,7 +354,7 @@ def render_coordinator(table):
                 f"- Reply: {op['reply']}."]
         if op["errors"]:
             closes = " (each closes the connection)" if op["stream"] else ""
-            out.append(f"- Failures{closes}: " + "; ".join(f"`{e}`" for e in op["errors"]) + ".")
+            out.append(f"- Failures{closes}: " + "; ".join(failure(e, op["unreachable"]) for e in op["errors"]) + ".")
     hb = table["heartbeat_frame"].rstrip("\n")
     out += [
         "",

@@ -155,6 +155,17 @@ constexpr const char* kReleaseLock[] = {kMissingKey, kNameTooLong, kMissingOwner
 constexpr const char* kPublish[] = {kMissingChannel, kNameTooLong, kPublishValue,
                                     kSerialization,  kFrameBudget, kGlobalBudget};
 constexpr const char* kSubscribe[] = {kMissingPrefix, kNameTooLong, kSubscriptionLimit};
+// The channel and the payload come through the protocol's limits, which keep
+// an event's frame well formed and within its budget; both checks stay for
+// the day those limits change.
+constexpr Unreachable kPublishUnreachable[] = {
+    {kSerialization,
+     "a channel is text the body's JSON parser accepted, valid UTF-8 of at most 1024 bytes, which always "
+     "serialises; only an allocation failure could give it"},
+    {kFrameBudget,
+     "a payload is at most 8 MiB and a channel at most 1024 bytes, so an event frame stays far below the "
+     "frame budget"},
+};
 }  // namespace errors
 
 // Columns: name, prepare, run, store lock, payload, stream, then the
@@ -205,7 +216,7 @@ constexpr Operation kOperations[] = {
      errors::kReleaseLock},
     {"publish", prepare_publish, publish, true, true, false,
      "Sends the payload as an event to every matching subscription of the namespace.", "`channel`; no `value`",
-     "the number of subscriptions the event was queued for", errors::kPublish},
+     "the number of subscriptions the event was queued for", errors::kPublish, errors::kPublishUnreachable},
     {"subscribe", prepare_subscribe, subscribe, true, false, true,
      "Turns the connection into a stream of the namespace's events on channels starting with `prefix`.",
      "`prefix` (may be empty: every channel)", "true, then the stream", errors::kSubscribe},
@@ -213,6 +224,15 @@ constexpr Operation kOperations[] = {
 // An unknown name is still a keyed request: its key is checked first.
 constexpr const char* kUnknownErrors[] = {text::kMissingKey, text::kNameTooLong, text::kUnknownOp};
 constexpr Operation kUnknown = {"", nullptr, keyed<&Store::unknown>, true, false, false, {}, {}, {}, kUnknownErrors};
+
+}  // namespace
+
+const Unreachable kUnavailableUnreachable = {
+    text::kUnavailable,
+    "only an allocation failure inside an operation gives it, and the budgets keep every request's needs "
+    "bounded"};
+
+namespace {
 
 // The one writer of reply lines: a value, a failure text or a binary value.
 bool send_reply(Transport& transport, const Reply& reply, std::string& out) {

@@ -30,6 +30,16 @@ struct Call {
     std::shared_ptr<SubscriberQueue> queue;  // the subscriber's queue
 };
 
+// A failure text of the table that no request can bring about, and why: the
+// reference says so, and the tests that reach every other text skip it.
+struct Unreachable {
+    const char* text;
+    std::string_view reason;
+};
+
+// "internal: state unavailable", which any operation may answer.
+extern const Unreachable kUnavailableUnreachable;
+
 // One entry of the table of operations, which is the only place an
 // operation name is matched.
 struct Operation {
@@ -49,6 +59,8 @@ struct Operation {
     // The failure texts of the operation itself, in the order it checks
     // (protocol failures and "internal: state unavailable" apply to all).
     std::span<const char* const> errors;
+    // Those of `errors` no request can reach, with the reason.
+    std::span<const Unreachable> unreachable = {};
 };
 
 // The entry for `name`. Any other name gets the entry that answers

@@ -17,12 +17,15 @@ int main(int argc, char** argv) {
     for (const c::Operation& op : c::operations()) {
         json errors = json::array();
         for (const char* text : op.errors) errors.push_back(text);
+        json unreachable = json::object();
+        for (const c::Unreachable& u : op.unreachable) unreachable[u.text] = u.reason;
         operations.push_back({{"name", op.name},
                               {"summary", op.summary},
                               {"arguments", op.arguments},
                               {"payload", op.payload},
                               {"reply", op.reply},
                               {"errors", errors},
+                              {"unreachable", unreachable},
                               {"stream", op.stream}});
     }
     // Failures before an operation runs, in the order they are checked;
@@ -58,6 +61,7 @@ int main(int argc, char** argv) {
     json out = {{"operations", operations},
                 {"unknown_operation", c::text::kUnknownOp},
                 {"unavailable", c::text::kUnavailable},
+                {"unavailable_unreachable", c::kUnavailableUnreachable.reason},
                 {"connection_limit", c::text::kConnectionLimit},
                 {"request_errors", request_errors},
                 {"heartbeat_frame", c::kHeartbeatFrame},

@@ -90,6 +90,21 @@ constexpr std::size_t kBlock = 256;
 KORVA_CHECK_STEP("atr", AtrStep<1>{1.0 / 14.0})
 KORVA_CHECK_STEP("atr_last", AtrStep<0>{1.0 / 14.0})
 
+// The lanes' true ranges against the scalar step row by row, on hostile
+// highs, lows and closes.
+std::size_t true_range_mismatches(std::uint64_t seed) {
+    const std::vector<double> high = rec::check::hostile_values(seed, 300),
+                              low = rec::check::hostile_values(seed + 1000, 300),
+                              close = rec::check::hostile_values(seed + 2000, 300);
+    const std::size_t n = high.size();
+    std::vector<double> lanes(n), serial(n);
+    const ContiguousView<double> h{high.data(), n}, l{low.data(), n}, c{close.data(), n};
+    true_ranges(h, l, c, 1, n, lanes.data() + 1);
+    for (std::size_t i = 1; i < n; ++i) serial[i] = true_range_step(high[i], low[i], close[i - 1]);
+    return rec::check::mismatches(lanes.data() + 1, serial.data() + 1, n - 1);
+}
+KORVA_CHECK_KERNEL("true ranges", true_range_mismatches)
+
 }  // namespace
 
 Series atr(MatrixView candles, std::uint64_t period) {

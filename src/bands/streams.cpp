@@ -49,7 +49,7 @@ public:
         rec::run(step_, tr, o, 0, k - i, &avg_);
         close_ = close[k - 1];
         n_ += k - i;
-        if (ranges_.capacity() > 4096) ranges_ = std::vector<double>();
+        if (ranges_.capacity() > 4096) ranges_.release();
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -63,7 +63,7 @@ private:
     AtrStep<1> step_;
     PlainMean seed_;
     double avg_ = 0.0, close_ = 0.0;
-    std::vector<double> ranges_;  // scratch of one call
+    stream::Scratch ranges_;  // of one call
 };
 
 // Bollinger bands (Width: their relative width): the window's running sum
@@ -76,23 +76,14 @@ public:
         if (p_ == 0) zero_period(static_cast<std::size_t>(n));
     }
     void feed(const double* const* in, std::size_t k, double* const* out) override {
-        const double pd = static_cast<double>(p_);
         for (std::size_t i = 0; i < k; ++i, ++this->n_) {
-            const double v = in[0][i];
-            if (this->n_ < p_) {
-                w_.add(v);
-            } else {
-                w_.slide(tail_.back(static_cast<std::size_t>(p_ - 1)), v);
-            }
-            tail_.push(v);
-            if (Width) {
-                out[0][i] = this->n_ + 1 >= p_ ? band_width(w_.s, w_.q, pd, up_) : NaN;
-            } else if (this->n_ + 1 >= p_) {
-                bands_at(w_.s, w_.q, pd, up_, dn_, out[0] + i, out[1] + i, out[2] + i);
-            } else {
-                out[0][i] = out[1][i] = out[2][i] = NaN;
-            }
+            next(w_, in[0][i], out, i);
+            tail_.push(in[0][i]);
         }
+    }
+    void peek(const double* const* in, double* const* out, std::unique_ptr<stream::Kernel>&) const override {
+        WindowMoments w = w_;
+        next(w, in[0][0], out, 0);
     }
     void fields(Fields& f) override {
         f.count(this->n_);
@@ -102,6 +93,23 @@ public:
     }
 
 private:
+    // Row n_'s values, out[q][i], v entering `w` (the window not yet moved on).
+    void next(WindowMoments& w, double v, double* const* out, std::size_t i) const {
+        const std::uint64_t n = this->n_;
+        const double pd = static_cast<double>(p_);
+        if (n < p_) {
+            w.add(v);
+        } else {
+            w.slide(tail_.back(static_cast<std::size_t>(p_ - 1)), v);
+        }
+        if (Width) {
+            out[0][i] = n + 1 >= p_ ? band_width(w.s, w.q, pd, up_) : NaN;
+        } else if (n + 1 >= p_) {
+            bands_at(w.s, w.q, pd, up_, dn_, out[0] + i, out[1] + i, out[2] + i);
+        } else {
+            out[0][i] = out[1][i] = out[2][i] = NaN;
+        }
+    }
     std::uint64_t p_;
     double up_, dn_;
     WindowMoments w_;
@@ -132,12 +140,23 @@ public:
         for (std::size_t i = 0; i < k; ++i, ++n_) {
             if (long_) {
                 hi_.add(n_, high[i]);
-                if (n_ + 1 >= p_) out[0][i] = hi_.value() - (mult_ * out[0][i]);
+                if (n_ + 1 >= p_) out[0][i] = exit(hi_.value(), out[0][i]);
             } else {
                 lo_.add(n_, low[i]);
-                if (n_ + 1 >= p_) out[0][i] = lo_.value() + (mult_ * out[0][i]);
+                if (n_ + 1 >= p_) out[0][i] = exit(lo_.value(), out[0][i]);
             }
         }
+    }
+    // The ATR's one row goes through its own peek (a copy of its few
+    // scalars); the extreme is read without moving the window.
+    void peek(const double* const* in, double* const* out, std::unique_ptr<Kernel>& scratch) const override {
+        if (!known_) {
+            out[0][0] = NaN;
+            return;
+        }
+        atr_.peek(in, out, scratch);
+        if (n_ + 1 < p_) return;
+        out[0][0] = exit(long_ ? hi_.peek(n_, in[1][0]) : lo_.peek(n_, in[2][0]), out[0][0]);
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -152,6 +171,8 @@ public:
     }
 
 private:
+    // The exit at the window's extreme high (long) or low (short).
+    double exit(double extreme, double atr) const { return long_ ? extreme - (mult_ * atr) : extreme + (mult_ * atr); }
     std::uint64_t p_;
     double mult_;
     bool long_, known_;
@@ -180,30 +201,23 @@ public:
     void feed(const double* const* in, std::size_t k, double* const* out) override {
         const double *close = in[0], *high = in[1], *low = in[2];
         for (std::size_t i = 0; i < k; ++i, ++n_) {
-            const double tr = n_ == 0 ? true_range_first(high + i, low + i) : true_range_step(high[i], low[i], close_);
-            close_ = close[i];
-            if (d_ == 1) {
-                a_ = tr;
-            } else if (n_ < d_) {
-                seed_.add(tr);
-                a_ = n_ + 1 == d_ ? seed_.mean(d_) : NaN;
-            } else {
-                a_ = smooth(c_, a_, tr);
+            if (p_ > 0) {
+                hi_.add(n_, high[i]);
+                lo_.add(n_, low[i]);
             }
-            out[0][i] = NaN;
-            if (p_ == 0) continue;  // an empty window's sum is never positive
-            hi_.add(n_, high[i]);
-            lo_.add(n_, low[i]);
-            sum_.add(a_);
-            if (n_ < p_) {
-                first_.add(high[i], low[i]);
-                if (n_ + 1 == p_) out[0][i] = choppiness(sum_.s, first_.hi - first_.lo, scalar_, log_p_);
-            } else {
-                sum_.drop(atrs_.back(static_cast<std::size_t>(p_ - 1)));
-                out[0][i] = choppiness(sum_.s, hi_.value() - lo_.value(), scalar_, log_p_);
-            }
-            atrs_.push(a_);
+            const auto range = [&] { return hi_.value() - lo_.value(); };
+            out[0][i] = next(close_, seed_, a_, sum_, first_, close[i], high[i], low[i], range);
+            if (p_ > 0) atrs_.push(a_);
         }
+    }
+    void peek(const double* const* in, double* const* out, std::unique_ptr<Kernel>&) const override {
+        const double high = in[1][0], low = in[2][0];
+        double close = close_, a = a_;
+        PlainMean seed = seed_;
+        ChopSum sum = sum_;
+        FirstRange first = first_;
+        const auto range = [&] { return hi_.peek(n_, high) - lo_.peek(n_, low); };
+        out[0][0] = next(close, seed, a, sum, first, in[0][0], high, low, range);
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -220,6 +234,30 @@ public:
     }
 
 private:
+    // Row n_'s value, the scalars moving on; `range()` is the window's range
+    // of highs and lows with this row in (the ATRs kept not yet moved on).
+    template <class Range>
+    double next(double& prev_close, PlainMean& seed, double& a, ChopSum& sum, FirstRange& first, double close,
+                double high, double low, Range range) const {
+        const double tr = n_ == 0 ? true_range_first(&high, &low) : true_range_step(high, low, prev_close);
+        prev_close = close;
+        if (d_ == 1) {
+            a = tr;
+        } else if (n_ < d_) {
+            seed.add(tr);
+            a = n_ + 1 == d_ ? seed.mean(d_) : NaN;
+        } else {
+            a = smooth(c_, a, tr);
+        }
+        if (p_ == 0) return NaN;  // an empty window's sum is never positive
+        sum.add(a);
+        if (n_ < p_) {
+            first.add(high, low);
+            return n_ + 1 == p_ ? choppiness(sum.s, first.hi - first.lo, scalar_, log_p_) : NaN;
+        }
+        sum.drop(atrs_.back(static_cast<std::size_t>(p_ - 1)));
+        return choppiness(sum.s, range(), scalar_, log_p_);
+    }
     std::uint64_t p_, d_;
     double scalar_, log_p_;
     EmaCoefficients c_;

@@ -52,14 +52,16 @@ public:
     explicit StreamMean(std::uint64_t w) : w_(w), tail_(w) {}
     // Value number `at` (from 0) of the series.
     double push(std::uint64_t at, double v) {
-        if (w_ == 0) return NaN;
-        if (at < w_) {
-            s_.add(v);
-        } else {
-            s_.slide(tail_.back(static_cast<std::size_t>(w_ - 1)), v);
-        }
+        const double mean = next(s_, at, v);
         tail_.push(v);
-        return at + 1 >= w_ ? s_.s / static_cast<double>(w_) : NaN;
+        return mean;
+    }
+    // What push gives, and the sum it leaves, the window untouched.
+    double peek(std::uint64_t at, double v, double& sum) const {
+        RunningWindowSum s = s_;
+        const double mean = next(s, at, v);
+        sum = s.s;
+        return mean;
     }
     double sum() const { return s_.s; }
     void fields(Fields& f, std::uint64_t fed) {
@@ -68,6 +70,16 @@ public:
     }
 
 private:
+    // The mean with value number `at` entering s (the window not yet moved on).
+    double next(RunningWindowSum& s, std::uint64_t at, double v) const {
+        if (w_ == 0) return NaN;
+        if (at < w_) {
+            s.add(v);
+        } else {
+            s.slide(tail_.back(static_cast<std::size_t>(w_ - 1)), v);
+        }
+        return at + 1 >= w_ ? s.s / static_cast<double>(w_) : NaN;
+    }
     std::uint64_t w_ = 0;
     RunningWindowSum s_;
     Tail tail_;
@@ -82,8 +94,13 @@ public:
         const double *open = in[0], *close = in[1];
         for (std::size_t i = 0; i < k; ++i, ++n_) {
             sum_.push(n_, close[i] - open[i]);
-            out[0][i] = p_ > 0 && n_ + 1 >= p_ ? inv_ * sum_.sum() : 0.0;
+            out[0][i] = value(sum_.sum());
         }
+    }
+    void peek(const double* const* in, double* const* out, std::unique_ptr<Kernel>&) const override {
+        double sum;
+        sum_.peek(n_, in[1][0] - in[0][0], sum);
+        out[0][0] = value(sum);
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -91,6 +108,8 @@ public:
     }
 
 private:
+    // Row n_'s value from the window's sum.
+    double value(double sum) const { return p_ > 0 && n_ + 1 >= p_ ? inv_ * sum : 0.0; }
     std::uint64_t p_;
     double inv_;
     StreamMean sum_;
@@ -109,20 +128,20 @@ public:
     void feed(const double* const* in, std::size_t k, double* const* out) override {
         const double *high = in[0], *low = in[1];
         for (std::size_t i = 0; i < k; ++i, ++n_) {
-            const double price = EmdFilter::price(high[i], low[i]);
-            double bp = 0.0;
-            if (n_ == 2) bp = filter_.first(price, price_[1]);
-            if (n_ > 2) bp = filter_.step(price, price_[1], bp_[0], bp_[1]);
-            if (n_ == 0) ext_ = {bp, bp};  // rows 0 .. 2 carry the first value
-            if (n_ > 2) ext_.step(bp_[1], bp_[0], bp);
-            out[1][i] = middle_.push(n_, bp);
-            out[0][i] = fraction_ * upper_.push(n_, ext_.peak);
-            out[2][i] = fraction_ * lower_.push(n_, ext_.valley);
+            const Row r = row(high[i], low[i]);
+            bands(*this, r, out, i, [&](StreamMean& m, double v) { return m.push(n_, v); });
+            ext_ = r.ext;
             price_[1] = price_[0];
-            price_[0] = price;
+            price_[0] = r.price;
             bp_[1] = bp_[0];
-            bp_[0] = bp;
+            bp_[0] = r.bp;
         }
+    }
+    void peek(const double* const* in, double* const* out, std::unique_ptr<Kernel>&) const override {
+        bands(*this, row(in[0][0], in[1][0]), out, 0, [&](const StreamMean& m, double v) {
+            double sum;
+            return m.peek(n_, v, sum);
+        });
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -136,6 +155,27 @@ public:
     }
 
 private:
+    // Row n_'s price, band-pass value and carried peak and valley.
+    struct Row {
+        double price, bp;
+        EmdExtremes ext;
+    };
+    Row row(double high, double low) const {
+        Row r{EmdFilter::price(high, low), 0.0, ext_};
+        if (n_ == 2) r.bp = filter_.first(r.price, price_[1]);
+        if (n_ > 2) r.bp = filter_.step(r.price, price_[1], bp_[0], bp_[1]);
+        if (n_ == 0) r.ext = {r.bp, r.bp};  // rows 0 .. 2 carry the first value
+        if (n_ > 2) r.ext.step(bp_[1], bp_[0], r.bp);
+        return r;
+    }
+    // The three outputs from the means `mean(m, value)` takes the row's
+    // values into (pushed by feed, peeked by peek).
+    template <class Self, class Mean>
+    static void bands(Self& self, const Row& r, double* const* out, std::size_t i, Mean mean) {
+        out[1][i] = mean(self.middle_, r.bp);
+        out[0][i] = self.fraction_ * mean(self.upper_, r.ext.peak);
+        out[2][i] = self.fraction_ * mean(self.lower_, r.ext.valley);
+    }
     static constexpr std::uint64_t kBandWindow = 50;
     EmdFilter filter_;
     double fraction_;

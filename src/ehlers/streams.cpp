@@ -296,17 +296,27 @@ public:
             x_.push(v);
             // Only positions from period + 1 on enter a window.
             const double d = n_ > p_ ? edcf_distance<double>(newest(x_), static_cast<std::size_t>(p_)) : 0.0;
+            out[0][i] = next(sums_, v, d, 1);
             dist_.push(d);
-            if (n_ <= p_) continue;
-            if (n_ <= first_) {
-                sums_.add(d, v);
-                if (n_ == first_) out[0][i] = sums_.value();
-            } else {
-                const std::size_t o = static_cast<std::size_t>(p_);
-                sums_.slide(dist_.back(o), x_.back(o), d, v);
-                out[0][i] = sums_.value();
-            }
         }
+    }
+    // The distance needs the last period values with the new one after
+    // them: copied (O(period), as the distance itself) to a buffer of its own.
+    void peek(const double* const* in, double* const* out, std::unique_ptr<Kernel>&) const override {
+        const double v = in[0][0];
+        out[0][0] = NaN;
+        if (p_ < 2) return;
+        double d = 0.0;
+        if (n_ > p_) {
+            const auto p = static_cast<std::size_t>(p_);
+            const ContiguousView<double> w = x_.window();
+            peek_x_.resize(p);
+            std::copy(w.p + (w.n - (p - 1)), w.p + w.n, peek_x_.begin());
+            peek_x_[p - 1] = v;
+            d = edcf_distance<double>(peek_x_.data() + (p - 1), p);
+        }
+        EdcfSums sums = sums_;
+        out[0][0] = next(sums, v, d, 0);
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -318,9 +328,22 @@ public:
     }
 
 private:
+    // Row n_'s value from v and its distance d, the sums moving on; the
+    // distances not yet kept, the values `kept` (0 or 1) with v in.
+    double next(EdcfSums& sums, double v, double d, std::size_t kept) const {
+        if (n_ <= p_) return NaN;
+        if (n_ <= first_) {
+            sums.add(d, v);
+            return n_ == first_ ? sums.value() : NaN;
+        }
+        const std::size_t o = static_cast<std::size_t>(p_);
+        sums.slide(dist_.back(o - 1), x_.back(o - 1 + kept), d, v);
+        return sums.value();
+    }
     std::uint64_t p_, first_;
     Tail x_, dist_;  // the last period + 1 values and distances
     EdcfSums sums_;
+    mutable stream::Scratch peek_x_;  // peek's copy of the last values
 };
 
 // correlation_cycle: the window of the L values before each position (NaN as

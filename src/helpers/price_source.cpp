@@ -32,7 +32,8 @@ Kind kind_of(std::string_view name, NameCase name_case) {
 
 }  // namespace
 
-PriceSource::PriceSource(MatrixView candles, std::string_view source_type, NameCase name_case) {
+PriceSource::PriceSource(MatrixView candles, std::string_view source_type, NameCase name_case,
+                         std::vector<double>& storage) {
     const std::size_t n = candles.rows;
     switch (kind_of(source_type, name_case)) {
         case Kind::Close: view_ = candles.column(col::close); return;
@@ -41,27 +42,27 @@ PriceSource::PriceSource(MatrixView candles, std::string_view source_type, NameC
         case Kind::Low: view_ = candles.column(col::low); return;
         case Kind::Hl2: {
             const SeriesView h = candles.column(col::high), l = candles.column(col::low);
-            owned_.resize(n);
-            for (std::size_t i = 0; i < n; ++i) owned_[i] = (h[i] + l[i]) * 0.5;
+            storage.resize(n);
+            for (std::size_t i = 0; i < n; ++i) storage[i] = (h[i] + l[i]) * 0.5;
             break;
         }
         case Kind::Hlc3: {
             const SeriesView h = candles.column(col::high), l = candles.column(col::low),
                              c = candles.column(col::close);
-            owned_.resize(n);
+            storage.resize(n);
             // A division, not a multiplication by a third: they round differently.
-            for (std::size_t i = 0; i < n; ++i) owned_[i] = ((h[i] + l[i]) + c[i]) / 3.0;
+            for (std::size_t i = 0; i < n; ++i) storage[i] = ((h[i] + l[i]) + c[i]) / 3.0;
             break;
         }
         case Kind::Ohlc4: {
             const SeriesView o = candles.column(col::open), h = candles.column(col::high), l = candles.column(col::low),
                              c = candles.column(col::close);
-            owned_.resize(n);
-            for (std::size_t i = 0; i < n; ++i) owned_[i] = (((o[i] + h[i]) + l[i]) + c[i]) * 0.25;
+            storage.resize(n);
+            for (std::size_t i = 0; i < n; ++i) storage[i] = (((o[i] + h[i]) + l[i]) + c[i]) * 0.25;
             break;
         }
     }
-    view_ = SeriesView{reinterpret_cast<const char*>(owned_.data()), sizeof(double), n};
+    view_ = SeriesView{reinterpret_cast<const char*>(storage.data()), sizeof(double), n};
 }
 
 }  // namespace korva

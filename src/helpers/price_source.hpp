@@ -16,7 +16,11 @@ enum class NameCase { Fold, Exact };
 
 class PriceSource {
 public:
-    PriceSource(MatrixView candles, std::string_view source_type, NameCase name_case);
+    PriceSource(MatrixView candles, std::string_view source_type, NameCase name_case)
+        : PriceSource(candles, source_type, name_case, owned_) {}
+    // A derived source built in the caller's `storage` (whose capacity a
+    // stream reuses from call to call), which must outlive view().
+    PriceSource(MatrixView candles, std::string_view source_type, NameCase name_case, std::vector<double>& storage);
     PriceSource(const PriceSource&) = delete;
     PriceSource& operator=(const PriceSource&) = delete;
 

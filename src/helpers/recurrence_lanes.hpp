@@ -402,6 +402,20 @@ template <class Rc>
     return simd::dispatch([&](auto) KORVA_LANES { return step_mismatches_lanes(r, seed, 256); });
 }
 
+// A whole lane kernel's check: hostile values to run it over, and the
+// positions where its results and the scalar form's differ.
+inline std::vector<double> hostile_values(std::uint64_t seed, std::size_t n) {
+    std::uint64_t x = seed * 0x9E3779B97F4A7C15ull | 1;
+    std::vector<double> v(n);
+    for (double& d : v) d = hostile(x);
+    return v;
+}
+inline std::size_t mismatches(const double* a, const double* b, std::size_t n) {
+    std::size_t bad = 0;
+    for (std::size_t i = 0; i < n; ++i) bad += !agree(a[i], b[i]);
+    return bad;
+}
+
 struct Registered {
     const char* name;
     std::size_t (*mismatches)(std::uint64_t seed);
@@ -427,3 +441,9 @@ inline bool enroll(const char* name, std::size_t (*mismatches)(std::uint64_t)) {
         name, [](std::uint64_t seed) { return ::korva::rec::check::step_mismatches(__VA_ARGS__, seed); });
 #define KORVA_CHECK_STEP_AT(line, name, ...) KORVA_CHECK_STEP_NAMED(line, name, __VA_ARGS__)
 #define KORVA_CHECK_STEP(name, ...) KORVA_CHECK_STEP_AT(__LINE__, name, __VA_ARGS__)
+// Registers a lane kernel's own check, a std::size_t (std::uint64_t seed)
+// giving its mismatches against the scalar form, for korva_golden --steps.
+#define KORVA_CHECK_KERNEL_NAMED(line, name, mismatches) \
+    [[maybe_unused]] const bool korva_kernel_check_##line = ::korva::rec::check::enroll(name, mismatches);
+#define KORVA_CHECK_KERNEL_AT(line, name, mismatches) KORVA_CHECK_KERNEL_NAMED(line, name, mismatches)
+#define KORVA_CHECK_KERNEL(name, mismatches) KORVA_CHECK_KERNEL_AT(__LINE__, name, mismatches)

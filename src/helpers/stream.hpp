@@ -12,6 +12,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <typeinfo>
 #include <vector>
 
 #include "errors.hpp"
@@ -57,18 +58,36 @@ public:
         const std::size_t m = buf_.size() < w_ ? buf_.size() : static_cast<std::size_t>(w_);
         return ContiguousView<double>{buf_.data() + (buf_.size() - m), m};
     }
-    // The values, and a check that they fit a stream that has been fed
-    // `fed` of them (a restored state must not make a window read outside).
+    // The values, and a check that they are as many as `fed` pushes leave
+    // (a restored state must not make a window read outside, nor claim a
+    // count of values its buffer disagrees with).
     void fields(Fields& f, std::uint64_t fed) {
         f.values(buf_);
-        const std::uint64_t held = buf_.size();
-        const std::uint64_t least = fed < w_ ? fed : w_;
-        if (held < least || held > fed || held / 2 > w_) throw ValueError("invalid stream state");
+        if (buf_.size() != held_after(fed, w_)) throw ValueError("invalid stream state");
+    }
+    // The values held after `fed` pushes: every one up to 2w, then w to 2w
+    // in turn (a full buffer keeps the newest w - 1 before the next value).
+    static constexpr std::uint64_t held_after(std::uint64_t fed, std::uint64_t w) {
+        if (w == 0) return 0;
+        if (fed <= w || fed - w <= w) return fed;
+        return w + (fed - 2 * w - 1) % (w + 1);
     }
 
 private:
     std::uint64_t w_ = 0;
     std::vector<double> buf_;
+};
+
+// A buffer used within one call (rows gathered for a batch step): a copy of
+// a state starts its own empty and assigning a state keeps it, so that
+// copying a state never copies what the last call left there.
+class Scratch : public std::vector<double> {
+public:
+    Scratch() = default;
+    Scratch(const Scratch&) : std::vector<double>() {}
+    Scratch& operator=(const Scratch&) { return *this; }
+    // Frees the storage (a large call's buffer is not kept).
+    void release() { std::vector<double>().swap(*this); }
 };
 
 // One stream. `feed` advances the state over k new rows: in[m] holds the k
@@ -84,12 +103,29 @@ public:
     // anything, before any state changes.
     virtual void admit(std::uint64_t /*n*/) const {}
     virtual void feed(const double* const* in, std::size_t k, double* const* out) = 0;
+    // What feed(in, 1, out) writes, the state left exactly as it is (admit
+    // has been asked first). This feeds the row to a copy of the state held
+    // in `scratch`, assigned afresh each time so that its buffers are reused:
+    // O(state). A kernel whose state keeps a window it only reads at a few
+    // places overrides it with its row step run on copies of its scalars.
+    virtual void peek(const double* const* in, double* const* out, std::unique_ptr<Kernel>& scratch) const {
+        Kernel* held = scratch.get();
+        if (held && typeid(*held) == typeid(*this)) {
+            held->assign(*this);
+        } else {
+            scratch = clone();
+        }
+        scratch->feed(in, 1, out);
+    }
     // Every field of the state, rows fed first; a restored state that breaks
     // an invariant throws ValueError.
     virtual void fields(Fields& f) = 0;
     std::uint64_t fed() const { return n_; }
 
 protected:
+    // This state becomes a copy of `from`, a kernel of the same type.
+    virtual void assign(const Kernel& from) = 0;
+
     std::uint64_t n_ = 0;
 };
 
@@ -97,6 +133,9 @@ template <class K>
 class KernelOf : public Kernel {
 public:
     std::unique_ptr<Kernel> clone() const override { return std::make_unique<K>(static_cast<const K&>(*this)); }
+
+protected:
+    void assign(const Kernel& from) override { static_cast<K&>(*this) = static_cast<const K&>(from); }
 };
 
 // How a stream shares the batch computation (what the reference shows).

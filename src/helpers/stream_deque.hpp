@@ -39,6 +39,37 @@ public:
         rows_.push_back(row);
         vals_.push_back(v);
     }
+    std::uint64_t back_row() const { return rows_.back(); }
+    // Whether no entry displaces the one before it under `Rule`, as adding
+    // through `displaces` leaves them.
+    template <class Rule>
+    bool kept_by() const {
+        for (std::size_t i = head_ + 1; i < vals_.size(); ++i) {
+            if (Rule::displaces(vals_[i], vals_[i - 1])) return false;
+        }
+        return true;
+    }
+    // The entries from the oldest a window of p rows ending at `row` keeps
+    // (`end()` when it keeps none); at(i) is entry i's value.
+    std::size_t first_kept(std::uint64_t row, std::uint64_t p) const {
+        std::size_t i = head_;
+        while (i < vals_.size() && row - rows_[i] >= p) ++i;
+        return i;
+    }
+    std::size_t end() const { return vals_.size(); }
+    double at(std::size_t i) const { return vals_[i]; }
+    // What front() gives once the window moves on to `row` and v, pushed
+    // there, has displaced from the back the entries it `covers`; the deque
+    // untouched. O(1) unless v displaces the window's front (a new extreme):
+    // then the entries between are looked at, as the push itself would.
+    template <class Covers>
+    double front_with(std::uint64_t row, std::uint64_t p, double v, Covers covers) const {
+        const std::size_t first = first_kept(row, p);
+        if (first == end() || !covers(v, vals_[first])) return first == end() ? v : vals_[first];
+        std::size_t i = end();
+        while (i > first && covers(v, vals_[i - 1])) --i;
+        return i == first ? v : vals_[first];
+    }
     // Drops the rows that left a window of p rows ending at `row` (those at
     // least p rows back), without forming row - p + 1: p may exceed row.
     void expire(std::uint64_t row, std::uint64_t p) {
@@ -82,10 +113,15 @@ public:
         q_.push_back(j, v);
     }
     double value() const { return q_.front(); }
-    // A deque that is empty after rows were fed would have no front.
+    // What value() gives after add(j, v), the window untouched.
+    double peek(std::uint64_t j, double v) const { return q_.front_with(j, p_, v, Rule::displaces); }
+    // Every row added is kept at the back until a later one displaces it,
+    // so after rows were fed the newest is there, and the entries are in
+    // the order adding leaves them.
     void fields(Fields& f, std::uint64_t fed) {
         q_.fields(f, fed, p_);
-        if (fed > 0 && q_.empty()) throw ValueError("invalid stream state");
+        if (fed > 0 && (q_.empty() || q_.back_row() != fed - 1)) throw ValueError("invalid stream state");
+        if (!q_.kept_by<Rule>()) throw ValueError("invalid stream state");
     }
 
 private:

@@ -1,6 +1,9 @@
 #include "sweeps.hpp"
 
+#include <vector>
+
 #include "dispatch.hpp"
+#include "recurrence_lanes.hpp"
 
 namespace korva {
 namespace {
@@ -61,5 +64,29 @@ void fresh_window_sums(const double* v, std::size_t n, std::uint64_t p, double* 
 void fresh_window_means_in_place(double* v, std::size_t n, std::uint64_t p) {
     simd::dispatch([&](auto) KORVA_LANES { window_means_lanes(v, n, p); });
 }
+
+namespace {
+
+// The lanes' window sums and means against one window at a time, on
+// hostile values, at windows narrower and wider than a block.
+std::size_t window_sum_mismatches(std::uint64_t seed) {
+    const std::vector<double> x = rec::check::hostile_values(seed, 300);
+    const std::size_t n = x.size();
+    std::size_t bad = 0;
+    const std::uint64_t periods[] = {1, 2, 7, 33, 150};
+    for (const std::uint64_t p : periods) {
+        std::vector<double> sums(n), means = x, serial(n);
+        fresh_window_sums(x.data(), n, p, sums.data());
+        fresh_window_means_in_place(means.data(), n, p);
+        for (std::size_t i = p - 1; i < n; ++i) serial[i] = sum_one(x.data(), i, p);
+        bad += rec::check::mismatches(sums.data() + p - 1, serial.data() + p - 1, n - p + 1);
+        for (std::size_t i = p - 1; i < n; ++i) serial[i] = serial[i] / static_cast<double>(p);
+        bad += rec::check::mismatches(means.data() + p - 1, serial.data() + p - 1, n - p + 1);
+    }
+    return bad;
+}
+KORVA_CHECK_KERNEL("window sums and means", window_sum_mismatches)
+
+}  // namespace
 
 }  // namespace korva

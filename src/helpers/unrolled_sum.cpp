@@ -3,6 +3,9 @@
 #include "lanes.hpp"
 
 #include <cstring>
+#include <vector>
+
+#include "recurrence_lanes.hpp"
 
 namespace korva {
 namespace {
@@ -30,5 +33,25 @@ namespace {
 void unrolled_window_sums(const double* v, std::size_t n, std::size_t p, double* out) {
     simd::dispatch<simd::Level::kAvx2>([&](auto) KORVA_LANES { window_sums_lanes(v, n, p, out); });
 }
+
+namespace {
+
+// The gathered lanes against the eight-lane sum of one window at a time.
+std::size_t unrolled_window_sum_mismatches(std::uint64_t seed) {
+    const std::vector<double> x = rec::check::hostile_values(seed, 300);
+    const std::size_t n = x.size();
+    std::size_t bad = 0;
+    const std::size_t periods[] = {1, 3, 8, 9, 40};
+    for (const std::size_t p : periods) {
+        std::vector<double> lanes(n), serial(n);
+        unrolled_window_sums(x.data(), n, p, lanes.data());
+        for (std::size_t i = p - 1; i < n; ++i) serial[i] = unrolled_sum(x.data(), i + 1 - p, p);
+        bad += rec::check::mismatches(lanes.data() + p - 1, serial.data() + p - 1, n - p + 1);
+    }
+    return bad;
+}
+KORVA_CHECK_KERNEL("unrolled window sums", unrolled_window_sum_mismatches)
+
+}  // namespace
 
 }  // namespace korva

@@ -10,8 +10,11 @@
 #include <bit>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
+#include <string_view>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "args.hpp"
@@ -47,6 +50,7 @@ struct StreamObject {
     PyObject_HEAD const Kind* kind;
     stream::Kernel* kernel;
     PyObject* params;  // tuple of the parameters, as Python values
+    std::unique_ptr<stream::Kernel> scratch;  // what peek feeds, kept for its buffers
 };
 
 PyTypeObject* stream_type = nullptr;
@@ -60,6 +64,7 @@ PyObject* new_stream(const Kind* kind, std::unique_ptr<stream::Kernel> kernel, P
     StreamObject* s = as_stream(o);
     s->kind = kind;
     s->kernel = kernel.release();
+    new (&s->scratch) std::unique_ptr<stream::Kernel>();
     Py_INCREF(params);
     s->params = params;
     return o;
@@ -68,6 +73,7 @@ PyObject* new_stream(const Kind* kind, std::unique_ptr<stream::Kernel> kernel, P
 void dealloc(PyObject* self) {
     StreamObject* s = as_stream(self);
     delete s->kernel;
+    s->scratch.~unique_ptr();
     Py_XDECREF(s->params);
     PyTypeObject* tp = Py_TYPE(self);
     reinterpret_cast<freefunc>(PyType_GetSlot(tp, Py_tp_free))(self);
@@ -163,8 +169,18 @@ PyObject* position_result(const Kind& k, const double* v) {
     }
 }
 
-// A candle row: a 1-D float64 array is read in place; any other sequence
-// item by item. Only the columns the stream reads are converted.
+// Whether a row is read by position: a mapping (a dict, or a labelled row
+// such as a pandas Series, which has keys()) would be indexed by label, and
+// its column 2 is whatever "2" names there, if anything.
+bool positional_row(PyObject* row) {
+    if (PyList_Check(row) || PyTuple_Check(row)) return true;
+    if (!PySequence_Check(row) || PyUnicode_Check(row) || PyDict_Check(row)) return false;
+    const int keyed = PyObject_HasAttrString(row, "keys");
+    return keyed == 0;
+}
+
+// A candle row: a 1-D float64 array is read in place; any other positional
+// sequence item by item. Only the columns the stream reads are converted.
 void read_row(const Kind& k, PyObject* row, double* values) {
     const stream::Entry& e = *k.entry;
     numpy::ensure_api();
@@ -176,9 +192,11 @@ void read_row(const Kind& k, PyObject* row, double* values) {
         }
         return;
     }
-    if (!PySequence_Check(row) || PyUnicode_Check(row)) {
+    if (!positional_row(row)) {
         py::Ref q(py::check(PyType_GetQualName(Py_TYPE(row))));
-        PyErr_Format(PyExc_TypeError, "argument '%s': a candle row must be a sequence of numbers, not '%U'",
+        PyErr_Format(PyExc_TypeError,
+                     "argument '%s': a candle row must be a list, tuple or 1-D array of numbers indexed by "
+                     "position, not '%U'",
                      k.data.name, q.get());
         throw py::ErrorAlreadySet{};
     }
@@ -198,11 +216,30 @@ void read_row(const Kind& k, PyObject* row, double* values) {
     }
 }
 
-PyObject* update(PyObject* self, PyObject* value) {
-    return guarded([&]() -> PyObject* {
-        StreamObject* s = as_stream(self);
+// The most values a stream counts: len() must be able to say how many were
+// fed, and the count must never wrap (a kernel compares positions with it).
+constexpr std::uint64_t kMaxFed = std::uint64_t{1} << 62;
+static_assert(kMaxFed <= static_cast<std::uint64_t>(PY_SSIZE_T_MAX));
+
+// Refuses, before any state changes, values that would take the stream past
+// that count.
+void make_room(const stream::Kernel& kernel, std::uint64_t n) {
+    if (n <= kMaxFed - kernel.fed()) return;
+    PyErr_SetString(PyExc_OverflowError, "a stream takes at most 2**62 values");
+    throw py::ErrorAlreadySet{};
+}
+
+// One more value (or candle row) for update and peek: converted, and what
+// the batch function raises on the longer history raised, before anything
+// is fed; `in` and `out` point into the row and the outputs.
+struct OneRow {
+    double row[6];
+    double v[table::kMaxOutputs];
+    const double* in[6];
+    double* out[table::kMaxOutputs];
+
+    OneRow(const StreamObject* s, PyObject* value) {
         const Kind& k = *s->kind;
-        double row[6];
         if (k.entry->column_count > 0) {
             read_row(k, value, row);
         } else {
@@ -213,15 +250,39 @@ PyObject* update(PyObject* self, PyObject* value) {
                 row[0] = std::get<double>(convert_one(k.data.name, Type::Float, value, borrows));
             }
         }
+        make_room(*s->kernel, 1);
         s->kernel->admit(s->kernel->fed() + 1);
-        const double* in[6];
         for (std::size_t c = 0; c < 6; ++c) in[c] = row + c;
-        double v[table::kMaxOutputs];
-        double* out[table::kMaxOutputs];
         for (std::size_t q = 0; q < table::kMaxOutputs; ++q) out[q] = v + q;
-        s->kernel->feed(in, 1, out);
-        return position_result(k, v);
+    }
+};
+
+PyObject* update(PyObject* self, PyObject* value) {
+    return guarded([&]() -> PyObject* {
+        StreamObject* s = as_stream(self);
+        OneRow r(s, value);
+        s->kernel->feed(r.in, 1, r.out);
+        return position_result(*s->kind, r.v);
     });
+}
+
+PyObject* peek(PyObject* self, PyObject* value) {
+    return guarded([&]() -> PyObject* {
+        StreamObject* s = as_stream(self);
+        OneRow r(s, value);
+        s->kernel->peek(r.in, r.out, s->scratch);
+        return position_result(*s->kind, r.v);
+    });
+}
+
+// The stream's parameters converted again from their Python values, as
+// the constructor converted them.
+void parse_params(const StreamObject* s, Slots& slots, args::Borrows& borrows) {
+    const Kind& k = *s->kind;
+    PyObject* given[args::kMaxParams] = {};
+    for (std::size_t i = 0; i < k.count; ++i) given[i] = PyTuple_GetItem(s->params, static_cast<Py_ssize_t>(i));
+    args::parse(args::Signature{k.fn->name, k.count, k.params.data()}, given, static_cast<Py_ssize_t>(k.count), nullptr,
+                slots.v, borrows);
 }
 
 // The batch function on an empty matrix narrower than the columns a stream
@@ -229,12 +290,9 @@ PyObject* update(PyObject* self, PyObject* value) {
 // before they look at the rows), so it runs on it and raises what it raises.
 void batch_on_empty(const StreamObject* s, const Arg& data) {
     const Kind& k = *s->kind;
-    PyObject* given[args::kMaxParams] = {};
-    for (std::size_t i = 0; i < k.count; ++i) given[i] = PyTuple_GetItem(s->params, static_cast<Py_ssize_t>(i));
     Slots slots;
     args::Borrows borrows;
-    args::parse(args::Signature{k.fn->name, k.count, k.params.data()}, given, static_cast<Py_ssize_t>(k.count),
-                nullptr, slots.v, borrows);
+    parse_params(s, slots, borrows);
     std::array<Arg, args::kMaxParams> all{};
     all[stream::table_arguments(*k.fn, std::span<const Arg>(slots.v, k.count), all)] = data;
     k.fn->impl(std::span<const Arg>(all.data(), k.fn->count));
@@ -275,6 +333,7 @@ PyObject* extend(PyObject* self, PyObject* values) {
                 in[0] = columns[0].data();
             }
         }
+        make_room(*s->kernel, n);
         s->kernel->admit(s->kernel->fed() + n);
         std::vector<Series> results;
         results.reserve(k.outputs);
@@ -308,6 +367,7 @@ PyObject* extend(PyObject* self, PyObject* values) {
     });
 }
 
+// Within Py_ssize_t: the count is bounded by kMaxFed.
 Py_ssize_t length(PyObject* self) { return static_cast<Py_ssize_t>(as_stream(self)->kernel->fed()); }
 
 PyObject* copy(PyObject* self, PyObject*) {
@@ -319,27 +379,89 @@ PyObject* copy(PyObject* self, PyObject*) {
 
 PyObject* deepcopy(PyObject* self, PyObject*) { return copy(self, nullptr); }
 
-// The saved state: a tag naming the stream, then its fields (little-endian
-// 8-byte numbers; a list of values is its length, then the values).
-const std::string kTag = "korva_rust.stream/1:";
+// The saved state: a head naming the stream and its parameters, its fields
+// (little-endian 8-byte numbers; a list of values is its length, then the
+// values), then a check word. The head keeps a state from loading into a
+// stream of another kind or other parameters (whose windows and
+// coefficients it does not fit); the check word (zlib's CRC-32, so that
+// tools can verify and seal states too) refuses a state altered or cut
+// short. The fields' own checks stay: a forged check word must not make a
+// kernel read outside its buffers.
+const std::string kTag = "korva_rust.stream/2:";
+
+// A parameter's exact encoding: its type, then its value (a float by its
+// bits, so that -0.0 and each NaN stay what they were; a string by its
+// length, then its bytes).
+struct Encode {
+    std::string& out;
+    void operator()(std::uint64_t v) { out += "u" + std::to_string(v); }
+    void operator()(std::int64_t v) { out += "i" + std::to_string(v); }
+    void operator()(double v) {
+        static constexpr char kHex[] = "0123456789abcdef";
+        const auto bits = std::bit_cast<std::uint64_t>(v);
+        out += "f";
+        for (int shift = 60; shift >= 0; shift -= 4) out += kHex[(bits >> shift) & 0xF];
+    }
+    void operator()(std::string_view v) {
+        out += "s" + std::to_string(v.size()) + ":";
+        out.append(v);
+    }
+    void operator()(bool v) { out += v ? "b1" : "b0"; }
+    template <class T>
+    void operator()(const T&) {
+        throw InternalError("a stream parameter that is an array");
+    }
+};
+
+// "korva_rust.stream/2:<name>(<parameters>):", the parameters as the
+// argument layer converts them.
+std::string state_head(const StreamObject* s) {
+    const Kind& k = *s->kind;
+    Slots slots;
+    args::Borrows borrows;
+    parse_params(s, slots, borrows);
+    std::string head = kTag + k.fn->name + "(";
+    for (std::size_t i = 0; i < k.count; ++i) {
+        if (i > 0) head += ",";
+        std::visit(Encode{head}, slots.v[i]);
+    }
+    return head + "):";
+}
+
+// zlib's CRC-32 of the bytes.
+std::uint64_t check_word(const char* p, std::size_t n) {
+    std::uint32_t c = 0xFFFFFFFFu;
+    for (std::size_t i = 0; i < n; ++i) {
+        c ^= static_cast<unsigned char>(p[i]);
+        for (int b = 0; b < 8; ++b) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
+    }
+    return ~c;
+}
+
+// One 8-byte word, little-endian.
+void put_word(std::string& out, const void* p) {
+    unsigned char b[8];
+    std::memcpy(b, p, 8);
+    if constexpr (std::endian::native == std::endian::big) std::reverse(b, b + 8);
+    out.append(reinterpret_cast<const char*>(b), 8);
+}
+
+void get_word(const char* in, void* p) {
+    unsigned char b[8];
+    std::memcpy(b, in, 8);
+    if constexpr (std::endian::native == std::endian::big) std::reverse(b, b + 8);
+    std::memcpy(p, b, 8);
+}
 
 class Writer : public stream::Fields {
 public:
     std::string bytes;
-    void num(double& v) override { put(&v); }
-    void count(std::uint64_t& v) override { put(&v); }
+    void num(double& v) override { put_word(bytes, &v); }
+    void count(std::uint64_t& v) override { put_word(bytes, &v); }
     void values(std::vector<double>& v) override {
         std::uint64_t n = v.size();
-        put(&n);
-        for (double& x : v) put(&x);
-    }
-
-private:
-    void put(const void* p) {
-        unsigned char b[8];
-        std::memcpy(b, p, 8);
-        if constexpr (std::endian::native == std::endian::big) std::reverse(b, b + 8);
-        bytes.append(reinterpret_cast<const char*>(b), 8);
+        put_word(bytes, &n);
+        for (double& x : v) put_word(bytes, &x);
     }
 };
 
@@ -361,10 +483,7 @@ public:
 private:
     void take(void* p) {
         if (left_ < 8) invalid();
-        unsigned char b[8];
-        std::memcpy(b, p_, 8);
-        if constexpr (std::endian::native == std::endian::big) std::reverse(b, b + 8);
-        std::memcpy(p, b, 8);
+        get_word(p_, p);
         p_ += 8;
         left_ -= 8;
     }
@@ -376,9 +495,11 @@ PyObject* reduce(PyObject* self, PyObject*) {
     return guarded([&]() -> PyObject* {
         StreamObject* s = as_stream(self);
         Writer w;
-        w.bytes = kTag + s->kind->fn->name + ":";
+        w.bytes = state_head(s);
         std::unique_ptr<stream::Kernel> k = s->kernel->clone();  // fields() takes a mutable state
         k->fields(w);
+        const std::uint64_t check = check_word(w.bytes.data(), w.bytes.size());
+        put_word(w.bytes, &check);
         py::Ref ctor(py::check(PyObject_GetAttrString(stream_module, s->kind->fn->name)));
         py::Ref state(py::check(PyBytes_FromStringAndSize(w.bytes.data(), static_cast<Py_ssize_t>(w.bytes.size()))));
         return py::check(Py_BuildValue("(OOO)", ctor.get(), s->params, state.get()));
@@ -392,14 +513,23 @@ PyObject* setstate(PyObject* self, PyObject* state) {
         Py_ssize_t len = 0;
         if (!PyBytes_Check(state)) throw TypeError("a stream state is bytes");
         if (PyBytes_AsStringAndSize(state, &data, &len) < 0) throw py::ErrorAlreadySet{};
-        const std::string head = kTag + s->kind->fn->name + ":";
-        if (static_cast<std::size_t>(len) < head.size() || std::memcmp(data, head.data(), head.size()) != 0) {
-            throw ValueError("not a state of a korva_rust.stream." + std::string(s->kind->fn->name) + " stream");
+        const auto size = static_cast<std::size_t>(len);
+        const std::string_view bytes(data, size);
+        const std::string name = s->kind->fn->name;
+        const std::string kind = kTag + name + "(";
+        if (!bytes.starts_with(kind)) throw ValueError("not a state of a korva_rust.stream." + name + " stream");
+        const std::string head = state_head(s);
+        if (!bytes.starts_with(head)) {
+            throw ValueError("a state of a korva_rust.stream." + name + " stream with other parameters");
         }
-        Reader r(data + head.size(), static_cast<std::size_t>(len) - head.size());
+        std::uint64_t check = 0;
+        if (size < head.size() + 8) Reader::invalid();
+        get_word(data + size - 8, &check);
+        if (check != check_word(data, size - 8)) throw ValueError("invalid stream state: altered or cut short");
+        Reader r(data + head.size(), size - 8 - head.size());
         std::unique_ptr<stream::Kernel> k = s->kernel->clone();
         k->fields(r);
-        if (!r.done()) Reader::invalid();
+        if (!r.done() || k->fed() > kMaxFed) Reader::invalid();
         delete s->kernel;
         s->kernel = k.release();
         Py_RETURN_NONE;
@@ -428,6 +558,9 @@ PyMethodDef methods[] = {
      "update($self, value, /)\n--\n\nFeeds one value (a candle row for candle functions); returns the function's value "
      "at "
      "the new position."},
+    {"peek", peek, METH_O,
+     "peek($self, value, /)\n--\n\nWhat update(value) would return (a forming bar's value), feeding nothing: the "
+     "stream stays as it was."},
     {"extend", extend, METH_O,
      "extend($self, values, /)\n--\n\nFeeds an array (a candle matrix for candle functions); returns the function's "
      "values "
@@ -442,8 +575,8 @@ PyMethodDef methods[] = {
 
 const char* const kTypeDoc =
     "A stream of one function: update() and extend() return, for each value fed, what the function returns at "
-    "that position on the whole history fed so far, bit for bit. len() counts the values fed; copies and pickles "
-    "keep the exact state.";
+    "that position on the whole history fed so far, bit for bit; peek() returns what update() would, feeding "
+    "nothing. len() counts the values fed; copies and pickles keep the exact state.";
 
 PyType_Slot type_slots[] = {
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc)}, {Py_tp_methods, methods},
@@ -480,7 +613,8 @@ bool derive(const stream::Entry& e, const table::Function& f, Kind& k) {
     std::string sig = std::string(f.name) + "(";
     for (std::size_t i = 0; i < k.count; ++i) sig += (i ? ", " : "") + std::string(k.params[i].name);
     k.doc = sig + ")\n--\n\nStream of `" + f.name + "` (" + stream::approach_name(e.approach) +
-            "): update() and extend() return what `" + f.name + "(history, ...)` returns at the new positions.";
+            "): update() and extend() return what `" + f.name +
+            "(history, ...)` returns at the new positions; peek() what update() would, feeding nothing.";
     return true;
 }
 

@@ -121,7 +121,7 @@ constexpr Function table[] = {
     {"run_coordinator", 0, {}, "Run shared state in a dedicated child; never block the dashboard process.", nullptr},
     fn<ma::cwma>("cwma", {"source", "period"}, "Cubed Weighted Moving Average")
         .in(Family::MovingAverages)
-        .warm(copies("period + 1", "source")),
+        .warm(copies("n if period < 2 else period + 1", "source")),
     fn<ma::dema>("dema", {"source", "period"},
                  "Calculate DEMA (Double Exponential Moving Average) - Ultra-optimized version")
         .in(Family::MovingAverages)
@@ -132,7 +132,7 @@ constexpr Function table[] = {
     fn<ma::ema_last>("ema_last", {"source", "period"}, doc::ema_last).in(Family::MovingAverages),
     fn<ma::epma>("epma", {"source", "period", "offset"}, "End Point Moving Average")
         .in(Family::MovingAverages)
-        .warm(copies("n if period + 2 == 2 * offset else period + offset + 1", "source")
+        .warm(copies("n if period < 2 or period + 2 == 2 * offset else period + offset + 1", "source")
                   .noting("all when the weights sum to zero")),
     fn<ma::frama>("frama", {"candles", "window", "fc", "sc"}, "Calculate FRAMA (Fractal Adaptive Moving Average)")
         .in(Family::MovingAverages)
@@ -174,10 +174,10 @@ constexpr Function table[] = {
         .warm(nans("length - 1")),
     fn<ma::sqwma>("sqwma", {"source", "period"}, "Squared Weighted Moving Average")
         .in(Family::MovingAverages)
-        .warm(copies("period + 1", "source")),
+        .warm(copies("n if period < 2 else period + 1", "source")),
     fn<ma::srwma>("srwma", {"source", "period"}, "Square Root Weighted Moving Average")
         .in(Family::MovingAverages)
-        .warm(copies("period + 1", "source")),
+        .warm(copies("n if period < 2 else period + 1", "source")),
     fn<ma::t3>("t3", {"candles", "period", "vfactor", "source_type", "sequential"},
                "Calculate T3 (Triple Exponential Moving Average)")
         .in(Family::MovingAverages)
@@ -198,7 +198,7 @@ constexpr Function table[] = {
         .warm(none()),
     fn<ma::vpwma>("vpwma", {"source", "period", "power"}, "Variable Power Weighted Moving Average")
         .in(Family::MovingAverages)
-        .warm(copies("period + 1", "source"))
+        .warm(copies("n if period < 2 else period + 1", "source"))
         .uses_libm(),
     fn<ma::vwap>("vwap", {"candles", "source_type", "anchor", "sequential"},
                  "Calculate VWAP (Volume Weighted Average Price)")
@@ -355,7 +355,7 @@ constexpr Function table[] = {
         .warm(nans("period")),
     fn<volume::emv>("emv", {"candles", "length", "div"}, "EMV — Ease of Movement")
         .in(Family::Volume)
-        .warm(zeros("length - 1")),
+        .warm(zeros("max(length, 2) - 1")),
     fn<volume::nvi>("nvi", {"source", "candles"}, "NVI — Negative Volume Index").in(Family::Volume).warm(none()),
     fn<volume::pvi>("pvi", {"source", "candles"}, "PVI — Positive Volume Index").in(Family::Volume).warm(none()),
     fn<volume::wad>("wad", {"candles"}, doc::wad).in(Family::Volume).warm(none()),

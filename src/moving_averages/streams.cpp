@@ -5,6 +5,7 @@
 #include "streams.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 #include <string>
 #include <string_view>
@@ -21,6 +22,7 @@ namespace {
 
 using stream::Fields;
 using stream::KernelOf;
+using stream::Scratch;
 using stream::Tail;
 
 void fill_nan(double* out, std::size_t k) { std::fill_n(out, k, NaN); }
@@ -61,28 +63,38 @@ public:
     explicit Sma(std::uint64_t p) : p_(p), tail_(p) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
         for (std::size_t i = 0; i < k; ++i, ++n_) {
-            const double v = in[0][i];
-            if (p_ == 0) {
-                out[0][i] = NaN;
-                continue;
-            }
-            if (n_ < p_) {
-                m_.add(v);
-            } else {
-                m_.slide(tail_.back(static_cast<std::size_t>(p_ - 1)), v);
-            }
-            tail_.push(v);
-            out[0][i] = n_ + 1 >= p_ ? m_.mean() : NaN;
+            out[0][i] = next(m_, in[0][i]);
+            tail_.push(in[0][i]);
         }
+    }
+    void peek(const double* const* in, double* const* out, std::unique_ptr<Kernel>&) const override {
+        RollingMean m = m_;
+        out[0][0] = next(m, in[0][0]);
     }
     void fields(Fields& f) override {
         f.count(n_);
         f.num(m_.sum);
         f.count(m_.count);
         tail_.fields(f, n_);
+        // The running count is the window's non-NaN values: a count that
+        // disagrees would divide the sum by another number of them.
+        const ContiguousView<double> w = tail_.window();
+        std::uint64_t held = 0;
+        for (std::size_t i = 0; i < w.size(); ++i) held += std::isnan(w[i]) ? 0 : 1;
+        if (m_.count != held) throw ValueError("invalid stream state");
     }
 
 private:
+    // The mean at row n_, v entering `m` (the window not yet moved on).
+    double next(RollingMean& m, double v) const {
+        if (p_ == 0) return NaN;
+        if (n_ < p_) {
+            m.add(v);
+        } else {
+            m.slide(tail_.back(static_cast<std::size_t>(p_ - 1)), v);
+        }
+        return n_ + 1 >= p_ ? m.mean() : NaN;
+    }
     std::uint64_t p_;
     RollingMean m_;
     Tail tail_;
@@ -186,7 +198,7 @@ public:
         const double* l[1] = {logs_.data()};
         rec::run(step_, l, out, first, k, s_);
         n_ += k;
-        if (logs_.capacity() > 4096) logs_ = std::vector<double>();
+        if (logs_.capacity() > 4096) logs_.release();
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -196,7 +208,7 @@ public:
 private:
     TrixStep step_;
     double s_[TrixStep::kState] = {};
-    std::vector<double> logs_;  // scratch of one call
+    Scratch logs_;  // of one call
 };
 
 // kama: copies of the input up to position period - 1, then the adaptive
@@ -210,18 +222,13 @@ public:
     }
     void feed(const double* const* in, std::size_t k, double* const* out) override {
         for (std::size_t i = 0; i < k; ++i, ++n_) {
-            const double v = in[0][i];
-            if (n_ < p_) {
-                if (n_ > 0) vol_ = KamaStep::enter(vol_, tail_.back(0), v);
-                out[0][i] = prev_ = v;
-            } else {
-                vol_ = KamaStep::enter(vol_, tail_.back(0), v);
-                const double then = tail_.back(static_cast<std::size_t>(p_ - 1));
-                if (n_ > p_) vol_ = KamaStep::leave(vol_, tail_.back(static_cast<std::size_t>(p_)), then);
-                out[0][i] = prev_ = step_.value(vol_, prev_, v, then);
-            }
-            tail_.push(v);
+            out[0][i] = next(vol_, prev_, in[0][i]);
+            tail_.push(in[0][i]);
         }
+    }
+    void peek(const double* const* in, double* const* out, std::unique_ptr<Kernel>&) const override {
+        double vol = vol_, prev = prev_;
+        out[0][0] = next(vol, prev, in[0][0]);
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -231,6 +238,17 @@ public:
     }
 
 private:
+    // The value at row n_ (the window not yet moved on).
+    double next(double& vol, double& prev, double v) const {
+        if (n_ < p_) {
+            if (n_ > 0) vol = KamaStep::enter(vol, tail_.back(0), v);
+            return prev = v;
+        }
+        vol = KamaStep::enter(vol, tail_.back(0), v);
+        const double then = tail_.back(static_cast<std::size_t>(p_ - 1));
+        if (n_ > p_) vol = KamaStep::leave(vol, tail_.back(static_cast<std::size_t>(p_)), then);
+        return prev = step_.value(vol, prev, v, then);
+    }
     std::uint64_t p_;
     KamaStep step_;
     Tail tail_;
@@ -248,7 +266,7 @@ public:
             for (std::size_t c = 0; c < 6; ++c) rows_[6 * i + c] = in[c][i];
         constexpr auto step = static_cast<std::ptrdiff_t>(sizeof(double));
         const MatrixView m{reinterpret_cast<const char*>(rows_.data()), 6 * step, step, k, 6};
-        const PriceSource price(m, source_, NameCase::Fold);
+        const PriceSource price(m, source_, NameCase::Fold, derived_);
         prices_.resize(k);
         with_view(price.view(), [&](const auto& y) {
             for (std::size_t i = 0; i < k; ++i) prices_[i] = y[i];
@@ -257,12 +275,16 @@ public:
     }
     // Scratch only: a large call's buffers are not kept.
     void trim() {
-        if (rows_.capacity() > 6 * 4096) rows_ = prices_ = std::vector<double>();
+        if (rows_.capacity() > 6 * 4096) {
+            rows_.release();
+            prices_.release();
+            derived_.release();
+        }
     }
 
 private:
     std::string source_;
-    std::vector<double> rows_, prices_;
+    Scratch rows_, prices_, derived_;
 };
 
 // t3: the price its source_type names, then the six EMA stages.
@@ -305,14 +327,15 @@ public:
     }
     void feed(const double* const* in, std::size_t k, double* const* out) override {
         for (std::size_t i = 0; i < k; ++i, ++n_) {
-            const double v = in[0][i];
-            tail_.push(v);
-            out[0][i] = NaN;
-            if (n_ < lag_) continue;
-            const double x = zlema_input(v, tail_.back(static_cast<std::size_t>(lag_)));
-            out[0][i] = e_ = n_ == lag_ ? x : smooth(c_, e_, x);
+            out[0][i] = next(e_, in[0][i]);
+            tail_.push(in[0][i]);
         }
-        if (n_ <= period_) std::fill_n(out[0], k, NaN);
+        if (!shown(n_)) std::fill_n(out[0], k, NaN);
+    }
+    void peek(const double* const* in, double* const* out, std::unique_ptr<Kernel>&) const override {
+        double e = e_;
+        out[0][0] = next(e, in[0][0]);
+        if (!shown(n_ + 1)) out[0][0] = NaN;
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -321,6 +344,15 @@ public:
     }
 
 private:
+    // The average at row n_ (v not yet kept: the value `lag` rows back is
+    // the kept one lag - 1 back, or v itself).
+    double next(double& e, double v) const {
+        if (n_ < lag_) return NaN;
+        const double x = zlema_input(v, lag_ == 0 ? v : tail_.back(static_cast<std::size_t>(lag_ - 1)));
+        return e = n_ == lag_ ? x : smooth(c_, e, x);
+    }
+    // Whether a history of `fed` rows shows anything.
+    bool shown(std::uint64_t fed) const { return fed > period_; }
     std::uint64_t period_, lag_;
     EmaCoefficients c_;
     Tail tail_;
@@ -335,20 +367,14 @@ public:
     void feed(const double* const* in, std::size_t k, double* const* out) override {
         const double *close = in[0], *volume = in[1];
         for (std::size_t i = 0; i < k; ++i, ++n_) {
-            lead_.add(close[i], volume[i], n_ == 0);
-            double num = lead_.price_volume, den = lead_.volume;
-            if (n_ >= p_) {
-                const auto back = static_cast<std::size_t>(p_ - 1);
-                const double c = p_ == 0 ? close[i] : closes_.back(back);
-                const double v = p_ == 0 ? volume[i] : volumes_.back(back);
-                trail_.add(c, v, n_ == p_);
-                num = lead_.price_volume - trail_.price_volume;
-                den = lead_.volume - trail_.volume;
-            }
-            out[0][i] = VwmaTotals::value(num, den);
+            out[0][i] = next(lead_, trail_, close[i], volume[i]);
             closes_.push(close[i]);
             volumes_.push(volume[i]);
         }
+    }
+    void peek(const double* const* in, double* const* out, std::unique_ptr<Kernel>&) const override {
+        VwmaTotals lead = lead_, trail = trail_;
+        out[0][0] = next(lead, trail, in[0][0], in[1][0]);
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -358,6 +384,20 @@ public:
     }
 
 private:
+    // The value at row n_ (the rows not yet kept).
+    double next(VwmaTotals& lead, VwmaTotals& trail, double close, double volume) const {
+        lead.add(close, volume, n_ == 0);
+        double num = lead.price_volume, den = lead.volume;
+        if (n_ >= p_) {
+            const auto back = static_cast<std::size_t>(p_ - 1);
+            const double c = p_ == 0 ? close : closes_.back(back);
+            const double v = p_ == 0 ? volume : volumes_.back(back);
+            trail.add(c, v, n_ == p_);
+            num = lead.price_volume - trail.price_volume;
+            den = lead.volume - trail.volume;
+        }
+        return VwmaTotals::value(num, den);
+    }
     std::uint64_t p_;
     VwmaTotals lead_, trail_;
     Tail closes_, volumes_;
@@ -427,20 +467,13 @@ public:
     }
     void feed(const double* const* in, std::size_t k, double* const* out) override {
         for (std::size_t i = 0; i < k; ++i, ++n_) {
-            const double v = in[0][i];
-            if (n_ > 0 && n_ <= p_) noise_ = noise_ + MaaqStep::change(tail_.back(0), v);
-            if (n_ < p_) {
-                out[0][i] = prev_ = v;
-            } else {
-                const auto back = static_cast<std::size_t>(p_ - 1);
-                if (n_ > p_) {
-                    const double leaving = MaaqStep::change(tail_.back(back + 1), tail_.back(back));
-                    noise_ = MaaqStep::slide(noise_, MaaqStep::change(tail_.back(0), v), leaving);
-                }
-                out[0][i] = prev_ = step_.value(noise_, prev_, v, tail_.back(back));
-            }
-            tail_.push(v);
+            out[0][i] = next(noise_, prev_, in[0][i]);
+            tail_.push(in[0][i]);
         }
+    }
+    void peek(const double* const* in, double* const* out, std::unique_ptr<Kernel>&) const override {
+        double noise = noise_, prev = prev_;
+        out[0][0] = next(noise, prev, in[0][0]);
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -450,6 +483,17 @@ public:
     }
 
 private:
+    // The value at row n_ (the window not yet moved on).
+    double next(double& noise, double& prev, double v) const {
+        if (n_ > 0 && n_ <= p_) noise = noise + MaaqStep::change(tail_.back(0), v);
+        if (n_ < p_) return prev = v;
+        const auto back = static_cast<std::size_t>(p_ - 1);
+        if (n_ > p_) {
+            const double leaving = MaaqStep::change(tail_.back(back + 1), tail_.back(back));
+            noise = MaaqStep::slide(noise, MaaqStep::change(tail_.back(0), v), leaving);
+        }
+        return prev = step_.value(noise, prev, v, tail_.back(back));
+    }
     std::uint64_t p_;
     MaaqStep step_;
     Tail tail_;

@@ -124,6 +124,32 @@ template <class V>
     simd::dispatch([&](auto) KORVA_LANES { lwm_in_place_lanes(v, n, p); });
 }
 
+// The weighted lane blocks (window sums, the linear-weighted mean in place
+// and doubled less it) against one output at a time, on hostile values.
+std::size_t weighted_window_mismatches(std::uint64_t seed) {
+    const std::vector<double> x = rec::check::hostile_values(seed, 300);
+    const std::size_t n = x.size();
+    const ContiguousView<double> view{x.data(), n};
+    std::size_t bad = 0;
+    const std::uint64_t periods[] = {1, 2, 7, 33};
+    for (const std::uint64_t p : periods) {
+        std::vector<double> w;
+        const double denom = linear_weights(p, w);
+        std::vector<double> sums(n), lwm = x, doubled = x, serial(n);
+        window_sums(view, w.data(), p, p - 1, sums.data());
+        lwm_in_place(lwm.data(), n, p);
+        doubled_minus_lwm(view, p, doubled.data());
+        for (std::size_t i = p - 1; i < n; ++i) serial[i] = weighted_one(view, w.data(), p, i);
+        bad += rec::check::mismatches(sums.data() + p - 1, serial.data() + p - 1, n - p + 1);
+        for (std::size_t i = p - 1; i < n; ++i) serial[i] = serial[i] / denom;
+        bad += rec::check::mismatches(lwm.data() + p - 1, serial.data() + p - 1, n - p + 1);
+        for (std::size_t i = p - 1; i < n; ++i) serial[i] = x[i] * 2.0 - serial[i];
+        bad += rec::check::mismatches(doubled.data() + p - 1, serial.data() + p - 1, n - p + 1);
+    }
+    return bad;
+}
+KORVA_CHECK_KERNEL("weighted windows", weighted_window_mismatches)
+
 // Power-weighted window: the input copied, then positions first .. n-1
 // replaced by (1/W) * sum(x[i-k] * w[k]). `run` has been checked by the
 // caller; the weights are built only then, so their count is below n.

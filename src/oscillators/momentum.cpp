@@ -56,6 +56,24 @@ namespace {
 
 KORVA_CHECK_STEP("macd", MacdStep{ema_coefficients(12), ema_coefficients(26), ema_coefficients(9)})
 
+// The lanes' forward differences against one subtraction at a time.
+std::size_t forward_difference_mismatches(std::uint64_t seed) {
+    const std::vector<double> x = rec::check::hostile_values(seed, 300);
+    const std::size_t n = x.size();
+    std::size_t bad = 0;
+    const std::size_t orders[] = {1, 2, 5, 17};
+    for (const std::size_t q : orders) {
+        std::vector<double> lanes = x, serial = x;
+        forward_differences(lanes.data(), n, q);
+        for (std::size_t len = n; len > n - q; --len) {
+            for (std::size_t i = 0; i + 1 < len; ++i) serial[i] = serial[i + 1] - serial[i];
+        }
+        bad += rec::check::mismatches(lanes.data(), serial.data(), n - q);
+    }
+    return bad;
+}
+KORVA_CHECK_KERNEL("forward differences", forward_difference_mismatches)
+
 }  // namespace
 
 Tuple macd(SeriesView source, std::uint64_t fast_period, std::uint64_t slow_period, std::uint64_t signal_period) {

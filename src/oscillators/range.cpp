@@ -13,6 +13,7 @@
 #include "../helpers/dispatch.hpp"
 #include "../helpers/errors.hpp"
 #include "../helpers/lanes.hpp"
+#include "../helpers/recurrence_lanes.hpp"
 #include "../helpers/sweeps.hpp"
 #include "range_steps.hpp"
 
@@ -84,6 +85,37 @@ double cci_value(double tp, double mean, double md) { return md == 0.0 ? 0.0 : (
                                    std::uint64_t p, double* out) {
     simd::dispatch([&](auto) KORVA_LANES { cci_windows_lanes(high, low, close, p, out); });
 }
+
+// The lanes' CCI windows against one window at a time on hostile highs,
+// lows and closes.
+std::size_t cci_window_mismatches(std::uint64_t seed) {
+    const std::vector<double> high = rec::check::hostile_values(seed, 300),
+                              low = rec::check::hostile_values(seed + 1000, 300),
+                              close = rec::check::hostile_values(seed + 2000, 300);
+    const std::size_t n = high.size();
+    const auto view = [n](const std::vector<double>& v) {
+        return SeriesView{reinterpret_cast<const char*>(v.data()), sizeof(double), n};
+    };
+    std::vector<double> tp(n);
+    for (std::size_t i = 0; i < n; ++i) tp[i] = ((high[i] + low[i]) + close[i]) / 3.0;
+    std::size_t bad = 0;
+    const std::uint64_t periods[] = {1, 2, 5, 14, 40};
+    for (const std::uint64_t p : periods) {
+        std::vector<double> lanes(n), serial(n);
+        cci_windows(view(high), view(low), view(close), p, lanes.data());
+        const double P = static_cast<double>(p);
+        for (std::size_t i = p - 1; i < n; ++i) {
+            double s = 0.0, d = 0.0;
+            for (std::size_t k = i + 1 - p; k <= i; ++k) s = s + tp[k];
+            const double mean = s / P;
+            for (std::size_t k = i + 1 - p; k <= i; ++k) d = d + std::fabs(tp[k] - mean);
+            serial[i] = cci_value(tp[i], mean, d / P);
+        }
+        bad += rec::check::mismatches(lanes.data() + p - 1, serial.data() + p - 1, n - p + 1);
+    }
+    return bad;
+}
+KORVA_CHECK_KERNEL("cci windows", cci_window_mismatches)
 
 // First position of a window's extreme as a scan of the window keeps it:
 // the running extreme moves only to a strictly better value (ties keep the

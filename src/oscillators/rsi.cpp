@@ -205,9 +205,7 @@ template <class V>
     constexpr std::size_t W = sizeof(Wide) / sizeof(double);
     constexpr std::size_t kChunk = 256;
     const std::size_t n = s.size();
-    const auto up = CmoMoves::up;
-    const auto down = CmoMoves::down;
-    const auto value = CmoMoves::value;
+    using M = CmoMoves;
     const auto diffs = [&](std::size_t j) __attribute__((always_inline)) {
         Wide a, b;
         if constexpr (std::is_same_v<V, ContiguousView<double>>) {
@@ -224,10 +222,10 @@ template <class V>
     double su = 0.0, sd = 0.0;
     for (std::size_t j = 0; j < period; ++j) {
         const double d = s[j + 1] - s[j];
-        su = su + up(d);
-        sd = sd + down(d);
+        su = su + M::up(d);
+        sd = sd + M::down(d);
     }
-    out[period] = value(su, sd);
+    out[period] = M::value(su, sd);
     // Step k (k = 0 .. n-period-2) adds the move of difference period + k,
     // drops that of difference k and writes position period + k + 1.
     const std::size_t steps = n - 1 - period;
@@ -237,14 +235,13 @@ template <class V>
         std::size_t j = 0;
         for (; j + W <= m; j += W) {
             const Wide in = diffs(period + k0 + j), gone = diffs(k0 + j);
-            const Wide zero{};
-            store_lanes(du + j, pick(in > 0.0, in, zero) - pick(gone > 0.0, gone, zero));
-            store_lanes(dd + j, pick(in < 0.0, -in, zero) - pick(gone < 0.0, -gone, zero));
+            store_lanes(du + j, M::up(in) - M::up(gone));
+            store_lanes(dd + j, M::down(in) - M::down(gone));
         }
         for (; j < m; ++j) {
             const double in = s[period + k0 + j + 1] - s[period + k0 + j], gone = s[k0 + j + 1] - s[k0 + j];
-            du[j] = up(in) - up(gone);
-            dd[j] = down(in) - down(gone);
+            du[j] = M::up(in) - M::up(gone);
+            dd[j] = M::down(in) - M::down(gone);
         }
         for (j = 0; j < m; ++j) {
             su = su + du[j];
@@ -254,11 +251,9 @@ template <class V>
         }
         double* o = out + period + k0 + 1;
         for (j = 0; j + W <= m; j += W) {
-            const Wide u = lanes_at<Wide>(su_at + j), d = lanes_at<Wide>(sd_at + j);
-            const Wide total = u + d;
-            store_lanes(o + j, pick(total == 0.0, Wide{}, ((u - d) * 100.0) / total));
+            store_lanes(o + j, M::value(lanes_at<Wide>(su_at + j), lanes_at<Wide>(sd_at + j)));
         }
-        for (; j < m; ++j) o[j] = value(su_at[j], sd_at[j]);
+        for (; j < m; ++j) o[j] = M::value(su_at[j], sd_at[j]);
     }
 }
 
@@ -269,6 +264,54 @@ template <class V>
 
 KORVA_CHECK_STEP("rsi", RsiStep<1>{14.0, 13.0})
 KORVA_CHECK_STEP("rsi_last", RsiStep<0>{14.0, 13.0})
+KORVA_CHECK_STEP("cmo moves", CmoSlideStep{})
+
+// The whole lane sweep against the serial slide on hostile prices, at
+// periods around the lane width and past a chunk.
+std::size_t cmo_sweep_mismatches(std::uint64_t seed) {
+    const std::vector<double> x = rec::check::hostile_values(seed, 700);
+    const std::size_t n = x.size();
+    std::size_t bad = 0;
+    const std::uint64_t periods[] = {1, 2, 7, 8, 9, 33, 300};
+    for (const std::uint64_t period : periods) {
+        std::vector<double> lanes(n), serial(n);
+        cmo_sweep(ContiguousView<double>{x.data(), n}, period, lanes.data());
+        double su = 0.0, sd = 0.0;
+        for (std::size_t j = 0; j < period; ++j) {
+            su = su + CmoMoves::up(x[j + 1] - x[j]);
+            sd = sd + CmoMoves::down(x[j + 1] - x[j]);
+        }
+        serial[period] = CmoMoves::value(su, sd);
+        for (std::size_t i = period + 1; i < n; ++i) {
+            CmoMoves::slide(su, sd, x[i] - x[i - 1], x[i - period] - x[i - period - 1]);
+            serial[i] = CmoMoves::value(su, sd);
+        }
+        bad += rec::check::mismatches(lanes.data() + period, serial.data() + period, n - period);
+    }
+    return bad;
+}
+KORVA_CHECK_KERNEL("cmo sweep", cmo_sweep_mismatches)
+
+// The lanes' largest move and its finiteness against one move at a time,
+// over prefixes that end inside and after a vector.
+std::size_t largest_move_mismatches(std::uint64_t seed) {
+    const std::vector<double> x = rec::check::hostile_values(seed, 64);
+    std::size_t bad = 0;
+    for (std::size_t j = 1; j < x.size(); j += 3) {
+        bool finite = false;
+        const double lanes = largest_move(ContiguousView<double>{x.data(), x.size()}, j, finite);
+        double top = 0.0;
+        bool all_finite = true;
+        for (std::size_t i = 1; i <= j; ++i) {
+            const double m = std::fabs(x[i] - x[i - 1]);
+            top = m > top ? m : top;
+            all_finite = all_finite && std::isfinite(m);
+        }
+        bad += !rec::check::agree(lanes, top) + (finite != all_finite);
+    }
+    return bad;
+}
+KORVA_CHECK_KERNEL("largest move", largest_move_mismatches)
 
 }  // namespace
 

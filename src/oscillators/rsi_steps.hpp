@@ -97,15 +97,40 @@ struct RsiStep {
 };
 
 // CMO's up and down moves of a price difference (a zero or NaN difference
-// is neither) and its value from the window's sums of them.
+// is neither) and its value from the window's sums of them. T is a double or
+// a vector of lanes: the serial loop, the stream and the lane kernel form
+// every move and quotient with these same operations.
 struct CmoMoves {
-    static double up(double d) { return d > 0 ? d : 0.0; }
-    static double down(double d) { return d < 0 ? -d : 0.0; }
-    static double value(double su, double sd) { return su + sd == 0.0 ? 0.0 : ((su - sd) * 100.0) / (su + sd); }
+    template <class T>
+    static T up(T d) {
+        return pick(d > 0.0, d, T{});
+    }
+    template <class T>
+    static T down(T d) {
+        return pick(d < 0.0, -d, T{});
+    }
+    template <class T>
+    static T value(T su, T sd) {
+        const T total = su + sd;
+        return pick(total == 0.0, T{}, ((su - sd) * 100.0) / total);
+    }
     // The sums moved along: the entering move's change less the leaving one's.
-    static void slide(double& su, double& sd, double in, double gone) {
+    template <class T>
+    static void slide(T& su, T& sd, T in, T gone) {
         su = su + (up(in) - up(gone));
         sd = sd + (down(in) - down(gone));
+    }
+};
+
+// The slide and the value as a recurrence step, for korva_golden --steps:
+// the lane kernel's vector forms of the moves and the quotient against the
+// scalar ones on hostile values.
+struct CmoSlideStep {
+    static constexpr std::size_t kState = 2, kInputs = 2, kOutputs = 1;
+    template <bool Emit, class T>
+    void step(T* s, const T* in, T* out) const {
+        CmoMoves::slide(s[0], s[1], in[0], in[1]);
+        if constexpr (Emit) out[0] = CmoMoves::value(s[0], s[1]);
     }
 };
 

@@ -16,6 +16,7 @@
 #include "../helpers/dispatch.hpp"
 #include "../helpers/errors.hpp"
 #include "../helpers/price_source.hpp"
+#include "../helpers/recurrence_lanes.hpp"
 #include "../helpers/smoothing.hpp"
 #include "../helpers/sweeps.hpp"
 #include "../helpers/window_extreme.hpp"
@@ -67,6 +68,23 @@ constexpr std::size_t W = sizeof(Wide) / sizeof(double);
 [[gnu::noinline]] void window_mean(const double* x, std::size_t n, std::uint64_t w, double* out) {
     simd::dispatch([&](auto) KORVA_LANES { window_mean_lanes(x, n, w, out); });
 }
+
+// The lanes' NaN-skipping window means against the stream's one window at a
+// time, on hostile values.
+std::size_t window_mean_mismatches(std::uint64_t seed) {
+    const std::vector<double> x = rec::check::hostile_values(seed, 300);
+    const std::size_t n = x.size();
+    std::size_t bad = 0;
+    const std::uint64_t windows[] = {1, 2, 3, 8, 33, 150};
+    for (const std::uint64_t w : windows) {
+        std::vector<double> lanes(n), serial(n);
+        window_mean(x.data(), n, w, lanes.data());
+        for (std::size_t i = w - 1; i < n; ++i) serial[i] = window_mean_of(x.data() + (i + 1 - w), w);
+        bad += rec::check::mismatches(lanes.data() + w - 1, serial.data() + w - 1, n - w + 1);
+    }
+    return bad;
+}
+KORVA_CHECK_KERNEL("window means skipping NaN", window_mean_mismatches)
 
 void require_price_columns(const MatrixView& candles) { (void)candles.column(col::low); }
 

@@ -4,9 +4,12 @@
 #include "streams.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstring>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 #include "../helpers/errors.hpp"
 #include "../helpers/price_source.hpp"
@@ -25,6 +28,7 @@ namespace {
 
 using stream::Fields;
 using stream::KernelOf;
+using stream::Scratch;
 using stream::Tail;
 
 // A window of a Tail, as a pointer for the shared folds and sums.
@@ -100,21 +104,13 @@ public:
     explicit Cmo(std::uint64_t period) : p_(period), tail_(stream::saturated(period, 1)) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
         for (std::size_t i = 0; i < k; ++i, ++n_) {
-            const double v = in[0][i];
-            out[0][i] = NaN;
-            if (p_ > 0 && n_ > 0) {
-                const double d = v - tail_.back(0);
-                if (n_ <= p_) {
-                    su_ = su_ + CmoMoves::up(d);
-                    sd_ = sd_ + CmoMoves::down(d);
-                } else {
-                    const auto at = [&](std::uint64_t back) { return tail_.back(static_cast<std::size_t>(back)); };
-                    CmoMoves::slide(su_, sd_, d, at(p_ - 1) - at(p_));
-                }
-                if (n_ >= p_) out[0][i] = CmoMoves::value(su_, sd_);
-            }
-            tail_.push(v);
+            out[0][i] = next(su_, sd_, in[0][i]);
+            tail_.push(in[0][i]);
         }
+    }
+    void peek(const double* const* in, double* const* out, std::unique_ptr<Kernel>&) const override {
+        double su = su_, sd = sd_;
+        out[0][0] = next(su, sd, in[0][0]);
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -124,6 +120,19 @@ public:
     }
 
 private:
+    // The value at row n_ (the window not yet moved on).
+    double next(double& su, double& sd, double v) const {
+        if (p_ == 0 || n_ == 0) return NaN;
+        const double d = v - tail_.back(0);
+        if (n_ <= p_) {
+            su = su + CmoMoves::up(d);
+            sd = sd + CmoMoves::down(d);
+        } else {
+            const auto at = [&](std::uint64_t back) { return tail_.back(static_cast<std::size_t>(back)); };
+            CmoMoves::slide(su, sd, d, at(p_ - 1) - at(p_));
+        }
+        return n_ >= p_ ? CmoMoves::value(su, sd) : NaN;
+    }
     std::uint64_t p_;
     Tail tail_;
     double su_ = 0.0, sd_ = 0.0;
@@ -219,9 +228,23 @@ public:
         for (double* v : {&st_.sp, &st_.sp_prev, &st_.alpha, &st_.beta, &st_.lim, &st_.cnt, &st_.chg}) f.num(*v);
         for (double& v : st_.m) f.num(v);
         for (double& v : st_.a) f.num(v);
+        if (!fits(st_, n_, p_)) throw ValueError("invalid stream state");
     }
 
 private:
+    // Untouched (all +0.0) until position `period`; from there on the
+    // coefficients are the period's own, the counter a whole number up to
+    // one past the limit and the change flag 0 or 1.
+    static bool fits(const RsxState& s, std::uint64_t n, std::uint64_t p) {
+        const RsxState untouched{};
+        if (n <= p) return std::memcmp(&s, &untouched, sizeof s) == 0;
+        RsxState own;
+        own.next(0.0, p);
+        return std::bit_cast<std::uint64_t>(s.alpha) == std::bit_cast<std::uint64_t>(own.alpha) &&
+               std::bit_cast<std::uint64_t>(s.beta) == std::bit_cast<std::uint64_t>(own.beta) &&
+               std::bit_cast<std::uint64_t>(s.lim) == std::bit_cast<std::uint64_t>(own.lim) &&
+               (s.chg == 0.0 || s.chg == 1.0) && s.cnt >= 0.0 && s.cnt <= s.lim + 1.0 && s.cnt == std::floor(s.cnt);
+    }
     std::uint64_t p_;
     RsxState st_;
 };
@@ -259,19 +282,14 @@ public:
     Cfo(std::uint64_t period, double scalar) : p_(period), scalar_(scalar), tail_(period) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
         for (std::size_t i = 0; i < k; ++i, ++n_) {
-            const double v = in[0][i];
-            out[0][i] = NaN;
-            if (p_ > 0) {
-                if (n_ < p_) {
-                    add_weighted(sy_, sxy_, v, n_);
-                    ps_.add(n_);
-                } else {
-                    CfoLine::slide(sy_, sxy_, v, tail_.back(static_cast<std::size_t>(p_ - 1)), n_, n_ - p_);
-                }
-                if (n_ >= p_ - 1) out[0][i] = CfoLine(p_, ps_, scalar_).value(n_, v, sy_, sxy_);
-            }
-            tail_.push(v);
+            out[0][i] = next(sy_, sxy_, ps_, in[0][i]);
+            tail_.push(in[0][i]);
         }
+    }
+    void peek(const double* const* in, double* const* out, std::unique_ptr<Kernel>&) const override {
+        double sy = sy_, sxy = sxy_;
+        PositionSums ps = ps_;
+        out[0][0] = next(sy, sxy, ps, in[0][0]);
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -280,6 +298,17 @@ public:
     }
 
 private:
+    // The value at row n_ (the window not yet moved on).
+    double next(double& sy, double& sxy, PositionSums& ps, double v) const {
+        if (p_ == 0) return NaN;
+        if (n_ < p_) {
+            add_weighted(sy, sxy, v, n_);
+            ps.add(n_);
+        } else {
+            CfoLine::slide(sy, sxy, v, tail_.back(static_cast<std::size_t>(p_ - 1)), n_, n_ - p_);
+        }
+        return n_ >= p_ - 1 ? CfoLine(p_, ps, scalar_).value(n_, v, sy, sxy) : NaN;
+    }
     std::uint64_t p_;
     double scalar_;
     Tail tail_;
@@ -294,21 +323,14 @@ public:
     explicit Fosc(std::uint64_t period) : p_(period), tail_(period) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
         for (std::size_t i = 0; i < k; ++i, ++n_) {
-            const double v = in[0][i];
-            out[0][i] = NaN;
-            if (p_ > 0) {
-                add_weighted(s_[0], s_[1], v, n_);
-                if (n_ < p_) {
-                    ps_.add(n_);
-                    if (n_ == p_ - 1) out[0][i] = FoscLine(p_, ps_).value(v, s_[0], s_[1]);
-                } else {
-                    const std::uint64_t l = n_ - p_;
-                    add_weighted(s_[2], s_[3], tail_.back(static_cast<std::size_t>(p_ - 1)), l);
-                    out[0][i] = FoscLine(p_, ps_).value_later(v, s_[0], s_[1], s_[2], s_[3], l);
-                }
-            }
-            tail_.push(v);
+            out[0][i] = next(s_, ps_, in[0][i]);
+            tail_.push(in[0][i]);
         }
+    }
+    void peek(const double* const* in, double* const* out, std::unique_ptr<Kernel>&) const override {
+        double s[4] = {s_[0], s_[1], s_[2], s_[3]};
+        PositionSums ps = ps_;
+        out[0][0] = next(s, ps, in[0][0]);
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -319,6 +341,18 @@ public:
     }
 
 private:
+    // The value at row n_ (the window not yet moved on).
+    double next(double (&s)[4], PositionSums& ps, double v) const {
+        if (p_ == 0) return NaN;
+        add_weighted(s[0], s[1], v, n_);
+        if (n_ < p_) {
+            ps.add(n_);
+            return n_ == p_ - 1 ? FoscLine(p_, ps).value(v, s[0], s[1]) : NaN;
+        }
+        const std::uint64_t l = n_ - p_;
+        add_weighted(s[2], s[3], tail_.back(static_cast<std::size_t>(p_ - 1)), l);
+        return FoscLine(p_, ps).value_later(v, s[0], s[1], s[2], s[3], l);
+    }
     std::uint64_t p_;
     Tail tail_;
     PositionSums ps_;
@@ -331,20 +365,14 @@ class Cg : public KernelOf<Cg> {
 public:
     explicit Cg(std::uint64_t period) : p_(period), tail_(period) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
-        using G = CentreOfGravity;
         for (std::size_t i = 0; i < k; ++i, ++n_) {
-            const double v = in[0][i];
-            tail_.push(v);
-            out[0][i] = NaN;
-            if (p_ < 2 || n_ < 3) continue;
-            if (n_ - 1 <= p_) {  // n_ <= p + 1, without the wrapping addition
-                G::seed(l_, o_, v, n_);
-                if (n_ - 1 < p_) continue;
-            } else {
-                G::slide(l_, o_, v, tail_.back(static_cast<std::size_t>(p_ - 1)), n_, p_);
-            }
-            out[0][i] = G::value(n_, l_, o_);
+            out[0][i] = next(l_, o_, in[0][i]);
+            tail_.push(in[0][i]);
         }
+    }
+    void peek(const double* const* in, double* const* out, std::unique_ptr<Kernel>&) const override {
+        double l = l_, o = o_;
+        out[0][0] = next(l, o, in[0][0]);
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -354,6 +382,19 @@ public:
     }
 
 private:
+    // The value at row n_ (v not yet kept: the value leaving the window of
+    // p - 1 is the kept one p - 2 back).
+    double next(double& l, double& o, double v) const {
+        using G = CentreOfGravity;
+        if (p_ < 2 || n_ < 3) return NaN;
+        if (n_ - 1 <= p_) {  // n_ <= p + 1, without the wrapping addition
+            G::seed(l, o, v, n_);
+            if (n_ - 1 < p_) return NaN;
+        } else {
+            G::slide(l, o, v, tail_.back(static_cast<std::size_t>(p_ - 2)), n_, p_);
+        }
+        return G::value(n_, l, o);
+    }
     std::uint64_t p_;
     Tail tail_;
     double l_ = 0.0, o_ = 0.0;
@@ -366,20 +407,13 @@ public:
     explicit Dpo(std::uint64_t period) : p_(period), half_(period / 2), tail_(stream::saturated(period, 1)) {}
     void feed(const double* const* in, std::size_t k, double* const* out) override {
         for (std::size_t i = 0; i < k; ++i, ++n_) {
-            const double v = in[0][i];
-            tail_.push(v);
-            out[0][i] = NaN;
-            if (p_ == 0) continue;
-            if (n_ < p_) {
-                s_ = s_ + v;
-            } else {
-                Detrended::slide(s_, v, tail_.back(static_cast<std::size_t>(p_)));
-                if (n_ - p_ >= half_) {
-                    out[0][i] =
-                        Detrended::value(tail_.back(static_cast<std::size_t>(half_ + 1)), s_, static_cast<double>(p_));
-                }
-            }
+            out[0][i] = next(s_, in[0][i]);
+            tail_.push(in[0][i]);
         }
+    }
+    void peek(const double* const* in, double* const* out, std::unique_ptr<Kernel>&) const override {
+        double s = s_;
+        out[0][0] = next(s, in[0][0]);
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -388,6 +422,18 @@ public:
     }
 
 private:
+    // The value at row n_ (v not yet kept: the values p and p/2 + 1 rows
+    // back are the kept ones p - 1 and p/2 back).
+    double next(double& s, double v) const {
+        if (p_ == 0) return NaN;
+        if (n_ < p_) {
+            s = s + v;
+            return NaN;
+        }
+        Detrended::slide(s, v, tail_.back(static_cast<std::size_t>(p_ - 1)));
+        if (n_ - p_ < half_) return NaN;
+        return Detrended::value(tail_.back(static_cast<std::size_t>(half_)), s, static_cast<double>(p_));
+    }
     std::uint64_t p_, half_;
     Tail tail_;
     double s_ = 0.0;
@@ -461,30 +507,20 @@ public:
         if (p_ < 2) throw ValueError("pfe period must be at least 2");
     }
     void feed(const double* const* in, std::size_t k, double* const* out) override {
-        const double P = static_cast<double>(p_);
         for (std::size_t i = 0; i < k; ++i, ++n_) {
             const double x = in[0][i];
-            double d = x;  // order 0, then each higher order's newest value
-            for (double& older : orders_) {
-                const double next = d - older;
-                older = d;
-                d = next;
-            }
+            const double d = difference(orders_, x);
             if (orders_.size() < q_) orders_.push_back(d);
-            if (n_ > 0) {
-                const double b = Efficiency::step(prev_, x);
-                if (n_ <= q_) {
-                    path_ = path_ + b;
-                } else {
-                    Efficiency::slide(path_, b, steps_.back(static_cast<std::size_t>(q_ - 1)));
-                }
-                steps_.push(b);
-            }
+            double b;
+            out[0][i] = next(path_, e_, x, d, b);
+            if (n_ > 0) steps_.push(b);
             prev_ = x;
-            const double y = n_ >= q_ ? Efficiency::value(d, path_, P) : -0.0;
-            e_ = n_ == 0 ? y : smooth(c_, e_, y);
-            out[0][i] = e_;
         }
+    }
+    void peek(const double* const* in, double* const* out, std::unique_ptr<Kernel>&) const override {
+        const double x = in[0][0];
+        double path = path_, e = e_, b;
+        out[0][0] = next(path, e, x, difference(orders_, x), b);
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -495,6 +531,33 @@ public:
     }
 
 private:
+    // The newest value of the highest order kept once x extends each order
+    // by one subtraction; the orders move on unless they are const.
+    template <class Orders>
+    static double difference(Orders& orders, double x) {
+        double d = x;  // order 0, then each higher order's newest value
+        for (auto& older : orders) {
+            const double higher = d - older;
+            if constexpr (!std::is_const_v<Orders>) older = d;
+            d = higher;
+        }
+        return d;
+    }
+    // The value at row n_ from x and its difference d; `b` is the path step
+    // to keep (from row 1 on; the steps not yet moved on).
+    double next(double& path, double& e, double x, double d, double& b) const {
+        b = 0.0;
+        if (n_ > 0) {
+            b = Efficiency::step(prev_, x);
+            if (n_ <= q_) {
+                path = path + b;
+            } else {
+                Efficiency::slide(path, b, steps_.back(static_cast<std::size_t>(q_ - 1)));
+            }
+        }
+        const double y = n_ >= q_ ? Efficiency::value(d, path, static_cast<double>(p_)) : -0.0;
+        return e = n_ == 0 ? y : smooth(c_, e, y);
+    }
     std::uint64_t p_, q_;
     EmaCoefficients c_;
     Tail steps_;
@@ -552,38 +615,24 @@ public:
     // price source (the timestamp unread).
     void feed(const double* const* in, std::size_t k, double* const* out) override {
         if (k == 0) return;
-        constexpr std::size_t C = 5;
-        rows_.assign(C * k, 0.0);
-        for (std::size_t i = 0; i < k; ++i) {
-            rows_[C * i + col::open] = in[0][i];
-            rows_[C * i + col::close] = in[1][i];
-            rows_[C * i + col::high] = in[2][i];
-            rows_[C * i + col::low] = in[3][i];
-        }
-        constexpr auto step = static_cast<std::ptrdiff_t>(sizeof(double));
-        const MatrixView m{reinterpret_cast<const char*>(rows_.data()), C * step, step, k, C};
-        const PriceSource price(m, source_, NameCase::Exact);
+        rows_.resize(kCols * k);
+        const PriceSource price = prices(in, k, rows_.data(), derived_);
         const SeriesView ap = price.view();
         for (std::size_t i = 0; i < k; ++i, ++n_) {
-            const double w1 = st_.next(ch_, av_, ap[i], n_ == 0);
+            const double w1 = next(st_, s_, w2_, ap[i], out, i);
             wt1_.push(w1);
-            double w2 = 0.0;
-            if (ml_ > 0) {
-                w2 = n_ < ml_ ? WaveTrend::growing_mean(s_, w1, n_)
-                              : WaveTrend::moving_mean(w2_, w1, wt1_.back(static_cast<std::size_t>(ml_)),
-                                                       static_cast<double>(ml_));
-            }
-            w2_ = w2;
-            const WaveTrendFlags f(w1, w2, ob_, os_);
-            out[0][i] = w1;
-            out[1][i] = w2;
-            out[2][i] = f.cross_up ? 1.0 : 0.0;
-            out[3][i] = f.cross_down ? 1.0 : 0.0;
-            out[4][i] = f.oversold ? 1.0 : 0.0;
-            out[5][i] = f.overbought ? 1.0 : 0.0;
-            out[6][i] = f.diff;
         }
-        if (rows_.capacity() > C * 4096) rows_ = std::vector<double>();
+        if (rows_.capacity() > kCols * 4096) {
+            rows_.release();
+            derived_.release();
+        }
+    }
+    void peek(const double* const* in, double* const* out, std::unique_ptr<Kernel>&) const override {
+        double row[kCols];
+        const PriceSource price = prices(in, 1, row, peek_derived_);
+        WaveTrend st = st_;
+        double s = s_, w2 = w2_;
+        next(st, s, w2, price.view()[0], out, 0);
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -592,6 +641,42 @@ public:
     }
 
 private:
+    static constexpr std::size_t kCols = 5;
+    // The price of k rows as wt picks it, the rows written to `rows` (kCols
+    // values each), a derived price to `derived`.
+    PriceSource prices(const double* const* in, std::size_t k, double* rows, std::vector<double>& derived) const {
+        std::fill_n(rows, kCols * k, 0.0);
+        for (std::size_t i = 0; i < k; ++i) {
+            rows[kCols * i + col::open] = in[0][i];
+            rows[kCols * i + col::close] = in[1][i];
+            rows[kCols * i + col::high] = in[2][i];
+            rows[kCols * i + col::low] = in[3][i];
+        }
+        constexpr auto step = static_cast<std::ptrdiff_t>(sizeof(double));
+        const MatrixView m{reinterpret_cast<const char*>(rows), kCols * step, step, k, kCols};
+        return PriceSource(m, source_, NameCase::Exact, derived);
+    }
+    // Row n_'s outputs (out[q][i]) from its price; returns its wt1, to keep
+    // (wt1 of the row wtmalen back is the kept one wtmalen - 1 back).
+    double next(WaveTrend& st, double& s, double& w2, double ap, double* const* out, std::size_t i) const {
+        const double w1 = st.next(ch_, av_, ap, n_ == 0);
+        double v2 = 0.0;
+        if (ml_ > 0) {
+            v2 = n_ < ml_ ? WaveTrend::growing_mean(s, w1, n_)
+                          : WaveTrend::moving_mean(w2, w1, wt1_.back(static_cast<std::size_t>(ml_ - 1)),
+                                                   static_cast<double>(ml_));
+        }
+        w2 = v2;
+        const WaveTrendFlags f(w1, v2, ob_, os_);
+        out[0][i] = w1;
+        out[1][i] = v2;
+        out[2][i] = f.cross_up ? 1.0 : 0.0;
+        out[3][i] = f.cross_down ? 1.0 : 0.0;
+        out[4][i] = f.oversold ? 1.0 : 0.0;
+        out[5][i] = f.overbought ? 1.0 : 0.0;
+        out[6][i] = f.diff;
+        return w1;
+    }
     EmaCoefficients ch_, av_;
     std::uint64_t ml_;
     double ob_, os_;
@@ -599,7 +684,8 @@ private:
     Tail wt1_;
     WaveTrend st_;
     double s_ = 0.0, w2_ = 0.0;
-    std::vector<double> rows_;  // scratch of one call
+    Scratch rows_, derived_;  // of one call
+    mutable Scratch peek_derived_;  // peek's derived price
 };
 
 // The last rows' highs and lows, whose window extremes are folded afresh

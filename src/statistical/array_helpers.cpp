@@ -10,9 +10,11 @@
 #include <cstddef>
 #include <cstring>
 #include <type_traits>
+#include <vector>
 
 #include "../helpers/dispatch.hpp"
 #include "../helpers/lanes.hpp"
+#include "../helpers/recurrence_lanes.hpp"
 #include "../helpers/sweeps.hpp"
 #include "../helpers/unrolled_sum.hpp"
 
@@ -70,6 +72,21 @@ template <Layout L, class T>
     }
 }
 
+// Population deviation of the window ending at `end`: the mean from the
+// layout's sum, then the squared deviations added in index order.
+template <Layout L>
+double deviation_of(const SeriesView& x, std::size_t end, std::size_t p) {
+    const double pd = static_cast<double>(p);
+    const std::size_t first = end + 1 - p;
+    const double mean = window_sum<L>(x, first, p) / pd;
+    double ss = 0.0;
+    for (std::size_t k = first; k <= end; ++k) {
+        const double d = x[k] - mean;
+        ss = ss + d * d;
+    }
+    return std::sqrt(ss / pd);
+}
+
 // Population deviation of every window: mean from the layout's sum, then
 // the squared deviations added in index order, each window from scratch.
 // Neighbouring windows run side by side with the scalar operations: four
@@ -107,16 +124,7 @@ template <Layout L>
                 store_lanes(out + end + g * W, sd);
             }
         });
-    for (; end < n; ++end) {
-        const std::size_t first = end + 1 - p;
-        const double mean = window_sum<L>(x, first, p) / pd;
-        double ss = 0.0;
-        for (std::size_t k = first; k <= end; ++k) {
-            const double d = x[k] - mean;
-            ss = ss + d * d;
-        }
-        out[end] = std::sqrt(ss / pd);
-    }
+    for (; end < n; ++end) out[end] = deviation_of<L>(x, end, p);
 }
 
 [[gnu::noinline]] void deviations_unit(const SeriesView& x, std::size_t p, double* out) {
@@ -129,6 +137,34 @@ template <Layout L>
 [[gnu::noinline]] void deviations_strided(const SeriesView& x, std::size_t p, double* out) {
     simd::dispatch<simd::Level::kAvx2>([&](auto) KORVA_LANES { deviations<Layout::Strided>(x, p, out); });
 }
+
+// The lanes' window deviations in each layout against one window at a
+// time, on hostile values.
+template <Layout L>
+std::size_t deviation_mismatches(const SeriesView& x, void (*lanes)(const SeriesView&, std::size_t, double*)) {
+    const std::size_t n = x.size();
+    std::size_t bad = 0;
+    const std::size_t periods[] = {1, 2, 7, 40};
+    for (const std::size_t p : periods) {
+        std::vector<double> out(n), serial(n);
+        lanes(x, p, out.data());
+        for (std::size_t end = p - 1; end < n; ++end) serial[end] = deviation_of<L>(x, end, p);
+        bad += rec::check::mismatches(out.data() + p - 1, serial.data() + p - 1, n - p + 1);
+    }
+    return bad;
+}
+
+std::size_t moving_std_mismatches(std::uint64_t seed) {
+    const std::vector<double> v = rec::check::hostile_values(seed, 300);
+    const auto step = static_cast<std::ptrdiff_t>(sizeof(double));
+    const char* first = reinterpret_cast<const char*>(v.data());
+    const std::size_t n = v.size();
+    return deviation_mismatches<Layout::Unit>(SeriesView{first, step, n}, deviations_unit) +
+           deviation_mismatches<Layout::Reversed>(SeriesView{first + (n - 1) * sizeof(double), -step, n},
+                                                  deviations_reversed) +
+           deviation_mismatches<Layout::Strided>(SeriesView{first, 2 * step, n / 2}, deviations_strided);
+}
+KORVA_CHECK_KERNEL("moving deviations", moving_std_mismatches)
 
 }  // namespace
 

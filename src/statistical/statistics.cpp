@@ -14,6 +14,7 @@
 #include "../helpers/dispatch.hpp"
 #include "../helpers/errors.hpp"
 #include "../helpers/lanes.hpp"
+#include "../helpers/recurrence_lanes.hpp"
 #include "../helpers/true_range.hpp"
 #include "kernels.hpp"
 
@@ -27,6 +28,18 @@ struct LineFit {
     std::size_t p;
     double pd, xm, sxx;
 };
+
+// The line's value at the end of the window starting at `first`: the mean,
+// then the slope's sum of products, each in index order.
+template <class V>
+double line_value_of(const V& x, std::size_t first, const LineFit& f) {
+    double sum = 0.0;
+    for (std::size_t k = 0; k < f.p; ++k) sum = sum + x[first + k];
+    const double mean = sum / f.pd;
+    double sxy = 0.0;
+    for (std::size_t k = 0; k < f.p; ++k) sxy = sxy + f.dx[k] * (x[first + k] - mean);
+    return mean + f.xm * (sxy / f.sxx);
+}
 
 // Line values at the ends of neighbouring windows, several per step, from
 // window end i on while whole groups fit; returns the first end not done.
@@ -84,6 +97,31 @@ template <class Lanes, std::size_t R>
     });
     return line_values_block<Pair, 8>(x, n, i, f, out);
 }
+
+// The lanes' line values against one window at a time, on hostile values.
+std::size_t line_value_mismatches(std::uint64_t seed) {
+    const std::vector<double> x = rec::check::hostile_values(seed, 300);
+    const std::size_t n = x.size();
+    const ContiguousView<double> view{x.data(), n};
+    std::size_t bad = 0;
+    const std::size_t periods[] = {1, 2, 5, 14, 40};
+    for (const std::size_t p : periods) {
+        const double pd = static_cast<double>(p), xm = (pd - 1) * 0.5;
+        std::vector<double> dx(p);
+        double sxx = 0.0;
+        for (std::size_t k = 0; k < p; ++k) {
+            dx[k] = static_cast<double>(k) - xm;
+            sxx = sxx + dx[k] * dx[k];
+        }
+        const LineFit fit{dx.data(), p, pd, xm, sxx};
+        std::vector<double> lanes(n), serial(n);
+        const std::size_t done = line_values_lanes(x.data(), n, p - 1, fit, lanes.data());
+        for (std::size_t i = p - 1; i < done; ++i) serial[i] = line_value_of(view, i + 1 - p, fit);
+        bad += rec::check::mismatches(lanes.data() + p - 1, serial.data() + p - 1, done - (p - 1));
+    }
+    return bad;
+}
+KORVA_CHECK_KERNEL("line values", line_value_mismatches)
 
 // Saturating conversion toward zero of a non-negative chunk-size estimate.
 std::uint64_t to_chunk_size(double v) {
@@ -151,15 +189,7 @@ Series linearreg(SeriesView source, std::uint64_t period) {
         if constexpr (std::is_same_v<std::decay_t<decltype(x)>, ContiguousView<double>>) {
             i = line_values_lanes(x.p, n, i, fit, out.data());
         }
-        for (; i < n; ++i) {
-            const std::size_t first = i + 1 - p;
-            double sum = 0.0;
-            for (std::size_t k = 0; k < p; ++k) sum = sum + x[first + k];
-            const double mean = sum / pd;
-            double sxy = 0.0;
-            for (std::size_t k = 0; k < p; ++k) sxy = sxy + dx[k] * (x[first + k] - mean);
-            out[i] = mean + xm * (sxy / sxx);
-        }
+        for (; i < n; ++i) out[i] = line_value_of(x, i + 1 - p, fit);
     });
     return out;
 }

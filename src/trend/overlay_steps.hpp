@@ -66,6 +66,15 @@ inline double num_extreme_value(const Q& q) {
     if (q.empty()) return Max ? -kInf : kInf;
     return q.front();
 }
+// What num_extreme_value gives once x is added at `row` and the window of p
+// rows moves there, the queue untouched.
+template <bool Max, class Q>
+inline double num_extreme_peek(const Q& q, std::uint64_t row, std::uint64_t p, double x) {
+    if (!std::isnan(x)) return q.front_with(row, p, x, num_covers<Max>);
+    const std::size_t first = q.first_kept(row, p);
+    if (first == q.end()) return Max ? -kInf : kInf;
+    return q.at(first);
+}
 
 // The basic bands of a row: hl2 +- factor * ATR, a warm-up (NaN) ATR
 // counting as zero range.

@@ -50,11 +50,11 @@ public:
     const double* minus() const { return buf_.data() + 2 * (buf_.size() / 3); }
     // A chunk of many rows leaves no large buffer behind.
     void release() {
-        if (buf_.capacity() > 3 * 4096) buf_ = std::vector<double>();
+        if (buf_.capacity() > 3 * 4096) buf_.release();
     }
 
 private:
-    std::vector<double> buf_;
+    stream::Scratch buf_;
 };
 
 // Di: true; dm otherwise. dm is NaN up to row p - 1 and then the sums; di
@@ -419,11 +419,17 @@ public:
     void feed(const double* const* in, std::size_t k, double* const* out) override {
         const double *high = in[0], *low = in[1];
         for (std::size_t i = 0; i < k; ++i, ++n_) {
-            const double c = n_ == 0 ? 0.0 : step_.candidate(high[i], low[i], prev_[0], prev_[1]);
+            const double c = candidate(step_, high[i], low[i]);
             prev_[0] = high[i];
             prev_[1] = low[i];
             out[0][i] = step_.is_long ? add<true>(c) : add<false>(c);
         }
+    }
+    void peek(const double* const* in, double* const* out, std::unique_ptr<Kernel>&) const override {
+        SafezoneStep step = step_;
+        const double c = candidate(step, in[0][0], in[1][0]);
+        out[0][0] =
+            step_.is_long ? num_extreme_peek<true>(q_, n_, window_, c) : num_extreme_peek<false>(q_, n_, window_, c);
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -435,6 +441,10 @@ public:
     }
 
 private:
+    // Row n_'s candidate, the step's sums moving on.
+    double candidate(SafezoneStep& step, double high, double low) const {
+        return n_ == 0 ? 0.0 : step.candidate(high, low, prev_[0], prev_[1]);
+    }
     template <bool Max>
     double add(double c) {
         num_extreme_add<Max>(q_, n_, c);

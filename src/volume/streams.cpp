@@ -56,11 +56,13 @@ public:
     void feed(const double* const* in, std::size_t k, double* const* out) override {
         const double *high = in[0], *low = in[1];
         for (std::size_t i = 0; i < k; ++i, ++n_) {
-            const double hl = high[i] - low[i];
-            e_ = n_ == 0 ? hl : smooth(c_, e_, hl);
+            out[0][i] = next(e_, high[i], low[i]);
             tail_.push(e_);
-            out[0][i] = n_ >= p_ ? cvi_change(e_, tail_.back(static_cast<std::size_t>(p_))) : NaN;
         }
+    }
+    void peek(const double* const* in, double* const* out, std::unique_ptr<Kernel>&) const override {
+        double e = e_;
+        out[0][0] = next(e, in[0][0], in[1][0]);
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -69,6 +71,14 @@ public:
     }
 
 private:
+    // Row n_'s value, the average moving on (not yet kept: the average p
+    // rows back is the kept one p - 1 back, or this one for p = 0).
+    double next(double& e, double high, double low) const {
+        const double hl = high - low;
+        e = n_ == 0 ? hl : smooth(c_, e, hl);
+        if (n_ < p_) return NaN;
+        return cvi_change(e, p_ == 0 ? e : tail_.back(static_cast<std::size_t>(p_ - 1)));
+    }
     std::uint64_t p_;
     EmaCoefficients c_;
     double e_ = 0.0;

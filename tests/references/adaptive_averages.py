@@ -14,6 +14,8 @@ HUGE = 2**64 - 1
 # Independent re-statements, element by element, in plain Python floats.
 def ref_kama(x, p, fast_len, slow_len):
     n = len(x)
+    if p == 0 and n:
+        raise IndexError("the change over a zero period reads before the first value")
     if p >= n:
         return list(x)
     out = list(x[:p]) + [nan] * (n - p)
@@ -81,6 +83,8 @@ def ref_frama(c, window, fc, sc):
 
 def ref_maaq(x, p, fast_p, slow_p):
     n = len(x)
+    if p == 0 and n:
+        raise IndexError("the change over a zero period reads before the first value")
     out = list(x)
     if p >= n:
         return out

@@ -10,6 +10,10 @@ nan = math.nan
 def ref_atr(c, p):
     close, high, low = (c[:, j].tolist() for j in (2, 3, 4))
     n = len(close)
+    if n == 0:
+        if p == 0:
+            raise IndexError("a zero period on no rows reads before the first")
+        return []
     tr = [high[0] - low[0]] + [
         max_num(max_num(high[i] - low[i], abs(high[i] - close[i - 1])), abs(low[i] - close[i - 1]))
         for i in range(1, n)

@@ -49,6 +49,8 @@ def ref_chop(c, p, scalar, d):
 
 
 def ref_donchian(c, p):
+    if p == 0:
+        raise IndexError("a window of no rows ends before it starts")
     if len(c) < p:
         return {key: [nan] * len(c) for key in ("upperband", "middleband", "lowerband")}
     _, high, low = columns(c)

@@ -232,6 +232,8 @@ def ref_pfe(x, p, m):
 def ref_fisher(c, p):
     _, _, _, high, low, *_ = cols(c)
     n = len(high)
+    if p == 0 and n:
+        raise IndexError("fisher period must be at least 1")
     fish, sig = [0.0] * n, [0.0] * n
     price = [(h + l) * 0.5 for h, l in zip(high, low)]
     if not p < n:

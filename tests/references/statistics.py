@@ -53,6 +53,8 @@ def rolling_std(x, w):
 
 
 def ref_damiani(c, src, vis_atr, vis_std, sed_atr, sed_std, threshold):
+    if sed_std == 0:
+        raise IndexError("a deviation window of no values ends before it starts")
     close, high, low = (c[:, j].tolist() for j in (2, 3, 4))
     n = len(close)
     av, ased = wilder_atr(high, low, close, vis_atr), wilder_atr(high, low, close, sed_atr)

@@ -46,6 +46,8 @@ def ref_stoch(c, fk, sk, sd):
 
 def ref_stochf(c, fk, fd):
     n = len(c)
+    if fk == 0:
+        raise IndexError("a window of no rows ends before it starts")
     fastk = [nan] * n
     if n >= fk:
         close, high, low = columns(c)
@@ -56,6 +58,8 @@ def ref_stochf(c, fk, fd):
 
 def ref_willr(c, p):
     n = len(c)
+    if p == 0:
+        raise IndexError("a window of no rows ends before it starts")
     out = [nan] * n
     if n >= p:
         close, high, low = columns(c)

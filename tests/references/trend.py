@@ -122,6 +122,8 @@ def ref_adx(c, p):
 
 def ref_adxr(c, p):
     n = len(c)
+    if n == 0:
+        raise IndexError("the first row is read before any check")
     out = [nan] * n
     if p == 0:
         return out
@@ -181,7 +183,7 @@ def ref_alligator(x):
 def ref_ichimoku(c, conv, base, lag, disp):
     high, low = c[:, 3].tolist(), c[:, 4].tolist()
     end = 1 - disp if disp <= 1 else len(high) + 1 - disp
-    if end < 0:
+    if end < 0 or (disp == 0 and not high):
         raise IndexError("the lagged window ends before the series starts")
 
     def mid(m, p):
@@ -199,6 +201,8 @@ def ref_ichimoku(c, conv, base, lag, disp):
 def ref_supertrend(c, p, f):
     close, high, low, tr, _, _ = rows(c)
     n = len(close)
+    if n == 0:
+        raise IndexError("the first row is read before any check")
     atr = [nan] * n
     if p <= n:
         atr[p - 1] = running_sum(tr[:p], -0.0) / p
@@ -223,6 +227,8 @@ def ref_supertrend(c, p, f):
 
 def ref_sar(c, a, mx):
     high, low = c[:, 3].tolist(), c[:, 4].tolist()
+    if not high:
+        return []
     if high[1] > high[0]:
         out = [low[0]]
         cand = min_num(low[0] + a * (high[0] - low[0]), low[0])
@@ -261,6 +267,8 @@ def ref_sar(c, a, mx):
 
 def ref_safezone(c, p, m, lb, long):
     n = len(c)
+    if n == 0:
+        raise IndexError("the first row is read before any check")
     high, low = c[:, 3].tolist(), c[:, 4].tolist()
     kk = 1.0 - div(1.0, p)
     sp = sm = 0.0

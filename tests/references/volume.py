@@ -44,6 +44,8 @@ def ref_cvi(c, p):
 
 def ref_efi(x, c, p):
     m = len(x)
+    if p == 0 and m > 1:
+        raise IndexError("the force's average over a zero period reads before the first value")
     out = [nan] * m
     if m <= 1:
         return out
