@@ -745,6 +745,23 @@ public:
         if (derived_.capacity() > 4096) derived_.release();
         return true;
     }
+    // On a fresh stream the rows are the whole history: the batch function's
+    // passes over them give its result as it is (the flags as bools), and
+    // leave the EMA stages and wt2's sum the stream keeps.
+    bool feed_whole(const double* const*, const MatrixView* rows, std::size_t k, Value& result) override {
+        if (n_ != 0 || !rows || k == 0) return false;
+        WaveTrend st = st_;
+        double s = s_;
+        result = wt_over(*rows, ch_, av_, ml_, ob_, os_, source_, st, s);
+        st_ = st;
+        s_ = s;
+        const Tuple& t = std::get<Tuple>(result.v);
+        const Series& wt1 = std::get<Series>(t[0].v);
+        w2_ = std::get<Series>(t[1].v)[k - 1];
+        stream::push_newest(wt1_, k, [&](std::size_t j) { return wt1[j]; });
+        n_ = k;
+        return true;
+    }
     void fields(Fields& f) override {
         f.count(n_);
         for (double* v : {&st_.esa, &st_.de, &st_.w1, &s_, &w2_}) f.num(*v);
