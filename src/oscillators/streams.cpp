@@ -206,6 +206,26 @@ public:
             }
         }
     }
+    // On a fresh stream whose values fill a stochastic window, the batch
+    // function's passes over them give its result as it is, and leave the
+    // averages and the values the windows keep.
+    bool feed_whole(const double* const* in, const MatrixView*, std::size_t k, Value& result) override {
+        if (n_ != 0 || w_ == 0 || p_ >= k || w_ > k - p_) return false;
+        const std::size_t count = k - static_cast<std::size_t>(p_);  // RSI values
+        SrsiEnd end;
+        end.rsi_from = count - stream::pushes_needed(w_, 0, count);
+        constexpr auto step = static_cast<std::ptrdiff_t>(sizeof(double));
+        result = srsi_over(SeriesView{reinterpret_cast<const char*>(in[0]), step, k}, p_, w_, kp_, dp_, end);
+        rsi_.restore(end.loss, end.gain);
+        prev_ = in[0][k - 1];
+        const std::size_t skipped = end.rsi_from;
+        stream::push_newest(window_, count, [&](std::size_t j) { return end.rsi[j - skipped]; });
+        stream::push_newest(raw_, end.raw.size(), [&](std::size_t j) { return end.raw[j]; });
+        kept_n_ = end.kept.size();
+        stream::push_newest(kept_, end.kept.size(), [&](std::size_t j) { return end.kept[j]; });
+        n_ = k;
+        return true;
+    }
     void fields(Fields& f) override {
         f.count(n_);
         f.num(prev_);
