@@ -18,6 +18,7 @@
 #include "directional.hpp"
 #include "directional_steps.hpp"
 #include "overlay_steps.hpp"
+#include "overlays.hpp"
 
 namespace korva::trend::streams {
 namespace {
@@ -510,6 +511,8 @@ class Safezonestop : public KernelOf<Safezonestop> {
 public:
     Safezonestop(std::uint64_t period, double mult, std::uint64_t max_lookback, bool direction)
         : step_{1.0 - (1.0 / static_cast<double>(period)), mult, direction},
+          period_(period),
+          lookback_(max_lookback),
           window_(max_lookback == 0 ? static_cast<std::uint64_t>(-1) : max_lookback) {}
     void admit(std::uint64_t n) const override {
         if (n == 0) index_out_of_range(0, 0);
@@ -528,6 +531,21 @@ public:
         const double c = candidate(step, in[0][0], in[1][0]);
         out[0][0] =
             step_.is_long ? num_extreme_peek<true>(q_, n_, window_, c) : num_extreme_peek<false>(q_, n_, window_, c);
+    }
+    // On a fresh stream the batch function's passes over the rows give its
+    // result, and leave the movement sums and the window's queue.
+    bool feed_whole(const double* const*, const MatrixView* rows, std::size_t k, Value& result) override {
+        if (n_ != 0 || !rows || k < 2) return false;
+        SafezoneEnd end;
+        result = safezonestop_over(*rows, period_, step_.mult, lookback_, step_.is_long, end);
+        step_.plus = end.plus;
+        step_.minus = end.minus;
+        prev_[0] = rows->column(col::high)[k - 1];
+        prev_[1] = rows->column(col::low)[k - 1];
+        for (std::size_t j = 0; j < end.rows.size(); ++j) q_.push_back(end.rows[j], end.values[j]);
+        if (window_ == static_cast<std::uint64_t>(-1)) q_.keep_front();
+        n_ = k;
+        return true;
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -552,7 +570,7 @@ private:
         return num_extreme_value<Max>(q_);
     }
     SafezoneStep step_;
-    std::uint64_t window_;
+    std::uint64_t period_, lookback_, window_;
     double prev_[2] = {};  // high and low of the previous row
     stream::GrowingDeque q_;
 };
