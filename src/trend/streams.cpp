@@ -342,6 +342,27 @@ public:
         }
         if (one_by_one < k) feed_long(close, high, low, one_by_one, k, out[0]);
     }
+    // On a fresh stream that reaches its first rating, the batch function's
+    // passes over the rows give its result, and leave the sums and the DX
+    // and ADX values the windows keep.
+    bool feed_whole(const double* const*, const MatrixView* rows, std::size_t k, Value& result) override {
+        if (n_ != 0 || !rows || p_ == 0 || p_ >= k) return false;
+        const std::size_t dx_from = k - stream::pushes_needed(dxs_.width(), 0, k);
+        const std::size_t adx_from = k - stream::pushes_needed(adxs_.width(), 0, k);
+        AdxrEnd end;
+        end.from = std::min(dx_from, adx_from);
+        result = adxr_over(*rows, p_, end);
+        std::copy_n(end.s, 3, s_);
+        const std::size_t last = k - 1;
+        prev_[0] = rows->column(col::close)[last];
+        prev_[1] = rows->column(col::high)[last];
+        prev_[2] = rows->column(col::low)[last];
+        stream::push_newest(dxs_, k, [&](std::size_t j) { return end.dx[j - end.from]; });
+        // No ADX before the first full window of DX values.
+        stream::push_newest(adxs_, k, [&](std::size_t j) { return j + 1 < p_ ? NaN : end.adx[j - end.from]; });
+        n_ = k;
+        return true;
+    }
     void fields(Fields& f) override {
         f.count(n_);
         for (double& v : prev_) f.num(v);
