@@ -9,6 +9,7 @@
 #include "../helpers/numpy_folds.hpp"
 #include "../helpers/result.hpp"
 #include "../helpers/stream_batch.hpp"
+#include "candle.hpp"
 #include "steps.hpp"
 
 namespace korva::candle::streams {
@@ -36,6 +37,16 @@ public:
             prev_[0] = open[i];
             prev_[1] = close[i];
         }
+    }
+    // On a fresh stream the batch function over the rows, read in place,
+    // gives the result; the last row's open and close are all it keeps.
+    bool feed_whole(const double* const*, const MatrixView* rows, std::size_t k, Value& result) override {
+        if (n_ != 0 || !rows || k == 0) return false;
+        result = candle::heikin_ashi_candles(*rows);
+        prev_[0] = rows->column(col::open)[k - 1];
+        prev_[1] = rows->column(col::close)[k - 1];
+        n_ = k;
+        return true;
     }
     void fields(Fields& f) override {
         f.count(n_);

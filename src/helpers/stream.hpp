@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "errors.hpp"
+#include "result.hpp"
 #include "views.hpp"
 
 namespace korva::stream {
@@ -143,6 +144,15 @@ public:
     // a kernel that can, does so and returns true; otherwise the caller
     // copies the columns and calls feed.
     virtual bool feed_rows(const MatrixView& /*candles*/, double* const* /*out*/) { return false; }
+    // A long chunk on a fresh stream (in[], or the candle matrix `rows` when
+    // not null) fed by running the batch function on it whole: its result is
+    // the stream's, and is handed over as it is (copying it into fresh
+    // arrays would cost about what the batch function does). A kernel that
+    // feeds otherwise returns false, its state untouched.
+    virtual bool feed_whole(const double* const* /*in*/, const MatrixView* /*rows*/, std::size_t /*k*/,
+                            Value& /*result*/) {
+        return false;
+    }
     // Every field of the state, rows fed first; a restored state that breaks
     // an invariant throws ValueError.
     virtual void fields(Fields& f) = 0;

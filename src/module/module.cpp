@@ -23,8 +23,6 @@ PyObject* internal_error = nullptr;
 
 namespace {
 
-PyObject* to_python(Value&& v);
-
 PyObject* tuple_to_python(Tuple&& t) {
     py::Ref out(py::check(PyTuple_New(static_cast<Py_ssize_t>(t.size()))));
     for (std::size_t i = 0; i < t.size(); ++i) {
@@ -43,6 +41,8 @@ PyObject* dict_to_python(Dict&& d) {
     return out.release();
 }
 
+}  // namespace
+
 PyObject* to_python(Value&& v) {
     struct Visitor {
         PyObject* operator()(None) { Py_RETURN_NONE; }
@@ -58,6 +58,8 @@ PyObject* to_python(Value&& v) {
     };
     return std::visit(Visitor{}, v.v);
 }
+
+namespace {
 
 PyObject* call(const table::Function& f, PyObject* const* argv, Py_ssize_t nargs, PyObject* kwnames) {
     return guarded([&]() -> PyObject* {

@@ -367,6 +367,10 @@ PyObject* extend(PyObject* self, PyObject* values) {
         make_room(*s->kernel, n);
         const ScratchTrim trim;
         s->kernel->admit(s->kernel->fed() + n);
+        if (n >= stream::kLongChunk) {
+            Value whole;
+            if (s->kernel->feed_whole(in, rows, n, whole)) return to_python(std::move(whole));
+        }
         std::vector<Series> results;
         results.reserve(k.outputs);
         double* out[table::kMaxOutputs] = {};

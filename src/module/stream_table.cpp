@@ -81,6 +81,29 @@ public:
         feed_long(columns, Arg{m}, m.rows, out);
         return true;
     }
+    // On a fresh stream the chunk is the whole history: the batch function's
+    // result on it is the stream's.
+    bool feed_whole(const double* const* in, const MatrixView* rows, std::size_t k, Value& result) override {
+        Arg chunk;
+        if (n_ != 0 || k == 0) return false;
+        if (rows) {
+            if (cols_ != 6) return false;
+            chunk = *rows;
+        } else if (!in_place(in, k, chunk)) {
+            return false;
+        }
+        result = run(chunk);
+        const std::size_t from = k - std::min<std::size_t>(k, keep_);
+        if (rows) {
+            SeriesView columns[6];
+            for (std::size_t c = 0; c < 6; ++c) columns[c] = rows->column(c);
+            append(columns, from, k);
+        } else {
+            append(in, from, k);
+        }
+        n_ = k;
+        return true;
+    }
     void fields(Fields& f) override {
         f.count(n_);
         f.values(rows_);

@@ -358,10 +358,10 @@ namespace {
 // The stochastic RSI walk over positions period .. n-1, writing k; Window
 // finds the extremes of the last w RSI values (w >= 1 here).
 template <class Window, class V>
-void stochastic_rsi(const V& s, std::uint64_t period, std::size_t w, std::uint64_t k_period, Window& window,
-                    Series& k) {
+void stochastic_rsi(const V& s, std::uint64_t period, std::size_t w, std::uint64_t k_period, Window& window, Series& k,
+                    SrsiEnd& end) {
     const std::size_t count = s.size() - period;
-    std::vector<double> raw;  // raw stochastic values from the first full window on, when k smooths them
+    std::vector<double>& raw = end.raw;  // raw stochastic values from the first full window on, when k smooths them
     if (k_period >= 2) raw.resize(count - (w - 1));
     std::size_t raw_nan = 0;  // NaN among the last k_period raw values
     WilderRsi r(s, period);
@@ -370,6 +370,7 @@ void stochastic_rsi(const V& s, std::uint64_t period, std::size_t w, std::uint64
         if (t > 0) r.update(s[i] - s[i - 1]);
         const double v = r.value();
         window.push(t, v);
+        if (t >= end.rsi_from) end.rsi.push_back(v);
         if (t + 1 < w) continue;  // window not full yet
 
         double lo, hi;
@@ -387,12 +388,20 @@ void stochastic_rsi(const V& s, std::uint64_t period, std::size_t w, std::uint64
             k[i] = list_sum(raw.data() + (u + 1 - k_period), k_period) / static_cast<double>(k_period);
         }
     }
+    end.loss = r.loss();
+    end.gain = r.gain();
 }
 
 }  // namespace
 
 Tuple srsi(SeriesView source, std::uint64_t period, std::uint64_t period_stoch, std::uint64_t k_period,
            std::uint64_t d_period) {
+    SrsiEnd end;
+    return srsi_over(source, period, period_stoch, k_period, d_period, end);
+}
+
+Tuple srsi_over(SeriesView source, std::uint64_t period, std::uint64_t period_stoch, std::uint64_t k_period,
+                std::uint64_t d_period, SrsiEnd& end) {
     const std::size_t n = source.size();
     Series k(n, NaN), d(n, NaN);
     if (period >= n) return tuple_of(std::move(k), std::move(d));
@@ -410,17 +419,17 @@ Tuple srsi(SeriesView source, std::uint64_t period, std::uint64_t period_stoch, 
     with_view(source, [&](const auto& s) {
         if (w <= kFoldedWindowMax) {
             FoldedWindow window(w);
-            stochastic_rsi(s, period, w, k_period, window, k);
+            stochastic_rsi(s, period, w, k_period, window, k, end);
         } else {
             QueuedWindow window(w, count);
-            stochastic_rsi(s, period, w, k_period, window, k);
+            stochastic_rsi(s, period, w, k_period, window, k, end);
         }
     });
 
     // d averages the last d_period non-NaN k values, however far apart: a NaN
     // k is skipped without restarting the window.
     if (d_period > 0) {
-        std::vector<double> kept;
+        std::vector<double>& kept = end.kept;
         for (std::size_t j = period; j < n; ++j) {
             if (std::isnan(k[j])) continue;
             kept.push_back(k[j]);

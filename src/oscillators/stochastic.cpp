@@ -153,18 +153,23 @@ Series willr(MatrixView candles, std::uint64_t period) {
 
 Tuple wt(MatrixView candles, std::uint64_t wtchannellen, std::uint64_t wtaveragelen, std::uint64_t wtmalen,
          double oblevel, double oslevel, std::string_view source_type) {
+    WaveTrend st;
+    double s = 0.0;
+    return wt_over(candles, ema_coefficients(wtchannellen), ema_coefficients(wtaveragelen), wtmalen, oblevel, oslevel,
+                   wt_source_name(source_type), st, s);
+}
+
+Tuple wt_over(MatrixView candles, const EmaCoefficients& ch, const EmaCoefficients& av, std::uint64_t wtmalen,
+              double oblevel, double oslevel, std::string_view source_name, WaveTrend& st, double& s) {
     const std::size_t n = candles.rows;
     require_price_columns(candles);
-    const PriceSource source(candles, wt_source_name(source_type), NameCase::Exact);
+    const PriceSource source(candles, source_name, NameCase::Exact);
     const SeriesView ap = source.view();
 
     Series wt1(n), wt2(n), diff(n);
     if (n > 0) {
         // esa and de: EMAs of the price and of its absolute deviation from
         // esa; ci, their normalised ratio, is smoothed into wt1.
-        const EmaCoefficients ch = ema_coefficients(wtchannellen);
-        const EmaCoefficients av = ema_coefficients(wtaveragelen);
-        WaveTrend st;
         for (std::size_t i = 0; i < n; ++i) wt1[i] = st.next(ch, av, ap[i], i == 0);
         // wt2: a growing mean over the first ml values, then a moving mean
         // updated by the entering and leaving differences.
@@ -172,7 +177,6 @@ Tuple wt(MatrixView candles, std::uint64_t wtchannellen, std::uint64_t wtaverage
         if (ml == 0) {
             std::fill_n(wt2.data(), n, 0.0);
         } else {
-            double s = 0.0;
             const std::size_t head = ml < n ? ml : n;
             for (std::size_t i = 0; i < head; ++i) wt2[i] = WaveTrend::growing_mean(s, wt1[i], i);
             const double mld = static_cast<double>(ml);

@@ -206,6 +206,26 @@ public:
             }
         }
     }
+    // On a fresh stream whose values fill a stochastic window, the batch
+    // function's passes over them give its result as it is, and leave the
+    // averages and the values the windows keep.
+    bool feed_whole(const double* const* in, const MatrixView*, std::size_t k, Value& result) override {
+        if (n_ != 0 || w_ == 0 || p_ >= k || w_ > k - p_) return false;
+        const std::size_t count = k - static_cast<std::size_t>(p_);  // RSI values
+        SrsiEnd end;
+        end.rsi_from = count - stream::pushes_needed(w_, 0, count);
+        constexpr auto step = static_cast<std::ptrdiff_t>(sizeof(double));
+        result = srsi_over(SeriesView{reinterpret_cast<const char*>(in[0]), step, k}, p_, w_, kp_, dp_, end);
+        rsi_.restore(end.loss, end.gain);
+        prev_ = in[0][k - 1];
+        const std::size_t skipped = end.rsi_from;
+        stream::push_newest(window_, count, [&](std::size_t j) { return end.rsi[j - skipped]; });
+        stream::push_newest(raw_, end.raw.size(), [&](std::size_t j) { return end.raw[j]; });
+        kept_n_ = end.kept.size();
+        stream::push_newest(kept_, end.kept.size(), [&](std::size_t j) { return end.kept[j]; });
+        n_ = k;
+        return true;
+    }
     void fields(Fields& f) override {
         f.count(n_);
         f.num(prev_);
@@ -743,6 +763,23 @@ public:
             run(price.view(), m.rows, out);
         }
         if (derived_.capacity() > 4096) derived_.release();
+        return true;
+    }
+    // On a fresh stream the rows are the whole history: the batch function's
+    // passes over them give its result as it is (the flags as bools), and
+    // leave the EMA stages and wt2's sum the stream keeps.
+    bool feed_whole(const double* const*, const MatrixView* rows, std::size_t k, Value& result) override {
+        if (n_ != 0 || !rows || k == 0) return false;
+        WaveTrend st = st_;
+        double s = s_;
+        result = wt_over(*rows, ch_, av_, ml_, ob_, os_, source_, st, s);
+        st_ = st;
+        s_ = s;
+        const Tuple& t = std::get<Tuple>(result.v);
+        const Series& wt1 = std::get<Series>(t[0].v);
+        w2_ = std::get<Series>(t[1].v)[k - 1];
+        stream::push_newest(wt1_, k, [&](std::size_t j) { return wt1[j]; });
+        n_ = k;
         return true;
     }
     void fields(Fields& f) override {

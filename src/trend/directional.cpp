@@ -362,6 +362,11 @@ Series adx(MatrixView candles, std::uint64_t period) {
 }
 
 Series adxr(MatrixView candles, std::uint64_t period) {
+    AdxrEnd end;
+    return adxr_over(candles, period, end);
+}
+
+Series adxr_over(MatrixView candles, std::uint64_t period, AdxrEnd& end) {
     require_candles(candles);
     const std::size_t n = candles.rows;
     const Prices px(candles);
@@ -386,6 +391,11 @@ Series adxr(MatrixView candles, std::uint64_t period) {
     double* adx_values = out.data();
     fresh_window_sums(dxs.data(), n, p, adx_values);
     for (std::size_t j = p - 1; j < n; ++j) adx_values[j] = adx_values[j] / pd;
+    if (end.from < n) {
+        end.dx.assign(dxs.begin() + static_cast<std::ptrdiff_t>(end.from), dxs.end());
+        end.adx.assign(adx_values + end.from, adx_values + n);
+    }
+    std::copy_n(s, 3, end.s);
     for (std::size_t i = n; i-- > p;) {
         out[i] = AdxrStep::rating(adx_values[i], adx_values[i - p]);
     }

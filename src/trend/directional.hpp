@@ -5,6 +5,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "../helpers/result.hpp"
 #include "../helpers/views.hpp"
@@ -16,6 +17,17 @@ Tuple di(MatrixView candles, std::uint64_t period);
 Tuple dx(MatrixView candles, std::uint64_t di_length, std::uint64_t adx_smoothing, bool sequential);
 Series adx(MatrixView candles, std::uint64_t period);
 Series adxr(MatrixView candles, std::uint64_t period);
+// What adxr's passes leave after the last row, for a stream fed the same
+// rows: the smoothed sums, and the DX and ADX values of the rows from
+// `from` on (copied before the rating overwrites the ADX values; those of
+// rows before the first full window are whatever the window sums left).
+struct AdxrEnd {
+    std::size_t from = static_cast<std::size_t>(-1);
+    double s[3] = {};
+    std::vector<double> dx, adx;
+};
+// adxr, filling `end` when 0 < period < rows.
+Series adxr_over(MatrixView candles, std::uint64_t period, AdxrEnd& end);
 Tuple vi(MatrixView candles, std::uint64_t period, bool sequential);
 
 // The rows the batch recurrences above read, for streams that continue them:

@@ -74,6 +74,13 @@ public:
     void push_back(std::size_t i, double) { q_[tail_++] = i; }
 
     void push(std::size_t i) { num_extreme_add<Max>(*this, i, v_[i]); }
+    // The rows queued, oldest first, and their values.
+    void entries(std::vector<std::size_t>& rows, std::vector<double>& values) const {
+        for (std::size_t j = head_; j < tail_; ++j) {
+            rows.push_back(q_[j]);
+            values.push_back(v_[q_[j]]);
+        }
+    }
     double extreme(std::size_t start) {
         while (head_ < tail_ && q_[head_] < start) ++head_;
         return num_extreme_value<Max>(*this);
@@ -86,13 +93,14 @@ private:
 };
 
 template <bool Max>
-void window_fold(const std::vector<double>& c, std::uint64_t lookback, double* out) {
+void window_fold(const std::vector<double>& c, std::uint64_t lookback, double* out, SafezoneEnd& end) {
     NumExtreme<Max> q(c);
     for (std::size_t i = 0; i < c.size(); ++i) {
         q.push(i);
         const std::size_t start = (lookback == 0 || i < lookback) ? 0 : i - static_cast<std::size_t>(lookback - 1);
         out[i] = q.extreme(start);
     }
+    q.entries(end.rows, end.values);
 }
 
 }  // namespace
@@ -187,6 +195,13 @@ Series safezonestop(MatrixView candles, std::uint64_t period, double mult, std::
     const std::size_t n = candles.rows;
     if (n == 0) index_out_of_range(0, 0);
     if (n == 1) return Series(1, 0.0);
+    SafezoneEnd end;
+    return safezonestop_over(candles, period, mult, max_lookback, direction, end);
+}
+
+Series safezonestop_over(MatrixView candles, std::uint64_t period, double mult, std::uint64_t max_lookback,
+                         bool direction, SafezoneEnd& end) {
+    const std::size_t n = candles.rows;
     require_columns(candles);
     const SeriesView high = candles.column(col::high);
     const SeriesView low = candles.column(col::low);
@@ -198,10 +213,12 @@ Series safezonestop(MatrixView candles, std::uint64_t period, double mult, std::
 
     Series out(n);
     if (direction) {
-        window_fold<true>(c, max_lookback, out.data());
+        window_fold<true>(c, max_lookback, out.data(), end);
     } else {
-        window_fold<false>(c, max_lookback, out.data());
+        window_fold<false>(c, max_lookback, out.data(), end);
     }
+    end.plus = step.plus;
+    end.minus = step.minus;
     return out;
 }
 

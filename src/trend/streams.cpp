@@ -18,6 +18,7 @@
 #include "directional.hpp"
 #include "directional_steps.hpp"
 #include "overlay_steps.hpp"
+#include "overlays.hpp"
 
 namespace korva::trend::streams {
 namespace {
@@ -341,6 +342,27 @@ public:
         }
         if (one_by_one < k) feed_long(close, high, low, one_by_one, k, out[0]);
     }
+    // On a fresh stream that reaches its first rating, the batch function's
+    // passes over the rows give its result, and leave the sums and the DX
+    // and ADX values the windows keep.
+    bool feed_whole(const double* const*, const MatrixView* rows, std::size_t k, Value& result) override {
+        if (n_ != 0 || !rows || p_ == 0 || p_ >= k) return false;
+        const std::size_t dx_from = k - stream::pushes_needed(dxs_.width(), 0, k);
+        const std::size_t adx_from = k - stream::pushes_needed(adxs_.width(), 0, k);
+        AdxrEnd end;
+        end.from = std::min(dx_from, adx_from);
+        result = adxr_over(*rows, p_, end);
+        std::copy_n(end.s, 3, s_);
+        const std::size_t last = k - 1;
+        prev_[0] = rows->column(col::close)[last];
+        prev_[1] = rows->column(col::high)[last];
+        prev_[2] = rows->column(col::low)[last];
+        stream::push_newest(dxs_, k, [&](std::size_t j) { return end.dx[j - end.from]; });
+        // No ADX before the first full window of DX values.
+        stream::push_newest(adxs_, k, [&](std::size_t j) { return j + 1 < p_ ? NaN : end.adx[j - end.from]; });
+        n_ = k;
+        return true;
+    }
     void fields(Fields& f) override {
         f.count(n_);
         for (double& v : prev_) f.num(v);
@@ -510,6 +532,8 @@ class Safezonestop : public KernelOf<Safezonestop> {
 public:
     Safezonestop(std::uint64_t period, double mult, std::uint64_t max_lookback, bool direction)
         : step_{1.0 - (1.0 / static_cast<double>(period)), mult, direction},
+          period_(period),
+          lookback_(max_lookback),
           window_(max_lookback == 0 ? static_cast<std::uint64_t>(-1) : max_lookback) {}
     void admit(std::uint64_t n) const override {
         if (n == 0) index_out_of_range(0, 0);
@@ -528,6 +552,21 @@ public:
         const double c = candidate(step, in[0][0], in[1][0]);
         out[0][0] =
             step_.is_long ? num_extreme_peek<true>(q_, n_, window_, c) : num_extreme_peek<false>(q_, n_, window_, c);
+    }
+    // On a fresh stream the batch function's passes over the rows give its
+    // result, and leave the movement sums and the window's queue.
+    bool feed_whole(const double* const*, const MatrixView* rows, std::size_t k, Value& result) override {
+        if (n_ != 0 || !rows || k < 2) return false;
+        SafezoneEnd end;
+        result = safezonestop_over(*rows, period_, step_.mult, lookback_, step_.is_long, end);
+        step_.plus = end.plus;
+        step_.minus = end.minus;
+        prev_[0] = rows->column(col::high)[k - 1];
+        prev_[1] = rows->column(col::low)[k - 1];
+        for (std::size_t j = 0; j < end.rows.size(); ++j) q_.push_back(end.rows[j], end.values[j]);
+        if (window_ == static_cast<std::uint64_t>(-1)) q_.keep_front();
+        n_ = k;
+        return true;
     }
     void fields(Fields& f) override {
         f.count(n_);
@@ -552,7 +591,7 @@ private:
         return num_extreme_value<Max>(q_);
     }
     SafezoneStep step_;
-    std::uint64_t window_;
+    std::uint64_t period_, lookback_, window_;
     double prev_[2] = {};  // high and low of the previous row
     stream::GrowingDeque q_;
 };

@@ -11,6 +11,7 @@
 #include "../helpers/stream_batch.hpp"
 #include "../helpers/sweeps.hpp"
 #include "steps.hpp"
+#include "volume.hpp"
 
 namespace korva::volume::streams {
 namespace {
@@ -77,6 +78,18 @@ public:
     void peek(const double* const* in, double* const* out, std::unique_ptr<Kernel>&) const override {
         double e = e_;
         out[0][0] = next(e, in[0][0], in[1][0]);
+    }
+    // On a fresh stream that reaches its first value, the batch function's
+    // passes over the rows give its result, and the averages kept.
+    bool feed_whole(const double* const*, const MatrixView* rows, std::size_t k, Value& result) override {
+        if (n_ != 0 || !rows || p_ >= k) return false;
+        const std::size_t from = k - stream::pushes_needed(tail_.width(), 0, k);
+        std::vector<double> averages;
+        result = cvi_over(*rows, p_, from, averages);
+        e_ = averages.back();
+        stream::push_newest(tail_, k, [&](std::size_t j) { return averages[j - from]; });
+        n_ = k;
+        return true;
     }
     void fields(Fields& f) override {
         f.count(n_);

@@ -67,6 +67,11 @@ Series adosc(MatrixView candles, std::uint64_t fast_period, std::uint64_t slow_p
 }
 
 Series cvi(MatrixView candles, std::uint64_t period) {
+    std::vector<double> averages;
+    return cvi_over(candles, period, static_cast<std::size_t>(-1), averages);
+}
+
+Series cvi_over(MatrixView candles, std::uint64_t period, std::size_t from, std::vector<double>& averages) {
     const std::size_t n = candles.rows;
     Series out(n, NaN);
     if (period >= n) return out;
@@ -78,6 +83,7 @@ Series cvi(MatrixView candles, std::uint64_t period) {
     const EmaCoefficients c = ema_coefficients(period);
     double last = e[0] = high[0] - low[0];
     for (std::size_t i = 1; i < n; ++i) e[i] = last = smooth(c, last, high[i] - low[i]);
+    if (from < n) averages.assign(e + from, e + n);
     for (std::size_t k = n; k-- > period;) {
         e[k] = cvi_change(e[k], e[k - period]);
     }
