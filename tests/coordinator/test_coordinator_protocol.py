@@ -248,9 +248,12 @@ def test_unknown_operation_reads_key_first(client):
     assert client.call("get", {"key": "k"}) is None  # still open
 
 
-def test_peer_closing_mid_payload_gets_no_reply(server):
+# A short payload is read through the receive buffer, a long one straight
+# into the value.
+@pytest.mark.parametrize("size", [10, 100_000])
+def test_peer_closing_mid_payload_gets_no_reply(server, size):
     with Client(server.port, TOKEN) as c:
-        c.send(encode(c.header("put", payload_bytes=10)) + b'\n{"key":"k"}\n12345')
+        c.send(encode(c.header("put", payload_bytes=size)) + b'\n{"key":"k"}\n12345')
         c.sock.shutdown(socket.SHUT_WR)
         assert c.at_eof()
         assert c.buffer == b""
