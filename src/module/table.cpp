@@ -162,7 +162,8 @@ constexpr Function table[] = {
     fn<ma::mwdx>("mwdx", {"source", "factor"}, "MWDX Average").in(Family::MovingAverages).warm(none()),
     fn<ma::nma>("nma", {"source", "period"}, "NMA — Natural Moving Average")
         .in(Family::MovingAverages)
-        .warm(nans("period + 1")),
+        .warm(nans("period + 1"))
+        .uses_libm(),
     fn<ma::rma>("rma", {"source", "length"}, "RMA — Wilder's EMA (alpha = 1/length)")
         .in(Family::MovingAverages)
         .warm(none()),
@@ -241,7 +242,8 @@ constexpr Function table[] = {
         .in(Family::Oscillators)
         .returns({"fisher", "signal"})
         .warm(zeros("period").only("fisher"))
-        .warm(zeros("period + 1").only("signal")),
+        .warm(zeros("period + 1").only("signal"))
+        .uses_libm(),
     fn<osc::fosc>("fosc", {"source", "period"}, "Calculate FOSC (Forecast Oscillator)")
         .in(Family::Oscillators)
         .warm(nans("period - 1")),
@@ -438,7 +440,10 @@ constexpr Function table[] = {
         .in(Family::Cycles)
         .returns({"predict", "trigger"})
         .warm(nans("6")),
-    fn<ehlers::reflex>("reflex", {"source", "period"}, "Reflex indicator").in(Family::Cycles).warm(zeros("period")),
+    fn<ehlers::reflex>("reflex", {"source", "period"}, "Reflex indicator")
+        .in(Family::Cycles)
+        .warm(zeros("period"))
+        .uses_libm(),
     fn<ehlers::supersmoother>("supersmoother", {"source", "period"}, "SuperSmoother 2-pole")
         .in(Family::Cycles)
         .warm(none())
@@ -449,11 +454,13 @@ constexpr Function table[] = {
         .uses_libm(),
     fn<ehlers::trendflex>("trendflex", {"source", "period"}, "TrendFlex indicator")
         .in(Family::Cycles)
-        .warm(zeros("period")),
+        .warm(zeros("period"))
+        .uses_libm(),
     fn<ehlers::voss>("voss", {"source", "period", "predict", "bandwidth"}, "Voss Predictive Filter → (voss, filt)")
         .in(Family::Cycles)
         .returns({"voss", "filt"})
-        .warm(zeros("max(period, 3 * predict, 5) + 1")),
+        .warm(zeros("max(period, 3 * predict, 5) + 1"))
+        .uses_libm(),
     fn<trading_hours::trading_hours_mask>("trading_hours_mask", {"timestamps", "starts", "ends"},
                                           doc::trading_hours_mask)
         .in(Family::Candles),
@@ -468,7 +475,8 @@ constexpr Function table[] = {
         .in(Family::Candles)
         .returns({"upperband", "middleband", "lowerband"})
         .warm(nans("49").only("upperband, lowerband"))
-        .warm(nans("2 * period - 1").only("middleband")),
+        .warm(nans("2 * period - 1").only("middleband"))
+        .uses_libm(),
     fn<candle::heikin_ashi_candles>("heikin_ashi_candles", {"candles"},
                                     "Heikin Ashi Candles → (open, close, high, low)")
         .in(Family::Candles)
@@ -486,7 +494,8 @@ constexpr Function table[] = {
         .warm(zeros("sed_std").only("anti")),
     fn<statistical::hurst_rs>("hurst_rs", {"x", "min_chunksize", "max_chunksize", "num_chunksize"},
                               "Hurst RS (R/S method for Hurst exponent)")
-        .in(Family::Statistics),
+        .in(Family::Statistics)
+        .uses_libm(),
     fn<statistical::linearreg>("linearreg", {"source", "period"}, "Linear Regression Value")
         .in(Family::Statistics)
         .warm(nans("period - 1")),
